@@ -1,0 +1,33 @@
+// Time as the system sees it: a millisecond tick and the local calendar time.
+#pragma once
+#include <cstdint>
+
+namespace platform {
+
+// The Windows SYSTEMTIME layout, declared here so that Linux shares it.
+struct SystemTime {
+    uint16_t wYear;
+    uint16_t wMonth;
+    uint16_t wDayOfWeek;
+    uint16_t wDay;
+    uint16_t wHour;
+    uint16_t wMinute;
+    uint16_t wSecond;
+    uint16_t wMilliseconds;
+};
+static_assert(sizeof(SystemTime) == 16, "SystemTime must keep the SYSTEMTIME layout");
+
+// The Windows FILETIME layout: 100-ns intervals since 1601-01-01 UTC, split in two words.
+struct FileTime {
+    uint32_t dwLowDateTime;
+    uint32_t dwHighDateTime;
+};
+static_assert(sizeof(FileTime) == 8, "FileTime must keep the FILETIME layout");
+
+// Milliseconds since an arbitrary start, wrapping at 2^32 (GetTickCount).
+uint32_t TickCount();
+
+// The current local date and time (GetLocalTime).
+SystemTime LocalTime();
+
+}  // namespace platform

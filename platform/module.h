@@ -1,0 +1,15 @@
+// The module (DLL or shared object) that holds the calling code.
+#pragma once
+#include <cstdint>
+
+namespace platform {
+
+// The separator of folders in paths this platform opens: '\' on Windows, '/' on Linux.
+extern const char16_t kPathSeparator;
+
+// Writes the full path of the module that contains this code (not the host process) into
+// buffer, as GetModuleFileNameW does: at most capacity-1 units and a terminator. Returns the
+// number of units written without the terminator, capacity when the path was cut, 0 on failure.
+uint32_t OwnModuleFileName(char16_t* buffer, uint32_t capacity);
+
+}  // namespace platform

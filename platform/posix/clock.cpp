@@ -1,0 +1,34 @@
+// Tick count from the monotonic clock; local time from the C library.
+#include "platform/clock.h"
+
+#include <sys/time.h>
+#include <time.h>
+
+namespace platform {
+
+uint32_t TickCount() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u +
+                        static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+    return static_cast<uint32_t>(ms);
+}
+
+SystemTime LocalTime() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    SystemTime st{};
+    st.wYear = static_cast<uint16_t>(local.tm_year + 1900);
+    st.wMonth = static_cast<uint16_t>(local.tm_mon + 1);
+    st.wDayOfWeek = static_cast<uint16_t>(local.tm_wday);
+    st.wDay = static_cast<uint16_t>(local.tm_mday);
+    st.wHour = static_cast<uint16_t>(local.tm_hour);
+    st.wMinute = static_cast<uint16_t>(local.tm_min);
+    st.wSecond = static_cast<uint16_t>(local.tm_sec);
+    st.wMilliseconds = static_cast<uint16_t>(now.tv_nsec / 1000000);
+    return st;
+}
+
+}  // namespace platform

@@ -1,0 +1,46 @@
+// Parsing of the reference host's command line.
+#include "reference/pellumhost/host_options.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace pellumhost {
+
+const char* HostUsage() {
+    return "usage: Pellumhost [--log-level N] [--log-file PATH] [demo]\n"
+           "  demo             run the plug-in's life cycle once (the default)\n"
+           "  --log-level N    diagnostic level for every module: 1-2 all lines, 3 warnings\n"
+           "                   and errors, 5 errors only, 0 none (default 2)\n"
+           "  --log-file PATH  append diagnostic lines to PATH instead of standard error\n";
+}
+
+bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& options,
+                      std::string& error) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (arg == "-h" || arg == "--help") {
+            options.help = true;
+        } else if (arg == "--log-level") {
+            if (!hasValue) return error = "--log-level needs a number", false;
+            const std::string& value = args[++i];
+            char* end = nullptr;
+            errno = 0;
+            const unsigned long level = std::strtoul(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || errno != 0 || level > 0xFFFFFFFFul) {
+                return error = "--log-level takes a whole number, not '" + value + "'", false;
+            }
+            options.logLevel = static_cast<uint32_t>(level);
+        } else if (arg == "--log-file") {
+            if (!hasValue) return error = "--log-file needs a path", false;
+            options.logFile = args[++i];
+        } else if (arg == "demo") {
+            options.command = arg;
+        } else {
+            return error = "unknown argument '" + arg + "'", false;
+        }
+    }
+    return true;
+}
+
+}  // namespace pellumhost

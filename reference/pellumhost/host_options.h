@@ -1,0 +1,22 @@
+// The command line of the reference host.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pellumhost {
+
+struct HostOptions {
+    std::string command = "demo";  // what to do
+    uint32_t logLevel = 2;         // level for every module tag; 0 switches the log off
+    std::string logFile;           // empty: standard error
+    bool help = false;
+};
+
+// Parses argv[1..]; on a bad command line returns false and says why in error.
+bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& options,
+                      std::string& error);
+
+const char* HostUsage();
+
+}  // namespace pellumhost

@@ -1,0 +1,141 @@
+// The reference log library: rendered lines, sinks, and many threads writing at once.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/log_library_control.h"
+#include "platform/text.h"
+
+namespace {
+
+std::u16string TempPath(const char* name) {
+    const char* dir = std::getenv("TMPDIR");
+#if defined(_WIN32)
+    if (dir == nullptr) dir = std::getenv("TEMP");
+    const std::string path = std::string(dir ? dir : ".") + "\\" + name;
+#else
+    const std::string path = std::string(dir ? dir : "/tmp") + "/" + name;
+#endif
+    return platform::FromUtf8(path);
+}
+
+std::string ReadAll(const std::u16string& path) {
+    std::ifstream in(platform::ToUtf8(path), std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+class QuastleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Quastle_ResetLevels();
+        Quastle_SetEnabled(1);
+        Quastle_SetCapture(0);
+    }
+    void TearDown() override {
+        Quastle_SinkToNothing();
+        Quastle_ResetLevels();
+    }
+};
+
+TEST_F(QuastleTest, LevelsPerTagWithDefault) {
+    LogHandle log = Log_GetDefaultHandle();
+    ASSERT_NE(log, nullptr);
+    Quastle_SetDefaultLevel(4);
+    Quastle_SetLevel(u"A", 2);
+    Quastle_SetLevel(u"B", 0);
+    Quastle_SetLevel(u"A", 3);  // set again: replaced
+    EXPECT_EQ(Log_GetLogLevel(log, u"A"), 3u);
+    EXPECT_EQ(Log_GetLogLevel(log, u"B"), 0u);
+    EXPECT_EQ(Log_GetLogLevel(log, u"C"), 4u);
+    EXPECT_EQ(Log_GetLogLevel(log, nullptr), 0u);
+    int foreign = 0;
+    EXPECT_EQ(Log_GetLogLevel(&foreign, u"A"), 0u);  // a handle it never gave out
+    Quastle_SetEnabled(0);
+    EXPECT_EQ(Log_GetDefaultHandle(), nullptr);
+}
+
+TEST_F(QuastleTest, FileSinkRendersTimeTagLevelSourceLineAndText) {
+    const std::u16string path = TempPath("quastle_sink_test.log");
+    std::remove(platform::ToUtf8(path).c_str());
+    ASSERT_EQ(Quastle_SinkToFile(path.c_str()), 1);
+    const std::u16string text = u"Fail to access ZEF dll \u00e9";
+    Log_Flush(Log_GetDefaultHandle(), u"Plugin ZEF Wrapper", 5, u"PlugEngineZef", 395,
+              text.data(), static_cast<uint32_t>(text.size() * 2));
+    Log_Flush(Log_GetDefaultHandle(), u"T", 2, u"S", 1, nullptr, 0);
+    Quastle_SinkToNothing();
+
+    const std::string written = ReadAll(path);
+    std::remove(platform::ToUtf8(path).c_str());
+    const size_t firstEnd = written.find('\n');
+    ASSERT_NE(firstEnd, std::string::npos);
+    const std::string first = written.substr(0, firstEnd);
+    // "YYYY-MM-DD hh:mm:ss.mmm " then the fixed part
+    ASSERT_GT(first.size(), 24u);
+    EXPECT_EQ(first[4], '-');
+    EXPECT_EQ(first[13], ':');
+    EXPECT_EQ(first[19], '.');
+    EXPECT_EQ(first.substr(24),
+              "[Plugin ZEF Wrapper] 5 PlugEngineZef(395): Fail to access ZEF dll \xC3\xA9");
+    EXPECT_EQ(written.substr(firstEnd + 1 + 24), "[T] 2 S(1): \n");
+}
+
+TEST_F(QuastleTest, FileSinkRefusesAPathItCannotOpen) {
+    EXPECT_EQ(Quastle_SinkToFile(TempPath("no-such-dir/x/y.log").c_str()), 0);
+    EXPECT_EQ(Quastle_SinkToFile(nullptr), 0);
+}
+
+TEST_F(QuastleTest, ForeignHandleIsIgnored) {
+    Quastle_SetCapture(1);
+    int foreign = 0;
+    Log_Flush(&foreign, u"T", 2, u"S", 1, u"x", 2);
+    Log_Flush(nullptr, u"T", 2, u"S", 1, u"x", 2);
+    EXPECT_EQ(Quastle_CapturedCount(), 0u);
+    QuastleLine line{};
+    EXPECT_EQ(Quastle_GetCaptured(0, &line), 0);
+    EXPECT_EQ(Quastle_GetCaptured(0, nullptr), 0);
+}
+
+TEST_F(QuastleTest, ManyThreadsWriteWholeLines) {
+    const std::u16string path = TempPath("quastle_threads_test.log");
+    std::remove(platform::ToUtf8(path).c_str());
+    ASSERT_EQ(Quastle_SinkToFile(path.c_str()), 1);
+    Quastle_SetCapture(1);
+    constexpr int kThreads = 8;
+    constexpr int kLines = 500;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t] {
+            const std::u16string text = u"thread " + std::u16string(1, char16_t(u'A' + t)) +
+                                        std::u16string(200, char16_t(u'a' + t));
+            for (int i = 0; i < kLines; ++i) {
+                Log_Flush(Log_GetDefaultHandle(), u"T", 2, u"S", static_cast<uint32_t>(i),
+                          text.data(), static_cast<uint32_t>(text.size() * 2));
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    Quastle_SinkToNothing();
+    EXPECT_EQ(Quastle_CapturedCount(), static_cast<uint32_t>(kThreads * kLines));
+
+    std::istringstream lines(ReadAll(path));
+    std::remove(platform::ToUtf8(path).c_str());
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        const size_t at = line.find("): thread ");
+        ASSERT_NE(at, std::string::npos) << line;
+        const char letter = line[at + 10];
+        EXPECT_EQ(line.substr(at + 11), std::string(200, static_cast<char>(letter - 'A' + 'a')));
+    }
+    EXPECT_EQ(count, kThreads * kLines);
+}
+
+}  // namespace
