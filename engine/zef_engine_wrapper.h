@@ -1,0 +1,81 @@
+// CZefEngineWrapper: the one object that owns the loaded engine and serves every host call.
+// The host holds it as ICommonPluginInterface. Construction, LoadEngine, StartEngine,
+// StopEngine and destruction run on the host's life-cycle thread, never during calls;
+// CallFunc runs on any host thread.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "engine/engine_entry_points.h"
+#include "host/common_plugin_interface.h"
+
+class IHostService;
+
+// The host service object that every host interface of the wrapper is opened on. Set by the
+// wrapper's constructor; the same value as the plug-in boundary's own host pointer.
+extern IHostService* g_pEngineHost;
+
+class CZefEngineWrapper final : public ICommonPluginInterface {
+public:
+    static constexpr uint32_t kEnginePathUnits = 260;
+
+    // A path of 260 units or more is not kept, so that the engine load fails later.
+    CZefEngineWrapper(const char16_t* enginePath, IHostService* hostService);
+    CZefEngineWrapper(const CZefEngineWrapper&) = delete;
+    CZefEngineWrapper& operator=(const CZefEngineWrapper&) = delete;
+
+    // Slot 0: destroys the wrapper, and frees it when bit 0 of flags is set. Calls no engine
+    // function: StopEngine has unloaded the engine before.
+    void* DeletingDestructor(uint32_t flags) override;
+    uint32_t GetModuleID() override;
+    uint32_t GetInterfaceID() override;
+    void GetModuleVersion(ModuleVersion* version) override;
+    uint32_t CallFunc(uint32_t functionId, void* input, void* output) override;
+
+    // Loads the engine module and resolves its entry points; false when the module cannot be
+    // loaded or a required entry point is missing (the module then stays loaded).
+    bool LoadEngine();
+    // 1 when the plug-in may go on (started, or disabled by the pattern), 0 on failure.
+    uint32_t StartEngine();
+    // Refuses new calls, waits for calls under way, stops and unloads the engine.
+    void StopEngine();
+
+    uint32_t IsEngineStarted() const { return IsStarted() ? 1u : 0u; }
+    // True before the engine started; afterwards whether the engine finds its pattern valid.
+    bool IsPatternUsable() const;
+
+    const char16_t* EnginePath() const { return m_szEnginePath; }
+    const EngineEntryPoints& EntryPoints() const { return m_entries; }
+
+private:
+    ~CZefEngineWrapper();  // through DeletingDestructor only
+
+    // m_nStarted and m_nEnabled share one atomic word, so that stop clears both in one store.
+    static constexpr uint64_t kStartedBit = 1;
+    static constexpr uint64_t kEnabledBit = uint64_t{1} << 32;
+    bool IsStarted() const { return (m_state.load() & kStartedBit) != 0; }
+    bool IsEnabled() const { return (m_state.load() & kEnabledBit) != 0; }
+
+    EngineEntryPoints m_entries;
+    std::atomic<uint64_t> m_state{0};  // m_nStarted (low word), m_nEnabled (high word)
+    char16_t m_szEnginePath[kEnginePathUnits] = {};
+    uint32_t m_nBootResultsSent = 0;
+
+    // Engine settings, with the constructor's values; the host's configuration settles them
+    // at start.
+    int32_t DebugLevel = 0;
+    int32_t DbSize = 1024;
+    std::u16string DbPath;
+    std::u16string PatternPath;
+    std::u16string DebugLogPath;
+    int32_t FeedbackSwitch = 0;
+    int32_t HistoryKeepDays = 0;
+    int32_t SecurityLevel = 0;
+    bool Enable = true;
+    std::atomic<int32_t> m_nInFlightCalls{0};
+    uint32_t WorkMode = 1;
+    uint32_t PerProcessBackupQuota = 6;
+    uint32_t MaxBackupFileSize = 0;
+    uint32_t MaxBackupFileSizePidMode = 0;
+};

@@ -1,0 +1,26 @@
+// Modules through the dynamic loader.
+#include "platform/dynamic_module.h"
+
+#include <dlfcn.h>
+
+#include <string>
+
+#include "platform/text.h"
+
+namespace platform {
+
+ModuleHandle LoadModuleByPath(const char16_t* path) {
+    if (path == nullptr) return nullptr;
+    return dlopen(ToUtf8(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+void* FindExport(ModuleHandle module, const char* name) {
+    if (module == nullptr || name == nullptr) return nullptr;
+    return dlsym(module, name);
+}
+
+void UnloadModule(ModuleHandle module) {
+    if (module != nullptr) dlclose(module);
+}
+
+}  // namespace platform

@@ -1,0 +1,13 @@
+// The plug-in module's global state. g_pHostService and g_pEngineWrapper are written only by
+// initialisation and shut-down, which the host never runs during calls; g_nRunning is the
+// one word that changes while calls run, always by atomic exchange.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+class IHostService;
+class CZefEngineWrapper;
+
+extern IHostService* g_pHostService;
+extern CZefEngineWrapper* g_pEngineWrapper;
+extern std::atomic<int32_t> g_nRunning;

@@ -1,0 +1,158 @@
+// The ten exports through which the host loads, starts, calls and stops the plug-in. No
+// exception leaves an export: each one answers a result code whatever happens inside.
+#include <new>
+
+#include "engine/zef_engine_wrapper.h"
+#include "host/common_plugin_interface.h"
+#include "host/module_export.h"
+#include "host/result_codes.h"
+#include "platform/module.h"
+#include "platform/module_trust.h"
+#include "plugin/engine_location.h"
+#include "plugin/module_state.h"
+#include "util/diag_log.h"
+
+#if !defined(PEZ_ACCEPT_UNSIGNED_ENGINE)
+#error "the build must say whether an unsigned engine is accepted (test builds only)"
+#endif
+
+namespace {
+
+constexpr util::DiagSite kDiag{u"Plugin ZEF Wrapper", u"PlugEngineZef"};
+constexpr bool kAcceptUnsignedEngine = PEZ_ACCEPT_UNSIGNED_ENGINE != 0;
+
+// The running flag is cleared first, so that calls are refused before anything is torn down.
+void ShutdownEngine() {
+    g_nRunning.exchange(0);
+    if (g_pEngineWrapper == nullptr) return;
+    g_pEngineWrapper->StopEngine();
+    g_pEngineWrapper->DeletingDestructor(1);
+    g_pEngineWrapper = nullptr;
+}
+
+uint32_t Initialize(IHostService* hostService) {
+    kDiag.Enter(379, u"Plugin_Interface_Initialize");
+    g_pHostService = hostService;  // stored also when the call is refused below
+    if (g_pEngineWrapper != nullptr) {
+        kDiag.Write(util::kDiagWarning, 386, u"Duplicated initialization attempt");
+        return velk::kDuplicatedInitialization;
+    }
+
+    char16_t ownPath[plugin::kPathUnits] = {};
+    char16_t enginePath[plugin::kPathUnits] = {};
+    platform::OwnModuleFileName(ownPath, plugin::kPathUnits);
+    if (!plugin::BuildEnginePath(ownPath, enginePath)) {
+        kDiag.Write(util::kDiagError, 395, u"Fail to access ZEF dll");
+        return velk::kEngineUnavailable;
+    }
+    if (!platform::IsModuleTrusted(enginePath, kAcceptUnsignedEngine)) {
+        kDiag.Write(util::kDiagError, 409, u"Failed to verify ZEF engine: ",
+                    static_cast<const char16_t*>(enginePath));
+        return velk::kEngineUntrusted;
+    }
+    kDiag.Leave(414, u"Plugin_Interface_Initialize");
+
+    g_pEngineWrapper = new (std::nothrow) CZefEngineWrapper(enginePath, hostService);
+    if (g_pEngineWrapper == nullptr) {
+        kDiag.Write(util::kDiagError, 140, u"Fail to create ZEF engine instance");
+        return velk::kEngineUnavailable;
+    }
+    return velk::kSuccess;
+}
+
+uint32_t PostInitialize() {
+    kDiag.Enter(423, u"Plugin_Interface_PostInitialize");
+    if (g_pEngineWrapper != nullptr && g_pEngineWrapper->StartEngine() != 0) {
+        g_nRunning.exchange(1);
+        kDiag.Leave(434, u"Plugin_Interface_PostInitialize");
+        return velk::kSuccess;
+    }
+    kDiag.Write(util::kDiagError, 346, u"Fail to Start ZEF engine");
+    kDiag.Write(util::kDiagError, 429, u"Fail to start ZEF");
+    return velk::kEngineUnavailable;
+}
+
+}  // namespace
+
+extern "C" {
+
+PEZ_EXPORT uint32_t Plugin_Interface_Initialize(IHostService* hostService) noexcept {
+    try {
+        return Initialize(hostService);
+    } catch (...) {
+        return velk::kEngineUnavailable;
+    }
+}
+
+PEZ_EXPORT uint32_t Plugin_Interface_PostInitialize() noexcept {
+    try {
+        return PostInitialize();
+    } catch (...) {
+        return velk::kEngineUnavailable;
+    }
+}
+
+PEZ_EXPORT uint32_t Plugin_Interface_PreUninitialize() noexcept {
+    try {
+        kDiag.Enter(442, u"Plugin_Interface_PreUninitialize");
+        if (g_pEngineWrapper != nullptr) ShutdownEngine();
+        kDiag.Leave(449, u"Plugin_Interface_PreUninitialize");
+    } catch (...) {
+    }
+    return velk::kSuccess;
+}
+
+PEZ_EXPORT uint32_t Plugin_Interface_Uninitialize() noexcept { return velk::kSuccess; }
+
+PEZ_EXPORT ICommonPluginInterface* Plugin_Interface_QueryInterface(uint32_t interfaceId) noexcept {
+    if (interfaceId != kPluginInterfaceId) return nullptr;
+    try {
+        if (g_nRunning.load() == 1 && g_pEngineWrapper != nullptr &&
+            g_pEngineWrapper->IsEngineStarted() != 0) {
+            return g_pEngineWrapper;
+        }
+        kDiag.Write(util::kDiagTrace, 475, u"Return  NULL interface.");
+    } catch (...) {
+    }
+    return nullptr;
+}
+
+PEZ_EXPORT uint32_t Plugin_Interface_CallFunc(ICommonPluginInterface* pluginInterface,
+                                              uint32_t functionId, void* input,
+                                              void* output) noexcept {
+    try {
+        if (pluginInterface == nullptr) {
+            kDiag.Write(util::kDiagWarning, 669, u"Null interface.");
+            return velk::kBadArgument;
+        }
+        if (g_nRunning.load() != 1) {
+            kDiag.Write(util::kDiagWarning, 674, u"ZEF is not running.");
+            return velk::kZefNotRunning;
+        }
+        // The interface given is the one called, not necessarily the plug-in's own wrapper.
+        return pluginInterface->CallFunc(functionId, input, output);
+    } catch (...) {
+        return velk::kNotDone;
+    }
+}
+
+PEZ_EXPORT uint32_t Plugin_Interface_OnNotify(int32_t notificationId, void* /*input*/,
+                                              void* /*output*/) noexcept {
+    try {
+        kDiag.Write(util::kDiagTrace, 515, u"OnNotify. ID = ",
+                    static_cast<uint32_t>(notificationId));
+    } catch (...) {
+    }
+    // Host notifications are answered by the notification handler, not yet part of the build.
+    return velk::kNotHandled;
+}
+
+PEZ_EXPORT uint32_t Plugin_Interface_GetModuleID() noexcept { return kPluginModuleId; }
+
+PEZ_EXPORT void Plugin_Interface_GetModuleVersion(ModuleVersion* version) noexcept {
+    if (version != nullptr) *version = ModuleVersion{2, 0, 1045, 0};
+}
+
+PEZ_EXPORT void Plugin_Interface_Release(void* /*anything*/) noexcept {}
+
+}  // extern "C"

@@ -1,0 +1,54 @@
+// VELK_DataHandleWrapper: the owner of one reference to a host message record, and the only
+// way the plug-in builds and reads records. Host message objects handed to the plug-in have
+// this exact layout (host/message_object.h), so the plug-in works on them in place.
+// One thread uses a wrapper at a time; results are the library's unless stated.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "host/message_library.h"
+
+class VELK_DataHandleWrapper {
+public:
+    // An anonymous record.
+    VELK_DataHandleWrapper();
+    // A record named nameId, or (create false) an all-zero handle with no record.
+    VELK_DataHandleWrapper(uint32_t nameId, bool create);
+    // A second owner of an existing record.
+    explicit VELK_DataHandleWrapper(VELK_DataHandle existing);
+    VELK_DataHandleWrapper(const VELK_DataHandleWrapper&) = delete;
+    VELK_DataHandleWrapper& operator=(const VELK_DataHandleWrapper&) = delete;
+    // Releases the reference, also for an all-zero handle.
+    virtual ~VELK_DataHandleWrapper();
+
+    // Nests the child's current content under the child's name id.
+    uint32_t PutData(const VELK_DataHandleWrapper& child);
+    uint32_t PutInt32(uint32_t nameId, int32_t value);
+    uint32_t PutUInt32(uint32_t nameId, uint32_t value);
+    // Eight bytes, little-endian, as a binary field.
+    uint32_t PutUInt64(uint32_t nameId, uint64_t value);
+    uint32_t PutBinary(uint32_t nameId, const void* bytes, uint32_t byteCount);
+    uint32_t PutWString(uint32_t nameId, const std::u16string& text);
+
+    // Occurrence 0 of the field.
+    uint32_t GetInt32At(uint32_t nameId, int32_t& value) const;
+    uint32_t GetUInt32At(uint32_t nameId, uint32_t& value) const;
+    // Two-step reads: the length first, then the text through a local buffer of 1025 units,
+    // or the heap beyond; 0xE0190016 when the heap has no room.
+    uint32_t GetStringAt(uint32_t nameId, std::string& text) const;
+    uint32_t GetWStringAt(uint32_t nameId, std::u16string& text) const;
+    // The nested record of that name and occurrence, delivered into target's handle.
+    uint32_t ReadDataAt(uint32_t nameId, uint32_t index, VELK_DataHandleWrapper& target) const;
+    uint32_t GetSizeOf(uint32_t nameId, uint32_t& count) const;
+
+    // The read cursor of a name id, created as 0.
+    uint32_t& NextIndex(uint32_t nameId);
+
+    static bool IsEmpty(const VELK_DataHandle& handle);
+    const VELK_DataHandle& Handle() const { return m_handle; }
+
+private:
+    VELK_DataHandle m_handle{};
+    std::map<uint32_t, uint32_t> m_cursors;
+};
