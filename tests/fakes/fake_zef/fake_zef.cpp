@@ -1,0 +1,296 @@
+// The scriptable fake engine: every entry point records its call and answers as scripted.
+// Built in variants that lack one export (the build renames that function away).
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine_api/zef_entry_points.h"
+#include "host/module_export.h"
+#include "platform/text.h"
+
+extern "C" {
+ZEF_ENTRY_POINTS(ZEF_DECLARE_EXPORT)
+}
+
+namespace {
+
+struct FakeState {
+    std::mutex lock;
+    std::vector<std::string> calls;
+    std::map<std::string, uint64_t> results;
+    std::map<std::string, uint32_t> delays;
+    std::map<uint32_t, void*> callbacks;
+};
+
+FakeState& State() {
+    static FakeState* state = new FakeState;  // lives as long as the process
+    return *state;
+}
+
+std::string Arg(const char16_t* text) { return text ? platform::ToUtf8(text) : "null"; }
+std::string Arg(uint32_t value) { return std::to_string(value); }
+std::string Arg(const uint32_t* value) { return value ? "&" + std::to_string(*value) : "null"; }
+std::string Arg(const void* pointer) { return pointer ? "ptr" : "null"; }
+
+std::string Join() { return {}; }
+template <typename First, typename... Rest>
+std::string Join(const First& first, const Rest&... rest) {
+    std::string text = Arg(first);
+    ((text += "," + Arg(rest)), ...);
+    return text;
+}
+
+// Records "name(args)" (or "name" without arguments), waits as scripted, and answers.
+template <typename Result, typename... Args>
+Result Call(const char* name, const Args&... args) {
+    uint32_t delay = 0;
+    uint64_t result = 0;
+    {
+        FakeState& state = State();
+        std::lock_guard<std::mutex> guard(state.lock);
+        state.calls.push_back(sizeof...(Args) == 0 ? std::string(name)
+                                                   : std::string(name) + "(" + Join(args...) + ")");
+        const auto scripted = state.results.find(name);
+        if (scripted != state.results.end()) result = scripted->second;
+        const auto slow = state.delays.find(name);
+        if (slow != state.delays.end()) delay = slow->second;
+    }
+    if (delay != 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    if constexpr (std::is_pointer_v<Result>) {
+        return reinterpret_cast<Result>(static_cast<uintptr_t>(result));
+    } else if constexpr (!std::is_void_v<Result>) {
+        return static_cast<Result>(result);
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+// --- control ---
+
+PEZ_EXPORT void FakeZef_Reset() {
+    FakeState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    state.calls.clear();
+    state.results.clear();
+    state.delays.clear();
+    state.callbacks.clear();
+}
+
+PEZ_EXPORT void FakeZef_SetResult(const char* entryPoint, uint64_t result) {
+    FakeState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    state.results[entryPoint] = result;
+}
+
+PEZ_EXPORT void FakeZef_SetDelay(const char* entryPoint, uint32_t milliseconds) {
+    FakeState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    state.delays[entryPoint] = milliseconds;
+}
+
+PEZ_EXPORT uint32_t FakeZef_CallCount() {
+    FakeState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    return static_cast<uint32_t>(state.calls.size());
+}
+
+PEZ_EXPORT int32_t FakeZef_GetCall(uint32_t index, char* buffer, uint32_t capacity) {
+    FakeState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    if (index >= state.calls.size() || buffer == nullptr || capacity == 0) return -1;
+    const std::string& call = state.calls[index];
+    const size_t length = call.size() < capacity ? call.size() : capacity - 1;
+    std::memcpy(buffer, call.data(), length);
+    buffer[length] = '\0';
+    return static_cast<int32_t>(length);
+}
+
+PEZ_EXPORT void* FakeZef_GetCallback(uint32_t settingId) {
+    FakeState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    const auto found = state.callbacks.find(settingId);
+    return found != state.callbacks.end() ? found->second : nullptr;
+}
+
+// --- the engine's entry points ---
+
+uint32_t ConnectBackupStorage() { return Call<uint32_t>("ConnectBackupStorage"); }
+uint32_t DisconnectBackupStorage() { return Call<uint32_t>("DisconnectBackupStorage"); }
+zef::FindHandle FindFirstFileEdition(const char16_t* filePath, zef::EditionFindData* data) {
+    return Call<zef::FindHandle>("FindFirstFileEdition", filePath, data);
+}
+uint32_t FindNextFileEdition(zef::FindHandle find, zef::EditionFindData* data) {
+    return Call<uint32_t>("FindNextFileEdition", find, data);
+}
+void FindFileEditionClose(zef::FindHandle find) { Call<void>("FindFileEditionClose", find); }
+uint32_t GetFileEdition(uint32_t editionId, uint32_t capacity, char16_t* copy) {
+    return Call<uint32_t>("GetFileEdition", editionId, capacity, copy);
+}
+uint32_t FreeFileEdition(const char16_t* copyPath) {
+    return Call<uint32_t>("FreeFileEdition", copyPath);
+}
+
+uint32_t ChangeConfigure(uint32_t settingId, zef::ConfigureParameter* param) {
+    if (param == nullptr) return Call<uint32_t>("ChangeConfigure", settingId, param);
+    switch (settingId) {
+        case zef::kSettingDbPath:
+        case zef::kSettingDebugLogPath:
+        case zef::kSettingPatternPath:
+        case zef::kSettingEngineFolder:
+            return Call<uint32_t>("ChangeConfigure", settingId,
+                                  static_cast<const char16_t*>(param->text.buffer));
+        case zef::kSettingReadBackupFileData:
+        case zef::kSettingGetImagePath: {
+            FakeState& state = State();
+            {
+                std::lock_guard<std::mutex> guard(state.lock);
+                state.callbacks[settingId] = param->callback.function;
+            }
+            return Call<uint32_t>("ChangeConfigure", settingId,
+                                  static_cast<const void*>(param->callback.function));
+        }
+        default:
+            return Call<uint32_t>("ChangeConfigure", settingId, param->numeric.value);
+    }
+}
+
+uint32_t ChangeRunningConfigure(uint32_t settingId, uint32_t* value) {
+    return Call<uint32_t>("ChangeRunningConfigure", settingId, static_cast<const uint32_t*>(value));
+}
+uint32_t QueryConfigure(uint32_t settingId, zef::ConfigureParameter* param) {
+    return Call<uint32_t>("QueryConfigure", settingId, param);
+}
+uint32_t Initialize() { return Call<uint32_t>("Initialize"); }
+uint32_t Start() { return Call<uint32_t>("Start"); }
+uint32_t Stop() { return Call<uint32_t>("Stop"); }
+uint32_t Finalize() { return Call<uint32_t>("Finalize"); }
+uint32_t NotifyEvent(void* eventData) { return Call<uint32_t>("NotifyEvent", eventData); }
+uint32_t RestoreByCopy(const char16_t* filePath, const char16_t* copyPath,
+                       const char16_t* virusName, uint32_t restoreOption, uint32_t* reboot) {
+    return Call<uint32_t>("RestoreByCopy", filePath, copyPath, virusName, restoreOption,
+                          static_cast<const void*>(reboot));
+}
+uint32_t RmAllocDbeResults() { return Call<uint32_t>("RmAllocDbeResults"); }
+uint32_t RmFreeDbeResults() { return Call<uint32_t>("RmFreeDbeResults"); }
+uint32_t RmFetchDbeResult(uint32_t index, uint32_t* kind, uint32_t* code, uint64_t* value,
+                          uint32_t* detail, const char16_t** name, uint64_t* fileTime) {
+    return Call<uint32_t>("RmFetchDbeResult", index, static_cast<const void*>(kind),
+                          static_cast<const void*>(code), static_cast<const void*>(value),
+                          static_cast<const void*>(detail), static_cast<const void*>(name),
+                          static_cast<const void*>(fileTime));
+}
+uint32_t RmDeleteDbeResults() { return Call<uint32_t>("RmDeleteDbeResults"); }
+uint32_t RestoreByEdition(const char16_t* filePath, uint32_t editionId, const char16_t* virusName,
+                          uint32_t restoreOption, uint32_t* reboot) {
+    return Call<uint32_t>("RestoreByEdition", filePath, editionId, virusName, restoreOption,
+                          static_cast<const void*>(reboot));
+}
+zef::FindHandle FindFirstBackupFile(zef::BackupFileFindData* data) {
+    return Call<zef::FindHandle>("FindFirstBackupFile", data);
+}
+zef::FindHandle FindFirstBackupFileEx(uint32_t* fromTime, uint32_t* toTime,
+                                      zef::BackupFileFindData* data) {
+    return Call<zef::FindHandle>("FindFirstBackupFileEx", static_cast<const uint32_t*>(fromTime),
+                                 static_cast<const uint32_t*>(toTime), data);
+}
+uint32_t FindNextBackupFile(zef::FindHandle find, zef::BackupFileFindData* data) {
+    return Call<uint32_t>("FindNextBackupFile", find, data);
+}
+void FindBackupFileClose(zef::FindHandle find) { Call<void>("FindBackupFileClose", find); }
+uint32_t FbCompleteAdvanceData(zef::EditionFindData* edition, zef::RestoreReport* report) {
+    return Call<uint32_t>("FbCompleteAdvanceData", edition, report);
+}
+uint32_t FlushEvents() { return Call<uint32_t>("FlushEvents"); }
+uint32_t DeleteEditionByEditionID(uint32_t editionId) {
+    return Call<uint32_t>("DeleteEditionByEditionID", editionId);
+}
+uint32_t BackupFile(const char16_t* filePath) { return Call<uint32_t>("BackupFile", filePath); }
+uint32_t IsPatternValid(const char16_t* patternFolder) {
+    return Call<uint32_t>("IsPatternValid", patternFolder);
+}
+uint32_t GetBackupFileByID(uint32_t id, uint32_t capacity, char16_t* buffer) {
+    return Call<uint32_t>("GetBackupFileByID", id, capacity, buffer);
+}
+uint32_t GetStatInfo(void* info) { return Call<uint32_t>("GetStatInfo", info); }
+uint32_t IsDisabledByPattern(const char16_t* patternFolder) {
+    return Call<uint32_t>("IsDisabledByPattern", patternFolder);
+}
+uint32_t GetSupportFileMaxSize() { return Call<uint32_t>("GetSupportFileMaxSize"); }
+zef::FindHandle FindFirstFileEditionEx(const char16_t* filePath, uint32_t flags,
+                                       uint32_t* fromTime, uint32_t* toTime,
+                                       zef::EditionFindData* data) {
+    return Call<zef::FindHandle>("FindFirstFileEditionEx", filePath, flags,
+                                 static_cast<const uint32_t*>(fromTime),
+                                 static_cast<const uint32_t*>(toTime), data);
+}
+zef::FindHandle MemFindFirstFile(const char16_t* filePath) {
+    return Call<zef::FindHandle>("MemFindFirstFile", filePath);
+}
+uint32_t MemFindNextFile(zef::FindHandle find) { return Call<uint32_t>("MemFindNextFile", find); }
+void MemFindFileClose(zef::FindHandle find) { Call<void>("MemFindFileClose", find); }
+uint32_t MemGetFindVersionTime(zef::FindHandle find) {
+    return Call<uint32_t>("MemGetFindVersionTime", find);
+}
+uint32_t MemGetFindVersionPath(zef::FindHandle find, uint32_t capacity, char16_t* copy) {
+    return Call<uint32_t>("MemGetFindVersionPath", find, capacity, copy);
+}
+uint32_t MemGetFindVersionID(zef::FindHandle find) {
+    return Call<uint32_t>("MemGetFindVersionID", find);
+}
+int32_t GetBackupFileUniqID(const char16_t* filePath, const void* keyArea) {
+    return Call<int32_t>("GetBackupFileUniqID", filePath, keyArea);
+}
+uint32_t FlushValidEvents() { return Call<uint32_t>("FlushValidEvents"); }
+uint32_t MemGetSubjectProcessImage(zef::FindHandle find, uint32_t capacity, char16_t* image) {
+    return Call<uint32_t>("MemGetSubjectProcessImage", find, capacity, image);
+}
+uint32_t MemPurgeVersion(zef::FindHandle find) { return Call<uint32_t>("MemPurgeVersion", find); }
+uint32_t UpdateObjPidList(uint32_t operation, uint32_t processId) {
+    return Call<uint32_t>("UpdateObjPidList", operation, processId);
+}
+zef::FindHandle FindFirstFileEditionByPid(uint32_t processId, uint32_t flags, uint32_t* fromTime,
+                                          uint32_t* toTime, zef::EditionFindDataByPid* data) {
+    return Call<zef::FindHandle>("FindFirstFileEditionByPid", processId, flags,
+                                 static_cast<const uint32_t*>(fromTime),
+                                 static_cast<const uint32_t*>(toTime), data);
+}
+uint32_t FindNextFileEditionByPid(zef::FindHandle find, zef::EditionFindDataByPid* data) {
+    return Call<uint32_t>("FindNextFileEditionByPid", find, data);
+}
+zef::FindHandle MemFindFirstFileByPid(uint32_t processId, uint32_t fromTime, uint32_t toTime) {
+    return Call<zef::FindHandle>("MemFindFirstFileByPid", processId, fromTime, toTime);
+}
+uint32_t MemFindNextFileByPid(zef::FindHandle find) {
+    return Call<uint32_t>("MemFindNextFileByPid", find);
+}
+void MemFindFileCloseByPid(zef::FindHandle find) { Call<void>("MemFindFileCloseByPid", find); }
+uint32_t MemGetFindVersionTimeByPid(zef::FindHandle find) {
+    return Call<uint32_t>("MemGetFindVersionTimeByPid", find);
+}
+uint32_t MemGetFindFilePathByPid(zef::FindHandle find, uint32_t capacity, char16_t* path) {
+    return Call<uint32_t>("MemGetFindFilePathByPid", find, capacity, path);
+}
+uint32_t MemGetFindVersionIDByPid(zef::FindHandle find) {
+    return Call<uint32_t>("MemGetFindVersionIDByPid", find);
+}
+uint32_t MemGetSubjectProcessImageByPid(zef::FindHandle find, uint32_t capacity, char16_t* image) {
+    return Call<uint32_t>("MemGetSubjectProcessImageByPid", find, capacity, image);
+}
+uint32_t MemPurgeVersionByPid(zef::FindHandle find) {
+    return Call<uint32_t>("MemPurgeVersionByPid", find);
+}
+uint32_t MemGetBackupVersionByPid(zef::FindHandle find, uint32_t capacity, char16_t* copy) {
+    return Call<uint32_t>("MemGetBackupVersionByPid", find, capacity, copy);
+}
+uint32_t QueryPtnPolicy(uint32_t type, uint32_t subtype, zef::PatternPolicy* policy) {
+    return Call<uint32_t>("QueryPtnPolicy", type, subtype, policy);
+}
+void FreePtnPolicy(zef::PatternPolicy* policy) { Call<void>("FreePtnPolicy", policy); }
+
+}  // extern "C"

@@ -1,0 +1,107 @@
+// Copying, loading and unloading the plug-in and its engine for one test.
+#include "tests/module/plugin_harness.h"
+
+#include <atomic>
+
+#include "host/result_codes.h"
+#include "platform/module.h"
+#include "platform/process.h"
+#include "tests/fakes/captured_log.h"
+
+namespace fs = std::filesystem;
+
+fs::path BuildOutputFolder() {
+    char16_t own[4096] = {};
+    platform::OwnModuleFileName(own, 4096);
+    return fs::path(std::u16string(own)).parent_path();
+}
+
+fs::path MakeTestFolder(const std::string& purpose) {
+    static std::atomic<int> counter{0};
+    const fs::path folder = fs::temp_directory_path() /
+                            ("pez-" + purpose + "-" + std::to_string(platform::CurrentProcessId()) +
+                             "-" + std::to_string(counter++));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    return folder;
+}
+
+std::string ModuleFileName(const std::string& baseName) {
+#if defined(_WIN32)
+    return baseName + ".dll";
+#else
+    return baseName + ".so";
+#endif
+}
+
+namespace {
+
+template <typename Function>
+void Resolve(platform::ModuleHandle module, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(platform::FindExport(module, name));
+}
+
+platform::ModuleHandle Load(const fs::path& path) {
+    return platform::LoadModuleByPath(path.u16string().c_str());
+}
+
+}  // namespace
+
+PluginHarness::PluginHarness() : PluginHarness(Options{}) {}
+
+PluginHarness::PluginHarness(const Options& options) : folder_(MakeTestFolder("plugin")) {
+    StartLogCapture();
+    const fs::path bin = BuildOutputFolder();
+#if defined(_WIN32)
+    const std::string pluginBuild = options.releasePlugin ? "PlugEngineZef" : "PlugEngineZefUnsignedOk";
+#else
+    const std::string pluginBuild = "PlugEngineZef";
+    (void)options.releasePlugin;
+#endif
+    fs::copy_file(bin / ModuleFileName(pluginBuild), folder_ / ModuleFileName("PlugEngineZef"));
+    engineWanted_ = !options.engineVariant.empty();
+    if (engineWanted_) {
+        fs::copy_file(bin / ModuleFileName(options.engineVariant), EnginePath());
+        // Loaded first and held, so that its script and call log outlive the plug-in's loads.
+        engine_ = Load(EnginePath());
+        if (engine_ != nullptr) {
+            engineControl_ = std::make_unique<FakeZefControl>(engine_);
+            engineControl_->Reset();
+        }
+    }
+    plugin_ = Load(folder_ / ModuleFileName("PlugEngineZef"));
+    Resolve(plugin_, "Plugin_Interface_Initialize", exports_.Initialize);
+    Resolve(plugin_, "Plugin_Interface_PostInitialize", exports_.PostInitialize);
+    Resolve(plugin_, "Plugin_Interface_PreUninitialize", exports_.PreUninitialize);
+    Resolve(plugin_, "Plugin_Interface_Uninitialize", exports_.Uninitialize);
+    Resolve(plugin_, "Plugin_Interface_QueryInterface", exports_.QueryInterface);
+    Resolve(plugin_, "Plugin_Interface_CallFunc", exports_.CallFunc);
+    Resolve(plugin_, "Plugin_Interface_OnNotify", exports_.OnNotify);
+    Resolve(plugin_, "Plugin_Interface_GetModuleID", exports_.GetModuleID);
+    Resolve(plugin_, "Plugin_Interface_GetModuleVersion", exports_.GetModuleVersion);
+    Resolve(plugin_, "Plugin_Interface_Release", exports_.Release);
+}
+
+PluginHarness::~PluginHarness() {
+    if (plugin_ != nullptr) {
+        if (exports_.PreUninitialize != nullptr) exports_.PreUninitialize();
+        platform::UnloadModule(plugin_);
+    }
+    engineControl_.reset();
+    platform::UnloadModule(engine_);
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+}
+
+bool PluginHarness::Loaded() const {
+    const bool engineReady = !engineWanted_ || (engineControl_ && engineControl_->IsComplete());
+    return plugin_ != nullptr && engineReady && exports_.Initialize && exports_.PostInitialize &&
+           exports_.PreUninitialize && exports_.Uninitialize && exports_.QueryInterface &&
+           exports_.CallFunc && exports_.OnNotify && exports_.GetModuleID &&
+           exports_.GetModuleVersion && exports_.Release;
+}
+
+bool PluginHarness::Start() {
+    return exports_.Initialize(&host_) == velk::kSuccess &&
+           exports_.PostInitialize() == velk::kSuccess;
+}

@@ -1,0 +1,64 @@
+// A plug-in as a host meets it: the real module copied with an engine beside it into a fresh
+// folder, loaded by path, with the ten exports resolved and the fake engine under control.
+#pragma once
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "host/common_plugin_interface.h"
+#include "platform/dynamic_module.h"
+#include "tests/fakes/fake_zef_control.h"
+#include "tests/fakes/scripted_host.h"
+
+struct PluginExports {
+    PFN_Plugin_Interface_Initialize Initialize = nullptr;
+    PFN_Plugin_Interface_PostInitialize PostInitialize = nullptr;
+    PFN_Plugin_Interface_PreUninitialize PreUninitialize = nullptr;
+    PFN_Plugin_Interface_Uninitialize Uninitialize = nullptr;
+    PFN_Plugin_Interface_QueryInterface QueryInterface = nullptr;
+    PFN_Plugin_Interface_CallFunc CallFunc = nullptr;
+    PFN_Plugin_Interface_OnNotify OnNotify = nullptr;
+    PFN_Plugin_Interface_GetModuleID GetModuleID = nullptr;
+    PFN_Plugin_Interface_GetModuleVersion GetModuleVersion = nullptr;
+    PFN_Plugin_Interface_Release Release = nullptr;
+};
+
+// The folder that holds this test program and every module of the build.
+std::filesystem::path BuildOutputFolder();
+// A new empty folder for one test, removed by its owner.
+std::filesystem::path MakeTestFolder(const std::string& purpose);
+// "<name>.so" or "<name>.dll".
+std::string ModuleFileName(const std::string& baseName);
+
+class PluginHarness {
+public:
+    struct Options {
+        std::string engineVariant = "FakeZef";  // built module copied as the engine; "" = none
+        bool releasePlugin = false;  // Windows: the shipped module, which refuses unsigned engines
+    };
+    PluginHarness();
+    explicit PluginHarness(const Options& options);
+    ~PluginHarness();
+    PluginHarness(const PluginHarness&) = delete;
+    PluginHarness& operator=(const PluginHarness&) = delete;
+
+    // The plug-in's ten exports were found (and the engine, when one was asked for, loaded).
+    bool Loaded() const;
+    const PluginExports& Exports() const { return exports_; }
+    const FakeZefControl& Engine() const { return *engineControl_; }
+    ScriptedHost& Host() { return host_; }
+    std::filesystem::path Folder() const { return folder_; }
+    std::filesystem::path EnginePath() const { return folder_ / ModuleFileName("Zef"); }
+
+    // Initialize with the scripted host, then PostInitialize; both results must be success.
+    bool Start();
+
+private:
+    bool engineWanted_ = false;
+    std::filesystem::path folder_;
+    platform::ModuleHandle engine_ = nullptr;
+    platform::ModuleHandle plugin_ = nullptr;
+    std::unique_ptr<FakeZefControl> engineControl_;
+    PluginExports exports_;
+    ScriptedHost host_;
+};
