@@ -5,12 +5,7 @@
 #include <memory>
 #include <new>
 
-#include "host/message_object.h"
 #include "host/result_codes.h"
-
-// Host message objects are read in place as wrappers.
-static_assert(sizeof(VELK_DataHandleWrapper) == sizeof(HostMessageObject),
-              "host message objects and wrappers must share one layout");
 
 namespace {
 

@@ -1,6 +1,6 @@
 // VELK_DataHandleWrapper: the owner of one reference to a host message record, and the only
 // way the plug-in builds and reads records. Host message objects handed to the plug-in have
-// this exact layout (host/message_object.h), so the plug-in works on them in place.
+// this exact layout (plugin/host_message.h reads them in place).
 // One thread uses a wrapper at a time; results are the library's unless stated.
 #pragma once
 #include <cstdint>

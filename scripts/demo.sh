@@ -1,14 +1,30 @@
 #!/usr/bin/env bash
-# The main job: set-up, build both platforms, then run the reference host's demo natively
-# and under Wine.
+# The main job: set-up, build both platforms, then run the reference host's demo on Linux and
+# under Wine. Extra arguments go to Pellumhost (for example --log-level 3).
+#
+# The reference engine is not part of the build yet, so the demo folder holds the scriptable
+# test engine in its place; on Windows it also holds the plug-in's test build, which accepts an
+# unsigned engine (the shipped PlugEngineZef.dll refuses one, as it must).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/wine-session.sh
 scripts/setup.sh
-scripts/build.sh linux windows >/dev/null
+scripts/build.sh --quiet linux windows
+
+stage() {  # stage PRESET SUFFIX PLUGIN-BUILD
+  local bin=build/$1/bin demo=build/$1/demo
+  rm -rf "$demo" && mkdir -p "$demo"
+  cp "$bin/Pellumhost$4" "$bin/Quastle$2" "$bin/Morrick$2" "$demo/"
+  cp "$bin/$3$2" "$demo/PlugEngineZef$2"
+  cp "$bin/FakeZef$2" "$demo/Zef$2"
+  echo "$demo"
+}
 
 echo "== Linux"
-build/linux/bin/Pellumhost demo "$@"
+demo=$(stage linux .so PlugEngineZef "")
+"$demo/Pellumhost" demo "$@"
+
 echo "== Windows (under Wine)"
+demo=$(stage windows .dll PlugEngineZefUnsignedOk .exe)
 wine_session_start "$PWD/build/windows"
-wine build/windows/bin/Pellumhost.exe demo "$@"
+wine "$demo/Pellumhost.exe" demo "$@"

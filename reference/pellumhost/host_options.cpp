@@ -7,11 +7,12 @@
 namespace pellumhost {
 
 const char* HostUsage() {
-    return "usage: Pellumhost [--log-level N] [--log-file PATH] [demo]\n"
+    return "usage: Pellumhost [--log-level N] [--log-file PATH] [--plugin PATH] [demo]\n"
            "  demo             run the plug-in's life cycle once (the default)\n"
            "  --log-level N    diagnostic level for every module: 1-2 all lines, 3 warnings\n"
            "                   and errors, 5 errors only, 0 none (default 2)\n"
-           "  --log-file PATH  append diagnostic lines to PATH instead of standard error\n";
+           "  --log-file PATH  append diagnostic lines to PATH instead of standard error\n"
+           "  --plugin PATH    the plug-in module to load (default: beside the host)\n";
 }
 
 bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& options,
@@ -34,6 +35,9 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& options
         } else if (arg == "--log-file") {
             if (!hasValue) return error = "--log-file needs a path", false;
             options.logFile = args[++i];
+        } else if (arg == "--plugin") {
+            if (!hasValue) return error = "--plugin needs a path", false;
+            options.pluginPath = args[++i];
         } else if (arg == "demo") {
             options.command = arg;
         } else {

@@ -10,6 +10,7 @@ struct HostOptions {
     std::string command = "demo";  // what to do
     uint32_t logLevel = 2;         // level for every module tag; 0 switches the log off
     std::string logFile;           // empty: standard error
+    std::string pluginPath;        // empty: PlugEngineZef beside the host
     bool help = false;
 };
 

@@ -27,8 +27,8 @@ struct FakeState {
 };
 
 FakeState& State() {
-    static FakeState* state = new FakeState;  // lives as long as the process
-    return *state;
+    static FakeState state;  // goes with the module when it is unloaded
+    return state;
 }
 
 std::string Arg(const char16_t* text) { return text ? platform::ToUtf8(text) : "null"; }

@@ -1,0 +1,173 @@
+// VELK_DataHandleWrapper over the reference message library: ownership, typed fields,
+// the two-step string reads at their buffer boundaries, nested records and read cursors.
+#include "plugin/velk_data_handle_wrapper.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "host/message_object.h"
+#include "host/result_codes.h"
+#include "plugin/host_message.h"
+
+namespace {
+
+bool IsLive(const VELK_DataHandle& handle) {
+    uint32_t name = 0;
+    return velk::Succeeded(VELK_Msg_GetNameID(handle, &name));
+}
+
+TEST(MessageWrapper, ConstructorsCreateShareOrHoldNothing) {
+    VELK_DataHandleWrapper anonymous;
+    uint32_t name = 99;
+    ASSERT_EQ(VELK_Msg_GetNameID(anonymous.Handle(), &name), velk::kSuccess);
+    EXPECT_EQ(name, 0u);
+
+    VELK_DataHandleWrapper named(0x10030, true);
+    ASSERT_EQ(VELK_Msg_GetNameID(named.Handle(), &name), velk::kSuccess);
+    EXPECT_EQ(name, 0x10030u);
+
+    VELK_DataHandleWrapper none(0x10030, false);
+    EXPECT_TRUE(VELK_DataHandleWrapper::IsEmpty(none.Handle()));
+    EXPECT_FALSE(VELK_DataHandleWrapper::IsEmpty(named.Handle()));
+    EXPECT_TRUE(velk::Failed(none.PutInt32(1, 1)));  // calls on no record fail, not crash
+}
+
+TEST(MessageWrapper, SharingOwnersReleaseOnlyTheirOwnReference) {
+    VELK_DataHandle first{};
+    {
+        auto original = std::make_unique<VELK_DataHandleWrapper>(7, true);
+        original->PutUInt32(1, 42);
+        VELK_DataHandleWrapper second(original->Handle());
+        first = original->Handle();
+        original.reset();
+        EXPECT_FALSE(IsLive(first));
+        uint32_t value = 0;
+        EXPECT_EQ(second.GetUInt32At(1, value), velk::kSuccess);
+        EXPECT_EQ(value, 42u);
+        first = second.Handle();
+    }
+    EXPECT_FALSE(IsLive(first));
+}
+
+TEST(MessageWrapper, RepeatedNamesBecomeOccurrences) {
+    VELK_DataHandleWrapper record;
+    record.PutInt32(0x2070E, -5);
+    record.PutInt32(0x2070E, 6);
+    int32_t value = 0;
+    EXPECT_EQ(record.GetInt32At(0x2070E, value), velk::kSuccess);
+    EXPECT_EQ(value, -5);
+    ASSERT_EQ(VELK_Msg_GetInt32At(record.Handle(), 0x2070E, 1, &value), velk::kSuccess);
+    EXPECT_EQ(value, 6);
+    uint32_t count = 0;
+    EXPECT_EQ(record.GetSizeOf(0x2070E, count), velk::kSuccess);
+    EXPECT_EQ(count, 2u);
+    EXPECT_TRUE(velk::Failed(VELK_Msg_GetInt32At(record.Handle(), 0x2070E, 2, &value)));
+}
+
+TEST(MessageWrapper, UInt64IsEightLittleEndianBytes) {
+    VELK_DataHandleWrapper record;
+    ASSERT_EQ(record.PutUInt64(0x20A99, 0x0102030405060708ull), velk::kSuccess);
+    uint8_t bytes[8] = {};
+    uint32_t size = 0;
+    ASSERT_EQ(VELK_Msg_GetBinaryAt(record.Handle(), 0x20A99, 0, bytes, 8, &size), velk::kSuccess);
+    EXPECT_EQ(size, 8u);
+    const uint8_t expected[8] = {8, 7, 6, 5, 4, 3, 2, 1};
+    EXPECT_EQ(std::memcmp(bytes, expected, 8), 0);
+}
+
+TEST(MessageWrapper, StringReadsAcrossTheLocalBufferBoundary) {
+    for (uint32_t length : {0u, 1u, 1023u, 1024u, 1025u, 70000u}) {
+        VELK_DataHandleWrapper record;
+        std::u16string wide(length, u'w');
+        std::string narrow(length, 'n');
+        if (length > 0) {
+            wide.back() = u'\u00e9';
+            narrow.back() = 'z';
+        }
+        record.PutWString(17, wide);
+        VELK_Msg_PutString(record.Handle(), 18, narrow.data(), length);
+
+        std::u16string readWide = u"stale";
+        std::string readNarrow = "stale";
+        EXPECT_EQ(record.GetWStringAt(17, readWide), velk::kSuccess) << length;
+        EXPECT_EQ(record.GetStringAt(18, readNarrow), velk::kSuccess) << length;
+        EXPECT_EQ(readWide, wide) << length;
+        EXPECT_EQ(readNarrow, narrow) << length;
+    }
+}
+
+TEST(MessageWrapper, AbsentOrMistypedStringGivesEmptyTextAndTheLibraryResult) {
+    VELK_DataHandleWrapper record;
+    record.PutUInt32(5, 1);
+    std::u16string text = u"stale";
+    EXPECT_EQ(record.GetWStringAt(4, text), MORRICK_E_NOT_FOUND);
+    EXPECT_TRUE(text.empty());
+    text = u"stale";
+    EXPECT_EQ(record.GetWStringAt(5, text), MORRICK_E_WRONG_TYPE);
+    EXPECT_TRUE(text.empty());
+}
+
+TEST(MessageWrapper, ReadCursorAdvancesOnlyOnSuccess) {
+    VELK_DataHandleWrapper list(0x100BE, true);
+    for (uint32_t i = 0; i < 2; ++i) {
+        VELK_DataHandleWrapper entry(0x100B5, true);
+        entry.PutUInt32(1, i + 10);
+        list.PutData(entry);
+    }
+    EXPECT_EQ(list.NextIndex(0x100B5), 0u);
+    for (uint32_t expected : {10u, 11u}) {
+        VELK_DataHandleWrapper entry(0, false);
+        uint32_t& cursor = list.NextIndex(0x100B5);
+        ASSERT_EQ(list.ReadDataAt(0x100B5, cursor, entry), velk::kSuccess);
+        ++cursor;
+        uint32_t value = 0;
+        EXPECT_EQ(entry.GetUInt32At(1, value), velk::kSuccess);
+        EXPECT_EQ(value, expected);
+    }
+    VELK_DataHandleWrapper past(0, false);
+    EXPECT_TRUE(velk::Failed(list.ReadDataAt(0x100B5, list.NextIndex(0x100B5), past)));
+    EXPECT_EQ(list.NextIndex(0x100B5), 2u);
+    EXPECT_EQ(list.NextIndex(0x12345), 0u);
+}
+
+TEST(MessageWrapper, NestedRecordIsTheChildAsItWasWhenPut) {
+    VELK_DataHandleWrapper parent;
+    VELK_DataHandleWrapper child(0x10030, true);
+    child.PutInt32(0x20711, 2);
+    ASSERT_EQ(parent.PutData(child), velk::kSuccess);
+    child.PutInt32(0x20711, 3);  // after the put: not in the parent
+
+    VELK_DataHandleWrapper read(0, false);
+    ASSERT_EQ(parent.ReadDataAt(0x10030, 0, read), velk::kSuccess);
+    uint32_t count = 0;
+    read.GetSizeOf(0x20711, count);
+    EXPECT_EQ(count, 1u);
+}
+
+TEST(MessageWrapper, HostMessageObjectIsReadInPlace) {
+    HostMessageObject host(0x100B5);
+    VELK_Msg_PutInt32(host.handle, 1, 3);
+    void* received = &host;  // as the plug-in receives it
+
+    VELK_DataHandleWrapper shared(HostMessageHandle(received));
+    int32_t type = 0;
+    EXPECT_EQ(shared.GetInt32At(1, type), velk::kSuccess);
+    EXPECT_EQ(type, 3);
+    shared.PutInt32(2, 4);  // one record: the host sees what the plug-in adds
+    uint32_t count = 0;
+    VELK_Msg_GetSizeOf(host.handle, 2, &count);
+    EXPECT_EQ(count, 1u);
+
+    ++HostMessageCursor(received, 0x100B5);
+    EXPECT_EQ(host.cursors[0x100B5], 1u) << "the cursor lives in the host's object";
+    EXPECT_EQ(HostMessageHandle(nullptr).lo, 0u);
+
+    // The handle follows the table pointer, where every compiler puts it.
+    const HostMessageLayout& layout = *static_cast<const HostMessageLayout*>(received);
+    EXPECT_EQ(reinterpret_cast<const char*>(&layout.handle) - reinterpret_cast<const char*>(&layout), 8);
+}
+
+}  // namespace
