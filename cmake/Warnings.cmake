@@ -1,6 +1,6 @@
 # Compiler flags shared by every target: strict warnings, and the sanitizer of the preset.
 add_compile_options(-Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
-                    -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Wnull-dereference)
+                    -Wnon-virtual-dtor -Wold-style-cast -Wcast-align)
 if(PEZ_WERROR)
   add_compile_options(-Werror)
 endif()

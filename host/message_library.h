@@ -36,6 +36,8 @@ constexpr uint32_t MORRICK_E_NO_MEMORY = 0xE0FE0006;
 
 // Creation, sharing and release of handles (these three take the handle variable's address).
 MORRICK_API uint32_t VELK_Msg_CreateDataHandle(uint32_t nameId, VELK_DataHandle* handle);
+// A target that holds a live record is re-pointed at the source's record (its old reference is
+// released); any other target value is overwritten with a new handle.
 MORRICK_API uint32_t VELK_Msg_ShareDataHandle(VELK_DataHandle source, VELK_DataHandle* target);
 // Releases the reference and clears *handle; an all-zero handle is a failure, not a crash.
 MORRICK_API uint32_t VELK_Msg_DestroyDataHandle(VELK_DataHandle* handle);
@@ -69,8 +71,8 @@ MORRICK_API uint32_t VELK_Msg_GetStringAt(VELK_DataHandle handle, uint32_t nameI
 MORRICK_API uint32_t VELK_Msg_GetWStringAt(VELK_DataHandle handle, uint32_t nameId,
                                            uint32_t index, char16_t* buffer,
                                            uint32_t bufferUnits, uint32_t* length);
-// Delivers a copy of the nested record into *target: an all-zero target gets a new handle,
-// a valid one is re-pointed at the copy (its old record reference is released).
+// Delivers a copy of the nested record into *target, which is re-pointed or given a new
+// handle as with VELK_Msg_ShareDataHandle.
 MORRICK_API uint32_t VELK_Msg_GetDataAt(VELK_DataHandle handle, uint32_t nameId,
                                         uint32_t index, VELK_DataHandle* target);
 MORRICK_API uint32_t VELK_Msg_ReadDataAt(VELK_DataHandle handle, uint32_t nameId,

@@ -1,17 +1,21 @@
 // The bounded UTF-16 formatter behind FormatW.
 #include "util/format_w.h"
 
+#include <cstdint>
+
 namespace util {
 namespace {
 
-// Collects output up to capacity-1 units and remembers whether anything was cut.
+// Collects output up to capacity-1 units and remembers whether anything was cut. Without a
+// buffer it only counts.
 class BoundedWriter {
 public:
     BoundedWriter(char16_t* buffer, size_t capacity) : buffer_(buffer), limit_(capacity - 1) {}
 
     void Put(char16_t unit) {
         if (used_ < limit_) {
-            buffer_[used_++] = unit;
+            if (buffer_ != nullptr) buffer_[used_] = unit;
+            ++used_;
         } else {
             cut_ = true;
         }
@@ -23,11 +27,11 @@ public:
         for (size_t i = 0; i < count; ++i) Put(unit);
     }
     int Finish() {
-        buffer_[used_] = u'\0';
-        return cut_ ? -1 : static_cast<int>(used_);
+        if (buffer_ != nullptr) buffer_[used_] = u'\0';
+        return cut_ || used_ > static_cast<size_t>(INT32_MAX) ? -1 : static_cast<int>(used_);
     }
     int Fail() {
-        buffer_[0] = u'\0';
+        if (buffer_ != nullptr) buffer_[0] = u'\0';
         return -1;
     }
 
@@ -133,12 +137,27 @@ void PutInteger(BoundedWriter& out, const Spec& spec, char16_t conversion, uint6
     PadAndPut(out, spec, prefix, std::u16string_view(body, n), zeros);
 }
 
+int FormatInto(BoundedWriter& out, const char16_t* format, const FormatArg* args,
+               size_t argCount);
+
 }  // namespace
 
 int FormatWArgs(char16_t* buffer, size_t capacity, const char16_t* format,
                 const FormatArg* args, size_t argCount) {
     if (buffer == nullptr || capacity == 0) return -1;
     BoundedWriter out(buffer, capacity);
+    return FormatInto(out, format, args, argCount);
+}
+
+int FormattedLengthArgs(const char16_t* format, const FormatArg* args, size_t argCount) {
+    BoundedWriter counter(nullptr, SIZE_MAX);
+    return FormatInto(counter, format, args, argCount);
+}
+
+namespace {
+
+int FormatInto(BoundedWriter& out, const char16_t* format, const FormatArg* args,
+               size_t argCount) {
     if (format == nullptr) return out.Fail();
 
     size_t next = 0;
@@ -203,4 +222,5 @@ int FormatWArgs(char16_t* buffer, size_t capacity, const char16_t* format,
     return out.Finish();
 }
 
+}  // namespace
 }  // namespace util

@@ -63,6 +63,9 @@ private:
 int FormatWArgs(char16_t* buffer, size_t capacity, const char16_t* format,
                 const FormatArg* args, size_t argCount);
 
+// The units that formatting would produce, without writing anything; -1 when the format fails.
+int FormattedLengthArgs(const char16_t* format, const FormatArg* args, size_t argCount);
+
 template <typename... Args>
 int FormatW(char16_t* buffer, size_t capacity, const char16_t* format, const Args&... args) {
     const FormatArg list[] = {FormatArg(args)..., FormatArg()};

@@ -70,11 +70,8 @@ uint32_t DeliverNested(VELK_DataHandle handle, uint32_t nameId, uint32_t index,
                                          return kOk;
                                      });
     if (found != kOk) return found;
-    if (target->lo == 0 && target->hi == 0) {
-        *target = Table().Add(std::move(copy));
-        return kOk;
-    }
-    return Table().Replace(*target, std::move(copy)) ? kOk : MORRICK_E_BAD_HANDLE;
+    if (!Table().Replace(*target, copy)) *target = Table().Add(std::move(copy));
+    return kOk;
 }
 
 }  // namespace
@@ -97,7 +94,9 @@ uint32_t VELK_Msg_ShareDataHandle(VELK_DataHandle source, VELK_DataHandle* targe
     return Guarded([&] {
         std::shared_ptr<Record> record = Table().Get(source);
         if (!record) return MORRICK_E_BAD_HANDLE;
-        *target = Table().Add(std::move(record));
+        // A target that holds a record is re-pointed (its old reference released); any other
+        // target gets a handle of its own.
+        if (!Table().Replace(*target, record)) *target = Table().Add(std::move(record));
         return kOk;
     });
 }

@@ -1,38 +1,10 @@
 // Copying, loading and unloading the plug-in and its engine for one test.
 #include "tests/module/plugin_harness.h"
 
-#include <atomic>
-
 #include "host/result_codes.h"
-#include "platform/module.h"
-#include "platform/process.h"
 #include "tests/fakes/captured_log.h"
 
 namespace fs = std::filesystem;
-
-fs::path BuildOutputFolder() {
-    char16_t own[4096] = {};
-    platform::OwnModuleFileName(own, 4096);
-    return fs::path(std::u16string(own)).parent_path();
-}
-
-fs::path MakeTestFolder(const std::string& purpose) {
-    static std::atomic<int> counter{0};
-    const fs::path folder = fs::temp_directory_path() /
-                            ("pez-" + purpose + "-" + std::to_string(platform::CurrentProcessId()) +
-                             "-" + std::to_string(counter++));
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-    return folder;
-}
-
-std::string ModuleFileName(const std::string& baseName) {
-#if defined(_WIN32)
-    return baseName + ".dll";
-#else
-    return baseName + ".so";
-#endif
-}
 
 namespace {
 

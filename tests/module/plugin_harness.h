@@ -9,6 +9,7 @@
 #include "platform/dynamic_module.h"
 #include "tests/fakes/fake_zef_control.h"
 #include "tests/fakes/scripted_host.h"
+#include "tests/fakes/test_folder.h"
 
 struct PluginExports {
     PFN_Plugin_Interface_Initialize Initialize = nullptr;
@@ -22,13 +23,6 @@ struct PluginExports {
     PFN_Plugin_Interface_GetModuleVersion GetModuleVersion = nullptr;
     PFN_Plugin_Interface_Release Release = nullptr;
 };
-
-// The folder that holds this test program and every module of the build.
-std::filesystem::path BuildOutputFolder();
-// A new empty folder for one test, removed by its owner.
-std::filesystem::path MakeTestFolder(const std::string& purpose);
-// "<name>.so" or "<name>.dll".
-std::string ModuleFileName(const std::string& baseName);
 
 class PluginHarness {
 public:

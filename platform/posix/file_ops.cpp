@@ -1,0 +1,101 @@
+// File operations through POSIX calls; paths are converted to UTF-8 where they are opened.
+#include "platform/file_ops.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/text.h"
+
+namespace platform {
+namespace {
+
+FileHandle OpenAlways(const char16_t* path, bool* existed) {
+    if (path == nullptr) return kInvalidFile;
+    const std::string name = ToUtf8(path);
+    int fd = open(name.c_str(), O_WRONLY | O_CLOEXEC);
+    bool wasThere = fd >= 0;
+    if (fd < 0) {
+        fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0 && errno == EEXIST) {  // created meanwhile by someone else
+            fd = open(name.c_str(), O_WRONLY | O_CLOEXEC);
+            wasThere = true;
+        }
+    }
+    if (fd < 0) return kInvalidFile;
+    if (existed != nullptr) *existed = wasThere;
+    return fd;
+}
+
+bool Write(FileHandle file, const void* bytes, uint32_t count) {
+    const char* next = static_cast<const char*>(bytes);
+    while (count > 0) {
+        const ssize_t written = ::write(static_cast<int>(file), next, count);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        next += written;
+        count -= static_cast<uint32_t>(written);
+    }
+    return true;
+}
+
+bool SeekToEnd(FileHandle file) { return lseek(static_cast<int>(file), 0, SEEK_END) >= 0; }
+
+uint32_t SizeLow(FileHandle file) {
+    struct stat info {};
+    if (fstat(static_cast<int>(file), &info) != 0) return 0;
+    return static_cast<uint32_t>(static_cast<uint64_t>(info.st_size));
+}
+
+void Close(FileHandle file) {
+    if (file != kInvalidFile) ::close(static_cast<int>(file));
+}
+
+bool MoveReplacing(const char16_t* from, const char16_t* to) {
+    if (from == nullptr || to == nullptr) return false;
+    return rename(ToUtf8(from).c_str(), ToUtf8(to).c_str()) == 0;
+}
+
+bool Remove(const char16_t* path) { return path != nullptr && unlink(ToUtf8(path).c_str()) == 0; }
+
+uint32_t FullPath(const char16_t* path, char16_t* buffer, uint32_t capacity) {
+    if (path == nullptr || buffer == nullptr || capacity == 0) return 0;
+    std::u16string full = path;
+    if (full.empty() || full[0] != u'/') {
+        char cwd[PATH_MAX];
+        if (getcwd(cwd, sizeof cwd) == nullptr) return 0;
+        full = FromUtf8(cwd) + u"/" + full;
+    }
+    if (full.size() >= capacity) return 0;
+    full.copy(buffer, full.size());
+    buffer[full.size()] = u'\0';
+    return static_cast<uint32_t>(full.size());
+}
+
+uint32_t CreateFolderTree(const char16_t* folder) {
+    if (folder == nullptr || *folder == u'\0') return ENOENT;
+    const std::string path = ToUtf8(folder);
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0) return S_ISDIR(info.st_mode) ? kFolderExists : EEXIST;
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string part = path.substr(0, slash);
+        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return static_cast<uint32_t>(errno);
+        if (slash == std::string::npos) break;
+    }
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? kFolderCreated : ENOTDIR;
+}
+
+}  // namespace
+
+const FileOps& SystemFileOps() {
+    static const FileOps ops{OpenAlways, Write,         SeekToEnd, SizeLow,         Close,
+                             MoveReplacing, Remove, FullPath, CreateFolderTree};
+    return ops;
+}
+
+}  // namespace platform

@@ -1,0 +1,265 @@
+// CLogger against real files: byte-order mark, level filter, header, long lines, rotation at
+// the size limit on the two-second check, failed renames and reopens, many writers.
+#include "util/logger.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/file_ops.h"
+#include "tests/fakes/test_folder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The clock every logger of these tests reads. Each test moves it far past the last test's
+// times, so the process-wide last check is always due at a test's first write.
+uint32_t g_now = 1000000;
+uint32_t FakeTicks() { return g_now; }
+
+std::u16string ReadUtf16(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::u16string text(bytes.size() / 2, u'\0');
+    for (size_t i = 0; i < text.size(); ++i) {
+        text[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) |
+                                        (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
+    }
+    return text;
+}
+
+void GrowTo(const fs::path& path, uintmax_t size) {
+    const uintmax_t now = fs::file_size(path);
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    out << std::string(static_cast<size_t>(size - now), 'x');
+}
+
+class LoggerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_now += 100000;
+        folder = MakeTestFolder("logger");
+        path = folder / "Report.log";
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+    // Opens with the header off, as the engine wrapper does.
+    void OpenBare(util::CLogger& logger, uint32_t maxLevel = 6) {
+        ASSERT_EQ(logger.Open(maxLevel, path.u16string().c_str()), 1u);
+        logger.SetHeader(0);
+    }
+
+    fs::path folder;
+    fs::path path;
+};
+
+TEST_F(LoggerTest, NewFileStartsWithOneByteOrderMark) {
+    {
+        util::CLogger logger(platform::SystemFileOps(), FakeTicks);
+        OpenBare(logger);
+        logger.Write(4, u"first %d", 1);
+    }
+    {
+        util::CLogger logger(platform::SystemFileOps(), FakeTicks);
+        OpenBare(logger);
+        logger.Write(4, u"second");
+    }
+    EXPECT_EQ(ReadUtf16(path), u"\uFEFFfirst 1\r\nsecond\r\n");
+}
+
+TEST_F(LoggerTest, LevelsAboveTheMaximumOrSixAreDropped) {
+    util::CLogger logger(platform::SystemFileOps(), FakeTicks);
+    OpenBare(logger, 4);
+    logger.Write(5, u"debug");
+    logger.Write(4, u"info");
+    logger.Write(0, u"zero");
+    logger.Close();
+    util::CLogger wide(platform::SystemFileOps(), FakeTicks);
+    OpenBare(wide, 9);
+    wide.Write(7, u"seven");
+    wide.Write(6, u"six");
+    EXPECT_EQ(ReadUtf16(path), u"\uFEFFinfo\r\nzero\r\nsix\r\n");
+}
+
+TEST_F(LoggerTest, HeaderCarriesTimeIdsAndLevelName) {
+    util::CLogger logger(platform::SystemFileOps(), FakeTicks);
+    ASSERT_EQ(logger.Open(6, path.u16string().c_str()), 1u);
+    logger.Write(3, u"careful");
+    logger.Close();
+    const std::u16string text = ReadUtf16(path).substr(1);
+    // [2026-12-05 09:03:07(045)] [PID:1234] [TID:77] [Warning]\tcareful\r\n
+    ASSERT_GT(text.size(), 27u);
+    EXPECT_EQ(text[0], u'[');
+    EXPECT_EQ(text[5], u'-');
+    EXPECT_EQ(text[11], u' ');
+    EXPECT_EQ(text[20], u'(');
+    EXPECT_EQ(text.substr(24, 8), u")] [PID:");
+    EXPECT_NE(text.find(u"] [TID:"), std::u16string::npos);
+    const std::u16string tail = u"] [Warning]\tcareful\r\n";
+    EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+}
+
+TEST_F(LoggerTest, SourceSuffixUsesTheBaseName) {
+    util::CLogger logger(platform::SystemFileOps(), FakeTicks);
+    OpenBare(logger);
+    const util::FormatArg none[1] = {};
+    logger.WriteV(u"C:\\src\\engine\\restore.cpp", 42, 4, u"a", none, 0);
+    logger.WriteV(u"/src/engine/report.cpp", 7, 4, u"b", none, 0);
+    logger.WriteV(u"plain.cpp", 1, 4, u"c", none, 0);
+    logger.WriteV(u"skipped.cpp", 0, 4, u"d", none, 0);
+    EXPECT_EQ(ReadUtf16(path),
+              u"\uFEFFa[.\\restore.cpp(42)]\r\nb[.\\report.cpp(7)]\r\nc[.\\plain.cpp(1)]\r\nd\r\n");
+}
+
+TEST_F(LoggerTest, LongLinesAreWrittenWhole) {
+    util::CLogger logger(platform::SystemFileOps(), FakeTicks);
+    OpenBare(logger);
+    for (size_t length : {1899u, 1900u, 1901u, 5000u, 100000u}) {
+        const std::u16string message(length, u'm');
+        logger.Write(4, u"%s|", message);
+    }
+    logger.Close();
+    const std::u16string text = ReadUtf16(path);
+    size_t at = 1;
+    for (size_t length : {1899u, 1900u, 1901u, 5000u, 100000u}) {
+        EXPECT_EQ(text.substr(at, length + 3), std::u16string(length, u'm') + u"|\r\n") << length;
+        at += length + 3;
+    }
+    EXPECT_EQ(text.size(), at);
+}
+
+TEST_F(LoggerTest, RotatesOnlyAboveTheLimitAndOnlyOnTheCheck) {
+    const struct {
+        uintmax_t size;
+        uint32_t waitMs;
+        bool rotated;
+    } cases[] = {
+        {2097153, 2000, true},
+        {2097152, 2000, false},
+        {2097153, 1999, false},
+        {3000000, 60000, true},
+    };
+    for (const auto& c : cases) {
+        fs::remove(path);
+        fs::remove(path.u16string() + u".old");
+        util::CLogger logger(platform::SystemFileOps(), FakeTicks);
+        OpenBare(logger);
+        g_now += 100000;
+        logger.Write(4, u"sync");  // a due check: the last check is now
+        GrowTo(path, c.size);
+        g_now += c.waitMs;
+        logger.Write(4, u"next");
+        logger.Close();
+
+        const fs::path old = path.u16string() + u".old";
+        EXPECT_EQ(fs::exists(old), c.rotated) << c.size << " after " << c.waitMs;
+        if (c.rotated) {
+            EXPECT_EQ(fs::file_size(old), c.size);
+            EXPECT_EQ(ReadUtf16(path), u"\uFEFFnext\r\n") << "a fresh file with its mark";
+        } else {
+            EXPECT_EQ(fs::file_size(path), c.size + 12);
+        }
+    }
+}
+
+TEST_F(LoggerTest, RotationReplacesAnOldRotatedFile) {
+    const fs::path old = path.u16string() + u".old";
+    { std::ofstream(old) << "previous"; }
+    util::CLogger logger(platform::SystemFileOps(), FakeTicks);
+    OpenBare(logger);
+    logger.Write(4, u"sync");
+    GrowTo(path, 2097153);
+    g_now += 2000;
+    logger.Write(4, u"next");
+    EXPECT_EQ(fs::file_size(old), 2097153u);
+}
+
+// File calls whose rename or open can be made to fail.
+bool g_failRename = false;
+bool g_failOpen = false;
+platform::FileHandle FlakyOpen(const char16_t* path, bool* existed) {
+    return g_failOpen ? platform::kInvalidFile : platform::SystemFileOps().openAlways(path, existed);
+}
+bool FlakyRename(const char16_t* from, const char16_t* to) {
+    return !g_failRename && platform::SystemFileOps().moveReplacing(from, to);
+}
+platform::FileOps FlakyFiles() {
+    platform::FileOps files = platform::SystemFileOps();
+    files.openAlways = FlakyOpen;
+    files.moveReplacing = FlakyRename;
+    return files;
+}
+
+TEST_F(LoggerTest, FailedRenameKeepsWritingToTheSameFile) {
+    const platform::FileOps files = FlakyFiles();
+    g_failRename = true;
+    util::CLogger logger(files, FakeTicks);
+    OpenBare(logger);
+    logger.Write(4, u"sync");
+    GrowTo(path, 2097153);
+    g_now += 2000;
+    logger.Write(4, u"kept");
+    g_failRename = false;
+    EXPECT_FALSE(fs::exists(path.u16string() + u".old"));
+    EXPECT_EQ(fs::file_size(path), 2097153u + 12);
+}
+
+TEST_F(LoggerTest, FailedReopenLosesOnlyThatLine) {
+    const platform::FileOps files = FlakyFiles();
+    util::CLogger logger(files, FakeTicks);
+    OpenBare(logger);
+    logger.Write(4, u"sync");
+    g_failOpen = true;
+    g_now += 2000;
+    logger.Write(4, u"written, then the reopen fails");
+    logger.Write(4, u"lost");
+    g_failOpen = false;
+    logger.Write(4, u"again");
+    logger.Close();
+    EXPECT_EQ(ReadUtf16(path), u"\uFEFFsync\r\nwritten, then the reopen fails\r\nagain\r\n");
+}
+
+TEST_F(LoggerTest, OpenRefusals) {
+    util::CLogger logger(platform::SystemFileOps(), FakeTicks);
+    EXPECT_EQ(logger.Open(6, nullptr), 0u);
+    { std::ofstream(folder / "file") << "x"; }
+    EXPECT_EQ(logger.Open(6, (folder / "file" / "sub" / "Report.log").u16string().c_str()), 0u);
+    EXPECT_FALSE(logger.IsOpen());
+    logger.Write(4, u"dropped while closed");
+    ASSERT_EQ(logger.Open(6, (folder / "a" / "b" / "Report.log").u16string().c_str()), 1u);
+    EXPECT_EQ(logger.Open(6, path.u16string().c_str()), 0u) << "already open";
+    EXPECT_TRUE(fs::exists(folder / "a" / "b" / "Report.log"));
+}
+
+TEST_F(LoggerTest, ManyThreadsNeverSplitALine) {
+    util::CLogger logger(platform::SystemFileOps(), FakeTicks);
+    OpenBare(logger);
+    constexpr int kThreads = 8;
+    constexpr int kLines = 400;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&logger, t] {
+            const std::u16string body(150, static_cast<char16_t>(u'a' + t));
+            for (int i = 0; i < kLines; ++i) logger.Write(4, u"%s", body);
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    logger.Close();
+    const std::u16string text = ReadUtf16(path).substr(1);
+    ASSERT_EQ(text.size(), static_cast<size_t>(kThreads * kLines * 152));
+    for (size_t at = 0; at < text.size(); at += 152) {
+        const std::u16string line = text.substr(at, 152);
+        ASSERT_EQ(line.substr(150), u"\r\n") << "line at " << at;
+        ASSERT_EQ(line.find_first_not_of(line[0]), 150u) << "line at " << at;
+    }
+}
+
+}  // namespace
