@@ -1,0 +1,190 @@
+// Path variables: the load-time table, the expansion rules, and where the install path
+// comes from when the registry or the process image disappoints.
+#include "util/path_variables.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/environment.h"
+#include "platform/module.h"
+#include "tests/fakes/captured_log.h"
+
+namespace {
+
+using util::ExpandPathVariables;
+using util::PathVariableTable;
+
+const std::u16string kSep(1, platform::kPathSeparator);
+
+std::u16string FakeInstall() { return u"C:\\VELK\\"; }
+std::u16string NoInstall() { return u""; }
+std::u16string FakeEnvironment(const char16_t* name) {
+    const std::u16string text(name);
+    return text == u"%TEMP%" ? u"T:\\tmp" : text == u"%TMP%" ? u"U:\\tmp" : text;
+}
+std::u16string FakeAppData() { return u"C:\\ProgramData"; }
+std::u16string NoAppData() { return u""; }
+
+PathVariableTable Table(std::u16string (*install)() = FakeInstall,
+                        std::u16string (*appData)() = FakeAppData) {
+    return util::BuildPathVariableTable({install, FakeEnvironment, appData});
+}
+
+TEST(PathVariableTable, HoldsTheTwentyNineEntries) {
+    const PathVariableTable table = Table();
+    EXPECT_EQ(table.size(), 29u);
+    EXPECT_EQ(table.at(u"%velk_install_path%"), u"C:\\VELK\\");
+    EXPECT_EQ(table.at(u"%APPDATA%"), u"C:\\ProgramData") << "the folder, not the variable";
+    EXPECT_EQ(table.at(u"%TEMP%"), u"T:\\tmp");
+    EXPECT_EQ(table.at(u"%OS%"), u"%OS%") << "an undefined variable keeps its name";
+    EXPECT_EQ(table.at(u"%velk_virus_path%"),
+              u"C:\\ProgramData" + kSep + u"Orvane" + kSep + u"VELK" + kSep + u"temp" + kSep +
+                  u"virus" + kSep);
+    const PathVariableTable bare = Table(NoInstall, NoAppData);
+    EXPECT_EQ(bare.at(u"%orvane_data_path%"), kSep + u"Orvane" + kSep);
+    EXPECT_EQ(bare.at(u"%velk_quarantine_path%"),
+              kSep + u"Orvane" + kSep + u"VELK" + kSep + u"quarantine" + kSep);
+}
+
+TEST(PathVariableTable, ModuleTableWasBuiltAtLoad) {
+    const PathVariableTable& table = util::ModulePathVariables();
+    EXPECT_EQ(table.size(), 29u);
+    EXPECT_EQ(table.at(u"%APPDATA%"), platform::CommonAppDataFolder());
+    EXPECT_EQ(table.at(u"%velk_data_path%"),
+              platform::CommonAppDataFolder() + kSep + u"Orvane" + kSep + u"VELK" + kSep);
+    EXPECT_NE(table.at(u"%PATH%"), u"%PATH%") << "PATH is set wherever the tests run";
+}
+
+TEST(PathVariables, ExpansionRules) {
+    const PathVariableTable table = Table();
+    const PathVariableTable noInstall = Table(NoInstall);
+    const std::u16string temp = u"C:\\ProgramData" + kSep + u"Orvane" + kSep + u"VELK" + kSep +
+                                u"temp" + kSep;
+    const struct {
+        const char* why;
+        std::u16string input;
+        bool unescape;
+        const PathVariableTable* table;
+        std::u16string output;
+        int result;
+    } cases[] = {
+        {"variable then text", u"%velk_temp_path%db", true, &table, temp + u"db", 1},
+        {"unknown variable stays", u"%NOSUCH%\\x", true, &table, u"%NOSUCH%\\x", 1},
+        {"doubled sign unescaped", u"50%%", true, &table, u"50%", 1},
+        {"doubled sign kept", u"50%%", false, &table, u"50%%", 1},
+        {"unpaired sign", u"a%b", true, &table, u"a%b", 0},
+        {"no sign at all", u"C:\\plain", true, &table, u"C:\\plain", 1},
+        {"names are case-sensitive", u"%temp%\\x", true, &table, u"%temp%\\x", 1},
+        {"empty value removes the token", u"%velk_install_path%Zef.dll", true, &noInstall,
+         u"Zef.dll", 0},
+        {"trailing unpaired sign", u"%TEMP%\\x%", true, &table, u"%TEMP%\\x%", 0},
+        {"lone sign", u"%", true, &table, u"%", 0},
+        {"adjacent variables", u"%TEMP%%TMP%", true, &table, u"T:\\tmpU:\\tmp", 1},
+        {"mixed", u"x%%y%TEMP%z", true, &table, u"x%yT:\\tmpz", 1},
+        {"empty input", u"", true, &table, u"", 1},
+    };
+    for (const auto& c : cases) {
+        std::u16string output = u"stale";
+        EXPECT_EQ(ExpandPathVariables(c.input, output, c.unescape, *c.table), c.result) << c.why;
+        EXPECT_EQ(output, c.output) << c.why;
+    }
+}
+
+TEST(PathVariables, ExpandsInPlace) {
+    std::u16string path = u"%TEMP%\\db";
+    EXPECT_EQ(ExpandPathVariables(path, path, true, Table()), 1);
+    EXPECT_EQ(path, u"T:\\tmp\\db");
+}
+
+// A registry and a process image as a test wants them.
+class ScriptedProbe final : public util::InstallPathProbe {
+public:
+    int32_t openResult = 0;
+    int32_t queryResult = 0;
+    std::u16string value;
+    std::u16string image;
+    uint32_t lastError = 0x57;
+
+    int32_t OpenKey(platform::RegKey&, const char16_t*, uint32_t) const override {
+        return openResult;
+    }
+    int32_t QueryValue(const platform::RegKey&, const char16_t*,
+                       std::u16string& out) const override {
+        if (queryResult == 0) out = value;
+        return queryResult;
+    }
+    uint32_t ProcessImage(char16_t* buffer, uint32_t capacity) const override {
+        if (image.empty() || image.size() >= capacity) return 0;
+        image.copy(buffer, image.size());
+        buffer[image.size()] = u'\0';
+        return static_cast<uint32_t>(image.size());
+    }
+    uint32_t LastError() const override { return lastError; }
+};
+
+const std::u16string kHostFolder = kSep + u"opt" + kSep + u"velk" + kSep;
+
+TEST(InstallPath, ComesFromTheRegistryWhenItHasIt) {
+    StartLogCapture();
+    ScriptedProbe probe;
+    probe.value = u"D:\\VELK\\";
+    probe.image = kHostFolder + platform::kHostImageName;
+    EXPECT_EQ(util::GetInstallPath(probe), u"D:\\VELK\\");
+    EXPECT_TRUE(CapturedLines(u"Util COMMON").empty());
+}
+
+TEST(InstallPath, FallsBackToTheHostImageFolder) {
+    const struct {
+        const char* why;
+        int32_t open;
+        int32_t query;
+        std::u16string value;
+        std::u16string image;
+        std::u16string result;
+        uint32_t line;
+        std::string text;
+    } cases[] = {
+        {"key missing", 2, 0, u"", kHostFolder + platform::kHostImageName, kHostFolder, 96,
+         "regKey.Open() fail!\nopen  HKEY_LOCAL_MACHINE  fail!\nkey =SOFTWARE\\Orvane\\VELK"},
+        {"value missing", 0, 2, u"", kHostFolder + platform::kHostImageName, kHostFolder, 88,
+         "regKey.QueryValue() fail!\nkey =SOFTWARE\\Orvane\\VELK,wstrItemName =InstallDir"},
+        {"value empty", 0, 0, u"", kHostFolder + platform::kHostImageName, kHostFolder, 88,
+         "regKey.QueryValue() fail!\nkey =SOFTWARE\\Orvane\\VELK,wstrItemName =InstallDir"},
+        {"image of another program", 2, 0, u"", kHostFolder + u"other", u"", 96,
+         "regKey.Open() fail!\nopen  HKEY_LOCAL_MACHINE  fail!\nkey =SOFTWARE\\Orvane\\VELK"},
+        {"image shorter than the name", 2, 0, u"", u"x", u"", 96,
+         "regKey.Open() fail!\nopen  HKEY_LOCAL_MACHINE  fail!\nkey =SOFTWARE\\Orvane\\VELK"},
+    };
+    for (const auto& c : cases) {
+        StartLogCapture();
+        ScriptedProbe probe;
+        probe.openResult = c.open;
+        probe.queryResult = c.query;
+        probe.value = c.value;
+        probe.image = c.image;
+        EXPECT_EQ(util::GetInstallPath(probe), c.result) << c.why;
+        EXPECT_EQ(CapturedLines(u"Util COMMON"),
+                  (std::vector<CapturedLine>{{5, c.line, "util_EnvironmentVar", c.text}}))
+            << c.why;
+    }
+}
+
+TEST(InstallPath, NoProcessImageMeansNoInstallPath) {
+    StartLogCapture();
+    ScriptedProbe probe;
+    probe.openResult = 2;
+    probe.lastError = 0x7A;
+    EXPECT_EQ(util::GetInstallPath(probe), u"");
+    const std::vector<CapturedLine> lines = CapturedLines(u"Util COMMON");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], (CapturedLine{5, 105, "util_EnvironmentVar",
+                                      "Failed to call GetModuleFileName. GetLastError(): 0x7a"}));
+}
+
+TEST(EnvironmentValue, DefinedOrItsOwnName) {
+    EXPECT_NE(util::EnvironmentValue(u"%PATH%"), u"%PATH%");
+    EXPECT_EQ(util::EnvironmentValue(u"%PEZ_NO_SUCH_VARIABLE_4711%"), u"%PEZ_NO_SUCH_VARIABLE_4711%");
+}
+
+}  // namespace
