@@ -98,6 +98,23 @@ uint32_t VELK_DataHandleWrapper::ReadDataAt(uint32_t nameId, uint32_t index,
     return VELK_Msg_ReadDataAt(m_handle, nameId, index, &target.m_handle);
 }
 
+uint32_t VELK_DataHandleWrapper::GetDataAt(uint32_t nameId, uint32_t index,
+                                           VELK_DataHandleWrapper& target) const {
+    return VELK_Msg_GetDataAt(m_handle, nameId, index, &target.m_handle);
+}
+
+uint32_t VELK_DataHandleWrapper::GetBinaryAt(uint32_t nameId, void* buffer, uint32_t& size) const {
+    return VELK_Msg_GetBinaryAt(m_handle, nameId, 0, buffer, size, &size);
+}
+
+uint32_t VELK_DataHandleWrapper::GetNameId(uint32_t& nameId) const {
+    return VELK_Msg_GetNameID(m_handle, &nameId);
+}
+
+uint32_t VELK_DataHandleWrapper::ShareFrom(const VELK_DataHandle& other) {
+    return VELK_Msg_ShareDataHandle(other, &m_handle);
+}
+
 uint32_t VELK_DataHandleWrapper::GetSizeOf(uint32_t nameId, uint32_t& count) const {
     return VELK_Msg_GetSizeOf(m_handle, nameId, &count);
 }

@@ -40,7 +40,15 @@ public:
     uint32_t GetWStringAt(uint32_t nameId, std::u16string& text) const;
     // The nested record of that name and occurrence, delivered into target's handle.
     uint32_t ReadDataAt(uint32_t nameId, uint32_t index, VELK_DataHandleWrapper& target) const;
+    // The nested record of that name and occurrence, delivered into target's existing record.
+    uint32_t GetDataAt(uint32_t nameId, uint32_t index, VELK_DataHandleWrapper& target) const;
+    // Exactly `size` bytes at most; size is set to the bytes read.
+    uint32_t GetBinaryAt(uint32_t nameId, void* buffer, uint32_t& size) const;
     uint32_t GetSizeOf(uint32_t nameId, uint32_t& count) const;
+    uint32_t GetNameId(uint32_t& nameId) const;
+
+    // Makes this wrapper a second owner of another record, releasing the one it held.
+    uint32_t ShareFrom(const VELK_DataHandle& other);
 
     // The read cursor of a name id, created as 0.
     uint32_t& NextIndex(uint32_t nameId);
