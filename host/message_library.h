@@ -53,7 +53,7 @@ MORRICK_API uint32_t VELK_Msg_PutString(VELK_DataHandle handle, uint32_t nameId,
 MORRICK_API uint32_t VELK_Msg_PutWString(VELK_DataHandle handle, uint32_t nameId,
                                          const char16_t* text, uint32_t unitCount);
 
-// Reading one occurrence of a field.
+// Reading one occurrence of a field. A 32-bit integer field reads as signed or unsigned alike.
 MORRICK_API uint32_t VELK_Msg_GetInt32At(VELK_DataHandle handle, uint32_t nameId,
                                          uint32_t index, int32_t* value);
 MORRICK_API uint32_t VELK_Msg_GetUInt32At(VELK_DataHandle handle, uint32_t nameId,

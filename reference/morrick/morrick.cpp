@@ -27,6 +27,9 @@ uint32_t Guarded(Body&& body) noexcept {
 
 HandleTable& Table() { return HandleTable::Instance(); }
 
+// 32-bit integer fields read as either signedness: the same 32 bits.
+bool IsInteger(FieldKind kind) { return kind == FieldKind::kInt32 || kind == FieldKind::kUInt32; }
+
 uint32_t Append(VELK_DataHandle handle, Field field) {
     const std::shared_ptr<Record> record = Table().Get(handle);
     if (!record) return MORRICK_E_BAD_HANDLE;
@@ -44,7 +47,9 @@ uint32_t ReadField(VELK_DataHandle handle, uint32_t nameId, uint32_t index, Fiel
     std::lock_guard<std::mutex> guard(record->lock);
     const Field* field = record->Find(nameId, index);
     if (field == nullptr) return MORRICK_E_NOT_FOUND;
-    if (field->kind != kind) return MORRICK_E_WRONG_TYPE;
+    if (field->kind != kind && !(IsInteger(field->kind) && IsInteger(kind))) {
+        return MORRICK_E_WRONG_TYPE;
+    }
     return read(*field);
 }
 

@@ -59,19 +59,23 @@ TEST(Morrick, NullArgumentsFail) {
 TEST(Morrick, TypedReadsRefuseOtherTypes) {
     VELK_DataHandle handle = Create();
     VELK_Msg_PutInt32(handle, 1, -7);
-    VELK_Msg_PutUInt32(handle, 2, 7);
+    VELK_Msg_PutUInt32(handle, 2, 0xFFFFFFF9u);
     VELK_Msg_PutWString(handle, 3, u"abc", 3);
     VELK_Msg_PutString(handle, 4, "abc", 3);
+    VELK_Msg_PutBinary(handle, 5, "abcd", 4);
     uint32_t unsignedValue = 0;
     int32_t signedValue = 0;
     uint32_t length = 0;
-    EXPECT_EQ(VELK_Msg_GetUInt32At(handle, 1, 0, &unsignedValue), MORRICK_E_WRONG_TYPE);
-    EXPECT_EQ(VELK_Msg_GetInt32At(handle, 2, 0, &signedValue), MORRICK_E_WRONG_TYPE);
+    // 32-bit integers read as either signedness: the same bits.
+    EXPECT_EQ(VELK_Msg_GetUInt32At(handle, 1, 0, &unsignedValue), velk::kSuccess);
+    EXPECT_EQ(unsignedValue, 0xFFFFFFF9u);
+    EXPECT_EQ(VELK_Msg_GetInt32At(handle, 2, 0, &signedValue), velk::kSuccess);
+    EXPECT_EQ(signedValue, -7);
+    EXPECT_EQ(VELK_Msg_GetInt32At(handle, 5, 0, &signedValue), MORRICK_E_WRONG_TYPE);
+    EXPECT_EQ(VELK_Msg_GetUInt32At(handle, 3, 0, &unsignedValue), MORRICK_E_WRONG_TYPE);
     EXPECT_EQ(VELK_Msg_GetStringAt(handle, 3, 0, nullptr, 0, &length), MORRICK_E_WRONG_TYPE);
     EXPECT_EQ(VELK_Msg_GetWStringAt(handle, 4, 0, nullptr, 0, &length), MORRICK_E_WRONG_TYPE);
     EXPECT_EQ(VELK_Msg_GetInt32At(handle, 9, 0, &signedValue), MORRICK_E_NOT_FOUND);
-    EXPECT_EQ(VELK_Msg_GetInt32At(handle, 1, 0, &signedValue), velk::kSuccess);
-    EXPECT_EQ(signedValue, -7);
     VELK_Msg_DestroyDataHandle(&handle);
 }
 
