@@ -47,3 +47,28 @@ typedef uint32_t (*PFN_Plugin_Interface_GetModuleID)();
 typedef void (*PFN_Plugin_Interface_GetModuleVersion)(ModuleVersion* version);
 typedef void (*PFN_Plugin_Interface_Release)(void* anything);
 }
+
+// The ten exports by name, in one list.
+#define PLUGIN_INTERFACE_EXPORTS(X)                                                          \
+    X(Initialize) X(PostInitialize) X(PreUninitialize) X(Uninitialize) X(QueryInterface)      \
+    X(CallFunc) X(OnNotify) X(GetModuleID) X(GetModuleVersion) X(Release)
+
+// A host's table of the ten exports.
+struct PluginExports {
+#define PLUGIN_EXPORT_MEMBER(name) PFN_Plugin_Interface_##name name = nullptr;
+    PLUGIN_INTERFACE_EXPORTS(PLUGIN_EXPORT_MEMBER)
+#undef PLUGIN_EXPORT_MEMBER
+
+    // Fills every member through find(name) -> address; returns the first name not found, or
+    // null when all ten were.
+    template <typename Find>
+    const char* Resolve(Find&& find) {
+        const char* missing = nullptr;
+#define PLUGIN_EXPORT_RESOLVE(name)                                                          \
+    name = reinterpret_cast<PFN_Plugin_Interface_##name>(find("Plugin_Interface_" #name));    \
+    if (name == nullptr && missing == nullptr) missing = "Plugin_Interface_" #name;
+        PLUGIN_INTERFACE_EXPORTS(PLUGIN_EXPORT_RESOLVE)
+#undef PLUGIN_EXPORT_RESOLVE
+        return missing;
+    }
+};

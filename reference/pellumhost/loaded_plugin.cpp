@@ -11,21 +11,9 @@ LoadedPlugin::LoadedPlugin(const std::u16string& path)
         error_ = "cannot load the plug-in module " + platform::ToUtf8(path);
         return;
     }
-    const auto resolve = [this](const char* name, auto& function) {
-        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
-            platform::FindExport(module_, name));
-        if (function == nullptr && error_.empty()) error_ = std::string("the plug-in lacks ") + name;
-    };
-    resolve("Plugin_Interface_Initialize", Initialize);
-    resolve("Plugin_Interface_PostInitialize", PostInitialize);
-    resolve("Plugin_Interface_PreUninitialize", PreUninitialize);
-    resolve("Plugin_Interface_Uninitialize", Uninitialize);
-    resolve("Plugin_Interface_QueryInterface", QueryInterface);
-    resolve("Plugin_Interface_CallFunc", CallFunc);
-    resolve("Plugin_Interface_OnNotify", OnNotify);
-    resolve("Plugin_Interface_GetModuleID", GetModuleID);
-    resolve("Plugin_Interface_GetModuleVersion", GetModuleVersion);
-    resolve("Plugin_Interface_Release", Release);
+    const char* missing =
+        exports_.Resolve([this](const char* name) { return platform::FindExport(module_, name); });
+    if (missing != nullptr) error_ = std::string("the plug-in lacks ") + missing;
 }
 
 LoadedPlugin::~LoadedPlugin() { platform::UnloadModule(module_); }

@@ -18,19 +18,11 @@ public:
     bool Usable() const { return error_.empty(); }
     const std::string& Error() const { return error_; }
 
-    PFN_Plugin_Interface_Initialize Initialize = nullptr;
-    PFN_Plugin_Interface_PostInitialize PostInitialize = nullptr;
-    PFN_Plugin_Interface_PreUninitialize PreUninitialize = nullptr;
-    PFN_Plugin_Interface_Uninitialize Uninitialize = nullptr;
-    PFN_Plugin_Interface_QueryInterface QueryInterface = nullptr;
-    PFN_Plugin_Interface_CallFunc CallFunc = nullptr;
-    PFN_Plugin_Interface_OnNotify OnNotify = nullptr;
-    PFN_Plugin_Interface_GetModuleID GetModuleID = nullptr;
-    PFN_Plugin_Interface_GetModuleVersion GetModuleVersion = nullptr;
-    PFN_Plugin_Interface_Release Release = nullptr;
+    const PluginExports& Exports() const { return exports_; }
 
 private:
     platform::ModuleHandle module_ = nullptr;
+    PluginExports exports_;
     std::string error_;
 };
 

@@ -36,11 +36,12 @@ int RunDemo(const pellumhost::HostOptions& options) {
             : platform::FromUtf8(options.pluginPath);
     pellumhost::HostLog(2, __LINE__, "host started; plug-in " + platform::ToUtf8(pluginPath));
 
-    pellumhost::LoadedPlugin plugin(pluginPath);
-    if (!plugin.Usable()) {
-        std::fprintf(stderr, "Pellumhost: %s\n", plugin.Error().c_str());
+    pellumhost::LoadedPlugin loaded(pluginPath);
+    if (!loaded.Usable()) {
+        std::fprintf(stderr, "Pellumhost: %s\n", loaded.Error().c_str());
         return 1;
     }
+    const PluginExports& plugin = loaded.Exports();
     ModuleVersion version{};
     plugin.GetModuleVersion(&version);
     std::printf("Pellumhost: plug-in module %u, version %u.%u.%u\n", plugin.GetModuleID(),

@@ -8,11 +8,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-template <typename Function>
-void Resolve(platform::ModuleHandle module, const char* name, Function& function) {
-    function = reinterpret_cast<Function>(platform::FindExport(module, name));
-}
-
 platform::ModuleHandle Load(const fs::path& path) {
     return platform::LoadModuleByPath(path.u16string().c_str());
 }
@@ -42,16 +37,7 @@ PluginHarness::PluginHarness(const Options& options) : folder_(MakeTestFolder("p
         }
     }
     plugin_ = Load(folder_ / ModuleFileName("PlugEngineZef"));
-    Resolve(plugin_, "Plugin_Interface_Initialize", exports_.Initialize);
-    Resolve(plugin_, "Plugin_Interface_PostInitialize", exports_.PostInitialize);
-    Resolve(plugin_, "Plugin_Interface_PreUninitialize", exports_.PreUninitialize);
-    Resolve(plugin_, "Plugin_Interface_Uninitialize", exports_.Uninitialize);
-    Resolve(plugin_, "Plugin_Interface_QueryInterface", exports_.QueryInterface);
-    Resolve(plugin_, "Plugin_Interface_CallFunc", exports_.CallFunc);
-    Resolve(plugin_, "Plugin_Interface_OnNotify", exports_.OnNotify);
-    Resolve(plugin_, "Plugin_Interface_GetModuleID", exports_.GetModuleID);
-    Resolve(plugin_, "Plugin_Interface_GetModuleVersion", exports_.GetModuleVersion);
-    Resolve(plugin_, "Plugin_Interface_Release", exports_.Release);
+    exports_.Resolve([this](const char* name) { return platform::FindExport(plugin_, name); });
 }
 
 PluginHarness::~PluginHarness() {

@@ -11,19 +11,6 @@
 #include "tests/fakes/scripted_host.h"
 #include "tests/fakes/test_folder.h"
 
-struct PluginExports {
-    PFN_Plugin_Interface_Initialize Initialize = nullptr;
-    PFN_Plugin_Interface_PostInitialize PostInitialize = nullptr;
-    PFN_Plugin_Interface_PreUninitialize PreUninitialize = nullptr;
-    PFN_Plugin_Interface_Uninitialize Uninitialize = nullptr;
-    PFN_Plugin_Interface_QueryInterface QueryInterface = nullptr;
-    PFN_Plugin_Interface_CallFunc CallFunc = nullptr;
-    PFN_Plugin_Interface_OnNotify OnNotify = nullptr;
-    PFN_Plugin_Interface_GetModuleID GetModuleID = nullptr;
-    PFN_Plugin_Interface_GetModuleVersion GetModuleVersion = nullptr;
-    PFN_Plugin_Interface_Release Release = nullptr;
-};
-
 class PluginHarness {
 public:
     struct Options {
