@@ -1,16 +1,124 @@
 // CallFunc: every host call counted while under way, refused unless the engine is started,
-// then dispatched by function id (group A whenever started, group B only while enabled).
+// then dispatched by function id: group A whenever started, group B only while enabled. The
+// records the engine fills live on the calling thread's stack; nothing is allocated.
 #include "engine/zef_engine_wrapper.h"
+#include "engine/zef_time.h"
+#include "host/call_records.h"
 #include "host/result_codes.h"
 
-uint32_t CZefEngineWrapper::CallFunc(uint32_t /*functionId*/, void* /*input*/, void* /*output*/) {
+namespace {
+
+// A disconnect that runs on every path out of a listing.
+class StorageConnection {
+public:
+    explicit StorageConnection(const EngineEntryPoints& entries) : m_entries(entries) {
+        m_entries.ConnectBackupStorage();
+    }
+    ~StorageConnection() { m_entries.DisconnectBackupStorage(); }
+    StorageConnection(const StorageConnection&) = delete;
+    StorageConnection& operator=(const StorageConnection&) = delete;
+
+private:
+    const EngineEntryPoints& m_entries;
+};
+
+}  // namespace
+
+uint32_t CZefEngineWrapper::CallFunc(uint32_t functionId, void* input, void* output) {
     uint32_t result = velk::kZefNotRunning;
-    m_nInFlightCalls.fetch_add(1);
+    m_nInFlightCalls.fetch_add(1);  // before the started flag is read: StopEngine waits for it
     if (IsStarted()) {
-        // No group A handler is served yet: every id falls through to group B.
-        result = velk::kBadArgument;
-        if (IsEnabled()) result = velk::kNotHandled;  // no group B handler is served yet
+        result = DispatchGroupA(functionId, input, output);
+        if (velk::Failed(result) && IsEnabled()) result = DispatchGroupB(functionId, input, output);
     }
     m_nInFlightCalls.fetch_sub(1);
     return result;
+}
+
+uint32_t CZefEngineWrapper::DispatchGroupA(uint32_t functionId, void* input, void* output) {
+    if (functionId == velk::kFnQueryPatternPolicies) return QueryPatternPolicies(input, output);
+    if ((functionId == velk::kFnHostRequest1 || functionId == velk::kFnHostRequest2 ||
+         functionId == velk::kFnHostRequest3) &&
+        input != nullptr) {
+        const uint32_t kind = *static_cast<const uint32_t*>(input);
+        if (kind == velk::kKindConfigurationChanged) return OnConfigurationChanged(input, output);
+    }
+    return velk::kBadArgument;
+}
+
+uint32_t CZefEngineWrapper::DispatchGroupB(uint32_t functionId, void* input, void* output) {
+    switch (functionId) {
+        case velk::kFnListBackupFiles:
+            return ListBackupFiles(input, false);
+        case velk::kFnListBackupFilesInRange:
+            return ListBackupFiles(input, true);
+        case velk::kFnDeleteEdition: {
+            if (input == nullptr) return velk::kBadArgument;
+            const auto* request = static_cast<const velk::EditionDeleteRequest*>(input);
+            StorageConnection connected(m_entries);
+            return m_entries.DeleteEditionByEditionID(request->editionId) != 0 ? velk::kSuccess
+                                                                             : 0xE0360007;
+        }
+        case velk::kFnBackupFile: {
+            const auto* request = static_cast<const velk::BackupFileRequest*>(input);
+            if (request == nullptr || request->filePath == nullptr) return velk::kBadArgument;
+            return m_entries.BackupFile(request->filePath) == 0 ? velk::kSuccess : 0xE0360006;
+        }
+        case velk::kFnFlushEvents:
+            m_entries.FlushEvents();
+            return velk::kSuccess;
+        case velk::kFnMaxFileSize: {
+            if (output == nullptr) return velk::kBadArgument;
+            const uint32_t size = m_entries.GetSupportFileMaxSize();
+            *static_cast<uint32_t*>(output) = size;  // also when the engine had none
+            return size != 0 ? velk::kSuccess : 0xE0360008;
+        }
+        case velk::kFnFlushValidEvents:
+            m_entries.FlushValidEvents();
+            return velk::kSuccess;
+        case velk::kFnUpdatePidList: {
+            if (input == nullptr) return velk::kBadArgument;
+            const auto* request = static_cast<const velk::PidListUpdateRequest*>(input);
+            return m_entries.UpdateObjPidList(request->first, request->second) == 0 ? velk::kSuccess
+                                                                                   : 0xE0360006;
+        }
+        default:
+            // Restores, version walks and event forwarding are served by handlers not yet
+            // part of the build; until then they answer like an unknown id.
+            return velk::kNotHandled;
+    }
+}
+
+uint32_t CZefEngineWrapper::ListBackupFiles(const void* input, bool inRange) {
+    if (input == nullptr) return velk::kBadArgument;
+    uint64_t context = 0, parameter = 0;
+    velk::BackupFileCallback callback = nullptr;
+    uint32_t from = 0, to = 0;
+    if (inRange) {
+        const auto* request = static_cast<const velk::BackupFileRangeRequest*>(input);
+        context = request->context;
+        callback = request->callback;
+        parameter = request->parameter;
+        from = engine_time::ZefTimeFromSystemTime(&request->from);
+        to = engine_time::ZefTimeFromSystemTime(&request->to);
+    } else {
+        const auto* request = static_cast<const velk::BackupFileListRequest*>(input);
+        context = request->context;
+        callback = request->callback;
+        parameter = request->parameter;
+    }
+    if (callback == nullptr) return velk::kBadArgument;
+
+    StorageConnection connected(m_entries);
+    zef::BackupFileFindData data{};
+    // Both times go by address, also when they are 0.
+    zef::FindHandle find = inRange ? m_entries.FindFirstBackupFileEx(&from, &to, &data)
+                                   : m_entries.FindFirstBackupFile(&data);
+    if (find != nullptr) {
+        while (callback(context, &data.info, parameter, 0) != 0 &&
+               m_entries.FindNextBackupFile(find, &data) != 0) {
+        }
+        m_entries.FindBackupFileClose(find);
+    }
+    return velk::kSuccess;
 }

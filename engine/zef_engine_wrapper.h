@@ -9,6 +9,7 @@
 
 #include "engine/engine_entry_points.h"
 #include "host/common_plugin_interface.h"
+#include "util/logger.h"
 
 class IHostService;
 
@@ -48,6 +49,35 @@ public:
     const char16_t* EnginePath() const { return m_szEnginePath; }
     const EngineEntryPoints& EntryPoints() const { return m_entries; }
 
+    // Configuration: the thirteen settings from the host's configuration service, their
+    // built-in defaults, the hand-over to the engine, and changes while running.
+    uint32_t QueryConfiguration();
+    void UseDefaultConfiguration();
+    void SetDefaultDbPath();
+    void SetDefaultDebugLogPath();
+    void SetDefaultPatternPath();
+    void ConfigureEngine();
+    uint32_t OnConfigurationChanged(const void* request, void* response);
+
+    // The settings as they stand (for diagnostics and tests).
+    struct Settings {
+        int32_t debugLevel;
+        int32_t dbSize;
+        std::u16string dbPath;
+        std::u16string patternPath;
+        std::u16string debugLogPath;
+        int32_t feedbackSwitch;
+        int32_t historyKeepDays;
+        int32_t securityLevel;
+        bool enable;
+        uint32_t workMode;
+        uint32_t perProcessBackupQuota;
+        uint32_t maxBackupFileSize;
+        uint32_t maxBackupFileSizePidMode;
+    };
+    Settings CurrentSettings() const;
+    bool IsEnabled() const { return (m_state.load() & kEnabledBit) != 0; }
+
 private:
     ~CZefEngineWrapper();  // through DeletingDestructor only
 
@@ -55,7 +85,19 @@ private:
     static constexpr uint64_t kStartedBit = 1;
     static constexpr uint64_t kEnabledBit = uint64_t{1} << 32;
     bool IsStarted() const { return (m_state.load() & kStartedBit) != 0; }
-    bool IsEnabled() const { return (m_state.load() & kEnabledBit) != 0; }
+    void SetEnabled(bool enabled);
+
+    // The engine module's folder: the engine path cut at its last separator.
+    std::u16string EngineFolder() const;
+    void SetDefaultPath(std::u16string& member, const char16_t* leaf) const;
+    // The database folder as protected: DbPath without one trailing separator.
+    uint32_t CallDbProtection(uint32_t functionId) const;
+
+    // Call handlers (group A whenever started, group B while also enabled).
+    uint32_t DispatchGroupA(uint32_t functionId, void* input, void* output);
+    uint32_t DispatchGroupB(uint32_t functionId, void* input, void* output);
+    uint32_t ListBackupFiles(const void* input, bool inRange);
+    uint32_t QueryPatternPolicies(const void* input, void* output);
 
     EngineEntryPoints m_entries;
     std::atomic<uint64_t> m_state{0};  // m_nStarted (low word), m_nEnabled (high word)
@@ -63,19 +105,32 @@ private:
     uint32_t m_nBootResultsSent = 0;
 
     // Engine settings, with the constructor's values; the host's configuration settles them
-    // at start.
+    // at start. The five that a configuration change may set while calls run are atomic.
     int32_t DebugLevel = 0;
-    int32_t DbSize = 1024;
+    std::atomic<int32_t> DbSize{1024};
     std::u16string DbPath;
     std::u16string PatternPath;
     std::u16string DebugLogPath;
     int32_t FeedbackSwitch = 0;
     int32_t HistoryKeepDays = 0;
     int32_t SecurityLevel = 0;
-    bool Enable = true;
+    std::atomic<bool> Enable{true};
     std::atomic<int32_t> m_nInFlightCalls{0};
-    uint32_t WorkMode = 1;
-    uint32_t PerProcessBackupQuota = 6;
-    uint32_t MaxBackupFileSize = 0;
-    uint32_t MaxBackupFileSizePidMode = 0;
+    std::atomic<uint32_t> WorkMode{1};
+    std::atomic<uint32_t> PerProcessBackupQuota{6};
+    std::atomic<uint32_t> MaxBackupFileSize{0};
+    std::atomic<uint32_t> MaxBackupFileSizePidMode{0};
+    util::CLogger m_Logger;  // Report.log
 };
+
+namespace engine_callbacks {
+
+// Setting 13: the image path of a process, from the host's system-information service.
+uint32_t GetImagePathByUtilSysInfo(uint32_t processId, std::u16string* imagePath);
+
+// Setting 12: backup file data read through the host, refused for cloud files.
+uint32_t ReadBackupFileData(const uint8_t* fileKey, uint32_t keyLength, const void* file,
+                            void* buffer, uint64_t reserved, uint32_t a, uint32_t b, uint32_t c,
+                            uint32_t* bytesRead);
+
+}  // namespace engine_callbacks

@@ -31,3 +31,11 @@ uint32_t TickCount();
 SystemTime LocalTime();
 
 }  // namespace platform
+
+namespace platform {
+
+// SystemTimeToFileTime: false for a time that is not a valid calendar time (the day of the
+// week is not looked at).
+bool SystemTimeToFileTime(const SystemTime& time, FileTime& fileTime);
+
+}  // namespace platform

@@ -19,3 +19,17 @@ SystemTime LocalTime() {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+bool SystemTimeToFileTime(const SystemTime& time, FileTime& fileTime) {
+    SYSTEMTIME in;
+    std::memcpy(&in, &time, sizeof(in));
+    FILETIME out;
+    if (!::SystemTimeToFileTime(&in, &out)) return false;
+    fileTime.dwLowDateTime = out.dwLowDateTime;
+    fileTime.dwHighDateTime = out.dwHighDateTime;
+    return true;
+}
+
+}  // namespace platform

@@ -6,6 +6,7 @@
 
 #include "engine/zef_engine_wrapper.h"
 #include "platform/module.h"
+#include "platform/text.h"
 #include "plugin/engine_location.h"
 #include "tests/fakes/fake_zef_control.h"
 
@@ -126,8 +127,10 @@ TEST_F(WrapperTest, PatternIsUsableBeforeTheEngineStarts) {
     engine.SetResult("IsPatternValid", 0);
     EXPECT_TRUE(wrapper->IsPatternUsable());
     EXPECT_EQ(wrapper->StartEngine(), 1u) << "a second start changes nothing";
+    const std::string pattern =
+        "IsPatternValid(" + platform::ToUtf8(BinFolder() + Sep() + u"Pattern") + ")";
     EXPECT_EQ(engine.CallsTo({"Initialize", "IsPatternValid"}),
-              (std::vector<std::string>{"Initialize", "IsPatternValid()", "IsPatternValid()"}));
+              (std::vector<std::string>{"Initialize", pattern, pattern}));
     wrapper->StopEngine();
     wrapper->DeletingDestructor(1);
     platform::UnloadModule(held);
