@@ -11,3 +11,6 @@ class CZefEngineWrapper;
 extern IHostService* g_pHostService;
 extern CZefEngineWrapper* g_pEngineWrapper;
 extern std::atomic<int32_t> g_nRunning;
+// Calls inside Plugin_Interface_CallFunc, counted before the running flag is tested, so that
+// shut-down can wait for a call that passed the test before it deletes the wrapper.
+extern std::atomic<int32_t> g_nCallsInExport;

@@ -8,12 +8,19 @@
 #include "host/result_codes.h"
 #include "platform/module.h"
 #include "platform/module_trust.h"
+#include "platform/sleep.h"
 #include "plugin/engine_location.h"
+#include "plugin/event_registration.h"
+#include "plugin/host_notifications.h"
 #include "plugin/module_state.h"
+#include "plugin/plugin_exports.h"
 #include "util/diag_log.h"
 
 #if !defined(PEZ_ACCEPT_UNSIGNED_ENGINE)
 #error "the build must say whether an unsigned engine is accepted (test builds only)"
+#endif
+#if !defined(PEZ_CALL_DELAY_MS)
+#define PEZ_CALL_DELAY_MS 0  // a test build may hold calls between the running test and the call
 #endif
 
 namespace {
@@ -21,11 +28,27 @@ namespace {
 constexpr util::DiagSite kDiag{u"Plugin ZEF Wrapper", u"PlugEngineZef"};
 constexpr bool kAcceptUnsignedEngine = PEZ_ACCEPT_UNSIGNED_ENGINE != 0;
 
+constexpr uint32_t kDrainStepMs = 50;
+
+// Counts a call inside Plugin_Interface_CallFunc for as long as it is there.
+class ExportCallCount {
+public:
+    ExportCallCount() { g_nCallsInExport.fetch_add(1); }
+    ~ExportCallCount() { g_nCallsInExport.fetch_sub(1); }
+    ExportCallCount(const ExportCallCount&) = delete;
+    ExportCallCount& operator=(const ExportCallCount&) = delete;
+};
+
 // The running flag is cleared first, so that calls are refused before anything is torn down.
+// A call that passed the running test just before may still be on its way into the wrapper:
+// the wrapper is deleted only once no call is left inside the export.
 void ShutdownEngine() {
     g_nRunning.exchange(0);
     if (g_pEngineWrapper == nullptr) return;
+    plugin_events::UnsubscribeEvents(g_pHostService);
+    plugin_events::RegisterEventProcessor(g_pHostService, false);
     g_pEngineWrapper->StopEngine();
+    while (g_nCallsInExport.load() > 0) platform::SleepMilliseconds(kDrainStepMs);
     g_pEngineWrapper->DeletingDestructor(1);
     g_pEngineWrapper = nullptr;
 }
@@ -63,6 +86,9 @@ uint32_t Initialize(IHostService* hostService) {
 uint32_t PostInitialize() {
     kDiag.Enter(423, u"Plugin_Interface_PostInitialize");
     if (g_pEngineWrapper != nullptr && g_pEngineWrapper->StartEngine() != 0) {
+        plugin_events::SubscribeEventManager(g_pHostService);
+        plugin_events::SubscribeIntegrationEvents(g_pHostService);
+        plugin_events::RegisterEventProcessor(g_pHostService, true);
         g_nRunning.exchange(1);
         kDiag.Leave(434, u"Plugin_Interface_PostInitialize");
         return velk::kSuccess;
@@ -125,10 +151,12 @@ PEZ_EXPORT uint32_t Plugin_Interface_CallFunc(ICommonPluginInterface* pluginInte
             kDiag.Write(util::kDiagWarning, 669, u"Null interface.");
             return velk::kBadArgument;
         }
+        const ExportCallCount counted;  // before the running test: shut-down waits for it
         if (g_nRunning.load() != 1) {
             kDiag.Write(util::kDiagWarning, 674, u"ZEF is not running.");
             return velk::kZefNotRunning;
         }
+        if (PEZ_CALL_DELAY_MS != 0) platform::SleepMilliseconds(PEZ_CALL_DELAY_MS);
         // The interface given is the one called, not necessarily the plug-in's own wrapper.
         return pluginInterface->CallFunc(functionId, input, output);
     } catch (...) {
@@ -136,15 +164,13 @@ PEZ_EXPORT uint32_t Plugin_Interface_CallFunc(ICommonPluginInterface* pluginInte
     }
 }
 
-PEZ_EXPORT uint32_t Plugin_Interface_OnNotify(int32_t notificationId, void* /*input*/,
-                                              void* /*output*/) noexcept {
+PEZ_EXPORT uint32_t Plugin_Interface_OnNotify(int32_t notificationId, void* input,
+                                              void* output) noexcept {
     try {
-        kDiag.Write(util::kDiagTrace, 515, u"OnNotify. ID = ",
-                    static_cast<uint32_t>(notificationId));
+        return plugin_notifications::HandleNotification(notificationId, input, output);
     } catch (...) {
+        return velk::kNotDone;
     }
-    // Host notifications are answered by the notification handler, not yet part of the build.
-    return velk::kNotHandled;
 }
 
 PEZ_EXPORT uint32_t Plugin_Interface_GetModuleID() noexcept { return kPluginModuleId; }

@@ -2,6 +2,7 @@
 // refusals and diagnostic lines, the interface's table, and which engines it accepts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -148,12 +149,17 @@ TEST_F(PluginLifecycle, InterfaceTableHasTheWindowsSlotOrder) {
               velk::kNotHandled);
 }
 
-TEST_F(PluginLifecycle, SecondInitializeIsRefusedAndChangesNothingElse) {
+TEST_F(PluginLifecycle, SecondInitializeIsRefusedButKeepsTheNewHost) {
     ASSERT_TRUE(plugin.Start());
     ScriptedHost otherHost;
+    otherHost.AddInterface(3, 31, nullptr);
     EXPECT_EQ(api.Initialize(&otherHost), velk::kDuplicatedInitialization);
     EXPECT_EQ(CapturedAt(386), (Lines{Warning(386, "Duplicated initialization attempt")}));
     EXPECT_NE(api.QueryInterface(kPluginInterfaceId), nullptr) << "still running";
+    // The stored host pointer is the new one: shut-down unregisters through it.
+    EXPECT_EQ(api.PreUninitialize(), velk::kSuccess);
+    const std::vector<std::string> log = otherHost.Log();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "call 3/31 0x5e24"), 3);
 }
 
 TEST_F(PluginLifecycle, PostInitializeWithoutWrapperFails) {
