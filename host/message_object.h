@@ -9,6 +9,14 @@
 
 #include "host/message_library.h"
 
+// The same layout as a plain structure, for code that reads or re-points the handle of a
+// message object it did not make (the table is never called through).
+struct HostMessageLayout {
+    const void* table;
+    VELK_DataHandle handle;
+    std::map<uint32_t, uint32_t> cursors;
+};
+
 class HostMessageObject {
 public:
     // An anonymous record, or one named nameId.

@@ -1,7 +1,6 @@
 // Reading host message objects through their layout.
 #include "plugin/host_message.h"
 
-#include "host/message_object.h"
 #include "plugin/velk_data_handle_wrapper.h"
 
 static_assert(sizeof(HostMessageLayout) == sizeof(VELK_DataHandleWrapper),

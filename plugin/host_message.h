@@ -7,12 +7,7 @@
 #include <map>
 
 #include "host/message_library.h"
-
-struct HostMessageLayout {
-    const void* table;
-    VELK_DataHandle handle;
-    std::map<uint32_t, uint32_t> cursors;
-};
+#include "host/message_object.h"
 
 // The record handle of a host message object, or an all-zero handle for a null pointer.
 VELK_DataHandle HostMessageHandle(const void* message);

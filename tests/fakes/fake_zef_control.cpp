@@ -17,10 +17,12 @@ FakeZefControl::FakeZefControl(platform::ModuleHandle fake) {
     Resolve(fake, "FakeZef_CallCount", callCount_);
     Resolve(fake, "FakeZef_GetCall", getCall_);
     Resolve(fake, "FakeZef_GetCallback", getCallback_);
+    Resolve(fake, "FakeZef_SetPolicy", setPolicy_);
 }
 
 bool FakeZefControl::IsComplete() const {
-    return reset_ && setResult_ && setDelay_ && callCount_ && getCall_ && getCallback_;
+    return reset_ && setResult_ && setDelay_ && callCount_ && getCall_ && getCallback_ &&
+           setPolicy_;
 }
 
 std::vector<std::string> FakeZefControl::Calls() const {

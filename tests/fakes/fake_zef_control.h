@@ -18,6 +18,10 @@ typedef void (*FakeZef_SetDelay_t)(const char* entryPoint, uint32_t milliseconds
 typedef uint32_t (*FakeZef_CallCount_t)();
 // Copies call `index` as terminated UTF-8 text; returns its length, or -1 without such call.
 typedef int32_t (*FakeZef_GetCall_t)(uint32_t index, char* buffer, uint32_t capacity);
+// What QueryPtnPolicy(type, subtype) fills in (texts may hold null entries).
+typedef void (*FakeZef_SetPolicy_t)(uint32_t type, uint32_t subtype, uint32_t valueType,
+                                    uint32_t present, uint32_t count,
+                                    const char16_t* const* texts, uint32_t textCount);
 // The callback the plug-in lent as setting 12 or 13, or null.
 typedef void* (*FakeZef_GetCallback_t)(uint32_t settingId);
 }
@@ -32,6 +36,11 @@ public:
     void SetResult(const char* entryPoint, uint64_t result) const { setResult_(entryPoint, result); }
     void SetDelay(const char* entryPoint, uint32_t ms) const { setDelay_(entryPoint, ms); }
     void* Callback(uint32_t settingId) const { return getCallback_(settingId); }
+    void SetPolicy(uint32_t type, uint32_t subtype, uint32_t valueType, uint32_t present,
+                   uint32_t count, const std::vector<const char16_t*>& texts) const {
+        setPolicy_(type, subtype, valueType, present, count, texts.data(),
+                   static_cast<uint32_t>(texts.size()));
+    }
 
     std::vector<std::string> Calls() const;
     // The calls whose text starts with one of the given entry point names (exactly that name,
@@ -45,4 +54,5 @@ private:
     FakeZef_CallCount_t callCount_ = nullptr;
     FakeZef_GetCall_t getCall_ = nullptr;
     FakeZef_GetCallback_t getCallback_ = nullptr;
+    FakeZef_SetPolicy_t setPolicy_ = nullptr;
 };

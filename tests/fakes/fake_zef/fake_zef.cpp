@@ -18,8 +18,18 @@ ZEF_ENTRY_POINTS(ZEF_DECLARE_EXPORT)
 
 namespace {
 
+struct ScriptedPolicy {
+    uint32_t valueType = 0;
+    uint32_t present = 0;
+    uint32_t count = 0;
+    std::vector<std::u16string> texts;
+    std::vector<bool> isNull;
+    std::vector<const char16_t*> pointers;  // rebuilt for every query
+};
+
 struct FakeState {
     std::mutex lock;
+    std::map<std::pair<uint32_t, uint32_t>, ScriptedPolicy> policies;
     std::vector<std::string> calls;
     std::map<std::string, uint64_t> results;
     std::map<std::string, uint32_t> delays;
@@ -80,6 +90,20 @@ PEZ_EXPORT void FakeZef_Reset() {
     state.results.clear();
     state.delays.clear();
     state.callbacks.clear();
+    state.policies.clear();
+}
+
+PEZ_EXPORT void FakeZef_SetPolicy(uint32_t type, uint32_t subtype, uint32_t valueType,
+                                  uint32_t present, uint32_t count, const char16_t* const* texts,
+                                  uint32_t textCount) {
+    FakeState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    ScriptedPolicy& policy = state.policies[{type, subtype}];
+    policy = ScriptedPolicy{valueType, present, count, {}, {}, {}};
+    for (uint32_t i = 0; i < textCount; ++i) {
+        policy.isNull.push_back(texts[i] == nullptr);
+        policy.texts.emplace_back(texts[i] != nullptr ? texts[i] : u"");
+    }
 }
 
 PEZ_EXPORT void FakeZef_SetResult(const char* entryPoint, uint64_t result) {
@@ -289,7 +313,21 @@ uint32_t MemGetBackupVersionByPid(zef::FindHandle find, uint32_t capacity, char1
     return Call<uint32_t>("MemGetBackupVersionByPid", find, capacity, copy);
 }
 uint32_t QueryPtnPolicy(uint32_t type, uint32_t subtype, zef::PatternPolicy* policy) {
-    return Call<uint32_t>("QueryPtnPolicy", type, subtype, policy);
+    const uint32_t result = Call<uint32_t>("QueryPtnPolicy", type, subtype, policy);
+    FakeState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    const auto found = state.policies.find({type, subtype});
+    if (result != 0 || policy == nullptr || found == state.policies.end()) return result;
+    ScriptedPolicy& scripted = found->second;
+    scripted.pointers.clear();
+    for (size_t i = 0; i < scripted.texts.size(); ++i) {
+        scripted.pointers.push_back(scripted.isNull[i] ? nullptr : scripted.texts[i].c_str());
+    }
+    policy->valueType = scripted.valueType;
+    policy->present = scripted.present;
+    policy->count = scripted.count;
+    policy->texts = scripted.pointers.empty() ? nullptr : scripted.pointers.data();
+    return result;
 }
 void FreePtnPolicy(zef::PatternPolicy* policy) { Call<void>("FreePtnPolicy", policy); }
 
