@@ -20,11 +20,11 @@ PluginHarness::PluginHarness(const Options& options) : folder_(MakeTestFolder("p
     StartLogCapture();
     const fs::path bin = BuildOutputFolder();
 #if defined(_WIN32)
-    const std::string pluginBuild = options.releasePlugin ? "PlugEngineZef" : "PlugEngineZefUnsignedOk";
+    std::string pluginBuild = options.releasePlugin ? "PlugEngineZef" : "PlugEngineZefUnsignedOk";
 #else
-    const std::string pluginBuild = "PlugEngineZef";
-    (void)options.releasePlugin;
+    std::string pluginBuild = "PlugEngineZef";
 #endif
+    if (!options.pluginBuild.empty()) pluginBuild = options.pluginBuild;
     fs::copy_file(bin / ModuleFileName(pluginBuild), folder_ / ModuleFileName("PlugEngineZef"));
     engineWanted_ = !options.engineVariant.empty();
     if (engineWanted_) {

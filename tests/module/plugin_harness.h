@@ -16,6 +16,7 @@ public:
     struct Options {
         std::string engineVariant = "FakeZef";  // built module copied as the engine; "" = none
         bool releasePlugin = false;  // Windows: the shipped module, which refuses unsigned engines
+        std::string pluginBuild;     // another build of the plug-in to copy (test variants)
     };
     PluginHarness();
     explicit PluginHarness(const Options& options);

@@ -1,0 +1,327 @@
+// The plug-in's registrations with the host's event processor, its answers to host
+// notifications, and shut-down while host threads keep calling.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "host/call_records.h"
+#include "host/message_object.h"
+#include "host/result_codes.h"
+#include "platform/text.h"
+#include "tests/fakes/captured_log.h"
+#include "tests/module/plugin_harness.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+using Lines = std::vector<CapturedLine>;
+
+// A message record read the way a host reads it, through the library alone.
+struct Record {
+    VELK_DataHandle handle;
+
+    uint32_t Count(uint32_t nameId) const {
+        uint32_t count = 0;
+        VELK_Msg_GetSizeOf(handle, nameId, &count);
+        return count;
+    }
+    int32_t Int(uint32_t nameId, uint32_t index = 0) const {
+        int32_t value = -12345;
+        VELK_Msg_GetInt32At(handle, nameId, index, &value);
+        return value;
+    }
+    std::u16string Text(uint32_t nameId) const {
+        uint32_t length = 0;
+        VELK_Msg_GetWStringAt(handle, nameId, 0, nullptr, 0, &length);
+        std::u16string text(length + 1, u'\0');
+        VELK_Msg_GetWStringAt(handle, nameId, 0, text.data(), length + 1, &length);
+        text.resize(length);
+        return text;
+    }
+    std::vector<uint8_t> Bytes(uint32_t nameId) const {
+        uint8_t buffer[256];
+        uint32_t size = 0;
+        VELK_Msg_GetBinaryAt(handle, nameId, 0, buffer, sizeof buffer, &size);
+        return std::vector<uint8_t>(buffer, buffer + size);
+    }
+    // A nested record; the caller destroys it with Release.
+    Record Nested(uint32_t nameId, uint32_t index = 0) const {
+        VELK_DataHandle nested{};
+        VELK_Msg_GetDataAt(handle, nameId, index, &nested);
+        return {nested};
+    }
+    void Release() { VELK_Msg_DestroyDataHandle(&handle); }
+};
+
+VELK_DataHandle HandleOf(const void* message) {
+    return static_cast<const HostMessageLayout*>(message)->handle;
+}
+
+std::vector<uint8_t> Words(std::initializer_list<uint32_t> words) {
+    std::vector<uint8_t> bytes;
+    for (uint32_t word : words) {
+        for (int b = 0; b < 4; ++b) bytes.push_back(static_cast<uint8_t>(word >> (8 * b)));
+    }
+    return bytes;
+}
+
+struct SeenRequest {
+    uint32_t functionId;
+    int32_t eventClass;
+    int32_t kind;
+    std::vector<uint8_t> filter;
+    std::vector<int32_t> extraEvents;
+    int32_t module;
+    int32_t interfaceId;
+    uint32_t topLevelEventFields;
+};
+
+TEST(EventRegistration, ThreeSubscriptionsAtStartAndThreeRemovalsAtStop) {
+    PluginHarness plugin;
+    ASSERT_TRUE(plugin.Loaded());
+    std::vector<SeenRequest> seen;
+    plugin.Host().AddInterface(3, 31, [&](uint32_t fn, void* in, void* out) {
+        EXPECT_EQ(out, nullptr);
+        const Record request{HandleOf(in)};
+        Record nested = request.Nested(0x10030);
+        SeenRequest s{fn, nested.Int(0x2070E), nested.Int(0x20711), nested.Bytes(0x20710), {},
+                      request.Int(0x207D1), request.Int(0x207D2), request.Count(0x2070E)};
+        for (uint32_t i = 0; i < s.topLevelEventFields; ++i) s.extraEvents.push_back(request.Int(0x2070E, i));
+        nested.Release();
+        seen.push_back(s);
+        return 0x20FF0000u;
+    });
+    ASSERT_TRUE(plugin.Start());
+    ASSERT_EQ(plugin.Exports().PreUninitialize(), velk::kSuccess);
+
+    const std::vector<uint8_t> tableA = Words({1, 0x00FFFFFF, 46, 0, 48, 0, 0, 0, 3, 0x00FFFFFF, 49,
+                                               0x00FFFFFF, 47, 0x00FFFFFF, 115, 0, 116, 0x00FFFFFF});
+    const std::vector<uint8_t> tableB = Words({48, 32, 19, 1, 0, 0, 0, 0, 1, 0, 0, 0});
+    const std::vector<uint8_t> tableC = Words({27, 0x0000FFFF});
+    ASSERT_EQ(seen.size(), 6u);
+    const struct {
+        int32_t eventClass;
+        const std::vector<uint8_t>* filter;
+        std::vector<int32_t> extra;
+    } expected[] = {
+        {0x10002004, &tableA, {0x1000200D, 0x40016002}},
+        {0x10002016, &tableB, {}},
+        {0x10002001, &tableC, {}},
+    };
+    for (size_t i = 0; i < 6; ++i) {
+        const auto& e = expected[i % 3];
+        EXPECT_EQ(seen[i].functionId, i < 3 ? 0x5E23u : 0x5E24u) << i;
+        EXPECT_EQ(seen[i].eventClass, e.eventClass) << i;
+        EXPECT_EQ(seen[i].kind, 2) << i;
+        EXPECT_EQ(seen[i].filter, *e.filter) << i;
+        EXPECT_EQ(seen[i].extraEvents, e.extra) << i;
+        EXPECT_EQ(seen[i].module, 10012) << i;
+        EXPECT_EQ(seen[i].interfaceId, 100121) << i;
+    }
+    EXPECT_EQ(CapturedAt(177), (Lines{{2, 177, "PlugEngineZef", "register event, result: 0x20ff0000"},
+                                      {2, 177, "PlugEngineZef", "unregister event, result: 0x20ff0000"}}));
+}
+
+TEST(EventRegistration, MissingEventProcessorDoesNotStopTheStart) {
+    PluginHarness plugin;
+    ASSERT_TRUE(plugin.Loaded());
+    ASSERT_TRUE(plugin.Start());
+    EXPECT_NE(plugin.Exports().QueryInterface(kPluginInterfaceId), nullptr);
+    Lines errors;
+    for (const CapturedLine& line : CapturedLines()) {
+        if (line.level == 5) errors.push_back(line);
+    }
+    EXPECT_EQ(errors, (Lines{{5, 287, "PlugEngineZef", "Event manager is not ready"},
+                             {5, 217, "PlugEngineZef", "Integration Event manager is not ready"},
+                             {5, 181, "PlugEngineZef", "ID_INTERFACE_EVENT_PROCESSOR is not ready"}}));
+}
+
+TEST(HostNotifications, IdsOutsideTheHandledOnesAreRefused) {
+    PluginHarness plugin;
+    ASSERT_TRUE(plugin.Loaded());
+    ASSERT_TRUE(plugin.Start());
+    HostMessageObject input, output;
+    for (int32_t id : {4103, 4105, 4110, 4111, 4112, 4113, 4114, 4115, 4119, -1}) {
+        EXPECT_EQ(plugin.Exports().OnNotify(id, &input, &output), velk::kNotHandled) << id;
+    }
+    EXPECT_EQ(plugin.Exports().OnNotify(4106, &input, &output), velk::kSuccess);
+    EXPECT_EQ(plugin.Exports().OnNotify(4107, &input, &output), velk::kOutOfService);
+    EXPECT_EQ(Record{output.handle}.Count(0x10017), 0u) << "messages untouched";
+    EXPECT_NE(plugin.Exports().QueryInterface(kPluginInterfaceId), nullptr) << "still running";
+    for (int32_t id : {4108, 4109, 4118}) {
+        EXPECT_EQ(plugin.Exports().OnNotify(id, &input, nullptr), velk::kBadArgument) << id;
+    }
+    EXPECT_EQ(CapturedAt(515).front().text, "OnNotify. ID = 0x1007");  // 4103
+}
+
+TEST(HostNotifications, TakingOutOfServiceRefusesCallsWhileTheEngineRuns) {
+    for (int32_t id : {4104, 4117}) {
+        PluginHarness plugin;
+        ASSERT_TRUE(plugin.Loaded());
+        ASSERT_TRUE(plugin.Start());
+        ICommonPluginInterface* wrapper = plugin.Exports().QueryInterface(kPluginInterfaceId);
+        ASSERT_NE(wrapper, nullptr);
+        EXPECT_EQ(plugin.Exports().OnNotify(id, nullptr, nullptr), velk::kOutOfService);
+        plugin.Engine().Reset();
+        EXPECT_EQ(plugin.Exports().CallFunc(wrapper, velk::kFnFlushEvents, nullptr, nullptr),
+                  velk::kZefNotRunning);
+        EXPECT_TRUE(plugin.Engine().Calls().empty()) << "the engine runs but is not reached";
+        EXPECT_EQ(plugin.Exports().QueryInterface(kPluginInterfaceId), nullptr);
+    }
+}
+
+TEST(HostNotifications, ComponentLocationsAndModuleInformation) {
+    PluginHarness plugin;
+    ASSERT_TRUE(plugin.Loaded());  // not even initialised: the answers do not depend on it
+    HostMessageObject output;
+    ASSERT_EQ(plugin.Exports().OnNotify(4108, nullptr, &output), velk::kSuccess);
+    Record locations = Record{output.handle}.Nested(0x10017);
+    uint32_t unsignedValue = 99;
+    VELK_Msg_GetUInt32At(locations.handle, 0x20001, 0, &unsignedValue);
+    EXPECT_EQ(unsignedValue, 0u);
+    VELK_Msg_GetUInt32At(locations.handle, 1, 0, &unsignedValue);
+    EXPECT_EQ(unsignedValue, 2u);
+    const struct {
+        uint32_t id;
+        int32_t value;
+    } numbers[] = {{31, 2}, {32, 0x48000014}, {33, 0}, {36, 0}, {37, 0}, {38, 2}, {46, 1},
+                   {61, 3}, {62, 0x48040053}, {66, 0}, {67, 0}, {68, 1}, {76, 0}};
+    for (const auto& n : numbers) EXPECT_EQ(locations.Int(n.id), n.value) << n.id;
+    EXPECT_EQ(locations.Text(45), u".\\");
+    EXPECT_EQ(locations.Text(75), u".\\pattern");
+    EXPECT_EQ(locations.Count(39) + locations.Count(44) + locations.Count(69), 0u);
+    locations.Release();
+
+    HostMessageObject info;
+    ASSERT_EQ(plugin.Exports().OnNotify(4109, nullptr, &info), velk::kSuccess);
+    Record module = Record{info.handle}.Nested(0x10018);
+    const int32_t expected[] = {10012, 2, 0, 0, 1045, 2, 0};
+    for (uint32_t id = 1; id <= 7; ++id) EXPECT_EQ(module.Int(id), expected[id - 1]) << id;
+    module.Release();
+}
+
+TEST(HostNotifications, ComponentVersionsNeedARunningPlugin) {
+    PluginHarness plugin;
+    ASSERT_TRUE(plugin.Loaded());
+    HostMessageObject before;
+    ASSERT_EQ(plugin.Exports().OnNotify(4118, nullptr, &before), velk::kSuccess);
+    Record empty = Record{before.handle}.Nested(0x100BE);
+    EXPECT_EQ(empty.Count(0x20001), 1u);
+    EXPECT_EQ(empty.Count(0x100BD), 0u);
+    empty.Release();
+    EXPECT_EQ(CapturedAt(475).size(), 1u) << "QueryInterface's own line";
+
+    ASSERT_TRUE(plugin.Start());
+    HostMessageObject after;
+    ASSERT_EQ(plugin.Exports().OnNotify(4118, nullptr, &after), velk::kSuccess);
+    Record list = Record{after.handle}.Nested(0x100BE);
+    ASSERT_EQ(list.Count(0x100BD), 2u);
+    EXPECT_EQ(list.Count(0x20A99), 2u);
+    Record moduleEntry = list.Nested(0x100BD, 0);
+    Record patternEntry = list.Nested(0x100BD, 1);
+    EXPECT_EQ(moduleEntry.Text(17), u"2.0.1045");
+    EXPECT_EQ(moduleEntry.Text(18), u".\\");
+    EXPECT_EQ(moduleEntry.Int(1), 2);
+    EXPECT_EQ(moduleEntry.Int(7), 10012);
+    EXPECT_EQ(moduleEntry.Int(8), 2);
+    EXPECT_EQ(patternEntry.Text(17), u"0");
+    EXPECT_EQ(patternEntry.Text(18), u".\\pattern");
+    EXPECT_EQ(patternEntry.Int(2), 0x48040053);
+    for (Record* r : {&list, &moduleEntry, &patternEntry}) r->Release();
+}
+
+// A host message holding received component records of the given types.
+void AddComponent(HostMessageObject& input, int32_t type) {
+    VELK_DataHandle entry{};
+    VELK_Msg_CreateDataHandle(0x100B5, &entry);
+    VELK_Msg_PutUInt32(entry, 0x20001, 0);
+    VELK_Msg_PutInt32(entry, 1, type);
+    VELK_Msg_PutWString(entry, 18, u".\\pattern", 9);
+    VELK_Msg_PutData(input.handle, entry);
+    VELK_Msg_DestroyDataHandle(&entry);
+}
+
+TEST(HostNotifications, ReplacedPatternIsCheckedWhileRunning) {
+    PluginHarness plugin;
+    ASSERT_TRUE(plugin.Loaded());
+    HostMessageObject input;
+    AddComponent(input, 3);
+    AddComponent(input, 2);
+    // Not running: no check, but the record is read.
+    EXPECT_EQ(plugin.Exports().OnNotify(4116, &input, nullptr), velk::kSuccess);
+    EXPECT_EQ(input.cursors[0x100B5], 1u);
+
+    ASSERT_TRUE(plugin.Start());
+    plugin.Engine().SetResult("IsPatternValid", 1);
+    input.cursors[0x100B5] = 0;
+    EXPECT_EQ(plugin.Exports().OnNotify(4116, &input, nullptr), 0xE0360008u);
+    EXPECT_EQ(CapturedAt(579), (Lines{{5, 579, "PlugEngineZef", "ZEF pattern is corrupted."}}));
+    EXPECT_EQ(input.cursors[0x100B5], 1u);
+    // The next record is of type 2: no check.
+    plugin.Engine().Reset();
+    EXPECT_EQ(plugin.Exports().OnNotify(4116, &input, nullptr), velk::kSuccess);
+    EXPECT_TRUE(plugin.Engine().CallsTo({"IsPatternValid"}).empty());
+    EXPECT_EQ(input.cursors[0x100B5], 2u);
+    // No record left: nothing read, cursor unchanged.
+    EXPECT_EQ(plugin.Exports().OnNotify(4116, &input, nullptr), velk::kSuccess);
+    EXPECT_EQ(input.cursors[0x100B5], 2u);
+    EXPECT_EQ(plugin.Exports().OnNotify(4116, nullptr, nullptr), velk::kSuccess);
+}
+
+TEST(Shutdown, CallHeldBetweenTheRunningTestAndTheWrapperIsWaitedFor) {
+    PluginHarness::Options options;
+    options.pluginBuild = "PlugEngineZefCallDelay";  // holds each call 300 ms after the test
+    PluginHarness plugin(options);
+    ASSERT_TRUE(plugin.Loaded());
+    ASSERT_TRUE(plugin.Start());
+    ICommonPluginInterface* wrapper = plugin.Exports().QueryInterface(kPluginInterfaceId);
+    ASSERT_NE(wrapper, nullptr);
+    std::atomic<uint32_t> result{0};
+    std::thread caller([&] {
+        result = plugin.Exports().CallFunc(wrapper, velk::kFnFlushEvents, nullptr, nullptr);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the call is being held
+    EXPECT_EQ(plugin.Exports().PreUninitialize(), velk::kSuccess);
+    caller.join();
+    // The held call reached a stopped wrapper, not a deleted one, and not the engine.
+    EXPECT_EQ(result.load(), velk::kZefNotRunning);
+    EXPECT_TRUE(plugin.Engine().CallsTo({"FlushEvents"}).empty());
+}
+
+TEST(Shutdown, ManyCallersDuringShutdownAllGetAnAnswer) {
+    PluginHarness plugin;
+    ASSERT_TRUE(plugin.Loaded());
+    plugin.Engine().SetDelay("FlushEvents", 2);
+    ASSERT_TRUE(plugin.Start());
+    ICommonPluginInterface* wrapper = plugin.Exports().QueryInterface(kPluginInterfaceId);
+    ASSERT_NE(wrapper, nullptr);
+    std::atomic<bool> stop{false};
+    std::atomic<int> unexpected{0};
+    std::atomic<int> answered{0};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 6; ++t) {
+        callers.emplace_back([&] {
+            while (!stop.load()) {
+                const uint32_t r = plugin.Exports().CallFunc(wrapper, velk::kFnFlushEvents, nullptr, nullptr);
+                if (r != velk::kSuccess && r != velk::kZefNotRunning) ++unexpected;
+                ++answered;
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(plugin.Exports().PreUninitialize(), velk::kSuccess);
+    stop = true;
+    for (std::thread& caller : callers) caller.join();
+    EXPECT_EQ(unexpected.load(), 0);
+    EXPECT_GT(answered.load(), 0);
+    // No call reached the engine after its Stop.
+    const Calls calls = plugin.Engine().Calls();
+    const auto stopAt = std::find(calls.begin(), calls.end(), "Stop");
+    ASSERT_NE(stopAt, calls.end());
+    EXPECT_EQ(std::count(stopAt, calls.end(), "FlushEvents"), 0);
+    EXPECT_GT(std::count(calls.begin(), stopAt, "FlushEvents"), 0);
+}
+
+}  // namespace
