@@ -25,8 +25,11 @@ private:
 }  // namespace
 
 uint32_t CZefEngineWrapper::CallFunc(uint32_t functionId, void* input, void* output) {
+    // A stopped wrapper refuses at once, without touching the count, so that callers that keep
+    // knocking cannot hold StopEngine's drain up.
+    if (!IsStarted()) return velk::kZefNotRunning;
     uint32_t result = velk::kZefNotRunning;
-    m_nInFlightCalls.fetch_add(1);  // before the started flag is read: StopEngine waits for it
+    m_nInFlightCalls.fetch_add(1);  // before the started flag is read again: StopEngine waits
     if (IsStarted()) {
         result = DispatchGroupA(functionId, input, output);
         if (velk::Failed(result) && IsEnabled()) result = DispatchGroupB(functionId, input, output);

@@ -151,14 +151,19 @@ PEZ_EXPORT uint32_t Plugin_Interface_CallFunc(ICommonPluginInterface* pluginInte
             kDiag.Write(util::kDiagWarning, 669, u"Null interface.");
             return velk::kBadArgument;
         }
-        const ExportCallCount counted;  // before the running test: shut-down waits for it
-        if (g_nRunning.load() != 1) {
-            kDiag.Write(util::kDiagWarning, 674, u"ZEF is not running.");
-            return velk::kZefNotRunning;
+        if (g_nRunning.load() == 1) {
+            // Counted before the running flag is read again: shut-down clears the flag and then
+            // waits for the count, so a call that still reads 1 is waited for. Calls refused at
+            // the first read never touch the count and cannot hold shut-down up.
+            const ExportCallCount counted;
+            if (g_nRunning.load() == 1) {
+                if (PEZ_CALL_DELAY_MS != 0) platform::SleepMilliseconds(PEZ_CALL_DELAY_MS);
+                // The interface given is the one called, not necessarily the plug-in's wrapper.
+                return pluginInterface->CallFunc(functionId, input, output);
+            }
         }
-        if (PEZ_CALL_DELAY_MS != 0) platform::SleepMilliseconds(PEZ_CALL_DELAY_MS);
-        // The interface given is the one called, not necessarily the plug-in's own wrapper.
-        return pluginInterface->CallFunc(functionId, input, output);
+        kDiag.Write(util::kDiagWarning, 674, u"ZEF is not running.");
+        return velk::kZefNotRunning;
     } catch (...) {
         return velk::kNotDone;
     }
