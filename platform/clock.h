@@ -38,4 +38,8 @@ namespace platform {
 // week is not looked at).
 bool SystemTimeToFileTime(const SystemTime& time, FileTime& fileTime);
 
+// Whether a time names a real moment between 1601 and 30827 (February 29 only in leap years).
+// Checked on both platforms alike: some Windows loaders take day numbers past a month's end.
+bool IsValidSystemTime(const SystemTime& time);
+
 }  // namespace platform

@@ -23,6 +23,7 @@ SystemTime LocalTime() {
 namespace platform {
 
 bool SystemTimeToFileTime(const SystemTime& time, FileTime& fileTime) {
+    if (!IsValidSystemTime(time)) return false;
     SYSTEMTIME in;
     std::memcpy(&in, &time, sizeof(in));
     FILETIME out;
