@@ -28,14 +28,11 @@ uint32_t CZefEngineWrapper::CallFunc(uint32_t functionId, void* input, void* out
     // A stopped wrapper refuses at once, without touching the count, so that callers that keep
     // knocking cannot hold StopEngine's drain up.
     if (!IsStarted()) return velk::kZefNotRunning;
-    uint32_t result = velk::kZefNotRunning;
-    m_nInFlightCalls.fetch_add(1);  // before the started flag is read again: StopEngine waits
-    if (IsStarted()) {
-        result = DispatchGroupA(functionId, input, output);
-        if (velk::Failed(result) && IsEnabled()) result = DispatchGroupB(functionId, input, output);
-    }
-    m_nInFlightCalls.fetch_sub(1);
-    return result;
+    const util::CountedCall counted(m_nInFlightCalls);  // before the flag is read again
+    if (!IsStarted()) return velk::kZefNotRunning;
+    const uint32_t result = DispatchGroupA(functionId, input, output);
+    if (velk::Succeeded(result) || !IsEnabled()) return result;
+    return DispatchGroupB(functionId, input, output);
 }
 
 uint32_t CZefEngineWrapper::DispatchGroupA(uint32_t functionId, void* input, void* output) {

@@ -10,6 +10,7 @@
 #include "engine/engine_entry_points.h"
 #include "host/common_plugin_interface.h"
 #include "util/logger.h"
+#include "util/striped_counter.h"
 
 class IHostService;
 
@@ -115,7 +116,7 @@ private:
     int32_t HistoryKeepDays = 0;
     int32_t SecurityLevel = 0;
     std::atomic<bool> Enable{true};
-    std::atomic<int32_t> m_nInFlightCalls{0};
+    util::StripedCounter m_nInFlightCalls;  // calls under way, one stripe per thread
     std::atomic<uint32_t> WorkMode{1};
     std::atomic<uint32_t> PerProcessBackupQuota{6};
     std::atomic<uint32_t> MaxBackupFileSize{0};

@@ -4,4 +4,4 @@
 IHostService* g_pHostService = nullptr;
 CZefEngineWrapper* g_pEngineWrapper = nullptr;
 std::atomic<int32_t> g_nRunning{0};
-std::atomic<int32_t> g_nCallsInExport{0};
+util::StripedCounter g_nCallsInExport;

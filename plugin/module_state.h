@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "util/striped_counter.h"
+
 class IHostService;
 class CZefEngineWrapper;
 
@@ -13,4 +15,4 @@ extern CZefEngineWrapper* g_pEngineWrapper;
 extern std::atomic<int32_t> g_nRunning;
 // Calls inside Plugin_Interface_CallFunc, counted before the running flag is tested, so that
 // shut-down can wait for a call that passed the test before it deletes the wrapper.
-extern std::atomic<int32_t> g_nCallsInExport;
+extern util::StripedCounter g_nCallsInExport;

@@ -30,15 +30,6 @@ constexpr bool kAcceptUnsignedEngine = PEZ_ACCEPT_UNSIGNED_ENGINE != 0;
 
 constexpr uint32_t kDrainStepMs = 50;
 
-// Counts a call inside Plugin_Interface_CallFunc for as long as it is there.
-class ExportCallCount {
-public:
-    ExportCallCount() { g_nCallsInExport.fetch_add(1); }
-    ~ExportCallCount() { g_nCallsInExport.fetch_sub(1); }
-    ExportCallCount(const ExportCallCount&) = delete;
-    ExportCallCount& operator=(const ExportCallCount&) = delete;
-};
-
 // The running flag is cleared first, so that calls are refused before anything is torn down.
 // A call that passed the running test just before may still be on its way into the wrapper:
 // the wrapper is deleted only once no call is left inside the export.
@@ -48,7 +39,7 @@ void ShutdownEngine() {
     plugin_events::UnsubscribeEvents(g_pHostService);
     plugin_events::RegisterEventProcessor(g_pHostService, false);
     g_pEngineWrapper->StopEngine();
-    while (g_nCallsInExport.load() > 0) platform::SleepMilliseconds(kDrainStepMs);
+    while (g_nCallsInExport.Total() > 0) platform::SleepMilliseconds(kDrainStepMs);
     g_pEngineWrapper->DeletingDestructor(1);
     g_pEngineWrapper = nullptr;
 }
@@ -155,7 +146,7 @@ PEZ_EXPORT uint32_t Plugin_Interface_CallFunc(ICommonPluginInterface* pluginInte
             // Counted before the running flag is read again: shut-down clears the flag and then
             // waits for the count, so a call that still reads 1 is waited for. Calls refused at
             // the first read never touch the count and cannot hold shut-down up.
-            const ExportCallCount counted;
+            const util::CountedCall counted(g_nCallsInExport);
             if (g_nRunning.load() == 1) {
                 if (PEZ_CALL_DELAY_MS != 0) platform::SleepMilliseconds(PEZ_CALL_DELAY_MS);
                 // The interface given is the one called, not necessarily the plug-in's wrapper.

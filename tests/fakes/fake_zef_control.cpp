@@ -12,6 +12,7 @@ void Resolve(platform::ModuleHandle fake, const char* name, Function& function) 
 
 FakeZefControl::FakeZefControl(platform::ModuleHandle fake) {
     Resolve(fake, "FakeZef_Reset", reset_);
+    Resolve(fake, "FakeZef_SetQuiet", setQuiet_);
     Resolve(fake, "FakeZef_SetResult", setResult_);
     Resolve(fake, "FakeZef_SetDelay", setDelay_);
     Resolve(fake, "FakeZef_CallCount", callCount_);
@@ -21,7 +22,7 @@ FakeZefControl::FakeZefControl(platform::ModuleHandle fake) {
 }
 
 bool FakeZefControl::IsComplete() const {
-    return reset_ && setResult_ && setDelay_ && callCount_ && getCall_ && getCallback_ &&
+    return reset_ && setQuiet_ && setResult_ && setDelay_ && callCount_ && getCall_ && getCallback_ &&
            setPolicy_;
 }
 

@@ -11,6 +11,8 @@
 
 extern "C" {
 typedef void (*FakeZef_Reset_t)();
+// Quiet (non-zero): no recording, no script, every entry point answers 0 at once.
+typedef void (*FakeZef_SetQuiet_t)(int32_t quiet);
 // The answer of one entry point, by export name (a handle as its address value).
 typedef void (*FakeZef_SetResult_t)(const char* entryPoint, uint64_t result);
 // Makes one entry point sleep this long before it answers.
@@ -33,6 +35,7 @@ public:
 
     bool IsComplete() const;
     void Reset() const { reset_(); }
+    void SetQuiet(bool quiet) const { setQuiet_(quiet ? 1 : 0); }
     void SetResult(const char* entryPoint, uint64_t result) const { setResult_(entryPoint, result); }
     void SetDelay(const char* entryPoint, uint32_t ms) const { setDelay_(entryPoint, ms); }
     void* Callback(uint32_t settingId) const { return getCallback_(settingId); }
@@ -49,6 +52,7 @@ public:
 
 private:
     FakeZef_Reset_t reset_ = nullptr;
+    FakeZef_SetQuiet_t setQuiet_ = nullptr;
     FakeZef_SetResult_t setResult_ = nullptr;
     FakeZef_SetDelay_t setDelay_ = nullptr;
     FakeZef_CallCount_t callCount_ = nullptr;

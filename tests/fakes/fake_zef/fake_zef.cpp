@@ -1,5 +1,6 @@
 // The scriptable fake engine: every entry point records its call and answers as scripted.
 // Built in variants that lack one export (the build renames that function away).
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -36,6 +37,9 @@ struct FakeState {
     std::map<uint32_t, void*> callbacks;
 };
 
+// Quiet: nothing is recorded or scripted, every entry answers 0 at once (for benchmarks).
+std::atomic<bool> g_quiet{false};
+
 FakeState& State() {
     static FakeState state;  // goes with the module when it is unloaded
     return state;
@@ -57,6 +61,10 @@ std::string Join(const First& first, const Rest&... rest) {
 // Records "name(args)" (or "name" without arguments), waits as scripted, and answers.
 template <typename Result, typename... Args>
 Result Call(const char* name, const Args&... args) {
+    if (g_quiet.load(std::memory_order_relaxed)) {
+        if constexpr (!std::is_void_v<Result>) return Result{};
+        else return;
+    }
     uint32_t delay = 0;
     uint64_t result = 0;
     {
@@ -105,6 +113,8 @@ PEZ_EXPORT void FakeZef_SetPolicy(uint32_t type, uint32_t subtype, uint32_t valu
         policy.texts.emplace_back(texts[i] != nullptr ? texts[i] : u"");
     }
 }
+
+PEZ_EXPORT void FakeZef_SetQuiet(int32_t quiet) { g_quiet = quiet != 0; }
 
 PEZ_EXPORT void FakeZef_SetResult(const char* entryPoint, uint64_t result) {
     FakeState& state = State();
