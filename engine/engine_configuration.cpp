@@ -156,48 +156,36 @@ uint32_t CZefEngineWrapper::QueryConfiguration() {
     settlePath(kDbPath, DbPath, dbPath, &CZefEngineWrapper::SetDefaultDbPath, u"DbPath",
                u"VELK_CFG_ZEF_DB_PATH");
 
-    // The last five also tell the failing status.
-    const auto failed = [&](Setting setting) {
-        if (ok(setting)) return false;
+    // The last five also tell the failing status before they fall back. A fallback text of
+    // null means the engine's pattern decides (the value 0).
+    const auto settleFlagged = [&](Setting setting, auto& value, auto fallback,
+                                   const char16_t* failText, const char16_t* okText) {
+        if (ok(setting)) {
+            kDiag.Write(util::kDiagTrace, __LINE__, okText, value);
+            return;
+        }
         kDiag.Write(util::kDiagTrace, __LINE__, u"Query configuration fail, Status = ", status[setting]);
-        return true;
+        value = fallback;
+        if (failText != nullptr) {
+            kDiag.Write(util::kDiagTrace, __LINE__, failText, value);
+        } else {
+            kDiag.Write(util::kDiagTrace, __LINE__, u"Query configuration fail, use the value in pattern");
+        }
     };
-    if (failed(kEnable)) {
-        enable = true;
-        kDiag.Write(util::kDiagTrace, __LINE__, u"Query configuration fail, use default: Enable = ", enable);
-    } else {
-        kDiag.Write(util::kDiagTrace, __LINE__, u"Query configuration: Enable = ", enable);
-    }
+    settleFlagged(kEnable, enable, true, u"Query configuration fail, use default: Enable = ",
+                  u"Query configuration: Enable = ");
+    settleFlagged(kWorkMode, workMode, 1u, u"Query configuration fail, use default: Work mode = ",
+                  u"Query configuration: Work mode = ");
+    settleFlagged(kQuota, quota, 6u,
+                  u"Query configuration fail, use default: Per process backup quota = ",
+                  u"Query configuration: Per process backup quota = ");
+    settleFlagged(kMaxSize, maxSize, 0u, nullptr, u"Query configuration: Max backup file size = ");
+    settleFlagged(kMaxSizePid, maxSizePid, 0u, nullptr,
+                  u"Query configuration: Max backup file size(PidMode) = ");
     Enable = enable;
-    if (failed(kWorkMode)) {
-        workMode = 1;
-        kDiag.Write(util::kDiagTrace, __LINE__, u"Query configuration fail, use default: Work mode = ", workMode);
-    } else {
-        kDiag.Write(util::kDiagTrace, __LINE__, u"Query configuration: Work mode = ", workMode);
-    }
     WorkMode = workMode;
-    if (failed(kQuota)) {
-        quota = 6;
-        kDiag.Write(util::kDiagTrace, __LINE__,
-                    u"Query configuration fail, use default: Per process backup quota = ", quota);
-    } else {
-        kDiag.Write(util::kDiagTrace, __LINE__, u"Query configuration: Per process backup quota = ", quota);
-    }
     PerProcessBackupQuota = quota;
-    if (failed(kMaxSize)) {
-        maxSize = 0;
-        kDiag.Write(util::kDiagTrace, __LINE__, u"Query configuration fail, use the value in pattern");
-    } else {
-        kDiag.Write(util::kDiagTrace, __LINE__, u"Query configuration: Max backup file size = ", maxSize);
-    }
     MaxBackupFileSize = maxSize;
-    if (failed(kMaxSizePid)) {
-        maxSizePid = 0;
-        kDiag.Write(util::kDiagTrace, __LINE__, u"Query configuration fail, use the value in pattern");
-    } else {
-        kDiag.Write(util::kDiagTrace, __LINE__,
-                    u"Query configuration: Max backup file size(PidMode) = ", maxSizePid);
-    }
     MaxBackupFileSizePidMode = maxSizePid;
     return velk::kSuccess;
 }
