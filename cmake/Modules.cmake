@@ -8,7 +8,10 @@ function(pez_module name)
     target_link_options(${name} PRIVATE -static)
   else()
     set_target_properties(${name} PROPERTIES BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN")
-    target_link_options(${name} PRIVATE -Wl,--no-undefined)
+    # clang leaves its sanitizer runtime to the program, so its modules keep those symbols open.
+    if(NOT (CMAKE_CXX_COMPILER_ID STREQUAL "Clang" AND NOT PEZ_SANITIZE STREQUAL ""))
+      target_link_options(${name} PRIVATE -Wl,--no-undefined)
+    endif()
   endif()
 endfunction()
 

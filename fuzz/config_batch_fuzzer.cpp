@@ -1,0 +1,102 @@
+// A configuration batch parsed from any record tree a host could send: the bytes drive a small
+// program that builds records with the wire format's name ids and any field types; the batch is
+// parsed, every key read as every type, serialised and parsed again.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "config/config_batch.h"
+
+namespace {
+
+const uint32_t kNames[] = {0x70001, 0x70002, 0x70003, 0x70004, 0x70005, 0x70006, 0x70007,
+                           0x70008, 0x20515, 0x207D3, 0x10002, 0x2076D, 0x2076E, 0x10001,
+                           0x20641, 0x20640, 0x10003, 0x20899, 0x03670004, 0x03610009};
+
+class Reader {
+public:
+    Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    bool More() const { return at_ < size_; }
+    uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
+    uint32_t Word() { return Byte() | (Byte() << 8) | (Byte() << 16) | (uint32_t{Byte()} << 24); }
+    uint32_t Name() { return kNames[Byte() % (sizeof kNames / sizeof kNames[0])]; }
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t at_ = 0;
+};
+
+// Builds one record; nested records go at most `depth` levels deeper.
+void Build(Reader& in, VELK_DataHandleWrapper& record, int depth) {
+    for (int fields = in.Byte() % 12; fields > 0 && in.More(); --fields) {
+        const uint32_t name = in.Name();
+        switch (in.Byte() % 6) {
+            case 0: record.PutInt32(name, static_cast<int32_t>(in.Word())); break;
+            case 1: record.PutUInt32(name, in.Word()); break;
+            case 2: {
+                std::string bytes(in.Byte() % 24, '\0');
+                for (char& c : bytes) c = static_cast<char>(in.Byte());
+                record.PutBinary(name, bytes.data(), static_cast<uint32_t>(bytes.size()));
+                break;
+            }
+            case 3: {
+                std::u16string text(in.Byte() % 140, u'\0');
+                for (char16_t& c : text) c = static_cast<char16_t>(in.Byte() + 0x20);
+                record.PutWString(name, text);
+                break;
+            }
+            case 4: {
+                std::string text(in.Byte() % 60, 'a');
+                VELK_Msg_PutString(record.Handle(), name, text.data(), static_cast<uint32_t>(text.size()));
+                break;
+            }
+            default:
+                if (depth > 0) {
+                    VELK_DataHandleWrapper child(name, true);
+                    Build(in, child, depth - 1);
+                    record.PutData(child);
+                }
+        }
+    }
+}
+
+template <typename T>
+void ReadAs(const config::CConfigBatchCommands& batch, uint32_t key) {
+    T value{};
+    batch.GetValue(key, value);
+}
+
+void ReadEverything(const config::CConfigBatchCommands& batch) {
+    for (uint32_t key : kNames) {
+        ReadAs<std::u16string>(batch, key);
+        ReadAs<uint64_t>(batch, key);
+        ReadAs<unsigned int>(batch, key);
+        ReadAs<unsigned short>(batch, key);
+        ReadAs<unsigned char>(batch, key);
+        ReadAs<int64_t>(batch, key);
+        ReadAs<int>(batch, key);
+        ReadAs<short>(batch, key);
+        ReadAs<char>(batch, key);
+        ReadAs<bool>(batch, key);
+        VELK_DataHandleWrapper record;
+        batch.GetValue(key, record);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Reader in(data, size);
+    VELK_DataHandleWrapper message(0x70001, true);
+    Build(in, message, 4);
+    const config::CConfigBatchCommands parsed(message);
+    ReadEverything(parsed);
+    VELK_DataHandleWrapper again;
+    parsed.Serialize(again);
+    const config::CConfigBatchCommands reparsed(again);
+    if (reparsed.CommandCount() != parsed.CommandCount()) __builtin_trap();
+    ReadEverything(reparsed);
+    return 0;
+}
