@@ -113,6 +113,13 @@ const IConfigCommand* CConfigBatchCommands::Find(uint32_t key) const {
     return found != m_imp->commands.end() ? found->second.get() : nullptr;
 }
 
+uint32_t CConfigBatchCommands::SetStatus(uint32_t key, uint32_t status) {
+    if (!m_imp) return 0xE0FF0007;
+    const auto found = m_imp->commands.find(key);
+    if (found == m_imp->commands.end()) return 0xE0FF0007;
+    return found->second->SetStatus(status);
+}
+
 uint32_t CConfigBatchCommands::Serialize(VELK_DataHandleWrapper& output) const {
     if (!m_imp) return 0xE0FF0007;
     VELK_DataHandleWrapper batch(CFGMSG_BATCH, true);

@@ -70,6 +70,10 @@ public:
         return command != nullptr ? command->GetValue(value) : 0xE0FF0007;
     }
 
+    // Marks a key's command with a status (a host answering a query sets failures so);
+    // 0xE0FF0007 when the key is absent.
+    uint32_t SetStatus(uint32_t key, uint32_t status);
+
     bool IsValid() const { return m_imp != nullptr; }
     const CConfigBatchHeader* Header() const { return m_imp ? &m_imp->header : nullptr; }
     uint32_t Action() const { return m_imp ? m_imp->action : 0; }

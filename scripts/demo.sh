@@ -22,9 +22,9 @@ stage() {  # stage PRESET SUFFIX PLUGIN-BUILD
 
 echo "== Linux"
 demo=$(stage linux .so PlugEngineZef "")
-"$demo/Pellumhost" demo "$@"
+"$demo/Pellumhost" --log-level 3 --set HistoryKeepDays=14 --set Enable=1 demo "$@"
 
 echo "== Windows (under Wine)"
 demo=$(stage windows .dll PlugEngineZefUnsignedOk .exe)
 wine_session_start "$PWD/build/windows"
-wine "$demo/Pellumhost.exe" demo "$@"
+wine "$demo/Pellumhost.exe" --log-level 3 --set HistoryKeepDays=14 --set Enable=1 demo "$@"

@@ -7,12 +7,16 @@
 namespace pellumhost {
 
 const char* HostUsage() {
-    return "usage: Pellumhost [--log-level N] [--log-file PATH] [--plugin PATH] [demo]\n"
+    return "usage: Pellumhost [--log-level N] [--log-file PATH] [--plugin PATH]\n"
+           "                  [--set NAME=VALUE ...] [demo]\n"
            "  demo             run the plug-in's life cycle once (the default)\n"
            "  --log-level N    diagnostic level for every module: 1-2 all lines, 3 warnings\n"
            "                   and errors, 5 errors only, 0 none (default 2)\n"
            "  --log-file PATH  append diagnostic lines to PATH instead of standard error\n"
-           "  --plugin PATH    the plug-in module to load (default: beside the host)\n";
+           "  --plugin PATH    the plug-in module to load (default: beside the host)\n"
+           "  --set NAME=VALUE a setting the host's configuration service hands out, such as\n"
+           "                   DbPath=/srv/zef/db or HistoryKeepDays=14 (others: the plug-in's\n"
+           "                   defaults)\n";
 }
 
 bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& options,
@@ -38,6 +42,9 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& options
         } else if (arg == "--plugin") {
             if (!hasValue) return error = "--plugin needs a path", false;
             options.pluginPath = args[++i];
+        } else if (arg == "--set") {
+            if (!hasValue) return error = "--set needs NAME=VALUE", false;
+            options.settings.push_back(args[++i]);
         } else if (arg == "demo") {
             options.command = arg;
         } else {

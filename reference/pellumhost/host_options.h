@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+#include <vector>
 
 namespace pellumhost {
 
@@ -11,6 +12,7 @@ struct HostOptions {
     uint32_t logLevel = 2;         // level for every module tag; 0 switches the log off
     std::string logFile;           // empty: standard error
     std::string pluginPath;        // empty: PlugEngineZef beside the host
+    std::vector<std::string> settings;  // "Name=Value" for the configuration service
     bool help = false;
 };
 

@@ -1,15 +1,18 @@
 // Pellumhost: the reference host service. It owns the log library's settings, loads the
-// plug-in that lies beside it and drives its life cycle.
+// plug-in that lies beside it, offers it the host's components and drives its life cycle.
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "host/call_records.h"
 #include "host/log_library_control.h"
+#include "host/message_object.h"
 #include "host/result_codes.h"
 #include "platform/module.h"
 #include "platform/text.h"
 #include "reference/pellumhost/host_log.h"
 #include "reference/pellumhost/host_options.h"
+#include "reference/pellumhost/host_settings.h"
 #include "reference/pellumhost/loaded_plugin.h"
 #include "reference/pellumhost/reference_host_service.h"
 
@@ -24,12 +27,27 @@ std::u16string OwnFolder() {
 }
 
 bool Step(const char* what, uint32_t result, uint32_t expected = velk::kSuccess) {
-    std::printf("  %-34s 0x%08X%s\n", what, static_cast<unsigned>(result),
+    std::printf("  %-36s 0x%08X%s\n", what, static_cast<unsigned>(result),
                 result == expected ? "" : "  (unexpected)");
     return result == expected;
 }
 
-int RunDemo(const pellumhost::HostOptions& options) {
+// The module version the plug-in reports among its components (notification 4118).
+std::string ComponentVersion(const PluginExports& plugin) {
+    HostMessageObject answer;
+    if (plugin.OnNotify(4118, nullptr, &answer) != velk::kSuccess) return "?";
+    VELK_DataHandle list{}, entry{};
+    VELK_Msg_GetDataAt(answer.handle, 0x100BE, 0, &list);
+    VELK_Msg_GetDataAt(list, 0x100BD, 0, &entry);
+    char16_t text[64] = {};
+    uint32_t length = 0;
+    VELK_Msg_GetWStringAt(entry, 17, 0, text, 64, &length);
+    VELK_Msg_DestroyDataHandle(&entry);
+    VELK_Msg_DestroyDataHandle(&list);
+    return length != 0 ? platform::ToUtf8(text) : "none";
+}
+
+int RunDemo(const pellumhost::HostOptions& options, const pellumhost::HostSettings& settings) {
     const std::u16string pluginPath =
         options.pluginPath.empty()
             ? OwnFolder() + platform::kPathSeparator + u"PlugEngineZef" + platform::kModuleSuffix
@@ -47,17 +65,30 @@ int RunDemo(const pellumhost::HostOptions& options) {
     std::printf("Pellumhost: plug-in module %u, version %u.%u.%u\n", plugin.GetModuleID(),
                 version.major, version.minor, version.build);
 
-    pellumhost::ReferenceHostService hostService;
-    bool ok = Step("Plugin_Interface_Initialize", plugin.Initialize(&hostService));
+    pellumhost::ReferenceHostService service(settings);
+    bool ok = Step("Plugin_Interface_Initialize", plugin.Initialize(&service));
     ok = ok && Step("Plugin_Interface_PostInitialize", plugin.PostInitialize());
     if (ok) {
         ICommonPluginInterface* wrapper = plugin.QueryInterface(kPluginInterfaceId);
-        std::printf("  %-34s %s\n", "Plugin_Interface_QueryInterface",
+        std::printf("  %-36s %s\n", "Plugin_Interface_QueryInterface",
                     wrapper != nullptr ? "engine wrapper" : "null");
         ok = wrapper != nullptr;
+        if (ok) {
+            std::printf("  %-36s %d\n", "event registrations held", service.Registrations());
+            ok = Step("CallFunc flush events", plugin.CallFunc(wrapper, velk::kFnFlushEvents,
+                                                               nullptr, nullptr));
+            uint32_t maxSize = 0;
+            const uint32_t sized = plugin.CallFunc(wrapper, velk::kFnMaxFileSize, nullptr, &maxSize);
+            std::printf("  %-36s 0x%08X (size %u)\n", "CallFunc maximum file size",
+                        static_cast<unsigned>(sized), static_cast<unsigned>(maxSize));
+            std::printf("  %-36s %s\n", "component version (4118)", ComponentVersion(plugin).c_str());
+        }
     }
     Step("Plugin_Interface_PreUninitialize", plugin.PreUninitialize());
     Step("Plugin_Interface_Uninitialize", plugin.Uninitialize());
+    std::printf("  %-36s %d registrations, %d protected folders\n", "left behind",
+                service.Registrations(), service.ProtectedFolders());
+    ok = ok && service.Registrations() == 0 && service.ProtectedFolders() == 0;
     pellumhost::HostLog(2, __LINE__, ok ? "life cycle complete" : "life cycle failed");
     std::printf("Pellumhost: life cycle %s\n", ok ? "complete" : "FAILED");
     return ok ? 0 : 1;
@@ -77,13 +108,20 @@ int main(int argc, char** argv) {
         std::fputs(pellumhost::HostUsage(), stdout);
         return 0;
     }
+    pellumhost::HostSettings settings;
+    for (const std::string& assignment : options.settings) {
+        if (!settings.Set(assignment, error)) {
+            std::fprintf(stderr, "Pellumhost: %s\n", error.c_str());
+            return 2;
+        }
+    }
     Quastle_SetDefaultLevel(options.logLevel);
     if (!options.logFile.empty() &&
         Quastle_SinkToFile(platform::FromUtf8(options.logFile).c_str()) == 0) {
         std::fprintf(stderr, "Pellumhost: cannot open log file '%s'\n", options.logFile.c_str());
         return 2;
     }
-    const int status = RunDemo(options);
+    const int status = RunDemo(options, settings);
     std::fflush(stdout);
     return status;
 }

@@ -1,25 +1,85 @@
-// The reference host's service object.
+// The reference host's components. An interface handle is the address of the component's
+// entry in a fixed table, so nothing is allocated per request.
 #include "reference/pellumhost/reference_host_service.h"
 
 #include <string>
 
+#include "host/call_records.h"
 #include "host/result_codes.h"
+#include "platform/text.h"
 #include "reference/pellumhost/host_log.h"
 
 namespace pellumhost {
+namespace {
+
+struct Component {
+    uint64_t id;
+    const char* name;
+};
+const Component kComponents[] = {
+    {HostInterfaceId(velk::kEventProcessorModule, velk::kEventProcessorInterface), "event processor"},
+    {HostInterfaceId(velk::kConfigurationModule, velk::kConfigurationInterface), "configuration"},
+    {HostInterfaceId(velk::kStorageModule, velk::kStorageInterface), "storage"},
+};
+
+std::string PairText(uint64_t id) {
+    return std::to_string(id & 0xFFFFFFFFu) + "/" + std::to_string(id >> 32);
+}
+
+}  // namespace
 
 void* ReferenceHostService::QueryHostInterface(uint64_t hostInterfaceId) {
-    HostLog(3, __LINE__,
-            "no component offers interface " + std::to_string(hostInterfaceId & 0xFFFFFFFFu) +
-                "/" + std::to_string(hostInterfaceId >> 32));
+    for (const Component& component : kComponents) {
+        if (component.id == hostInterfaceId) return const_cast<Component*>(&component);
+    }
+    HostLog(3, __LINE__, "no component offers interface " + PairText(hostInterfaceId));
     return nullptr;
 }
 
 void ReferenceHostService::ReleaseHostInterface(void* /*hostInterface*/) {}
 
-uint32_t ReferenceHostService::CallHostInterface(void* /*hostInterface*/, uint32_t /*functionId*/,
-                                                 void* /*input*/, void* /*output*/) {
-    return velk::kNoHostInterface;
+uint32_t ReferenceHostService::CallHostInterface(void* hostInterface, uint32_t functionId,
+                                                 void* input, void* output) {
+    const auto* component = static_cast<const Component*>(hostInterface);
+    if (component == nullptr) return velk::kNoHostInterface;
+    switch (component->id & 0xFFFFFFFFu) {
+        case velk::kEventProcessorModule: return EventProcessor(functionId);
+        case velk::kConfigurationModule:
+            if (functionId != velk::kFnQueryConfiguration) return velk::kNotHandled;
+            HostLog(2, __LINE__, "configuration query answered from the host's settings");
+            return m_settings.AnswerQuery(input, output);
+        case velk::kStorageModule: return Storage(functionId, input);
+        default: return velk::kNotHandled;
+    }
+}
+
+uint32_t ReferenceHostService::EventProcessor(uint32_t functionId) {
+    if (functionId == velk::kFnRegisterEvents) {
+        ++m_registrations;
+    } else if (functionId == velk::kFnUnregisterEvents) {
+        --m_registrations;
+    } else {
+        return velk::kNotHandled;
+    }
+    HostLog(2, __LINE__, functionId == velk::kFnRegisterEvents ? "events registered"
+                                                                : "events unregistered");
+    return velk::kSuccess;
+}
+
+uint32_t ReferenceHostService::Storage(uint32_t functionId, const void* input) {
+    if (functionId != velk::kFnAddDbProtection && functionId != velk::kFnRemoveDbProtection) {
+        return velk::kNotHandled;  // reading backup data through the host is not offered
+    }
+    const auto* request = static_cast<const velk::DbProtectionRequest*>(input);
+    if (request == nullptr || (request->folder == nullptr && request->folderLength != 0)) {
+        return velk::kBadArgument;
+    }
+    const std::u16string folder(request->folder, request->folderLength);
+    const bool adding = functionId == velk::kFnAddDbProtection;
+    m_protected += adding ? 1 : -1;
+    HostLog(2, __LINE__, std::string(adding ? "protecting " : "no longer protecting ") +
+                             platform::ToUtf8(folder));
+    return velk::kSuccess;
 }
 
 }  // namespace pellumhost
