@@ -37,10 +37,12 @@ uint32_t ReadSlot(const config::CConfigBatchCommands& reply, const QuerySlot& sl
     return std::visit([&](auto* target) { return reply.GetValue(slot.key, *target); }, slot.target);
 }
 
-// The text copied into a 260-unit buffer with a formatting capacity of 259 (258 kept).
-void FormatSettingText(char16_t (&buffer)[kTextUnits], const std::u16string& text) {
+// The text formatted into a zeroed 260-unit buffer; settings with a formatting capacity of 259
+// (258 units kept), the engine folder with the whole buffer (259 kept).
+void FormatSettingText(char16_t (&buffer)[kTextUnits], const std::u16string& text,
+                       size_t capacity = kTextUnits - 1) {
     std::fill(std::begin(buffer), std::end(buffer), u'\0');
-    util::FormatW(buffer, kTextUnits - 1, u"%s", text);
+    util::FormatW(buffer, capacity, u"%s", text);
 }
 
 }  // namespace
@@ -218,8 +220,9 @@ void CZefEngineWrapper::UseDefaultConfiguration() {
 void CZefEngineWrapper::ConfigureEngine() {
     zef::ConfigureParameter parameter{};
     char16_t text[kTextUnits];
-    const auto sendText = [&](uint32_t id, const std::u16string& value) {
-        FormatSettingText(text, value);
+    const auto sendText = [&](uint32_t id, const std::u16string& value,
+                              size_t capacity = kTextUnits - 1) {
+        FormatSettingText(text, value, capacity);
         parameter.text = {text, nullptr, kTextUnits};
         parameter.text.self = &parameter.text.capacity;
         m_entries.ChangeConfigure(id, &parameter);
@@ -239,13 +242,7 @@ void CZefEngineWrapper::ConfigureEngine() {
     sendText(zef::kSettingPatternPath, PatternPath);
     sendText(zef::kSettingDebugLogPath, DebugLogPath);
     sendNumber(zef::kSettingDebugLevel, static_cast<uint32_t>(DebugLevel));
-    // The engine folder is copied with room for 259 units.
-    std::fill(std::begin(text), std::end(text), u'\0');
-    const std::u16string folder = EngineFolder().substr(0, kTextUnits - 1);
-    folder.copy(text, folder.size());
-    parameter.text = {text, nullptr, kTextUnits};
-    parameter.text.self = &parameter.text.capacity;
-    m_entries.ChangeConfigure(zef::kSettingEngineFolder, &parameter);
+    sendText(zef::kSettingEngineFolder, EngineFolder(), kTextUnits);
     sendNumber(zef::kSettingSecurityLevel, static_cast<uint32_t>(SecurityLevel));
     sendNumber(zef::kSettingHistoryKeepDays, static_cast<uint32_t>(HistoryKeepDays));
     sendNumber(zef::kSettingWorkMode, WorkMode.load());

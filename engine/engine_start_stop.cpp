@@ -34,8 +34,7 @@ uint32_t CZefEngineWrapper::StartEngine() {
     ConfigureEngine();
 
     char16_t reportPath[kReportPathUnits] = {};
-    const char16_t format[] = {u'%', u's', platform::kPathSeparator, u'%', u's', u'\0'};
-    util::FormatW(reportPath, kReportPathUnits - 1, format, DebugLogPath, u"Report.log");
+    util::FormatJoinedPath(reportPath, kReportPathUnits - 1, DebugLogPath, u"Report.log");
     m_Logger.Open(static_cast<uint32_t>(DebugLevel), reportPath);  // without it, no reports
     m_Logger.SetHeader(0);
 

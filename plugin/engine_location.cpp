@@ -15,11 +15,9 @@ bool BuildEnginePath(const char16_t* ownModulePath, char16_t (&enginePath)[kPath
     const size_t cut = own.rfind(platform::kPathSeparator);
     if (cut == std::u16string_view::npos) return false;
 
-    const std::u16string folder(own.substr(0, cut));
     const std::u16string engineName = std::u16string(u"Zef") + platform::kModuleSuffix;
-    const char16_t format[] = {u'%', u's', platform::kPathSeparator, u'%', u's', u'\0'};
     std::fill(std::begin(enginePath), std::end(enginePath), u'\0');
-    util::FormatW(enginePath, kPathUnits, format, folder, engineName);  // cut silently
+    util::FormatJoinedPath(enginePath, kPathUnits, own.substr(0, cut), engineName);
     return true;
 }
 

@@ -11,12 +11,12 @@
 #include "host/result_codes.h"
 #include "plugin/plugin_interface_class.h"
 #include "plugin/velk_data_handle_wrapper.h"
-#include "util/diag_log.h"
+#include "plugin/plugin_diag.h"
 
 namespace plugin_events {
 namespace {
 
-constexpr util::DiagSite kDiag{u"Plugin ZEF Wrapper", u"PlugEngineZef"};
+using plugin_diag::kDiag;
 
 constexpr uint32_t kSubscription = 0x10030;
 constexpr uint32_t kEventId = 0x2070E;

@@ -10,13 +10,13 @@
 #include "plugin/module_state.h"
 #include "plugin/plugin_exports.h"
 #include "plugin/velk_data_handle_wrapper.h"
-#include "util/diag_log.h"
+#include "plugin/plugin_diag.h"
 #include "util/format_w.h"
 
 namespace plugin_notifications {
 namespace {
 
-constexpr util::DiagSite kDiag{u"Plugin ZEF Wrapper", u"PlugEngineZef"};
+using plugin_diag::kDiag;
 
 constexpr uint32_t kComponentLocations = 0x10017;
 constexpr uint32_t kModuleInformation = 0x10018;

@@ -14,7 +14,7 @@
 #include "plugin/host_notifications.h"
 #include "plugin/module_state.h"
 #include "plugin/plugin_exports.h"
-#include "util/diag_log.h"
+#include "plugin/plugin_diag.h"
 
 #if !defined(PEZ_ACCEPT_UNSIGNED_ENGINE)
 #error "the build must say whether an unsigned engine is accepted (test builds only)"
@@ -25,7 +25,7 @@
 
 namespace {
 
-constexpr util::DiagSite kDiag{u"Plugin ZEF Wrapper", u"PlugEngineZef"};
+using plugin_diag::kDiag;
 constexpr bool kAcceptUnsignedEngine = PEZ_ACCEPT_UNSIGNED_ENGINE != 0;
 
 constexpr uint32_t kDrainStepMs = 50;

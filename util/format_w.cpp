@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "platform/module.h"
+
 namespace util {
 namespace {
 
@@ -223,4 +225,10 @@ int FormatInto(BoundedWriter& out, const char16_t* format, const FormatArg* args
 }
 
 }  // namespace
+int FormatJoinedPath(char16_t* buffer, size_t capacity, std::u16string_view folder,
+                     std::u16string_view name) {
+    const char16_t format[] = {u'%', u's', platform::kPathSeparator, u'%', u's', u'\0'};
+    return FormatW(buffer, capacity, format, folder, name);
+}
+
 }  // namespace util

@@ -72,4 +72,9 @@ int FormatW(char16_t* buffer, size_t capacity, const char16_t* format, const Arg
     return FormatWArgs(buffer, capacity, format, list, sizeof...(Args));
 }
 
+// "<folder><separator><name>" with the platform's separator, formatted like FormatW (cut
+// silently when longer than capacity allows); returns what FormatW returns.
+int FormatJoinedPath(char16_t* buffer, size_t capacity, std::u16string_view folder,
+                     std::u16string_view name);
+
 }  // namespace util
