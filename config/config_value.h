@@ -10,7 +10,7 @@
 #include <boost/noncopyable.hpp>
 #include <boost/shared_ptr.hpp>
 
-#include "plugin/velk_data_handle_wrapper.h"
+#include "host/velk_data_handle_wrapper.h"
 
 namespace config {
 

@@ -12,8 +12,8 @@
 #include "host/call_records.h"
 #include "host/result_codes.h"
 #include "platform/module.h"
-#include "plugin/host_message.h"
-#include "plugin/plugin_interface_class.h"
+#include "host/host_message.h"
+#include "host/plugin_interface_class.h"
 #include "util/format_w.h"
 #include "util/path_variables.h"
 

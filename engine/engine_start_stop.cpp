@@ -8,7 +8,7 @@
 #include "host/result_codes.h"
 #include "platform/module.h"
 #include "platform/sleep.h"
-#include "plugin/plugin_interface_class.h"
+#include "host/plugin_interface_class.h"
 #include "util/format_w.h"
 
 using engine_diag::kDiag;

@@ -7,7 +7,7 @@
 #include "engine/zef_engine_wrapper.h"
 #include "host/call_records.h"
 #include "host/result_codes.h"
-#include "plugin/plugin_interface_class.h"
+#include "host/plugin_interface_class.h"
 
 using engine_diag::kDiag;
 

@@ -7,8 +7,8 @@
 #include "engine/zef_engine_wrapper.h"
 #include "host/call_records.h"
 #include "host/result_codes.h"
-#include "plugin/host_message.h"
-#include "plugin/velk_data_handle_wrapper.h"
+#include "host/host_message.h"
+#include "host/velk_data_handle_wrapper.h"
 
 namespace {
 

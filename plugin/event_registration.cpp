@@ -9,8 +9,8 @@
 #include "host/call_records.h"
 #include "host/common_plugin_interface.h"
 #include "host/result_codes.h"
-#include "plugin/plugin_interface_class.h"
-#include "plugin/velk_data_handle_wrapper.h"
+#include "host/plugin_interface_class.h"
+#include "host/velk_data_handle_wrapper.h"
 #include "plugin/plugin_diag.h"
 
 namespace plugin_events {

@@ -6,10 +6,10 @@
 
 #include "engine/zef_engine_wrapper.h"
 #include "host/result_codes.h"
-#include "plugin/host_message.h"
+#include "host/host_message.h"
 #include "plugin/module_state.h"
 #include "plugin/plugin_exports.h"
-#include "plugin/velk_data_handle_wrapper.h"
+#include "host/velk_data_handle_wrapper.h"
 #include "plugin/plugin_diag.h"
 #include "util/format_w.h"
 

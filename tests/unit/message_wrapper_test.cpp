@@ -1,6 +1,6 @@
 // VELK_DataHandleWrapper over the reference message library: ownership, typed fields,
 // the two-step string reads at their buffer boundaries, nested records and read cursors.
-#include "plugin/velk_data_handle_wrapper.h"
+#include "host/velk_data_handle_wrapper.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 
 #include "host/message_object.h"
 #include "host/result_codes.h"
-#include "plugin/host_message.h"
+#include "host/host_message.h"
 
 namespace {
 

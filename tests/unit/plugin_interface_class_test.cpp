@@ -1,5 +1,5 @@
 // PluginInterfaceClass against a scripted host: what is asked, called and given back.
-#include "plugin/plugin_interface_class.h"
+#include "host/plugin_interface_class.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Reading host message objects through their layout.
-#include "plugin/host_message.h"
+#include "host/host_message.h"
 
-#include "plugin/velk_data_handle_wrapper.h"
+#include "host/velk_data_handle_wrapper.h"
 
 static_assert(sizeof(HostMessageLayout) == sizeof(VELK_DataHandleWrapper),
               "host message objects and wrappers share one layout");

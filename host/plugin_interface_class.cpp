@@ -1,5 +1,5 @@
 // PluginInterfaceClass: the three host slots, and nothing called without a host.
-#include "plugin/plugin_interface_class.h"
+#include "host/plugin_interface_class.h"
 
 #include "host/result_codes.h"
 

@@ -1,5 +1,5 @@
 // VELK_DataHandleWrapper: calls into the host's message-buffer library.
-#include "plugin/velk_data_handle_wrapper.h"
+#include "host/velk_data_handle_wrapper.h"
 
 #include <cstring>
 #include <memory>
