@@ -9,6 +9,7 @@
 #include "platform/file_ops.h"
 #include "platform/module.h"
 #include "platform/process.h"
+#include "platform/registry.h"
 #include "tests/fakes/test_folder.h"
 
 namespace {
@@ -117,6 +118,25 @@ TEST(FileSize, LowWordIsExactUpToAllOnes) {
     ops.close(handle);
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
+}
+
+// A key is opened in the 64-bit view first and, when that is refused, with the access as
+// given. Asking for the 32-bit view makes the first attempt ask for both views, which Windows
+// refuses, so only the second attempt can open the key. Linux has no registry.
+TEST(Registry, OpenRetriesWithoutThe64BitView) {
+    constexpr uint32_t kRead = 0x20019, k32BitView = 0x200;
+    platform::RegKey key;
+    if (platform::kPathSeparator == u'/') {
+        EXPECT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"SOFTWARE\\Microsoft", kRead),
+                  platform::kRegistryKeyNotFound);
+        EXPECT_FALSE(key.IsOpen());
+        return;
+    }
+    EXPECT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"SOFTWARE\\Microsoft", kRead | k32BitView), 0);
+    EXPECT_TRUE(key.IsOpen());
+    EXPECT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"SOFTWARE\\NoSuchVendor\\NoSuchKey", kRead),
+              platform::kRegistryKeyNotFound);
+    EXPECT_TRUE(key.IsOpen()) << "the key held before is kept";
 }
 
 TEST(Clock, TickCountAdvancesInMilliseconds) {
