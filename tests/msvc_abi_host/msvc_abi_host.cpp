@@ -21,6 +21,7 @@ __declspec(dllimport) void* __stdcall GetStdHandle(uint32_t which);
 __declspec(dllimport) int __stdcall WriteFile(void* file, const void* bytes, uint32_t count,
                                               uint32_t* written, void* overlapped);
 __declspec(dllimport) void __declspec(noreturn) __stdcall ExitProcess(uint32_t code);
+__declspec(dllimport) uint32_t __stdcall GetLastError();
 
 // The compiler may call these for copies and zero-fills; the volatile keeps it from turning
 // the loops back into calls to themselves.
@@ -305,20 +306,42 @@ struct EngineControl {
 
 // ---- Paths ---------------------------------------------------------------------------------
 
+// Frames stay below one page: the build links no stack probe, so a larger frame fails to link
+// (an undefined __chkstk) instead of skipping the stack's guard page at run time.
+constexpr uint32_t kPathUnits = 300;
 struct Path {
-    wchar_t text[600];
+    wchar_t text[kPathUnits];
 };
 
 // <folder of this program>\name
 Path Beside(const wchar_t* name) {
     Path path{};
-    const uint32_t length = GetModuleFileNameW(nullptr, path.text, 520);
+    const uint32_t length = GetModuleFileNameW(nullptr, path.text, kPathUnits);
     uint32_t cut = 0;
     for (uint32_t i = 0; i < length; ++i) {
         if (path.text[i] == L'\\') cut = i + 1;
     }
-    for (uint32_t i = 0; name[i] != 0 && cut + i < 599; ++i) path.text[cut + i] = name[i];
+    for (uint32_t i = 0; name[i] != 0 && cut + i + 1 < kPathUnits; ++i) path.text[cut + i] = name[i];
     return path;
+}
+
+// Loads a module from this program's folder; a failure is printed with the path and the error.
+void* LoadBeside(const wchar_t* name) {
+    const Path path = Beside(name);
+    void* module = LoadLibraryW(path.text);
+    if (module == nullptr) {
+        const uint32_t error = GetLastError();
+        char text[kPathUnits] = {};
+        for (uint32_t i = 0; i + 1 < kPathUnits && path.text[i] != 0; ++i) {
+            text[i] = path.text[i] < 0x80 ? static_cast<char>(path.text[i]) : '?';
+        }
+        Print("        cannot load ");
+        Print(text);
+        Print(", error ");
+        PrintHex(error);
+        Print("\r\n");
+    }
+    return module;
 }
 
 // ---- The run -------------------------------------------------------------------------------
@@ -402,13 +425,11 @@ void CheckNotifications(const Exports& plugin, const EngineControl& engine) {
 }
 
 void Run() {
-    Path morrickPath = Beside(L"Morrick.dll");
-    void* morrick = LoadLibraryW(morrickPath.text);
+    void* morrick = LoadBeside(L"Morrick.dll");
     Check(morrick != nullptr && ResolveMorrick(morrick), "Morrick.dll loads with its functions");
     if (morrick == nullptr) return;
 
-    Path pluginPath = Beside(L"PlugEngineZef.dll");
-    void* module = LoadLibraryW(pluginPath.text);
+    void* module = LoadBeside(L"PlugEngineZef.dll");
     Check(module != nullptr, "PlugEngineZef.dll loads");
     if (module == nullptr) return;
     Exports plugin{};
@@ -424,8 +445,7 @@ void Run() {
     CheckEqual(host.registered, 3, "three event registrations at the start");
     CheckEqual(host.protectedFolders, 1, "the database folder is protected at the start");
 
-    Path enginePath = Beside(L"Zef.dll");
-    void* engineModule = LoadLibraryW(enginePath.text);  // the engine the plug-in loaded
+    void* engineModule = LoadBeside(L"Zef.dll");  // the engine the plug-in loaded
     EngineControl engine{};
     Check(engineModule != nullptr && Resolve(engineModule, "FakeZef_SetResult", engine.SetResult),
           "the engine beside the plug-in is the scriptable one");

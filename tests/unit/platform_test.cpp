@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/file_ops.h"
@@ -36,10 +37,14 @@ TEST(OwnModuleFileName, NamesThisProgramAndTruncatesLikeTheWindowsCall) {
 
 // A path written with '/' in the platform's form: '\' as separator, and a drive before a
 // leading separator on Windows.
-std::u16string Native(std::u16string path) {
+std::u16string Separated(std::u16string path) {
     for (char16_t& unit : path) {
         if (unit == u'/') unit = platform::kPathSeparator;
     }
+    return path;
+}
+std::u16string Native(std::u16string path) {
+    path = Separated(path);
     if (platform::kPathSeparator == u'\\' && !path.empty() && path[0] == u'\\') path = u"C:" + path;
     return path;
 }
@@ -79,14 +84,14 @@ TEST(FullPath, RelativePathsStartAtTheCurrentFolder) {
         const char16_t* path;
         std::u16string full;
     } cases[] = {
-        {u"r.log", cwd + Native(u"/r.log")},
-        {u"sub1/../r.log", cwd + Native(u"/r.log")},
-        {u"./x/./y", cwd + Native(u"/x/y")},
+        {u"r.log", cwd + Separated(u"/r.log")},
+        {u"sub1/../r.log", cwd + Separated(u"/r.log")},
+        {u"./x/./y", cwd + Separated(u"/x/y")},
         {u".", cwd},
         {u"..", parent},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(FullPathOf(Native(c.path)), c.full) << std::filesystem::path(c.path);
+        EXPECT_EQ(FullPathOf(Separated(c.path)), c.full) << std::filesystem::path(c.path);
     }
 }
 
@@ -120,23 +125,70 @@ TEST(FileSize, LowWordIsExactUpToAllOnes) {
     std::filesystem::remove_all(folder, ignored);
 }
 
-// A key is opened in the 64-bit view first and, when that is refused, with the access as
-// given. Asking for the 32-bit view makes the first attempt ask for both views, which Windows
-// refuses, so only the second attempt can open the key. Linux has no registry.
-TEST(Registry, OpenRetriesWithoutThe64BitView) {
-    constexpr uint32_t kRead = 0x20019, k32BitView = 0x200;
-    platform::RegKey key;
-    if (platform::kPathSeparator == u'/') {
-        EXPECT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"SOFTWARE\\Microsoft", kRead),
-                  platform::kRegistryKeyNotFound);
-        EXPECT_FALSE(key.IsOpen());
-        return;
+// A registry that answers as a test scripts it, noting every access asked for.
+std::vector<uint32_t> g_accessAsked;
+std::vector<void*> g_keysClosed;
+int32_t g_missingIn64BitView = 0;  // the error for an open in the 64-bit view, 0 = none
+int32_t g_missingInPlainView = 0;
+char g_keys[2];
+int32_t ScriptedOpen(const char16_t*, uint32_t access, void** key) {
+    g_accessAsked.push_back(access);
+    const bool wow64 = (access & 0x100) != 0;
+    const int32_t error = wow64 ? g_missingIn64BitView : g_missingInPlainView;
+    if (error == 0) *key = &g_keys[wow64 ? 1 : 0];
+    return error;
+}
+void ScriptedClose(void* key) { g_keysClosed.push_back(key); }
+
+TEST(Registry, OpenTriesThe64BitViewThenTheAccessAsGiven) {
+    constexpr uint32_t kRead = 0x20019;
+    const platform::RegistryCalls scripted{ScriptedOpen, ScriptedClose};
+    const struct {
+        const char* what;
+        int32_t missingIn64, missingInPlain;
+        int32_t result;
+        std::vector<uint32_t> asked;
+        void* held;
+    } cases[] = {
+        {"found in the 64-bit view", 0, 0, 0, {kRead | 0x100}, &g_keys[1]},
+        {"refused there, found with the access as given", 5, 0, 0, {kRead | 0x100, kRead}, &g_keys[0]},
+        {"missing in both", 2, 2, 2, {kRead | 0x100, kRead}, nullptr},
+    };
+    for (const auto& c : cases) {
+        g_accessAsked.clear();
+        g_keysClosed.clear();
+        g_missingIn64BitView = c.missingIn64;
+        g_missingInPlainView = c.missingInPlain;
+        {
+            platform::RegKey key(scripted);
+            EXPECT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"SOFTWARE\\Orvane\\VELK", kRead),
+                      c.result) << c.what;
+            EXPECT_EQ(g_accessAsked, c.asked) << c.what;
+            EXPECT_EQ(key.IsOpen(), c.held != nullptr) << c.what;
+        }
+        const std::vector<void*> closed = c.held != nullptr ? std::vector<void*>{c.held} : std::vector<void*>{};
+        EXPECT_EQ(g_keysClosed, closed) << c.what << ": closed once, when the holder goes";
     }
-    EXPECT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"SOFTWARE\\Microsoft", kRead | k32BitView), 0);
+    // A failed open keeps the key held before.
+    g_missingIn64BitView = g_missingInPlainView = 0;
+    platform::RegKey key(scripted);
+    ASSERT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"A", kRead), 0);
+    g_missingIn64BitView = g_missingInPlainView = 2;
+    g_keysClosed.clear();
+    EXPECT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"B", kRead), 2);
     EXPECT_TRUE(key.IsOpen());
-    EXPECT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"SOFTWARE\\NoSuchVendor\\NoSuchKey", kRead),
+    EXPECT_TRUE(g_keysClosed.empty());
+}
+
+// Linux has no registry; on Windows a key every system has opens and a made-up one does not.
+TEST(Registry, SystemKeysOpenOnlyWhereThereIsARegistry) {
+    platform::RegKey key;
+    const bool windows = platform::kPathSeparator == u'\\';
+    EXPECT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"SOFTWARE\\Microsoft", 0x20019),
+              windows ? 0 : platform::kRegistryKeyNotFound);
+    EXPECT_EQ(key.IsOpen(), windows);
+    EXPECT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"SOFTWARE\\NoSuchVendor\\NoSuchKey", 0x20019),
               platform::kRegistryKeyNotFound);
-    EXPECT_TRUE(key.IsOpen()) << "the key held before is kept";
 }
 
 TEST(Clock, TickCountAdvancesInMilliseconds) {
