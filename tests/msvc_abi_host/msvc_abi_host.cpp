@@ -321,7 +321,9 @@ Path Beside(const wchar_t* name) {
     for (uint32_t i = 0; i < length; ++i) {
         if (path.text[i] == L'\\') cut = i + 1;
     }
-    for (uint32_t i = 0; name[i] != 0 && cut + i + 1 < kPathUnits; ++i) path.text[cut + i] = name[i];
+    uint32_t end = cut;
+    for (uint32_t i = 0; name[i] != 0 && end + 1 < kPathUnits; ++i) path.text[end++] = name[i];
+    path.text[end] = 0;  // the program's own name was longer, perhaps
     return path;
 }
 
