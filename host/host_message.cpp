@@ -1,18 +1,22 @@
-// Reading host message objects through their layout.
+// Reading host message objects: the handle at its fixed place, and the plug-in's own cursors.
 #include "host/host_message.h"
 
-#include "host/velk_data_handle_wrapper.h"
-
-static_assert(sizeof(HostMessageLayout) == sizeof(VELK_DataHandleWrapper),
-              "host message objects and wrappers share one layout");
-static_assert(sizeof(HostMessageLayout) == sizeof(HostMessageObject),
-              "the host's message class has the wrappers' layout");
+#include "host/message_object.h"
 
 VELK_DataHandle HostMessageHandle(const void* message) {
     if (message == nullptr) return VELK_DataHandle{0, 0};
     return static_cast<const HostMessageLayout*>(message)->handle;
 }
 
-uint32_t& HostMessageCursor(void* message, uint32_t nameId) {
-    return static_cast<HostMessageLayout*>(message)->cursors[nameId];
+HostCursorTable& HostMessageCursors() {
+    static HostCursorTable cursors;
+    return cursors;
+}
+
+uint32_t ReadNextHostRecord(const void* message, uint32_t nameId, VELK_DataHandleWrapper& target) {
+    const VELK_DataHandle handle = HostMessageHandle(message);
+    const VELK_DataHandleWrapper received(handle);
+    return HostMessageCursors().ReadNext({message, handle, nameId}, [&](uint32_t index) {
+        return received.ReadDataAt(nameId, index, target);
+    });
 }

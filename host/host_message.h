@@ -1,15 +1,21 @@
 // Host message objects as the plug-in receives them (the input and output of a call or a
-// notification): objects of the host's own class laid out like VELK_DataHandleWrapper. The
-// plug-in never calls through their table; it reads their handle and advances their read
-// cursors through this plain view of the layout.
+// notification). The plug-in reads their record handle and nothing else of them
+// (host/message_object.h says what a host may rely on); read cursors for repeated nested
+// records are kept on the plug-in's side.
 #pragma once
 #include <cstdint>
-#include <map>
 
+#include "host/host_cursor_table.h"
 #include "host/message_library.h"
-#include "host/message_object.h"
+#include "host/velk_data_handle_wrapper.h"
 
 // The record handle of a host message object, or an all-zero handle for a null pointer.
 VELK_DataHandle HostMessageHandle(const void* message);
-// The read cursor of a name id inside a host message object, created as 0.
-uint32_t& HostMessageCursor(void* message, uint32_t nameId);
+
+// The plug-in's read cursors for every host message object it reads.
+HostCursorTable& HostMessageCursors();
+
+// Reads the next occurrence of the nested record nameId of a host message object into target,
+// at the plug-in's own cursor for that object and handle, and advances the cursor when the
+// library delivered a record. Returns the library's result. Any thread may call.
+uint32_t ReadNextHostRecord(const void* message, uint32_t nameId, VELK_DataHandleWrapper& target);

@@ -1,22 +1,38 @@
-// The layout of a message object that the host hands to the plug-in as the input or output
-// of a call or notification: a table pointer, the record's handle, and the read cursors per
-// name id. The plug-in reads the handle and advances the cursors in place, so a host must
-// build its message objects with exactly this layout (the plug-in's VELK_DataHandleWrapper
-// has it too). The host owns the object; the plug-in never destroys it.
+// A message object: what the host hands the plug-in as the input or output of a call or a
+// notification, and what the plug-in hands a host interface. The host's message-buffer
+// library holds the record; the object holds its handle.
+//
+// What a host may rely on, and what it must not expect:
+// - The plug-in reads two parts of a host's object and nothing else: the table pointer it
+//   begins with (never called through) and the record's 16-byte handle right after it, at
+//   byte 8. Every Windows compiler lays those out alike for a class whose only virtual
+//   function is its destructor; whatever the host's class holds after the handle (its own
+//   read cursors, for example) is never read or written, so any compiler's layout is safe.
+// - The plug-in may add fields to the record (answers are put into the output's record) and
+//   reads it through the library only. The host owns the object and its record; the plug-in
+//   never destroys, frees or re-points either.
+// - Reading repeated component records (notification 4116) the plug-in keeps its own read
+//   cursor per object address and handle: a host that hands the same object again gets the
+//   next record, and a new object at a reused address (a new handle) starts at the first.
+//   Cursors are kept for the HostCursorTable::kCapacity objects read most recently; an
+//   object read longer ago starts at its first record again.
+// - The host's own cursors, if its class has any, are not advanced.
+// - The plug-in's own message objects have the same beginning: a table of one slot, a
+//   deleting destructor that takes a flag (bit 0 set = free the object), then the handle.
 #pragma once
+#include <cstddef>
 #include <cstdint>
-#include <map>
 
 #include "host/message_library.h"
 
-// The same layout as a plain structure, for code that reads or re-points the handle of a
-// message object it did not make (the table is never called through).
+// The part of a message object that the plug-in reads, as a plain structure.
 struct HostMessageLayout {
     const void* table;
     VELK_DataHandle handle;
-    std::map<uint32_t, uint32_t> cursors;
 };
+static_assert(offsetof(HostMessageLayout, handle) == 8, "the handle follows the table pointer");
 
+// A host's message class, as the reference host and the tests build their messages.
 class HostMessageObject {
 public:
     // An anonymous record, or one named nameId.
@@ -30,5 +46,4 @@ public:
     virtual ~HostMessageObject() { VELK_Msg_DestroyDataHandle(&handle); }
 
     VELK_DataHandle handle{};
-    std::map<uint32_t, uint32_t> cursors;
 };

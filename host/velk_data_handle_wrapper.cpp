@@ -50,6 +50,15 @@ VELK_DataHandleWrapper::VELK_DataHandleWrapper(VELK_DataHandle existing) {
 
 VELK_DataHandleWrapper::~VELK_DataHandleWrapper() { VELK_Msg_DestroyDataHandle(&m_handle); }
 
+void* VELK_DataHandleWrapper::DeletingDestructor(uint32_t flags) {
+    if (flags & 1u) {
+        delete this;
+    } else {
+        this->~VELK_DataHandleWrapper();
+    }
+    return this;
+}
+
 uint32_t VELK_DataHandleWrapper::PutData(const VELK_DataHandleWrapper& child) {
     return VELK_Msg_PutData(m_handle, child.m_handle);
 }

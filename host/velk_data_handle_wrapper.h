@@ -1,6 +1,7 @@
 // VELK_DataHandleWrapper: the owner of one reference to a host message record, and the only
-// way the plug-in builds and reads records. Host message objects handed to the plug-in have
-// this exact layout (plugin/host_message.h reads them in place).
+// way the plug-in builds and reads records. It is a message object as a host expects one
+// (host/message_object.h): a table of one slot, then the handle at byte 8, so the plug-in
+// may hand it to host interfaces as input or output.
 // One thread uses a wrapper at a time; results are the library's unless stated.
 #pragma once
 #include <cstdint>
@@ -9,7 +10,7 @@
 
 #include "host/message_library.h"
 
-class VELK_DataHandleWrapper {
+class VELK_DataHandleWrapper final {
 public:
     // An anonymous record.
     VELK_DataHandleWrapper();
@@ -19,8 +20,13 @@ public:
     explicit VELK_DataHandleWrapper(VELK_DataHandle existing);
     VELK_DataHandleWrapper(const VELK_DataHandleWrapper&) = delete;
     VELK_DataHandleWrapper& operator=(const VELK_DataHandleWrapper&) = delete;
-    // Releases the reference, also for an all-zero handle.
-    virtual ~VELK_DataHandleWrapper();
+    // Releases the reference, also for an all-zero handle. Not virtual: the table's one slot
+    // is the deleting destructor below, as a host's compiler lays it out (GCC would give a
+    // virtual destructor two slots).
+    ~VELK_DataHandleWrapper();
+    // Slot 0: destroys the object, and frees it when bit 0 of flags is set (an object made
+    // with new). Returns the object's address.
+    virtual void* DeletingDestructor(uint32_t flags);
 
     // Nests the child's current content under the child's name id.
     uint32_t PutData(const VELK_DataHandleWrapper& child);

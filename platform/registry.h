@@ -10,9 +10,18 @@ enum class RegistryRoot { kLocalMachine };
 
 constexpr int32_t kRegistryKeyNotFound = 2;  // ERROR_FILE_NOT_FOUND
 
+// The calls that open and close a key under HKEY_LOCAL_MACHINE, as one table that a test can
+// replace. openKey answers 0 and the key, or the error code; Linux's table answers
+// kRegistryKeyNotFound.
+struct RegistryCalls {
+    int32_t (*openKey)(const char16_t* subkey, uint32_t access, void** key);
+    void (*closeKey)(void* key);
+};
+const RegistryCalls& SystemRegistryCalls();
+
 class RegKey {
 public:
-    RegKey() = default;
+    explicit RegKey(const RegistryCalls& calls = SystemRegistryCalls()) : m_calls(calls) {}
     RegKey(const RegKey&) = delete;
     RegKey& operator=(const RegKey&) = delete;
     ~RegKey() { Close(); }
@@ -26,6 +35,7 @@ public:
     bool IsOpen() const { return m_key != nullptr; }
 
 private:
+    const RegistryCalls& m_calls;
     void* m_key = nullptr;
 };
 

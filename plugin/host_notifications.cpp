@@ -126,11 +126,9 @@ uint32_t ComponentReplaced(void* input) {
     if (input == nullptr) return velk::kSuccess;
     ComponentEntry entry;
     {
-        const VELK_DataHandleWrapper received(HostMessageHandle(input));
+        // The cursor is the plug-in's own: nothing of the host's object but its handle is read.
         VELK_DataHandleWrapper target;
-        uint32_t& cursor = HostMessageCursor(input, kReceivedComponent);
-        if (velk::Succeeded(received.ReadDataAt(kReceivedComponent, cursor, target))) {
-            ++cursor;
+        if (velk::Succeeded(ReadNextHostRecord(input, kReceivedComponent, target))) {
             uint32_t unused = 0;
             target.GetUInt32At(kFirstField, unused);
             target.GetInt32At(1, entry.type);

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ libboost-dev libgtest-dev libbenchmark-dev
-  g++-mingw-w64-x86-64-posix wine64 wine
+  g++-mingw-w64-x86-64-posix wine64 wine clang lld
   libflatbuffers-dev flatbuffers-compiler protobuf-compiler libprotobuf-dev
 )
 

@@ -15,9 +15,42 @@
 namespace platform {
 namespace {
 
+// The absolute form of a path, made lexically as the Windows calls make it before they touch
+// a file: a relative path is taken from the current folder, "." parts are dropped, ".." drops
+// the part before it (never the root), doubled separators merge and a trailing separator
+// stays. Nothing is looked up on disk, so links are not followed and a ".." after a file's
+// name is resolved like any other. Empty for a null or empty path.
+std::u16string Resolved(const char16_t* path) {
+    if (path == nullptr || *path == u'\0') return {};
+    std::u16string joined = path;
+    if (joined[0] != u'/') {
+        char cwd[PATH_MAX];
+        if (getcwd(cwd, sizeof cwd) == nullptr) return {};
+        joined = FromUtf8(cwd) + u"/" + joined;
+    }
+    std::u16string full;
+    for (size_t start = 0; start < joined.size();) {
+        size_t end = joined.find(u'/', start);
+        if (end == std::u16string::npos) end = joined.size();
+        const std::u16string part = joined.substr(start, end - start);
+        if (part == u"..") {
+            full.resize(full.empty() ? 0 : full.rfind(u'/'));
+        } else if (!part.empty() && part != u".") {
+            full += u'/';
+            full += part;
+        }
+        start = end + 1;
+    }
+    if (full.empty() || joined.back() == u'/') full += u'/';
+    return full;
+}
+
+// The name the operating system is given for a path: resolved first, as on Windows.
+std::string OsName(const char16_t* path) { return ToUtf8(Resolved(path)); }
+
 FileHandle OpenAlways(const char16_t* path, bool* existed) {
     if (path == nullptr) return kInvalidFile;
-    const std::string name = ToUtf8(path);
+    const std::string name = OsName(path);
     int fd = open(name.c_str(), O_WRONLY | O_CLOEXEC);
     bool wasThere = fd >= 0;
     if (fd < 0) {
@@ -58,20 +91,15 @@ void Close(FileHandle file) {
 
 bool MoveReplacing(const char16_t* from, const char16_t* to) {
     if (from == nullptr || to == nullptr) return false;
-    return rename(ToUtf8(from).c_str(), ToUtf8(to).c_str()) == 0;
+    return rename(OsName(from).c_str(), OsName(to).c_str()) == 0;
 }
 
-bool Remove(const char16_t* path) { return path != nullptr && unlink(ToUtf8(path).c_str()) == 0; }
+bool Remove(const char16_t* path) { return path != nullptr && unlink(OsName(path).c_str()) == 0; }
 
 uint32_t FullPath(const char16_t* path, char16_t* buffer, uint32_t capacity) {
-    if (path == nullptr || buffer == nullptr || capacity == 0) return 0;
-    std::u16string full = path;
-    if (full.empty() || full[0] != u'/') {
-        char cwd[PATH_MAX];
-        if (getcwd(cwd, sizeof cwd) == nullptr) return 0;
-        full = FromUtf8(cwd) + u"/" + full;
-    }
-    if (full.size() >= capacity) return 0;
+    if (buffer == nullptr || capacity == 0) return 0;
+    const std::u16string full = Resolved(path);
+    if (full.empty() || full.size() >= capacity) return 0;
     full.copy(buffer, full.size());
     buffer[full.size()] = u'\0';
     return static_cast<uint32_t>(full.size());
@@ -79,7 +107,7 @@ uint32_t FullPath(const char16_t* path, char16_t* buffer, uint32_t capacity) {
 
 uint32_t CreateFolderTree(const char16_t* folder) {
     if (folder == nullptr || *folder == u'\0') return ENOENT;
-    const std::string path = ToUtf8(folder);
+    const std::string path = OsName(folder);
     struct stat info {};
     if (stat(path.c_str(), &info) == 0) return S_ISDIR(info.st_mode) ? kFolderExists : EEXIST;
     for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {

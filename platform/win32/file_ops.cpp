@@ -29,9 +29,13 @@ bool SeekToEnd(FileHandle file) {
     return SetFilePointer(AsHandle(file), 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER;
 }
 
+// A low word of all ones is also what the call answers on failure; only the last error tells
+// them apart, so it is cleared first.
 uint32_t SizeLow(FileHandle file) {
-    const DWORD size = GetFileSize(AsHandle(file), nullptr);
-    return size == INVALID_FILE_SIZE ? 0 : size;
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    const DWORD size = GetFileSize(AsHandle(file), &high);
+    return size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR ? 0 : size;
 }
 
 void Close(FileHandle file) {

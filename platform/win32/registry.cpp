@@ -1,4 +1,4 @@
-// Registry keys through the Windows calls: the 64-bit view first, then the plain view.
+// Registry keys through the Windows calls: opening and closing a key, reading a value.
 #include "platform/registry.h"
 
 #include <windows.h>
@@ -7,15 +7,23 @@
 
 namespace platform {
 
-int32_t RegKey::Open(RegistryRoot, const char16_t* subkey, uint32_t access) {
+namespace {
+
+int32_t OpenKey(const char16_t* subkey, uint32_t access, void** key) {
     HKEY opened = nullptr;
-    const wchar_t* name = reinterpret_cast<const wchar_t*>(subkey);
-    LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, name, 0, access | KEY_WOW64_64KEY, &opened);
-    if (result != ERROR_SUCCESS) result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, name, 0, access, &opened);
-    if (result != ERROR_SUCCESS) return result;
-    Close();
-    m_key = opened;
-    return 0;
+    const LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, reinterpret_cast<const wchar_t*>(subkey),
+                                      0, access, &opened);
+    if (result == ERROR_SUCCESS) *key = opened;
+    return result;
+}
+
+void CloseKey(void* key) { RegCloseKey(static_cast<HKEY>(key)); }
+
+}  // namespace
+
+const RegistryCalls& SystemRegistryCalls() {
+    static const RegistryCalls calls{OpenKey, CloseKey};
+    return calls;
 }
 
 int32_t RegKey::QueryValue(const char16_t* name, std::u16string& text) const {
@@ -33,11 +41,6 @@ int32_t RegKey::QueryValue(const char16_t* name, std::u16string& text) const {
         text.assign(units, length);
     }
     return result;
-}
-
-void RegKey::Close() {
-    if (m_key != nullptr) RegCloseKey(static_cast<HKEY>(m_key));
-    m_key = nullptr;
 }
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 
 #include "host/message_library.h"
 #include "reference/morrick/handle_table.h"
+#include "reference/morrick/morrick_inspection.h"
 
 namespace morrick {
 namespace {
@@ -268,6 +269,26 @@ uint32_t VELK_Msg_GetNameID(VELK_DataHandle handle, uint32_t* nameId) {
     const std::shared_ptr<Record> record = Table().Get(handle);
     if (!record) return MORRICK_E_BAD_HANDLE;
     *nameId = record->nameId;
+    return kOk;
+}
+
+static_assert(static_cast<uint32_t>(FieldKind::kInt32) == MORRICK_FIELD_INT32 &&
+                  static_cast<uint32_t>(FieldKind::kWString) == MORRICK_FIELD_WSTRING &&
+                  static_cast<uint32_t>(FieldKind::kRecord) == MORRICK_FIELD_RECORD,
+              "the kinds reported are the record's own");
+
+uint32_t Morrick_GetFieldAt(VELK_DataHandle handle, uint32_t position, uint32_t* nameId,
+                            uint32_t* kind, uint32_t* bytes) {
+    if (nameId == nullptr || kind == nullptr || bytes == nullptr) return MORRICK_E_NULL_ARGUMENT;
+    const std::shared_ptr<Record> record = Table().Get(handle);
+    if (!record) return MORRICK_E_BAD_HANDLE;
+    std::lock_guard<std::mutex> guard(record->lock);
+    if (position >= record->fields.size()) return MORRICK_E_NOT_FOUND;
+    const Field& field = record->fields[position];
+    *nameId = field.nameId;
+    *kind = static_cast<uint32_t>(field.kind);
+    *bytes = static_cast<uint32_t>(field.kind == FieldKind::kWString ? 2 * field.wide.size()
+                                                                    : field.bytes.size());
     return kOk;
 }
 

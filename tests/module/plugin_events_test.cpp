@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <thread>
 
 #include "host/call_records.h"
@@ -247,27 +248,89 @@ TEST(HostNotifications, ReplacedPatternIsCheckedWhileRunning) {
     PluginHarness plugin;
     ASSERT_TRUE(plugin.Loaded());
     HostMessageObject input;
-    AddComponent(input, 3);
-    AddComponent(input, 2);
-    // Not running: no check, but the record is read.
+    for (int32_t type : {3, 3, 2}) AddComponent(input, type);
+    // Not running: no check, but the first record is read.
     EXPECT_EQ(plugin.Exports().OnNotify(4116, &input, nullptr), velk::kSuccess);
-    EXPECT_EQ(input.cursors[0x100B5], 1u);
 
     ASSERT_TRUE(plugin.Start());
     plugin.Engine().SetResult("IsPatternValid", 1);
-    input.cursors[0x100B5] = 0;
-    EXPECT_EQ(plugin.Exports().OnNotify(4116, &input, nullptr), 0xE0360008u);
+    EXPECT_EQ(plugin.Exports().OnNotify(4116, &input, nullptr), 0xE0360008u) << "the second record";
     EXPECT_EQ(CapturedAt(579), (Lines{{5, 579, "PlugEngineZef", "ZEF pattern is corrupted."}}));
-    EXPECT_EQ(input.cursors[0x100B5], 1u);
-    // The next record is of type 2: no check.
+    // The third record is of type 2: no check.
     plugin.Engine().Reset();
+    plugin.Engine().SetResult("IsPatternValid", 1);
     EXPECT_EQ(plugin.Exports().OnNotify(4116, &input, nullptr), velk::kSuccess);
     EXPECT_TRUE(plugin.Engine().CallsTo({"IsPatternValid"}).empty());
-    EXPECT_EQ(input.cursors[0x100B5], 2u);
-    // No record left: nothing read, cursor unchanged.
+    // No record left: nothing read, and the cursor stays, so a record added now is read next.
     EXPECT_EQ(plugin.Exports().OnNotify(4116, &input, nullptr), velk::kSuccess);
-    EXPECT_EQ(input.cursors[0x100B5], 2u);
+    AddComponent(input, 3);
+    EXPECT_EQ(plugin.Exports().OnNotify(4116, &input, nullptr), 0xE0360008u);
     EXPECT_EQ(plugin.Exports().OnNotify(4116, nullptr, nullptr), velk::kSuccess);
+}
+
+// The running plug-in with a corrupted pattern: every pattern record read answers 0xE0360008.
+class ReplacedComponentTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(plugin.Loaded());
+        ASSERT_TRUE(plugin.Start());
+        plugin.Engine().SetResult("IsPatternValid", 1);
+    }
+    uint32_t Notify(void* input) { return plugin.Exports().OnNotify(4116, input, nullptr); }
+
+    PluginHarness plugin;
+};
+
+TEST_F(ReplacedComponentTest, InputWithoutALiveRecordIsReadAsNothing) {
+    HostMessageObject zero;
+    VELK_Msg_DestroyDataHandle(&zero.handle);
+    HostMessageObject forged;
+    const VELK_DataHandle real = forged.handle;
+    forged.handle = VELK_DataHandle{real.lo ^ 0x5A5A000000000000u, real.hi};
+    const struct {
+        const char* what;
+        void* input;
+    } cases[] = {{"null", nullptr}, {"zero handle", &zero}, {"forged handle", &forged}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(Notify(c.input), velk::kSuccess) << c.what;
+    }
+    EXPECT_TRUE(plugin.Engine().CallsTo({"IsPatternValid"}).empty());
+    forged.handle = real;
+}
+
+TEST_F(ReplacedComponentTest, OneObjectFromTwoThreadsGivesEachRecordOnce) {
+    constexpr int kRecords = 300;
+    HostMessageObject input;
+    for (int i = 0; i < kRecords; ++i) AddComponent(input, 3);
+    std::atomic<int> corrupted{0};
+    std::atomic<int> other{0};
+    auto notifier = [&] {
+        for (int i = 0; i < kRecords; ++i) {
+            const uint32_t result = Notify(&input);
+            if (result == 0xE0360008u) {
+                ++corrupted;
+            } else if (result != velk::kSuccess) {
+                ++other;
+            }
+        }
+    };
+    std::thread first(notifier), second(notifier);
+    first.join();
+    second.join();
+    EXPECT_EQ(corrupted.load(), kRecords) << "a record read twice, or one skipped";
+    EXPECT_EQ(other.load(), 0);
+}
+
+TEST_F(ReplacedComponentTest, ThousandObjectsInARowEachStartAtTheirFirstRecord) {
+    std::vector<std::unique_ptr<HostMessageObject>> inputs;
+    int corrupted = 0;
+    for (int i = 0; i < 1000; ++i) {
+        inputs.push_back(std::make_unique<HostMessageObject>());
+        AddComponent(*inputs.back(), 3);
+        if (Notify(inputs.back().get()) == 0xE0360008u) ++corrupted;
+    }
+    EXPECT_EQ(corrupted, 1000);
+    EXPECT_EQ(Notify(inputs.back().get()), velk::kSuccess) << "the latest object's record was read";
 }
 
 TEST(Shutdown, CallHeldBetweenTheRunningTestAndTheWrapperIsWaitedFor) {

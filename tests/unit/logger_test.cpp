@@ -5,13 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/file_ops.h"
+#include "platform/module.h"
+#include "platform/process.h"
 #include "tests/fakes/test_folder.h"
 
 namespace {
@@ -105,6 +109,187 @@ TEST_F(LoggerTest, HeaderCarriesTimeIdsAndLevelName) {
     EXPECT_NE(text.find(u"] [TID:"), std::u16string::npos);
     const std::u16string tail = u"] [Warning]\tcareful\r\n";
     EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+}
+
+// The header's fields as numbers, read back from a written line.
+struct Stamp {
+    int year, month, day, hour, minute, second, millisecond;
+    uint64_t Key() const {
+        return ((((((uint64_t(year) * 13 + month) * 32 + day) * 24 + hour) * 60 + minute) * 60 +
+                 second) * 1000) + millisecond;
+    }
+};
+Stamp StampOf(const platform::SystemTime& t) {
+    return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
+}
+std::u16string Digits(int value, size_t width) {
+    std::string text = std::to_string(value);
+    text.insert(0, width > text.size() ? width - text.size() : 0, '0');
+    return std::u16string(text.begin(), text.end());
+}
+std::u16string Decimal(uint32_t value) {
+    const std::string text = std::to_string(value);
+    return std::u16string(text.begin(), text.end());
+}
+
+TEST_F(LoggerTest, HeaderIsExactForEveryLevelName) {
+    const char16_t* const names[] = {u"", u"Fatal", u"Error", u"Warning", u"Info", u"Debug", u"Detail"};
+    util::CLogger logger(platform::SystemFileOps(), FakeTicks);
+    ASSERT_EQ(logger.Open(6, path.u16string().c_str()), 1u);
+    const Stamp before = StampOf(platform::LocalTime());
+    for (uint32_t level = 0; level <= 6; ++level) logger.Write(level, u"line %u", level);
+    const Stamp after = StampOf(platform::LocalTime());
+    logger.Close();
+
+    const std::u16string text = ReadUtf16(path).substr(1);
+    const std::u16string ids = u" [PID:" + Decimal(platform::CurrentProcessId()) + u"] [TID:" +
+                               Decimal(platform::CurrentThreadId()) + u"] [";
+    size_t at = 0;
+    for (uint32_t level = 0; level <= 6; ++level) {
+        const size_t end = text.find(u"\r\n", at);
+        ASSERT_NE(end, std::u16string::npos) << level;
+        const std::u16string line = text.substr(at, end + 2 - at);
+        at = end + 2;
+        // [yyyy-mm-dd hh:mm:ss(mmm)] is 26 units; the numbers are read back, then re-made.
+        ASSERT_GT(line.size(), 26u) << level;
+        const std::string digits(line.begin(), line.begin() + 26);
+        Stamp s{};
+        ASSERT_EQ(std::sscanf(digits.c_str(), "[%4d-%2d-%2d %2d:%2d:%2d(%3d)]", &s.year, &s.month,
+                              &s.day, &s.hour, &s.minute, &s.second, &s.millisecond), 7) << level;
+        EXPECT_GE(s.Key(), before.Key()) << level;
+        EXPECT_LE(s.Key(), after.Key()) << level;
+        const std::u16string expected =
+            u"[" + Digits(s.year, 4) + u"-" + Digits(s.month, 2) + u"-" + Digits(s.day, 2) + u" " +
+            Digits(s.hour, 2) + u":" + Digits(s.minute, 2) + u":" + Digits(s.second, 2) + u"(" +
+            Digits(s.millisecond, 3) + u")]" + ids + names[level] + u"]\tline " + Decimal(level) +
+            u"\r\n";
+        EXPECT_EQ(line, expected) << level;
+    }
+    EXPECT_EQ(at, text.size());
+}
+
+// Loggers of one process share the time of the last size check: a check made by one logger
+// puts off the next check of every other.
+TEST_F(LoggerTest, LoggersShareTheLastCheckTime) {
+    const fs::path otherPath = folder / "Other.log";
+    util::CLogger first(platform::SystemFileOps(), FakeTicks);
+    util::CLogger second(platform::SystemFileOps(), FakeTicks);
+    OpenBare(first);
+    ASSERT_EQ(second.Open(6, otherPath.u16string().c_str()), 1u);
+    second.SetHeader(0);
+    first.Write(4, u"sync");  // due: the shared last check is now
+    GrowTo(path, 2097153);
+    GrowTo(otherPath, 2097153);
+    g_now += 2500;
+    second.Write(4, u"checked");  // due: rotates, and the shared last check moves here
+    g_now += 1000;
+    first.Write(4, u"not yet");  // 3500 ms after its own check, 1000 after the shared one
+    EXPECT_TRUE(fs::exists(otherPath.u16string() + u".old"));
+    EXPECT_FALSE(fs::exists(path.u16string() + u".old"));
+    g_now += 1000;
+    first.Write(4, u"now");
+    EXPECT_TRUE(fs::exists(path.u16string() + u".old"));
+}
+
+TEST_F(LoggerTest, FileDeletedUnderARunningLoggerIsRecreatedWithItsMark) {
+    util::CLogger logger(platform::SystemFileOps(), FakeTicks);
+    OpenBare(logger);
+    logger.Write(4, u"sync");
+    ASSERT_TRUE(fs::remove(path));
+    g_now += 2000;
+    logger.Write(4, u"into the deleted file; then the reopen makes a new one");
+    logger.Write(4, u"kept");
+    logger.Close();
+    EXPECT_EQ(ReadUtf16(path), u"\uFEFFkept\r\n");
+}
+
+// Where Open finds the folder to create, for paths that climb out of a part with "..".
+TEST_F(LoggerTest, OpenResolvesDotsBeforeMakingTheFolder) {
+    { std::ofstream(folder / "file") << "a regular file"; }
+    const fs::path previous = fs::current_path();
+    fs::current_path(folder);
+    const struct {
+        std::u16string path;
+        fs::path created;
+        fs::path absent;
+    } cases[] = {
+        {(folder / "file" / ".." / "x.log").u16string(), folder / "x.log", {}},
+        {(fs::path("sub1") / ".." / "r.log").u16string(), folder / "r.log", folder / "sub1"},
+        {(folder / "a" / "." / "b" / ".." / "c.log").u16string(), folder / "a" / "c.log", folder / "a" / "b"},
+    };
+    for (const auto& c : cases) {
+        util::CLogger logger(platform::SystemFileOps(), FakeTicks);
+        EXPECT_EQ(logger.Open(6, c.path.c_str()), 1u) << fs::path(c.path);
+        logger.Close();
+        EXPECT_TRUE(fs::is_regular_file(c.created)) << c.created;
+        if (!c.absent.empty()) {
+            EXPECT_FALSE(fs::exists(c.absent)) << c.absent;
+        }
+    }
+    fs::current_path(previous);
+}
+
+// The rule compares the low 32 bits of the size: all ones rotates, a whole 4 GiB does not.
+TEST_F(LoggerTest, RotationLooksAtTheLowWordOfTheSize) {
+    const struct {
+        uintmax_t size;
+        bool rotated;
+    } cases[] = {
+        {0xFFFFFFFF, true},
+        {0x100000000, false},
+        {0x100200000, false},
+        {0x100200001, true},
+    };
+    for (const auto& c : cases) {
+        fs::remove(path);
+        fs::remove(path.u16string() + u".old");
+        util::CLogger logger(platform::SystemFileOps(), FakeTicks);
+        OpenBare(logger);
+        g_now += 100000;
+        logger.Write(4, u"sync");
+        fs::resize_file(path, c.size);  // sparse: nothing is written
+        g_now += 2000;
+        logger.Write(4, u"next");
+        logger.Close();
+        EXPECT_EQ(fs::exists(path.u16string() + u".old"), c.rotated) << std::hex << c.size;
+    }
+    fs::remove(path);
+    fs::remove(path.u16string() + u".old");
+}
+
+// File calls that note where a rotation goes, over a short real file whatever the path.
+std::u16string g_rotatedTo;
+fs::path g_shortFile;
+platform::FileHandle OpenShortFile(const char16_t*, bool* existed) {
+    return platform::SystemFileOps().openAlways(g_shortFile.u16string().c_str(), existed);
+}
+uint32_t AboveTheLimit(platform::FileHandle) { return util::CLogger::kSizeLimit + 1; }
+bool NoteRotation(const char16_t*, const char16_t* to) {
+    g_rotatedTo = to;
+    return true;
+}
+uint32_t FolderExists(const char16_t*) { return platform::kFolderExists; }
+
+TEST_F(LoggerTest, RotatedNameIsCutTo260Units) {
+    platform::FileOps files = platform::SystemFileOps();
+    files.openAlways = OpenShortFile;
+    files.sizeLow = AboveTheLimit;
+    files.moveReplacing = NoteRotation;
+    files.createFolderTree = FolderExists;
+    g_shortFile = path;
+    const std::u16string root = fs::path(u"/").make_preferred().u16string();
+    // Up to 258 units: on Windows the drive makes the full path 260 units, the most it may have.
+    for (size_t length : {200u, 255u, 256u, 257u, 258u}) {
+        const std::u16string name = root + std::u16string(length - root.size() - 4, u'n') + u".log";
+        ASSERT_EQ(name.size(), length);
+        util::CLogger logger(files, FakeTicks);
+        ASSERT_EQ(logger.Open(6, name.c_str()), 1u) << length;
+        logger.Write(4, u"sync");  // the process's first write starts the shared check time
+        g_now += 100000;
+        g_rotatedTo.clear();
+        logger.Write(4, u"x");
+        EXPECT_EQ(g_rotatedTo, (name + u".old").substr(0, 260)) << length;
+    }
 }
 
 TEST_F(LoggerTest, SourceSuffixUsesTheBaseName) {

@@ -147,27 +147,60 @@ TEST(MessageWrapper, NestedRecordIsTheChildAsItWasWhenPut) {
     EXPECT_EQ(count, 1u);
 }
 
-TEST(MessageWrapper, HostMessageObjectIsReadInPlace) {
-    HostMessageObject host(0x100B5);
-    VELK_Msg_PutInt32(host.handle, 1, 3);
-    void* received = &host;  // as the plug-in receives it
+// A host's message object as another compiler lays it out: the table pointer, the handle,
+// then that compiler's own members (a map as a head pointer and a size), and guard bytes.
+struct ForeignMessageObject {
+    const void* table;
+    VELK_DataHandle handle;
+    void* head;
+    uint64_t size;
+    unsigned char guard[32];
+};
 
-    VELK_DataHandleWrapper shared(HostMessageHandle(received));
-    int32_t type = 0;
-    EXPECT_EQ(shared.GetInt32At(1, type), velk::kSuccess);
-    EXPECT_EQ(type, 3);
-    shared.PutInt32(2, 4);  // one record: the host sees what the plug-in adds
-    uint32_t count = 0;
-    VELK_Msg_GetSizeOf(host.handle, 2, &count);
-    EXPECT_EQ(count, 1u);
+TEST(MessageWrapper, HostMessageObjectIsReadThroughItsHandleOnly) {
+    ForeignMessageObject host;
+    std::memset(&host, 0xA5, sizeof host);
+    VELK_Msg_CreateDataHandle(0, &host.handle);
+    for (int32_t type : {3, 2}) {
+        VELK_DataHandleWrapper entry(0x100B5, true);
+        entry.PutInt32(1, type);
+        VELK_Msg_PutData(host.handle, entry.Handle());
+    }
+    ForeignMessageObject before;
+    std::memcpy(&before, &host, sizeof host);
+    const void* received = &host;  // as the plug-in receives it
 
-    ++HostMessageCursor(received, 0x100B5);
-    EXPECT_EQ(host.cursors[0x100B5], 1u) << "the cursor lives in the host's object";
+    EXPECT_EQ(HostMessageHandle(received).lo, host.handle.lo);
+    for (int32_t expected : {3, 2}) {
+        VELK_DataHandleWrapper entry(0, false);
+        ASSERT_EQ(ReadNextHostRecord(received, 0x100B5, entry), velk::kSuccess);
+        int32_t type = 0;
+        entry.GetInt32At(1, type);
+        EXPECT_EQ(type, expected) << "the same object handed again gives the next record";
+    }
+    VELK_DataHandleWrapper past(0, false);
+    EXPECT_TRUE(velk::Failed(ReadNextHostRecord(received, 0x100B5, past)));
+    EXPECT_EQ(std::memcmp(&before, &host, sizeof host), 0) << "no byte of the host's object changed";
     EXPECT_EQ(HostMessageHandle(nullptr).lo, 0u);
+    VELK_Msg_DestroyDataHandle(&host.handle);
+}
 
-    // The handle follows the table pointer, where every compiler puts it.
-    const HostMessageLayout& layout = *static_cast<const HostMessageLayout*>(received);
-    EXPECT_EQ(reinterpret_cast<const char*>(&layout.handle) - reinterpret_cast<const char*>(&layout), 8);
+TEST(MessageWrapper, OwnObjectsHaveOneSlotThatDestroysAndFreesOnFlag) {
+    using DeleteSlot = void* (*)(void*, uint32_t);
+    // Flag clear: destroyed in place, the record released, the memory left to its owner.
+    alignas(VELK_DataHandleWrapper) unsigned char storage[sizeof(VELK_DataHandleWrapper)];
+    auto* inPlace = new (storage) VELK_DataHandleWrapper(0x10030, true);
+    const VELK_DataHandle held = inPlace->Handle();
+    EXPECT_EQ(reinterpret_cast<const unsigned char*>(&inPlace->Handle()) - storage, 8)
+        << "the handle follows the table pointer, as in a host's object";
+    void** table = *reinterpret_cast<void***>(inPlace);
+    EXPECT_EQ(reinterpret_cast<DeleteSlot>(table[0])(inPlace, 0), static_cast<void*>(storage));
+    EXPECT_FALSE(IsLive(held));
+    // Flag set: destroyed and freed (the sanitizers see a leak if it is not).
+    auto* onHeap = new VELK_DataHandleWrapper(0x10030, true);
+    const VELK_DataHandle heapHeld = onHeap->Handle();
+    reinterpret_cast<DeleteSlot>((*reinterpret_cast<void***>(onHeap))[0])(onHeap, 1);
+    EXPECT_FALSE(IsLive(heapHeld));
 }
 
 }  // namespace

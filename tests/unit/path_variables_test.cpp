@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/environment.h"
 #include "platform/module.h"
@@ -47,6 +48,38 @@ TEST(PathVariableTable, HoldsTheTwentyNineEntries) {
               kSep + u"Orvane" + kSep + u"VELK" + kSep + u"quarantine" + kSep);
 }
 
+// Sources that note each value asked for, in order.
+std::vector<std::u16string> g_asked;
+std::u16string RecordedInstall() {
+    g_asked.push_back(u"install path");
+    return u"C:\\VELK\\";
+}
+std::u16string RecordedEnvironment(const char16_t* name) {
+    g_asked.push_back(name);
+    return name;
+}
+std::u16string RecordedAppData() {
+    g_asked.push_back(u"application data");
+    return u"C:\\ProgramData";
+}
+
+TEST(PathVariableTable, EntriesAreComputedInTableOrder) {
+    g_asked.clear();
+    util::BuildPathVariableTable({RecordedInstall, RecordedEnvironment, RecordedAppData});
+    const std::vector<std::u16string> expected = {
+        u"install path", u"%ALLUSERSPROFILE%", u"application data", u"%COMPUTERNAME%",
+        u"%COMSPEC%", u"%HOMEDRIVE%", u"%HOMEPATH%", u"%PATH%", u"%PATHEXT%", u"%PROGRAMFILES%",
+        u"%PROMPT%", u"%SYSTEMDRIVE%", u"%SYSTEMROOT%", u"%TEMP%", u"%TMP%", u"%USERNAME%",
+        u"%USERPROFILE%", u"%WINDIR%", u"%PROCESSOR_ARCHITECTURE%", u"%PROCESSOR_IDENTIFIER%",
+        u"%PROCESSOR_LEVEL%", u"%PROCESSOR_REVISION%", u"%NUMBER_OF_PROCESSORS%", u"%OS%"};
+    ASSERT_GE(g_asked.size(), expected.size());
+    EXPECT_EQ(std::vector<std::u16string>(g_asked.begin(), g_asked.begin() + expected.size()), expected);
+    // The five folders under the application data folder come last, from that folder alone.
+    for (size_t i = expected.size(); i < g_asked.size(); ++i) {
+        EXPECT_EQ(g_asked[i], u"application data") << i;
+    }
+}
+
 TEST(PathVariableTable, ModuleTableWasBuiltAtLoad) {
     const PathVariableTable& table = util::ModulePathVariables();
     EXPECT_EQ(table.size(), 29u);
@@ -83,6 +116,9 @@ TEST(PathVariables, ExpansionRules) {
         {"adjacent variables", u"%TEMP%%TMP%", true, &table, u"T:\\tmpU:\\tmp", 1},
         {"mixed", u"x%%y%TEMP%z", true, &table, u"x%yT:\\tmpz", 1},
         {"empty input", u"", true, &table, u"", 1},
+        {"a sign after a closed token opens nothing", u"%a%b", true, &table, u"%a%b", 1},
+        {"three signs: the third is unpaired", u"%%%", true, &table, u"%%%", 0},
+        {"four signs: two doubled signs", u"%%%%", true, &table, u"%%", 1},
     };
     for (const auto& c : cases) {
         std::u16string output = u"stale";

@@ -1,12 +1,17 @@
-// The platform layer: own module path, clock, ids.
+// The platform layer: own module path, full paths, file sizes, clock, ids.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/clock.h"
+#include "platform/file_ops.h"
 #include "platform/module.h"
 #include "platform/process.h"
+#include "platform/registry.h"
+#include "tests/fakes/test_folder.h"
 
 namespace {
 
@@ -28,6 +33,162 @@ TEST(OwnModuleFileName, NamesThisProgramAndTruncatesLikeTheWindowsCall) {
     EXPECT_EQ(std::u16string(small), full.substr(0, 5));
     EXPECT_EQ(platform::OwnModuleFileName(nullptr, 10), 0u);
     EXPECT_EQ(platform::OwnModuleFileName(small, 0), 0u);
+}
+
+// A path written with '/' in the platform's form: '\' as separator, and a drive before a
+// leading separator on Windows.
+std::u16string Separated(std::u16string path) {
+    for (char16_t& unit : path) {
+        if (unit == u'/') unit = platform::kPathSeparator;
+    }
+    return path;
+}
+std::u16string Native(std::u16string path) {
+    path = Separated(path);
+    if (platform::kPathSeparator == u'\\' && !path.empty() && path[0] == u'\\') path = u"C:" + path;
+    return path;
+}
+
+std::u16string FullPathOf(const std::u16string& path, uint32_t capacity = 1024) {
+    std::u16string buffer(capacity, u'\0');
+    const uint32_t length = platform::SystemFileOps().fullPath(path.c_str(), buffer.data(), capacity);
+    return buffer.substr(0, length);
+}
+
+TEST(FullPath, ResolvesDotsAndSeparatorsLexicallyAsTheWindowsCall) {
+    const struct {
+        const char16_t* path;
+        const char16_t* full;
+    } cases[] = {
+        {u"/a/b/c", u"/a/b/c"},
+        {u"/a/./b", u"/a/b"},
+        {u"/a/b/../c", u"/a/c"},
+        {u"/a//b///c", u"/a/b/c"},
+        {u"/a/b/..", u"/a"},
+        {u"/a/b/.", u"/a/b"},
+        {u"/a/b/", u"/a/b/"},
+        {u"/a/b/../", u"/a/"},
+        {u"/..", u"/"},
+        {u"/../../a", u"/a"},
+        {u"/a/file.log/../x.log", u"/a/x.log"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FullPathOf(Native(c.path)), Native(c.full)) << std::filesystem::path(c.path);
+    }
+}
+
+TEST(FullPath, RelativePathsStartAtTheCurrentFolder) {
+    const std::u16string cwd = std::filesystem::current_path().u16string();
+    const std::u16string parent = cwd.substr(0, cwd.rfind(platform::kPathSeparator));
+    const struct {
+        const char16_t* path;
+        std::u16string full;
+    } cases[] = {
+        {u"r.log", cwd + Separated(u"/r.log")},
+        {u"sub1/../r.log", cwd + Separated(u"/r.log")},
+        {u"./x/./y", cwd + Separated(u"/x/y")},
+        {u".", cwd},
+        {u"..", parent},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FullPathOf(Separated(c.path)), c.full) << std::filesystem::path(c.path);
+    }
+}
+
+TEST(FullPath, TooSmallABufferOrNoPathGivesZero) {
+    const std::u16string path = Native(u"/a/b");
+    char16_t buffer[8];
+    const auto& ops = platform::SystemFileOps();
+    EXPECT_EQ(ops.fullPath(path.c_str(), buffer, static_cast<uint32_t>(path.size())), 0u);
+    EXPECT_EQ(ops.fullPath(path.c_str(), buffer, static_cast<uint32_t>(path.size() + 1)), path.size());
+    EXPECT_EQ(ops.fullPath(nullptr, buffer, 8), 0u);
+    EXPECT_EQ(ops.fullPath(u"", buffer, 8), 0u);
+}
+
+// The rotation rule compares the low 32 bits of a log's size, so those must be exact also
+// when they are all ones (4 GiB - 1), which the Windows call also answers on failure.
+TEST(FileSize, LowWordIsExactUpToAllOnes) {
+    const std::filesystem::path folder = MakeTestFolder("file_size");
+    const std::filesystem::path file = folder / "sparse.log";
+    const auto& ops = platform::SystemFileOps();
+    bool existed = true;
+    const platform::FileHandle handle = ops.openAlways(file.u16string().c_str(), &existed);
+    ASSERT_NE(handle, platform::kInvalidFile);
+    EXPECT_FALSE(existed);
+    for (const uint64_t size : {uint64_t{5}, uint64_t{0xFFFFFFFE}, uint64_t{0xFFFFFFFF},
+                                uint64_t{0x100000000}, uint64_t{0x1FFFFFFFF}, uint64_t{0}}) {
+        std::filesystem::resize_file(file, size);  // sparse: nothing is written
+        EXPECT_EQ(ops.sizeLow(handle), static_cast<uint32_t>(size)) << std::hex << size;
+    }
+    ops.close(handle);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+}
+
+// A registry that answers as a test scripts it, noting every access asked for.
+std::vector<uint32_t> g_accessAsked;
+std::vector<void*> g_keysClosed;
+int32_t g_missingIn64BitView = 0;  // the error for an open in the 64-bit view, 0 = none
+int32_t g_missingInPlainView = 0;
+char g_keys[2];
+int32_t ScriptedOpen(const char16_t*, uint32_t access, void** key) {
+    g_accessAsked.push_back(access);
+    const bool wow64 = (access & 0x100) != 0;
+    const int32_t error = wow64 ? g_missingIn64BitView : g_missingInPlainView;
+    if (error == 0) *key = &g_keys[wow64 ? 1 : 0];
+    return error;
+}
+void ScriptedClose(void* key) { g_keysClosed.push_back(key); }
+
+TEST(Registry, OpenTriesThe64BitViewThenTheAccessAsGiven) {
+    constexpr uint32_t kRead = 0x20019;
+    const platform::RegistryCalls scripted{ScriptedOpen, ScriptedClose};
+    const struct {
+        const char* what;
+        int32_t missingIn64, missingInPlain;
+        int32_t result;
+        std::vector<uint32_t> asked;
+        void* held;
+    } cases[] = {
+        {"found in the 64-bit view", 0, 0, 0, {kRead | 0x100}, &g_keys[1]},
+        {"refused there, found with the access as given", 5, 0, 0, {kRead | 0x100, kRead}, &g_keys[0]},
+        {"missing in both", 2, 2, 2, {kRead | 0x100, kRead}, nullptr},
+    };
+    for (const auto& c : cases) {
+        g_accessAsked.clear();
+        g_keysClosed.clear();
+        g_missingIn64BitView = c.missingIn64;
+        g_missingInPlainView = c.missingInPlain;
+        {
+            platform::RegKey key(scripted);
+            EXPECT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"SOFTWARE\\Orvane\\VELK", kRead),
+                      c.result) << c.what;
+            EXPECT_EQ(g_accessAsked, c.asked) << c.what;
+            EXPECT_EQ(key.IsOpen(), c.held != nullptr) << c.what;
+        }
+        const std::vector<void*> closed = c.held != nullptr ? std::vector<void*>{c.held} : std::vector<void*>{};
+        EXPECT_EQ(g_keysClosed, closed) << c.what << ": closed once, when the holder goes";
+    }
+    // A failed open keeps the key held before.
+    g_missingIn64BitView = g_missingInPlainView = 0;
+    platform::RegKey key(scripted);
+    ASSERT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"A", kRead), 0);
+    g_missingIn64BitView = g_missingInPlainView = 2;
+    g_keysClosed.clear();
+    EXPECT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"B", kRead), 2);
+    EXPECT_TRUE(key.IsOpen());
+    EXPECT_TRUE(g_keysClosed.empty());
+}
+
+// Linux has no registry; on Windows a key every system has opens and a made-up one does not.
+TEST(Registry, SystemKeysOpenOnlyWhereThereIsARegistry) {
+    platform::RegKey key;
+    const bool windows = platform::kPathSeparator == u'\\';
+    EXPECT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"SOFTWARE\\Microsoft", 0x20019),
+              windows ? 0 : platform::kRegistryKeyNotFound);
+    EXPECT_EQ(key.IsOpen(), windows);
+    EXPECT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"SOFTWARE\\NoSuchVendor\\NoSuchKey", 0x20019),
+              platform::kRegistryKeyNotFound);
 }
 
 TEST(Clock, TickCountAdvancesInMilliseconds) {

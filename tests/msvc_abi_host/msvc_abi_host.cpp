@@ -1,0 +1,488 @@
+// A host as a Windows compiler builds one: this file is compiled for the MSVC C++ ABI (clang,
+// x86_64-pc-windows-msvc) with no C runtime, and drives PlugEngineZef.dll, which GCC built,
+// through everything a host touches: the ten exports, the host service object (an ordinary
+// class of this compiler), the interface object (declared as this compiler declares it, with
+// its virtual destructor first), the plug-in's message objects, and host message objects of
+// this compiler's layout with guard bytes after them. It runs from a folder that holds the
+// plug-in, Morrick.dll, Quastle.dll and the scriptable fake engine as Zef.dll.
+// It prints one line per check and exits with the number of failed checks.
+#include <stddef.h>
+#include <stdint.h>
+
+// ---- The few kernel32 functions used, declared here: nothing else is linked. -------------
+
+extern "C" {
+__declspec(dllimport) void* __stdcall LoadLibraryW(const wchar_t* path);
+__declspec(dllimport) void* __stdcall GetProcAddress(void* module, const char* name);
+__declspec(dllimport) int __stdcall FreeLibrary(void* module);
+__declspec(dllimport) uint32_t __stdcall GetModuleFileNameW(void* module, wchar_t* path,
+                                                            uint32_t capacity);
+__declspec(dllimport) void* __stdcall GetStdHandle(uint32_t which);
+__declspec(dllimport) int __stdcall WriteFile(void* file, const void* bytes, uint32_t count,
+                                              uint32_t* written, void* overlapped);
+__declspec(dllimport) void __declspec(noreturn) __stdcall ExitProcess(uint32_t code);
+__declspec(dllimport) uint32_t __stdcall GetLastError();
+
+// The compiler may call these for copies and zero-fills; the volatile keeps it from turning
+// the loops back into calls to themselves.
+void* memset(void* to, int value, size_t count) {
+    volatile unsigned char* bytes = static_cast<unsigned char*>(to);
+    for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<unsigned char>(value);
+    return to;
+}
+void* memcpy(void* to, const void* from, size_t count) {
+    volatile unsigned char* out = static_cast<unsigned char*>(to);
+    const unsigned char* in = static_cast<const unsigned char*>(from);
+    for (size_t i = 0; i < count; ++i) out[i] = in[i];
+    return to;
+}
+}
+
+// A virtual destructor's deleting form refers to this; nothing here is made with new.
+void operator delete(void*) noexcept {}
+void operator delete(void*, size_t) noexcept {}
+
+namespace {
+
+// ---- Output -------------------------------------------------------------------------------
+
+uint32_t g_failures = 0;
+
+void Print(const char* text) {
+    uint32_t length = 0;
+    while (text[length] != 0) ++length;
+    uint32_t written = 0;
+    WriteFile(GetStdHandle(static_cast<uint32_t>(-11)), text, length, &written, nullptr);
+}
+
+void PrintHex(uint64_t value) {
+    char text[19] = "0x";
+    int digits = 1;
+    while (digits < 16 && (value >> (4 * digits)) != 0) ++digits;
+    for (int i = 0; i < digits; ++i) {
+        const unsigned nibble = (value >> (4 * (digits - 1 - i))) & 0xF;
+        text[2 + i] = static_cast<char>(nibble < 10 ? '0' + nibble : 'a' + nibble - 10);
+    }
+    text[2 + digits] = 0;
+    Print(text);
+}
+
+void Check(bool passed, const char* what) {
+    Print(passed ? "ok      " : "FAILED  ");
+    Print(what);
+    Print("\r\n");
+    if (!passed) ++g_failures;
+}
+
+void CheckEqual(uint64_t actual, uint64_t expected, const char* what) {
+    Check(actual == expected, what);
+    if (actual != expected) {
+        Print("        got ");
+        PrintHex(actual);
+        Print(", expected ");
+        PrintHex(expected);
+        Print("\r\n");
+    }
+}
+
+// ---- The message-buffer library, resolved by name ------------------------------------------
+
+struct Handle {
+    uint64_t lo;
+    uint64_t hi;
+};
+
+struct Morrick {
+    uint32_t (*Create)(uint32_t nameId, Handle* handle);
+    uint32_t (*Destroy)(Handle* handle);
+    uint32_t (*PutData)(Handle parent, Handle child);
+    uint32_t (*PutInt32)(Handle handle, uint32_t nameId, int32_t value);
+    uint32_t (*PutUInt32)(Handle handle, uint32_t nameId, uint32_t value);
+    uint32_t (*GetInt32At)(Handle handle, uint32_t nameId, uint32_t index, int32_t* value);
+    uint32_t (*GetDataAt)(Handle handle, uint32_t nameId, uint32_t index, Handle* target);
+    uint32_t (*GetSizeOf)(Handle handle, uint32_t nameId, uint32_t* count);
+};
+Morrick g_morrick;
+
+template <typename Function>
+bool Resolve(void* module, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(GetProcAddress(module, name));
+    return function != nullptr;
+}
+
+bool ResolveMorrick(void* module) {
+    bool all = true;
+    all &= Resolve(module, "VELK_Msg_CreateDataHandle", g_morrick.Create);
+    all &= Resolve(module, "VELK_Msg_DestroyDataHandle", g_morrick.Destroy);
+    all &= Resolve(module, "VELK_Msg_PutData", g_morrick.PutData);
+    all &= Resolve(module, "VELK_Msg_PutInt32", g_morrick.PutInt32);
+    all &= Resolve(module, "VELK_Msg_PutUInt32", g_morrick.PutUInt32);
+    all &= Resolve(module, "VELK_Msg_GetInt32At", g_morrick.GetInt32At);
+    all &= Resolve(module, "VELK_Msg_GetDataAt", g_morrick.GetDataAt);
+    all &= Resolve(module, "VELK_Msg_GetSizeOf", g_morrick.GetSizeOf);
+    return all;
+}
+
+int32_t FieldOf(Handle record, uint32_t nameId) {
+    int32_t value = -1;
+    g_morrick.GetInt32At(record, nameId, 0, &value);
+    return value;
+}
+
+// ---- Message objects as this compiler lays them out ----------------------------------------
+
+// A host's message class: its destructor is its one virtual function (one slot: the scalar
+// deleting destructor), then the handle, then this compiler's map of read cursors, which is a
+// head-node pointer and a size.
+class HostMessage {
+public:
+    explicit HostMessage(uint32_t nameId = 0) { g_morrick.Create(nameId, &handle); }
+    virtual ~HostMessage() { g_morrick.Destroy(&handle); }
+
+    Handle handle{};
+    void* cursorHead = nullptr;
+    size_t cursorCount = 0;
+};
+static_assert(sizeof(HostMessage) == 40, "this compiler's message object is 40 bytes");
+
+// A host message followed by guard bytes that nobody may write.
+struct GuardedMessage {
+    HostMessage message;
+    unsigned char guard[64];
+
+    GuardedMessage() { memset(guard, 0xA5, sizeof guard); }
+    bool GuardIntact() const {
+        for (unsigned char byte : guard) {
+            if (byte != 0xA5) return false;
+        }
+        return message.cursorHead == nullptr && message.cursorCount == 0;
+    }
+};
+
+// How this compiler sees a message object the plug-in hands to a host interface.
+class PluginMessage {
+public:
+    virtual ~PluginMessage() = default;
+    Handle handle;
+};
+
+// ---- The plug-in as a host declares it -----------------------------------------------------
+
+struct ModuleVersion {
+    uint32_t major, minor, build, reserved;
+};
+
+class ICommonPluginInterface {
+public:
+    virtual ~ICommonPluginInterface() = default;  // slot 0: the scalar deleting destructor
+    virtual uint32_t GetModuleID() = 0;
+    virtual uint32_t GetInterfaceID() = 0;
+    virtual void GetModuleVersion(ModuleVersion* version) = 0;
+    virtual uint32_t CallFunc(uint32_t functionId, void* input, void* output) = 0;
+};
+
+class HostService;
+
+struct Exports {
+    uint32_t (*Initialize)(HostService* host);
+    uint32_t (*PostInitialize)();
+    uint32_t (*PreUninitialize)();
+    uint32_t (*Uninitialize)();
+    ICommonPluginInterface* (*QueryInterface)(uint32_t interfaceId);
+    uint32_t (*CallFunc)(ICommonPluginInterface* plugin, uint32_t functionId, void* input,
+                         void* output);
+    uint32_t (*OnNotify)(int32_t notificationId, void* input, void* output);
+    uint32_t (*GetModuleID)();
+    void (*GetModuleVersion)(ModuleVersion* version);
+    void (*Release)(void* anything);
+};
+
+bool ResolveExports(void* module, Exports& e) {
+    bool all = true;
+    all &= Resolve(module, "Plugin_Interface_Initialize", e.Initialize);
+    all &= Resolve(module, "Plugin_Interface_PostInitialize", e.PostInitialize);
+    all &= Resolve(module, "Plugin_Interface_PreUninitialize", e.PreUninitialize);
+    all &= Resolve(module, "Plugin_Interface_Uninitialize", e.Uninitialize);
+    all &= Resolve(module, "Plugin_Interface_QueryInterface", e.QueryInterface);
+    all &= Resolve(module, "Plugin_Interface_CallFunc", e.CallFunc);
+    all &= Resolve(module, "Plugin_Interface_OnNotify", e.OnNotify);
+    all &= Resolve(module, "Plugin_Interface_GetModuleID", e.GetModuleID);
+    all &= Resolve(module, "Plugin_Interface_GetModuleVersion", e.GetModuleVersion);
+    all &= Resolve(module, "Plugin_Interface_Release", e.Release);
+    return all;
+}
+
+constexpr uint32_t kSuccess = 0x20FF0000;
+constexpr uint32_t kPatternCorrupted = 0xE0360008;
+
+// ---- The host service object: an ordinary class of this compiler, three slots --------------
+
+constexpr uint64_t Pair(uint32_t module, uint32_t interfaceId) {
+    return module | (uint64_t{interfaceId} << 32);
+}
+constexpr uint64_t kEventProcessor = Pair(3, 31);
+constexpr uint64_t kStorage = Pair(20001, 200011);
+
+// The input of AddDBProtection and RemoveDBProtection.
+struct DbProtectionRequest {
+    uint64_t one;
+    uint64_t three;
+    const char16_t* folder;
+    uint32_t folderLength;
+    uint32_t one32;
+};
+
+class HostService {
+public:
+    // Slot 0. Offers the event processor and the storage service; every pair asked is noted.
+    virtual void* QueryHostInterface(uint64_t pair) {
+        if (asked < kMaxAsked) askedPairs[asked] = pair;
+        ++asked;
+        for (uint64_t& offered : offeredPairs) {
+            if (offered == pair) return &offered;
+        }
+        return nullptr;
+    }
+    // Slot 1. Every interface obtained comes back here (a refused one as null).
+    virtual void ReleaseHostInterface(void*) { ++givenBack; }
+    // Slot 2.
+    virtual uint32_t CallHostInterface(void* hostInterface, uint32_t functionId, void* input,
+                                       void* output) {
+        if (hostInterface == &offeredPairs[0]) return EventProcessor(functionId, input, output);
+        if (hostInterface == &offeredPairs[1]) return Storage(functionId, input);
+        ++callsOnUnknownInterfaces;
+        return 0xE0FF0002;
+    }
+
+    bool Asked(uint64_t pair) const {
+        for (uint32_t i = 0; i < asked && i < kMaxAsked; ++i) {
+            if (askedPairs[i] == pair) return true;
+        }
+        return false;
+    }
+
+    static constexpr uint32_t kMaxAsked = 64;
+    uint64_t offeredPairs[2] = {kEventProcessor, kStorage};
+    uint64_t askedPairs[kMaxAsked] = {};
+    uint32_t asked = 0;
+    uint32_t givenBack = 0;
+    uint32_t callsOnUnknownInterfaces = 0;
+    uint32_t registered = 0;
+    uint32_t unregistered = 0;
+    uint32_t badRegistrations = 0;
+    uint32_t protectedFolders = 0;
+    uint32_t unprotectedFolders = 0;
+    uint32_t badProtections = 0;
+
+private:
+    // Registrations arrive as the plug-in's own message objects, read as this compiler would.
+    uint32_t EventProcessor(uint32_t functionId, void* input, void* output) {
+        const auto* message = static_cast<const PluginMessage*>(input);
+        if (message == nullptr || output != nullptr || FieldOf(message->handle, 0x207D1) != 10012 ||
+            FieldOf(message->handle, 0x207D2) != 100121) {
+            ++badRegistrations;
+        }
+        if (functionId == 0x5E23) ++registered;
+        if (functionId == 0x5E24) ++unregistered;
+        return kSuccess;
+    }
+    uint32_t Storage(uint32_t functionId, void* input) {
+        const auto* request = static_cast<const DbProtectionRequest*>(input);
+        if (request == nullptr || request->one != 1 || request->three != 3 ||
+            request->folder == nullptr || request->folderLength == 0 || request->one32 != 1) {
+            ++badProtections;
+        }
+        if (functionId == 0xACB4) ++protectedFolders;
+        if (functionId == 0xACB5) ++unprotectedFolders;
+        return kSuccess;
+    }
+};
+
+// ---- The fake engine's controls (the engine the plug-in loaded, reached by the same path) ---
+
+struct EngineControl {
+    void (*SetResult)(const char* entryPoint, uint64_t result);
+};
+
+// ---- Paths ---------------------------------------------------------------------------------
+
+// Frames stay below one page: the build links no stack probe, so a larger frame fails to link
+// (an undefined __chkstk) instead of skipping the stack's guard page at run time.
+constexpr uint32_t kPathUnits = 300;
+struct Path {
+    wchar_t text[kPathUnits];
+};
+
+// <folder of this program>\name
+Path Beside(const wchar_t* name) {
+    Path path{};
+    const uint32_t length = GetModuleFileNameW(nullptr, path.text, kPathUnits);
+    uint32_t cut = 0;
+    for (uint32_t i = 0; i < length; ++i) {
+        if (path.text[i] == L'\\') cut = i + 1;
+    }
+    uint32_t end = cut;
+    for (uint32_t i = 0; name[i] != 0 && end + 1 < kPathUnits; ++i) path.text[end++] = name[i];
+    path.text[end] = 0;  // the program's own name was longer, perhaps
+    return path;
+}
+
+// Loads a module from this program's folder; a failure is printed with the path and the error.
+void* LoadBeside(const wchar_t* name) {
+    const Path path = Beside(name);
+    void* module = LoadLibraryW(path.text);
+    if (module == nullptr) {
+        const uint32_t error = GetLastError();
+        char text[kPathUnits] = {};
+        for (uint32_t i = 0; i + 1 < kPathUnits && path.text[i] != 0; ++i) {
+            text[i] = path.text[i] < 0x80 ? static_cast<char>(path.text[i]) : '?';
+        }
+        Print("        cannot load ");
+        Print(text);
+        Print(", error ");
+        PrintHex(error);
+        Print("\r\n");
+    }
+    return module;
+}
+
+// ---- The run -------------------------------------------------------------------------------
+
+void CheckExportsBeforeStart(const Exports& plugin) {
+    CheckEqual(plugin.GetModuleID(), 10012, "Plugin_Interface_GetModuleID is 10012");
+    ModuleVersion version{9, 9, 9, 9};
+    plugin.GetModuleVersion(&version);
+    Check(version.major == 2 && version.minor == 0 && version.build == 1045 && version.reserved == 0,
+          "Plugin_Interface_GetModuleVersion fills 2, 0, 1045, 0");
+    plugin.GetModuleVersion(nullptr);
+    plugin.Release(&version);
+    Check(true, "Plugin_Interface_GetModuleVersion(null) and Plugin_Interface_Release return");
+    CheckEqual(reinterpret_cast<uintptr_t>(plugin.QueryInterface(100121)), 0,
+               "Plugin_Interface_QueryInterface before the start gives null");
+}
+
+void CheckInterfaceObject(const Exports& plugin, ICommonPluginInterface* object,
+                          const EngineControl& engine) {
+    CheckEqual(object->GetModuleID(), 10012, "slot 1 GetModuleID is 10012");
+    CheckEqual(object->GetInterfaceID(), 100121, "slot 2 GetInterfaceID is 100121");
+    ModuleVersion version{};
+    object->GetModuleVersion(&version);
+    Check(version.major == 2 && version.minor == 0 && version.build == 1045 && version.reserved == 0,
+          "slot 3 GetModuleVersion fills 2, 0, 1045, 0");
+    object->GetModuleVersion(nullptr);
+
+    constexpr uint32_t kFlushEvents = 0x23600009, kMaxFileSize = 0x2360000A;
+    CheckEqual(object->CallFunc(kFlushEvents, nullptr, nullptr), kSuccess,
+               "slot 4 CallFunc serves FlushEvents");
+    engine.SetResult("GetSupportFileMaxSize", 0x1234567);
+    uint32_t size = 0;
+    CheckEqual(object->CallFunc(kMaxFileSize, nullptr, &size), kSuccess,
+               "slot 4 CallFunc serves the maximum file size");
+    CheckEqual(size, 0x1234567, "slot 4 CallFunc passes the output pointer through");
+    size = 0;
+    CheckEqual(plugin.CallFunc(object, kMaxFileSize, nullptr, &size), kSuccess,
+               "Plugin_Interface_CallFunc forwards to the object");
+    CheckEqual(size, 0x1234567, "Plugin_Interface_CallFunc passes the output pointer through");
+    CheckEqual(plugin.CallFunc(nullptr, kFlushEvents, nullptr, nullptr), 0xE0FF0007,
+               "Plugin_Interface_CallFunc refuses a null interface");
+}
+
+void AddComponent(HostMessage& message, int32_t type) {
+    Handle entry{};
+    g_morrick.Create(0x100B5, &entry);
+    g_morrick.PutUInt32(entry, 0x20001, 0);
+    g_morrick.PutInt32(entry, 1, type);
+    g_morrick.PutData(message.handle, entry);
+    g_morrick.Destroy(&entry);
+}
+
+void CheckNotifications(const Exports& plugin, const EngineControl& engine) {
+    GuardedMessage input, output;
+    CheckEqual(plugin.OnNotify(4106, &input.message, &output.message), kSuccess,
+               "notification 4106 is acknowledged");
+
+    CheckEqual(plugin.OnNotify(4109, nullptr, &output.message), kSuccess,
+               "notification 4109 answers module information");
+    Handle information{};
+    g_morrick.Create(0, &information);
+    g_morrick.GetDataAt(output.message.handle, 0x10018, 0, &information);
+    CheckEqual(static_cast<uint32_t>(FieldOf(information, 1)), 10012,
+               "the module information record arrives in the host's object");
+    g_morrick.Destroy(&information);
+    Check(output.GuardIntact(), "4109 wrote nothing of the output object but its record");
+
+    // A pattern record first, then a module record: with a corrupted pattern only the first
+    // read is refused, so the second call must read the second record.
+    AddComponent(input.message, 3);
+    AddComponent(input.message, 2);
+    engine.SetResult("IsPatternValid", 1);
+    CheckEqual(plugin.OnNotify(4116, &input.message, nullptr), kPatternCorrupted,
+               "notification 4116 reads the first record: a corrupted pattern");
+    CheckEqual(plugin.OnNotify(4116, &input.message, nullptr), kSuccess,
+               "4116 again on the same object reads the second record");
+    CheckEqual(plugin.OnNotify(4116, &input.message, nullptr), kSuccess,
+               "4116 past the last record reads nothing");
+    Check(input.GuardIntact(), "4116 changed no byte after the host object's handle");
+    engine.SetResult("IsPatternValid", 0);
+}
+
+void Run() {
+    void* morrick = LoadBeside(L"Morrick.dll");
+    Check(morrick != nullptr && ResolveMorrick(morrick), "Morrick.dll loads with its functions");
+    if (morrick == nullptr) return;
+
+    void* module = LoadBeside(L"PlugEngineZef.dll");
+    Check(module != nullptr, "PlugEngineZef.dll loads");
+    if (module == nullptr) return;
+    Exports plugin{};
+    Check(ResolveExports(module, plugin), "the ten exports are found");
+    if (g_failures != 0) return;
+
+    CheckExportsBeforeStart(plugin);
+    HostService host;
+    CheckEqual(plugin.Initialize(&host), kSuccess, "Plugin_Interface_Initialize");
+    CheckEqual(plugin.PostInitialize(), kSuccess, "Plugin_Interface_PostInitialize");
+    Check(host.Asked(kEventProcessor), "the plug-in asked for the event processor (3, 31)");
+    Check(host.Asked(kStorage), "the plug-in asked for the storage service (20001, 200011)");
+    CheckEqual(host.registered, 3, "three event registrations at the start");
+    CheckEqual(host.protectedFolders, 1, "the database folder is protected at the start");
+
+    void* engineModule = LoadBeside(L"Zef.dll");  // the engine the plug-in loaded
+    EngineControl engine{};
+    Check(engineModule != nullptr && Resolve(engineModule, "FakeZef_SetResult", engine.SetResult),
+          "the engine beside the plug-in is the scriptable one");
+    if (engine.SetResult == nullptr) return;
+
+    ICommonPluginInterface* object = plugin.QueryInterface(100121);
+    Check(object != nullptr, "Plugin_Interface_QueryInterface(100121) gives the object");
+    CheckEqual(reinterpret_cast<uintptr_t>(plugin.QueryInterface(1)), 0,
+               "Plugin_Interface_QueryInterface of another id gives null");
+    if (object != nullptr) CheckInterfaceObject(plugin, object, engine);
+    CheckNotifications(plugin, engine);
+
+    CheckEqual(plugin.OnNotify(4104, nullptr, nullptr), 0x60FF0013,
+               "notification 4104 takes the plug-in out of service");
+    CheckEqual(plugin.CallFunc(object, 0x23600009, nullptr, nullptr), 0xE0360009,
+               "calls are refused out of service");
+    CheckEqual(plugin.PreUninitialize(), kSuccess, "Plugin_Interface_PreUninitialize");
+    CheckEqual(plugin.Uninitialize(), kSuccess, "Plugin_Interface_Uninitialize");
+    CheckEqual(host.unregistered, 3, "three event registrations removed at the stop");
+    CheckEqual(host.badRegistrations, 0,
+               "registrations arrive as message objects with the handle after the table");
+    CheckEqual(host.unprotectedFolders, 1, "the database folder protection is removed");
+    CheckEqual(host.badProtections, 0, "protection requests have their documented layout");
+    CheckEqual(host.callsOnUnknownInterfaces, 0, "no call through an interface not given");
+    CheckEqual(host.givenBack, host.asked, "every interface asked for was given back");
+
+    FreeLibrary(engineModule);
+    Check(FreeLibrary(module) != 0, "PlugEngineZef.dll unloads");
+    FreeLibrary(morrick);
+}
+
+}  // namespace
+
+extern "C" void HostMain() {
+    Run();
+    Print(g_failures == 0 ? "all checks passed\r\n" : "some checks failed\r\n");
+    ExitProcess(g_failures);
+}

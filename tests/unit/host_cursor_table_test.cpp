@@ -1,0 +1,124 @@
+// HostCursorTable: cursors per object address, handle and name id; a reused address with a
+// new handle; the bound with its least-recently-used eviction; readers on several threads.
+#include "host/host_cursor_table.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kFail = 0xE0FE0002;  // what the library answers past the last record
+
+// A stand-in for the objects the host hands over: distinct addresses, one handle each.
+char g_objects[2 * HostCursorTable::kCapacity];
+
+HostCursorTable::Key KeyOf(size_t object, uint64_t handle = 1, uint32_t nameId = 0x100B5) {
+    return {&g_objects[object], {handle, ~handle}, nameId};
+}
+
+// Reads one record of key through the table from a host object holding `records` of them;
+// answers the index read, or -1 when nothing was left.
+int64_t ReadOne(HostCursorTable& table, const HostCursorTable::Key& key, uint32_t records = 100) {
+    int64_t seen = -1;
+    table.ReadNext(key, [&](uint32_t index) {
+        if (index >= records) return kFail;
+        seen = index;
+        return velk::kSuccess;
+    });
+    return seen;
+}
+
+TEST(HostCursorTable, SuccessiveReadsWalkTheRecordsAndFailuresDoNotAdvance) {
+    HostCursorTable table;
+    const auto key = KeyOf(0);
+    EXPECT_EQ(table.Cursor(key), 0u);
+    EXPECT_EQ(ReadOne(table, key, 2), 0);
+    EXPECT_EQ(ReadOne(table, key, 2), 1);
+    EXPECT_EQ(ReadOne(table, key, 2), -1);
+    EXPECT_EQ(ReadOne(table, key, 2), -1);
+    EXPECT_EQ(table.Cursor(key), 2u);
+    // A record the host adds later is the next one read.
+    EXPECT_EQ(ReadOne(table, key, 3), 2);
+}
+
+TEST(HostCursorTable, KeysThatDifferInOnePartHaveTheirOwnCursors) {
+    HostCursorTable table;
+    ReadOne(table, KeyOf(0));
+    ReadOne(table, KeyOf(0));
+    const struct {
+        const char* what;
+        HostCursorTable::Key key;
+        uint32_t cursor;
+    } cases[] = {
+        {"same object, handle and name", KeyOf(0), 2},
+        {"another object", KeyOf(1), 0},
+        {"another name id", KeyOf(0, 1, 0x100BD), 0},
+        {"another low half of the handle", {&g_objects[0], {2, ~uint64_t{1}}, 0x100B5}, 0},
+        {"another high half of the handle", {&g_objects[0], {1, 0}, 0x100B5}, 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(table.Cursor(c.key), c.cursor) << c.what;
+}
+
+TEST(HostCursorTable, ReusedAddressWithANewHandleStartsAtTheFirstRecord) {
+    HostCursorTable table;
+    for (int i = 0; i < 3; ++i) ReadOne(table, KeyOf(0, 7));
+    EXPECT_EQ(ReadOne(table, KeyOf(0, 8)), 0) << "a new object at the old one's address";
+    EXPECT_EQ(ReadOne(table, KeyOf(0, 8)), 1);
+    // The old object's entry made room for the new one instead of holding a slot.
+    EXPECT_EQ(table.Cursor(KeyOf(0, 7)), 0u);
+}
+
+TEST(HostCursorTable, BoundForgetsTheLeastRecentlyReadObject) {
+    HostCursorTable table;
+    const size_t capacity = HostCursorTable::kCapacity;
+    for (size_t i = 0; i < capacity; ++i) ReadOne(table, KeyOf(i));
+    ReadOne(table, KeyOf(0));  // object 0 is now the most recent; object 1 the least
+    ReadOne(table, KeyOf(capacity));  // one more than fits
+    EXPECT_EQ(table.Cursor(KeyOf(1)), 0u) << "forgotten";
+    EXPECT_EQ(table.Cursor(KeyOf(0)), 2u);
+    for (size_t i = 2; i <= capacity; ++i) EXPECT_EQ(table.Cursor(KeyOf(i)), 1u) << i;
+    // A long run of new objects keeps exactly the last `capacity` of them.
+    for (size_t i = 0; i < 1000; ++i) {
+        ReadOne(table, {reinterpret_cast<const void*>(0x10000 + 16 * i), {i + 1, 0}, 0x100B5});
+    }
+    size_t remembered = 0;
+    for (size_t i = 0; i < 1000; ++i) {
+        const HostCursorTable::Key key{reinterpret_cast<const void*>(0x10000 + 16 * i), {i + 1, 0}, 0x100B5};
+        if (table.Cursor(key) == 1) {
+            ++remembered;
+            EXPECT_GE(i, 1000 - capacity) << "only the most recent are kept";
+        }
+    }
+    EXPECT_EQ(remembered, capacity);
+}
+
+TEST(HostCursorTable, ReadersOnTwoThreadsTakeEachRecordOnce) {
+    HostCursorTable table;
+    constexpr uint32_t kRecords = 2000;
+    std::vector<int64_t> seen[2];
+    std::atomic<bool> go{false};
+    auto reader = [&](std::vector<int64_t>& mine) {
+        while (!go.load()) std::this_thread::yield();
+        for (uint32_t i = 0; i < kRecords; ++i) {
+            const int64_t index = ReadOne(table, KeyOf(0), kRecords);
+            if (index >= 0) mine.push_back(index);
+        }
+    };
+    std::thread first(reader, std::ref(seen[0]));
+    std::thread second(reader, std::ref(seen[1]));
+    go = true;
+    first.join();
+    second.join();
+    std::vector<int64_t> all(seen[0]);
+    all.insert(all.end(), seen[1].begin(), seen[1].end());
+    std::sort(all.begin(), all.end());
+    ASSERT_EQ(all.size(), kRecords);
+    for (uint32_t i = 0; i < kRecords; ++i) ASSERT_EQ(all[i], i) << "taken twice or skipped";
+}
+
+}  // namespace
