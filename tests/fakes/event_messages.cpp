@@ -9,6 +9,7 @@ EventMessageSpec FileEvent(const std::u16string& path, uint32_t attributes) {
     EventMessageSpec spec;
     spec.configId = 19;
     spec.infoType = 11;
+    spec.hasPath = true;
     spec.path = path;
     spec.attributeInfo = true;
     spec.attributes = attributes;
@@ -27,12 +28,12 @@ std::vector<uint8_t> EventMessageBuffer(const EventMessageSpec& spec) {
     if (spec.infoType && spec.infoValue) {
         if (*spec.infoType == fb::EventInfo_FileEventInfo && !spec.otherValue) {
             flatbuffers::Offset<flatbuffers::Vector<uint16_t>> path;
-            if (spec.path) {
-                const std::vector<uint16_t> units(spec.path->begin(), spec.path->end());
+            if (spec.hasPath) {
+                const std::vector<uint16_t> units(spec.path.begin(), spec.path.end());
                 path = builder.CreateVector(units);
             }
             fb::FileEventInfoBuilder file(builder);
-            if (spec.path) file.add_path(path);
+            if (spec.hasPath) file.add_path(path);
             if (spec.processId) file.add_process_id(*spec.processId);
             info = file.Finish().Union();
         } else {

@@ -15,7 +15,8 @@ struct EventMessageSpec {
     bool infoValue = true;                 // field 6 written when infoType is set
     bool otherValue = false;               // field 6 an OtherEventInfo whatever the type says
     uint32_t otherNumber = 5;              // the OtherEventInfo's one field
-    std::optional<std::u16string> path;    // FileEventInfo field 0
+    bool hasPath = false;                  // FileEventInfo field 0 written
+    std::u16string path;
     std::optional<uint32_t> processId;     // FileEventInfo field 1
     bool attributeInfo = false;            // field 13
     std::optional<uint32_t> attributes;    // FileAttributeInfo field 0

@@ -59,7 +59,7 @@ TEST(EventMessageReader, ReadsWhatTheLibraryWrote) {
     EventMessageSpec noBits = FileEvent(u"C:\\a", 0);
     noBits.attributes.reset();
     EventMessageSpec noPath = FileEvent(u"", 0x21);
-    noPath.path.reset();
+    noPath.hasPath = false;
     noPath.attributeInfo = false;
     EventMessageSpec emptyPath = FileEvent(u"", 0x21);
 

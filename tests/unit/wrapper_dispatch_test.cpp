@@ -42,7 +42,6 @@ TEST_F(EngineWrapperTest, DispatchByStateAndFunctionId) {
         {"host request without input", velk::kFnHostRequest3, false, false, velk::kNotHandled, {}},
         {"policies without output", velk::kFnQueryPatternPolicies, true, false, velk::kNotHandled, {}},
         {"restore, not yet served", velk::kFnRestoreFile, true, true, velk::kNotHandled, {}},
-        {"event, not yet served", velk::kFnForwardEvent, true, true, velk::kNotHandled, {}},
     };
     CZefEngineWrapper& w = Started();
     // One input block that every request shape can read: zeros, an edition id of 77, and
