@@ -48,7 +48,8 @@ public:
         if (fields < 0) return false;  // before the buffer: into the header or beyond
         uint16_t fieldsSize;
         if (!buffer.Read(static_cast<uint64_t>(fields), &fieldsSize)) return false;
-        if (fieldsSize < 4 || !buffer.Holds(static_cast<uint64_t>(fields), fieldsSize)) return false;
+        // Any size the buffer holds: an entry past it reads as an absent field.
+        if (!buffer.Holds(static_cast<uint64_t>(fields), fieldsSize)) return false;
         m_buffer = &buffer;
         m_at = at;
         m_fields = static_cast<uint64_t>(fields);
