@@ -8,12 +8,11 @@
 #include <memory>
 #include <vector>
 
+#include "bench/quiet_plugin.h"
 #include "event_message_generated.h"
 #include "host/call_records.h"
 #include "host/event_message.h"
-#include "host/log_library_control.h"
 #include "tests/fakes/event_messages.h"
-#include "tests/module/plugin_harness.h"
 
 namespace {
 
@@ -75,28 +74,13 @@ void BM_GeneratedVerifyThenRead(benchmark::State& state) {
 }
 BENCHMARK(BM_GeneratedVerifyThenRead)->ArgName("readOnly")->Arg(0)->Arg(1);
 
-struct Running {
-    Running() {
-        Quastle_SetDefaultLevel(0);
-        harness = std::make_unique<PluginHarness>();
-        harness->Start();
-        Quastle_ResetLevels();  // diagnostics off for the measured calls
-        Quastle_SetCapture(0);
-        harness->Engine().SetQuiet(true);
-        wrapper = harness->Exports().QueryInterface(kPluginInterfaceId);
-    }
-    ~Running() { harness->Engine().SetQuiet(false); }
-    std::unique_ptr<PluginHarness> harness;
-    ICommonPluginInterface* wrapper = nullptr;
-};
-
-Running& TheRunning() {
-    static Running running;
+QuietPlugin& TheRunning() {
+    static QuietPlugin running;
     return running;
 }
 
 void BM_CallFuncFileEvent(benchmark::State& state) {
-    Running& running = TheRunning();
+    QuietPlugin& running = TheRunning();
     const PluginExports& api = running.harness->Exports();
     auto record = std::make_unique<velk::EventRecord>();
     record->eventId = velk::kEventIntegration;

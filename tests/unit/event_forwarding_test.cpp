@@ -215,13 +215,7 @@ TEST_F(EventForwardingTest, FileEventLineOnlyWhenTracing) {
 
 TEST_F(EventForwardingTest, DisabledEngineRefusesEvents) {
     CZefEngineWrapper& w = Ready();
-    velk::ConfigurationChangeRequest disable{velk::kKindConfigurationChanged, 0, 0, {}};
-    config::CConfigBatchCommands batch(1);
-    batch.AddCommand(4, 0x03610009, false);
-    VELK_DataHandleWrapper message;
-    batch.Serialize(message);
-    disable.message = message.Handle();
-    ASSERT_EQ(w.CallFunc(velk::kFnHostRequest1, &disable, nullptr), velk::kSuccess);
+    Disable(w);
     engine->Reset();
     uint8_t opaque[16] = {};
     const auto record = Event(velk::kEventOpaque, opaque);
