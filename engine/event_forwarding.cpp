@@ -46,8 +46,9 @@ uint32_t CZefEngineWrapper::ForwardProcessEvent(const velk::ProcessEventRecord& 
                     event.imageName);
     } else {
         // Cut at the record's room, so that a name without terminator ends there.
-        char name[sizeof event.narrowImageName + 1] = {};
-        std::memcpy(name, event.narrowImageName, strnlen(event.narrowImageName, sizeof event.narrowImageName));
+        constexpr size_t kRoom = sizeof event.narrowImageName;
+        char name[kRoom + 1] = {};
+        std::memcpy(name, event.narrowImageName, strnlen(event.narrowImageName, kRoom));
         kDiag.Write(util::kDiagTrace, __LINE__, u"Terminate process: ", event.processId, u",name:",
                     static_cast<const char*>(name));
     }
@@ -63,7 +64,9 @@ uint32_t CZefEngineWrapper::ForwardEventMessage(void* eventData) {
         return velk::kBadArgument;
     }
     if (!message.hasConfigId || message.configId <= 1) {
-        if (message.hasWmi) kDiag.Write(util::kDiagTrace, __LINE__, u"WMI Event incoming, ignore it.");
+        if (message.hasWmi) {
+            kDiag.Write(util::kDiagTrace, __LINE__, u"WMI Event incoming, ignore it.");
+        }
         return velk::kSuccess;
     }
     if (message.configId != velk::kConfigFileEvent) {
@@ -81,8 +84,8 @@ uint32_t CZefEngineWrapper::ForwardEventMessage(void* eventData) {
                     message.attributes);
     }
     if ((message.attributes & velk::kAttributeReadOnly) != 0) {
-        kDiag.Write(util::kDiagTrace, __LINE__,
-                    u"File is readonly, encrypt file will fail, so we don't trigger ZEF to backup it.");
+        kDiag.Write(util::kDiagTrace, __LINE__, u"File is readonly, encrypt file will fail, "
+                                                u"so we don't trigger ZEF to backup it.");
         return velk::kSuccess;
     }
     m_entries.NotifyEvent(eventData);

@@ -134,7 +134,7 @@ static_assert(offsetof(ProcessEventRecord, narrowImageName) == 176, "");
 constexpr uint8_t kProcessFlagAcknowledgeOnly = 4;
 constexpr uint32_t kProcessClass = 1;
 constexpr uint32_t kProcessTerminated = 9;
-constexpr uint32_t kPidListTerminated = 2;  // the UpdateObjPidList operation for a terminated process
+constexpr uint32_t kPidListTerminated = 2;  // UpdateObjPidList's operation for a terminated process
 
 // The input of AddDBProtection (0xACB4) and RemoveDBProtection (0xACB5) on (20001, 200011).
 struct DbProtectionRequest {

@@ -131,7 +131,9 @@ bool ReadFileEvent(const Table& message, EventMessageView* view) {
         }
     }
     Table attributeInfo;
-    if (!message.SubTable(kFieldAttributeInfo, &view->hasAttributeInfo, &attributeInfo)) return false;
+    if (!message.SubTable(kFieldAttributeInfo, &view->hasAttributeInfo, &attributeInfo)) {
+        return false;
+    }
     return !view->hasAttributeInfo ||
            attributeInfo.Scalar(kFieldAttributes, &view->hasAttributes, &view->attributes);
 }
