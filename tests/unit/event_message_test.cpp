@@ -179,6 +179,13 @@ TEST(EventMessageReader, RefusesEveryBrokenMessage) {
         {"start offset at the size", [](auto& d, auto&) { PutWord(d, 8, static_cast<uint32_t>(d.size())); }},
         {"start offset past the size", [](auto& d, auto&) { PutWord(d, 8, 0xFFFFFFFF); }},
         {"root place past the size", [](auto& d, auto&) { PutWord(d, 188, 0xFFFFFFFF); }},
+        // A size of 4 GiB: sums of header words must not wrap back into the block.
+        {"size 4 GiB, start offset 4 GiB", [](auto& d, auto&) {
+             PutWord(d, 4, 0xFFFFFFFF); PutWord(d, 8, 0xFFFFFFFF); }},
+        {"size 4 GiB, root place wrapping", [](auto& d, auto&) {
+             PutWord(d, 4, 0xFFFFFFFF); PutWord(d, 8, 0xFFFFFFFE); PutWord(d, 188, 0xFFFFFFFF); }},
+        {"size 4 GiB, root place past it", [](auto& d, auto&) {
+             PutWord(d, 4, 0xFFFFFFFF); PutWord(d, 8, 0x80000000); PutWord(d, 188, 0x80000000); }},
         {"root place on the last byte", [](auto& d, auto&) {
              PutWord(d, 188, static_cast<uint32_t>(d.size()) - 1 - GetWord(d, 8)); }},
         {"root offset past the end", [](auto& d, auto& p) { PutWord(d, p.root, 0x7FFFFFFF); }},
