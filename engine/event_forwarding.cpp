@@ -74,7 +74,9 @@ uint32_t CZefEngineWrapper::ForwardEventMessage(void* eventData) {
         return velk::kSuccess;
     }
     if (!message.hasFileEvent || !message.hasAttributeInfo) return velk::kSuccess;
-    if (kDiag.Gate(util::kDiagTrace) != nullptr) {
+    // One question to the host's log per file event while tracing is off (the hot path).
+    const bool tracing = kDiag.Gate(util::kDiagTrace) != nullptr;
+    if (tracing) {
         std::u16string path = u"NULL";
         if (message.hasPath) {
             path.resize(message.path.Length());
@@ -84,8 +86,10 @@ uint32_t CZefEngineWrapper::ForwardEventMessage(void* eventData) {
                     message.attributes);
     }
     if ((message.attributes & velk::kAttributeReadOnly) != 0) {
-        kDiag.Write(util::kDiagTrace, __LINE__, u"File is readonly, encrypt file will fail, "
-                                                u"so we don't trigger ZEF to backup it.");
+        if (tracing) {
+            kDiag.Write(util::kDiagTrace, __LINE__, u"File is readonly, encrypt file will fail, "
+                                                    u"so we don't trigger ZEF to backup it.");
+        }
         return velk::kSuccess;
     }
     m_entries.NotifyEvent(eventData);

@@ -203,13 +203,16 @@ TEST_F(EventForwardingTest, UnreadableMessagesAreRefused) {
     EXPECT_TRUE(engine->Calls().empty());
 }
 
-TEST_F(EventForwardingTest, FileEventLineOnlyWhenTracing) {
+TEST_F(EventForwardingTest, FileEventLinesOnlyWhenTracing) {
     CZefEngineWrapper& w = Ready();
     Quastle_SetDefaultLevel(3);  // warnings and above: no trace lines, and no path copied
-    const std::vector<uint8_t> data = EventMessageData(FileEvent(u"C:\\b", 0x20));
-    const auto record = Event(velk::kEventIntegration, data.data());
-    EXPECT_EQ(w.CallFunc(velk::kFnForwardEvent, record.get(), nullptr), velk::kSuccess);
-    EXPECT_EQ(engine->Calls(), (Calls{"NotifyEvent(" + Address(data.data()) + ")"}));
+    const std::vector<uint8_t> writable = EventMessageData(FileEvent(u"C:\\b", 0x20));
+    const std::vector<uint8_t> readOnly = EventMessageData(FileEvent(u"C:\\b", 0x21));
+    for (const std::vector<uint8_t>* data : {&writable, &readOnly}) {
+        const auto record = Event(velk::kEventIntegration, data->data());
+        EXPECT_EQ(w.CallFunc(velk::kFnForwardEvent, record.get(), nullptr), velk::kSuccess);
+    }
+    EXPECT_EQ(engine->Calls(), (Calls{"NotifyEvent(" + Address(writable.data()) + ")"}));
     EXPECT_TRUE(Lines().empty());
 }
 
