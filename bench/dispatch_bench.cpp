@@ -5,32 +5,19 @@
 
 #include <memory>
 
+#include "bench/quiet_plugin.h"
 #include "host/call_records.h"
-#include "host/log_library_control.h"
-#include "tests/module/plugin_harness.h"
 
 namespace {
 
-struct Running {
+struct Running : QuietPlugin {
     Running() {
-        Quastle_SetDefaultLevel(0);
-        harness = std::make_unique<PluginHarness>();
-        harness->Start();
-        Quastle_ResetLevels();  // diagnostics off for the measured calls
-        Quastle_SetCapture(0);
-        harness->Engine().SetQuiet(true);
-        wrapper = harness->Exports().QueryInterface(kPluginInterfaceId);
         flush = reinterpret_cast<uint32_t (*)()>(
             platform::FindExport(engine = platform::LoadModuleByPath(
                                      harness->EnginePath().u16string().c_str()),
                                  "FlushEvents"));
     }
-    ~Running() {
-        harness->Engine().SetQuiet(false);
-        platform::UnloadModule(engine);
-    }
-    std::unique_ptr<PluginHarness> harness;
-    ICommonPluginInterface* wrapper = nullptr;
+    ~Running() { platform::UnloadModule(engine); }
     platform::ModuleHandle engine = nullptr;
     uint32_t (*flush)() = nullptr;
 };

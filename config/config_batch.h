@@ -79,6 +79,12 @@ public:
     uint32_t Action() const { return m_imp ? m_imp->action : 0; }
     uint32_t CommandCount() const { return m_imp ? static_cast<uint32_t>(m_imp->commands.size()) : 0; }
     const IConfigCommand* Find(uint32_t key) const;
+    // Calls visit(const IConfigCommand&) for every command, in ascending key order.
+    template <typename Visit>
+    void ForEachCommand(Visit visit) const {
+        if (!m_imp) return;
+        for (const auto& entry : m_imp->commands) visit(*entry.second);
+    }
 
 private:
     static boost::shared_ptr<IConfigCommand> MakeCommand(uint32_t commandType, uint32_t key);

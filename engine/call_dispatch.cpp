@@ -76,6 +76,9 @@ uint32_t CZefEngineWrapper::DispatchGroupB(uint32_t functionId, void* input, voi
         case velk::kFnFlushValidEvents:
             m_entries.FlushValidEvents();
             return velk::kSuccess;
+        case velk::kFnForwardEvent:
+            return ForwardEvent(static_cast<const velk::EventRecord*>(input),
+                                static_cast<uint32_t*>(output));
         case velk::kFnUpdatePidList: {
             if (input == nullptr) return velk::kBadArgument;
             const auto* request = static_cast<const velk::PidListUpdateRequest*>(input);
@@ -83,8 +86,8 @@ uint32_t CZefEngineWrapper::DispatchGroupB(uint32_t functionId, void* input, voi
                                                                                    : 0xE0360006;
         }
         default:
-            // Restores, version walks and event forwarding are served by handlers not yet
-            // part of the build; until then they answer like an unknown id.
+            // Restores and version walks are served by handlers not yet part of the build;
+            // until then they answer like an unknown id.
             return velk::kNotHandled;
     }
 }

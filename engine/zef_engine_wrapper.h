@@ -13,6 +13,10 @@
 #include "util/striped_counter.h"
 
 class IHostService;
+namespace velk {
+struct EventRecord;
+struct ProcessEventRecord;
+}  // namespace velk
 
 // The host service object that every host interface of the wrapper is opened on. Set by the
 // wrapper's constructor; the same value as the plug-in boundary's own host pointer.
@@ -99,6 +103,10 @@ private:
     uint32_t DispatchGroupB(uint32_t functionId, void* input, void* output);
     uint32_t ListBackupFiles(const void* input, bool inRange);
     uint32_t QueryPatternPolicies(const void* input, void* output);
+    // 24105: host events to the engine (event_forwarding.cpp).
+    uint32_t ForwardEvent(const velk::EventRecord* request, uint32_t* response);
+    uint32_t ForwardProcessEvent(const velk::ProcessEventRecord& event, uint32_t* response);
+    uint32_t ForwardEventMessage(void* eventData);
 
     EngineEntryPoints m_entries;
     std::atomic<uint64_t> m_state{0};  // m_nStarted (low word), m_nEnabled (high word)

@@ -1,8 +1,11 @@
 // A configuration batch parsed from any record tree a host could send: the bytes drive a small
 // program that builds records with the wire format's name ids and any field types; the batch is
-// parsed, every key read as every type, serialised and parsed again.
+// parsed, every key read as every type, serialised and parsed again. A command without value
+// serialises as an empty record, which parses back as a valueless command of key 0; every
+// command with a value comes back with its key, type, status and value type.
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -85,6 +88,42 @@ void ReadEverything(const config::CConfigBatchCommands& batch) {
     }
 }
 
+struct Shape {
+    uint32_t commandType;
+    uint32_t status;
+    uint32_t valueType;
+    bool operator==(const Shape& other) const {
+        return commandType == other.commandType && status == other.status &&
+               valueType == other.valueType;
+    }
+};
+
+// What a serialised and re-parsed batch must hold, and whether its Serialize must fail.
+std::map<uint32_t, Shape> Survivors(const config::CConfigBatchCommands& batch, bool* valueless) {
+    std::map<uint32_t, Shape> kept;
+    *valueless = false;
+    batch.ForEachCommand([&](const config::IConfigCommand& command) {
+        if (command.GetValueType() == config::CVT_NONE) {
+            *valueless = true;
+        } else {
+            kept[command.GetNameId()] = {command.GetCommandType(), command.GetStatus(),
+                                         command.GetValueType()};
+        }
+    });
+    // The empty records stand last among key 0's commands, so a valued key 0 keeps its place.
+    if (*valueless) kept.emplace(0, Shape{0, 0xE0FF0001, config::CVT_NONE});
+    return kept;
+}
+
+std::map<uint32_t, Shape> Shapes(const config::CConfigBatchCommands& batch) {
+    std::map<uint32_t, Shape> shapes;
+    batch.ForEachCommand([&](const config::IConfigCommand& command) {
+        shapes[command.GetNameId()] = {command.GetCommandType(), command.GetStatus(),
+                                       command.GetValueType()};
+    });
+    return shapes;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -94,9 +133,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const config::CConfigBatchCommands parsed(message);
     ReadEverything(parsed);
     VELK_DataHandleWrapper again;
-    parsed.Serialize(again);
+    const uint32_t written = parsed.Serialize(again);
+    bool valueless = false;
+    const std::map<uint32_t, Shape> expected = Survivors(parsed, &valueless);
+    if ((written == 0xE0FF0007) != valueless) __builtin_trap();
     const config::CConfigBatchCommands reparsed(again);
-    if (reparsed.CommandCount() != parsed.CommandCount()) __builtin_trap();
+    if (!(Shapes(reparsed) == expected)) __builtin_trap();
     ReadEverything(reparsed);
     return 0;
 }

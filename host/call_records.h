@@ -94,6 +94,48 @@ struct ConfigurationChangeRequest {
 };
 static_assert(offsetof(ConfigurationChangeRequest, message) == 16, "");
 
+// 24105: the host's event record. Only the event id and the event data are the plug-in's
+// business; the rest is the host's.
+struct EventRecord {
+    uint8_t hostFields[1008];
+    uint32_t eventId;        // 1008
+    uint8_t moreHostFields[28];
+    const void* eventData;   // 1040: layout by event id; host memory, read in place
+};
+static_assert(offsetof(EventRecord, eventId) == 1008, "");
+static_assert(offsetof(EventRecord, eventData) == 1040, "");
+
+// Event ids of EventRecord.
+constexpr uint32_t kEventProcess = 0x10002001;      // ProcessEventRecord
+constexpr uint32_t kEventOpaque = 0x10002004;       // forwarded unchanged
+constexpr uint32_t kEventIntegration = 0x10002016;  // event message (host/event_message.h)
+
+// The event data of kEventProcess, fields the plug-in reads.
+struct ProcessEventRecord {
+    uint8_t hostFields0[12];
+    uint32_t eventClass;           // 12: 1 for the process events acted on
+    uint8_t hostFields16[24];
+    uint8_t flags;                 // 40
+    uint8_t hostFields41[103];
+    uint32_t processId;            // 144
+    uint32_t hostField148;
+    const char16_t* imageName;     // 152: terminated, or null
+    uint8_t hostFields160[8];
+    uint32_t operation;            // 168
+    uint32_t hostField172;
+    char narrowImageName[260];     // 176: terminated, read when imageName is null
+};
+static_assert(offsetof(ProcessEventRecord, eventClass) == 12, "");
+static_assert(offsetof(ProcessEventRecord, flags) == 40, "");
+static_assert(offsetof(ProcessEventRecord, processId) == 144, "");
+static_assert(offsetof(ProcessEventRecord, imageName) == 152, "");
+static_assert(offsetof(ProcessEventRecord, operation) == 168, "");
+static_assert(offsetof(ProcessEventRecord, narrowImageName) == 176, "");
+constexpr uint8_t kProcessFlagAcknowledgeOnly = 4;
+constexpr uint32_t kProcessClass = 1;
+constexpr uint32_t kProcessTerminated = 9;
+constexpr uint32_t kPidListTerminated = 2;  // UpdateObjPidList's operation for a terminated process
+
 // The input of AddDBProtection (0xACB4) and RemoveDBProtection (0xACB5) on (20001, 200011).
 struct DbProtectionRequest {
     uint64_t one;               // 1

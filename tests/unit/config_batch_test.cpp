@@ -116,6 +116,30 @@ TEST(ConfigBatch, RoundTripKeepsTypesValuesAndAction) {
     EXPECT_EQ(parsed.Find(kDbSize)->GetStatus(), kOk);
 }
 
+// Commands that came without a value are written as empty records, which carry no key: read
+// back, they are one valueless command of key 0, and the commands with values keep theirs.
+TEST(ConfigBatch, ValuelessCommandsComeBackAsOneCommandOfKeyZero) {
+    VELK_DataHandleWrapper reply(config::CFGMSG_BATCH, true);
+    AddReplyCommand(reply, kDbSize, kOk, config::CVT_INT,
+                    [](VELK_DataHandleWrapper& v) { v.PutInt32(config::CFGMSG_VALUE, 9); });
+    AddReplyCommand(reply, kEnable, kOk, 99, nullptr);    // no such value type: no value
+    AddReplyCommand(reply, kWorkMode, kOk, 0, nullptr);   // no value
+    const CConfigBatchCommands parsed(reply);
+    ASSERT_EQ(parsed.CommandCount(), 3u);
+
+    VELK_DataHandleWrapper out;
+    EXPECT_EQ(parsed.Serialize(out), kRefused);
+    EXPECT_EQ(Count(out, config::CFGMSG_COMMAND), 3u);
+    const CConfigBatchCommands reparsed(out);
+    std::vector<uint32_t> keys;
+    reparsed.ForEachCommand([&](const config::IConfigCommand& c) { keys.push_back(c.GetNameId()); });
+    EXPECT_EQ(keys, (std::vector<uint32_t>{0, kDbSize}));
+    EXPECT_EQ(reparsed.Find(0)->GetValueType(), config::CVT_NONE);
+    int size = 0;
+    EXPECT_EQ(reparsed.GetValue(kDbSize, size), kOk);
+    EXPECT_EQ(size, 9);
+}
+
 TEST(ConfigBatch, ReplyIsReadByKeyWithItsStatus) {
     VELK_DataHandleWrapper reply(config::CFGMSG_BATCH, true);  // no action, no header
     AddReplyCommand(reply, kDbSize, 0xE0FF0005, config::CVT_INT,

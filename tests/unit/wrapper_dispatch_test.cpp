@@ -42,7 +42,6 @@ TEST_F(EngineWrapperTest, DispatchByStateAndFunctionId) {
         {"host request without input", velk::kFnHostRequest3, false, false, velk::kNotHandled, {}},
         {"policies without output", velk::kFnQueryPatternPolicies, true, false, velk::kNotHandled, {}},
         {"restore, not yet served", velk::kFnRestoreFile, true, true, velk::kNotHandled, {}},
-        {"event, not yet served", velk::kFnForwardEvent, true, true, velk::kNotHandled, {}},
     };
     CZefEngineWrapper& w = Started();
     // One input block that every request shape can read: zeros, an edition id of 77, and
@@ -64,13 +63,7 @@ TEST_F(EngineWrapperTest, DispatchByStateAndFunctionId) {
 
 TEST_F(EngineWrapperTest, DisabledEngineServesGroupAOnly) {
     CZefEngineWrapper& w = Started();
-    velk::ConfigurationChangeRequest disable{velk::kKindConfigurationChanged, 0, 0, {}};
-    config::CConfigBatchCommands batch(1);
-    batch.AddCommand(4, 0x03610009, false);
-    VELK_DataHandleWrapper message;
-    batch.Serialize(message);
-    disable.message = message.Handle();
-    ASSERT_EQ(w.CallFunc(velk::kFnHostRequest1, &disable, nullptr), velk::kSuccess);
+    Disable(w);
     engine->Reset();
     engine->SetResult("QueryPtnPolicy", 1);  // a failed query: no item and nothing to free
     EXPECT_EQ(w.CallFunc(velk::kFnFlushEvents, nullptr, nullptr), velk::kBadArgument);

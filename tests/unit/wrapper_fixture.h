@@ -76,6 +76,17 @@ protected:
         });
     }
 
+    // Disables the engine as a host's configuration change does (Enable = false).
+    static void Disable(CZefEngineWrapper& w) {
+        velk::ConfigurationChangeRequest disable{velk::kKindConfigurationChanged, 0, 0, {}};
+        config::CConfigBatchCommands batch(1);
+        batch.AddCommand(4, 0x03610009, false);
+        VELK_DataHandleWrapper message;
+        batch.Serialize(message);
+        disable.message = message.Handle();
+        ASSERT_EQ(w.CallFunc(velk::kFnHostRequest1, &disable, nullptr), velk::kSuccess);
+    }
+
     std::string Utf8(const std::filesystem::path& path) const {
         return platform::ToUtf8(path.u16string());
     }

@@ -2,6 +2,8 @@
 // Built in variants that lack one export (the build renames that function away).
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -49,6 +51,14 @@ std::string Arg(const char16_t* text) { return text ? platform::ToUtf8(text) : "
 std::string Arg(uint32_t value) { return std::to_string(value); }
 std::string Arg(const uint32_t* value) { return value ? "&" + std::to_string(*value) : "null"; }
 std::string Arg(const void* pointer) { return pointer ? "ptr" : "null"; }
+std::string Arg(const std::string& text) { return text; }
+// A pointer whose identity a test checks: "@" and its address in hexadecimal.
+std::string Address(const void* pointer) {
+    char text[24];
+    std::snprintf(text, sizeof text, "@%llx",
+                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(pointer)));
+    return text;
+}
 
 std::string Join() { return {}; }
 template <typename First, typename... Rest>
@@ -204,7 +214,7 @@ uint32_t Initialize() { return Call<uint32_t>("Initialize"); }
 uint32_t Start() { return Call<uint32_t>("Start"); }
 uint32_t Stop() { return Call<uint32_t>("Stop"); }
 uint32_t Finalize() { return Call<uint32_t>("Finalize"); }
-uint32_t NotifyEvent(void* eventData) { return Call<uint32_t>("NotifyEvent", eventData); }
+uint32_t NotifyEvent(void* eventData) { return Call<uint32_t>("NotifyEvent", Address(eventData)); }
 uint32_t RestoreByCopy(const char16_t* filePath, const char16_t* copyPath,
                        const char16_t* virusName, uint32_t restoreOption, uint32_t* reboot) {
     return Call<uint32_t>("RestoreByCopy", filePath, copyPath, virusName, restoreOption,

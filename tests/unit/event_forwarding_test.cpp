@@ -1,0 +1,229 @@
+// Host events through CallFunc 24105 on a started wrapper: what reaches the fake engine, what
+// the process event's response holds, and which diagnostic lines are written. Event messages
+// are written with the FlatBuffers library.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/log_library_control.h"
+#include "tests/fakes/event_messages.h"
+#include "tests/unit/wrapper_fixture.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+using Texts = std::vector<std::string>;
+constexpr uint32_t kUntouched = 0xDEADBEEF;
+
+std::string Address(const void* pointer) {
+    char text[24];
+    std::snprintf(text, sizeof text, "@%llx",
+                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(pointer)));
+    return text;
+}
+
+std::unique_ptr<velk::EventRecord> Event(uint32_t eventId, const void* data) {
+    auto record = std::make_unique<velk::EventRecord>();
+    std::memset(record.get(), 0x5A, sizeof *record);  // the host's fields hold anything
+    record->eventId = eventId;
+    record->eventData = data;
+    return record;
+}
+
+class EventForwardingTest : public EngineWrapperTest {
+protected:
+    CZefEngineWrapper& Ready() {
+        CZefEngineWrapper& w = Started();
+        engine->Reset();
+        StartLogCapture();
+        return w;
+    }
+};
+
+struct ProcessCase {
+    const char* why;
+    uint32_t eventClass;
+    uint8_t flags;
+    uint32_t operation;
+    const char16_t* wideName;
+    uint64_t pidListResult;
+    uint32_t response;
+    Calls calls;
+    Texts lines;
+};
+
+TEST_F(EventForwardingTest, ProcessEvents) {
+    const ProcessCase cases[] = {
+        {"acknowledged only", 1, 4, 9, u"a.exe", 0, velk::kSuccess, {}, {}},
+        {"acknowledged only, any operation", 7, 0xFF, 3, nullptr, 0, velk::kSuccess, {}, {}},
+        {"another operation", 1, 0, 5, u"a.exe", 0, kUntouched, {}, {}},
+        {"another class", 2, 0, 9, u"a.exe", 0, kUntouched, {}, {}},
+        {"terminated, wide name", 1, 0, 9, u"notepad.exe", 0, velk::kSuccess,
+         {"UpdateObjPidList(2,1234)"}, {"Terminate process: 0x4d2,name:notepad.exe"}},
+        {"terminated, narrow name", 1, 3, 9, nullptr, 0, velk::kSuccess,
+         {"UpdateObjPidList(2,1234)"}, {"Terminate process: 0x4d2,name:calc.exe"}},
+        {"process list not updated", 1, 0, 9, u"x.exe", 1, 0xE0360006,
+         {"UpdateObjPidList(2,1234)"}, {"Terminate process: 0x4d2,name:x.exe"}},
+    };
+    CZefEngineWrapper& w = Ready();
+    for (const ProcessCase& c : cases) {
+        SCOPED_TRACE(c.why);
+        velk::ProcessEventRecord process;
+        std::memset(&process, 0x5A, sizeof process);
+        process.eventClass = c.eventClass;
+        process.flags = c.flags;
+        process.operation = c.operation;
+        process.processId = 1234;
+        process.imageName = c.wideName;
+        std::strcpy(process.narrowImageName, "calc.exe");
+        const auto record = Event(velk::kEventProcess, &process);
+        engine->Reset();
+        engine->SetResult("UpdateObjPidList", c.pidListResult);
+        StartLogCapture();
+        uint32_t response = kUntouched;
+        EXPECT_EQ(w.CallFunc(velk::kFnForwardEvent, record.get(), &response), velk::kSuccess);
+        EXPECT_EQ(response, c.response);
+        EXPECT_EQ(engine->Calls(), c.calls);
+        EXPECT_EQ(Lines(), c.lines);
+    }
+}
+
+TEST_F(EventForwardingTest, ProcessEventWithoutResponseIsRefused) {
+    CZefEngineWrapper& w = Ready();
+    velk::ProcessEventRecord process{};
+    process.eventClass = 1;
+    process.operation = 9;
+    const auto record = Event(velk::kEventProcess, &process);
+    EXPECT_EQ(w.CallFunc(velk::kFnForwardEvent, record.get(), nullptr), velk::kBadArgument);
+    EXPECT_TRUE(engine->Calls().empty());
+}
+
+TEST_F(EventForwardingTest, EventsByIdAndMissingPointers) {
+    CZefEngineWrapper& w = Ready();
+    uint8_t opaque[16] = {};
+    uint32_t response = kUntouched;
+    EXPECT_EQ(w.CallFunc(velk::kFnForwardEvent, nullptr, &response), velk::kBadArgument);
+    for (uint32_t id : {velk::kEventOpaque, velk::kEventProcess, velk::kEventIntegration, 0u}) {
+        const auto empty = Event(id, nullptr);
+        EXPECT_EQ(w.CallFunc(velk::kFnForwardEvent, empty.get(), &response), velk::kSuccess);
+    }
+    const auto other = Event(0x10002005, opaque);
+    EXPECT_EQ(w.CallFunc(velk::kFnForwardEvent, other.get(), &response), velk::kSuccess);
+    EXPECT_TRUE(engine->Calls().empty());
+    const auto forwarded = Event(velk::kEventOpaque, opaque);
+    EXPECT_EQ(w.CallFunc(velk::kFnForwardEvent, forwarded.get(), &response), velk::kSuccess);
+    EXPECT_EQ(engine->Calls(), (Calls{"NotifyEvent(" + Address(opaque) + ")"}));
+    EXPECT_EQ(response, kUntouched);
+    EXPECT_TRUE(Lines().empty());
+}
+
+struct MessageCase {
+    const char* why;
+    EventMessageSpec spec;
+    bool forwarded;
+    Texts lines;
+};
+
+EventMessageSpec With(EventMessageSpec spec, void (*change)(EventMessageSpec&)) {
+    change(spec);
+    return spec;
+}
+
+TEST_F(EventForwardingTest, EventMessages) {
+    const std::u16string path = u"C:\\Users\\ann\\report.docx";
+    const std::string shown = "C:\\Users\\ann\\report.docx";
+    const std::string readOnly =
+        "File is readonly, encrypt file will fail, so we don't trigger ZEF to backup it.";
+    const MessageCase cases[] = {
+        {"read-only file", FileEvent(path, 0x21), false,
+         {", Filepath: " + shown + ", Attribute: 0x21", readOnly}},
+        {"file that may be written", FileEvent(path, 0x20), true,
+         {", Filepath: " + shown + ", Attribute: 0x20"}},
+        {"attribute bits 0", FileEvent(path, 0), true, {", Filepath: " + shown + ", Attribute: 0"}},
+        {"attribute table without bits",
+         With(FileEvent(path, 1), [](EventMessageSpec& s) { s.attributes.reset(); }), true,
+         {", Filepath: " + shown + ", Attribute: 0"}},
+        {"no path", With(FileEvent(path, 0x80), [](EventMessageSpec& s) { s.hasPath = false; }), true,
+         {", Filepath: NULL, Attribute: 0x80"}},
+        {"read-only without path",
+         With(FileEvent(path, 1), [](EventMessageSpec& s) { s.hasPath = false; }), false,
+         {", Filepath: NULL, Attribute: 0x1", readOnly}},
+        {"no field 13", With(FileEvent(path, 0), [](EventMessageSpec& s) { s.attributeInfo = false; }),
+         false, {}},
+        {"union of another type", With(FileEvent(path, 0), [](EventMessageSpec& s) { s.infoType = 1; }),
+         false, {}},
+        {"union type without value",
+         With(FileEvent(path, 0), [](EventMessageSpec& s) { s.infoValue = false; }), false, {}},
+        {"ConfigID 7", With({}, [](EventMessageSpec& s) { s.configId = 7; s.wmi = true; }), false,
+         {", Unhandled ConfigID = 0x7"}},
+        {"ConfigID 2 of a file event's shape",
+         With(FileEvent(path, 0), [](EventMessageSpec& s) { s.configId = 2; }), false,
+         {", Unhandled ConfigID = 0x2"}},
+        {"WMI event", With({}, [](EventMessageSpec& s) { s.wmi = true; }), false,
+         {"WMI Event incoming, ignore it."}},
+        {"WMI event with ConfigID 1", With({}, [](EventMessageSpec& s) { s.wmi = true; s.configId = 1; }),
+         false, {"WMI Event incoming, ignore it."}},
+        {"ConfigID 0 of a file event's shape",
+         With(FileEvent(path, 0), [](EventMessageSpec& s) { s.configId = 0; }), false, {}},
+        {"neither ConfigID nor WMI", EventMessageSpec{}, false, {}},
+    };
+    CZefEngineWrapper& w = Ready();
+    for (const MessageCase& c : cases) {
+        SCOPED_TRACE(c.why);
+        const std::vector<uint8_t> data = EventMessageData(c.spec, {211, 3});
+        const auto record = Event(velk::kEventIntegration, data.data());
+        engine->Reset();
+        StartLogCapture();
+        uint32_t response = kUntouched;
+        EXPECT_EQ(w.CallFunc(velk::kFnForwardEvent, record.get(), &response), velk::kSuccess);
+        EXPECT_EQ(engine->Calls(),
+                  c.forwarded ? Calls{"NotifyEvent(" + Address(data.data()) + ")"} : Calls{});
+        EXPECT_EQ(Lines(), c.lines);
+        EXPECT_EQ(response, kUntouched);
+    }
+}
+
+TEST_F(EventForwardingTest, UnreadableMessagesAreRefused) {
+    CZefEngineWrapper& w = Ready();
+    const std::vector<uint8_t> good = EventMessageData(FileEvent(u"C:\\a", 0));
+    std::vector<uint8_t> startAtSize = good;
+    PutWord(startAtSize, 8, GetWord(startAtSize, 4));
+    std::vector<uint8_t> rootPastEnd = good;
+    PutWord(rootPastEnd, 192, 0x40000000);
+    for (const std::vector<uint8_t>* data : {&startAtSize, &rootPastEnd}) {
+        const auto record = Event(velk::kEventIntegration, data->data());
+        StartLogCapture();
+        EXPECT_EQ(w.CallFunc(velk::kFnForwardEvent, record.get(), nullptr), velk::kBadArgument);
+        EXPECT_EQ(Lines(), (Texts{"pEventData is NULL"}));
+    }
+    EXPECT_TRUE(engine->Calls().empty());
+}
+
+TEST_F(EventForwardingTest, FileEventLinesOnlyWhenTracing) {
+    CZefEngineWrapper& w = Ready();
+    Quastle_SetDefaultLevel(3);  // warnings and above: no trace lines, and no path copied
+    const std::vector<uint8_t> writable = EventMessageData(FileEvent(u"C:\\b", 0x20));
+    const std::vector<uint8_t> readOnly = EventMessageData(FileEvent(u"C:\\b", 0x21));
+    for (const std::vector<uint8_t>* data : {&writable, &readOnly}) {
+        const auto record = Event(velk::kEventIntegration, data->data());
+        EXPECT_EQ(w.CallFunc(velk::kFnForwardEvent, record.get(), nullptr), velk::kSuccess);
+    }
+    EXPECT_EQ(engine->Calls(), (Calls{"NotifyEvent(" + Address(writable.data()) + ")"}));
+    EXPECT_TRUE(Lines().empty());
+}
+
+TEST_F(EventForwardingTest, DisabledEngineRefusesEvents) {
+    CZefEngineWrapper& w = Ready();
+    Disable(w);
+    engine->Reset();
+    uint8_t opaque[16] = {};
+    const auto record = Event(velk::kEventOpaque, opaque);
+    EXPECT_EQ(w.CallFunc(velk::kFnForwardEvent, record.get(), nullptr), velk::kBadArgument);
+    EXPECT_TRUE(engine->Calls().empty());
+}
+
+}  // namespace
