@@ -12,11 +12,13 @@ extern "C" {
 constexpr uint32_t kFakeInMemory = 0;
 constexpr uint32_t kFakeInStorage = 1;
 
-// Flags of a version: the engine cannot make a copy of it, cannot give its file path, or
-// writes its texts (file path, image) over the whole capacity it is given, unterminated.
+// Flags of a version: the engine cannot make a copy of it, cannot give its file path, writes
+// its texts (file path, image) over the whole capacity it is given, unterminated, or says it
+// made a copy of a version in memory but gives an empty path.
 constexpr uint32_t kFakeNoCopy = 1;
 constexpr uint32_t kFakeNoPath = 2;
 constexpr uint32_t kFakeOverlongText = 4;
+constexpr uint32_t kFakeEmptyCopyPath = 8;
 
 // One version; versions of one place are found in the order they were added (newest first).
 struct FakeZefVersion {

@@ -152,6 +152,23 @@ TEST_F(FileRestoreTest, ResultsCountersAndDecisions) {
     }
 }
 
+TEST_F(FileRestoreTest, VersionsWithoutACopyAreCountedButOfferedToNobody) {
+    Started();
+    versions->AddMemory(kFile, 6, 250, u"", kFakeNoCopy);
+    versions->AddMemory(kFile, 5, 200, u"", kFakeEmptyCopyPath);
+    versions->AddEdition(kFile, 20, 120, 3, 0, kFakeNoCopy);
+    versions->AddEdition(kFile, 10, 100, 2);
+    CallbackScript script{{{0, 1}, {1, 1}}};
+    engine->SetResult("RestoreByCopy", 1);
+    uint32_t reboot = 0;
+    EXPECT_EQ(Restore(script, reboot), velk::kSuccess);
+    EXPECT_EQ(script.seen, (std::vector<std::string>{"", "edition-10"}))
+        << "an empty copy path is still offered; a version without a copy is not";
+    EXPECT_EQ(SummaryLine(ReportLog(), "IndexFromNewToOld"), "IndexFromNewToOld : 4");
+    EXPECT_EQ(SummaryLine(ReportLog(), "SkippedEditions"), "SkippedEditions   : 1");
+    EXPECT_TRUE(versions->NothingLeftBehind());
+}
+
 TEST_F(FileRestoreTest, OverlapCheckUsesTheUniqueIdOfTheEdition) {
     Started();
     versions->AddMemory(kFile, 4, 150);

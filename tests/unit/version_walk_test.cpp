@@ -250,6 +250,7 @@ TEST_F(VersionWalkTest, RestoreOfAProcessVersionInMemory) {
         {"restored", 0, 1, "20FF0000 reboot=2", true},
         {"the engine's restore fails", 0, 0, "E0360004 reboot=2", true},
         {"no copy can be made", kFakeNoCopy, 1, "E0360003 reboot=0", false},
+        {"a copy without a path", kFakeEmptyCopyPath, 1, "E0360003 reboot=0", false},
     };
     Started();
     for (const MemoryRestoreCase& c : cases) {

@@ -240,6 +240,7 @@ uint32_t MakeMemoryCopy(zef::FindHandle find, uint32_t capacity, char16_t* path)
     std::lock_guard<std::mutex> guard(m.lock);
     const Version* v = Current(m, find);
     if (v == nullptr || (v->script.flags & kFakeNoCopy) != 0) return 0;
+    if ((v->script.flags & kFakeEmptyCopyPath) != 0) return CopyText(u"", capacity, path);
     const std::filesystem::path copy =
         std::filesystem::path(m.copyFolder) /
         ("mem-" + std::to_string(v->script.id) + "-" + std::to_string(++m.copySerial) + ".tmp");
