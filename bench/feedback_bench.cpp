@@ -16,7 +16,7 @@ namespace {
 zef::RestoreReport FullReport() {
     zef::RestoreReport r{};
     const auto fill = [](char16_t (&field)[zef::kTextUnits], const std::u16string& text) {
-        std::char_traits<char16_t>::copy(field, text.c_str(), text.size() + 1);
+        engine_report::SetReportText(field, text.c_str());
     };
     r.requestTime = 1700000000;
     r.timeZone = -3;

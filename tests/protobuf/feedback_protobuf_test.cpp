@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/protobuf_serialize.h"
+#include "engine/report_text.h"
 #include "platform/text.h"
 #include "restore_feedback.pb.h"
 
@@ -13,7 +14,7 @@ namespace {
 std::string Utf8(const char16_t* text) { return platform::ToUtf8(text); }
 
 void SetText(char16_t (&field)[zef::kTextUnits], const std::u16string& text) {
-    std::char_traits<char16_t>::copy(field, text.c_str(), text.size() + 1);
+    engine_report::SetReportText(field, text.c_str());
 }
 
 zef::RestoreReport Report(int32_t timeZone, const std::u16string& virusName,

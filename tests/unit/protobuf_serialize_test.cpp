@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/protobuf_serialize.h"
+#include "engine/report_text.h"
 #include "engine/restore_report.h"
 #include "platform/text.h"
 #include "tests/unit/wire_reader.h"
@@ -100,17 +101,17 @@ TEST(ProtocolBufferSerialize, RestoreReportReadsBackFieldByField) {
     r.requestTime = 1700000000;
     r.timeZone = -3;
     r.constant15 = 15;
-    std::char_traits<char16_t>::copy(r.zefVersion, u"2.0.0.1045", 11);
-    std::char_traits<char16_t>::copy(r.fileName, u"C:\\a\u00E9.txt", 11);
-    std::char_traits<char16_t>::copy(r.fileType, u"7", 2);
-    std::char_traits<char16_t>::copy(r.virusType, u"-2", 3);
+    engine_report::SetReportText(r.zefVersion, u"2.0.0.1045");
+    engine_report::SetReportText(r.fileName, u"C:\\a\u00E9.txt");
+    engine_report::SetReportText(r.fileType, u"7");
+    engine_report::SetReportText(r.virusType, u"-2");
     r.result = 0xE0360004;
     r.reboot = 1;
     r.timeConsumed = 12;
     r.validEditions = 4;
     r.skippedEditions = 2;
     r.indexFromNewToOld = 3;
-    std::char_traits<char16_t>::copy(r.signature, u"sig", 4);
+    engine_report::SetReportText(r.signature, u"sig");
     for (uint8_t i = 0; i < 20; ++i) r.editionValue[i] = static_cast<uint8_t>(0xE0 + i);
     r.size = 300;
     r.operation = 6;

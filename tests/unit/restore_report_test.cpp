@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "engine/report_text.h"
 #include "engine/restore_report.h"
 #include "platform/text.h"
 #include "tests/fakes/test_folder.h"
@@ -119,8 +120,8 @@ protected:
         r.indexFromNewToOld = 2;
         r.timeStamp = 1699990000;
         r.size = 4096;
-        std::char_traits<char16_t>::copy(r.signature, u"sig-77", 7);
-        std::char_traits<char16_t>::copy(r.subject, u"subject", 8);
+        engine_report::SetReportText(r.signature, u"sig-77");
+        engine_report::SetReportText(r.subject, u"subject");
         r.operation = 2;
         r.purgedEditions = 1;
         r.firstCreateTime = 1690000000;
