@@ -1,28 +1,13 @@
 // CallFunc: every host call counted while under way, refused unless the engine is started,
 // then dispatched by function id: group A whenever started, group B only while enabled. The
 // records the engine fills live on the calling thread's stack; nothing is allocated.
+#include "engine/version_walk.h"
 #include "engine/zef_engine_wrapper.h"
 #include "engine/zef_time.h"
 #include "host/call_records.h"
 #include "host/result_codes.h"
 
-namespace {
-
-// A disconnect that runs on every path out of a listing.
-class StorageConnection {
-public:
-    explicit StorageConnection(const EngineEntryPoints& entries) : m_entries(entries) {
-        m_entries.ConnectBackupStorage();
-    }
-    ~StorageConnection() { m_entries.DisconnectBackupStorage(); }
-    StorageConnection(const StorageConnection&) = delete;
-    StorageConnection& operator=(const StorageConnection&) = delete;
-
-private:
-    const EngineEntryPoints& m_entries;
-};
-
-}  // namespace
+using engine_walk::StorageConnection;
 
 uint32_t CZefEngineWrapper::CallFunc(uint32_t functionId, void* input, void* output) {
     // A stopped wrapper refuses at once, without touching the count, so that callers that keep
@@ -42,12 +27,23 @@ uint32_t CZefEngineWrapper::DispatchGroupA(uint32_t functionId, void* input, voi
         input != nullptr) {
         const uint32_t kind = *static_cast<const uint32_t*>(input);
         if (kind == velk::kKindConfigurationChanged) return OnConfigurationChanged(input, output);
+        if (kind == velk::kKindBootResults) return SendBootResults(input, output);
     }
     return velk::kBadArgument;
 }
 
 uint32_t CZefEngineWrapper::DispatchGroupB(uint32_t functionId, void* input, void* output) {
     switch (functionId) {
+        case velk::kFnRestoreFile:
+            return RestoreFile(input, output);
+        case velk::kFnRestoreEdition:
+            return RestoreEdition(input, output);
+        case velk::kFnEnumFileVersions:
+            return EnumFileVersions(input);
+        case velk::kFnEnumFileVersionInfo:
+            return EnumFileVersionInfo(input);
+        case velk::kFnEnumProcessVersions:
+            return EnumProcessVersions(input);
         case velk::kFnListBackupFiles:
             return ListBackupFiles(input, false);
         case velk::kFnListBackupFilesInRange:
@@ -86,8 +82,6 @@ uint32_t CZefEngineWrapper::DispatchGroupB(uint32_t functionId, void* input, voi
                                                                                    : 0xE0360006;
         }
         default:
-            // Restores and version walks are served by handlers not yet part of the build;
-            // until then they answer like an unknown id.
             return velk::kNotHandled;
     }
 }

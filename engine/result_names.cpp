@@ -9,10 +9,10 @@ namespace {
 const std::map<int32_t, std::u16string>& Table() {
     static const std::map<int32_t, std::u16string> table = {
         {static_cast<int32_t>(0x20FF0000), u"VELK_SUCCESS"},
-        {static_cast<int32_t>(0xE0360001), u"VELK_ZEF_NOT_SUPPORTED"},
-        {static_cast<int32_t>(0xE0360002), u"VELK_ZEF_NO_BACKUP"},
-        {static_cast<int32_t>(0xE0360003), u"VELK_ZEF_NO_VALID_BACKUP"},
-        {static_cast<int32_t>(0xE0360004), u"VELK_ZEF_RESTORE_FAIL"},
+        {static_cast<int32_t>(kNotSupported), u"VELK_ZEF_NOT_SUPPORTED"},
+        {static_cast<int32_t>(kNoBackup), u"VELK_ZEF_NO_BACKUP"},
+        {static_cast<int32_t>(kNoValidBackup), u"VELK_ZEF_NO_VALID_BACKUP"},
+        {static_cast<int32_t>(kRestoreFailed), u"VELK_ZEF_RESTORE_FAIL"},
     };
     return table;
 }

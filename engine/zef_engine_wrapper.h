@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/engine_entry_points.h"
+#include "engine_api/zef_records.h"
 #include "host/common_plugin_interface.h"
 #include "util/logger.h"
 #include "util/striped_counter.h"
@@ -108,10 +109,26 @@ private:
     uint32_t ForwardProcessEvent(const velk::ProcessEventRecord& event, uint32_t* response);
     uint32_t ForwardEventMessage(void* eventData);
 
+    // Versions and restores: each handler checks its own input and answers 0xE0FF0007 for a
+    // null request, callback or path before it calls the engine.
+    uint32_t EnumFileVersions(const void* input);     // 0x23600003
+    uint32_t EnumFileVersionInfo(const void* input);  // 0x23600007
+    uint32_t EnumProcessVersions(const void* input);  // 0x2360000D
+    uint32_t RestoreFile(const void* input, void* output);     // 0x23600001
+    uint32_t RestoreEdition(const void* input, void* output);  // 0x23600005
+    // The end of every restore: Result, Reboot and TimeConsumed into the report, its summary
+    // into Report.log, then the restore feedback.
+    void FinishRestore(zef::RestoreReport& report, uint32_t result, uint32_t reboot,
+                       uint32_t startTick);
+    // The restore report to the host's feedback service, when FeedbackSwitch is above 0.
+    void PostRestoreFeedback(const zef::RestoreReport* report) const;
+    // 24101 to 24103 with kind 0x1000200D: the engine's boot results to the host.
+    uint32_t SendBootResults(const void* request, void* response);
+
     EngineEntryPoints m_entries;
     std::atomic<uint64_t> m_state{0};  // m_nStarted (low word), m_nEnabled (high word)
     char16_t m_szEnginePath[kEnginePathUnits] = {};
-    uint32_t m_nBootResultsSent = 0;
+    std::atomic<uint32_t> m_nBootResultsSent{0};  // boot results went to the host
 
     // Engine settings, with the constructor's values; the host's configuration settles them
     // at start. The five that a configuration change may set while calls run are atomic.

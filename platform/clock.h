@@ -30,6 +30,17 @@ uint32_t TickCount();
 // The current local date and time (GetLocalTime).
 SystemTime LocalTime();
 
+// Seconds since 1970-01-01 00:00:00 UTC (_time64).
+int64_t UnixTimeNow();
+
+// The time-zone bias in minutes: UTC minus local standard time (GetTimeZoneInformation's
+// Bias), so 60 one hour west of UTC and -330 five and a half hours east.
+int32_t TimeZoneBiasMinutes();
+
+// The local calendar time of a count of seconds since 1970 (_localtime64); false when it
+// cannot be converted.
+bool UnixTimeToLocal(int64_t seconds, SystemTime& local);
+
 }  // namespace platform
 
 namespace platform {

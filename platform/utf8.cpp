@@ -68,11 +68,18 @@ std::u16string FromUtf8(std::string_view text) {
     return out;
 }
 
-std::string ToUtf8(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size());
+size_t EncodeUtf8(std::u16string_view text, char* dst, size_t dstCapacity) {
+    size_t needed = 0;
+    const auto put = [&](uint32_t byte) {
+        if (needed < dstCapacity) dst[needed] = static_cast<char>(byte);
+        ++needed;
+    };
     for (size_t i = 0; i < text.size(); ++i) {
         char32_t cp = text[i];
+        if (cp < 0x80) {  // the common case first
+            put(cp);
+            continue;
+        }
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
             text[i + 1] <= 0xDFFF) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
@@ -80,22 +87,26 @@ std::string ToUtf8(std::u16string_view text) {
         } else if (cp >= 0xD800 && cp <= 0xDFFF) {
             cp = kReplacement;  // unpaired surrogate
         }
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
+        if (cp < 0x800) {
+            put(0xC0 | (cp >> 6));
+            put(0x80 | (cp & 0x3F));
         } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
+            put(0xE0 | (cp >> 12));
+            put(0x80 | ((cp >> 6) & 0x3F));
+            put(0x80 | (cp & 0x3F));
         } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
+            put(0xF0 | (cp >> 18));
+            put(0x80 | ((cp >> 12) & 0x3F));
+            put(0x80 | ((cp >> 6) & 0x3F));
+            put(0x80 | (cp & 0x3F));
         }
     }
+    return needed;
+}
+
+std::string ToUtf8(std::u16string_view text) {
+    std::string out(EncodeUtf8(text, nullptr, 0), '\0');
+    EncodeUtf8(text, out.data(), out.size());
     return out;
 }
 

@@ -16,11 +16,9 @@ uint32_t TickCount() {
     return static_cast<uint32_t>(ms);
 }
 
-SystemTime LocalTime() {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    tm local{};
-    localtime_r(&now.tv_sec, &local);
+namespace {
+
+SystemTime FromTm(const tm& local, uint16_t milliseconds) {
     SystemTime st{};
     st.wYear = static_cast<uint16_t>(local.tm_year + 1900);
     st.wMonth = static_cast<uint16_t>(local.tm_mon + 1);
@@ -29,8 +27,33 @@ SystemTime LocalTime() {
     st.wHour = static_cast<uint16_t>(local.tm_hour);
     st.wMinute = static_cast<uint16_t>(local.tm_min);
     st.wSecond = static_cast<uint16_t>(local.tm_sec);
-    st.wMilliseconds = static_cast<uint16_t>(now.tv_nsec / 1000000);
+    st.wMilliseconds = milliseconds;
     return st;
+}
+
+}  // namespace
+
+SystemTime LocalTime() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    return FromTm(local, static_cast<uint16_t>(now.tv_nsec / 1000000));
+}
+
+int64_t UnixTimeNow() { return static_cast<int64_t>(::time(nullptr)); }
+
+int32_t TimeZoneBiasMinutes() {
+    tzset();
+    return static_cast<int32_t>(timezone / 60);  // seconds west of UTC, standard time
+}
+
+bool UnixTimeToLocal(int64_t seconds, SystemTime& local) {
+    const time_t value = static_cast<time_t>(seconds);
+    tm converted{};
+    if (localtime_r(&value, &converted) == nullptr) return false;
+    local = FromTm(converted, 0);
+    return true;
 }
 
 }  // namespace platform

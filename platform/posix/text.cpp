@@ -18,4 +18,13 @@ int AnsiToUtf16(const char* src, int srcUnits, char16_t* dst, int dstCapacity) {
     return static_cast<int>(needed);
 }
 
+int Utf16ToUtf8(std::u16string_view text, char* dst, int dstCapacity) {
+    if (dst == nullptr || dstCapacity <= 0) return 0;
+    const size_t room = static_cast<size_t>(dstCapacity) - 1;
+    const size_t needed = EncodeUtf8(text, dst, room);
+    if (needed > room) return 0;
+    dst[needed] = '\0';
+    return static_cast<int>(needed + 1);
+}
+
 }  // namespace platform

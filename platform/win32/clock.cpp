@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <ctime>
 
 namespace platform {
 
@@ -16,6 +17,29 @@ SystemTime LocalTime() {
     SystemTime st;
     std::memcpy(&st, &now, sizeof(st));
     return st;
+}
+
+int64_t UnixTimeNow() { return static_cast<int64_t>(_time64(nullptr)); }
+
+int32_t TimeZoneBiasMinutes() {
+    TIME_ZONE_INFORMATION zone{};
+    GetTimeZoneInformation(&zone);
+    return static_cast<int32_t>(zone.Bias);
+}
+
+bool UnixTimeToLocal(int64_t seconds, SystemTime& local) {
+    const __time64_t value = seconds;
+    tm converted{};
+    if (_localtime64_s(&converted, &value) != 0) return false;
+    local = SystemTime{};
+    local.wYear = static_cast<uint16_t>(converted.tm_year + 1900);
+    local.wMonth = static_cast<uint16_t>(converted.tm_mon + 1);
+    local.wDayOfWeek = static_cast<uint16_t>(converted.tm_wday);
+    local.wDay = static_cast<uint16_t>(converted.tm_mday);
+    local.wHour = static_cast<uint16_t>(converted.tm_hour);
+    local.wMinute = static_cast<uint16_t>(converted.tm_min);
+    local.wSecond = static_cast<uint16_t>(converted.tm_sec);
+    return true;
 }
 
 }  // namespace platform

@@ -11,4 +11,18 @@ int AnsiToUtf16(const char* src, int srcUnits, char16_t* dst, int dstCapacity) {
                                dstCapacity);
 }
 
+int Utf16ToUtf8(std::u16string_view text, char* dst, int dstCapacity) {
+    if (dst == nullptr || dstCapacity <= 0) return 0;
+    if (text.empty()) {
+        dst[0] = '\0';
+        return 1;
+    }
+    const int written =
+        WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(text.data()),
+                            static_cast<int>(text.size()), dst, dstCapacity - 1, nullptr, nullptr);
+    if (written <= 0) return 0;
+    dst[written] = '\0';
+    return written + 1;
+}
+
 }  // namespace platform

@@ -42,6 +42,30 @@ TEST(Utf8, UnpairedSurrogatesBecomeReplacementCharacters) {
     EXPECT_EQ(platform::ToUtf8(std::u16string{char16_t(0xDC00), u'a'}), "\xEF\xBF\xBD" "a");
 }
 
+TEST(Utf16ToUtf8, ConvertsWithTheTerminatorOrNotAtAll) {
+    const struct {
+        const char* why;
+        std::u16string text;
+        int capacity;
+        int result;
+        std::string bytes;
+    } cases[] = {
+        {"fits exactly", u"\u4e2d\u00e9", 6, 6, "\xE4\xB8\xAD\xC3\xA9"},
+        {"one byte short of the terminator", u"\u4e2d\u00e9", 5, 0, ""},
+        {"empty text: the terminator alone", u"", 1, 1, ""},
+        {"a pair of surrogates", u"\U0001F600", 5, 5, "\xF0\x9F\x98\x80"},
+        {"no room at all", u"a", 0, 0, ""},
+    };
+    for (const auto& c : cases) {
+        char out[16] = {'#'};
+        EXPECT_EQ(platform::Utf16ToUtf8(c.text, out, c.capacity), c.result) << c.why;
+        if (c.result > 0) {
+            EXPECT_EQ(std::string(out), c.bytes) << c.why;
+        }
+    }
+    EXPECT_EQ(platform::Utf16ToUtf8(u"a", nullptr, 4), 0);
+}
+
 TEST(AnsiToUtf16, CountsThenConverts) {
     const char* text = "Report";
     EXPECT_EQ(platform::AnsiToUtf16(text, 6, nullptr, 0), 6);

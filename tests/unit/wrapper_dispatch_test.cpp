@@ -41,7 +41,17 @@ TEST_F(EngineWrapperTest, DispatchByStateAndFunctionId) {
         {"host request of another kind", velk::kFnHostRequest1, true, false, velk::kNotHandled, {}},
         {"host request without input", velk::kFnHostRequest3, false, false, velk::kNotHandled, {}},
         {"policies without output", velk::kFnQueryPatternPolicies, true, false, velk::kNotHandled, {}},
-        {"restore, not yet served", velk::kFnRestoreFile, true, true, velk::kNotHandled, {}},
+        {"restore without a callback", velk::kFnRestoreFile, true, true, velk::kBadArgument, {}},
+        {"edition restore without a path", velk::kFnRestoreEdition, true, true, velk::kBadArgument,
+         {}},
+        {"file versions without a callback", velk::kFnEnumFileVersions, true, false,
+         velk::kBadArgument, {}},
+        {"version info without a callback", velk::kFnEnumFileVersionInfo, true, false,
+         velk::kBadArgument, {}},
+        {"process versions of process 0", velk::kFnEnumProcessVersions, true, false,
+         velk::kBadArgument, {}},
+        {"boot results without a request", velk::kFnHostRequest2, false, false,
+         velk::kNotHandled, {}},
     };
     CZefEngineWrapper& w = Started();
     // One input block that every request shape can read: zeros, an edition id of 77, and

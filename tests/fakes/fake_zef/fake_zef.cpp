@@ -14,6 +14,7 @@
 #include "engine_api/zef_entry_points.h"
 #include "host/module_export.h"
 #include "platform/text.h"
+#include "tests/fakes/fake_zef/scripted_versions.h"
 
 extern "C" {
 ZEF_ENTRY_POINTS(ZEF_DECLARE_EXPORT)
@@ -109,6 +110,7 @@ PEZ_EXPORT void FakeZef_Reset() {
     state.delays.clear();
     state.callbacks.clear();
     state.policies.clear();
+    fake_versions::Reset();
 }
 
 PEZ_EXPORT void FakeZef_SetPolicy(uint32_t type, uint32_t subtype, uint32_t valueType,
@@ -164,20 +166,34 @@ PEZ_EXPORT void* FakeZef_GetCallback(uint32_t settingId) {
 
 // --- the engine's entry points ---
 
-uint32_t ConnectBackupStorage() { return Call<uint32_t>("ConnectBackupStorage"); }
-uint32_t DisconnectBackupStorage() { return Call<uint32_t>("DisconnectBackupStorage"); }
+// The calls about versions record themselves and answer from the scripted versions.
+uint32_t ConnectBackupStorage() {
+    fake_versions::Connect();
+    return Call<uint32_t>("ConnectBackupStorage");
+}
+uint32_t DisconnectBackupStorage() {
+    fake_versions::Disconnect();
+    return Call<uint32_t>("DisconnectBackupStorage");
+}
 zef::FindHandle FindFirstFileEdition(const char16_t* filePath, zef::EditionFindData* data) {
-    return Call<zef::FindHandle>("FindFirstFileEdition", filePath, data);
+    Call<void>("FindFirstFileEdition", filePath, data);
+    return fake_versions::FindStored(filePath, nullptr, nullptr, data);
 }
 uint32_t FindNextFileEdition(zef::FindHandle find, zef::EditionFindData* data) {
-    return Call<uint32_t>("FindNextFileEdition", find, data);
+    Call<void>("FindNextFileEdition", fake_versions::Describe(find));
+    return fake_versions::NextStored(find, data);
 }
-void FindFileEditionClose(zef::FindHandle find) { Call<void>("FindFileEditionClose", find); }
+void FindFileEditionClose(zef::FindHandle find) {
+    Call<void>("FindFileEditionClose", fake_versions::Describe(find));
+    fake_versions::Close(find);
+}
 uint32_t GetFileEdition(uint32_t editionId, uint32_t capacity, char16_t* copy) {
-    return Call<uint32_t>("GetFileEdition", editionId, capacity, copy);
+    Call<void>("GetFileEdition", editionId, capacity, static_cast<const void*>(copy));
+    return fake_versions::MakeEditionCopy(editionId, capacity, copy);
 }
 uint32_t FreeFileEdition(const char16_t* copyPath) {
-    return Call<uint32_t>("FreeFileEdition", copyPath);
+    Call<void>("FreeFileEdition", std::string(copyPath != nullptr ? "copy" : "null"));
+    return fake_versions::FreeEditionCopy(copyPath);
 }
 
 uint32_t ChangeConfigure(uint32_t settingId, zef::ConfigureParameter* param) {
@@ -217,21 +233,33 @@ uint32_t Finalize() { return Call<uint32_t>("Finalize"); }
 uint32_t NotifyEvent(void* eventData) { return Call<uint32_t>("NotifyEvent", Address(eventData)); }
 uint32_t RestoreByCopy(const char16_t* filePath, const char16_t* copyPath,
                        const char16_t* virusName, uint32_t restoreOption, uint32_t* reboot) {
-    return Call<uint32_t>("RestoreByCopy", filePath, copyPath, virusName, restoreOption,
+    // The copy shows as the version it was made from ("mem-3-1.tmp" as "mem-3").
+    std::string copy = copyPath != nullptr ? platform::ToUtf8(copyPath) : "null";
+    copy = copy.substr(copy.find_last_of("/\\") + 1);
+    copy = copy.substr(0, copy.rfind('-'));
+    if (reboot != nullptr) *reboot = fake_versions::Reboot();
+    return Call<uint32_t>("RestoreByCopy", filePath, copy, virusName, restoreOption,
                           static_cast<const void*>(reboot));
 }
-uint32_t RmAllocDbeResults() { return Call<uint32_t>("RmAllocDbeResults"); }
+uint32_t RmAllocDbeResults() {
+    const uint32_t scripted = Call<uint32_t>("RmAllocDbeResults");
+    return scripted != 0 ? scripted : fake_versions::BootResultCount();
+}
 uint32_t RmFreeDbeResults() { return Call<uint32_t>("RmFreeDbeResults"); }
 uint32_t RmFetchDbeResult(uint32_t index, uint32_t* kind, uint32_t* code, uint64_t* value,
                           uint32_t* detail, const char16_t** name, uint64_t* fileTime) {
-    return Call<uint32_t>("RmFetchDbeResult", index, static_cast<const void*>(kind),
-                          static_cast<const void*>(code), static_cast<const void*>(value),
-                          static_cast<const void*>(detail), static_cast<const void*>(name),
-                          static_cast<const void*>(fileTime));
+    Call<void>("RmFetchDbeResult", index, static_cast<const void*>(kind),
+               static_cast<const void*>(code), static_cast<const void*>(value),
+               static_cast<const void*>(detail), static_cast<const void*>(name),
+               static_cast<const void*>(fileTime));
+    if (kind != nullptr) *kind = 7;
+    if (detail != nullptr) *detail = 9;
+    return fake_versions::FetchBootResult(index, code, value, name, fileTime);
 }
 uint32_t RmDeleteDbeResults() { return Call<uint32_t>("RmDeleteDbeResults"); }
 uint32_t RestoreByEdition(const char16_t* filePath, uint32_t editionId, const char16_t* virusName,
                           uint32_t restoreOption, uint32_t* reboot) {
+    if (reboot != nullptr) *reboot = fake_versions::Reboot();
     return Call<uint32_t>("RestoreByEdition", filePath, editionId, virusName, restoreOption,
                           static_cast<const void*>(reboot));
 }
@@ -248,7 +276,11 @@ uint32_t FindNextBackupFile(zef::FindHandle find, zef::BackupFileFindData* data)
 }
 void FindBackupFileClose(zef::FindHandle find) { Call<void>("FindBackupFileClose", find); }
 uint32_t FbCompleteAdvanceData(zef::EditionFindData* edition, zef::RestoreReport* report) {
-    return Call<uint32_t>("FbCompleteAdvanceData", edition, report);
+    // Recorded with the edition id it was given: 0 for a zeroed record.
+    const uint32_t result = Call<uint32_t>("FbCompleteAdvanceData",
+                                           edition != nullptr ? edition->editionId : 0u, report);
+    fake_versions::CompleteReport(report);
+    return result;
 }
 uint32_t FlushEvents() { return Call<uint32_t>("FlushEvents"); }
 uint32_t DeleteEditionByEditionID(uint32_t editionId) {
@@ -259,7 +291,8 @@ uint32_t IsPatternValid(const char16_t* patternFolder) {
     return Call<uint32_t>("IsPatternValid", patternFolder);
 }
 uint32_t GetBackupFileByID(uint32_t id, uint32_t capacity, char16_t* buffer) {
-    return Call<uint32_t>("GetBackupFileByID", id, capacity, buffer);
+    Call<void>("GetBackupFileByID", id, capacity, static_cast<const void*>(buffer));
+    return fake_versions::WriterImage(id, capacity, buffer);
 }
 uint32_t GetStatInfo(void* info) { return Call<uint32_t>("GetStatInfo", info); }
 uint32_t IsDisabledByPattern(const char16_t* patternFolder) {
@@ -269,68 +302,94 @@ uint32_t GetSupportFileMaxSize() { return Call<uint32_t>("GetSupportFileMaxSize"
 zef::FindHandle FindFirstFileEditionEx(const char16_t* filePath, uint32_t flags,
                                        uint32_t* fromTime, uint32_t* toTime,
                                        zef::EditionFindData* data) {
-    return Call<zef::FindHandle>("FindFirstFileEditionEx", filePath, flags,
-                                 static_cast<const uint32_t*>(fromTime),
-                                 static_cast<const uint32_t*>(toTime), data);
+    Call<void>("FindFirstFileEditionEx", filePath, flags, static_cast<const uint32_t*>(fromTime),
+               static_cast<const uint32_t*>(toTime), data);
+    return fake_versions::FindStored(filePath, fromTime, toTime, data);
 }
 zef::FindHandle MemFindFirstFile(const char16_t* filePath) {
-    return Call<zef::FindHandle>("MemFindFirstFile", filePath);
+    Call<void>("MemFindFirstFile", filePath);
+    return fake_versions::FindMemory(filePath);
 }
-uint32_t MemFindNextFile(zef::FindHandle find) { return Call<uint32_t>("MemFindNextFile", find); }
-void MemFindFileClose(zef::FindHandle find) { Call<void>("MemFindFileClose", find); }
+uint32_t MemFindNextFile(zef::FindHandle find) {
+    Call<void>("MemFindNextFile", fake_versions::Describe(find));
+    return fake_versions::Next(find);
+}
+void MemFindFileClose(zef::FindHandle find) {
+    Call<void>("MemFindFileClose", fake_versions::Describe(find));
+    fake_versions::Close(find);
+}
 uint32_t MemGetFindVersionTime(zef::FindHandle find) {
-    return Call<uint32_t>("MemGetFindVersionTime", find);
+    Call<void>("MemGetFindVersionTime", fake_versions::Describe(find));
+    return fake_versions::VersionTime(find);
 }
 uint32_t MemGetFindVersionPath(zef::FindHandle find, uint32_t capacity, char16_t* copy) {
-    return Call<uint32_t>("MemGetFindVersionPath", find, capacity, copy);
+    Call<void>("MemGetFindVersionPath", fake_versions::Describe(find), capacity);
+    return fake_versions::MakeMemoryCopy(find, capacity, copy);
 }
 uint32_t MemGetFindVersionID(zef::FindHandle find) {
-    return Call<uint32_t>("MemGetFindVersionID", find);
+    Call<void>("MemGetFindVersionID", fake_versions::Describe(find));
+    return fake_versions::VersionId(find);
 }
 int32_t GetBackupFileUniqID(const char16_t* filePath, const void* keyArea) {
-    return Call<int32_t>("GetBackupFileUniqID", filePath, keyArea);
+    const int32_t id = fake_versions::UniqueId(keyArea);
+    Call<void>("GetBackupFileUniqID", filePath, static_cast<uint32_t>(id));
+    return id;
 }
 uint32_t FlushValidEvents() { return Call<uint32_t>("FlushValidEvents"); }
 uint32_t MemGetSubjectProcessImage(zef::FindHandle find, uint32_t capacity, char16_t* image) {
-    return Call<uint32_t>("MemGetSubjectProcessImage", find, capacity, image);
+    Call<void>("MemGetSubjectProcessImage", fake_versions::Describe(find), capacity);
+    return fake_versions::Image(find, capacity, image);
 }
-uint32_t MemPurgeVersion(zef::FindHandle find) { return Call<uint32_t>("MemPurgeVersion", find); }
+uint32_t MemPurgeVersion(zef::FindHandle find) {
+    return Call<uint32_t>("MemPurgeVersion", fake_versions::Describe(find));
+}
 uint32_t UpdateObjPidList(uint32_t operation, uint32_t processId) {
     return Call<uint32_t>("UpdateObjPidList", operation, processId);
 }
 zef::FindHandle FindFirstFileEditionByPid(uint32_t processId, uint32_t flags, uint32_t* fromTime,
                                           uint32_t* toTime, zef::EditionFindDataByPid* data) {
-    return Call<zef::FindHandle>("FindFirstFileEditionByPid", processId, flags,
-                                 static_cast<const uint32_t*>(fromTime),
-                                 static_cast<const uint32_t*>(toTime), data);
+    Call<void>("FindFirstFileEditionByPid", processId, flags,
+               static_cast<const uint32_t*>(fromTime), static_cast<const uint32_t*>(toTime), data);
+    return fake_versions::FindStoredByProcess(processId, fromTime, toTime, data);
 }
 uint32_t FindNextFileEditionByPid(zef::FindHandle find, zef::EditionFindDataByPid* data) {
-    return Call<uint32_t>("FindNextFileEditionByPid", find, data);
+    Call<void>("FindNextFileEditionByPid", fake_versions::Describe(find));
+    return fake_versions::NextStoredByProcess(find, data);
 }
 zef::FindHandle MemFindFirstFileByPid(uint32_t processId, uint32_t fromTime, uint32_t toTime) {
-    return Call<zef::FindHandle>("MemFindFirstFileByPid", processId, fromTime, toTime);
+    Call<void>("MemFindFirstFileByPid", processId, fromTime, toTime);
+    return fake_versions::FindMemoryByProcess(processId, fromTime, toTime);
 }
 uint32_t MemFindNextFileByPid(zef::FindHandle find) {
-    return Call<uint32_t>("MemFindNextFileByPid", find);
+    Call<void>("MemFindNextFileByPid", fake_versions::Describe(find));
+    return fake_versions::Next(find);
 }
-void MemFindFileCloseByPid(zef::FindHandle find) { Call<void>("MemFindFileCloseByPid", find); }
+void MemFindFileCloseByPid(zef::FindHandle find) {
+    Call<void>("MemFindFileCloseByPid", fake_versions::Describe(find));
+    fake_versions::Close(find);
+}
 uint32_t MemGetFindVersionTimeByPid(zef::FindHandle find) {
-    return Call<uint32_t>("MemGetFindVersionTimeByPid", find);
+    Call<void>("MemGetFindVersionTimeByPid", fake_versions::Describe(find));
+    return fake_versions::VersionTime(find);
 }
 uint32_t MemGetFindFilePathByPid(zef::FindHandle find, uint32_t capacity, char16_t* path) {
-    return Call<uint32_t>("MemGetFindFilePathByPid", find, capacity, path);
+    Call<void>("MemGetFindFilePathByPid", fake_versions::Describe(find), capacity);
+    return fake_versions::FilePath(find, capacity, path);
 }
 uint32_t MemGetFindVersionIDByPid(zef::FindHandle find) {
-    return Call<uint32_t>("MemGetFindVersionIDByPid", find);
+    Call<void>("MemGetFindVersionIDByPid", fake_versions::Describe(find));
+    return fake_versions::VersionId(find);
 }
 uint32_t MemGetSubjectProcessImageByPid(zef::FindHandle find, uint32_t capacity, char16_t* image) {
-    return Call<uint32_t>("MemGetSubjectProcessImageByPid", find, capacity, image);
+    Call<void>("MemGetSubjectProcessImageByPid", fake_versions::Describe(find), capacity);
+    return fake_versions::Image(find, capacity, image);
 }
 uint32_t MemPurgeVersionByPid(zef::FindHandle find) {
-    return Call<uint32_t>("MemPurgeVersionByPid", find);
+    return Call<uint32_t>("MemPurgeVersionByPid", fake_versions::Describe(find));
 }
 uint32_t MemGetBackupVersionByPid(zef::FindHandle find, uint32_t capacity, char16_t* copy) {
-    return Call<uint32_t>("MemGetBackupVersionByPid", find, capacity, copy);
+    Call<void>("MemGetBackupVersionByPid", fake_versions::Describe(find), capacity);
+    return fake_versions::MakeMemoryCopy(find, capacity, copy);
 }
 uint32_t QueryPtnPolicy(uint32_t type, uint32_t subtype, zef::PatternPolicy* policy) {
     const uint32_t result = Call<uint32_t>("QueryPtnPolicy", type, subtype, policy);

@@ -1,0 +1,58 @@
+// The versions a fake engine holds, as a test scripts them, and the fake's counts of what it
+// lent out: find handles, storage connections and temporary copies. Shared by the fake engine
+// module and the tests that steer it, across the module boundary, so plain C records only.
+#pragma once
+#include <cstdint>
+
+#include "engine_api/zef_records.h"
+
+extern "C" {
+
+// Where a version lies.
+constexpr uint32_t kFakeInMemory = 0;
+constexpr uint32_t kFakeInStorage = 1;
+
+// Flags of a version: the engine cannot make a copy of it, cannot give its file path, writes
+// its texts (file path, image) over the whole capacity it is given, unterminated, or says it
+// made a copy of a version in memory but gives an empty path.
+constexpr uint32_t kFakeNoCopy = 1;
+constexpr uint32_t kFakeNoPath = 2;
+constexpr uint32_t kFakeOverlongText = 4;
+constexpr uint32_t kFakeEmptyCopyPath = 8;
+
+// One version; versions of one place are found in the order they were added (newest first).
+struct FakeZefVersion {
+    uint32_t place;             // kFakeInMemory or kFakeInStorage
+    uint32_t processId;         // the process that wrote it (walks by process)
+    const char16_t* filePath;   // the backed-up file's own path
+    uint32_t id;                // memory: the version id; storage: the edition id
+    uint32_t time;              // seconds since 1970
+    int32_t uniqueId;           // storage: what GetBackupFileUniqID answers for it
+    uint32_t writerRecordId;    // storage: key of GetBackupFileByID, 0 for none
+    const char16_t* image;      // memory: the writer's image (may be null)
+    uint32_t flags;             // kFakeNoCopy, kFakeNoPath
+};
+
+// What the fake counts; every count but kFakeCopiesMade must be 0 after a walk.
+constexpr uint32_t kFakeOpenHandles = 0;      // find handles not closed
+constexpr uint32_t kFakeOpenConnections = 1;  // ConnectBackupStorage minus disconnects
+constexpr uint32_t kFakeMemoryCopiesLeft = 2; // temporary files of memory versions on disk
+constexpr uint32_t kFakeEditionCopiesLeft = 3;// copies of editions not given back
+constexpr uint32_t kFakeBadReturns = 4;       // closes or frees of what was not lent
+constexpr uint32_t kFakeCopiesMade = 5;       // temporary copies made, of both kinds
+
+typedef void (*FakeZef_AddVersion_t)(const FakeZefVersion* version);
+typedef void (*FakeZef_SetWriterImage_t)(uint32_t writerRecordId, const char16_t* image);
+// The folder in which the fake makes the temporary files of memory versions.
+typedef void (*FakeZef_SetCopyFolder_t)(const char16_t* folder);
+typedef uint32_t (*FakeZef_Count_t)(uint32_t what);
+// What RestoreByCopy and RestoreByEdition leave in their reboot flag.
+typedef void (*FakeZef_SetReboot_t)(uint32_t reboot);
+// The engine's part of the report that FbCompleteAdvanceData fills (from ValidEditions on,
+// without SkippedEditions and IndexFromNewToOld).
+typedef void (*FakeZef_SetAdvanceData_t)(const zef::RestoreReport* report);
+// One boot result, fetched by RmFetchDbeResult in the order added.
+typedef void (*FakeZef_AddBootResult_t)(uint32_t code, uint64_t value, const char16_t* name,
+                                        uint64_t fileTime);
+
+}  // extern "C"

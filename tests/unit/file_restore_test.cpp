@@ -1,0 +1,328 @@
+// Restores by file and by edition against the fake engine's scripted versions: every result,
+// the counters, the overlap check, decisions, the reboot flag, Report.log and the feedback.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "engine/configuration_keys.h"
+#include "host/feedback_records.h"
+#include "tests/unit/restore_fixture.h"
+#include "tests/unit/wire_reader.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+constexpr char16_t kFile[] = u"C:\\docs\\budget.xls";
+constexpr uint32_t kOption = 6;
+int g_userData = 0;
+
+std::string Text(const char16_t* text) { return platform::ToUtf8(text); }
+
+int32_t ChooseVersion(void* context, const char16_t* versionPath, void* userData,
+                      uint32_t* decision) {
+    auto* script = static_cast<CallbackScript*>(context);
+    script->seen.push_back(CopyTag(versionPath) + (userData == &g_userData ? "" : " (data?)"));
+    if (CopyTag(versionPath).rfind("mem-", 0) == 0 &&
+        !std::filesystem::exists(std::filesystem::path(std::u16string(versionPath)))) {
+        script->copiesExisted = false;
+    }
+    const Answer answer = script->Next();
+    *decision = answer.action;
+    return answer.goOn;
+}
+
+// The line of the last summary in Report.log that starts with the label.
+std::string SummaryLine(const std::string& log, const std::string& label) {
+    const size_t last = log.rfind("\t " + label);
+    if (last == std::string::npos) return "(none)";
+    return log.substr(last + 2, log.find('\n', last) - last - 2);
+}
+
+class FileRestoreTest : public RestoreTest {
+protected:
+    // Two versions in memory, three editions; edition 30 repeats memory version 4.
+    void ScriptVersions() {
+        versions->AddMemory(kFile, 5, 200);
+        versions->AddMemory(kFile, 4, 150);
+        versions->AddEdition(kFile, 30, 150, 4);
+        versions->AddEdition(kFile, 20, 120, 3);
+        versions->AddEdition(kFile, 10, 100, 2);
+    }
+    uint32_t Restore(CallbackScript& script, uint32_t& reboot,
+                     const char16_t* virusName = u"Eicar") {
+        velk::RestoreFileRequest request{&script,   ChooseVersion, &g_userData, virusName, kFile,
+                                         3,         0x80000001u,   kOption};
+        return wrapper->CallFunc(velk::kFnRestoreFile, &request, &reboot);
+    }
+    // The host's feedback service, keeping the bytes of every restore feedback.
+    void OfferFeedback() {
+        host.AddInterface(velk::kFeedbackModule, velk::kFeedbackInterface,
+                          [this](uint32_t fn, void* in, void* out) {
+                              EXPECT_EQ(fn, velk::kFnPostRestoreFeedback);
+                              EXPECT_EQ(out, nullptr);
+                              const auto* request = static_cast<velk::RestoreFeedbackRequest*>(in);
+                              EXPECT_EQ(request->nine, 9u);
+                              EXPECT_STREQ(request->tag, "ZEF_001");
+                              EXPECT_EQ(request->zero, 0u);
+                              const auto* block = static_cast<const uint8_t*>(request->block);
+                              for (size_t i = 0; i < velk::kFeedbackBlockBytes; ++i) {
+                                  EXPECT_EQ(block[i], 0) << i;
+                              }
+                              feedback.emplace_back(
+                                  reinterpret_cast<const char*>(request->bytes),
+                                  static_cast<size_t>(request->length));
+                              return 0x20FF0000u;
+                          });
+    }
+    void SwitchFeedbackOn() {
+        AnswerConfiguration([](config::CConfigBatchCommands& reply) {
+            reply.AddCommand(4, engine_config::VELK_CFG_ZEF_FEEDBACK_SWITCH, 1);
+            reply.AddCommand(4, engine_config::VELK_CFG_ZEF_DEBUG_LEVEL, 4);
+        });
+    }
+    std::vector<std::string> feedback;
+};
+
+struct RestoreCase {
+    const char* why;
+    std::vector<Answer> answers;
+    uint64_t restoreResult;
+    uint32_t result;
+    uint32_t reboot;
+    uint32_t index;
+    uint32_t skipped;
+    std::string restoredFrom;  // the copy handed to RestoreByCopy, or empty
+    Calls storageEnd;          // FbCompleteAdvanceData with the edition id it was given
+    Calls deletes;
+};
+
+TEST_F(FileRestoreTest, ResultsCountersAndDecisions) {
+    const Calls none;
+    const Calls zeroed{"FbCompleteAdvanceData(0,ptr)", "DisconnectBackupStorage"};
+    const RestoreCase cases[] = {
+        {"the newest version chosen", {{1, 1}}, 1, velk::kSuccess, 1, 1, 0, "mem-5", none, none},
+        {"the second-newest chosen", {{0, 1}, {1, 1}}, 1, velk::kSuccess, 1, 2, 1, "mem-4", none,
+         none},
+        {"every version declined", {}, 1, 0xE0360003, 0, 5, 4, "", zeroed, none},
+        {"the chosen restore fails", {{1, 1}}, 0, 0xE0360004, 0, 1, 0, "mem-5", none, none},
+        {"an edition chosen", {{0, 1}, {0, 1}, {1, 1}}, 1, velk::kSuccess, 1, 4, 2, "edition-20",
+         {"FbCompleteAdvanceData(20,ptr)", "DisconnectBackupStorage"}, none},
+        {"an edition chosen, its restore fails", {{0, 1}, {0, 1}, {1, 1}}, 0, 0xE0360004, 0, 4,
+         2, "edition-20", zeroed, none},
+        {"decision 2 deletes editions only, then the caller stops",
+         {{2, 1}, {0, 1}, {2, 1}, {0, 0}}, 1, 0xE0360003, 0, 5, 4, "", zeroed,
+         {"DeleteEditionByEditionID(20)", "FreeFileEdition(copy)", "FreeFileEdition(copy)"}},
+        {"the caller stops in memory", {{0, 0}}, 1, 0xE0360003, 0, 1, 1, "", none, none},
+    };
+    Started();
+    for (const RestoreCase& c : cases) {
+        engine->Reset();
+        ScriptVersions();
+        engine->SetResult("RestoreByCopy", c.restoreResult);
+        versions->SetReboot(1);
+        CallbackScript script{c.answers};
+        uint32_t reboot = 7;
+        EXPECT_EQ(Restore(script, reboot), c.result) << c.why;
+        EXPECT_EQ(reboot, c.reboot) << c.why;
+        EXPECT_TRUE(script.copiesExisted) << c.why;
+        const Calls restored = engine->CallsTo({"RestoreByCopy"});
+        EXPECT_EQ(restored, c.restoredFrom.empty()
+                                ? Calls{}
+                                : Calls{"RestoreByCopy(" + Text(kFile) + "," + c.restoredFrom +
+                                        ",Eicar,6,ptr)"})
+            << c.why;
+        EXPECT_EQ(engine->CallsTo({"FbCompleteAdvanceData", "DisconnectBackupStorage"}),
+                  c.storageEnd)
+            << c.why;
+        if (!c.deletes.empty()) {
+            EXPECT_EQ(engine->CallsTo({"DeleteEditionByEditionID", "FreeFileEdition"}), c.deletes)
+                << c.why;
+        }
+        EXPECT_TRUE(versions->NothingLeftBehind()) << c.why;
+        const std::string log = ReportLog();
+        EXPECT_EQ(SummaryLine(log, "IndexFromNewToOld"),
+                  "IndexFromNewToOld : " + std::to_string(c.index))
+            << c.why;
+        EXPECT_EQ(SummaryLine(log, "SkippedEditions"),
+                  "SkippedEditions   : " + std::to_string(c.skipped))
+            << c.why;
+        EXPECT_EQ(SummaryLine(log, "Reboot"), c.reboot ? "Reboot            : Need"
+                                                       : "Reboot            : Need not")
+            << c.why;
+    }
+}
+
+TEST_F(FileRestoreTest, VersionsWithoutACopyAreCountedButOfferedToNobody) {
+    Started();
+    versions->AddMemory(kFile, 6, 250, u"", kFakeNoCopy);
+    versions->AddMemory(kFile, 5, 200, u"", kFakeEmptyCopyPath);
+    versions->AddEdition(kFile, 20, 120, 3, 0, kFakeNoCopy);
+    versions->AddEdition(kFile, 10, 100, 2);
+    CallbackScript script{{{0, 1}, {1, 1}}};
+    engine->SetResult("RestoreByCopy", 1);
+    uint32_t reboot = 0;
+    EXPECT_EQ(Restore(script, reboot), velk::kSuccess);
+    EXPECT_EQ(script.seen, (std::vector<std::string>{"", "edition-10"}))
+        << "an empty copy path is still offered; a version without a copy is not";
+    EXPECT_EQ(SummaryLine(ReportLog(), "IndexFromNewToOld"), "IndexFromNewToOld : 4");
+    EXPECT_EQ(SummaryLine(ReportLog(), "SkippedEditions"), "SkippedEditions   : 1");
+    EXPECT_TRUE(versions->NothingLeftBehind());
+}
+
+TEST_F(FileRestoreTest, OverlapCheckUsesTheUniqueIdOfTheEdition) {
+    Started();
+    versions->AddMemory(kFile, 4, 150);
+    versions->AddEdition(kFile, 31, 150, 3);  // the same time, a lower unique id: offered
+    versions->AddEdition(kFile, 30, 150, 4);  // not below the version id: the same version
+    versions->AddEdition(kFile, 29, 149, 9);  // another time: offered
+    CallbackScript script;
+    uint32_t reboot = 0;
+    EXPECT_EQ(Restore(script, reboot), 0xE0360003u);
+    EXPECT_EQ(script.seen, (std::vector<std::string>{"mem-4", "edition-31", "edition-29"}));
+    EXPECT_EQ(engine->CallsTo({"GetBackupFileUniqID"}),
+              (Calls{"GetBackupFileUniqID(" + Text(kFile) + ",3)",
+                     "GetBackupFileUniqID(" + Text(kFile) + ",4)"}));
+    EXPECT_EQ(SummaryLine(ReportLog(), "IndexFromNewToOld"), "IndexFromNewToOld : 4");
+}
+
+struct EmptyCase {
+    const char* why;
+    bool withVersion;
+    uint32_t purged;
+    uint32_t result;
+    std::string errorLine;
+};
+
+TEST_F(FileRestoreTest, NothingToRestore) {
+    const EmptyCase cases[] = {
+        {"no version anywhere", false, 0, 0xE0360002,
+         "ErrorCode         : VELK_ZEF_NO_BACKUP (E0360002)"},
+        {"no version, but purged editions", false, 3, 0xE0360005,
+         "ErrorCode         :  (E0360005)"},
+        {"a declined version and purged editions", true, 3, 0xE0360003,
+         "ErrorCode         : VELK_ZEF_NO_VALID_BACKUP (E0360003)"},
+    };
+    Started();
+    for (const EmptyCase& c : cases) {
+        engine->Reset();
+        if (c.withVersion) versions->AddEdition(kFile, 10, 100);
+        zef::RestoreReport engineData{};
+        engineData.purgedEditions = c.purged;
+        versions->SetAdvanceData(engineData);
+        CallbackScript script;
+        uint32_t reboot = 5;
+        EXPECT_EQ(Restore(script, reboot, nullptr), c.result) << c.why;
+        EXPECT_EQ(reboot, 0u) << c.why;
+        const std::string log = ReportLog();
+        EXPECT_EQ(SummaryLine(log, "ErrorCode"), c.errorLine) << c.why;
+        EXPECT_EQ(SummaryLine(log, "Result"), "Result            : Failure") << c.why;
+        EXPECT_EQ(SummaryLine(log, "VirusName"), "VirusName         : ") << c.why;
+        EXPECT_EQ(SummaryLine(log, "FileType"), "FileType          : -2147483647") << c.why;
+        EXPECT_EQ(SummaryLine(log, "TimeStamp"), "TimeStamp         : NULL (0)") << c.why;
+        EXPECT_TRUE(versions->NothingLeftBehind()) << c.why;
+    }
+    EXPECT_TRUE(engine->CallsTo({"GetBackupFileUniqID"}).empty())
+        << "no version in memory: no overlap check";
+}
+
+TEST_F(FileRestoreTest, BadRequestsReachNoEngine) {
+    Started();
+    engine->Reset();
+    CallbackScript script;
+    uint32_t reboot = 0;
+    velk::RestoreFileRequest noCallback{&script, nullptr, nullptr, nullptr, kFile, 0, 0, 0};
+    velk::RestoreFileRequest noPath{&script, ChooseVersion, nullptr, nullptr, nullptr, 0, 0, 0};
+    EXPECT_EQ(wrapper->CallFunc(velk::kFnRestoreFile, &noCallback, &reboot), velk::kBadArgument);
+    EXPECT_EQ(wrapper->CallFunc(velk::kFnRestoreFile, &noPath, &reboot), velk::kBadArgument);
+    velk::RestoreFileRequest good{&script, ChooseVersion, nullptr, nullptr, kFile, 0, 0, 0};
+    EXPECT_EQ(wrapper->CallFunc(velk::kFnRestoreFile, &good, nullptr), velk::kBadArgument);
+    velk::EditionRestoreRequest editionZero{nullptr, kFile, 0, 0, 0, 0};
+    EXPECT_EQ(wrapper->CallFunc(velk::kFnRestoreEdition, &editionZero, &reboot),
+              velk::kBadArgument);
+    EXPECT_TRUE(engine->Calls().empty());
+    EXPECT_TRUE(script.seen.empty());
+}
+
+TEST_F(FileRestoreTest, RestoreByEditionWritesItsReport) {
+    Started();
+    struct {
+        uint64_t engineResult;
+        uint32_t result;
+        const char* resultLine;
+    } const cases[] = {{1, velk::kSuccess, "Result            : Success"},
+                       {0, 0xE0360004, "Result            : Failure"}};
+    for (const auto& c : cases) {
+        engine->Reset();
+        engine->SetResult("RestoreByEdition", c.engineResult);
+        versions->SetReboot(1);
+        uint32_t reboot = 0;
+        velk::EditionRestoreRequest request{u"Eicar", kFile, 0x80000000u, 2, kOption, 12};
+        EXPECT_EQ(wrapper->CallFunc(velk::kFnRestoreEdition, &request, &reboot), c.result);
+        EXPECT_EQ(reboot, 1u) << "what the engine left at the output";
+        EXPECT_EQ(engine->Calls(),
+                  (Calls{"ConnectBackupStorage",
+                         "RestoreByEdition(" + Text(kFile) + ",12,Eicar,6,ptr)",
+                         "DisconnectBackupStorage", "FbCompleteAdvanceData(0,ptr)"}));
+        const std::string log = ReportLog();
+        EXPECT_EQ(SummaryLine(log, "Result"), c.resultLine);
+        EXPECT_EQ(SummaryLine(log, "VirusType"), "VirusType         : -2147483648");
+        EXPECT_EQ(SummaryLine(log, "FileName"), "FileName          : " + Text(kFile));
+        EXPECT_EQ(SummaryLine(log, "Reboot"), "Reboot            : Need");
+    }
+}
+
+TEST_F(FileRestoreTest, FeedbackFollowsTheSwitchAndTheHost) {
+    SwitchFeedbackOn();
+    Started();
+    uint32_t reboot = 0;
+    CallbackScript script{{{1, 1}}};
+    versions->AddMemory(kFile, 5, 200);
+    engine->SetResult("RestoreByCopy", 1);
+
+    // No feedback service: the restore is done all the same.
+    EXPECT_EQ(Restore(script, reboot), velk::kSuccess);
+    EXPECT_TRUE(feedback.empty());
+
+    OfferFeedback();
+    CallbackScript again{{{1, 1}}};
+    EXPECT_EQ(Restore(again, reboot), velk::kSuccess);
+    ASSERT_EQ(feedback.size(), 1u);
+    bool ok = false;
+    const std::vector<WireField> root = ReadWire(feedback[0], &ok);
+    ASSERT_TRUE(ok);
+    const std::vector<WireField> target = ReadWire(WireFind(root, 2).bytes);
+    EXPECT_EQ(WireFind(target, 1).bytes, Text(kFile));
+    EXPECT_EQ(WireFind(target, 3).bytes, "Eicar");
+    const std::vector<WireField> outcome = ReadWire(WireFind(root, 3).bytes);
+    EXPECT_EQ(WireFind(outcome, 1).varint, velk::kSuccess);
+
+    // Texts of 260 units: one whose UTF-8 form fits 519 bytes is sent whole, a longer one is
+    // left out of the message; the restore is the same either way.
+    feedback.clear();
+    const std::u16string fits(173, u'\x540D');    // 519 bytes
+    const std::u16string tooLong(174, u'\x540D'); // 522 bytes
+    versions->AddEdition(tooLong.c_str(), 10, 100);
+    CallbackScript edition{{{1, 1}}};
+    velk::RestoreFileRequest request{&edition, ChooseVersion, &g_userData, fits.c_str(),
+                                     tooLong.c_str(), 3, 4, kOption};
+    EXPECT_EQ(wrapper->CallFunc(velk::kFnRestoreFile, &request, &reboot), velk::kSuccess);
+    ASSERT_EQ(feedback.size(), 1u);
+    const std::vector<WireField> longTarget = ReadWire(WireFind(ReadWire(feedback[0]), 2).bytes);
+    EXPECT_EQ(WireFind(longTarget, 1).number, 0u) << "the file name is left out";
+    EXPECT_EQ(WireFind(longTarget, 3).bytes, Text(fits.c_str()));
+    EXPECT_EQ(SummaryLine(ReportLog(), "FileName"), "FileName          : " + Text(tooLong.c_str()));
+}
+
+TEST_F(FileRestoreTest, NoFeedbackWhileTheSwitchIsOff) {
+    OfferFeedback();
+    Started();
+    versions->AddEdition(kFile, 10, 100);
+    CallbackScript script;
+    uint32_t reboot = 0;
+    EXPECT_EQ(Restore(script, reboot), 0xE0360003u);
+    EXPECT_TRUE(feedback.empty());
+    EXPECT_EQ(SummaryLine(ReportLog(), "ErrorCode"),
+              "ErrorCode         : VELK_ZEF_NO_VALID_BACKUP (E0360003)");
+}
+
+}  // namespace

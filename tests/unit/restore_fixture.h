@@ -1,0 +1,79 @@
+// The engine wrapper with the fake engine's scripted versions, and host callbacks that answer
+// from a script and record what they were shown.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/restore_records.h"
+#include "tests/fakes/fake_versions_control.h"
+#include "tests/unit/wrapper_fixture.h"
+
+// One answer of a host callback: the decision or action, and whether to go on.
+struct Answer {
+    uint32_t action = velk::kDecisionNone;
+    int32_t goOn = 1;
+};
+
+// The script of a host callback, passed through its context; past the script's end every
+// answer is "nothing, go on".
+struct CallbackScript {
+    CallbackScript() = default;
+    explicit CallbackScript(std::vector<Answer> script) : answers(std::move(script)) {}
+
+    std::vector<Answer> answers;
+    std::vector<std::string> seen;  // one entry per call, as the callback saw it
+    bool copiesExisted = true;      // every memory copy existed while it was shown
+    bool withResults = true;        // actions ask for a result callback
+    std::vector<std::string> results;  // what result callbacks were told
+
+    Answer Next() {
+        const size_t index = seen.size() - 1;
+        return index < answers.size() ? answers[index] : Answer{};
+    }
+};
+
+// A UTF-16LE file that starts with a byte-order mark, as UTF-8 without the mark; a file
+// without the mark reads as "(no byte-order mark)".
+inline std::string ReadUtf16File(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE") != 0) return "(no byte-order mark)";
+    std::u16string text;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        text += static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
+                                      (static_cast<uint8_t>(bytes[i + 1]) << 8));
+    }
+    return platform::ToUtf8(text);
+}
+
+// "mem-5" for the copy ".../mem-5-3.tmp", "edition-20" for ".../edition-20-4".
+inline std::string CopyTag(const char16_t* path) {
+    if (path == nullptr) return "null";
+    std::string text = platform::ToUtf8(path);
+    text = text.substr(text.find_last_of("/\\") + 1);
+    return text.substr(0, text.rfind('-'));
+}
+
+class RestoreTest : public EngineWrapperTest {
+protected:
+    void SetUp() override {
+        EngineWrapperTest::SetUp();
+        versions = std::make_unique<FakeVersionsControl>(held);
+        ASSERT_TRUE(versions->IsComplete());
+        copies = folder / "copies";
+        std::filesystem::create_directories(copies);
+        versions->SetCopyFolder(copies.u16string());
+    }
+
+    // Report.log of the default configuration, as UTF-8 (without the byte-order mark).
+    std::string ReportLog() const { return ReadUtf16File(folder / "Log" / "Report.log"); }
+
+    std::unique_ptr<FakeVersionsControl> versions;
+    std::filesystem::path copies;
+};

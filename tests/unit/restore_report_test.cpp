@@ -1,0 +1,235 @@
+// The restore report: its header from a fixed clock, its times, and the Report.log summary
+// compared character for character in two time zones.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "engine/report_text.h"
+#include "engine/restore_report.h"
+#include "platform/text.h"
+#include "tests/fakes/test_folder.h"
+#include "tests/unit/restore_fixture.h"
+
+namespace {
+
+// A clock fixed at 2023-11-14 22:13:20 UTC in a zone chosen by the test.
+int32_t g_bias = 0;
+bool g_convertible = true;
+int64_t FixedNow() { return 1700000000; }
+int32_t FixedBias() { return g_bias; }
+bool FixedToLocal(int64_t seconds, platform::SystemTime& local) {
+    if (!g_convertible) return false;
+    const int64_t shifted = seconds - int64_t{g_bias} * 60;
+    // Days since 1970 to a civil date (proleptic Gregorian).
+    int64_t days = shifted / 86400;
+    const int64_t rest = shifted % 86400;
+    days += 719468;
+    const int64_t era = days / 146097;
+    const int64_t dayOfEra = days - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t mp = (5 * dayOfYear + 2) / 153;
+    const int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
+    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    local = platform::SystemTime{};
+    local.wYear = static_cast<uint16_t>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
+    local.wMonth = static_cast<uint16_t>(month);
+    local.wDay = static_cast<uint16_t>(day);
+    local.wHour = static_cast<uint16_t>(rest / 3600);
+    local.wMinute = static_cast<uint16_t>(rest / 60 % 60);
+    local.wSecond = static_cast<uint16_t>(rest % 60);
+    return true;
+}
+const engine_report::ReportClock kFixedClock{FixedNow, FixedBias, FixedToLocal};
+
+std::string Text(const char16_t* text) { return platform::ToUtf8(text); }
+
+TEST(RestoreReport, HeaderTimeZoneIsWholeHoursEastRoundedTowardZero) {
+    const struct {
+        int32_t bias;
+        int32_t timeZone;
+    } cases[] = {{-330, 5}, {60, -1}, {210, -3}, {0, 0}, {-60, 1}, {59, 0}, {-720, 12}};
+    for (const auto& c : cases) {
+        g_bias = c.bias;
+        zef::RestoreReport report{};
+        engine_report::FillReportHeader(report, kFixedClock);
+        EXPECT_EQ(report.timeZone, c.timeZone) << c.bias;
+        EXPECT_EQ(report.requestTime, 1700000000u);
+        EXPECT_EQ(report.constant15, 15u);
+        EXPECT_EQ(Text(report.zefVersion), "2.0.0.1045");
+    }
+}
+
+TEST(RestoreReport, RequestFieldsAreCutAndSigned) {
+    zef::RestoreReport report{};
+    const std::u16string longPath(300, u'p');
+    engine_report::FillRequestFields(report, longPath.c_str(), nullptr, 0xFFFFFFFFu, 12);
+    EXPECT_EQ(Text(report.fileName), std::string(260, 'p'));
+    EXPECT_EQ(Text(report.virusName), "");
+    EXPECT_EQ(Text(report.virusType), "-1");
+    EXPECT_EQ(Text(report.fileType), "12");
+}
+
+TEST(RestoreReport, TimesAreLocalOrNull) {
+    g_bias = 210;
+    char16_t buffer[261];
+    const struct {
+        uint32_t seconds;
+        bool convertible;
+        const char* text;
+    } cases[] = {{1700000000, true, "2023-11-14 18:43:20"},
+                 {0, true, "NULL"},
+                 {1700000000, false, "NULL"},
+                 {86400, true, "1970-01-01 20:30:00"}};
+    for (const auto& c : cases) {
+        g_convertible = c.convertible;
+        EXPECT_EQ(engine_report::FormatReportTime(c.seconds, buffer, 261, kFixedClock), buffer);
+        EXPECT_EQ(Text(buffer), c.text) << c.seconds;
+    }
+    g_convertible = true;
+    EXPECT_EQ(engine_report::FormatReportTime(5, nullptr, 261, kFixedClock), nullptr);
+}
+
+class ReportLogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = MakeTestFolder("report");
+        path = folder / "Report.log";
+        ASSERT_EQ(logger.Open(4, path.u16string().c_str()), 1u);
+        logger.SetHeader(0);
+    }
+    void TearDown() override {
+        logger.Close();
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
+    // The whole file, byte-order mark checked and dropped, as UTF-8.
+    std::string Contents() {
+        logger.Close();
+        return ReadUtf16File(path);
+    }
+    static zef::RestoreReport FullReport() {
+        zef::RestoreReport r{};
+        engine_report::FillReportHeader(r, kFixedClock);
+        engine_report::FillRequestFields(r, u"C:\\docs\\a.txt", u"Eicar", 3, 7);
+        r.result = 0x20FF0000;
+        r.reboot = 1;
+        r.timeConsumed = 42;
+        r.validEditions = 3;
+        r.skippedEditions = 1;
+        r.indexFromNewToOld = 2;
+        r.timeStamp = 1699990000;
+        r.size = 4096;
+        engine_report::SetReportText(r.signature, u"sig-77");
+        engine_report::SetReportText(r.subject, u"subject");
+        r.operation = 2;
+        r.purgedEditions = 1;
+        r.firstCreateTime = 1690000000;
+        r.lastCreateTime = 1695000000;
+        r.lastPurgeTime = 1696000000;
+        return r;
+    }
+
+    std::filesystem::path folder;
+    std::filesystem::path path;
+    util::CLogger logger;
+};
+
+TEST_F(ReportLogTest, SummaryWestOfUtcWithAHalfHourBias) {
+    g_bias = 210;
+    const zef::RestoreReport report = FullReport();
+    engine_report::WriteRestoreReport(logger, &report, kFixedClock);
+    EXPECT_EQ(Contents(),
+              "=========================================================\n"
+              "[Summary]\n"
+              "\t ZEFVersion        : 2.0.0.1045\n"
+              "\t RequestTime       : 2023-11-14 18:43:20 (1700000000)\n"
+              "\t TimeZone          : -3\n"
+              "\t FileName          : C:\\docs\\a.txt\n"
+              "\t FileType          : 7\n"
+              "\t VirusName         : Eicar\n"
+              "\t VirusType         : 3\n"
+              "\t Result            : Success\n"
+              "\t ErrorCode         : VELK_SUCCESS (20FF0000)\n"
+              "\t Reboot            : Need\n"
+              "\t TimeConsumed(ms)  : 42\n"
+              "\n"
+              "[Edition used to restore]\n"
+              "\t IndexFromNewToOld : 2\n"
+              "\t Signature         : sig-77\n"
+              "\t Size              : 4096\n"
+              "\t Subject           : subject\n"
+              "\t Operation         : 2\n"
+              "\t TimeStamp         : 2023-11-14 15:56:40 (1699990000)\n"
+              "\n"
+              "[Edition Stat]\n"
+              "\t ValidEditions     : 3\n"
+              "\t SkippedEditions   : 1\n"
+              "\n"
+              "[Purged Edition Stat]\n"
+              "\t PurgedEditions    : 1\n"
+              "\t FirstCreateTime   : 2023-07-22 00:56:40 (1690000000)\n"
+              "\t FirstPurgeTime    : NULL (0)\n"
+              "\t LastCreateTime    : 2023-09-17 21:50:00 (1695000000)\n"
+              "\t LastPurgeTime     : 2023-09-29 11:36:40 (1696000000)\n"
+              "\n\n\n\r\n");
+}
+
+TEST_F(ReportLogTest, SummaryEastOfUtcForAFailedRestore) {
+    g_bias = -330;
+    zef::RestoreReport report = FullReport();
+    report.result = 0xE0360005;  // no name in the table
+    report.reboot = 0;
+    report.virusName[0] = u'\0';
+    report.signature[zef::kTextUnits - 1] = u'!';  // an engine text may come unterminated
+    std::char_traits<char16_t>::assign(report.subject, zef::kTextUnits, u's');
+    engine_report::WriteRestoreReport(logger, &report, kFixedClock);
+    EXPECT_EQ(Contents(),
+              "=========================================================\n"
+              "[Summary]\n"
+              "\t ZEFVersion        : 2.0.0.1045\n"
+              "\t RequestTime       : 2023-11-15 03:43:20 (1700000000)\n"
+              "\t TimeZone          : 5\n"
+              "\t FileName          : C:\\docs\\a.txt\n"
+              "\t FileType          : 7\n"
+              "\t VirusName         : \n"
+              "\t VirusType         : 3\n"
+              "\t Result            : Failure\n"
+              "\t ErrorCode         :  (E0360005)\n"
+              "\t Reboot            : Need not\n"
+              "\t TimeConsumed(ms)  : 42\n"
+              "\n"
+              "[Edition used to restore]\n"
+              "\t IndexFromNewToOld : 2\n"
+              "\t Signature         : sig-77\n"
+              "\t Size              : 4096\n"
+              "\t Subject           : " + std::string(262, 's') + "\n"
+              "\t Operation         : 2\n"
+              "\t TimeStamp         : 2023-11-15 00:56:40 (1699990000)\n"
+              "\n"
+              "[Edition Stat]\n"
+              "\t ValidEditions     : 3\n"
+              "\t SkippedEditions   : 1\n"
+              "\n"
+              "[Purged Edition Stat]\n"
+              "\t PurgedEditions    : 1\n"
+              "\t FirstCreateTime   : 2023-07-22 09:56:40 (1690000000)\n"
+              "\t FirstPurgeTime    : NULL (0)\n"
+              "\t LastCreateTime    : 2023-09-18 06:50:00 (1695000000)\n"
+              "\t LastPurgeTime     : 2023-09-29 20:36:40 (1696000000)\n"
+              "\n\n\n\r\n");
+}
+
+TEST_F(ReportLogTest, NothingIsWrittenForANullReportOrBelowInfo) {
+    engine_report::WriteRestoreReport(logger, nullptr, kFixedClock);
+    util::CLogger quiet;
+    const std::filesystem::path other = folder / "Quiet.log";
+    ASSERT_EQ(quiet.Open(3, other.u16string().c_str()), 1u);
+    const zef::RestoreReport report = FullReport();
+    engine_report::WriteRestoreReport(quiet, &report, kFixedClock);
+    quiet.Close();
+    EXPECT_EQ(Contents(), "");
+    EXPECT_EQ(std::filesystem::file_size(other), 2u) << "only the byte-order mark";
+}
+
+}  // namespace

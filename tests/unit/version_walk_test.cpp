@@ -1,0 +1,320 @@
+// The version walks of a file and of a process against the fake engine's scripted versions:
+// order, bounds, the repeat and stop rules, the actions, and nothing left behind.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "tests/unit/restore_fixture.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+constexpr char16_t kFile[] = u"C:\\docs\\report.doc";
+constexpr uint64_t kParameter = 0xABCDEF;
+constexpr uint32_t kProcess = 77;
+
+std::string Text(const char16_t* text) { return platform::ToUtf8(text); }
+
+bool CopyExists(const char16_t* path) {
+    return std::filesystem::exists(std::filesystem::path(std::u16string(path)));
+}
+
+int32_t CopyCallback(uint64_t context, const char16_t* copyPath, uint64_t parameter,
+                     uint32_t* action) {
+    auto* script = reinterpret_cast<CallbackScript*>(context);
+    script->seen.push_back(CopyTag(copyPath) + (parameter == kParameter ? "" : " (parameter?)"));
+    if (CopyTag(copyPath).rfind("mem-", 0) == 0 && !CopyExists(copyPath)) {
+        script->copiesExisted = false;
+    }
+    const Answer answer = script->Next();
+    *action = answer.action;
+    return answer.goOn;
+}
+
+template <typename Info>
+std::string Describe(const Info& info, const std::string& path) {
+    return path + " id=" + std::to_string(info.versionId) + " t=" + std::to_string(info.time) +
+           " img=" + Text(info.image) + (info.parameter == kParameter ? "" : " (parameter?)");
+}
+
+int32_t InfoCallback(velk::FileVersionInfo* info, uint32_t* action) {
+    auto* script = reinterpret_cast<CallbackScript*>(info->context);
+    script->seen.push_back(Describe(*info, CopyTag(info->path)));
+    const Answer answer = script->Next();
+    *action = answer.action;
+    return answer.goOn;
+}
+
+void ResultCallback(const velk::VersionActionResult* result, uint64_t /*reserved*/) {
+    auto* script = reinterpret_cast<CallbackScript*>(result->resultContext);
+    char code[16];
+    std::snprintf(code, sizeof code, "%08X", result->resultCode);
+    script->results.push_back(Text(result->path) + " id=" + std::to_string(result->versionId) +
+                              " " + code + " reboot=" + std::to_string(result->rebootFlag));
+}
+
+int32_t ProcessCallback(velk::ProcessVersionInfo* info, velk::VersionAction* action) {
+    auto* script = reinterpret_cast<CallbackScript*>(info->context);
+    script->seen.push_back(Describe(*info, Text(info->path)));
+    const Answer answer = script->Next();
+    action->kind = answer.action;
+    action->restoreOption = 3;
+    action->virusName = u"Eicar";
+    action->resultCallback = script->withResults ? ResultCallback : nullptr;
+    action->resultContext = reinterpret_cast<uint64_t>(script);
+    return answer.goOn;
+}
+
+class VersionWalkTest : public RestoreTest {
+protected:
+    // Two versions in memory and four editions: edition 30 repeats memory version 4 (same
+    // time, unique id not below 4); edition 40 is newer than the last memory version.
+    void ScriptFile(uint32_t processId = 0) {
+        versions->AddMemory(kFile, 5, 200, u"C:\\app\\writer.exe", 0, processId);
+        versions->AddMemory(kFile, 4, 150, u"", 0, processId);
+        versions->AddEdition(kFile, 40, 300, 9, 0, 0, processId);
+        versions->AddEdition(kFile, 30, 150, 4, 0, 0, processId);
+        versions->AddEdition(kFile, 20, 120, 3, 8, 0, processId);
+        versions->AddEdition(kFile, 10, 100, 2, 0, 0, processId);
+        versions->SetWriterImage(8, u"C:\\app\\saver.exe");
+    }
+    uint32_t WalkFile(uint32_t functionId, CallbackScript& script) {
+        const velk::FileVersionRequest request{
+            kFile, reinterpret_cast<uint64_t>(&script),
+            functionId == velk::kFnEnumFileVersions
+                ? reinterpret_cast<void (*)()>(CopyCallback)
+                : reinterpret_cast<void (*)()>(InfoCallback),
+            kParameter};
+        return wrapper->CallFunc(functionId, const_cast<velk::FileVersionRequest*>(&request),
+                                 nullptr);
+    }
+    uint32_t WalkProcess(CallbackScript& script, platform::SystemTime from = {},
+                         platform::SystemTime to = {}) {
+        velk::ProcessVersionRequest request{kProcess, from, to,
+                                            reinterpret_cast<uint64_t>(&script), ProcessCallback,
+                                            kParameter};
+        return wrapper->CallFunc(velk::kFnEnumProcessVersions, &request, nullptr);
+    }
+    Calls Actions() const {
+        return engine->CallsTo({"MemPurgeVersion", "MemPurgeVersionByPid", "FreeFileEdition",
+                                "DeleteEditionByEditionID", "RestoreByCopy", "RestoreByEdition"});
+    }
+};
+
+struct FileWalkCase {
+    const char* why;
+    std::vector<Answer> answers;
+    std::vector<std::string> seen;
+    Calls actions;
+    bool storageWalked;
+};
+
+TEST_F(VersionWalkTest, FileVersionsInOrderWithStopRepeatAndActions) {
+    const FileWalkCase cases[] = {
+        {"every version; the repeated edition and the newer one are not shown", {},
+         {"mem-5", "mem-4", "edition-20", "edition-10"},
+         {"FreeFileEdition(copy)", "FreeFileEdition(copy)"}, true},
+        {"stop at the first version in memory", {{0, 0}}, {"mem-5"}, {}, false},
+        {"purge a memory version, delete an edition after giving its copy back",
+         {{2, 1}, {0, 1}, {2, 1}},
+         {"mem-5", "mem-4", "edition-20", "edition-10"},
+         {"MemPurgeVersion(v5)", "FreeFileEdition(copy)", "DeleteEditionByEditionID(20)",
+          "FreeFileEdition(copy)"},
+         true},
+        {"stop in the storage", {{0, 1}, {0, 1}, {0, 0}}, {"mem-5", "mem-4", "edition-20"},
+         {"FreeFileEdition(copy)"}, true},
+    };
+    Started();
+    for (const FileWalkCase& c : cases) {
+        engine->Reset();
+        versions->SetCopyFolder(copies.u16string());
+        ScriptFile();
+        CallbackScript script{c.answers};
+        EXPECT_EQ(WalkFile(velk::kFnEnumFileVersions, script), velk::kSuccess) << c.why;
+        EXPECT_EQ(script.seen, c.seen) << c.why;
+        EXPECT_TRUE(script.copiesExisted) << c.why;
+        EXPECT_EQ(Actions(), c.actions) << c.why;
+        const Calls connects = engine->CallsTo({"ConnectBackupStorage", "FindFirstFileEditionEx"});
+        if (c.storageWalked) {
+            EXPECT_EQ(connects, (Calls{"ConnectBackupStorage",
+                                       "FindFirstFileEditionEx(" + Text(kFile) +
+                                           ",1,null,&150,ptr)"}))
+                << c.why << ": bounded by the last version in memory";
+        } else {
+            EXPECT_TRUE(connects.empty()) << c.why;
+        }
+        EXPECT_TRUE(versions->NothingLeftBehind()) << c.why;
+    }
+}
+
+TEST_F(VersionWalkTest, FileVersionInfoShowsIdsTimesImagesAndNeverPurgesMemory) {
+    Started();
+    ScriptFile();
+    CallbackScript script{{{2, 1}, {0, 1}, {0, 1}, {2, 1}}};
+    EXPECT_EQ(WalkFile(velk::kFnEnumFileVersionInfo, script), velk::kSuccess);
+    // No time bound here: edition 40 is shown, edition 30 still repeats memory version 4.
+    EXPECT_EQ(script.seen, (std::vector<std::string>{
+                               "mem-5 id=0 t=200 img=C:\\app\\writer.exe",
+                               "mem-4 id=0 t=150 img=",
+                               "edition-40 id=40 t=300 img=",
+                               "edition-20 id=20 t=120 img=C:\\app\\saver.exe",
+                               "edition-10 id=10 t=100 img=",
+                           }));
+    EXPECT_EQ(Actions(), (Calls{"FreeFileEdition(copy)", "FreeFileEdition(copy)",
+                                "DeleteEditionByEditionID(20)", "FreeFileEdition(copy)"}));
+    EXPECT_EQ(engine->CallsTo({"FindFirstFileEdition", "GetBackupFileByID"}),
+              (Calls{"FindFirstFileEdition(" + Text(kFile) + ",ptr)",
+                     "GetBackupFileByID(8,260,ptr)"}));
+    EXPECT_TRUE(versions->NothingLeftBehind());
+}
+
+TEST_F(VersionWalkTest, WithoutMemoryVersionsTheStorageIsBoundedByNowAndNothingRepeats) {
+    Started();
+    versions->AddEdition(kFile, 30, 150, 99);
+    versions->AddEdition(kFile, 20, 120, 99, 0, kFakeNoCopy);  // offered to nobody
+    const uint32_t before = static_cast<uint32_t>(platform::UnixTimeNow());
+    CallbackScript script;
+    EXPECT_EQ(WalkFile(velk::kFnEnumFileVersions, script), velk::kSuccess);
+    EXPECT_EQ(script.seen, (std::vector<std::string>{"edition-30"}));
+    EXPECT_TRUE(engine->CallsTo({"GetBackupFileUniqID"}).empty());
+    const Calls find = engine->CallsTo({"FindFirstFileEditionEx"});
+    ASSERT_EQ(find.size(), 1u);
+    const std::string prefix = "FindFirstFileEditionEx(" + Text(kFile) + ",1,null,&";
+    ASSERT_EQ(find[0].rfind(prefix, 0), 0u) << find[0];
+    const unsigned long bound = std::stoul(find[0].substr(prefix.size()));
+    EXPECT_GE(bound, before);
+    EXPECT_LE(bound, static_cast<uint32_t>(platform::UnixTimeNow()));
+    EXPECT_TRUE(versions->NothingLeftBehind());
+}
+
+TEST_F(VersionWalkTest, VersionsWithoutCopiesAreSkippedAndNothingFoundIsSuccess) {
+    Started();
+    CallbackScript empty;
+    EXPECT_EQ(WalkFile(velk::kFnEnumFileVersionInfo, empty), velk::kSuccess);
+    EXPECT_TRUE(empty.seen.empty());
+    EXPECT_EQ(engine->CallsTo({"ConnectBackupStorage", "DisconnectBackupStorage"}),
+              (Calls{"ConnectBackupStorage", "DisconnectBackupStorage"}));
+
+    versions->AddMemory(kFile, 5, 200, u"", kFakeNoCopy);
+    versions->AddMemory(kFile, 4, 150, u"", kFakeOverlongText);
+    CallbackScript script;
+    EXPECT_EQ(WalkFile(velk::kFnEnumFileVersionInfo, script), velk::kSuccess);
+    ASSERT_EQ(script.seen.size(), 1u);
+    // An engine that fills the image buffer still leaves a terminated text of 259 units.
+    EXPECT_EQ(script.seen[0], "mem-4 id=0 t=150 img=" + std::string(259, 'x'));
+    EXPECT_TRUE(versions->NothingLeftBehind());
+}
+
+TEST_F(VersionWalkTest, ProcessVersionsInOrderWithActionsAndResults) {
+    Started();
+    ScriptFile(kProcess);
+    versions->AddEdition(u"C:\\other.txt", 50, 90, 0, 0, 0, kProcess + 1);  // another process
+    engine->SetResult("RestoreByCopy", 1);
+    engine->SetResult("RestoreByEdition", 1);
+    // MemPurgeVersionByPid and DeleteEditionByEditionID answer 0: both fail.
+    versions->SetReboot(1);
+    CallbackScript script{{{1, 1}, {2, 1}, {1, 1}, {2, 1}}};
+    EXPECT_EQ(WalkProcess(script), velk::kSuccess);
+    const std::string file = Text(kFile);
+    EXPECT_EQ(script.seen, (std::vector<std::string>{
+                               file + " id=0 t=200 img=C:\\app\\writer.exe",
+                               file + " id=0 t=150 img=",
+                               file + " id=20 t=120 img=C:\\app\\saver.exe",
+                               file + " id=10 t=100 img=",
+                           }));
+    EXPECT_EQ(script.results, (std::vector<std::string>{
+                                  file + " id=0 20FF0000 reboot=1",
+                                  file + " id=0 E0360007 reboot=0",
+                                  file + " id=20 20FF0000 reboot=1",
+                                  file + " id=10 E0360007 reboot=0",
+                              }));
+    EXPECT_EQ(Actions(), (Calls{"RestoreByCopy(" + file + ",mem-5,Eicar,3,ptr)",
+                                "MemPurgeVersionByPid(v4)",
+                                "RestoreByEdition(" + file + ",20,Eicar,3,ptr)",
+                                "DeleteEditionByEditionID(10)"}));
+    EXPECT_EQ(engine->CallsTo({"MemFindFirstFileByPid", "FindFirstFileEditionByPid"}),
+              (Calls{"MemFindFirstFileByPid(77,0,0)", "FindFirstFileEditionByPid(77,1,null,&150,ptr)"}));
+    EXPECT_TRUE(versions->NothingLeftBehind());
+}
+
+struct MemoryRestoreCase {
+    const char* why;
+    uint32_t flags;
+    uint64_t restoreResult;
+    std::string reported;
+    bool restoreCalled;
+};
+
+TEST_F(VersionWalkTest, RestoreOfAProcessVersionInMemory) {
+    const MemoryRestoreCase cases[] = {
+        {"restored", 0, 1, "20FF0000 reboot=2", true},
+        {"the engine's restore fails", 0, 0, "E0360004 reboot=2", true},
+        {"no copy can be made", kFakeNoCopy, 1, "E0360003 reboot=0", false},
+        {"a copy without a path", kFakeEmptyCopyPath, 1, "E0360003 reboot=0", false},
+    };
+    Started();
+    for (const MemoryRestoreCase& c : cases) {
+        engine->Reset();
+        versions->SetCopyFolder(copies.u16string());
+        versions->AddMemory(kFile, 5, 200, u"", c.flags, kProcess);
+        engine->SetResult("RestoreByCopy", c.restoreResult);
+        versions->SetReboot(2);
+        CallbackScript script{{{1, 0}}};
+        EXPECT_EQ(WalkProcess(script), velk::kSuccess) << c.why;
+        EXPECT_EQ(script.results, (std::vector<std::string>{Text(kFile) + " id=0 " + c.reported}))
+            << c.why;
+        EXPECT_EQ(engine->CallsTo({"RestoreByCopy"}).size(), c.restoreCalled ? 1u : 0u) << c.why;
+        EXPECT_TRUE(engine->CallsTo({"ConnectBackupStorage"}).empty()) << c.why << ": stopped";
+        EXPECT_TRUE(versions->NothingLeftBehind()) << c.why;
+    }
+}
+
+TEST_F(VersionWalkTest, ProcessWalkBoundsAndSilentActions) {
+    Started();
+    // Both bounds given and nothing in memory: the storage search takes the request's bounds.
+    platform::SystemTime from{1970, 1, 4, 1, 0, 1, 40, 0};  // 100 s
+    platform::SystemTime to{1970, 1, 4, 1, 0, 5, 0, 0};     // 300 s
+    versions->AddEdition(kFile, 20, 120, 3, 0, kFakeOverlongText, kProcess);
+    versions->AddEdition(kFile, 10, 100, 2, 0, 0, kProcess);
+    CallbackScript script{{{2, 1}}};
+    script.withResults = false;  // the delete is carried out silently
+    engine->SetResult("DeleteEditionByEditionID", 1);
+    EXPECT_EQ(WalkProcess(script, from, to), velk::kSuccess);
+    EXPECT_EQ(engine->CallsTo({"MemFindFirstFileByPid", "FindFirstFileEditionByPid"}),
+              (Calls{"MemFindFirstFileByPid(77,100,300)",
+                     "FindFirstFileEditionByPid(77,1,&100,&300,ptr)"}));
+    ASSERT_EQ(script.seen.size(), 2u);
+    // An unterminated path from the engine is cut to the record's 261 units.
+    EXPECT_EQ(script.seen[0], std::string(261, 'x') + " id=20 t=120 img=");
+    EXPECT_TRUE(script.results.empty());
+    EXPECT_EQ(engine->CallsTo({"DeleteEditionByEditionID"}),
+              (Calls{"DeleteEditionByEditionID(20)"}));
+
+    // A version whose path the engine cannot give is offered to nobody.
+    engine->Reset();
+    versions->SetCopyFolder(copies.u16string());
+    versions->AddMemory(kFile, 5, 200, u"", kFakeNoPath, kProcess);
+    CallbackScript none;
+    EXPECT_EQ(WalkProcess(none), velk::kSuccess);
+    EXPECT_TRUE(none.seen.empty());
+    EXPECT_EQ(engine->CallsTo({"FindFirstFileEditionByPid"}),
+              (Calls{"FindFirstFileEditionByPid(77,1,null,&200,ptr)"}));
+    EXPECT_TRUE(versions->NothingLeftBehind());
+}
+
+TEST_F(VersionWalkTest, BadRequestsReachNoEngine) {
+    Started();
+    engine->Reset();
+    CallbackScript script;
+    velk::FileVersionRequest noPath{nullptr, reinterpret_cast<uint64_t>(&script),
+                                    reinterpret_cast<void (*)()>(CopyCallback), 0};
+    EXPECT_EQ(wrapper->CallFunc(velk::kFnEnumFileVersions, &noPath, nullptr), velk::kBadArgument);
+    EXPECT_EQ(wrapper->CallFunc(velk::kFnEnumFileVersionInfo, nullptr, nullptr),
+              velk::kBadArgument);
+    velk::ProcessVersionRequest noCallback{kProcess, {}, {}, 0, nullptr, 0};
+    EXPECT_EQ(wrapper->CallFunc(velk::kFnEnumProcessVersions, &noCallback, nullptr),
+              velk::kBadArgument);
+    EXPECT_TRUE(engine->Calls().empty());
+}
+
+}  // namespace
