@@ -27,6 +27,10 @@ void CloseFile(FileHandle file);
 // Makes target share source's blocks (FICLONE on btrfs and XFS); false where the file system
 // cannot, and always on Windows. The target must be empty and open for writing.
 bool CloneFileBlocks(FileHandle source, FileHandle target);
+// Copies the rest of source into target inside the kernel (copy_file_range on Linux); false,
+// with nothing copied, where the system cannot (always on Windows, where callers read and
+// write instead). *copied counts the bytes copied.
+bool CopyFileData(FileHandle source, FileHandle target, uint64_t* copied);
 // Replaces to by from in one step, then makes the new name durable (the folder is flushed on
 // Linux; MOVEFILE_WRITE_THROUGH on Windows).
 bool ReplaceFileDurably(const char16_t* from, const char16_t* to);

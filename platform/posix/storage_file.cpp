@@ -91,6 +91,18 @@ bool CloneFileBlocks(FileHandle source, FileHandle target) {
     return ioctl(Fd(target), FICLONE, Fd(source)) == 0;
 }
 
+bool CopyFileData(FileHandle source, FileHandle target, uint64_t* copied) {
+    *copied = 0;
+    for (;;) {
+        const ssize_t count =
+            copy_file_range(Fd(source), nullptr, Fd(target), nullptr, size_t{1} << 30, 0);
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) return false;
+        if (count == 0) return true;
+        *copied += static_cast<uint64_t>(count);
+    }
+}
+
 bool ReplaceFileDurably(const char16_t* from, const char16_t* to) {
     if (from == nullptr || to == nullptr) return false;
     const std::string target = ToUtf8(to);

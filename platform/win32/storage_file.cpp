@@ -65,6 +65,11 @@ void CloseFile(FileHandle file) {
 
 bool CloneFileBlocks(FileHandle, FileHandle) { return false; }
 
+bool CopyFileData(FileHandle, FileHandle, uint64_t* copied) {
+    *copied = 0;
+    return false;
+}
+
 bool ReplaceFileDurably(const char16_t* from, const char16_t* to) {
     if (from == nullptr || to == nullptr) return false;
     return MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=

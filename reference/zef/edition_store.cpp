@@ -81,6 +81,7 @@ OpenResult EditionStore::Open(const std::u16string& folder, const StoreLimits& l
         }
     }
     m_limits = limits;
+    m_nextUniqueId.store(m_index.nextUniqueId);
     CollectOrphansLocked();
     const size_t count = m_index.editions.size();
     PurgeLocked(Now(), 0);
@@ -110,10 +111,8 @@ std::u16string EditionStore::NewStagingPath(const char16_t* prefix) {
     return JoinPath(m_staging, Concat(prefix, ++m_stagingCounter, u".tmp"));
 }
 
-uint32_t EditionStore::NewUniqueId() {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_index.nextUniqueId++;
-}
+// Taken on the event path, so without the lock that an index write holds.
+uint32_t EditionStore::NewUniqueId() { return m_nextUniqueId.fetch_add(1); }
 
 AddResult EditionStore::AddFromFile(const EditionOrigin& origin, uint64_t limit,
                                     uint32_t* editionId) {
@@ -217,7 +216,7 @@ AddResult EditionStore::KeepStaged(const std::u16string& staged, const CopyOutco
     }
     Edition edition;
     edition.editionId = m_index.nextEditionId;
-    edition.uniqueId = origin.uniqueId != 0 ? origin.uniqueId : m_index.nextUniqueId;
+    edition.uniqueId = origin.uniqueId != 0 ? origin.uniqueId : NewUniqueId();
     edition.time = origin.time != 0 ? origin.time : Now();
     edition.processId = origin.processId;
     edition.operation = origin.operation;
@@ -228,7 +227,6 @@ AddResult EditionStore::KeepStaged(const std::u16string& staged, const CopyOutco
     edition.image = origin.image;
     const IndexContent before = m_index;
     ++m_index.nextEditionId;
-    if (origin.uniqueId == 0) ++m_index.nextUniqueId;
     m_index.editions.push_back(edition);
     PurgeLocked(Now(), edition.editionId);
     if (!SaveLocked()) {
@@ -337,6 +335,7 @@ void EditionStore::PurgeLocked(uint32_t now, uint32_t keepEditionId) {
 }
 
 bool EditionStore::SaveLocked() {
+    m_index.nextUniqueId = m_nextUniqueId.load();
     if (!WriteFileAtomically(m_files, m_indexPath, SerializeIndex(m_index))) return false;
     std::vector<Edition> gone;
     gone.swap(m_pendingRemoval);

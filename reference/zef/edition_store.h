@@ -105,6 +105,7 @@ private:
     StoreLimits m_limits;
     uint64_t m_storedBytes = 0;
     std::atomic<uint32_t> m_stagingCounter{0};
+    std::atomic<uint32_t> m_nextUniqueId{1};
 };
 
 }  // namespace zef

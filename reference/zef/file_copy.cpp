@@ -61,7 +61,10 @@ CopyOutcome CopyFileContent(const FileTable& files, const std::u16string& source
                 return fail(CopyStatus::kSourceUnreadable);
         }
         if (!files.size(out.Get(), &copied)) return fail(CopyStatus::kTargetFailed);
+    } else if (!request.hash && files.copyData(in.Get(), out.Get(), &copied)) {
+        outcome.method = CopyMethod::kCopy;
     } else {
+        if (copied != 0) return fail(CopyStatus::kTargetFailed);  // failed half-way
         outcome.method = CopyMethod::kCopy;
         buffer.reset(new uint8_t[kChunk]);
         bool written = true;

@@ -25,7 +25,9 @@ uint32_t ReplaceWithCopy(const FileTable& files, const std::u16string& source,
     if (copy.status == CopyStatus::kSourceUnreadable) return kRestoreCopyUnreadable;
     if (copy.status != CopyStatus::kOk) return kRestoreWriteFailed;
     platform::CopyFileAttributes(target.c_str(), beside.c_str());
-    if (!files.replace(beside.c_str(), target.c_str())) {
+    // The content is on the disk before the rename; should the rename itself be lost in a
+    // crash, the old file is there still and so is the version, so no folder flush is needed.
+    if (!files.rename(beside.c_str(), target.c_str())) {
         files.remove(beside.c_str());
         return kRestoreReplaceFailed;
     }

@@ -12,14 +12,16 @@ const FileTable& SystemFileTable() {
         platform::OpenForReading, platform::CreateForWriting, platform::ReadSome,
         platform::WriteAll,       platform::FlushToDisk,      platform::FlushFileByPath,
         platform::FileSize,
-        platform::CloseFile,      platform::CloneFileBlocks,  platform::ReplaceFileDurably,
+        platform::CloseFile,      platform::CloneFileBlocks,  platform::CopyFileData,
+        platform::ReplaceFileDurably,
+        platform::SystemFileOps().moveReplacing,
         platform::RemoveFile,     platform::SystemFileOps().createFolderTree,
         platform::ListFiles};
     return table;
 }
 
 bool WriteFileAtomically(const FileTable& files, const std::u16string& path,
-                         const std::vector<uint8_t>& bytes) {
+                         const std::vector<uint8_t>& bytes, bool durable) {
     const std::u16string fresh = path + u".new";
     {
         ScopedFile file(files, files.createForWriting(fresh.c_str()));
@@ -33,13 +35,13 @@ bool WriteFileAtomically(const FileTable& files, const std::u16string& path,
                 return false;
             }
         }
-        if (!files.flush(file.Get())) {
+        if (durable && !files.flush(file.Get())) {
             file.Close();
             files.remove(fresh.c_str());
             return false;
         }
     }
-    if (files.replace(fresh.c_str(), path.c_str())) return true;
+    if ((durable ? files.replace : files.rename)(fresh.c_str(), path.c_str())) return true;
     files.remove(fresh.c_str());
     return false;
 }

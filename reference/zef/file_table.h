@@ -24,7 +24,12 @@ struct FileTable {
     bool (*size)(FileHandle file, uint64_t* size);
     void (*close)(FileHandle file);
     bool (*clone)(FileHandle source, FileHandle target);
+    // Copies the rest of source inside the kernel; false, with nothing copied, where it cannot.
+    bool (*copyData)(FileHandle source, FileHandle target, uint64_t* copied);
+    // Replaces to by from in one step and makes the new name durable.
     bool (*replace)(const char16_t* from, const char16_t* to);
+    // Replaces to by from in one step; the new name reaches the disk when the system pleases.
+    bool (*rename)(const char16_t* from, const char16_t* to);
     bool (*remove)(const char16_t* path);
     uint32_t (*createFolderTree)(const char16_t* folder);
     bool (*listFiles)(const char16_t* folder, std::vector<std::u16string>& names);
@@ -53,9 +58,11 @@ private:
 };
 
 // Writes bytes as a whole new file: written, flushed, then renamed over path, so that path
-// holds either its old content or all of the new one, whatever instant a crash comes.
+// holds either its old content or all of the new one, whatever instant a crash comes. Without
+// durable, nothing is flushed: a crash may then leave the old content or a torn one, which a
+// sealed file tells apart.
 bool WriteFileAtomically(const FileTable& files, const std::u16string& path,
-                         const std::vector<uint8_t>& bytes);
+                         const std::vector<uint8_t>& bytes, bool durable = true);
 // Reads a whole file of at most limit bytes; false when it cannot be read or is larger.
 bool ReadWholeFile(const FileTable& files, const std::u16string& path, uint64_t limit,
                    std::vector<uint8_t>& bytes);

@@ -79,7 +79,9 @@ void RestoreResults::Record(const RestoreResult& result) {
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_current.empty() || m_run.size() >= kMaxResults) return;
     m_run.push_back(result);
-    if (!WriteFileAtomically(m_files, m_current, SerializeRestoreResults(m_run)))
+    // Not flushed: a restore should not wait on the disk twice more for its report; a crash
+    // may cost the results of this run, never a torn read (the file is sealed).
+    if (!WriteFileAtomically(m_files, m_current, SerializeRestoreResults(m_run), false))
         m_log.Write(LogLevel::kWarning, Concat(u"The result of the restore of ", result.name,
                                                u" cannot be kept for the next run."));
 }

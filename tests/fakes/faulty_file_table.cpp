@@ -52,7 +52,12 @@ void Close(FileHandle file) { System().close(file); }
 bool Clone(FileHandle source, FileHandle target) {
     return Step() && System().clone(source, target);
 }
+bool CopyData(FileHandle source, FileHandle target, uint64_t* copied) {
+    *copied = 0;
+    return Step() && System().copyData(source, target, copied);
+}
 bool Replace(const char16_t* from, const char16_t* to) { return Step() && System().replace(from, to); }
+bool Rename(const char16_t* from, const char16_t* to) { return Step() && System().rename(from, to); }
 bool Remove(const char16_t* path) { return Step() && System().remove(path); }
 uint32_t CreateFolderTree(const char16_t* folder) {
     return Step() ? System().createFolderTree(folder) : 5u;
@@ -66,7 +71,9 @@ bool ListFiles(const char16_t* folder, std::vector<std::u16string>& names) {
 const zef::FileTable& FaultyFileTable() {
     static const zef::FileTable table{OpenForReading, CreateForWriting, Read,    Write,
                                       Flush,          FlushPath,        Size,    Close,
-                                      Clone,          Replace,          Remove,  CreateFolderTree,
+                                      Clone,          CopyData,         Replace, Rename,
+                                      Remove,
+                                      CreateFolderTree,
                                       ListFiles};
     return table;
 }
