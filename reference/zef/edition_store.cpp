@@ -57,7 +57,7 @@ OpenResult EditionStore::Open(const std::u16string& folder, const StoreLimits& l
     }
     // What a killed instance may have left: an index never renamed, copies on their way in.
     m_files.remove((m_indexPath + u".new").c_str());
-    ClearFolder(m_staging);
+    RemoveFilesIn(m_files, m_staging);
     std::vector<uint8_t> bytes;
     m_index = IndexContent();
     std::vector<std::u16string> names;
@@ -101,7 +101,7 @@ OpenResult EditionStore::Open(const std::u16string& folder, const StoreLimits& l
 void EditionStore::Close() {
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_folderLock == kInvalidFile) return;
-    ClearFolder(m_staging);
+    RemoveFilesIn(m_files, m_staging);
     platform::ReleaseLock(m_folderLock);
     m_folderLock = kInvalidFile;
     m_index = IndexContent();
@@ -367,12 +367,6 @@ std::u16string EditionStore::BlobPath(const Digest& digest, uint32_t suffix) con
 std::u16string EditionStore::ContentPath(const Edition& edition) const {
     std::lock_guard<std::mutex> guard(m_lock);
     return BlobPath(edition.digest, edition.blobSuffix);
-}
-
-void EditionStore::ClearFolder(const std::u16string& folder) {
-    std::vector<std::u16string> names;
-    m_files.listFiles(folder.c_str(), names);
-    for (const std::u16string& name : names) m_files.remove(JoinPath(folder, name).c_str());
 }
 
 // Content that no edition names is what a crash between storing it and saving the index left.

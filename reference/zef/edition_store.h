@@ -89,7 +89,6 @@ private:
     void RemoveUnreferencedLocked(const std::vector<Edition>& gone);
     bool ReferencedLocked(const Digest& digest, uint32_t suffix) const;
     std::u16string BlobPath(const Digest& digest, uint32_t suffix) const;
-    void ClearFolder(const std::u16string& folder);
     void CollectOrphansLocked();
 
     const FileTable& m_files;

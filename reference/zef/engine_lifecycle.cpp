@@ -71,9 +71,7 @@ uint32_t Engine::Start() {
     }
     const std::u16string copies = JoinPath(settings.dbPath, u"copies");
     m_files.createFolderTree(copies.c_str());
-    std::vector<std::u16string> leftovers;
-    m_files.listFiles(copies.c_str(), leftovers);
-    for (const std::u16string& name : leftovers) m_files.remove(JoinPath(copies, name).c_str());
+    RemoveFilesIn(m_files, copies);
     m_results.Open(settings.dbPath);
 
     // Can this file system share blocks? The answer decides how versions are taken.
@@ -114,9 +112,7 @@ uint32_t Engine::Stop() {
         store.swap(m_store);
         copies.swap(m_copies);
     }
-    std::vector<std::u16string> names;
-    m_files.listFiles(copies.c_str(), names);
-    for (const std::u16string& name : names) m_files.remove(JoinPath(copies, name).c_str());
+    if (!copies.empty()) RemoveFilesIn(m_files, copies);
     if (store) store->Close();
     m_log.Write(LogLevel::kInfo, u"Engine stopped.");
     return 0;

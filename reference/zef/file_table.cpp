@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "platform/storage_file.h"
+#include "reference/zef/engine_text.h"
 
 namespace zef {
 
@@ -44,6 +45,12 @@ bool WriteFileAtomically(const FileTable& files, const std::u16string& path,
     if ((durable ? files.replace : files.rename)(fresh.c_str(), path.c_str())) return true;
     files.remove(fresh.c_str());
     return false;
+}
+
+void RemoveFilesIn(const FileTable& files, const std::u16string& folder) {
+    std::vector<std::u16string> names;
+    files.listFiles(folder.c_str(), names);
+    for (const std::u16string& name : names) files.remove(JoinPath(folder, name).c_str());
 }
 
 bool ReadWholeFile(const FileTable& files, const std::u16string& path, uint64_t limit,

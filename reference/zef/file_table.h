@@ -63,6 +63,8 @@ private:
 // sealed file tells apart.
 bool WriteFileAtomically(const FileTable& files, const std::u16string& path,
                          const std::vector<uint8_t>& bytes, bool durable = true);
+// Removes the plain files directly in folder.
+void RemoveFilesIn(const FileTable& files, const std::u16string& folder);
 // Reads a whole file of at most limit bytes; false when it cannot be read or is larger.
 bool ReadWholeFile(const FileTable& files, const std::u16string& path, uint64_t limit,
                    std::vector<uint8_t>& bytes);

@@ -11,6 +11,7 @@
 
 #include "reference/zef/zef_engine.h"
 #include "tests/fakes/test_folder.h"
+#include "tests/fakes/zef_settings.h"
 
 namespace zef_test {
 
@@ -24,23 +25,6 @@ inline std::string ReadBytes(const fs::path& path) {
 inline void WriteBytes(const fs::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
-}
-
-// Hands a text setting over as the plug-in does: a 260-unit buffer and its capacity.
-inline uint32_t SetText(zef::Engine& engine, uint32_t id, const std::u16string& text) {
-    char16_t buffer[260] = {};
-    text.copy(buffer, std::min<size_t>(text.size(), 259));
-    zef::ConfigureParameter parameter{};
-    parameter.text.buffer = buffer;
-    parameter.text.self = &parameter.text.capacity;
-    parameter.text.capacity = 260;
-    return engine.ChangeConfigure(id, &parameter);
-}
-
-inline uint32_t SetNumber(zef::Engine& engine, uint32_t id, uint32_t value) {
-    zef::ConfigureParameter parameter{};
-    parameter.numeric.value = value;
-    return engine.ChangeConfigure(id, &parameter);
 }
 
 class EngineTest : public ::testing::Test {
