@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build g++ libboost-dev libgtest-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix wine64 wine
   libflatbuffers-dev flatbuffers-compiler protobuf-compiler libprotobuf-dev
+  btrfs-progs  # a file system that shares blocks, for scripts/bench-clones.sh
 )
 
 missing=()
