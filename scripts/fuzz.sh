@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[[ ${#targets[@]} -gt 0 ]] || targets=(fuzz_format_w fuzz_text fuzz_path_variables fuzz_config_batch)
+[[ ${#targets[@]} -gt 0 ]] || targets=(fuzz_format_w fuzz_text fuzz_path_variables fuzz_config_batch fuzz_zef_records)
 scripts/setup.sh
 command -v clang++ >/dev/null || { sudo=""; [[ $(id -u) -eq 0 ]] || sudo=sudo;
   $sudo apt-get install -y -qq --no-install-recommends clang libclang-rt-14-dev >/dev/null; }

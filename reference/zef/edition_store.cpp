@@ -32,6 +32,10 @@ EditionStore::~EditionStore() { Close(); }
 
 OpenResult EditionStore::Open(const std::u16string& folder, const StoreLimits& limits) {
     std::lock_guard<std::mutex> guard(m_lock);
+    if (m_folderLock != kInvalidFile) {
+        m_log.Write(LogLevel::kError, Concat(u"The store is open on ", m_folder, u" already."));
+        return OpenResult::kLocked;
+    }
     if (folder.empty()) {
         m_log.Write(LogLevel::kError, u"The database folder is not set; the store is not opened.");
         return OpenResult::kFolderUnusable;
@@ -105,6 +109,7 @@ void EditionStore::Close() {
     platform::ReleaseLock(m_folderLock);
     m_folderLock = kInvalidFile;
     m_index = IndexContent();
+    m_storedBytes = 0;
 }
 
 std::u16string EditionStore::NewStagingPath(const char16_t* prefix) {

@@ -73,6 +73,8 @@ uint32_t Engine::Start() {
     m_files.createFolderTree(copies.c_str());
     RemoveFilesIn(m_files, copies);
     m_results.Open(settings.dbPath);
+    // Versions a call still added while the last run stopped lost their copies with it.
+    m_memory.TakeIf([](const MemoryVersion&) { return true; });
 
     // Can this file system share blocks? The answer decides how versions are taken.
     const std::u16string probe = store->NewStagingPath(u"probe");

@@ -348,6 +348,7 @@ TEST_F(StoreTest, AnUnusableFolderOrSourceGetsAClearResult) {
     EXPECT_EQ(OpenResult::kFolderUnusable, store.Open((m_root / "plainfile" / "db").u16string(), m_limits));
     EXPECT_EQ(OpenResult::kFolderUnusable, store.Open(u"", m_limits));
     ASSERT_EQ(OpenResult::kOk, store.Open(m_db, m_limits));
+    EXPECT_EQ(OpenResult::kLocked, store.Open(m_db, m_limits));  // open already
     zef::EditionOrigin missing;
     missing.path = (m_root / "missing").u16string();
     EXPECT_EQ(AddResult::kSourceUnreadable, store.AddFromFile(missing, UINT64_MAX, nullptr));
