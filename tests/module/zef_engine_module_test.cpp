@@ -42,12 +42,12 @@ public:
         if (m_plugin == nullptr) return;
         if (m_exports.Resolve([this](const char* name) { return platform::FindExport(m_plugin, name); }) != nullptr)
             return;
-        if (m_exports.Initialize(&m_host) != velk::kSuccess || m_exports.PostInitialize() != velk::kSuccess)
-            return;
+        m_initialized = m_exports.Initialize(&m_host) == velk::kSuccess;
+        if (!m_initialized || m_exports.PostInitialize() != velk::kSuccess) return;
         m_wrapper = m_exports.QueryInterface(kPluginInterfaceId);
     }
     ~PluginWithEngine() {
-        if (m_wrapper != nullptr) m_exports.PreUninitialize();
+        if (m_initialized) m_exports.PreUninitialize();
         platform::UnloadModule(m_plugin);
     }
     bool Running() const { return m_wrapper != nullptr; }
@@ -59,6 +59,7 @@ private:
     platform::ModuleHandle m_plugin = nullptr;
     PluginExports m_exports;
     ScriptedHost m_host;
+    bool m_initialized = false;
     ICommonPluginInterface* m_wrapper = nullptr;
 };
 
