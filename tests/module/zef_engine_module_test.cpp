@@ -34,10 +34,12 @@ public:
 #else
         const std::string pluginBuild = "PlugEngineZef";
 #endif
+        // A module that the system keeps mapped after its unload must never be written over,
+        // so a restart in the same folder loads the copies already there.
         fs::copy_file(bin / ModuleFileName(pluginBuild), folder / ModuleFileName("PlugEngineZef"),
-                      fs::copy_options::overwrite_existing);
+                      fs::copy_options::skip_existing);
         fs::copy_file(bin / ModuleFileName("Zef"), folder / ModuleFileName("Zef"),
-                      fs::copy_options::overwrite_existing);
+                      fs::copy_options::skip_existing);
         m_plugin = platform::LoadModuleByPath((folder / ModuleFileName("PlugEngineZef")).u16string().c_str());
         if (m_plugin == nullptr) return;
         if (m_exports.Resolve([this](const char* name) { return platform::FindExport(m_plugin, name); }) != nullptr)
