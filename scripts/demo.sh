@@ -2,9 +2,9 @@
 # The main job: set-up, build both platforms, then run the reference host's demo on Linux and
 # under Wine. Extra arguments go to Pellumhost (for example --log-level 3).
 #
-# The reference engine is not part of the build yet, so the demo folder holds the scriptable
-# test engine in its place; on Windows it also holds the plug-in's test build, which accepts an
-# unsigned engine (the shipped PlugEngineZef.dll refuses one, as it must).
+# The demo folder holds the reference engine beside the plug-in; on Windows it also holds the
+# plug-in's test build, which accepts an unsigned engine (the shipped PlugEngineZef.dll refuses
+# one, as it must). The engine keeps its database in the folder's Data and its log in Log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/wine-session.sh
@@ -16,7 +16,7 @@ stage() {  # stage PRESET SUFFIX PLUGIN-BUILD
   rm -rf "$demo" && mkdir -p "$demo"
   cp "$bin/Pellumhost$4" "$bin/Quastle$2" "$bin/Morrick$2" "$demo/"
   cp "$bin/$3$2" "$demo/PlugEngineZef$2"
-  cp "$bin/FakeZef$2" "$demo/Zef$2"
+  cp "$bin/Zef$2" "$demo/Zef$2"
   echo "$demo"
 }
 

@@ -13,12 +13,9 @@ seconds=${1:-60}
 shift || true
 targets=("$@")
 [[ ${#targets[@]} -gt 0 ]] ||
-  targets=(fuzz_format_w fuzz_text fuzz_path_variables fuzz_config_batch fuzz_event_message)
-scripts/setup.sh || exit 1
-if ! command -v clang++ >/dev/null; then
-  sudo=""; [[ $(id -u) -eq 0 ]] || sudo=sudo
-  $sudo apt-get install -y -qq --no-install-recommends clang libclang-rt-14-dev >/dev/null || exit 1
-fi
+  targets=(fuzz_format_w fuzz_text fuzz_path_variables fuzz_config_batch fuzz_event_message
+          fuzz_zef_records)
+scripts/setup.sh || exit 1  # clang and its libFuzzer runtime among the rest
 { cmake --preset linux-fuzz >/dev/null && cmake --build --preset linux-fuzz -j "$(nproc)" >/dev/null; } ||
   { echo "fuzz: the fuzz build failed"; exit 1; }
 

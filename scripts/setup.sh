@@ -6,7 +6,9 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ libboost-dev libgtest-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix wine64 wine clang lld
+  libclang-rt-14-dev  # libFuzzer and the sanitizers' runtimes for clang (only recommended by clang)
   libflatbuffers-dev flatbuffers-compiler protobuf-compiler libprotobuf-dev
+  btrfs-progs  # a file system that shares blocks, for scripts/bench-clones.sh
 )
 
 missing=()

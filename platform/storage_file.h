@@ -1,0 +1,50 @@
+// Whole-file work for a store that must survive a crash: reading, writing that reaches the
+// disk, sharing blocks between files, replacing one file by another, an exclusive lock on a
+// folder, and listing a folder. Every call is safe from any thread.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/file_ops.h"
+
+namespace platform {
+
+// Opens an existing file for reading, shared with writers and deleters; kInvalidFile on failure.
+FileHandle OpenForReading(const char16_t* path);
+// Creates a file, or empties an existing one, for writing; kInvalidFile on failure.
+FileHandle CreateForWriting(const char16_t* path);
+// Reads up to capacity bytes at the current position; *got is 0 at the end of the file.
+bool ReadSome(FileHandle file, void* buffer, uint32_t capacity, uint32_t* got);
+// Writes all bytes at the current position; false when not all were written (a full disk).
+bool WriteAll(FileHandle file, const void* bytes, uint32_t count);
+// Pushes what was written to the disk itself (fsync / FlushFileBuffers).
+bool FlushToDisk(FileHandle file);
+// Pushes a closed file's content to the disk.
+bool FlushFileByPath(const char16_t* path);
+bool FileSize(FileHandle file, uint64_t* size);
+void CloseFile(FileHandle file);
+// Makes target share source's blocks (FICLONE on btrfs and XFS); false where the file system
+// cannot, and always on Windows. The target must be empty and open for writing.
+bool CloneFileBlocks(FileHandle source, FileHandle target);
+// Copies the rest of source into target inside the kernel (copy_file_range on Linux); false,
+// with nothing copied, where the system cannot (always on Windows, where callers read and
+// write instead). *copied counts the bytes copied.
+bool CopyFileData(FileHandle source, FileHandle target, uint64_t* copied);
+// Replaces to by from in one step, then makes the new name durable (the folder is flushed on
+// Linux; MOVEFILE_WRITE_THROUGH on Windows).
+bool ReplaceFileDurably(const char16_t* from, const char16_t* to);
+bool RemoveFile(const char16_t* path);
+// Holds path open and locked against every other holder, in this process or another; the
+// system releases it when the holder dies. kInvalidFile when someone else holds it.
+FileHandle LockExclusively(const char16_t* path);
+void ReleaseLock(FileHandle lock);
+// The names (not paths) of the plain files in folder; false when it cannot be read.
+bool ListFiles(const char16_t* folder, std::vector<std::u16string>& names);
+bool IsFolder(const char16_t* path);
+// Size and last-write time (platform units) of a file, to tell whether it changed.
+bool FileStamp(const char16_t* path, uint64_t* size, uint64_t* writeTime);
+// Gives target the permission bits (Linux) or attributes (Windows) of source.
+bool CopyFileAttributes(const char16_t* source, const char16_t* target);
+
+}  // namespace platform

@@ -1,0 +1,130 @@
+// Whole-file work through the Windows calls; Windows shares no blocks between files here.
+#include "platform/storage_file.h"
+
+#include <windows.h>
+
+namespace platform {
+namespace {
+
+const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+FileHandle FromHandle(HANDLE file) {
+    return file == INVALID_HANDLE_VALUE ? kInvalidFile : reinterpret_cast<FileHandle>(file);
+}
+
+}  // namespace
+
+FileHandle OpenForReading(const char16_t* path) {
+    if (path == nullptr) return kInvalidFile;
+    return FromHandle(CreateFileW(Wide(path), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+FileHandle CreateForWriting(const char16_t* path) {
+    if (path == nullptr) return kInvalidFile;
+    return FromHandle(CreateFileW(Wide(path), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool ReadSome(FileHandle file, void* buffer, uint32_t capacity, uint32_t* got) {
+    DWORD count = 0;
+    if (!ReadFile(AsHandle(file), buffer, capacity, &count, nullptr)) return false;
+    *got = count;
+    return true;
+}
+
+bool WriteAll(FileHandle file, const void* bytes, uint32_t count) {
+    DWORD written = 0;
+    return WriteFile(AsHandle(file), bytes, count, &written, nullptr) && written == count;
+}
+
+bool FlushToDisk(FileHandle file) { return FlushFileBuffers(AsHandle(file)) != 0; }
+
+bool FlushFileByPath(const char16_t* path) {
+    if (path == nullptr) return false;
+    HANDLE file = CreateFileW(Wide(path), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool flushed = FlushFileBuffers(file) != 0;
+    CloseHandle(file);
+    return flushed;
+}
+
+bool FileSize(FileHandle file, uint64_t* size) {
+    LARGE_INTEGER value{};
+    if (!GetFileSizeEx(AsHandle(file), &value)) return false;
+    *size = static_cast<uint64_t>(value.QuadPart);
+    return true;
+}
+
+void CloseFile(FileHandle file) {
+    if (file != kInvalidFile) CloseHandle(AsHandle(file));
+}
+
+bool CloneFileBlocks(FileHandle, FileHandle) { return false; }
+
+bool CopyFileData(FileHandle, FileHandle, uint64_t* copied) {
+    *copied = 0;
+    return false;
+}
+
+bool ReplaceFileDurably(const char16_t* from, const char16_t* to) {
+    if (from == nullptr || to == nullptr) return false;
+    return MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+           0;
+}
+
+bool RemoveFile(const char16_t* path) { return path != nullptr && DeleteFileW(Wide(path)) != 0; }
+
+FileHandle LockExclusively(const char16_t* path) {
+    if (path == nullptr) return kInvalidFile;
+    return FromHandle(CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+void ReleaseLock(FileHandle lock) { CloseFile(lock); }
+
+bool ListFiles(const char16_t* folder, std::vector<std::u16string>& names) {
+    if (folder == nullptr) return false;
+    const std::u16string pattern = std::u16string(folder) + u"\\*";
+    WIN32_FIND_DATAW entry{};
+    HANDLE find = FindFirstFileW(Wide(pattern.c_str()), &entry);
+    if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            names.emplace_back(reinterpret_cast<const char16_t*>(entry.cFileName));
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    return true;
+}
+
+bool IsFolder(const char16_t* path) {
+    if (path == nullptr) return false;
+    const DWORD attributes = GetFileAttributesW(Wide(path));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool FileStamp(const char16_t* path, uint64_t* size, uint64_t* writeTime) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (path == nullptr || !GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return false;
+    *size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    *writeTime = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                 data.ftLastWriteTime.dwLowDateTime;
+    return true;
+}
+
+bool CopyFileAttributes(const char16_t* source, const char16_t* target) {
+    if (source == nullptr || target == nullptr) return false;
+    const DWORD attributes = GetFileAttributesW(Wide(source));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    return SetFileAttributesW(Wide(target), attributes & (FILE_ATTRIBUTE_READONLY |
+                                                          FILE_ATTRIBUTE_HIDDEN |
+                                                          FILE_ATTRIBUTE_SYSTEM |
+                                                          FILE_ATTRIBUTE_ARCHIVE)) != 0;
+}
+
+}  // namespace platform

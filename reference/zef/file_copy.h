@@ -1,0 +1,37 @@
+// Copies one file's content into a new file: by sharing blocks where the file system can
+// (FICLONE), else by reading and writing; optionally hashing and flushing on the way.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "reference/zef/content_digest.h"
+#include "reference/zef/file_table.h"
+
+namespace zef {
+
+enum class CopyMethod { kNone, kClone, kCopy };
+enum class CopyStatus { kOk, kSourceUnreadable, kTooLarge, kTargetFailed };
+
+struct CopyRequest {
+    bool hash = false;     // compute the SHA-1 of the content
+    bool durable = false;  // flush the target to the disk before answering
+    uint64_t limit = UINT64_MAX;  // larger sources are refused with kTooLarge
+};
+
+struct CopyOutcome {
+    CopyStatus status = CopyStatus::kSourceUnreadable;
+    CopyMethod method = CopyMethod::kNone;
+    uint64_t size = 0;
+    Digest digest{};
+};
+
+// Copies source into target (created or emptied); on failure the target is removed.
+CopyOutcome CopyFileContent(const FileTable& files, const std::u16string& source,
+                            const std::u16string& target, const CopyRequest& request);
+// Whether two files hold the same bytes; false when either cannot be read.
+bool SameContent(const FileTable& files, const std::u16string& first,
+                 const std::u16string& second);
+const char16_t* CopyMethodName(CopyMethod method);
+const char16_t* CopyStatusName(CopyStatus status);
+
+}  // namespace zef

@@ -1,0 +1,49 @@
+// Restores through a file beside the target, named after this process and a counter so that
+// two restores of one file never share it.
+#include "reference/zef/file_restore.h"
+
+#include <atomic>
+
+#include "platform/process.h"
+#include "platform/storage_file.h"
+#include "reference/zef/engine_text.h"
+
+namespace zef {
+
+uint32_t ReplaceWithCopy(const FileTable& files, const std::u16string& source,
+                         const std::u16string& target, CopyMethod* method) {
+    static std::atomic<uint32_t> counter{0};
+    *method = CopyMethod::kNone;
+    const std::u16string folder = FolderOf(target);
+    if (!folder.empty() && !platform::IsFolder(folder.c_str())) return kRestoreFolderMissing;
+    const std::u16string beside = JoinPath(
+        folder, Concat(u"~zef", platform::CurrentProcessId(), u"-", ++counter, u".tmp"));
+    CopyRequest request;
+    request.durable = true;
+    const CopyOutcome copy = CopyFileContent(files, source, beside, request);
+    *method = copy.method;
+    if (copy.status == CopyStatus::kSourceUnreadable) return kRestoreCopyUnreadable;
+    if (copy.status != CopyStatus::kOk) return kRestoreWriteFailed;
+    platform::CopyFileAttributes(target.c_str(), beside.c_str());
+    // The content is on the disk before the rename; should the rename itself be lost in a
+    // crash, the old file is there still and so is the version, so no folder flush is needed.
+    if (!files.rename(beside.c_str(), target.c_str())) {
+        files.remove(beside.c_str());
+        return kRestoreReplaceFailed;
+    }
+    return 0;
+}
+
+const char16_t* RestoreFailureName(uint32_t code) {
+    switch (code) {
+        case 0: return u"restored";
+        case kRestoreFolderMissing: return u"the target's folder is missing";
+        case kRestoreCopyUnreadable: return u"the version's content cannot be read";
+        case kRestoreWriteFailed: return u"the content cannot be written beside the target";
+        case kRestoreReplaceFailed: return u"the target cannot be replaced";
+        case kRestoreNoEdition: return u"no such edition";
+    }
+    return u"failed";
+}
+
+}  // namespace zef

@@ -1,0 +1,77 @@
+// The system's file table, and the atomic whole-file write that the index and results use.
+#include "reference/zef/file_table.h"
+
+#include <algorithm>
+
+#include "platform/storage_file.h"
+#include "reference/zef/engine_text.h"
+
+namespace zef {
+
+const FileTable& SystemFileTable() {
+    static const FileTable table{
+        platform::OpenForReading, platform::CreateForWriting, platform::ReadSome,
+        platform::WriteAll,       platform::FlushToDisk,      platform::FlushFileByPath,
+        platform::FileSize,
+        platform::CloseFile,      platform::CloneFileBlocks,  platform::CopyFileData,
+        platform::ReplaceFileDurably,
+        platform::SystemFileOps().moveReplacing,
+        platform::RemoveFile,     platform::SystemFileOps().createFolderTree,
+        platform::ListFiles};
+    return table;
+}
+
+bool WriteFileAtomically(const FileTable& files, const std::u16string& path,
+                         const std::vector<uint8_t>& bytes, bool durable) {
+    const std::u16string fresh = path + u".new";
+    {
+        ScopedFile file(files, files.createForWriting(fresh.c_str()));
+        if (!file.IsOpen()) return false;
+        constexpr size_t kChunk = 1u << 20;
+        for (size_t done = 0; done < bytes.size(); done += kChunk) {
+            const size_t count = std::min(kChunk, bytes.size() - done);
+            if (!files.write(file.Get(), bytes.data() + done, static_cast<uint32_t>(count))) {
+                file.Close();
+                files.remove(fresh.c_str());
+                return false;
+            }
+        }
+        if (durable && !files.flush(file.Get())) {
+            file.Close();
+            files.remove(fresh.c_str());
+            return false;
+        }
+    }
+    if ((durable ? files.replace : files.rename)(fresh.c_str(), path.c_str())) return true;
+    files.remove(fresh.c_str());
+    return false;
+}
+
+void RemoveFilesIn(const FileTable& files, const std::u16string& folder) {
+    std::vector<std::u16string> names;
+    files.listFiles(folder.c_str(), names);
+    for (const std::u16string& name : names) files.remove(JoinPath(folder, name).c_str());
+}
+
+bool ReadWholeFile(const FileTable& files, const std::u16string& path, uint64_t limit,
+                   std::vector<uint8_t>& bytes) {
+    ScopedFile file(files, files.openForReading(path.c_str()));
+    uint64_t size = 0;
+    if (!file.IsOpen() || !files.size(file.Get(), &size) || size > limit) return false;
+    bytes.resize(static_cast<size_t>(size));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        uint32_t got = 0;
+        const size_t want = std::min<size_t>(bytes.size() - done, 1u << 20);
+        if (!files.read(file.Get(), bytes.data() + done, static_cast<uint32_t>(want), &got))
+            return false;
+        if (got == 0) break;
+        done += got;
+    }
+    if (done != bytes.size()) return false;
+    uint32_t extra = 0;
+    uint8_t probe = 0;
+    return files.read(file.Get(), &probe, 1, &extra) && extra == 0;
+}
+
+}  // namespace zef

@@ -1,0 +1,430 @@
+// The reference engine in-process: versions on events and their refusals, memory searches,
+// flushes into editions, database searches and copies, restores (attributes, missing folders,
+// two at once), report completion, boot results across runs, the pattern, bad handles and
+// texts, and many threads at once.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "tests/fakes/event_messages.h"
+#include "tests/unit/zef_engine_fixture.h"
+
+namespace zef_test {
+namespace {
+
+using zef::VersionResult;
+
+// The host's image-path service as the plug-in lends it: it fills the engine's string.
+uint32_t FakeImagePath(uint32_t processId, std::u16string* imagePath) {
+    if (processId == 4242) return 0;
+    *imagePath = u"/images/p" + std::u16string(1, static_cast<char16_t>(u'0' + processId % 10));
+    return 1;
+}
+
+std::u16string CopyText(const char16_t* buffer) { return buffer; }
+
+TEST_F(EngineTest, VersionsAreTakenOrRefusedWithAReason) {
+    const std::u16string tooLong(260, u'a');
+    const char16_t illFormed[] = {u'/', 0xD800, u'x', 0};
+    struct Case {
+        const char* name;
+        std::u16string path;      // empty: the text below
+        const char16_t* text;
+        uint32_t processId;
+        VersionResult expected;
+    };
+    SetNumber(*m_engine, zef::kSettingPerProcessBackupQuota, 2);
+    SetNumber(*m_engine, zef::kSettingMaxBackupFileSizePidMode, 1000);
+    const Case cases[] = {
+        {"first", File("a", "alpha"), nullptr, 1, VersionResult::kTaken},
+        {"same content again", Path("a"), nullptr, 2, VersionResult::kAlreadyKept},
+        {"second file", File("b", "beta"), nullptr, 1, VersionResult::kTaken},
+        {"quota of process 1 used", File("c", "gamma"), nullptr, 1, VersionResult::kQuotaUsed},
+        {"another process", Path("c"), nullptr, 3, VersionResult::kTaken},
+        {"missing file", Path("none"), nullptr, 3, VersionResult::kFileMissing},
+        {"too large", File("big", std::string(1001, 'b')), nullptr, 3, VersionResult::kTooLarge},
+        {"null path", u"", nullptr, 3, VersionResult::kBadPath},
+        {"260 units", u"", tooLong.c_str(), 3, VersionResult::kBadPath},
+        {"lone surrogate", u"", illFormed, 3, VersionResult::kBadPath},
+    };
+    for (const Case& c : cases) {
+        const char16_t* text = c.path.empty() ? c.text : c.path.c_str();
+        EXPECT_EQ(c.expected, m_engine->TakeVersion(text, c.processId)) << c.name;
+    }
+    EXPECT_EQ(3u, m_engine->MemoryVersionCount());
+    SetNumber(*m_engine, zef::kSettingWorkMode, 0);
+    EXPECT_EQ(VersionResult::kIgnoredByWorkMode, m_engine->TakeVersion(File("d", "delta").c_str(), 5));
+    m_engine->Stop();
+    EXPECT_EQ(VersionResult::kNotRunning, m_engine->TakeVersion(Path("d").c_str(), 5));
+    const std::string log = LogText();
+    EXPECT_NE(std::string::npos, log.find("not well-formed UTF-16"));
+    EXPECT_NE(std::string::npos, log.find("longer than 259 units"));
+    EXPECT_NE(std::string::npos, log.find("Versions are taken as "));
+}
+
+TEST_F(EngineTest, AFileEventMessageIsEnoughToTakeAVersion) {
+    const std::u16string path = File("evented", "before the write");
+    EventMessageSpec spec = FileEvent(path, 0x20);
+    spec.processId = 77;
+    std::vector<uint8_t> data = EventMessageData(spec);
+    EXPECT_EQ(0u, m_engine->NotifyEvent(data.data()));
+    // Only a path: still a version (a second file, process unknown).
+    EventMessageSpec bare;
+    bare.configId = 19;
+    bare.infoType = 11;
+    bare.path = File("bare", "bare content");
+    std::vector<uint8_t> bareData = EventMessageData(bare);
+    EXPECT_EQ(0u, m_engine->NotifyEvent(bareData.data()));
+    zef::FindHandle find = m_engine->MemFindFirstFileByPid(77, 0, 0);
+    ASSERT_NE(nullptr, find);
+    char16_t buffer[262] = {};
+    EXPECT_EQ(1u, m_engine->MemGetFilePath(find, 261, buffer));
+    EXPECT_EQ(path, CopyText(buffer));
+    m_engine->MemFindClose(find);
+    EXPECT_NE(nullptr, m_engine->MemFindFirstFileByPid(0, 0, 0));
+    // A broken message is refused, not read.
+    PutWord(data, 8, 0xFFFFFFF0u);
+    EXPECT_EQ(1u, m_engine->NotifyEvent(data.data()));
+    EXPECT_EQ(1u, m_engine->NotifyEvent(nullptr));
+    EXPECT_NE(std::string::npos, LogText().find("not a well-formed event message"));
+}
+
+TEST_F(EngineTest, MemorySearchesGoNewestFirstAndGiveCopiesImagesAndPurges) {
+    zef::ConfigureParameter callback{};
+    callback.callback.function = reinterpret_cast<void*>(&FakeImagePath);
+    ASSERT_EQ(0u, m_engine->ChangeConfigure(zef::kSettingGetImagePath, &callback));
+    const std::u16string path = File("doc", "one");
+    ASSERT_EQ(VersionResult::kTaken, m_engine->TakeVersion(path.c_str(), 1));
+    File("doc", "two!");
+    ASSERT_EQ(VersionResult::kTaken, m_engine->TakeVersion(path.c_str(), 2));
+    File("doc", "three");
+    ASSERT_EQ(VersionResult::kTaken, m_engine->TakeVersion(path.c_str(), 4242));
+
+    zef::FindHandle find = m_engine->MemFindFirstFile(path.c_str());
+    ASSERT_NE(nullptr, find);
+    std::vector<std::string> contents;
+    std::vector<std::u16string> images;
+    std::vector<uint32_t> ids;
+    do {
+        char16_t copy[262] = {};
+        ASSERT_EQ(1u, m_engine->MemGetCopy(find, 261, copy));
+        contents.push_back(ReadBytes(fs::path(std::u16string(copy))));
+        fs::remove(fs::path(std::u16string(copy)));  // the plug-in deletes memory copies
+        char16_t image[260] = {};
+        m_engine->MemGetImage(find, 259, image);
+        images.push_back(image);
+        ids.push_back(m_engine->MemGetId(find));
+    } while (m_engine->MemFindNext(find) != 0);
+    EXPECT_EQ((std::vector<std::string>{"three", "two!", "one"}), contents);
+    EXPECT_EQ((std::vector<std::u16string>{u"", u"/images/p2", u"/images/p1"}), images);
+    EXPECT_GT(ids[0], ids[1]);
+    // The search stays on its last version; purging it takes it out of memory.
+    EXPECT_EQ(ids[2], m_engine->MemGetId(find));
+    EXPECT_EQ(1u, m_engine->MemPurge(find));
+    EXPECT_EQ(0u, m_engine->MemPurge(find));
+    m_engine->MemFindClose(find);
+    EXPECT_EQ(2u, m_engine->MemoryVersionCount());
+    // A closed or made-up handle is refused.
+    EXPECT_EQ(0u, m_engine->MemFindNext(find));
+    EXPECT_EQ(0u, m_engine->MemGetTime(reinterpret_cast<zef::FindHandle>(0x1234)));
+    char16_t small[4] = {};
+    find = m_engine->MemFindFirstFile(path.c_str());
+    EXPECT_EQ(0u, m_engine->MemGetFilePath(find, 4, small));
+    m_engine->MemFindClose(find);
+    EXPECT_EQ(0u, m_engine->OpenSearches());
+}
+
+TEST_F(EngineTest, FlushesTurnVersionsIntoEditionsThatKeepTheirUniqueIds) {
+    const std::u16string changed = File("changed", "old content");
+    const std::u16string untouched = File("untouched", "same content");
+    ASSERT_EQ(VersionResult::kTaken, m_engine->TakeVersion(changed.c_str(), 9));
+    ASSERT_EQ(VersionResult::kTaken, m_engine->TakeVersion(untouched.c_str(), 9));
+    zef::FindHandle memory = m_engine->MemFindFirstFile(changed.c_str());
+    const uint32_t uniqueId = m_engine->MemGetId(memory);
+    m_engine->MemFindClose(memory);
+    File("changed", "new content, written after the version");
+
+    EXPECT_EQ(0u, m_engine->FlushValidEvents());
+    EXPECT_EQ(0u, m_engine->MemoryVersionCount());
+    zef::EditionFindData data{};
+    EXPECT_EQ(nullptr, m_engine->FindFirstFileEdition(untouched.c_str(), &data));
+    zef::FindHandle find = m_engine->FindFirstFileEdition(changed.c_str(), &data);
+    ASSERT_NE(nullptr, find);
+    EXPECT_EQ(0u, m_engine->FindNextFileEdition(find, &data));
+    m_engine->FindFileEditionClose(find);
+    EXPECT_EQ(static_cast<int32_t>(uniqueId), m_engine->GetBackupFileUniqID(changed.c_str(), data.keyArea));
+    EXPECT_EQ(-1, m_engine->GetBackupFileUniqID(untouched.c_str(), data.keyArea));
+    char16_t copy[262] = {};
+    ASSERT_EQ(1u, m_engine->GetFileEdition(data.editionId, 261, copy));
+    EXPECT_EQ("old content", ReadBytes(fs::path(std::u16string(copy))));
+    EXPECT_EQ(1u, m_engine->FreeFileEdition(copy));
+    EXPECT_FALSE(fs::exists(fs::path(std::u16string(copy))));
+    // Only the engine's own copies are freed.
+    EXPECT_EQ(0u, m_engine->FreeFileEdition(changed.c_str()));
+    EXPECT_TRUE(fs::exists(fs::path(changed)));
+
+    // FlushEvents keeps every version; a process that ends has its versions kept too.
+    ASSERT_EQ(VersionResult::kTaken, m_engine->TakeVersion(untouched.c_str(), 5));
+    EXPECT_EQ(0u, m_engine->UpdateObjPidList(2, 5));
+    EXPECT_NE(0u, m_engine->UpdateObjPidList(7, 5));
+    find = m_engine->FindFirstFileEditionByPid(5, 1, nullptr, nullptr, nullptr);
+    EXPECT_EQ(nullptr, find);
+    zef::EditionFindDataByPid byPid{};
+    find = m_engine->FindFirstFileEditionByPid(5, 1, nullptr, nullptr, &byPid);
+    ASSERT_NE(nullptr, find);
+    EXPECT_EQ(untouched, CopyText(byPid.filePath));
+    m_engine->FindFileEditionClose(find);
+}
+
+TEST_F(EngineTest, BackupsListAndRestoreByEditionKeepingTheEdition) {
+    const std::u16string path = File("report.txt", "version 1");
+    ASSERT_EQ(0u, m_engine->BackupFile(path.c_str()));
+    File("report.txt", "version 2, longer");
+    ASSERT_EQ(0u, m_engine->BackupFile(path.c_str()));
+    EXPECT_EQ(0u, m_engine->BackupFile(path.c_str()));  // unchanged: no new edition
+    EXPECT_NE(0u, m_engine->BackupFile(Path("missing").c_str()));
+
+    zef::BackupFileFindData listing{};
+    zef::FindHandle files = m_engine->FindFirstBackupFile(nullptr, nullptr, &listing);
+    ASSERT_NE(nullptr, files);
+    EXPECT_EQ(path, CopyText(listing.info.filePath));
+    EXPECT_EQ(2u, listing.info.editionCount);
+    EXPECT_EQ(17u, listing.info.newestSizeLow);
+    EXPECT_EQ(0u, m_engine->FindNextBackupFile(files, &listing));
+    m_engine->FindBackupFileClose(files);
+
+    // Time bounds are inclusive: an edition made this second is found by a search up to now.
+    const uint32_t now = static_cast<uint32_t>(std::time(nullptr));
+    zef::EditionFindData newest{};
+    zef::FindHandle find = m_engine->FindFirstFileEditionEx(path.c_str(), 1, nullptr, &now, &newest);
+    ASSERT_NE(nullptr, find);
+    zef::EditionFindData oldest{};
+    ASSERT_EQ(1u, m_engine->FindNextFileEdition(find, &oldest));
+    m_engine->FindFileEditionClose(find);
+    EXPECT_GT(newest.editionId, oldest.editionId);
+    const uint32_t future = now + 5;
+    EXPECT_EQ(nullptr, m_engine->FindFirstFileEditionEx(path.c_str(), 1, &future, nullptr, &newest));
+
+    uint32_t reboot = 7;
+    ASSERT_EQ(1u, m_engine->RestoreByEdition(path.c_str(), oldest.editionId, u"Eicar", 0, &reboot));
+    EXPECT_EQ(0u, reboot);
+    EXPECT_EQ("version 1", ReadBytes(fs::path(path)));
+    ASSERT_EQ(1u, m_engine->RestoreByEdition(path.c_str(), oldest.editionId, nullptr, 0, &reboot));
+    EXPECT_EQ(1u, m_engine->DeleteEditionByEditionID(newest.editionId));
+    EXPECT_EQ(0u, m_engine->DeleteEditionByEditionID(newest.editionId));
+    EXPECT_EQ(0u, m_engine->RestoreByEdition(path.c_str(), newest.editionId, nullptr, 0, &reboot));
+
+    zef::RestoreReport report{};
+    path.copy(report.fileName, path.size());
+    EXPECT_EQ(1u, m_engine->FbCompleteAdvanceData(&oldest, &report));
+    EXPECT_EQ(1u, report.validEditions);
+    EXPECT_EQ(9u, report.size);
+    EXPECT_EQ(oldest.time, report.timeStamp);
+    EXPECT_EQ(zef::kOperationBackup, report.operation);
+    const zef::Digest digest = zef::DigestOf("version 1", 9);
+    EXPECT_EQ(0, std::memcmp(digest.data(), report.editionValue, 20));
+    EXPECT_EQ(zef::DigestText(digest), CopyText(report.signature));
+}
+
+TEST_F(EngineTest, RestoresReplaceWholeKeepAttributesAndRefuseWhatTheyCannotDo) {
+    const std::u16string target = File("target", "current");
+    const std::u16string copy = File("copy", "restored content");
+#if !defined(_WIN32)
+    fs::permissions(fs::path(target), fs::perms::owner_read | fs::perms::owner_write);
+#endif
+    uint32_t reboot = 5;
+    ASSERT_EQ(1u, m_engine->RestoreByCopy(target.c_str(), copy.c_str(), nullptr, 0, &reboot));
+    EXPECT_EQ(0u, reboot);
+    EXPECT_EQ("restored content", ReadBytes(fs::path(target)));
+#if !defined(_WIN32)
+    EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write,
+              fs::status(fs::path(target)).permissions() & fs::perms::all);
+#endif
+    struct Case {
+        const char* name;
+        std::u16string target;
+        std::u16string copy;
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"folder gone", (m_root / "gone" / "file").u16string(), copy, "folder is missing"},
+        {"copy gone", target, Path("nothing"), "cannot be read"},
+        {"target path too long", std::u16string(260, u'x'), copy, "longer than 259"},
+    };
+    for (const Case& c : cases) {
+        reboot = 5;
+        EXPECT_EQ(0u, m_engine->RestoreByCopy(c.target.c_str(), c.copy.c_str(), nullptr, 0, &reboot)) << c.name;
+        EXPECT_EQ(0u, reboot) << c.name;
+        EXPECT_NE(std::string::npos, LogText().find(c.logged)) << c.name;
+    }
+    EXPECT_EQ("restored content", ReadBytes(fs::path(target)));
+    // Nothing is left beside the target.
+    size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(m_root / "files")) files += entry.is_regular_file();
+    EXPECT_EQ(2u, files);
+}
+
+TEST_F(EngineTest, TwoRestoresOfOneFileAtOnceLeaveOneWholeContent) {
+    const std::string first(300000, 'f');
+    const std::string second(200000, 's');
+    const std::u16string target = File("shared", "original");
+    const std::u16string copyA = File("a", first);
+    const std::u16string copyB = File("b", second);
+    for (int round = 0; round < 5; ++round) {
+        std::thread a([&] { EXPECT_EQ(1u, m_engine->RestoreByCopy(target.c_str(), copyA.c_str(), nullptr, 0, nullptr)); });
+        std::thread b([&] { EXPECT_EQ(1u, m_engine->RestoreByCopy(target.c_str(), copyB.c_str(), nullptr, 0, nullptr)); });
+        a.join();
+        b.join();
+        const std::string now = ReadBytes(fs::path(target));
+        EXPECT_TRUE(now == first || now == second);
+    }
+}
+
+TEST_F(EngineTest, BootResultsAreWhatThePreviousRunRestored) {
+    const std::u16string target = File("restored", "x");
+    const std::u16string copy = File("copy", "y");
+    EXPECT_EQ(0u, m_engine->RmAllocDbeResults());
+    ASSERT_EQ(1u, m_engine->RestoreByCopy(target.c_str(), copy.c_str(), nullptr, 0, nullptr));
+    ASSERT_EQ(0u, m_engine->RestoreByCopy((m_root / "gone" / "f").u16string().c_str(), copy.c_str(), nullptr, 0, nullptr));
+    m_engine->Stop();
+    ASSERT_EQ(0u, m_engine->Start());
+    ASSERT_EQ(2u, m_engine->RmAllocDbeResults());
+    uint32_t kind = 0, code = 9, detail = 9;
+    uint64_t value = 9, fileTime = 0;
+    const char16_t* name = nullptr;
+    ASSERT_EQ(1u, m_engine->RmFetchDbeResult(0, &kind, &code, &value, &detail, &name, &fileTime));
+    EXPECT_EQ(0u, code);
+    EXPECT_EQ(target, CopyText(name));
+    EXPECT_GT(fileTime, 116444736000000000ull);
+    ASSERT_EQ(1u, m_engine->RmFetchDbeResult(1, &kind, &code, &value, &detail, &name, &fileTime));
+    EXPECT_EQ(static_cast<uint32_t>(zef::kRestoreFolderMissing), code);
+    EXPECT_EQ(0u, m_engine->RmFetchDbeResult(2, &kind, &code, &value, &detail, &name, &fileTime));
+    m_engine->RmFreeDbeResults();
+    // Not deleted: still there at the next start; deleted: gone.
+    m_engine->Stop();
+    ASSERT_EQ(0u, m_engine->Start());
+    EXPECT_EQ(2u, m_engine->RmAllocDbeResults());
+    m_engine->RmFreeDbeResults();
+    m_engine->RmDeleteDbeResults();
+    m_engine->Stop();
+    ASSERT_EQ(0u, m_engine->Start());
+    EXPECT_EQ(0u, m_engine->RmAllocDbeResults());
+}
+
+TEST_F(EngineTest, OneEngineUsesADatabaseFolderAtATime) {
+    zef::Engine second;
+    Configure(second);
+    EXPECT_NE(0u, second.Start());
+    m_engine->Stop();
+    EXPECT_EQ(0u, second.Start());
+    zef::Engine unset;
+    EXPECT_NE(0u, unset.Start());
+}
+
+TEST_F(EngineTest, ThePatternIsValidCorruptOrDisablingAndAnswersPolicies) {
+    const fs::path folder = m_root / "pattern";
+    const std::u16string patternFolder = folder.u16string();
+    fs::create_directories(folder);
+    zef::Pattern pattern;
+    pattern.maxFileSize = 4096;
+    pattern.policies.push_back(zef::PolicyEntry{1, 2, 1, 0, {u"first", u"sec\u00f6nd"}});
+    pattern.policies.push_back(zef::PolicyEntry{2, 8, 4, 7, {}});
+    const std::string valid = zef::PatternText(pattern);
+    struct Case {
+        const char* name;
+        std::string file;  // empty: no file
+        uint32_t valid;    // IsPatternValid answers 0 when valid
+        uint32_t disabled;
+    };
+    pattern.disabled = true;
+    std::string altered = valid;
+    altered[altered.find("4096")] = '8';
+    const Case cases[] = {
+        {"no pattern file", "", 0, 0},
+        {"valid", valid, 0, 0},
+        {"disabling", zef::PatternText(pattern), 0, 1},
+        {"altered", altered, 1, 0},
+        {"no seal", "ZEF-PATTERN 1\n", 1, 0},
+    };
+    for (const Case& c : cases) {
+        fs::remove(folder / "zef.ptn");
+        if (!c.file.empty()) WriteBytes(folder / "zef.ptn", c.file);
+        EXPECT_EQ(c.valid, m_engine->IsPatternValid(patternFolder.c_str())) << c.name;
+        EXPECT_EQ(c.disabled, m_engine->IsDisabledByPattern(patternFolder.c_str())) << c.name;
+    }
+    WriteBytes(folder / "zef.ptn", valid);
+    m_engine->Stop();
+    ASSERT_EQ(0u, m_engine->Start());
+    EXPECT_EQ(4096u, m_engine->GetSupportFileMaxSize());
+    SetNumber(*m_engine, zef::kSettingMaxBackupFileSize, 100);
+    EXPECT_EQ(100u, m_engine->GetSupportFileMaxSize());
+
+    zef::PatternPolicy policy{};
+    ASSERT_EQ(0u, m_engine->QueryPtnPolicy(1, 2, &policy));
+    EXPECT_EQ(1u, policy.present);
+    ASSERT_EQ(2u, policy.count);
+    EXPECT_EQ(u"first", CopyText(policy.texts[0]));
+    EXPECT_EQ(u"sec\u00f6nd", CopyText(policy.texts[1]));
+    m_engine->FreePtnPolicy(&policy);
+    EXPECT_EQ(nullptr, policy.texts);
+    ASSERT_EQ(0u, m_engine->QueryPtnPolicy(2, 8, &policy));
+    EXPECT_EQ(4u, policy.valueType);
+    EXPECT_EQ(7u, policy.count);
+    m_engine->FreePtnPolicy(&policy);
+    ASSERT_EQ(0u, m_engine->QueryPtnPolicy(1, 1, &policy));
+    EXPECT_EQ(0u, policy.present);
+    EXPECT_NE(0u, m_engine->QueryPtnPolicy(1, 1, nullptr));
+}
+
+TEST_F(EngineTest, SettingsRefuseBadTextsAndUnknownIds) {
+    const char16_t illFormed[] = {0xDC00, 0};
+    EXPECT_NE(0u, SetText(*m_engine, zef::kSettingDbPath, illFormed));
+    EXPECT_NE(0u, m_engine->ChangeConfigure(zef::kSettingDbPath, nullptr));
+    EXPECT_NE(0u, SetNumber(*m_engine, 99, 1));
+    uint32_t value = 3;
+    EXPECT_EQ(0u, m_engine->ChangeRunningConfigure(zef::kSettingPerProcessBackupQuota, &value));
+    EXPECT_EQ(3u, m_engine->Settings().perProcessQuota);
+    EXPECT_NE(0u, m_engine->ChangeRunningConfigure(zef::kSettingDbPath, &value));
+    EXPECT_NE(0u, m_engine->ChangeRunningConfigure(zef::kSettingDbSize, nullptr));
+    EXPECT_EQ((m_root / "db").u16string(), m_engine->Settings().dbPath);
+}
+
+TEST_F(EngineTest, ThreadsTakeVersionsFlushSearchAndRestoreAtOnce) {
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 10;
+    SetNumber(*m_engine, zef::kSettingPerProcessBackupQuota, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            const std::string name = "t" + std::to_string(t);
+            for (int r = 0; r < kRounds; ++r) {
+                const std::u16string path = File(name, name + " round " + std::to_string(r));
+                m_engine->TakeVersion(path.c_str(), static_cast<uint32_t>(t + 1));
+                zef::FindHandle find = m_engine->MemFindFirstFile(path.c_str());
+                if (find != nullptr) {
+                    char16_t copy[262] = {};
+                    if (m_engine->MemGetCopy(find, 261, copy) != 0) {
+                        m_engine->RestoreByCopy(path.c_str(), copy, nullptr, 0, nullptr);
+                        fs::remove(fs::path(std::u16string(copy)));
+                    }
+                    m_engine->MemFindClose(find);
+                }
+                if (r % 4 == t % 4) m_engine->FlushEvents();
+                zef::EditionFindData data{};
+                zef::FindHandle editions = m_engine->FindFirstFileEdition(path.c_str(), &data);
+                while (editions != nullptr && m_engine->FindNextFileEdition(editions, &data) != 0) {
+                }
+                m_engine->FindFileEditionClose(editions);
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    m_engine->FlushEvents();
+    EXPECT_EQ(0u, m_engine->MemoryVersionCount());
+    EXPECT_EQ(0u, m_engine->OpenSearches());
+}
+
+}  // namespace
+}  // namespace zef_test
