@@ -74,6 +74,7 @@ TEST_F(EngineTest, AFileEventMessageIsEnoughToTakeAVersion) {
     EventMessageSpec bare;
     bare.configId = 19;
     bare.infoType = 11;
+    bare.hasPath = true;
     bare.path = File("bare", "bare content");
     std::vector<uint8_t> bareData = EventMessageData(bare);
     EXPECT_EQ(0u, m_engine->NotifyEvent(bareData.data()));
