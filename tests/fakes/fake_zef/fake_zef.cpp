@@ -230,7 +230,10 @@ uint32_t Initialize() { return Call<uint32_t>("Initialize"); }
 uint32_t Start() { return Call<uint32_t>("Start"); }
 uint32_t Stop() { return Call<uint32_t>("Stop"); }
 uint32_t Finalize() { return Call<uint32_t>("Finalize"); }
-uint32_t NotifyEvent(void* eventData) { return Call<uint32_t>("NotifyEvent", Address(eventData)); }
+uint32_t NotifyEvent(void* eventData) {
+    if (g_quiet.load(std::memory_order_relaxed)) return 0;  // no address text to build
+    return Call<uint32_t>("NotifyEvent", Address(eventData));
+}
 uint32_t RestoreByCopy(const char16_t* filePath, const char16_t* copyPath,
                        const char16_t* virusName, uint32_t restoreOption, uint32_t* reboot) {
     // The copy shows as the version it was made from ("mem-3-1.tmp" as "mem-3").
