@@ -46,5 +46,12 @@ bool IsFolder(const char16_t* path);
 bool FileStamp(const char16_t* path, uint64_t* size, uint64_t* writeTime);
 // Gives target the permission bits (Linux) or attributes (Windows) of source.
 bool CopyFileAttributes(const char16_t* source, const char16_t* target);
+// Lets a file be replaced or removed: clears its read-only attribute on Windows, which refuses
+// both for a read-only file; true on Linux, where the folder's permissions decide.
+bool ClearReadOnly(const char16_t* path);
+// The form of a path that the file calls take at any length: on Windows an absolute path of
+// 260 units or more gets the prefix that lifts the 259-unit limit ("\\?\", or "\\?\UNC\"
+// for a share); a shorter or relative path, and every path on Linux, is given back unchanged.
+std::u16string LongPathForm(const char16_t* path);
 
 }  // namespace platform

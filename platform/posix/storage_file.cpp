@@ -172,4 +172,8 @@ bool CopyFileAttributes(const char16_t* source, const char16_t* target) {
     return chmod(ToUtf8(target).c_str(), info.st_mode & 07777) == 0;
 }
 
+bool ClearReadOnly(const char16_t* path) { return path != nullptr; }
+
+std::u16string LongPathForm(const char16_t* path) { return path == nullptr ? u"" : path; }
+
 }  // namespace platform

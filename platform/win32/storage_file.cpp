@@ -127,4 +127,25 @@ bool CopyFileAttributes(const char16_t* source, const char16_t* target) {
                                                           FILE_ATTRIBUTE_ARCHIVE)) != 0;
 }
 
+bool ClearReadOnly(const char16_t* path) {
+    if (path == nullptr) return false;
+    const DWORD attributes = GetFileAttributesW(Wide(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    if ((attributes & FILE_ATTRIBUTE_READONLY) == 0) return true;
+    return SetFileAttributesW(Wide(path), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}) != 0;
+}
+
+std::u16string LongPathForm(const char16_t* path) {
+    if (path == nullptr) return {};
+    std::u16string text(path);
+    if (text.size() < MAX_PATH || text.rfind(u"\\\\?\\", 0) == 0) return text;
+    // The prefix turns off the system's parsing: the separators must already be its own.
+    for (char16_t& unit : text) {
+        if (unit == u'/') unit = u'\\';
+    }
+    if (text.size() >= 3 && text[1] == u':' && text[2] == u'\\') return u"\\\\?\\" + text;
+    if (text.rfind(u"\\\\", 0) == 0) return u"\\\\?\\UNC" + text.substr(1);
+    return text;
+}
+
 }  // namespace platform

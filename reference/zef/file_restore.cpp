@@ -24,10 +24,17 @@ uint32_t ReplaceWithCopy(const FileTable& files, const std::u16string& source,
     *method = copy.method;
     if (copy.status == CopyStatus::kSourceUnreadable) return kRestoreCopyUnreadable;
     if (copy.status != CopyStatus::kOk) return kRestoreWriteFailed;
-    platform::CopyFileAttributes(target.c_str(), beside.c_str());
+    const std::u16string besideLong = platform::LongPathForm(beside.c_str());
+    platform::CopyFileAttributes(target.c_str(), besideLong.c_str());
+    // Windows replaces no read-only file: the target loses the attribute for the rename, and
+    // gets it back from the file beside it should the rename fail (both calls fail harmlessly
+    // when there is no target yet).
+    platform::ClearReadOnly(target.c_str());
     // The content is on the disk before the rename; should the rename itself be lost in a
     // crash, the old file is there still and so is the version, so no folder flush is needed.
     if (!files.rename(beside.c_str(), target.c_str())) {
+        platform::CopyFileAttributes(besideLong.c_str(), target.c_str());
+        platform::ClearReadOnly(besideLong.c_str());
         files.remove(beside.c_str());
         return kRestoreReplaceFailed;
     }

@@ -9,14 +9,29 @@
 namespace zef {
 
 const FileTable& SystemFileTable() {
+    // Paths of the store and beside a restore's target may pass 259 units: every call that
+    // names a file takes the path's long form (the folder calls take folders, which stay short).
+    using platform::LongPathForm;
     static const FileTable table{
-        platform::OpenForReading, platform::CreateForWriting, platform::ReadSome,
-        platform::WriteAll,       platform::FlushToDisk,      platform::FlushFileByPath,
+        [](const char16_t* path) { return platform::OpenForReading(LongPathForm(path).c_str()); },
+        [](const char16_t* path) { return platform::CreateForWriting(LongPathForm(path).c_str()); },
+        platform::ReadSome,
+        platform::WriteAll,
+        platform::FlushToDisk,
+        [](const char16_t* path) { return platform::FlushFileByPath(LongPathForm(path).c_str()); },
         platform::FileSize,
-        platform::CloseFile,      platform::CloneFileBlocks,  platform::CopyFileData,
-        platform::ReplaceFileDurably,
-        platform::SystemFileOps().moveReplacing,
-        platform::RemoveFile,     platform::SystemFileOps().createFolderTree,
+        platform::CloseFile,
+        platform::CloneFileBlocks,
+        platform::CopyFileData,
+        [](const char16_t* from, const char16_t* to) {
+            return platform::ReplaceFileDurably(LongPathForm(from).c_str(), LongPathForm(to).c_str());
+        },
+        [](const char16_t* from, const char16_t* to) {
+            return platform::SystemFileOps().moveReplacing(LongPathForm(from).c_str(),
+                                                           LongPathForm(to).c_str());
+        },
+        [](const char16_t* path) { return platform::RemoveFile(LongPathForm(path).c_str()); },
+        platform::SystemFileOps().createFolderTree,
         platform::ListFiles};
     return table;
 }

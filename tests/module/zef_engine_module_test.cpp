@@ -10,60 +10,16 @@
 
 #include "engine_api/zef_records.h"
 #include "host/call_records.h"
-#include "host/common_plugin_interface.h"
 #include "host/result_codes.h"
-#include "platform/dynamic_module.h"
-#include "tests/fakes/scripted_host.h"
 #include "tests/fakes/test_folder.h"
+#include "tests/module/plugin_with_engine.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr uint32_t kPluginInterfaceId = 100121;
 constexpr uint32_t kEngineBackupFailed = 0xE0360006;
 constexpr uint32_t kEngineDeleteFailed = 0xE0360007;
-
-// The plug-in and the reference engine copied side by side into one folder, loaded by path.
-class PluginWithEngine {
-public:
-    explicit PluginWithEngine(const fs::path& folder) {
-        const fs::path bin = BuildOutputFolder();
-#if defined(_WIN32)
-        const std::string pluginBuild = "PlugEngineZefUnsignedOk";
-#else
-        const std::string pluginBuild = "PlugEngineZef";
-#endif
-        // A module that the system keeps mapped after its unload must never be written over,
-        // so a restart in the same folder loads the copies already there.
-        fs::copy_file(bin / ModuleFileName(pluginBuild), folder / ModuleFileName("PlugEngineZef"),
-                      fs::copy_options::skip_existing);
-        fs::copy_file(bin / ModuleFileName("Zef"), folder / ModuleFileName("Zef"),
-                      fs::copy_options::skip_existing);
-        m_plugin = platform::LoadModuleByPath((folder / ModuleFileName("PlugEngineZef")).u16string().c_str());
-        if (m_plugin == nullptr) return;
-        if (m_exports.Resolve([this](const char* name) { return platform::FindExport(m_plugin, name); }) != nullptr)
-            return;
-        m_initialized = m_exports.Initialize(&m_host) == velk::kSuccess;
-        if (!m_initialized || m_exports.PostInitialize() != velk::kSuccess) return;
-        m_wrapper = m_exports.QueryInterface(kPluginInterfaceId);
-    }
-    ~PluginWithEngine() {
-        if (m_initialized) m_exports.PreUninitialize();
-        platform::UnloadModule(m_plugin);
-    }
-    bool Running() const { return m_wrapper != nullptr; }
-    uint32_t Call(uint32_t functionId, void* input, void* output) {
-        return m_exports.CallFunc(m_wrapper, functionId, input, output);
-    }
-
-private:
-    platform::ModuleHandle m_plugin = nullptr;
-    PluginExports m_exports;
-    ScriptedHost m_host;
-    bool m_initialized = false;
-    ICommonPluginInterface* m_wrapper = nullptr;
-};
 
 struct Listed {
     std::u16string path;

@@ -4,6 +4,7 @@
 // texts, and many threads at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -232,17 +233,19 @@ TEST_F(EngineTest, BackupsListAndRestoreByEditionKeepingTheEdition) {
 TEST_F(EngineTest, RestoresReplaceWholeKeepAttributesAndRefuseWhatTheyCannotDo) {
     const std::u16string target = File("target", "current");
     const std::u16string copy = File("copy", "restored content");
-#if !defined(_WIN32)
-    fs::permissions(fs::path(target), fs::perms::owner_read | fs::perms::owner_write);
-#endif
+    // A read-only target (on Windows the attribute, which forbids replacing the file) is
+    // replaced and stays read-only.
+    fs::permissions(fs::path(target), fs::perms::owner_read | fs::perms::group_read);
     uint32_t reboot = 5;
     ASSERT_EQ(1u, m_engine->RestoreByCopy(target.c_str(), copy.c_str(), nullptr, 0, &reboot));
     EXPECT_EQ(0u, reboot);
     EXPECT_EQ("restored content", ReadBytes(fs::path(target)));
+    EXPECT_EQ(fs::perms::none, fs::status(fs::path(target)).permissions() & fs::perms::owner_write);
 #if !defined(_WIN32)
-    EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write,
+    EXPECT_EQ(fs::perms::owner_read | fs::perms::group_read,
               fs::status(fs::path(target)).permissions() & fs::perms::all);
 #endif
+    fs::permissions(fs::path(target), fs::perms::owner_write, fs::perm_options::add);
     struct Case {
         const char* name;
         std::u16string target;
@@ -322,6 +325,45 @@ TEST_F(EngineTest, OneEngineUsesADatabaseFolderAtATime) {
     EXPECT_EQ(0u, second.Start());
     zef::Engine unset;
     EXPECT_NE(0u, unset.Start());
+}
+
+// A database folder of 230 units puts the store's content files past 259 units (the limit of
+// plain Windows paths): editions are still kept, copied and restored.
+TEST_F(EngineTest, ADeepDatabaseFolderKeepsAndRestoresEditions) {
+    fs::path db = m_root / "deep";
+    db /= std::string(230 - db.u16string().size() - 1, 'd');
+    ASSERT_EQ(230u, db.u16string().size());
+    zef::Engine deep;
+    Configure(deep);
+    ASSERT_EQ(0u, SetText(deep, zef::kSettingDbPath, db.u16string()));
+    ASSERT_EQ(0u, deep.Initialize());
+    ASSERT_EQ(0u, deep.Start());
+    const std::u16string path = File("deep.txt", "kept in a deep database");
+    ASSERT_EQ(0u, deep.BackupFile(path.c_str()));
+    File("deep.txt", "changed");
+
+    zef::EditionFindData edition{};
+    zef::FindHandle find = deep.FindFirstFileEdition(path.c_str(), &edition);
+    ASSERT_NE(nullptr, find);
+    deep.FindFileEditionClose(find);
+    char16_t copy[262] = {};
+    ASSERT_EQ(1u, deep.GetFileEdition(edition.editionId, 261, copy));
+    EXPECT_EQ("kept in a deep database", ReadBytes(fs::path(std::u16string(copy))));
+    deep.FreeFileEdition(copy);
+    uint32_t reboot = 5;
+    ASSERT_EQ(1u, deep.RestoreByEdition(path.c_str(), edition.editionId, nullptr, 0, &reboot));
+    EXPECT_EQ("kept in a deep database", ReadBytes(fs::path(path)));
+
+    size_t longest = 0;
+    for (const auto& entry : fs::directory_iterator(db / "content"))
+        longest = std::max(longest, entry.path().u16string().size());
+    EXPECT_GT(longest, 259u);
+    deep.Stop();
+#if defined(_WIN32)
+    // The test's own removal needs the long form as well.
+    std::error_code ignored;
+    fs::remove_all(fs::path(u"\\\\?\\" + db.u16string()), ignored);
+#endif
 }
 
 TEST_F(EngineTest, ThePatternIsValidCorruptOrDisablingAndAnswersPolicies) {
