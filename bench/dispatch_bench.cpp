@@ -31,7 +31,7 @@ void BM_DirectEngineCall(benchmark::State& state) {
     Running& running = TheRunning();
     for (auto _ : state) benchmark::DoNotOptimize(running.flush());
 }
-BENCHMARK(BM_DirectEngineCall)->Threads(1)->Threads(2);
+BENCHMARK(BM_DirectEngineCall)->Threads(1)->Threads(2)->Threads(8);
 
 void BM_CallFuncFlushEvents(benchmark::State& state) {
     Running& running = TheRunning();
@@ -41,6 +41,6 @@ void BM_CallFuncFlushEvents(benchmark::State& state) {
             api.CallFunc(running.wrapper, velk::kFnFlushEvents, nullptr, nullptr));
     }
 }
-BENCHMARK(BM_CallFuncFlushEvents)->Threads(1)->Threads(2);
+BENCHMARK(BM_CallFuncFlushEvents)->Threads(1)->Threads(2)->Threads(8);
 
 }  // namespace

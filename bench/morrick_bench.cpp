@@ -36,6 +36,6 @@ void BM_GetUInt32(benchmark::State& state) {
     }
     if (state.thread_index() == 0) VELK_Msg_DestroyDataHandle(&shared);
 }
-BENCHMARK(BM_GetUInt32)->Threads(1)->Threads(2);
+BENCHMARK(BM_GetUInt32)->Threads(1)->Threads(2)->Threads(8);
 
 }  // namespace

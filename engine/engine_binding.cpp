@@ -15,7 +15,7 @@ CZefEngineWrapper::CZefEngineWrapper(const char16_t* enginePath, IHostService* h
     }
 }
 
-CZefEngineWrapper::~CZefEngineWrapper() { m_nInFlightCalls.Reset(); }
+CZefEngineWrapper::~CZefEngineWrapper() = default;
 
 void* CZefEngineWrapper::DeletingDestructor(uint32_t flags) {
     if (flags & 1u) {

@@ -54,7 +54,6 @@ uint32_t CZefEngineWrapper::StartEngine() {
 void CZefEngineWrapper::StopEngine() {
     m_state.store(0);  // both flags in one store: new calls are refused from here on
     while (m_nInFlightCalls.Total() > 0) platform::SleepMilliseconds(kDrainStepMs);
-    m_nInFlightCalls.Reset();
 
     if (m_entries.m_hEngineModule == nullptr) return;
     if (m_nBootResultsSent != 0 && m_entries.RmDeleteDbeResults != nullptr) {

@@ -141,7 +141,7 @@ private:
     int32_t HistoryKeepDays = 0;
     int32_t SecurityLevel = 0;
     std::atomic<bool> Enable{true};
-    util::StripedCounter m_nInFlightCalls;  // calls under way, one stripe per thread
+    util::StripedCounter m_nInFlightCalls;  // calls under way, a slot per thread
     std::atomic<uint32_t> WorkMode{1};
     std::atomic<uint32_t> PerProcessBackupQuota{6};
     std::atomic<uint32_t> MaxBackupFileSize{0};

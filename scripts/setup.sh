@@ -9,6 +9,7 @@ packages=(
   libclang-rt-14-dev  # libFuzzer and the sanitizers' runtimes for clang (only recommended by clang)
   libflatbuffers-dev flatbuffers-compiler protobuf-compiler libprotobuf-dev
   btrfs-progs  # a file system that shares blocks, for scripts/bench-clones.sh
+  valgrind  # memcheck over the module tests
 )
 
 missing=()

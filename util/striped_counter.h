@@ -1,8 +1,20 @@
-// A count of calls under way that many threads change at once without sharing a cache line:
-// each thread counts on a stripe of its own (threads share stripes only beyond kStripes), and
-// the total is the sum of the stripes. Increments, decrements and reads are sequentially
-// consistent, so a reader that clears a flag and then reads the total sees every call that
-// counted itself before reading the flag.
+// A count of calls under way that many threads change at once, for a flag-then-count admission:
+// a caller counts itself, then reads a running flag again; the shut-down clears the flag, then
+// waits until Total() is 0, and only then tears down what the calls use.
+//
+// Each of the first kOwnedSlots threads of the process owns a slot on a cache line of its own and
+// is the only one to write it, with a plain load and store: no locked instruction on the way in
+// or out. The order that admission needs (the caller's count stored before its second read of
+// the flag, the shut-down's cleared flag stored before its read of the count) is then given by
+// the shut-down alone: Total() issues a process-wide barrier (platform/process_barrier.h) before
+// it reads the slots, which orders every caller's store before that caller's next load as a
+// full fence would. So either the caller's second read sees the cleared flag, or Total() sees
+// its count. Leaving stores with release and Total() reads with acquire, so that whatever a
+// call did before it left happens before what the shut-down does after reading 0.
+//
+// Threads past the owned slots, a system without the barrier, and a build with
+// PEZ_ATOMIC_ADMISSION or a counter made kAtomic (to compare against) count on one shared atomic with sequentially
+// consistent read-modify-writes instead, which needs no barrier.
 #pragma once
 #include <atomic>
 #include <cstddef>
@@ -12,45 +24,71 @@ namespace util {
 
 class StripedCounter {
 public:
-    static constexpr size_t kStripes = 16;
+    static constexpr size_t kOwnedSlots = 128;
 
-    // The stripe of the calling thread; the caller gives it back to Leave.
+    // Where the process-wide barrier works, owned slots; kAtomic: the shared atomic only.
+    enum class Admission { kFencedWhereAvailable, kAtomic };
+    // kAtomic in a build with PEZ_ATOMIC_ADMISSION, the fenced kind otherwise.
+    static Admission DefaultAdmission();
+
+    explicit StripedCounter(Admission admission = DefaultAdmission());
+    StripedCounter(const StripedCounter&) = delete;
+    StripedCounter& operator=(const StripedCounter&) = delete;
+
+    // Counts the calling thread in; gives back the slot that Leave needs.
     size_t Enter() {
-        const size_t stripe = ThreadStripe();
-        m_stripes[stripe].value.fetch_add(1);
-        return stripe;
+        const size_t slot = ThreadSlot();
+        if (slot < kOwnedSlots && m_fenced) {
+            std::atomic<int32_t>& value = m_slots[slot].value;
+            value.store(value.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+            // The compiler keeps the store before the caller's next load; the processor is made
+            // to by Total()'s process-wide barrier.
+            std::atomic_signal_fence(std::memory_order_seq_cst);
+            return slot;
+        }
+        m_shared.value.fetch_add(1);
+        return kOwnedSlots;
     }
-    void Leave(size_t stripe) { m_stripes[stripe].value.fetch_sub(1); }
+    void Leave(size_t slot) {
+        if (slot < kOwnedSlots) {
+            std::atomic<int32_t>& value = m_slots[slot].value;
+            value.store(value.load(std::memory_order_relaxed) - 1, std::memory_order_release);
+            return;
+        }
+        m_shared.value.fetch_sub(1);
+    }
 
-    int64_t Total() const {
-        int64_t total = 0;
-        for (const Stripe& stripe : m_stripes) total += stripe.value.load();
-        return total;
-    }
-    void Reset() {
-        for (Stripe& stripe : m_stripes) stripe.value.store(0);
-    }
+    // The calls under way; a caller that read the flag after the flag was cleared may still be
+    // counted, one that read it before is. Issues the process-wide barrier when slots are owned.
+    int64_t Total() const;
+
+    // True when owned slots are in use (false in the atomic build or without the barrier).
+    bool Fenced() const { return m_fenced; }
 
 private:
-    struct alignas(64) Stripe {
+    struct alignas(64) Slot {
         std::atomic<int32_t> value{0};
     };
-    static size_t ThreadStripe();
+    // The calling thread's slot number for its whole life, handed out in turn; kOwnedSlots and
+    // above share the atomic.
+    static size_t ThreadSlot();
 
-    Stripe m_stripes[kStripes];
+    const bool m_fenced;
+    Slot m_shared;
+    Slot m_slots[kOwnedSlots];
 };
 
 // Counts one call for as long as the object lives.
 class CountedCall {
 public:
-    explicit CountedCall(StripedCounter& counter) : m_counter(counter), m_stripe(counter.Enter()) {}
-    ~CountedCall() { m_counter.Leave(m_stripe); }
+    explicit CountedCall(StripedCounter& counter) : m_counter(counter), m_slot(counter.Enter()) {}
+    ~CountedCall() { m_counter.Leave(m_slot); }
     CountedCall(const CountedCall&) = delete;
     CountedCall& operator=(const CountedCall&) = delete;
 
 private:
     StripedCounter& m_counter;
-    size_t m_stripe;
+    size_t m_slot;
 };
 
 }  // namespace util

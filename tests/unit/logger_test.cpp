@@ -370,14 +370,19 @@ TEST_F(LoggerTest, RotationReplacesAnOldRotatedFile) {
 // File calls whose rename or open can be made to fail.
 bool g_failRename = false;
 bool g_failOpen = false;
+bool g_diskFull = false;  // every write fails, as on a full disk
 platform::FileHandle FlakyOpen(const char16_t* path, bool* existed) {
     return g_failOpen ? platform::kInvalidFile : platform::SystemFileOps().openAlways(path, existed);
 }
 bool FlakyRename(const char16_t* from, const char16_t* to) {
     return !g_failRename && platform::SystemFileOps().moveReplacing(from, to);
 }
+bool FlakyWrite(platform::FileHandle file, const void* bytes, uint32_t count) {
+    return !g_diskFull && platform::SystemFileOps().write(file, bytes, count);
+}
 platform::FileOps FlakyFiles() {
     platform::FileOps files = platform::SystemFileOps();
+    files.write = FlakyWrite;
     files.openAlways = FlakyOpen;
     files.moveReplacing = FlakyRename;
     return files;
@@ -410,6 +415,28 @@ TEST_F(LoggerTest, FailedReopenLosesOnlyThatLine) {
     logger.Write(4, u"again");
     logger.Close();
     EXPECT_EQ(ReadUtf16(path), u"\uFEFFsync\r\nwritten, then the reopen fails\r\nagain\r\n");
+}
+
+// A full disk on an ordinary line and on the line that closes and reopens the file: those lines
+// are lost, and the first line after the disk has room again is written whole.
+TEST_F(LoggerTest, FullDiskLosesOnlyTheLinesWrittenMeanwhile) {
+    for (const bool onTheCheck : {false, true}) {
+        SCOPED_TRACE(onTheCheck);
+        fs::remove(path);
+        g_now += 100000;
+        const platform::FileOps files = FlakyFiles();
+        util::CLogger logger(files, FakeTicks);
+        OpenBare(logger);
+        logger.Write(4, u"sync");
+        g_diskFull = true;
+        if (onTheCheck) g_now += 2000;
+        logger.Write(4, u"lost");
+        logger.Write(4, u"lost too");
+        g_diskFull = false;
+        logger.Write(4, u"again");
+        logger.Close();
+        EXPECT_EQ(ReadUtf16(path), u"\uFEFFsync\r\nagain\r\n");
+    }
 }
 
 TEST_F(LoggerTest, OpenRefusals) {

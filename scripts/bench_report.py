@@ -1,0 +1,183 @@
+#!/usr/bin/env python3
+"""Writes the performance page from one run of the benchmarks.
+
+Usage: bench_report.py <folder of Google Benchmark JSON files> <page.md> <chart data>
+
+Every figure is put beside the anchor measured in the same run; the ratio is the figure's
+time over the anchor's (below 1: faster than the anchor). A goal is either a ratio bound, a
+bound on the difference in nanoseconds, or an absolute bound on the figure.
+"""
+import json
+import os
+import platform
+import subprocess
+import sys
+from datetime import datetime, timezone
+
+
+def load(folder):
+    runs, context = {}, {}
+    for name in sorted(os.listdir(folder)):
+        with open(os.path.join(folder, name)) as f:
+            data = json.load(f)
+        context = data.get("context", context)
+        for b in data.get("benchmarks", []):
+            if b.get("run_type", "iteration") != "iteration" or b.get("error_occurred"):
+                continue
+            runs[(name[:-5], b["name"])] = b
+    return runs, context
+
+
+SCALE = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+
+
+def ns(run, real=False):
+    return run["real_time" if real else "cpu_time"] * SCALE[run["time_unit"]]
+
+
+def shown(value):
+    if value >= 1e6:
+        return "%.2f ms" % (value / 1e6)
+    if value >= 1e3:
+        return "%.2f µs" % (value / 1e3)
+    return "%.1f ns" % value
+
+
+# (label, program, figure, anchor, real time?, goal kind, bound, goal text)
+# Goal kinds: "diff" figure - anchor <= bound ns; "ratio" figure / anchor <= bound;
+# "abs" figure <= bound ns; "reopen" (figure - anchor) / 2 s <= bound; None: no goal.
+ROWS = []
+for t in (1, 2, 8):
+    ROWS.append(("CallFunc admission, %d thread%s" % (t, "s" if t > 1 else ""), "dispatch_bench",
+                 "BM_CallFuncFlushEvents/threads:%d" % t, "BM_DirectEngineCall/threads:%d" % t,
+                 False, "diff", 5.0, "within 5 ns of a direct engine call"))
+for t in (1, 2, 8):
+    ROWS.append(("admission on owned slots, %d thread%s" % (t, "s" if t > 1 else ""),
+                 "admission_bench", "BM_AdmissionOwnedSlots/threads:%d" % t,
+                 "BM_AdmissionAtomic/threads:%d" % t, False, "ratio", 1.0,
+                 "no slower than the plainly atomic count"))
+ROWS.append(("shut-down's drain step (barrier and slots read)", "admission_bench",
+             "BM_ShutdownTotal", "BM_FlagReadsOnlyAnchor/threads:1", False, None, None, ""))
+ROWS += [
+    ("ForwardEvent of a file event (CallFunc)", "event_bench", "BM_CallFuncFileEvent/readOnly:0",
+     "BM_GeneratedVerifyThenRead/readOnly:0", False, "abs", 100.0, "at most 100 ns"),
+    ("event reader and decision, forwarded", "event_bench", "BM_ReaderDecision/readOnly:0",
+     "BM_GeneratedVerifyThenRead/readOnly:0", False, "ratio", 1.0,
+     "no slower than generated code after its verifier"),
+    ("event reader and decision, read-only", "event_bench", "BM_ReaderDecision/readOnly:1",
+     "BM_GeneratedVerifyThenRead/readOnly:1", False, "ratio", 1.0,
+     "no slower than generated code after its verifier"),
+    ("CLogger line, header off", "logger_bench", "BM_WriteLineHeaderOff", "BM_PlainAppendAnchor",
+     False, "ratio", 1.5, "at least 2/3 of a plain append's speed"),
+    ("CLogger line, header on", "logger_bench", "BM_WriteLineHeaderOn", "BM_PlainAppendAnchor",
+     False, None, None, ""),
+    ("CLogger 2-second reopen", "logger_bench", "BM_WriteLineWithReopen", "BM_WriteLineHeaderOff",
+     False, "reopen", 0.01, "extra cost under 1% of 2 s"),
+    ("diagnostic line dropped", "diag_bench", "BM_LineDroppedByGate", "BM_HostQueriesOnly", False,
+     "diff", 5.0, "within 5 ns of the two host queries"),
+    ("diagnostic line written to the host", "diag_bench", "BM_LineWrittenToHost",
+     "BM_HostQueriesOnly", False, None, None, ""),
+]
+for t in (2, 8):
+    ROWS.append(("Morrick read, %d threads (CPU per read)" % t, "morrick_bench",
+                 "BM_GetUInt32/threads:%d" % t, "BM_GetUInt32/threads:1", False, "ratio", 2.0,
+                 "scales: CPU per read at most 2x one thread's"))
+ROWS += [
+    ("Morrick record made, filled, read, destroyed", "morrick_bench", "BM_CreateFillReadDestroy",
+     "BM_GetUInt32/threads:1", False, None, None, ""),
+    ("SerializeRestoreReport", "feedback_bench", "BM_SerializeRestoreReport",
+     "BM_LibprotobufFromReport", False, "ratio", 1.0, "faster than libprotobuf"),
+    ("SerializeRestoreReport vs prebuilt message", "feedback_bench", "BM_SerializeRestoreReport",
+     "BM_LibprotobufPrebuiltMessage", False, None, None, ""),
+    ("configuration batch: parse and read 13 answers", "config_bench",
+     "BM_ParseAndReadThirteenSettings", "BM_SerialiseThirteenSettings", False, None, None, ""),
+    ("ExpandPathVariables", "path_bench", "BM_ExpandPathVariables", "BM_CopyInputAnchor", False,
+     None, None, ""),
+    ("engine: version of 1 MiB on an event", "zef_bench",
+     "BM_VersionOfOneMebibyteOnAnEvent/iterations:400/manual_time", "BM_PlainCopy/1/0/real_time",
+     True, None, None, ""),
+    ("engine: restore by edition, 1 MiB", "zef_bench", "BM_RestoreByEdition/1/real_time",
+     "BM_PlainCopy/1/1/real_time", True, None, None, ""),
+    ("engine: restore by edition, 100 MiB", "zef_bench", "BM_RestoreByEdition/100/real_time",
+     "BM_PlainCopy/100/1/real_time", True, None, None, ""),
+]
+
+
+def verdict(kind, bound, figure, anchor):
+    if kind is None:
+        return "", ""
+    if kind == "diff":
+        value = figure - anchor
+        return ("met" if value <= bound else "missed"), "+%.1f ns" % value
+    if kind == "ratio":
+        value = figure / anchor
+        return ("met" if value <= bound else "missed"), "%.2fx" % value
+    if kind == "abs":
+        return ("met" if figure <= bound else "missed"), shown(figure)
+    if kind == "reopen":
+        value = (figure - anchor) / 2e9
+        return ("met" if value <= bound else "missed"), "%.4f%%" % (value * 100)
+    raise ValueError(kind)
+
+
+def machine(context):
+    try:
+        model = [l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo")
+                 if l.startswith("model name")][0]
+    except (OSError, IndexError):
+        model = platform.processor() or "unknown"
+    try:
+        commit = subprocess.run(["git", "log", "-1", "--format=%h"], capture_output=True,
+                                text=True).stdout.strip()
+    except OSError:
+        commit = ""
+    return model, context.get("num_cpus", os.cpu_count()), commit
+
+
+def main(folder, page, chart):
+    runs, context = load(folder)
+    model, cpus, commit = machine(context)
+    lines = [
+        "# Performance",
+        "",
+        "Written by `scripts/bench.sh` from one run of every program in `bench/` (preset "
+        "`linux`, RelWithDebInfo). Each figure stands beside the anchor measured in the same "
+        "run; the ratio is the figure's time over the anchor's (below 1: faster than the "
+        "anchor). Times are CPU time per operation (per operation summed over threads for the "
+        "threaded rows), real time for the engine's file work.",
+        "",
+        "- machine: %s, %s CPUs, %s %s" % (model, cpus, platform.system(), platform.release()),
+        "- date: %s" % datetime.now(timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
+        "- commit: %s" % (commit or "unknown"),
+        "- load while measuring: %s" % " ".join("%.2f" % x for x in os.getloadavg()),
+        "",
+        "![ratios of every figure to its anchor](performance.svg)",
+        "",
+        "| figure | time | anchor | anchor time | ratio | goal | measured | met |",
+        "|---|---|---|---|---|---|---|---|",
+    ]
+    data = []
+    for label, program, figure, anchor, real, kind, bound, goal in ROWS:
+        f, a = runs.get((program, figure)), runs.get((program, anchor))
+        if f is None or a is None:
+            lines.append("| %s | not measured | `%s` | | | %s | | missed |" % (label, anchor, goal))
+            continue
+        fv, av = ns(f, real), ns(a, real)
+        met, measured = verdict(kind, bound, fv, av)
+        lines.append("| %s | %s | `%s` | %s | %.2f | %s | %s | %s |" % (
+            label, shown(fv), anchor.split("/")[0], shown(av), fv / av, goal, measured, met))
+        data.append((label, fv / av))
+    lines += [
+        "",
+        "Goals not measured here: the end-to-end paths through the reference host (issue 12).",
+        "",
+    ]
+    with open(page, "w") as f:
+        f.write("\n".join(lines))
+    with open(chart, "w") as f:
+        for i, (label, ratio) in enumerate(data):
+            f.write('%d "%s" %.4f\n' % (i, label.replace('"', "'"), ratio))
+
+
+if __name__ == "__main__":
+    main(*sys.argv[1:4])
