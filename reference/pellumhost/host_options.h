@@ -14,6 +14,7 @@ struct HostOptions {
     std::string pluginPath;        // empty: PlugEngineZef beside the host
     std::vector<std::string> settings;  // "Name=Value" for the configuration service
     bool help = false;
+    bool verbose = false;          // demo: diagnostic lines to standard error, not the log file
 };
 
 // Parses argv[1..]; on a bad command line returns false and says why in error.

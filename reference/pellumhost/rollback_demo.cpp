@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "host/call_records.h"
+#include "host/log_library_control.h"
 #include "host/result_codes.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -116,6 +117,11 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
     const fs::path watched = workspace / "Protected";
     fs::remove_all(workspace);
     const std::vector<fs::path> files = MakeSampleFiles(watched);
+    const fs::path hostLog = workspace / "Log" / "Pellumhost.log";
+    if (options.logFile.empty() && !options.verbose) {
+        fs::create_directories(hostLog.parent_path());
+        Quastle_SinkToFile(platform::FromUtf8(hostLog.string()).c_str());
+    }
     std::vector<Row> rows;
     size_t totalBytes = 0;
     for (const fs::path& f : files) {
@@ -232,7 +238,8 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
                     rows[i].size, rows[i].before.c_str(), rows[i].attacked.c_str(),
                     rows[i].after.c_str(), rows[i].versions, back ? "ok" : "DIFFERS");
     }
-    std::printf("\n  Report.log and the engine's log: %s\n", (workspace / "Log").string().c_str());
+    std::printf("\n  Report.log, the engine's log and the host's log (Pellumhost.log): %s\n",
+                (workspace / "Log").string().c_str());
     std::printf("Pellumhost demo: %s\n", status == 0 ? "every byte is back" : "FAILED");
     return status;
 }
