@@ -112,6 +112,12 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
                              "host; the rollback demo needs one\n");
         return 3;
     }
+    // Loaded before the workspace is made, so that a missing plug-in leaves nothing behind.
+    LoadedPlugin loaded(pluginPath);
+    if (!loaded.Usable()) {
+        std::fprintf(stderr, "Pellumhost: %s\n", loaded.Error().c_str());
+        return 4;
+    }
     const fs::path workspace = fs::temp_directory_path() /
                                ("pellumhost-demo-" + std::to_string(platform::CurrentProcessId()));
     const fs::path watched = workspace / "Protected";
@@ -141,11 +147,6 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
     settings.Set("PerProcessBackupQuota=100000", error);
     settings.Set("MaxBackupFileSizePidMode=67108864", error);
 
-    LoadedPlugin loaded(pluginPath);
-    if (!loaded.Usable()) {
-        std::fprintf(stderr, "Pellumhost: %s\n", loaded.Error().c_str());
-        return 4;
-    }
     const PluginExports& plugin = loaded.Exports();
     ReferenceHostService service(settings);
     ICommonPluginInterface* wrapper = nullptr;
