@@ -27,6 +27,9 @@ public:
     virtual bool Start(const std::string& folder, FileActivityCallbacks callbacks,
                        std::string& error) = 0;
     virtual void Stop() = 0;
+    // How long each held open waited, from the event's read to its answer, in microseconds
+    // (empty for a source that holds nothing). Read after Stop.
+    virtual std::vector<double> HoldMicroseconds() const { return {}; }
 };
 
 // The best source the platform offers; null when there is none.

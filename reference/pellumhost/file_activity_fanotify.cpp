@@ -60,6 +60,8 @@ public:
         return true;
     }
 
+    std::vector<double> HoldMicroseconds() const override { return m_holds; }
+
     void Stop() override {
         if (!m_running.exchange(false)) return;
         m_wake.notify_all();
@@ -82,9 +84,6 @@ private:
         fanotify_response response{fd, verdict};
         (void)!write(m_fd, &response, sizeof response);
     }
-
-    // Called with m_lock held: the open is answered once, by whoever comes first.
-    bool TakePending(int fd) { return m_pending.erase(fd) != 0; }
 
     void ReadLoop() {
         alignas(fanotify_event_metadata) char buffer[8192];
@@ -134,7 +133,14 @@ private:
             if (next.mask & FAN_OPEN_PERM) {
                 m_callbacks.onOpen(next.pid, path);
                 std::lock_guard<std::mutex> guard(m_lock);
-                if (TakePending(next.fd)) Answer(next.fd, FAN_ALLOW);
+                const auto read = m_pending.find(next.fd);
+                if (read != m_pending.end()) {
+                    Answer(next.fd, FAN_ALLOW);
+                    m_holds.push_back(std::chrono::duration<double, std::micro>(
+                                          std::chrono::steady_clock::now() - read->second)
+                                          .count());
+                    m_pending.erase(read);
+                }
             }
             if (next.mask & FAN_CLOSE_WRITE) {
                 std::vector<uint8_t> head(kHeadBytes);
@@ -153,7 +159,10 @@ private:
     std::mutex m_lock;
     std::condition_variable m_wake;
     std::deque<Queued> m_queue;
+    // Opens not answered yet, by descriptor, with the time their event was read; whoever
+    // erases an entry (the worker, or the reader at the bound) answers it, once.
     std::map<int, std::chrono::steady_clock::time_point> m_pending;
+    std::vector<double> m_holds;
     FileActivityCallbacks m_callbacks;
 };
 

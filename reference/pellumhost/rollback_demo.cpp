@@ -3,6 +3,7 @@
 
 #include <boost/uuid/detail/sha1.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -78,6 +79,25 @@ std::vector<fs::path> MakeSampleFiles(const fs::path& folder) {
     return files;
 }
 
+// Microseconds at the given fraction of the sorted samples.
+double Percentile(std::vector<double> samples, double fraction) {
+    if (samples.empty()) return 0;
+    std::sort(samples.begin(), samples.end());
+    return samples[static_cast<size_t>(fraction * static_cast<double>(samples.size() - 1))];
+}
+
+// Opens and closes every file once, unwatched: the anchor for the held opens.
+std::vector<double> TimeUnwatchedOpens(const std::vector<fs::path>& files) {
+    std::vector<double> times;
+    for (const fs::path& f : files) {
+        const auto started = std::chrono::steady_clock::now();
+        { std::ifstream in(f, std::ios::binary); }
+        times.push_back(std::chrono::duration<double, std::micro>(
+                            std::chrono::steady_clock::now() - started).count());
+    }
+    return times;
+}
+
 struct Row {
     std::string name;
     size_t size;
@@ -112,22 +132,24 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
                              "host; the rollback demo needs one\n");
         return 3;
     }
-    // Loaded before the workspace is made, so that a missing plug-in leaves nothing behind.
-    LoadedPlugin loaded(pluginPath);
-    if (!loaded.Usable()) {
-        std::fprintf(stderr, "Pellumhost: %s\n", loaded.Error().c_str());
-        return 4;
-    }
     const fs::path workspace = fs::temp_directory_path() /
                                ("pellumhost-demo-" + std::to_string(platform::CurrentProcessId()));
     const fs::path watched = workspace / "Protected";
     fs::remove_all(workspace);
-    const std::vector<fs::path> files = MakeSampleFiles(watched);
     const fs::path hostLog = workspace / "Log" / "Pellumhost.log";
     if (options.logFile.empty() && !options.verbose) {
         fs::create_directories(hostLog.parent_path());
         Quastle_SinkToFile(platform::FromUtf8(hostLog.string()).c_str());
     }
+    // The plug-in writes its first lines as it loads; a plug-in that cannot be loaded leaves
+    // no workspace behind.
+    LoadedPlugin loaded(pluginPath);
+    if (!loaded.Usable()) {
+        std::fprintf(stderr, "Pellumhost: %s\n", loaded.Error().c_str());
+        fs::remove_all(workspace);
+        return 4;
+    }
+    const std::vector<fs::path> files = MakeSampleFiles(watched);
     std::vector<Row> rows;
     size_t totalBytes = 0;
     for (const fs::path& f : files) {
@@ -191,6 +213,7 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
     }
     std::printf("  watching (%s) with the plug-in and the reference engine\n", source->Kind());
 
+    const std::vector<double> anchor = TimeUnwatchedOpens(files);
     const uint32_t rogue = LaunchSelf({"rogue", watched.string()});
     std::printf("  rogue process %u scrambles every file\n", rogue);
     WaitForProcess(rogue);
@@ -202,6 +225,10 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     source->Stop();
+    const std::vector<double> holds = source->HoldMicroseconds();
+    std::printf("  opens held for a version: %zu, p50 %.0f us, p99 %.0f us (unwatched open: p50 "
+                "%.0f us, p99 %.0f us)\n", holds.size(), Percentile(holds, 0.5),
+                Percentile(holds, 0.99), Percentile(anchor, 0.5), Percentile(anchor, 0.99));
     for (size_t i = 0; i < files.size(); ++i) rows[i].attacked = Sha1Text(ReadAll(files[i]));
 
     int status = 0;
