@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The main job: set-up, build both platforms, then run the reference host's demo on Linux and
-# under Wine. Extra arguments go to Pellumhost (for example --log-level 3).
+# The main job: set-up, build both platforms, then run the reference host's rollback demo on
+# Linux (fanotify: as root) and its life cycle under Wine, where the host has no before-write
+# file source yet. Extra arguments go to Pellumhost (for example --verbose).
 #
 # The demo folder holds the reference engine beside the plug-in; on Windows it also holds the
 # plug-in's test build, which accepts an unsigned engine (the shipped PlugEngineZef.dll refuses
@@ -22,9 +23,9 @@ stage() {  # stage PRESET SUFFIX PLUGIN-BUILD
 
 echo "== Linux"
 demo=$(stage linux .so PlugEngineZef "")
-"$demo/Pellumhost" --log-level 3 --set HistoryKeepDays=14 --set Enable=1 demo "$@"
+"$demo/Pellumhost" --log-level 2 --set HistoryKeepDays=14 demo "$@"
 
-echo "== Windows (under Wine)"
+echo "== Windows (under Wine): the life cycle"
 demo=$(stage windows .dll PlugEngineZefUnsignedOk .exe)
 wine_session_start "$PWD/build/windows"
-wine "$demo/Pellumhost.exe" --log-level 3 --set HistoryKeepDays=14 --set Enable=1 demo "$@"
+wine "$demo/Pellumhost.exe" --log-level 3 --set HistoryKeepDays=14 --set Enable=1 lifecycle "$@"

@@ -8,11 +8,16 @@ namespace pellumhost {
 
 const char* HostUsage() {
     return "usage: Pellumhost [--log-level N] [--log-file PATH] [--plugin PATH]\n"
-           "                  [--set NAME=VALUE ...] [demo]\n"
-           "  demo             run the plug-in's life cycle once (the default)\n"
+           "                  [--set NAME=VALUE ...] [demo | lifecycle]\n"
+           "  demo             the rollback demo (the default): sample files, a rogue process\n"
+           "                   that scrambles them, detection and rollback; exit 0 only when\n"
+           "                   every byte is back (Linux, as root: fanotify)\n"
+           "  lifecycle        run the plug-in's life cycle once\n"
            "  --log-level N    diagnostic level for every module: 1-2 all lines, 3 warnings\n"
            "                   and errors, 5 errors only, 0 none (default 2)\n"
-           "  --log-file PATH  append diagnostic lines to PATH instead of standard error\n"
+           "  --log-file PATH  append diagnostic lines to PATH instead of standard error (the\n"
+           "                   demo writes them to Pellumhost.log in its workspace's Log)\n"
+           "  --verbose        diagnostic lines of the demo to standard error\n"
            "  --plugin PATH    the plug-in module to load (default: beside the host)\n"
            "  --set NAME=VALUE a setting the host's configuration service hands out, such as\n"
            "                   DbPath=/srv/zef/db or HistoryKeepDays=14 (others: the plug-in's\n"
@@ -36,6 +41,8 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& options
                 return error = "--log-level takes a whole number, not '" + value + "'", false;
             }
             options.logLevel = static_cast<uint32_t>(level);
+        } else if (arg == "--verbose") {
+            options.verbose = true;
         } else if (arg == "--log-file") {
             if (!hasValue) return error = "--log-file needs a path", false;
             options.logFile = args[++i];
@@ -45,8 +52,12 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& options
         } else if (arg == "--set") {
             if (!hasValue) return error = "--set needs NAME=VALUE", false;
             options.settings.push_back(args[++i]);
-        } else if (arg == "demo") {
+        } else if (arg == "demo" || arg == "lifecycle") {
             options.command = arg;
+        } else if (arg == "rogue") {  // the demo's rogue writer, started by the demo itself
+            if (!hasValue) return error = "rogue needs a folder", false;
+            options.command = arg;
+            options.folder = args[++i];
         } else {
             return error = "unknown argument '" + arg + "'", false;
         }

@@ -15,6 +15,7 @@
 #include "reference/pellumhost/host_settings.h"
 #include "reference/pellumhost/loaded_plugin.h"
 #include "reference/pellumhost/reference_host_service.h"
+#include "reference/pellumhost/rollback_demo.h"
 
 namespace {
 
@@ -47,11 +48,14 @@ std::string ComponentVersion(const PluginExports& plugin) {
     return length != 0 ? platform::ToUtf8(text) : "none";
 }
 
-int RunDemo(const pellumhost::HostOptions& options, const pellumhost::HostSettings& settings) {
-    const std::u16string pluginPath =
-        options.pluginPath.empty()
-            ? OwnFolder() + platform::kPathSeparator + u"PlugEngineZef" + platform::kModuleSuffix
-            : platform::FromUtf8(options.pluginPath);
+std::u16string PluginPath(const pellumhost::HostOptions& options) {
+    return options.pluginPath.empty()
+               ? OwnFolder() + platform::kPathSeparator + u"PlugEngineZef" + platform::kModuleSuffix
+               : platform::FromUtf8(options.pluginPath);
+}
+
+int RunLifeCycle(const pellumhost::HostOptions& options, const pellumhost::HostSettings& settings) {
+    const std::u16string pluginPath = PluginPath(options);
     pellumhost::HostLog(2, __LINE__, "host started; plug-in " + platform::ToUtf8(pluginPath));
 
     pellumhost::LoadedPlugin loaded(pluginPath);
@@ -121,7 +125,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Pellumhost: cannot open log file '%s'\n", options.logFile.c_str());
         return 2;
     }
-    const int status = RunDemo(options, settings);
+    if (options.command == "rogue") return pellumhost::RunRogue(options.folder);
+    const int status = options.command == "lifecycle"
+                           ? RunLifeCycle(options, settings)
+                           : pellumhost::RunRollbackDemo(options, PluginPath(options));
     std::fflush(stdout);
     return status;
 }

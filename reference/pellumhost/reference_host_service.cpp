@@ -7,6 +7,7 @@
 #include "host/call_records.h"
 #include "host/result_codes.h"
 #include "platform/text.h"
+#include "reference/pellumhost/file_activity.h"
 #include "reference/pellumhost/host_log.h"
 
 namespace pellumhost {
@@ -20,6 +21,7 @@ const Component kComponents[] = {
     {HostInterfaceId(velk::kEventProcessorModule, velk::kEventProcessorInterface), "event processor"},
     {HostInterfaceId(velk::kConfigurationModule, velk::kConfigurationInterface), "configuration"},
     {HostInterfaceId(velk::kStorageModule, velk::kStorageInterface), "storage"},
+    {HostInterfaceId(velk::kSystemInfoModule, velk::kSystemInfoInterface), "system information"},
 };
 
 std::string PairText(uint64_t id) {
@@ -49,6 +51,7 @@ uint32_t ReferenceHostService::CallHostInterface(void* hostInterface, uint32_t f
             HostLog(2, __LINE__, "configuration query answered from the host's settings");
             return m_settings.AnswerQuery(input, output);
         case velk::kStorageModule: return Storage(functionId, input);
+        case velk::kSystemInfoModule: return SystemInfo(functionId, input, output);
         default: return velk::kNotHandled;
     }
 }
@@ -80,6 +83,29 @@ uint32_t ReferenceHostService::Storage(uint32_t functionId, const void* input) {
     HostLog(2, __LINE__, std::string(adding ? "protecting " : "no longer protecting ") +
                              platform::ToUtf8(folder));
     return velk::kSuccess;
+}
+
+// A process's image path from the system, and the cloud test: no file of this host is a
+// cloud placeholder, so the answer is always "not a cloud file".
+uint32_t ReferenceHostService::SystemInfo(uint32_t functionId, const void* input, void* output) {
+    if (functionId == velk::kFnIsCloudFile) {
+        if (output == nullptr) return velk::kBadArgument;
+        *static_cast<uint8_t*>(output) = 0;
+        return velk::kSuccess;
+    }
+    if (functionId != velk::kFnGetImagePath) return velk::kNotHandled;
+    const auto* request = static_cast<const velk::ImagePathRequest*>(input);
+    auto* reply = static_cast<velk::ImagePathReply*>(output);
+    if (request == nullptr || reply == nullptr || reply->buffer == nullptr || reply->capacity == 0)
+        return velk::kBadArgument;
+    const std::u16string image = platform::FromUtf8(ProcessImage(request->processId));
+    if (image.empty() || image.size() >= reply->capacity) {
+        HostLog(2, __LINE__, "no image path for process " + std::to_string(request->processId));
+        return velk::kNotHandled;
+    }
+    image.copy(reply->buffer, image.size());
+    reply->buffer[image.size()] = u'\0';
+    return velk::kImagePathFound;
 }
 
 }  // namespace pellumhost

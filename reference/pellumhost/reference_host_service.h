@@ -1,6 +1,7 @@
 // The reference host's service object: the components a plug-in reaches through it. It offers
 // the event processor (3, 31), the configuration service (5, 51) with the host's settings, and
-// the storage service (20001, 200011) that protects the engine's database folder. Any other
+// the storage service (20001, 200011) that protects the engine's database folder, and system
+// information (40002, 400021: a process's image path, the cloud test). Any other
 // interface is refused with a null handle. Every request is noted in the host's log.
 #pragma once
 #include <atomic>
@@ -27,6 +28,7 @@ public:
 private:
     uint32_t EventProcessor(uint32_t functionId);
     uint32_t Storage(uint32_t functionId, const void* input);
+    uint32_t SystemInfo(uint32_t functionId, const void* input, void* output);
 
     const HostSettings& m_settings;
     std::atomic<int32_t> m_registrations{0};

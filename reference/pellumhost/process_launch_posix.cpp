@@ -1,0 +1,31 @@
+// posix_spawn of /proc/self/exe, and waitpid.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "reference/pellumhost/process_launch.h"
+
+extern char** environ;
+
+namespace pellumhost {
+
+uint32_t LaunchSelf(const std::vector<std::string>& args) {
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return 0;
+    self[n] = '\0';
+    std::vector<char*> argv{self};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, self, nullptr, nullptr, argv.data(), environ) != 0) return 0;
+    return static_cast<uint32_t>(pid);
+}
+
+int WaitForProcess(uint32_t processId) {
+    int status = 0;
+    if (waitpid(static_cast<pid_t>(processId), &status, 0) < 0) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace pellumhost

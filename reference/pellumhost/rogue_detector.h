@@ -1,0 +1,42 @@
+// The detector of rogue writers: a process that rewrites many files with high-entropy content
+// in a short time is flagged once, and every decision is explained in one line. A trusted
+// image is never flagged. Callers serialise their calls (one lock is held by the caller).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace pellumhost {
+
+struct DetectorSettings {
+    uint32_t minFiles = 5;          // high-entropy rewrites that flag a process
+    uint32_t windowSeconds = 10;    // within this many seconds
+    double minEntropy = 7.0;        // bits per byte of the written content
+    std::vector<std::string> trustedImages;  // image paths never flagged
+};
+
+// Shannon entropy of bytes, in bits per byte (0 for no bytes).
+double EntropyOf(const uint8_t* bytes, size_t count);
+
+class RogueDetector {
+public:
+    explicit RogueDetector(DetectorSettings settings) : m_settings(std::move(settings)) {}
+
+    // A write by processId to path has finished; true when this write flags the process (once).
+    // why receives the decision in words.
+    bool OnWrite(uint32_t processId, const std::string& image, const std::string& path,
+                 double entropy, double nowSeconds, std::string& why);
+
+    bool Flagged(uint32_t processId) const { return m_flagged.count(processId) != 0; }
+
+private:
+    DetectorSettings m_settings;
+    std::map<uint32_t, std::deque<std::pair<double, std::string>>> m_recent;
+    std::set<uint32_t> m_flagged;
+};
+
+}  // namespace pellumhost
