@@ -25,7 +25,7 @@ struct EventMessageSpec {
 // A file event (ConfigID 19, FileEventInfo with the path, FileAttributeInfo with the bits).
 EventMessageSpec FileEvent(const std::u16string& path, uint32_t attributes);
 
-// Just the FlatBuffers buffer of the spec (finished, root offset first).
+// Just the FlatBuffers buffer the description asks for (finished, root offset first).
 std::vector<uint8_t> EventMessageBuffer(const EventMessageSpec& spec);
 
 // Where the buffer goes in the event data: at start + rootAt, after a header of `start` bytes
