@@ -132,6 +132,9 @@ protected:
         std::vector<Seen> seen;
         std::optional<size_t> restoreAt;
         std::vector<velk::VersionActionResult> results;
+        // The result's path copied while the callback runs: the plug-in's text is its own
+        // and gone once the callback returns.
+        std::vector<std::u16string> resultPaths;
     };
     ProcessWalk WalkProcess(int64_t from, int64_t to, std::optional<size_t> restoreAt = {}) {
         ProcessWalk walk;
@@ -182,7 +185,9 @@ protected:
         return 1;
     }
     static void OnActionResult(const velk::VersionActionResult* result, uint64_t) {
-        reinterpret_cast<ProcessWalk*>(result->resultContext)->results.push_back(*result);
+        auto* walk = reinterpret_cast<ProcessWalk*>(result->resultContext);
+        walk->results.push_back(*result);
+        walk->resultPaths.emplace_back(result->path != nullptr ? result->path : u"");
     }
     static int32_t ChooseBytes(void* context, const char16_t* copy, void*, uint32_t* decision) {
         if (ReadBytes(fs::path(copy)) == *static_cast<const std::string*>(context))
@@ -300,7 +305,7 @@ TEST_F(ZefRestoreModuleTest, EachRestoreRouteBringsBackTheChosenBytes) {
                 ASSERT_EQ(1u, walk.results.size());
                 EXPECT_EQ(velk::kSuccess, walk.results[0].resultCode);
                 EXPECT_EQ(before[1].versionId, walk.results[0].versionId);
-                EXPECT_EQ(m_path, walk.results[0].path);
+                EXPECT_EQ(m_path, walk.resultPaths[0]);
                 reboot = walk.results[0].rebootFlag;
                 break;
             }
