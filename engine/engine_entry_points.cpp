@@ -9,13 +9,14 @@ namespace {
 struct EntrySlot {
     const char* name;
     bool required;
-    void (*resolve)(EngineEntryPoints& entries, void* address);
+    void (*resolve)(EngineEntryPoints& entries);
 };
 
-// One slot per entry point, in table order; each knows how to store its own address.
+// One slot per entry point, in table order; each looks up its own export with its own type.
 #define ZEF_SLOT(name, required, result, params)                                             \
-    {#name, required, [](EngineEntryPoints& entries, void* address) {                        \
-         entries.name = reinterpret_cast<result(*) params>(address);                         \
+    {#name, required, [](EngineEntryPoints& entries) {                                       \
+         entries.name =                                                                      \
+             platform::FindExportAs<result(*) params>(entries.m_hEngineModule, #name);       \
      }},
 constexpr EntrySlot kSlots[] = {ZEF_ENTRY_POINTS(ZEF_SLOT)};
 #undef ZEF_SLOT
@@ -44,10 +45,7 @@ std::array<bool, kEntryPointCount> SetMembers(const EngineEntryPoints& entries) 
 }  // namespace
 
 bool ResolveEntryPoints(EngineEntryPoints& entries, const char** missingRequired) {
-    for (size_t index : kLookupOrder) {
-        kSlots[index].resolve(entries,
-                              platform::FindExport(entries.m_hEngineModule, kSlots[index].name));
-    }
+    for (size_t index : kLookupOrder) kSlots[index].resolve(entries);
     const std::array<bool, kEntryPointCount> set = SetMembers(entries);
     for (size_t i = 0; i < kEntryPointCount; ++i) {
         if (kSlots[i].required && !set[i]) {

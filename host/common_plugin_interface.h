@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/dynamic_module.h"
+
 class IHostService;
 
 // The plug-in's identity.
@@ -59,13 +61,13 @@ struct PluginExports {
     PLUGIN_INTERFACE_EXPORTS(PLUGIN_EXPORT_MEMBER)
 #undef PLUGIN_EXPORT_MEMBER
 
-    // Fills every member through find(name) -> address; returns the first name not found, or
+    // Fills every member from the loaded plug-in module; returns the first name not found, or
     // null when all ten were.
-    template <typename Find>
-    const char* Resolve(Find&& find) {
+    const char* Resolve(platform::ModuleHandle module) {
         const char* missing = nullptr;
 #define PLUGIN_EXPORT_RESOLVE(name)                                                          \
-    name = reinterpret_cast<PFN_Plugin_Interface_##name>(find("Plugin_Interface_" #name));    \
+    name = platform::FindExportAs<PFN_Plugin_Interface_##name>(module,                       \
+                                                               "Plugin_Interface_" #name);   \
     if (name == nullptr && missing == nullptr) missing = "Plugin_Interface_" #name;
         PLUGIN_INTERFACE_EXPORTS(PLUGIN_EXPORT_RESOLVE)
 #undef PLUGIN_EXPORT_RESOLVE

@@ -1,5 +1,6 @@
 // Loading other modules (DLLs, shared objects) by full path and resolving their exports.
 #pragma once
+#include <type_traits>
 
 namespace platform {
 
@@ -10,6 +11,14 @@ using ModuleHandle = void*;
 ModuleHandle LoadModuleByPath(const char16_t* path);
 // GetProcAddress / dlsym: null when the module has no export of that name.
 void* FindExport(ModuleHandle module, const char* name);
+// FindExport typed as the function pointer F the caller declares for that export; null when
+// missing. The one place where an export's address becomes a callable type.
+template <typename F>
+F FindExportAs(ModuleHandle module, const char* name) {
+    static_assert(std::is_pointer_v<F> && std::is_function_v<std::remove_pointer_t<F>>,
+                  "F is a pointer to a function");
+    return reinterpret_cast<F>(FindExport(module, name));
+}
 // FreeLibrary / dlclose; a null handle is ignored.
 void UnloadModule(ModuleHandle module);
 

@@ -11,8 +11,7 @@ LoadedPlugin::LoadedPlugin(const std::u16string& path)
         error_ = "cannot load the plug-in module " + platform::ToUtf8(path);
         return;
     }
-    const char* missing =
-        exports_.Resolve([this](const char* name) { return platform::FindExport(module_, name); });
+    const char* missing = exports_.Resolve(module_);
     if (missing != nullptr) error_ = std::string("the plug-in lacks ") + missing;
 }
 

@@ -1,23 +1,14 @@
 // Resolving the fake engine's version controls.
 #include "tests/fakes/fake_versions_control.h"
 
-namespace {
-
-template <typename Function>
-void Resolve(platform::ModuleHandle fake, const char* name, Function& function) {
-    function = reinterpret_cast<Function>(platform::FindExport(fake, name));
-}
-
-}  // namespace
-
 FakeVersionsControl::FakeVersionsControl(platform::ModuleHandle fake) {
-    Resolve(fake, "FakeZef_AddVersion", add_);
-    Resolve(fake, "FakeZef_SetWriterImage", writerImage_);
-    Resolve(fake, "FakeZef_SetCopyFolder", copyFolder_);
-    Resolve(fake, "FakeZef_Count", count_);
-    Resolve(fake, "FakeZef_SetReboot", reboot_);
-    Resolve(fake, "FakeZef_SetAdvanceData", advance_);
-    Resolve(fake, "FakeZef_AddBootResult", bootResult_);
+    add_ = platform::FindExportAs<decltype(add_)>(fake, "FakeZef_AddVersion");
+    writerImage_ = platform::FindExportAs<decltype(writerImage_)>(fake, "FakeZef_SetWriterImage");
+    copyFolder_ = platform::FindExportAs<decltype(copyFolder_)>(fake, "FakeZef_SetCopyFolder");
+    count_ = platform::FindExportAs<decltype(count_)>(fake, "FakeZef_Count");
+    reboot_ = platform::FindExportAs<decltype(reboot_)>(fake, "FakeZef_SetReboot");
+    advance_ = platform::FindExportAs<decltype(advance_)>(fake, "FakeZef_SetAdvanceData");
+    bootResult_ = platform::FindExportAs<decltype(bootResult_)>(fake, "FakeZef_AddBootResult");
 }
 
 bool FakeVersionsControl::IsComplete() const {

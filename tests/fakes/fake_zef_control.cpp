@@ -1,24 +1,15 @@
 // Resolving and reading the fake engine's control exports.
 #include "tests/fakes/fake_zef_control.h"
 
-namespace {
-
-template <typename Function>
-void Resolve(platform::ModuleHandle fake, const char* name, Function& function) {
-    function = reinterpret_cast<Function>(platform::FindExport(fake, name));
-}
-
-}  // namespace
-
 FakeZefControl::FakeZefControl(platform::ModuleHandle fake) {
-    Resolve(fake, "FakeZef_Reset", reset_);
-    Resolve(fake, "FakeZef_SetQuiet", setQuiet_);
-    Resolve(fake, "FakeZef_SetResult", setResult_);
-    Resolve(fake, "FakeZef_SetDelay", setDelay_);
-    Resolve(fake, "FakeZef_CallCount", callCount_);
-    Resolve(fake, "FakeZef_GetCall", getCall_);
-    Resolve(fake, "FakeZef_GetCallback", getCallback_);
-    Resolve(fake, "FakeZef_SetPolicy", setPolicy_);
+    reset_ = platform::FindExportAs<decltype(reset_)>(fake, "FakeZef_Reset");
+    setQuiet_ = platform::FindExportAs<decltype(setQuiet_)>(fake, "FakeZef_SetQuiet");
+    setResult_ = platform::FindExportAs<decltype(setResult_)>(fake, "FakeZef_SetResult");
+    setDelay_ = platform::FindExportAs<decltype(setDelay_)>(fake, "FakeZef_SetDelay");
+    callCount_ = platform::FindExportAs<decltype(callCount_)>(fake, "FakeZef_CallCount");
+    getCall_ = platform::FindExportAs<decltype(getCall_)>(fake, "FakeZef_GetCall");
+    getCallback_ = platform::FindExportAs<decltype(getCallback_)>(fake, "FakeZef_GetCallback");
+    setPolicy_ = platform::FindExportAs<decltype(setPolicy_)>(fake, "FakeZef_SetPolicy");
 }
 
 bool FakeZefControl::IsComplete() const {

@@ -37,7 +37,7 @@ PluginHarness::PluginHarness(const Options& options) : folder_(MakeTestFolder("p
         }
     }
     plugin_ = Load(folder_ / ModuleFileName("PlugEngineZef"));
-    exports_.Resolve([this](const char* name) { return platform::FindExport(plugin_, name); });
+    exports_.Resolve(plugin_);
 }
 
 PluginHarness::~PluginHarness() {

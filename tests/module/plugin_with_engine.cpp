@@ -26,8 +26,7 @@ PluginWithEngine::PluginWithEngine(const fs::path& folder, const Prepare& prepar
     if (prepare) prepare(m_host);
     m_plugin = platform::LoadModuleByPath((folder / ModuleFileName("PlugEngineZef")).u16string().c_str());
     if (m_plugin == nullptr) return;
-    if (m_exports.Resolve([this](const char* name) { return platform::FindExport(m_plugin, name); }) != nullptr)
-        return;
+    if (m_exports.Resolve(m_plugin) != nullptr) return;
     m_initialized = m_exports.Initialize(&m_host) == velk::kSuccess;
     if (!m_initialized || m_exports.PostInitialize() != velk::kSuccess) return;
     m_wrapper = m_exports.QueryInterface(kPluginInterfaceId);
