@@ -2,6 +2,8 @@
 #include "tests/fakes/test_folder.h"
 
 #include <atomic>
+#include <fstream>
+#include <iterator>
 
 #include "platform/module.h"
 #include "platform/process.h"
@@ -30,4 +32,23 @@ std::string ModuleFileName(const std::string& baseName) {
 #else
     return baseName + ".so";
 #endif
+}
+
+std::string ReadFileBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFileBytes(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::u16string ReadUtf16File(const fs::path& path) {
+    const std::string bytes = ReadFileBytes(path);
+    std::u16string units(bytes.size() / 2, u'\0');
+    for (size_t i = 0; i < units.size(); ++i) {
+        units[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) |
+                                         (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
+    }
+    return units;
 }

@@ -9,3 +9,10 @@ std::filesystem::path BuildOutputFolder();
 std::filesystem::path MakeTestFolder(const std::string& purpose);
 // "<name>.so" or "<name>.dll".
 std::string ModuleFileName(const std::string& baseName);
+
+// A file's bytes; empty when it cannot be read.
+std::string ReadFileBytes(const std::filesystem::path& path);
+// Replaces a file's contents (creating it) with bytes.
+void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes);
+// A UTF-16LE file as its units, a byte-order mark included.
+std::u16string ReadUtf16File(const std::filesystem::path& path);

@@ -7,7 +7,6 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,11 +31,6 @@ constexpr uint32_t kFeedbackSwitch = 0x03670006;
 const std::string kFirst = "first draft";
 const std::string kSecond = "second draft, longer";
 const std::string kCurrent = "final";
-
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // What a walk's callback was shown of one version.
 struct Seen {
@@ -156,7 +150,7 @@ protected:
         return m_plugin->Call(velk::kFnRestoreFile, &request, reboot);
     }
     std::string ReportLog() const {
-        const std::string bytes = ReadBytes(m_folder / "Log" / "Report.log");
+        const std::string bytes = ReadFileBytes(m_folder / "Log" / "Report.log");
         std::u16string units(bytes.size() / 2, u'\0');
         for (size_t i = 0; i < units.size(); ++i)
             units[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) |
@@ -166,12 +160,12 @@ protected:
     std::string PathUtf8() const { return platform::ToUtf8(m_path); }
 
     static int32_t OnCopy(uint64_t context, const char16_t* copy, uint64_t, uint32_t*) {
-        reinterpret_cast<std::vector<Seen>*>(context)->push_back({0, 0, ReadBytes(fs::path(copy)), {}, {}});
+        reinterpret_cast<std::vector<Seen>*>(context)->push_back({0, 0, ReadFileBytes(fs::path(copy)), {}, {}});
         return 1;
     }
     static int32_t OnInfo(velk::FileVersionInfo* info, uint32_t*) {
         reinterpret_cast<std::vector<Seen>*>(info->context)
-            ->push_back({info->versionId, info->time, ReadBytes(fs::path(info->path)), {}, info->image});
+            ->push_back({info->versionId, info->time, ReadFileBytes(fs::path(info->path)), {}, info->image});
         return 1;
     }
     static int32_t OnProcessVersion(velk::ProcessVersionInfo* info, velk::VersionAction* action) {
@@ -190,7 +184,7 @@ protected:
         walk->resultPaths.emplace_back(result->path != nullptr ? result->path : u"");
     }
     static int32_t ChooseBytes(void* context, const char16_t* copy, void*, uint32_t* decision) {
-        if (ReadBytes(fs::path(copy)) == *static_cast<const std::string*>(context))
+        if (ReadFileBytes(fs::path(copy)) == *static_cast<const std::string*>(context))
             *decision = velk::kDecisionRestore;
         return 1;
     }
@@ -241,7 +235,7 @@ TEST_F(ZefRestoreModuleTest, EveryWalkShowsTheVersionsNewestFirst) {
             EXPECT_NE(0u, infos[1].versionId);
         }
     }
-    EXPECT_EQ(kCurrent, ReadBytes(fs::path(m_path)));  // walking restores nothing
+    EXPECT_EQ(kCurrent, ReadFileBytes(fs::path(m_path)));  // walking restores nothing
 }
 
 // The bounds of a process walk are inclusive, down to the second an edition was made.
@@ -311,7 +305,7 @@ TEST_F(ZefRestoreModuleTest, EachRestoreRouteBringsBackTheChosenBytes) {
             }
         }
         EXPECT_EQ(0u, reboot);  // nothing holds the file open
-        EXPECT_EQ(kFirst, ReadBytes(fs::path(m_path)));
+        EXPECT_EQ(kFirst, ReadFileBytes(fs::path(m_path)));
         const std::vector<Seen> after = InfoWalk();
         ASSERT_EQ(2u, after.size());
         EXPECT_EQ(before[1].versionId, after[1].versionId);
@@ -344,7 +338,7 @@ TEST_F(ZefRestoreModuleTest, ARestoreWithoutVersionsIsReportedAsNoBackup) {
     uint32_t reboot = 0;
     EXPECT_EQ(0xE0360002u, RestoreFile(kFirst, &reboot));
     EXPECT_EQ(0u, reboot);
-    EXPECT_EQ(kCurrent, ReadBytes(fs::path(m_path)));
+    EXPECT_EQ(kCurrent, ReadFileBytes(fs::path(m_path)));
     const std::string report = ReportLog();
     EXPECT_NE(std::string::npos, report.find("ErrorCode         : VELK_ZEF_NO_BACKUP (E0360002)")) << report;
     EXPECT_NE(std::string::npos, report.find("Result            : Failure"));

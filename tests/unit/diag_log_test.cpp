@@ -142,16 +142,6 @@ TEST_F(DiagLogTest, OtherTagsKeepTheirOwnLevel) {
     EXPECT_EQ(TextOf(Captured(0)), u"on");
 }
 
-TEST_F(DiagLogTest, NarrowMessageOf600CharactersIsFlushedWhole) {
-    Quastle_SetLevel(kTag, 2);
-    const std::string narrow(600, 'q');
-    kDiag.Write(kDiagTrace, 5, u"<", narrow.c_str(), u">");
-    ASSERT_EQ(Quastle_CapturedCount(), 1u);
-    const std::u16string text = TextOf(Captured(0));
-    EXPECT_EQ(text.size(), 602u);
-    EXPECT_EQ(text, u"<" + std::u16string(600, u'q') + u">");
-}
-
 TEST_F(DiagLogTest, DiagLineWithoutHandleDoesNothing) {
     DiagText text;
     text.AppendWide(u"x");

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,16 +38,10 @@ struct CallbackScript {
 
 // A UTF-16LE file that starts with a byte-order mark, as UTF-8 without the mark; a file
 // without the mark reads as "(no byte-order mark)".
-inline std::string ReadUtf16File(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE") != 0) return "(no byte-order mark)";
-    std::u16string text;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-        text += static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
-                                      (static_cast<uint8_t>(bytes[i + 1]) << 8));
-    }
-    return platform::ToUtf8(text);
+inline std::string Utf8WithoutMark(const std::filesystem::path& path) {
+    const std::u16string units = ReadUtf16File(path);
+    if (units.empty() || units[0] != u'\uFEFF') return "(no byte-order mark)";
+    return platform::ToUtf8(units.substr(1));
 }
 
 // "mem-5" for the copy ".../mem-5-3.tmp", "edition-20" for ".../edition-20-4".
@@ -72,7 +64,7 @@ protected:
     }
 
     // Report.log of the default configuration, as UTF-8 (without the byte-order mark).
-    std::string ReportLog() const { return ReadUtf16File(folder / "Log" / "Report.log"); }
+    std::string ReportLog() const { return Utf8WithoutMark(folder / "Log" / "Report.log"); }
 
     std::unique_ptr<FakeVersionsControl> versions;
     std::filesystem::path copies;

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/report_text.h"
 #include "engine/restore_report.h"
@@ -106,7 +109,7 @@ protected:
     // The whole file, byte-order mark checked and dropped, as UTF-8.
     std::string Contents() {
         logger.Close();
-        return ReadUtf16File(path);
+        return Utf8WithoutMark(path);
     }
     static zef::RestoreReport FullReport() {
         zef::RestoreReport r{};
@@ -135,44 +138,57 @@ protected:
     util::CLogger logger;
 };
 
+// The summary of FullReport() written 3.5 hours west of UTC.
+const std::string kWestSummary =
+    "=========================================================\n"
+    "[Summary]\n"
+    "\t ZEFVersion        : 2.0.0.1045\n"
+    "\t RequestTime       : 2023-11-14 18:43:20 (1700000000)\n"
+    "\t TimeZone          : -3\n"
+    "\t FileName          : C:\\docs\\a.txt\n"
+    "\t FileType          : 7\n"
+    "\t VirusName         : Eicar\n"
+    "\t VirusType         : 3\n"
+    "\t Result            : Success\n"
+    "\t ErrorCode         : VELK_SUCCESS (20FF0000)\n"
+    "\t Reboot            : Need\n"
+    "\t TimeConsumed(ms)  : 42\n"
+    "\n"
+    "[Edition used to restore]\n"
+    "\t IndexFromNewToOld : 2\n"
+    "\t Signature         : sig-77\n"
+    "\t Size              : 4096\n"
+    "\t Subject           : subject\n"
+    "\t Operation         : 2\n"
+    "\t TimeStamp         : 2023-11-14 15:56:40 (1699990000)\n"
+    "\n"
+    "[Edition Stat]\n"
+    "\t ValidEditions     : 3\n"
+    "\t SkippedEditions   : 1\n"
+    "\n"
+    "[Purged Edition Stat]\n"
+    "\t PurgedEditions    : 1\n"
+    "\t FirstCreateTime   : 2023-07-22 00:56:40 (1690000000)\n"
+    "\t FirstPurgeTime    : NULL (0)\n"
+    "\t LastCreateTime    : 2023-09-17 21:50:00 (1695000000)\n"
+    "\t LastPurgeTime     : 2023-09-29 11:36:40 (1696000000)\n"
+    "\n\n\n\r\n";
+
+// text with each (from, to) replaced once; a from that is absent fails the test.
+std::string Replaced(std::string text, const std::vector<std::pair<std::string, std::string>>& edits) {
+    for (const auto& [from, to] : edits) {
+        const size_t at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        if (at != std::string::npos) text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
 TEST_F(ReportLogTest, SummaryWestOfUtcWithAHalfHourBias) {
     g_bias = 210;
     const zef::RestoreReport report = FullReport();
     engine_report::WriteRestoreReport(logger, &report, kFixedClock);
-    EXPECT_EQ(Contents(),
-              "=========================================================\n"
-              "[Summary]\n"
-              "\t ZEFVersion        : 2.0.0.1045\n"
-              "\t RequestTime       : 2023-11-14 18:43:20 (1700000000)\n"
-              "\t TimeZone          : -3\n"
-              "\t FileName          : C:\\docs\\a.txt\n"
-              "\t FileType          : 7\n"
-              "\t VirusName         : Eicar\n"
-              "\t VirusType         : 3\n"
-              "\t Result            : Success\n"
-              "\t ErrorCode         : VELK_SUCCESS (20FF0000)\n"
-              "\t Reboot            : Need\n"
-              "\t TimeConsumed(ms)  : 42\n"
-              "\n"
-              "[Edition used to restore]\n"
-              "\t IndexFromNewToOld : 2\n"
-              "\t Signature         : sig-77\n"
-              "\t Size              : 4096\n"
-              "\t Subject           : subject\n"
-              "\t Operation         : 2\n"
-              "\t TimeStamp         : 2023-11-14 15:56:40 (1699990000)\n"
-              "\n"
-              "[Edition Stat]\n"
-              "\t ValidEditions     : 3\n"
-              "\t SkippedEditions   : 1\n"
-              "\n"
-              "[Purged Edition Stat]\n"
-              "\t PurgedEditions    : 1\n"
-              "\t FirstCreateTime   : 2023-07-22 00:56:40 (1690000000)\n"
-              "\t FirstPurgeTime    : NULL (0)\n"
-              "\t LastCreateTime    : 2023-09-17 21:50:00 (1695000000)\n"
-              "\t LastPurgeTime     : 2023-09-29 11:36:40 (1696000000)\n"
-              "\n\n\n\r\n");
+    EXPECT_EQ(Contents(), kWestSummary);
 }
 
 TEST_F(ReportLogTest, SummaryEastOfUtcForAFailedRestore) {
@@ -185,39 +201,18 @@ TEST_F(ReportLogTest, SummaryEastOfUtcForAFailedRestore) {
     std::char_traits<char16_t>::assign(report.subject, zef::kTextUnits, u's');
     engine_report::WriteRestoreReport(logger, &report, kFixedClock);
     EXPECT_EQ(Contents(),
-              "=========================================================\n"
-              "[Summary]\n"
-              "\t ZEFVersion        : 2.0.0.1045\n"
-              "\t RequestTime       : 2023-11-15 03:43:20 (1700000000)\n"
-              "\t TimeZone          : 5\n"
-              "\t FileName          : C:\\docs\\a.txt\n"
-              "\t FileType          : 7\n"
-              "\t VirusName         : \n"
-              "\t VirusType         : 3\n"
-              "\t Result            : Failure\n"
-              "\t ErrorCode         :  (E0360005)\n"
-              "\t Reboot            : Need not\n"
-              "\t TimeConsumed(ms)  : 42\n"
-              "\n"
-              "[Edition used to restore]\n"
-              "\t IndexFromNewToOld : 2\n"
-              "\t Signature         : sig-77\n"
-              "\t Size              : 4096\n"
-              "\t Subject           : " + std::string(262, 's') + "\n"
-              "\t Operation         : 2\n"
-              "\t TimeStamp         : 2023-11-15 00:56:40 (1699990000)\n"
-              "\n"
-              "[Edition Stat]\n"
-              "\t ValidEditions     : 3\n"
-              "\t SkippedEditions   : 1\n"
-              "\n"
-              "[Purged Edition Stat]\n"
-              "\t PurgedEditions    : 1\n"
-              "\t FirstCreateTime   : 2023-07-22 09:56:40 (1690000000)\n"
-              "\t FirstPurgeTime    : NULL (0)\n"
-              "\t LastCreateTime    : 2023-09-18 06:50:00 (1695000000)\n"
-              "\t LastPurgeTime     : 2023-09-29 20:36:40 (1696000000)\n"
-              "\n\n\n\r\n");
+              Replaced(kWestSummary,
+                       {{"2023-11-14 18:43:20", "2023-11-15 03:43:20"},
+                        {"TimeZone          : -3", "TimeZone          : 5"},
+                        {": Eicar", ": "},
+                        {"Success", "Failure"},
+                        {"VELK_SUCCESS (20FF0000)", " (E0360005)"},
+                        {": Need\n", ": Need not\n"},
+                        {": subject", ": " + std::string(262, 's')},
+                        {"2023-11-14 15:56:40", "2023-11-15 00:56:40"},
+                        {"2023-07-22 00:56:40", "2023-07-22 09:56:40"},
+                        {"2023-09-17 21:50:00", "2023-09-18 06:50:00"},
+                        {"2023-09-29 11:36:40", "2023-09-29 20:36:40"}}));
 }
 
 TEST_F(ReportLogTest, NothingIsWrittenForANullReportOrBelowInfo) {

@@ -31,7 +31,6 @@ TEST_F(EngineWrapperTest, DispatchByStateAndFunctionId) {
          {"FlushValidEvents"}},
         {"unknown id", kUnknownId, true, true, velk::kNotHandled, {}},
         {"max size without output", velk::kFnMaxFileSize, false, false, velk::kBadArgument, {}},
-        {"max size of 0", velk::kFnMaxFileSize, false, true, 0xE0360008, {"GetSupportFileMaxSize"}},
         {"delete without input", velk::kFnDeleteEdition, false, false, velk::kBadArgument, {}},
         {"delete refused by engine", velk::kFnDeleteEdition, true, false, 0xE0360007,
          {"ConnectBackupStorage", "DeleteEditionByEditionID(77)", "DisconnectBackupStorage"}},
@@ -252,12 +251,6 @@ TEST_F(EngineWrapperTest, MissingStorageInterfaceIsAWarningOnly) {
     EXPECT_EQ(CapturedAt(1150).size(), 1u);
     EXPECT_EQ(CapturedAt(1150)[0].text, "Failed: AddDBProtection " + Utf8(folder / "Data"));
     EXPECT_EQ(w.IsEngineStarted(), 1u);
-}
-
-TEST_F(EngineWrapperTest, BootResultsAreDeletedAtStopOnlyWhenSent) {
-    CZefEngineWrapper& w = Started();
-    w.StopEngine();
-    EXPECT_TRUE(engine->CallsTo({"RmDeleteDbeResults"}).empty());
 }
 
 TEST_F(EngineWrapperTest, PatternPoliciesAsOneListRecord) {

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 
@@ -16,16 +14,6 @@
 namespace zef_test {
 
 namespace fs = std::filesystem;
-
-inline std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline void WriteBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
 
 class EngineTest : public ::testing::Test {
 protected:
@@ -47,12 +35,12 @@ protected:
         SetText(engine, zef::kSettingPatternPath, (m_root / "pattern").u16string());
     }
     std::u16string File(const std::string& name, const std::string& bytes) {
-        WriteBytes(m_root / "files" / name, bytes);
+        WriteFileBytes(m_root / "files" / name, bytes);
         return (m_root / "files" / name).u16string();
     }
     std::u16string Path(const std::string& name) { return (m_root / "files" / name).u16string(); }
     // The texts of the engine's log file.
-    std::string LogText() { return ReadBytes(m_root / "log" / "ZefEngine.log"); }
+    std::string LogText() { return ReadFileBytes(m_root / "log" / "ZefEngine.log"); }
 
     fs::path m_root;
     std::unique_ptr<zef::Engine> m_engine;

@@ -112,7 +112,7 @@ TEST_F(EngineTest, MemorySearchesGoNewestFirstAndGiveCopiesImagesAndPurges) {
     do {
         char16_t copy[262] = {};
         ASSERT_EQ(1u, m_engine->MemGetCopy(find, 261, copy));
-        contents.push_back(ReadBytes(fs::path(std::u16string(copy))));
+        contents.push_back(ReadFileBytes(fs::path(std::u16string(copy))));
         fs::remove(fs::path(std::u16string(copy)));  // the plug-in deletes memory copies
         char16_t image[260] = {};
         m_engine->MemGetImage(find, 259, image);
@@ -160,7 +160,7 @@ TEST_F(EngineTest, FlushesTurnVersionsIntoEditionsThatKeepTheirUniqueIds) {
     EXPECT_EQ(-1, m_engine->GetBackupFileUniqID(untouched.c_str(), data.keyArea));
     char16_t copy[262] = {};
     ASSERT_EQ(1u, m_engine->GetFileEdition(data.editionId, 261, copy));
-    EXPECT_EQ("old content", ReadBytes(fs::path(std::u16string(copy))));
+    EXPECT_EQ("old content", ReadFileBytes(fs::path(std::u16string(copy))));
     EXPECT_EQ(1u, m_engine->FreeFileEdition(copy));
     EXPECT_FALSE(fs::exists(fs::path(std::u16string(copy))));
     // Only the engine's own copies are freed.
@@ -212,7 +212,7 @@ TEST_F(EngineTest, BackupsListAndRestoreByEditionKeepingTheEdition) {
     uint32_t reboot = 7;
     ASSERT_EQ(1u, m_engine->RestoreByEdition(path.c_str(), oldest.editionId, u"Eicar", 0, &reboot));
     EXPECT_EQ(0u, reboot);
-    EXPECT_EQ("version 1", ReadBytes(fs::path(path)));
+    EXPECT_EQ("version 1", ReadFileBytes(fs::path(path)));
     ASSERT_EQ(1u, m_engine->RestoreByEdition(path.c_str(), oldest.editionId, nullptr, 0, &reboot));
     EXPECT_EQ(1u, m_engine->DeleteEditionByEditionID(newest.editionId));
     EXPECT_EQ(0u, m_engine->DeleteEditionByEditionID(newest.editionId));
@@ -239,7 +239,7 @@ TEST_F(EngineTest, RestoresReplaceWholeKeepAttributesAndRefuseWhatTheyCannotDo) 
     uint32_t reboot = 5;
     ASSERT_EQ(1u, m_engine->RestoreByCopy(target.c_str(), copy.c_str(), nullptr, 0, &reboot));
     EXPECT_EQ(0u, reboot);
-    EXPECT_EQ("restored content", ReadBytes(fs::path(target)));
+    EXPECT_EQ("restored content", ReadFileBytes(fs::path(target)));
     EXPECT_EQ(fs::perms::none, fs::status(fs::path(target)).permissions() & fs::perms::owner_write);
 #if !defined(_WIN32)
     EXPECT_EQ(fs::perms::owner_read | fs::perms::group_read,
@@ -263,7 +263,7 @@ TEST_F(EngineTest, RestoresReplaceWholeKeepAttributesAndRefuseWhatTheyCannotDo) 
         EXPECT_EQ(0u, reboot) << c.name;
         EXPECT_NE(std::string::npos, LogText().find(c.logged)) << c.name;
     }
-    EXPECT_EQ("restored content", ReadBytes(fs::path(target)));
+    EXPECT_EQ("restored content", ReadFileBytes(fs::path(target)));
     // Nothing is left beside the target.
     size_t files = 0;
     for (const auto& entry : fs::directory_iterator(m_root / "files")) files += entry.is_regular_file();
@@ -281,7 +281,7 @@ TEST_F(EngineTest, TwoRestoresOfOneFileAtOnceLeaveOneWholeContent) {
         std::thread b([&] { EXPECT_EQ(1u, m_engine->RestoreByCopy(target.c_str(), copyB.c_str(), nullptr, 0, nullptr)); });
         a.join();
         b.join();
-        const std::string now = ReadBytes(fs::path(target));
+        const std::string now = ReadFileBytes(fs::path(target));
         EXPECT_TRUE(now == first || now == second);
     }
 }
@@ -348,11 +348,11 @@ TEST_F(EngineTest, ADeepDatabaseFolderKeepsAndRestoresEditions) {
     deep.FindFileEditionClose(find);
     char16_t copy[262] = {};
     ASSERT_EQ(1u, deep.GetFileEdition(edition.editionId, 261, copy));
-    EXPECT_EQ("kept in a deep database", ReadBytes(fs::path(std::u16string(copy))));
+    EXPECT_EQ("kept in a deep database", ReadFileBytes(fs::path(std::u16string(copy))));
     deep.FreeFileEdition(copy);
     uint32_t reboot = 5;
     ASSERT_EQ(1u, deep.RestoreByEdition(path.c_str(), edition.editionId, nullptr, 0, &reboot));
-    EXPECT_EQ("kept in a deep database", ReadBytes(fs::path(path)));
+    EXPECT_EQ("kept in a deep database", ReadFileBytes(fs::path(path)));
 
     size_t longest = 0;
     for (const auto& entry : fs::directory_iterator(db / "content"))
@@ -393,11 +393,11 @@ TEST_F(EngineTest, ThePatternIsValidCorruptOrDisablingAndAnswersPolicies) {
     };
     for (const Case& c : cases) {
         fs::remove(folder / "zef.ptn");
-        if (!c.file.empty()) WriteBytes(folder / "zef.ptn", c.file);
+        if (!c.file.empty()) WriteFileBytes(folder / "zef.ptn", c.file);
         EXPECT_EQ(c.valid, m_engine->IsPatternValid(patternFolder.c_str())) << c.name;
         EXPECT_EQ(c.disabled, m_engine->IsDisabledByPattern(patternFolder.c_str())) << c.name;
     }
-    WriteBytes(folder / "zef.ptn", valid);
+    WriteFileBytes(folder / "zef.ptn", valid);
     m_engine->Stop();
     ASSERT_EQ(0u, m_engine->Start());
     EXPECT_EQ(4096u, m_engine->GetSupportFileMaxSize());

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <thread>
 
@@ -22,16 +21,6 @@ using zef::AddResult;
 using zef::Edition;
 using zef::EditionStore;
 using zef::OpenResult;
-
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
 
 std::string RandomBytes(size_t size, uint32_t seed) {
     std::mt19937 random(seed);
@@ -51,7 +40,7 @@ protected:
         fs::remove_all(m_root);
     }
     std::u16string Source(const std::string& name, const std::string& bytes) {
-        WriteBytes(m_root / name, bytes);
+        WriteFileBytes(m_root / name, bytes);
         return (m_root / name).u16string();
     }
     uint32_t Add(EditionStore& store, const std::u16string& path) {
@@ -64,7 +53,7 @@ protected:
     std::string Content(const EditionStore& store, uint32_t editionId) {
         Edition edition;
         if (!store.Find(editionId, edition)) return "<no edition>";
-        return ReadBytes(fs::path(store.ContentPath(edition)));
+        return ReadFileBytes(fs::path(store.ContentPath(edition)));
     }
     size_t ContentFiles() {
         const fs::path content = fs::path(m_db) / "content";
@@ -101,7 +90,7 @@ TEST_F(StoreTest, EditionsRoundTripByteForByteAcrossAReopen) {
                 out.seekp(static_cast<std::streamoff>(c.bytes.size() - 5));
                 out << "tail!";
             } else {
-                WriteBytes(m_root / c.name, c.bytes);
+                WriteFileBytes(m_root / c.name, c.bytes);
             }
             ids.push_back(Add(store, path));
             EXPECT_EQ(c.bytes, Content(store, ids.back())) << c.name;
@@ -156,7 +145,7 @@ TEST_F(StoreTest, ContentWhoseDigestMatchesButBytesDifferIsStoredApart) {
     const std::string bytes = "the genuine content";
     // Another content already sits under this digest, as a crafted collision would.
     const zef::Digest digest = zef::DigestOf(bytes.data(), bytes.size());
-    WriteBytes(fs::path(m_db) / "content" / (fs::path(zef::DigestText(digest)).string() + "-0"),
+    WriteFileBytes(fs::path(m_db) / "content" / (fs::path(zef::DigestText(digest)).string() + "-0"),
                "an impostor");
     const uint32_t id = Add(store, Source("file", bytes));
     Edition edition;
@@ -188,7 +177,7 @@ TEST_F(StoreTest, PurgesTakeTheOldestFirstByAgeAndByQuota) {
         const std::u16string path = Source("aged", "");
         std::vector<uint32_t> ids;
         for (size_t i = 0; i < c.ageDays.size(); ++i) {
-            WriteBytes(m_root / "aged", RandomBytes(1000, static_cast<uint32_t>(i + 10)));
+            WriteFileBytes(m_root / "aged", RandomBytes(1000, static_cast<uint32_t>(i + 10)));
             zef::EditionOrigin origin;
             origin.path = path;
             origin.time = now - c.ageDays[i] * 86400u;
@@ -217,7 +206,7 @@ TEST_F(StoreTest, TimeBoundsAreInclusiveAndSearchesGoByPathProcessAndFile) {
     ASSERT_EQ(OpenResult::kOk, store.Open(m_db, zef::StoreLimits{UINT64_MAX, 0}));
     const std::u16string path = Source("timed", "");
     for (uint32_t i = 0; i < 4; ++i) {
-        WriteBytes(m_root / "timed", std::string(5, static_cast<char>('a' + i)));
+        WriteFileBytes(m_root / "timed", std::string(5, static_cast<char>('a' + i)));
         zef::EditionOrigin origin;
         origin.path = path;
         origin.processId = 100 + i % 2;
@@ -297,11 +286,11 @@ TEST_F(StoreTest, ACorruptIndexIsRefusedAndKeptAside) {
         {"cut short", [](std::string& b) { b.resize(b.size() - 7); }},
         {"not an index", [](std::string& b) { b = "garbage"; }},
     };
-    const std::string intact = ReadBytes(index);
+    const std::string intact = ReadFileBytes(index);
     for (const Case& c : cases) {
         std::string damaged = intact;
         c.damage(damaged);
-        WriteBytes(index, damaged);
+        WriteFileBytes(index, damaged);
         EditionStore store(zef::SystemFileTable(), m_log);
         EXPECT_EQ(OpenResult::kIndexUnreadable, store.Open(m_db, m_limits)) << c.name;
         std::vector<fs::path> aside;
@@ -310,14 +299,14 @@ TEST_F(StoreTest, ACorruptIndexIsRefusedAndKeptAside) {
                 aside.push_back(entry.path());
         }
         ASSERT_EQ(1u, aside.size()) << c.name;
-        EXPECT_EQ(damaged, ReadBytes(aside[0])) << c.name;
+        EXPECT_EQ(damaged, ReadFileBytes(aside[0])) << c.name;
         fs::remove(aside[0]);
         const auto lines = m_log.RecentLines();
         EXPECT_NE(std::string::npos, lines.back().find("is refused")) << c.name;
         EXPECT_NE(std::string::npos, lines.back().find("kept for inspection")) << c.name;
     }
     // Put back, the index opens with its edition.
-    WriteBytes(index, intact);
+    WriteFileBytes(index, intact);
     EditionStore store(zef::SystemFileTable(), m_log);
     ASSERT_EQ(OpenResult::kOk, store.Open(m_db, m_limits));
     EXPECT_EQ("precious", Content(store, id));
@@ -332,9 +321,9 @@ TEST_F(StoreTest, OneStorePerFolderAndTheNextCopesWithWhatTheLastLeft) {
     first.Close();
     // Leftovers of a killed instance: an index never renamed, a copy half way in, content
     // that no index names.
-    WriteBytes(fs::path(m_db) / "index.zef.new", "torn");
-    WriteBytes(fs::path(m_db) / "staging" / "b9.tmp", "half");
-    WriteBytes(fs::path(m_db) / "content" / "00ff-0", "orphan");
+    WriteFileBytes(fs::path(m_db) / "index.zef.new", "torn");
+    WriteFileBytes(fs::path(m_db) / "staging" / "b9.tmp", "half");
+    WriteFileBytes(fs::path(m_db) / "content" / "00ff-0", "orphan");
     ASSERT_EQ(OpenResult::kOk, second.Open(m_db, m_limits));
     EXPECT_EQ("content", Content(second, id));
     EXPECT_FALSE(fs::exists(fs::path(m_db) / "index.zef.new"));
@@ -344,7 +333,7 @@ TEST_F(StoreTest, OneStorePerFolderAndTheNextCopesWithWhatTheLastLeft) {
 
 TEST_F(StoreTest, AnUnusableFolderOrSourceGetsAClearResult) {
     EditionStore store(zef::SystemFileTable(), m_log);
-    WriteBytes(m_root / "plainfile", "x");
+    WriteFileBytes(m_root / "plainfile", "x");
     EXPECT_EQ(OpenResult::kFolderUnusable, store.Open((m_root / "plainfile" / "db").u16string(), m_limits));
     EXPECT_EQ(OpenResult::kFolderUnusable, store.Open(u"", m_limits));
     ASSERT_EQ(OpenResult::kOk, store.Open(m_db, m_limits));
@@ -370,7 +359,7 @@ TEST_F(StoreTest, ThreadsAddSearchAndDeleteAtOnce) {
             const std::string name = "t" + std::to_string(t);
             const std::u16string path = (m_root / name).u16string();
             for (int r = 0; r < kRounds; ++r) {
-                WriteBytes(m_root / name, RandomBytes(2000, static_cast<uint32_t>(t * 100 + r)));
+                WriteFileBytes(m_root / name, RandomBytes(2000, static_cast<uint32_t>(t * 100 + r)));
                 zef::EditionOrigin origin;
                 origin.path = path;
                 uint32_t id = 0;
