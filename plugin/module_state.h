@@ -16,3 +16,7 @@ extern std::atomic<int32_t> g_nRunning;
 // Calls inside Plugin_Interface_CallFunc, counted before the running flag is tested, so that
 // shut-down can wait for a call that passed the test before it deletes the wrapper.
 extern util::StripedCounter g_nCallsInExport;
+// Calls inside Plugin_Interface_OnNotify and Plugin_Interface_QueryInterface, counted before they
+// read the running flag: notification 4116 asks the engine about its pattern and 4118 reads the
+// wrapper, so shut-down waits for them before it stops the engine and deletes the wrapper.
+extern util::StripedCounter g_nNotificationsInExport;

@@ -32,12 +32,15 @@ constexpr uint32_t kDrainStepMs = 50;
 
 // The running flag is cleared first, so that calls are refused before anything is torn down.
 // A call that passed the running test just before may still be on its way into the wrapper:
-// the wrapper is deleted only once no call is left inside the export.
+// the wrapper is deleted only once no call is left inside the export. A notification that
+// passed the test may be asking the engine about its pattern: the engine is stopped and
+// unloaded only once none is left.
 void ShutdownEngine() {
     g_nRunning.exchange(0);
     if (g_pEngineWrapper == nullptr) return;
     plugin_events::UnsubscribeEvents(g_pHostService);
     plugin_events::RegisterEventProcessor(g_pHostService, false);
+    while (g_nNotificationsInExport.Total() > 0) platform::SleepMilliseconds(kDrainStepMs);
     g_pEngineWrapper->StopEngine();
     while (g_nCallsInExport.Total() > 0) platform::SleepMilliseconds(kDrainStepMs);
     g_pEngineWrapper->DeletingDestructor(1);
@@ -124,6 +127,7 @@ PEZ_EXPORT uint32_t Plugin_Interface_Uninitialize() noexcept { return velk::kSuc
 PEZ_EXPORT ICommonPluginInterface* Plugin_Interface_QueryInterface(uint32_t interfaceId) noexcept {
     if (interfaceId != kPluginInterfaceId) return nullptr;
     try {
+        const util::CountedCall counted(g_nNotificationsInExport);  // before the running test
         if (g_nRunning.load() == 1 && g_pEngineWrapper != nullptr &&
             g_pEngineWrapper->IsEngineStarted() != 0) {
             return g_pEngineWrapper;
@@ -163,6 +167,8 @@ PEZ_EXPORT uint32_t Plugin_Interface_CallFunc(ICommonPluginInterface* pluginInte
 PEZ_EXPORT uint32_t Plugin_Interface_OnNotify(int32_t notificationId, void* input,
                                               void* output) noexcept {
     try {
+        // Counted before any running test inside, as QueryInterface is: see ShutdownEngine.
+        const util::CountedCall counted(g_nNotificationsInExport);
         return plugin_notifications::HandleNotification(notificationId, input, output);
     } catch (...) {
         return velk::kNotDone;
