@@ -14,17 +14,23 @@ uint32_t CZefEngineWrapper::CallFunc(uint32_t functionId, void* input, void* out
     // knocking cannot hold StopEngine's drain up.
     if (!IsStarted()) return velk::kZefNotRunning;
     const util::CountedCall counted(m_nInFlightCalls);  // before the flag is read again
-    if (!IsStarted()) return velk::kZefNotRunning;
-    const uint32_t result = DispatchGroupA(functionId, input, output);
-    if (velk::Succeeded(result) || !IsEnabled()) return result;
+    const uint64_t state = m_state.load();
+    if ((state & kStartedBit) == 0) return velk::kZefNotRunning;
+    if (IsGroupA(functionId)) {
+        const uint32_t result = DispatchGroupA(functionId, input, output);
+        // A failure goes on to group B, which holds none of group A's ids. The enabled flag is
+        // read again: a configuration change may just have set it.
+        if (velk::Succeeded(result) || !IsEnabled()) return result;
+        return velk::kNotHandled;
+    }
+    // Group A answers 0xE0FF0007 to every other id without calling anything.
+    if ((state & kEnabledBit) == 0) return velk::kBadArgument;
     return DispatchGroupB(functionId, input, output);
 }
 
 uint32_t CZefEngineWrapper::DispatchGroupA(uint32_t functionId, void* input, void* output) {
     if (functionId == velk::kFnQueryPatternPolicies) return QueryPatternPolicies(input, output);
-    if ((functionId == velk::kFnHostRequest1 || functionId == velk::kFnHostRequest2 ||
-         functionId == velk::kFnHostRequest3) &&
-        input != nullptr) {
+    if (input != nullptr) {
         const uint32_t kind = *static_cast<const uint32_t*>(input);
         if (kind == velk::kKindConfigurationChanged) return OnConfigurationChanged(input, output);
         if (kind == velk::kKindBootResults) return SendBootResults(input, output);

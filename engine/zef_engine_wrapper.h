@@ -9,6 +9,7 @@
 
 #include "engine/engine_entry_points.h"
 #include "engine_api/zef_records.h"
+#include "host/call_records.h"
 #include "host/common_plugin_interface.h"
 #include "util/logger.h"
 #include "util/striped_counter.h"
@@ -100,6 +101,11 @@ private:
     uint32_t CallDbProtection(uint32_t functionId) const;
 
     // Call handlers (group A whenever started, group B while also enabled).
+    static bool IsGroupA(uint32_t functionId) {
+        return functionId == velk::kFnQueryPatternPolicies || functionId == velk::kFnHostRequest1 ||
+               functionId == velk::kFnHostRequest2 || functionId == velk::kFnHostRequest3;
+    }
+    // Only for the ids of group A.
     uint32_t DispatchGroupA(uint32_t functionId, void* input, void* output);
     uint32_t DispatchGroupB(uint32_t functionId, void* input, void* output);
     uint32_t ListBackupFiles(const void* input, bool inRange);

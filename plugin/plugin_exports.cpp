@@ -47,6 +47,17 @@ void ShutdownEngine() {
     g_pEngineWrapper = nullptr;
 }
 
+// The refusals of Plugin_Interface_CallFunc, kept out of its way: the diagnostic line's
+// buffers would otherwise make every admitted call set up their stack frame.
+[[gnu::noinline, gnu::cold]] uint32_t RefuseNullInterface() {
+    kDiag.Write(util::kDiagWarning, 669, u"Null interface.");
+    return velk::kBadArgument;
+}
+[[gnu::noinline, gnu::cold]] uint32_t RefuseNotRunning() {
+    kDiag.Write(util::kDiagWarning, 674, u"ZEF is not running.");
+    return velk::kZefNotRunning;
+}
+
 uint32_t Initialize(IHostService* hostService) {
     kDiag.Enter(379, u"Plugin_Interface_Initialize");
     g_pHostService = hostService;  // stored also when the call is refused below
@@ -142,10 +153,7 @@ PEZ_EXPORT uint32_t Plugin_Interface_CallFunc(ICommonPluginInterface* pluginInte
                                               uint32_t functionId, void* input,
                                               void* output) noexcept {
     try {
-        if (pluginInterface == nullptr) {
-            kDiag.Write(util::kDiagWarning, 669, u"Null interface.");
-            return velk::kBadArgument;
-        }
+        if (pluginInterface == nullptr) return RefuseNullInterface();
         if (g_nRunning.load() == 1) {
             // Counted before the running flag is read again: shut-down clears the flag and then
             // waits for the count, so a call that still reads 1 is waited for. Calls refused at
@@ -157,8 +165,7 @@ PEZ_EXPORT uint32_t Plugin_Interface_CallFunc(ICommonPluginInterface* pluginInte
                 return pluginInterface->CallFunc(functionId, input, output);
             }
         }
-        kDiag.Write(util::kDiagWarning, 674, u"ZEF is not running.");
-        return velk::kZefNotRunning;
+        return RefuseNotRunning();
     } catch (...) {
         return velk::kNotDone;
     }

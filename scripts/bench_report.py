@@ -51,6 +51,11 @@ for t in (1, 2, 8):
     ROWS.append(("CallFunc admission, %d thread%s" % (t, "s" if t > 1 else ""), "dispatch_bench",
                  "BM_CallFuncFlushEvents/threads:%d" % t, "BM_DirectEngineCall/threads:%d" % t,
                  False, "diff", 5.0, "within 5 ns of a direct engine call"))
+# The same call split by layer: the wrapper's slot 4 called directly (no export).
+for t in (1, 2, 8):
+    ROWS.append(("wrapper's slot 4 alone, %d thread%s" % (t, "s" if t > 1 else ""),
+                 "dispatch_bench", "BM_WrapperSlot4FlushEvents/threads:%d" % t,
+                 "BM_DirectEngineCall/threads:%d" % t, False, None, None, ""))
 for t in (1, 2, 8):
     ROWS.append(("admission on owned slots, %d thread%s" % (t, "s" if t > 1 else ""),
                  "admission_bench", "BM_AdmissionOwnedSlots/threads:%d" % t,

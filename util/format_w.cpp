@@ -1,6 +1,7 @@
 // The bounded UTF-16 formatter behind FormatW.
 #include "util/format_w.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "platform/module.h"
@@ -22,11 +23,16 @@ public:
             cut_ = true;
         }
     }
+    // As many units as there is room for, in one copy; the rest is cut.
     void Put(std::u16string_view text) {
-        for (char16_t unit : text) Put(unit);
+        const size_t fits = std::min(text.size(), Room());
+        if (buffer_ != nullptr) std::copy_n(text.data(), fits, buffer_ + used_);
+        Advance(fits, text.size());
     }
     void Repeat(char16_t unit, size_t count) {
-        for (size_t i = 0; i < count; ++i) Put(unit);
+        const size_t fits = std::min(count, Room());
+        if (buffer_ != nullptr) std::fill_n(buffer_ + used_, fits, unit);
+        Advance(fits, count);
     }
     int Finish() {
         if (buffer_ != nullptr) buffer_[used_] = u'\0';
@@ -38,6 +44,12 @@ public:
     }
 
 private:
+    size_t Room() const { return used_ < limit_ ? limit_ - used_ : 0; }
+    void Advance(size_t fits, size_t wanted) {
+        used_ += fits;
+        if (fits < wanted) cut_ = true;
+    }
+
     char16_t* buffer_;
     size_t limit_;
     size_t used_ = 0;

@@ -18,16 +18,13 @@ StripedCounter::StripedCounter(Admission admission)
     : m_fenced(admission == Admission::kFencedWhereAvailable &&
                platform::ProcessWideBarrierAvailable()) {}
 
-size_t StripedCounter::ThreadSlot() {
+size_t StripedCounter::AssignThreadSlot() {
     static std::atomic<uint32_t> nextThread{0};
-    thread_local uint32_t slot = UINT32_MAX;  // trivially initialised: cheap in every module
-    if (slot == UINT32_MAX) {
-        // Once the slots are gone the number stops growing, so that it never wraps round.
-        uint32_t next = nextThread.load(std::memory_order_relaxed);
-        if (next < kOwnedSlots) next = nextThread.fetch_add(1, std::memory_order_relaxed);
-        slot = next < kOwnedSlots ? next : static_cast<uint32_t>(kOwnedSlots);
-    }
-    return slot;
+    // Once the slots are gone the number stops growing, so that it never wraps round.
+    uint32_t next = nextThread.load(std::memory_order_relaxed);
+    if (next < kOwnedSlots) next = nextThread.fetch_add(1, std::memory_order_relaxed);
+    t_threadSlot = next < kOwnedSlots ? next : static_cast<uint32_t>(kOwnedSlots);
+    return t_threadSlot;
 }
 
 int64_t StripedCounter::Total() const {

@@ -20,6 +20,16 @@
 #include <cstddef>
 #include <cstdint>
 
+// The thread's slot number is read on every call, so on ELF systems it lives in the static TLS
+// block (one load from the thread pointer) instead of going through __tls_get_addr, which a
+// module loaded at run time would otherwise call each time. The loader keeps room in that block
+// for a few such words of modules loaded later.
+#if defined(__ELF__)
+#define PEZ_TLS_INITIAL_EXEC __attribute__((tls_model("initial-exec")))
+#else
+#define PEZ_TLS_INITIAL_EXEC
+#endif
+
 namespace util {
 
 class StripedCounter {
@@ -69,9 +79,17 @@ private:
     struct alignas(64) Slot {
         std::atomic<int32_t> value{0};
     };
-    // The calling thread's slot number for its whole life, handed out in turn; kOwnedSlots and
-    // above share the atomic.
-    static size_t ThreadSlot();
+    // The calling thread's slot number for its whole life, handed out in turn at its first
+    // call; kOwnedSlots and above share the atomic.
+    static size_t ThreadSlot() {
+        const uint32_t slot = t_threadSlot;
+        return slot != kNoSlot ? slot : AssignThreadSlot();
+    }
+    static size_t AssignThreadSlot();
+
+    static constexpr uint32_t kNoSlot = UINT32_MAX;
+    // Constant-initialised and trivially destroyed: no guard or wrapper on the way in.
+    PEZ_TLS_INITIAL_EXEC static inline thread_local uint32_t t_threadSlot = kNoSlot;
 
     const bool m_fenced;
     Slot m_shared;

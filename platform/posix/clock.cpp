@@ -1,10 +1,14 @@
-// Tick count from the monotonic clock; local time from the C library.
+// Tick count from the monotonic clock; local time from the C library. The C library's time-zone
+// state is re-read by tzset and published in the global `timezone`, which a concurrent call
+// would read half-written: every use of that state here runs under one lock.
 #include "platform/clock.h"
 
 #include "platform/calendar.h"
 
 #include <sys/time.h>
 #include <time.h>
+
+#include <mutex>
 
 namespace platform {
 
@@ -17,6 +21,8 @@ uint32_t TickCount() {
 }
 
 namespace {
+
+std::mutex g_timeZoneLock;
 
 SystemTime FromTm(const tm& local, uint16_t milliseconds) {
     SystemTime st{};
@@ -37,13 +43,17 @@ SystemTime LocalTime() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     tm local{};
-    localtime_r(&now.tv_sec, &local);
+    {
+        const std::lock_guard<std::mutex> guard(g_timeZoneLock);
+        localtime_r(&now.tv_sec, &local);
+    }
     return FromTm(local, static_cast<uint16_t>(now.tv_nsec / 1000000));
 }
 
 int64_t UnixTimeNow() { return static_cast<int64_t>(::time(nullptr)); }
 
 int32_t TimeZoneBiasMinutes() {
+    const std::lock_guard<std::mutex> guard(g_timeZoneLock);
     tzset();
     return static_cast<int32_t>(timezone / 60);  // seconds west of UTC, standard time
 }
@@ -51,7 +61,10 @@ int32_t TimeZoneBiasMinutes() {
 bool UnixTimeToLocal(int64_t seconds, SystemTime& local) {
     const time_t value = static_cast<time_t>(seconds);
     tm converted{};
-    if (localtime_r(&value, &converted) == nullptr) return false;
+    {
+        const std::lock_guard<std::mutex> guard(g_timeZoneLock);
+        if (localtime_r(&value, &converted) == nullptr) return false;
+    }
     local = FromTm(converted, 0);
     return true;
 }

@@ -1,10 +1,12 @@
 // The table behind message handles. A handle names a slot and the slot's generation, plus a
 // tag word; a destroyed slot gets a new generation, so stale and forged handles are refused.
-// One mutex guards the table; lookups hand out a shared reference to the record.
+// One reader-writer lock guards the table: lookups share it, so that reads from many threads
+// do not wait for each other; adding, re-pointing and removing a handle take it alone.
 #pragma once
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <vector>
 
 #include "host/message_library.h"
@@ -17,6 +19,15 @@ public:
     VELK_DataHandle Add(std::shared_ptr<Record> record);
     // The record of a live handle, or null.
     std::shared_ptr<Record> Get(VELK_DataHandle handle);
+    // visit(record) for a live handle, with the table shared so that the record stays while it
+    // runs (no reference is taken); `dead` when the handle is not live. visit must not call the
+    // table again.
+    template <typename Visit>
+    uint32_t WithRecord(VELK_DataHandle handle, uint32_t dead, Visit&& visit) {
+        std::shared_lock<std::shared_mutex> guard(lock_);
+        Slot* slot = LiveSlotLocked(handle);
+        return slot != nullptr ? visit(*slot->record) : dead;
+    }
     // Points a live handle at another record; false when the handle is not live.
     bool Replace(VELK_DataHandle handle, std::shared_ptr<Record> record);
     // Releases a live handle's reference; false when it was not live.
@@ -31,7 +42,7 @@ private:
     };
     Slot* LiveSlotLocked(VELK_DataHandle handle);
 
-    std::mutex lock_;
+    std::shared_mutex lock_;
     std::vector<Slot> slots_;
     std::vector<uint32_t> free_;
 };

@@ -1,10 +1,11 @@
 // A message record of the reference message-buffer library: a name id and typed fields.
 // Nested records are immutable snapshots shared between copies; only a record reached
-// through its own handle is ever changed, under its own lock.
+// through its own handle is ever changed, under its own lock, which readers share.
 #pragma once
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,7 @@ struct Record {
 
     const uint32_t nameId;
     std::vector<Field> fields;
-    mutable std::mutex lock;  // guards fields while the record is reachable by handle
+    mutable std::shared_mutex lock;  // guards fields while the record is reachable by handle
 };
 
 }  // namespace morrick

@@ -1,19 +1,23 @@
 // Shut-down under load: host threads keep calling (events, walks, restores, flushes and
 // configuration changes) while the host takes the plug-in out of service (4104, 4117) and then
 // stops it. Every call gets the answer it gets while running or "not running", and the engine
-// sees no call after its Stop.
+// sees no call after its Stop. The walks and restores carry real requests over versions that
+// the engine holds, so their callbacks run while the shut-down waits for them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <thread>
 #include <vector>
 
 #include "host/call_records.h"
+#include "host/restore_records.h"
 #include "host/result_codes.h"
 #include "tests/fakes/event_messages.h"
+#include "tests/fakes/fake_versions_control.h"
 #include "tests/module/plugin_harness.h"
 
 namespace {
@@ -24,8 +28,28 @@ struct Call {
     void* input;
 };
 
+constexpr char16_t kVersionedFile[] = u"/srv/share/documents/report.docx";
+
+// Callbacks of the host's walk and restore: counted, they look at every version and choose
+// none, so that every walk and restore goes through all the engine holds.
+std::atomic<int64_t> g_versionsShown{0};
+int32_t ShowCopy(uint64_t, const char16_t* copyPath, uint64_t, uint32_t* action) {
+    if (copyPath != nullptr) ++g_versionsShown;
+    *action = velk::kDecisionNone;
+    return 1;
+}
+int32_t ChooseNone(void*, const char16_t* versionPath, void*, uint32_t* decision) {
+    if (versionPath != nullptr) ++g_versionsShown;
+    *decision = velk::kDecisionNone;
+    return 1;
+}
+
 TEST(Stress, CallsWhileTakenOutOfServiceAndStoppedAreAllAnswered) {
     constexpr int kCallers = 6;
+    velk::FileVersionRequest walk{kVersionedFile, 0,
+                                  reinterpret_cast<void (*)()>(&ShowCopy), 0};
+    velk::RestoreFileRequest restore{nullptr, &ChooseNone, nullptr, nullptr, kVersionedFile,
+                                     0, 0, 0};
     const std::vector<uint8_t> event =
         EventMessageData(FileEvent(u"/srv/share/documents/report.docx", 0x20));
     auto record = std::make_unique<velk::EventRecord>();
@@ -37,7 +61,8 @@ TEST(Stress, CallsWhileTakenOutOfServiceAndStoppedAreAllAnswered) {
         {"file event", velk::kFnForwardEvent, record.get()},
         {"flush", velk::kFnFlushEvents, nullptr},
         {"walk without a request", velk::kFnEnumFileVersions, nullptr},
-        {"restore without a request", velk::kFnRestoreFile, nullptr},
+        {"walk", velk::kFnEnumFileVersions, &walk},
+        {"restore", velk::kFnRestoreFile, &restore},
         {"configuration change", velk::kFnHostRequest2, &change},
     };
     // Out of service by 4104, by 4117, or stopped while fully running.
@@ -48,6 +73,15 @@ TEST(Stress, CallsWhileTakenOutOfServiceAndStoppedAreAllAnswered) {
         ASSERT_TRUE(plugin.Start());
         ICommonPluginInterface* wrapper = plugin.Exports().QueryInterface(kPluginInterfaceId);
         ASSERT_NE(wrapper, nullptr);
+        const platform::ModuleHandle engine =
+            platform::LoadModuleByPath(plugin.EnginePath().u16string().c_str());
+        const FakeVersionsControl versions(engine);
+        ASSERT_TRUE(versions.IsComplete());
+        const std::filesystem::path copies = plugin.Folder() / "copies";
+        std::filesystem::create_directories(copies);
+        versions.SetCopyFolder(copies.u16string());
+        for (uint32_t id = 1; id <= 3; ++id) versions.AddMemory(kVersionedFile, id, 100 * id);
+        g_versionsShown = 0;
         std::vector<uint32_t> whileRunning;
         uint32_t response = 0;
         for (const Call& call : calls) {
@@ -88,6 +122,9 @@ TEST(Stress, CallsWhileTakenOutOfServiceAndStoppedAreAllAnswered) {
             << calls[lastUnexpected >> 32].name << " answered " << std::hex
             << static_cast<uint32_t>(lastUnexpected);
         EXPECT_GT(answered.load(), 0);
+        EXPECT_GT(g_versionsShown.load(), 0);
+        EXPECT_TRUE(versions.NothingLeftBehind());
+        platform::UnloadModule(engine);
         const std::vector<std::string> engineCalls = plugin.Engine().Calls();
         const auto stopAt = std::find(engineCalls.begin(), engineCalls.end(), "Stop");
         ASSERT_NE(stopAt, engineCalls.end());

@@ -1,6 +1,7 @@
 // The platform layer: own module path, full paths, file sizes, clock, ids.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -121,6 +122,40 @@ TEST(FileSize, LowWordIsExactUpToAllOnes) {
         EXPECT_EQ(ops.sizeLow(handle), static_cast<uint32_t>(size)) << std::hex << size;
     }
     ops.close(handle);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+}
+
+// A log is appended to by two handles in turn (another process's writer, or this one's after a
+// reopen): each line moved to the end before it is written lands after the other's, none over it.
+TEST(FileAppend, LinesOfTwoHandlesInTurnAllStay) {
+    const std::filesystem::path folder = MakeTestFolder("file_append");
+    const std::u16string file = (folder / "shared.log").u16string();
+    const auto& ops = platform::SystemFileOps();
+    bool existed = true;
+    const platform::FileHandle first = ops.openAlways(file.c_str(), &existed);
+    const platform::FileHandle second = ops.openAlways(file.c_str(), &existed);
+    ASSERT_NE(first, platform::kInvalidFile);
+    ASSERT_NE(second, platform::kInvalidFile);
+    EXPECT_TRUE(existed);
+    std::string expected;
+    const std::string lines[] = {"one\n", "second\n", "three\n", "fourth\n"};
+    for (size_t i = 0; i < std::size(lines); ++i) {
+        const std::string& line = lines[i];
+        const platform::FileHandle writer = i % 2 == 0 ? first : second;
+        ASSERT_TRUE(ops.seekToEnd(writer));
+        ASSERT_TRUE(ops.write(writer, line.data(), static_cast<uint32_t>(line.size())));
+        expected += line;
+    }
+    EXPECT_EQ(ops.sizeLow(first), expected.size());
+    ops.close(first);
+    ops.close(second);
+    std::string content(expected.size() + 8, '\0');
+    FILE* stream = std::fopen((folder / "shared.log").string().c_str(), "rb");
+    ASSERT_NE(stream, nullptr);
+    content.resize(std::fread(content.data(), 1, content.size(), stream));
+    std::fclose(stream);
+    EXPECT_EQ(content, expected);
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
 }
