@@ -40,6 +40,17 @@ void WriteFile(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
+// As an editor saves: a watcher never sees the file empty or half written.
+void SaveFile(const fs::path& path, const std::string& text) {
+    WriteFile(path.string() + ".new", text);
+    std::error_code ec;
+    fs::rename(path.string() + ".new", path, ec);
+    if (ec) {  // a runtime that does not replace on rename
+        fs::remove(path);
+        fs::rename(path.string() + ".new", path);
+    }
+}
+
 // The engine settings as the plug-in reads them from a change message of every name.
 config::CConfigBatchCommands* ReadBack(const pellumhost::HostSettings& settings,
                                        VELK_DataHandleWrapper& message) {
@@ -314,7 +325,7 @@ TEST(ReferenceHostService, AChangedFileIsNoticedAndSentAsAChangeMessage) {
     FakePlugin::calls.clear();
 
     service.WatchConfiguration(std::chrono::milliseconds(10));
-    WriteFile(path, "DbSize = 100\nPerProcessBackupQuota = 200\n[detector]\nMinFiles = 2\n");
+    SaveFile(path, "DbSize = 100\nPerProcessBackupQuota = 200\n[detector]\nMinFiles = 2\n");
     for (int i = 0; i < 500; ++i) {
         {
             std::lock_guard<std::mutex> guard(FakePlugin::lock);
