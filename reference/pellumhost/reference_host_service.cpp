@@ -173,6 +173,10 @@ HostConfiguration ReferenceHostService::Configuration() const {
 
 std::vector<std::string> ReferenceHostService::ReloadConfiguration() {
     const HostConfiguration before = Configuration();
+    if (before.Path().empty()) {
+        HostLog(3, __LINE__, "configuration: no file to read again; the settings stay");
+        return {};
+    }
     std::vector<ConfigurationProblem> problems;
     HostConfiguration after = before.Reload(problems);
     LogProblems(after.Path(), problems);

@@ -351,6 +351,21 @@ TEST(ReferenceHostService, AChangedFileIsNoticedAndSentAsAChangeMessage) {
     fs::remove_all(folder);
 }
 
+TEST(ReferenceHostService, WithoutAFileTheSettingsGivenStay) {
+    pellumhost::HostSettings settings;
+    std::string error;
+    ASSERT_TRUE(settings.Set("DbSize=12", error));
+    pellumhost::ReferenceHostService service(settings);
+    service.WatchConfiguration(std::chrono::milliseconds(1));  // nothing to watch
+    EXPECT_TRUE(service.ReloadConfiguration().empty());
+    VELK_DataHandleWrapper message;
+    std::unique_ptr<config::CConfigBatchCommands> read(
+        ReadBack(service.Configuration().Engine(), message));
+    int dbSize = 0;
+    EXPECT_EQ(read->GetValue(kDbSizeKey, dbSize), 0x20FF0000u);
+    EXPECT_EQ(dbSize, 12);
+}
+
 // ---- the feedback log ---------------------------------------------------------------------
 
 void CopyText(char16_t* into, const std::u16string& text) {
