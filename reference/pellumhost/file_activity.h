@@ -30,6 +30,12 @@ public:
     // How long each held open waited, from the event's read to its answer, in microseconds
     // (empty for a source that holds nothing). Read after Stop.
     virtual std::vector<double> HoldMicroseconds() const { return {}; }
+    // Refuses (protect) every open by another process of a file in folder or its sub-folders,
+    // or stops refusing; false with the reason where the source cannot. Works once started.
+    virtual bool Guard(const std::string& /*folder*/, bool /*protect*/, std::string& why) {
+        why = std::string("the ") + Kind() + " source cannot refuse opens";
+        return false;
+    }
 };
 
 // The best source the platform offers; null when there is none.

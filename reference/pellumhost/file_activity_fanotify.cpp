@@ -1,11 +1,14 @@
 // fanotify as the file activity source: a reader thread answers the service's own opens at
-// once and queues the others; a worker forwards each queued open and then allows it. An open
-// not answered within the bound is allowed by the reader, and the log says so.
+// once, refuses other processes' opens in a guarded folder, and queues the others; a worker
+// forwards each queued open and then allows it. An open not answered within the bound is
+// allowed by the reader, and the log says so. A permission event does not tell an open for
+// reading from one for writing, so a guarded folder refuses every open by another process.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/fanotify.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -30,6 +33,17 @@ std::string FdPath(int fd) {
     return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
 }
 
+// A folder and every folder below it: fanotify marks one folder and its direct children.
+std::vector<std::string> FolderTree(const std::string& folder) {
+    std::error_code ec;
+    std::vector<std::string> folders{folder};
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory(ec)) folders.push_back(it->path().string());
+    }
+    return folders;
+}
+
 class FanotifySource final : public FileActivitySource {
 public:
     ~FanotifySource() override { Stop(); }
@@ -39,13 +53,7 @@ public:
                std::string& error) override {
         m_fd = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY);
         if (m_fd < 0) return error = "fanotify is not available (root is needed)", false;
-        std::error_code ec;
-        std::vector<std::string> folders{folder};
-        for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
-             !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-            if (it->is_directory(ec)) folders.push_back(it->path().string());
-        }
-        for (const std::string& f : folders) {
+        for (const std::string& f : FolderTree(folder)) {
             if (fanotify_mark(m_fd, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_CLOSE_WRITE | FAN_EVENT_ON_CHILD,
                               AT_FDCWD, f.c_str()) != 0) {
                 close(m_fd);
@@ -61,6 +69,22 @@ public:
     }
 
     std::vector<double> HoldMicroseconds() const override { return m_holds; }
+
+    bool Guard(const std::string& folder, bool protect, std::string& why) override {
+        if (m_fd < 0) return why = "the fanotify source is not started", false;
+        for (const std::string& f : FolderTree(folder)) {
+            if (fanotify_mark(m_fd, protect ? FAN_MARK_ADD : FAN_MARK_REMOVE,
+                              FAN_OPEN_PERM | FAN_EVENT_ON_CHILD, AT_FDCWD, f.c_str()) != 0 &&
+                protect) {
+                why = "fanotify cannot mark " + f;
+                return false;
+            }
+        }
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (protect) m_guarded.push_back(folder);
+        else m_guarded.erase(std::remove(m_guarded.begin(), m_guarded.end(), folder), m_guarded.end());
+        return true;
+    }
 
     void Stop() override {
         if (!m_running.exchange(false)) return;
@@ -101,6 +125,7 @@ private:
                         close(m->fd);
                         continue;
                     }
+                    if ((m->mask & FAN_OPEN_PERM) && Refused(m->fd, pid)) continue;
                     std::lock_guard<std::mutex> guard(m_lock);
                     if (m->mask & FAN_OPEN_PERM) m_pending[m->fd] = std::chrono::steady_clock::now();
                     m_queue.push_back({m->fd, pid, m->mask});
@@ -117,6 +142,26 @@ private:
                 it = m_pending.erase(it);
             }
         }
+    }
+
+    // An open by another process in a guarded folder is refused here, its descriptor closed.
+    bool Refused(int fd, uint32_t pid) {
+        std::string path;
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            if (m_guarded.empty()) return false;
+            path = FdPath(fd);
+            bool inside = false;
+            for (const std::string& folder : m_guarded)
+                inside = inside || (path.compare(0, folder.size(), folder) == 0 &&
+                                    (path.size() == folder.size() || path[folder.size()] == '/'));
+            if (!inside) return false;
+        }
+        Answer(fd, FAN_DENY);
+        close(fd);
+        m_callbacks.log("refused an open of " + path + " by process " + std::to_string(pid) +
+                        " (" + ProcessImage(pid) + "): the folder is protected");
+        return true;
     }
 
     void WorkLoop() {
@@ -163,6 +208,7 @@ private:
     // erases an entry (the worker, or the reader at the bound) answers it, once.
     std::map<int, std::chrono::steady_clock::time_point> m_pending;
     std::vector<double> m_holds;
+    std::vector<std::string> m_guarded;  // folders whose opens by others are refused
     FileActivityCallbacks m_callbacks;
 };
 

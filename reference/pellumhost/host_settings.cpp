@@ -2,6 +2,7 @@
 #include "reference/pellumhost/host_settings.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 
 #include "config/config_batch.h"
@@ -33,6 +34,45 @@ const Known kKnown[] = {
 };
 
 constexpr uint32_t kNotConfigured = 0xE0FF0001;
+constexpr uint32_t kQueryCommand = 4;
+constexpr uint32_t kChangeAction = 3;  // the batch's action in a change message
+
+const Known* Find(const std::string& name) {
+    for (const Known& known : kKnown)
+        if (name == known.name) return &known;
+    return nullptr;
+}
+
+bool ParseBool(const std::string& text, int64_t& value) {
+    for (const char* yes : {"1", "true", "yes", "on"})
+        if (text == yes) return value = 1, true;
+    for (const char* no : {"0", "false", "no", "off"})
+        if (text == no) return value = 0, true;
+    return false;
+}
+
+bool ParseNumber(const std::string& text, uint32_t type, int64_t& value) {
+    char* end = nullptr;
+    errno = 0;
+    const long long parsed = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0) return false;
+    if (type == config::CVT_UINT && (parsed < 0 || parsed > 0xFFFFFFFFll)) return false;
+    if (type == config::CVT_INT && (parsed < INT32_MIN || parsed > INT32_MAX)) return false;
+    value = parsed;
+    return true;
+}
+
+template <typename Value>
+void AddValue(config::CConfigBatchCommands& batch, const Known& known, const Value& value) {
+    switch (known.type) {
+        case config::CVT_WSTR: batch.AddCommand(kQueryCommand, known.key, value.text); break;
+        case config::CVT_BOOL: batch.AddCommand(kQueryCommand, known.key, value.number != 0); break;
+        case config::CVT_UINT:
+            batch.AddCommand(kQueryCommand, known.key, static_cast<unsigned int>(value.number));
+            break;
+        default: batch.AddCommand(kQueryCommand, known.key, static_cast<int>(value.number)); break;
+    }
+}
 
 }  // namespace
 
@@ -44,26 +84,60 @@ const char* HostSettings::Names() {
 
 bool HostSettings::Set(const std::string& assignment, std::string& error) {
     const size_t equals = assignment.find('=');
-    const std::string name = assignment.substr(0, equals);
-    const std::string value = equals == std::string::npos ? "" : assignment.substr(equals + 1);
-    for (const Known& known : kKnown) {
-        if (name != known.name) continue;
-        Value stored{known.key, known.type == config::CVT_WSTR, {}, 0};
-        if (stored.isText) {
-            stored.text = platform::FromUtf8(value);
-        } else {
-            char* end = nullptr;
-            errno = 0;
-            stored.number = std::strtoll(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || errno != 0) {
-                error = name + " takes a whole number, not '" + value + "'";
-                return false;
-            }
-        }
-        m_values[known.key] = stored;
-        return true;
+    return Set(assignment.substr(0, equals),
+               equals == std::string::npos ? "" : assignment.substr(equals + 1), error);
+}
+
+bool HostSettings::Set(const std::string& name, const std::string& value, std::string& error) {
+    const Known* known = Find(name);
+    if (known == nullptr) {
+        error = "unknown setting '" + name + "' (known: " + Names() + ")";
+        return false;
     }
-    error = "unknown setting '" + name + "' (known: " + Names() + ")";
+    Value stored{known->key, known->type == config::CVT_WSTR, {}, 0};
+    if (stored.isText) {
+        stored.text = platform::FromUtf8(value);
+    } else if (known->type == config::CVT_BOOL && !ParseBool(value, stored.number)) {
+        error = name + " takes 0 or 1 (or true, false, yes, no, on, off), not '" + value + "'";
+        return false;
+    } else if (known->type != config::CVT_BOOL && !ParseNumber(value, known->type, stored.number)) {
+        error = name + (known->type == config::CVT_UINT ? " takes a whole number from 0 to 4294967295"
+                                                         : " takes a whole number") +
+                ", not '" + value + "'";
+        return false;
+    }
+    m_values[known->key] = stored;
+    return true;
+}
+
+std::vector<std::string> HostSettings::ChangedNames(const HostSettings& newer) const {
+    std::vector<std::string> changed;
+    for (const Known& known : kKnown) {
+        const auto mine = m_values.find(known.key);
+        const auto theirs = newer.m_values.find(known.key);
+        const bool inMine = mine != m_values.end(), inTheirs = theirs != newer.m_values.end();
+        if (inMine != inTheirs || (inMine && !(mine->second == theirs->second)))
+            changed.push_back(known.name);
+    }
+    return changed;
+}
+
+uint32_t HostSettings::WriteChangeMessage(const std::vector<std::string>& names,
+                                          VELK_DataHandleWrapper& message) const {
+    config::CConfigBatchCommands change(kChangeAction);
+    for (const std::string& name : names) {
+        const Known* known = Find(name);
+        if (known == nullptr) continue;
+        const auto found = m_values.find(known->key);
+        if (found != m_values.end()) AddValue(change, *known, found->second);
+    }
+    return change.Serialize(message);
+}
+
+bool HostSettings::AppliedWhileRunning(const std::string& name) {
+    for (const char* applied : {"DbSize", "Enable", "WorkMode", "PerProcessBackupQuota",
+                                "MaxBackupFileSize", "MaxBackupFileSizePidMode"})
+        if (name == applied) return true;
     return false;
 }
 
@@ -77,19 +151,11 @@ uint32_t HostSettings::AnswerQuery(const void* request, void* reply) const {
         const auto found = m_values.find(known.key);
         if (found == m_values.end()) {
             // Answered with a failed status: the plug-in falls back to its own default.
-            answer.AddCommand(4, known.key, 0);
+            answer.AddCommand(kQueryCommand, known.key, 0);
             answer.SetStatus(known.key, kNotConfigured);
             continue;
         }
-        const Value& value = found->second;
-        switch (known.type) {
-            case config::CVT_WSTR: answer.AddCommand(4, known.key, value.text); break;
-            case config::CVT_BOOL: answer.AddCommand(4, known.key, value.number != 0); break;
-            case config::CVT_UINT:
-                answer.AddCommand(4, known.key, static_cast<unsigned int>(value.number));
-                break;
-            default: answer.AddCommand(4, known.key, static_cast<int>(value.number)); break;
-        }
+        AddValue(answer, known, found->second);
     }
     VELK_DataHandleWrapper built;
     const uint32_t result = answer.Serialize(built);

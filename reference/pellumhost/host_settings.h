@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
+
+class VELK_DataHandleWrapper;
 
 namespace pellumhost {
 
@@ -12,6 +15,23 @@ public:
     // "Name=Value" with a name of the engine's settings (DbPath, DebugLevel, Enable, ...);
     // false with a reason for an unknown name or a value of the wrong kind.
     bool Set(const std::string& assignment, std::string& error);
+    // The same with the name and the value apart. A bool takes 0 or 1, true or false, yes or
+    // no, on or off.
+    bool Set(const std::string& name, const std::string& value, std::string& error);
+
+    // The names whose value differs in newer (set in one and not in the other counts too), in
+    // the order of Names().
+    std::vector<std::string> ChangedNames(const HostSettings& newer) const;
+
+    // A change message: a configuration batch with the current value of each named setting
+    // the host holds (names it does not hold are left out). 0x20FF0000, or the batch's
+    // failure; message then holds the batch record.
+    uint32_t WriteChangeMessage(const std::vector<std::string>& names,
+                                VELK_DataHandleWrapper& message) const;
+
+    // True for the settings the plug-in applies to a running engine on a change message; the
+    // others are taken at the next start.
+    static bool AppliedWhileRunning(const std::string& name);
 
     // Answers a configuration query (the request message) into the reply message: every asked
     // key the host has a value for gets it, every other key the status "not configured".
@@ -26,6 +46,10 @@ private:
         bool isText;
         std::u16string text;
         int64_t number;
+        bool operator==(const Value& other) const {
+            return key == other.key && isText == other.isText && text == other.text &&
+                   number == other.number;
+        }
     };
     std::map<uint32_t, Value> m_values;
 };

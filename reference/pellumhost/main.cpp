@@ -10,6 +10,7 @@
 #include "host/result_codes.h"
 #include "platform/module.h"
 #include "platform/text.h"
+#include "reference/pellumhost/host_configuration.h"
 #include "reference/pellumhost/host_log.h"
 #include "reference/pellumhost/host_options.h"
 #include "reference/pellumhost/host_settings.h"
@@ -112,9 +113,9 @@ int main(int argc, char** argv) {
         std::fputs(pellumhost::HostUsage(), stdout);
         return 0;
     }
-    pellumhost::HostSettings settings;
+    pellumhost::HostConfiguration configuration;  // --set: engine settings and detector keys
     for (const std::string& assignment : options.settings) {
-        if (!settings.Set(assignment, error)) {
+        if (!configuration.Override(assignment, error)) {
             std::fprintf(stderr, "Pellumhost: %s\n", error.c_str());
             return 2;
         }
@@ -127,7 +128,7 @@ int main(int argc, char** argv) {
     }
     if (options.command == "rogue") return pellumhost::RunRogue(options.folder);
     const int status = options.command == "lifecycle"
-                           ? RunLifeCycle(options, settings)
+                           ? RunLifeCycle(options, configuration.Engine())
                            : pellumhost::RunRollbackDemo(options, PluginPath(options));
     std::fflush(stdout);
     return status;

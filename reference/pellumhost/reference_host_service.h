@@ -1,38 +1,102 @@
 // The reference host's service object: the components a plug-in reaches through it. It offers
-// the event processor (3, 31), the configuration service (5, 51) with the host's settings, and
-// the storage service (20001, 200011) that protects the engine's database folder, and system
-// information (40002, 400021: a process's image path, the cloud test). Any other
-// interface is refused with a null handle. Every request is noted in the host's log.
+// the event processor (3, 31) that keeps subscriptions and delivers events to subscribers,
+// the configuration service (5, 51) that answers from the configuration file (and sends a
+// change message when the file changes), the feedback service (10, 101) that writes a decoded
+// feedback log, the storage service (20001, 200011) with the protected database folders, and
+// system information (40002, 400021: a process's image path, the cloud test). Any other
+// interface is refused with a null handle. Beside them it judges the writes the file activity
+// source reports and stops a process it flags. Every request is noted in the host's log.
+//
+// Threads: the plug-in calls the components from any thread; the configuration is read and
+// replaced under one lock, the detector has its own; no lock is held while the plug-in runs.
 #pragma once
-#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
 
+#include "host/common_plugin_interface.h"
 #include "host/host_service.h"
+#include "reference/pellumhost/event_processor.h"
+#include "reference/pellumhost/feedback_log.h"
+#include "reference/pellumhost/file_activity.h"
+#include "reference/pellumhost/host_configuration.h"
 #include "reference/pellumhost/host_settings.h"
+#include "reference/pellumhost/protected_storage.h"
+#include "reference/pellumhost/rogue_detector.h"
 
 namespace pellumhost {
 
+class FileChangeWatcher;
+
 class ReferenceHostService final : public IHostService {
 public:
-    explicit ReferenceHostService(const HostSettings& settings) : m_settings(settings) {}
+    // A service with these engine settings, the detector's defaults and no file to watch.
+    explicit ReferenceHostService(const HostSettings& settings);
+    // A service configured from a file (HostConfiguration::Load, with its overrides).
+    explicit ReferenceHostService(HostConfiguration configuration);
+    ~ReferenceHostService();
+    ReferenceHostService(const ReferenceHostService&) = delete;
+    ReferenceHostService& operator=(const ReferenceHostService&) = delete;
 
     void* QueryHostInterface(uint64_t hostInterfaceId) override;
     void ReleaseHostInterface(void* hostInterface) override;
     uint32_t CallHostInterface(void* hostInterface, uint32_t functionId, void* input,
                                void* output) override;
 
-    // Registrations the event processor holds now (each register adds one, unregister removes).
-    int32_t Registrations() const { return m_registrations.load(); }
-    int32_t ProtectedFolders() const { return m_protected.load(); }
+    // The loaded plug-in through which subscribers are called back (its QueryInterface and
+    // CallFunc); null detaches. The exports must outlive the service or be detached first.
+    void AttachPlugin(const PluginExports* plugin);
+
+    // Looks at the configuration file every interval while the service lives; a change is
+    // read as ReloadConfiguration does.
+    void WatchConfiguration(std::chrono::milliseconds interval = std::chrono::seconds(1));
+    void StopWatchingConfiguration();
+    // Reads the configuration file again: its problems are logged, the detector takes its new
+    // thresholds, and the engine settings that changed are sent to the plug-in in a change
+    // message (24101, kind 0x40016002). Returns the names of those settings.
+    std::vector<std::string> ReloadConfiguration();
+    HostConfiguration Configuration() const;
+
+    // Callbacks for a file activity source: an open is delivered to the subscribers of
+    // integration events (the plug-in takes its version), a finished write is judged, and a
+    // process flagged is stopped and then handed to onFlagged.
+    FileActivityCallbacks ActivityCallbacks(std::function<void(uint32_t processId)> onFlagged);
+    // Judges one finished write (the bytes are the file's first ones); true when it flags the
+    // process, which is then stopped. why receives the decision.
+    bool JudgeWrite(uint32_t processId, const std::string& path, const std::vector<uint8_t>& head,
+                    std::string& why);
+
+    EventProcessor& Events() { return m_events; }
+    ProtectedStorage& Storage() { return m_storage; }
+    FeedbackLog& Feedback() { return m_feedback; }
+
+    // Subscriptions held now (each registration adds one, its unregistration removes it).
+    int32_t Registrations() const { return static_cast<int32_t>(m_events.Count()); }
+    int32_t ProtectedFolders() const { return static_cast<int32_t>(m_storage.Folders().size()); }
 
 private:
-    uint32_t EventProcessor(uint32_t functionId);
-    uint32_t Storage(uint32_t functionId, const void* input);
+    uint32_t Configuration(uint32_t functionId, const void* input, void* output);
     uint32_t SystemInfo(uint32_t functionId, const void* input, void* output);
+    uint32_t CallSubscriber(uint32_t moduleId, uint32_t interfaceId, uint32_t functionId,
+                            void* input, void* output);
+    void StopFlagged(uint32_t processId);
 
-    const HostSettings& m_settings;
-    std::atomic<int32_t> m_registrations{0};
-    std::atomic<int32_t> m_protected{0};
+    mutable std::mutex m_lock;  // m_configuration, m_plugin
+    HostConfiguration m_configuration;
+    const PluginExports* m_plugin = nullptr;
+
+    std::mutex m_detectorLock;
+    RogueDetector m_detector;
+
+    EventProcessor m_events;
+    ProtectedStorage m_storage;
+    FeedbackLog m_feedback;
+    std::unique_ptr<FileChangeWatcher> m_watcher;
 };
 
 }  // namespace pellumhost

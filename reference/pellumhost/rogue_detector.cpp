@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 namespace pellumhost {
@@ -20,17 +21,31 @@ double EntropyOf(const uint8_t* bytes, size_t count) {
     return bits;
 }
 
+bool IsTrustedImage(const DetectorSettings& settings, const std::string& image) {
+    const size_t cut = image.find_last_of("/\\");
+    const std::string name = cut == std::string::npos ? image : image.substr(cut + 1);
+    for (const std::string& trusted : settings.trustedImages) {
+        const bool byPath = trusted.find_first_of("/\\") != std::string::npos;
+        if (!trusted.empty() && (byPath ? trusted == image : trusted == name)) return true;
+    }
+    return false;
+}
+
 bool RogueDetector::OnWrite(uint32_t processId, const std::string& image, const std::string& path,
-                            double entropy, double nowSeconds, std::string& why) {
+                            double entropy, double nowSeconds, std::string& why, size_t bytes) {
     char line[160];
-    if (std::find(m_settings.trustedImages.begin(), m_settings.trustedImages.end(), image) !=
-        m_settings.trustedImages.end()) {
+    if (IsTrustedImage(m_settings, image)) {
         why = "process " + std::to_string(processId) + " (" + image + ") is trusted; " + path +
               " not counted";
         return false;
     }
     if (m_flagged.count(processId) != 0) {
         why = "process " + std::to_string(processId) + " is flagged already; " + path + " noted";
+        return false;
+    }
+    if (bytes < m_settings.minBytes) {
+        why = path + " written by " + std::to_string(processId) + ": " + std::to_string(bytes) +
+              " bytes, below " + std::to_string(m_settings.minBytes) + "; not judged";
         return false;
     }
     if (entropy < m_settings.minEntropy) {

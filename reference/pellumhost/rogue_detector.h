@@ -16,8 +16,15 @@ struct DetectorSettings {
     uint32_t minFiles = 5;          // high-entropy rewrites that flag a process
     uint32_t windowSeconds = 10;    // within this many seconds
     double minEntropy = 7.0;        // bits per byte of the written content
-    std::vector<std::string> trustedImages;  // image paths never flagged
+    uint32_t minBytes = 512;        // a smaller write is not judged
+    // Processes never flagged: a full image path, or an image's file name that matches in any
+    // folder.
+    std::vector<std::string> trustedImages;
 };
+
+// True when image is one of the trusted entries (by full path, or by file name for an entry
+// without a folder).
+bool IsTrustedImage(const DetectorSettings& settings, const std::string& image);
 
 // Shannon entropy of bytes, in bits per byte (0 for no bytes).
 double EntropyOf(const uint8_t* bytes, size_t count);
@@ -27,9 +34,13 @@ public:
     explicit RogueDetector(DetectorSettings settings) : m_settings(std::move(settings)) {}
 
     // A write by processId to path has finished; true when this write flags the process (once).
-    // why receives the decision in words.
+    // why receives the decision in words. bytes is the size of what was judged.
     bool OnWrite(uint32_t processId, const std::string& image, const std::string& path,
-                 double entropy, double nowSeconds, std::string& why);
+                 double entropy, double nowSeconds, std::string& why, size_t bytes = SIZE_MAX);
+
+    // New thresholds and trusted processes; what was counted so far stays counted.
+    void Reconfigure(DetectorSettings settings) { m_settings = std::move(settings); }
+    const DetectorSettings& Settings() const { return m_settings; }
 
     bool Flagged(uint32_t processId) const { return m_flagged.count(processId) != 0; }
 

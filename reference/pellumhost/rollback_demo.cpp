@@ -160,17 +160,20 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
     std::printf("Pellumhost demo: %zu sample files, %zu KiB, in %s\n", files.size(),
                 totalBytes >> 10, watched.string().c_str());
 
-    HostSettings settings;
+    const fs::path configPath = workspace / "Pellumhost.conf";
+    std::ofstream(configPath) << HostConfiguration::DefaultText((workspace / "Data").string(),
+                                                                (workspace / "Log").string());
+    std::vector<ConfigurationProblem> problems;
+    HostConfiguration configuration = HostConfiguration::Load(configPath.string(), problems);
     std::string error;
-    for (const std::string& s : options.settings) settings.Set(s, error);
-    settings.Set("DbPath=" + (workspace / "Data").string(), error);
-    settings.Set("DebugLogPath=" + (workspace / "Log").string(), error);
-    settings.Set("Enable=1", error);
-    settings.Set("PerProcessBackupQuota=100000", error);
-    settings.Set("MaxBackupFileSizePidMode=67108864", error);
+    for (const std::string& s : options.settings) configuration.Override(s, error);
+    for (const ConfigurationProblem& p : problems)
+        HostLog(3, __LINE__, HostConfiguration::Describe(configPath.string(), p));
 
     const PluginExports& plugin = loaded.Exports();
-    ReferenceHostService service(settings);
+    ReferenceHostService service(configuration);
+    service.Feedback().Open((workspace / "Log" / "feedback.log").string());
+    service.AttachPlugin(&plugin);
     ICommonPluginInterface* wrapper = nullptr;
     if (plugin.Initialize(&service) != velk::kSuccess || plugin.PostInitialize() != velk::kSuccess ||
         (wrapper = plugin.QueryInterface(kPluginInterfaceId)) == nullptr) {
@@ -179,32 +182,13 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
         return 5;
     }
 
+    service.WatchConfiguration();
     std::mutex lock;
-    RogueDetector detector(DetectorSettings{});
     uint32_t flagged = 0;
-    FileActivityCallbacks callbacks;
-    callbacks.onOpen = [&](uint32_t pid, const std::string& path) {
-        std::vector<uint8_t> message;
-        WriteFileEventMessage(platform::FromUtf8(path), pid, 0, message);
-        auto record = std::make_unique<velk::EventRecord>();
-        record->eventId = velk::kEventIntegration;
-        record->eventData = message.data();
-        uint32_t response = 0;
-        plugin.CallFunc(wrapper, velk::kFnForwardEvent, record.get(), &response);
-    };
-    callbacks.onWritten = [&](uint32_t pid, const std::string& path, const std::vector<uint8_t>& head) {
-        std::string why;
+    const FileActivityCallbacks callbacks = service.ActivityCallbacks([&](uint32_t pid) {
         std::lock_guard<std::mutex> guard(lock);
-        const bool now = detector.OnWrite(pid, ProcessImage(pid), path,
-                                          EntropyOf(head.data(), head.size()),
-                                          std::chrono::duration<double>(
-                                              std::chrono::steady_clock::now().time_since_epoch())
-                                              .count(),
-                                          why);
-        HostLog(2, __LINE__, "detector: " + why);
-        if (now) flagged = pid;
-    };
-    callbacks.log = [](const std::string& line) { HostLog(3, __LINE__, line); };
+        flagged = pid;  // stopped already by the service
+    });
     if (!source->Start(watched.string(), callbacks, error)) {
         std::fprintf(stderr, "Pellumhost: %s\n", error.c_str());
         plugin.PreUninitialize();
@@ -212,6 +196,9 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
         return 6;
     }
     std::printf("  watching (%s) with the plug-in and the reference engine\n", source->Kind());
+    service.Storage().SetGuard([&](const std::string& folder, bool protect, std::string& why) {
+        return source->Guard(folder, protect, why);
+    });
 
     const std::vector<double> anchor = TimeUnwatchedOpens(files);
     const uint32_t rogue = LaunchSelf({"rogue", watched.string()});
@@ -224,6 +211,7 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
+    service.Storage().SetGuard(nullptr);
     source->Stop();
     const std::vector<double> holds = source->HoldMicroseconds();
     std::printf("  opens held for a version: %zu, p50 %.0f us, p99 %.0f us (unwatched open: p50 "
@@ -236,7 +224,7 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
         std::printf("  the detector did not flag the rogue process\n");
         status = 1;
     } else {
-        std::printf("  detector flagged process %u; rolling back through 0x2360000D\n", flagged);
+        std::printf("  detector flagged process %u and stopped it; rolling back through 0x2360000D\n", flagged);
         uint32_t walked = 0;
         const auto started = std::chrono::steady_clock::now();
         const std::vector<RolledBackFile> restored = RollBackProcess(plugin, wrapper, flagged, walked);
@@ -255,6 +243,8 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
     }
     plugin.PreUninitialize();
     plugin.Uninitialize();
+    service.StopWatchingConfiguration();
+    service.AttachPlugin(nullptr);
 
     std::printf("\n  %-28s %8s  %-12s %-12s %-12s %s\n", "file", "size", "before", "attacked",
                 "after", "restored");
@@ -266,7 +256,7 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
                     rows[i].size, rows[i].before.c_str(), rows[i].attacked.c_str(),
                     rows[i].after.c_str(), rows[i].versions, back ? "ok" : "DIFFERS");
     }
-    std::printf("\n  Report.log, the engine's log and the host's log (Pellumhost.log): %s\n",
+    std::printf("\n  Report.log, the engine's log, feedback.log and the host's log (Pellumhost.log): %s\n",
                 (workspace / "Log").string().c_str());
     std::printf("Pellumhost demo: %s\n", status == 0 ? "every byte is back" : "FAILED");
     return status;

@@ -1,0 +1,580 @@
+// The reference host's services: the configuration file and its change message, the feedback
+// log's decoding of what the plug-in's writer produced, the event processor's subscriptions,
+// the storage service's reads (0xACBD) and the detector's trusted processes.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/config_batch.h"
+#include "engine/protobuf_serialize.h"
+#include "host/call_records.h"
+#include "host/message_object.h"
+#include "host/velk_data_handle_wrapper.h"
+#include "reference/pellumhost/event_processor.h"
+#include "reference/pellumhost/feedback_log.h"
+#include "reference/pellumhost/file_change_watcher.h"
+#include "reference/pellumhost/host_configuration.h"
+#include "reference/pellumhost/protected_storage.h"
+#include "reference/pellumhost/reference_host_service.h"
+#include "tests/fakes/test_folder.h"
+
+namespace fs = std::filesystem;
+using pellumhost::ConfigurationProblem;
+using pellumhost::HostConfiguration;
+
+namespace {
+
+constexpr uint32_t kDbSizeKey = 0x03670004;
+constexpr uint32_t kQuotaKey = 0x0367000B;
+
+void WriteFile(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// As an editor saves: a watcher never sees the file empty or half written.
+void SaveFile(const fs::path& path, const std::string& text) {
+    WriteFile(path.string() + ".new", text);
+    std::error_code ec;
+    fs::rename(path.string() + ".new", path, ec);
+    if (ec) {  // a runtime that does not replace on rename
+        fs::remove(path);
+        fs::rename(path.string() + ".new", path);
+    }
+}
+
+// The engine settings as the plug-in reads them from a change message of every name.
+config::CConfigBatchCommands* ReadBack(const pellumhost::HostSettings& settings,
+                                       VELK_DataHandleWrapper& message) {
+    std::vector<std::string> every = pellumhost::HostSettings().ChangedNames(settings);
+    settings.WriteChangeMessage(every, message);
+    return new config::CConfigBatchCommands(message);
+}
+
+// ---- the configuration file ------------------------------------------------------------
+
+struct ParseCase {
+    const char* name;
+    const char* text;
+    uint32_t problemLine;  // 0: no problem
+    const char* problemKey;
+    uint32_t minFiles;     // the detector afterwards
+    double minEntropy;
+    uint32_t minBytes;
+    size_t trusted;
+    int dbSize;            // -1: not set
+};
+
+TEST(ConfigurationFile, LinesAreReadAndProblemsNamedWithTheirLine) {
+    const pellumhost::DetectorSettings d;
+    const ParseCase cases[] = {
+        {"sections, comments and blanks",
+         "# a comment\n[engine]\nDbSize = 12\n; another\n\n[detector]\nMinFiles = 3\n"
+         "MinEntropy = 6.5\nMinBytes=100\nTrusted = /usr/bin/zip\nTrusted = rsync\n",
+         0, "", 3, 6.5, 100, 2, 12},
+        {"lines before any section are the engine's", "  DbSize =  77  \r\n", 0, "",
+         d.minFiles, d.minEntropy, d.minBytes, 0, 77},
+        {"an unknown engine key keeps the rest", "[engine]\nDbSize = 12\nNoSuch = 1\n", 3,
+         "NoSuch", d.minFiles, d.minEntropy, d.minBytes, 0, 12},
+        {"a bad engine value keeps the default", "DbSize = big\n", 1, "DbSize", d.minFiles,
+         d.minEntropy, d.minBytes, 0, -1},
+        {"a bad detector value keeps the default", "[detector]\nMinFiles = many\nMinBytes = 7\n", 2,
+         "MinFiles", d.minFiles, d.minEntropy, 7, 0, -1},
+        {"zero files never flags anything, so it is refused", "[detector]\nMinFiles = 0\n", 2,
+         "MinFiles", d.minFiles, d.minEntropy, d.minBytes, 0, -1},
+        {"entropy above eight bits", "[detector]\n\nMinEntropy = 9\n", 3, "MinEntropy", d.minFiles,
+         d.minEntropy, d.minBytes, 0, -1},
+        {"an unknown detector key", "[detector]\nMaxFiles = 3\n", 2, "MaxFiles", d.minFiles,
+         d.minEntropy, d.minBytes, 0, -1},
+        {"an unknown section's lines are ignored", "[other]\nX = 1\n[detector]\nMinBytes = 9\n", 1,
+         "other", d.minFiles, d.minEntropy, 9, 0, -1},
+        {"a line without a value", "[detector]\njunk\n", 2, "junk", d.minFiles, d.minEntropy,
+         d.minBytes, 0, -1},
+        {"an engine setting under [detector] is unknown there", "[detector]\nDbSize = 3\n", 2,
+         "DbSize", d.minFiles, d.minEntropy, d.minBytes, 0, -1},
+    };
+    for (const ParseCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<ConfigurationProblem> problems;
+        const HostConfiguration parsed = HostConfiguration::Parse(c.text, problems);
+        if (c.problemLine == 0) {
+            EXPECT_TRUE(problems.empty()) << HostConfiguration::Describe("f", problems[0]);
+        } else {
+            ASSERT_EQ(problems.size(), 1u);
+            EXPECT_EQ(problems[0].line, c.problemLine);
+            EXPECT_EQ(problems[0].key, c.problemKey);
+            const std::string line = HostConfiguration::Describe("host.conf", problems[0]);
+            EXPECT_NE(line.find("host.conf line " + std::to_string(c.problemLine) + ": '" +
+                                c.problemKey + "'"),
+                      std::string::npos)
+                << line;
+        }
+        EXPECT_EQ(parsed.Detector().minFiles, c.minFiles);
+        EXPECT_DOUBLE_EQ(parsed.Detector().minEntropy, c.minEntropy);
+        EXPECT_EQ(parsed.Detector().minBytes, c.minBytes);
+        EXPECT_EQ(parsed.Detector().trustedImages.size(), c.trusted);
+        VELK_DataHandleWrapper message;
+        std::unique_ptr<config::CConfigBatchCommands> read(ReadBack(parsed.Engine(), message));
+        int dbSize = -1;
+        read->GetValue(kDbSizeKey, dbSize);
+        EXPECT_EQ(dbSize, c.dbSize);
+    }
+}
+
+TEST(ConfigurationFile, TheDefaultFileReadsCleanAndOverridesOutliveARereading) {
+    const fs::path folder = MakeTestFolder("pellumhost-config");
+    const fs::path path = folder / "host.conf";
+    WriteFile(path, HostConfiguration::DefaultText("/srv/db", "/srv/log"));
+    std::vector<ConfigurationProblem> problems;
+    HostConfiguration loaded = HostConfiguration::Load(path.string(), problems);
+    EXPECT_TRUE(problems.empty());
+    std::string error;
+    EXPECT_TRUE(loaded.Override("detector.MinFiles=2", error)) << error;
+    EXPECT_TRUE(loaded.Override("Trusted=perl", error)) << error;
+    EXPECT_TRUE(loaded.Override("DbSize=64", error)) << error;
+    EXPECT_FALSE(loaded.Override("detector.MinFiles=none", error));
+    EXPECT_NE(error.find("MinFiles"), std::string::npos);
+
+    WriteFile(path, "DbSize = 5\nPerProcessBackupQuota = 9\n[detector]\nMinFiles = 8\n");
+    const HostConfiguration again = loaded.Reload(problems);
+    EXPECT_TRUE(problems.empty());
+    EXPECT_EQ(again.Detector().minFiles, 2u) << "the override wins over the file";
+    ASSERT_EQ(again.Detector().trustedImages.size(), 1u);
+    VELK_DataHandleWrapper message;
+    std::unique_ptr<config::CConfigBatchCommands> read(ReadBack(again.Engine(), message));
+    int dbSize = 0;
+    unsigned quota = 0;
+    EXPECT_EQ(read->GetValue(kDbSizeKey, dbSize), 0x20FF0000u);
+    EXPECT_EQ(dbSize, 64);
+    EXPECT_EQ(read->GetValue(kQuotaKey, quota), 0x20FF0000u);
+    EXPECT_EQ(quota, 9u);
+
+    fs::remove(path);
+    const HostConfiguration missing = loaded.Reload(problems);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(HostConfiguration::Describe(path.string(), problems[0]).find("cannot be read"),
+              std::string::npos);
+    EXPECT_EQ(missing.Detector().minFiles, 2u);
+    fs::remove_all(folder);
+}
+
+TEST(FileChangeWatcher, NoticesContentAndExistenceChangesOnly) {
+    const fs::path folder = MakeTestFolder("pellumhost-watch");
+    const fs::path path = folder / "watched.conf";
+    WriteFile(path, "a = 1\n");
+    int calls = 0;
+    pellumhost::FileChangeWatcher watcher(path.string(), [&] { ++calls; });
+    watcher.Poll();  // the base
+    calls = 0;
+    struct Step {
+        const char* name;
+        std::function<void()> change;
+        bool noticed;
+    };
+    const Step steps[] = {
+        {"nothing changed", [] {}, false},
+        {"the same content written again", [&] { WriteFile(path, "a = 1\n"); }, false},
+        {"content of the same size", [&] { WriteFile(path, "a = 2\n"); }, true},
+        {"removed", [&] { fs::remove(path); }, true},
+        {"still gone", [] {}, false},
+        {"back", [&] { WriteFile(path, "a = 2\n"); }, true},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        const int before = calls;
+        step.change();
+        EXPECT_EQ(watcher.Poll(), step.noticed);
+        EXPECT_EQ(calls - before, step.noticed ? 1 : 0);
+    }
+    fs::remove_all(folder);
+}
+
+// ---- subscriptions and the change message ------------------------------------------------
+
+// A subscription request as the plug-in sends it to the event processor.
+void BuildSubscription(HostMessageObject& request, uint32_t eventClass,
+                       const std::vector<uint32_t>& extra, uint32_t moduleId = 10012,
+                       uint32_t interfaceId = 100121) {
+    VELK_DataHandleWrapper outer(request.handle);
+    VELK_DataHandleWrapper nested(0x10030, true);
+    nested.PutInt32(0x2070E, static_cast<int32_t>(eventClass));
+    nested.PutInt32(0x20711, 2);
+    const uint32_t filter[2] = {27, 0xFFFF};
+    nested.PutBinary(0x20710, filter, sizeof filter);
+    outer.PutData(nested);
+    for (uint32_t id : extra) outer.PutInt32(0x2070E, static_cast<int32_t>(id));
+    outer.PutInt32(0x207D1, static_cast<int32_t>(moduleId));
+    outer.PutInt32(0x207D2, static_cast<int32_t>(interfaceId));
+}
+
+struct Delivered {
+    uint32_t moduleId, functionId, kind;
+};
+
+TEST(EventProcessor, SubscriptionsAreKeptDeliveredToAndRemoved) {
+    pellumhost::EventProcessor events;
+    std::vector<Delivered> delivered;
+    events.SetDelivery([&](uint32_t moduleId, uint32_t, uint32_t functionId, void* input, void*) {
+        const uint32_t kind = functionId == velk::kFnForwardEvent
+                                  ? static_cast<velk::EventRecord*>(input)->eventId
+                                  : *static_cast<uint32_t*>(input);
+        delivered.push_back({moduleId, functionId, kind});
+        return 0x20FF0000u;
+    });
+    HostMessageObject manager, integration, processor, other, malformed;
+    BuildSubscription(manager, 0x10002004, {0x1000200D, 0x40016002});
+    BuildSubscription(integration, 0x10002016, {});
+    BuildSubscription(processor, 0x10002001, {});
+    BuildSubscription(other, 0x10002016, {}, 77, 771);
+    VELK_DataHandleWrapper(malformed.handle).PutInt32(0x207D1, 10012);
+    for (HostMessageObject* request : {&manager, &integration, &processor, &other})
+        ASSERT_EQ(events.Register(request), 0x20FF0000u);
+    EXPECT_EQ(events.Register(&malformed), 0xE0FF0007u);
+    EXPECT_EQ(events.Register(nullptr), 0xE0FF0007u);
+    ASSERT_EQ(events.Count(), 4u);
+    EXPECT_EQ(events.Subscriptions()[0].filter.size(), 8u);
+
+    uint32_t change = velk::kKindConfigurationChanged, unknownKind = 0x12345678;
+    struct DeliveryCase {
+        const char* name;
+        std::function<size_t()> deliver;
+        std::vector<Delivered> expected;
+    };
+    const DeliveryCase cases[] = {
+        {"a configuration change reaches the event-manager subscriber through 24101",
+         [&] { return events.DeliverRequest(change, &change); },
+         {{10012, velk::kFnHostRequest1, velk::kKindConfigurationChanged}}},
+        {"integration events reach both of their subscribers through 24105",
+         [&] { return events.DeliverEvent(0x10002016, "event"); },
+         {{10012, velk::kFnForwardEvent, 0x10002016}, {77, velk::kFnForwardEvent, 0x10002016}}},
+        {"process events", [&] { return events.DeliverEvent(0x10002001, "event"); },
+         {{10012, velk::kFnForwardEvent, 0x10002001}}},
+        {"a kind nobody asked for", [&] { return events.DeliverRequest(unknownKind, &unknownKind); },
+         {}},
+        {"a class nobody subscribed to", [&] { return events.DeliverEvent(0x10002099, "e"); }, {}},
+    };
+    for (const DeliveryCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        delivered.clear();
+        EXPECT_EQ(c.deliver(), c.expected.size());
+        ASSERT_EQ(delivered.size(), c.expected.size());
+        for (size_t i = 0; i < delivered.size(); ++i) {
+            EXPECT_EQ(delivered[i].moduleId, c.expected[i].moduleId);
+            EXPECT_EQ(delivered[i].functionId, c.expected[i].functionId);
+            EXPECT_EQ(delivered[i].kind, c.expected[i].kind);
+        }
+    }
+
+    for (HostMessageObject* request : {&manager, &integration, &processor, &other})
+        EXPECT_EQ(events.Unregister(request), 0x20FF0000u);
+    EXPECT_EQ(events.Count(), 0u) << "nothing is left registered";
+    EXPECT_EQ(events.Unregister(&manager), 0xE0FF0001u);
+    delivered.clear();
+    EXPECT_EQ(events.DeliverRequest(change, &change), 0u);
+    EXPECT_TRUE(delivered.empty());
+}
+
+// A plug-in's exports as the service reaches a subscriber through them: the calls are noted.
+struct FakePlugin {
+    static std::mutex lock;
+    static std::vector<std::pair<uint32_t, std::vector<uint8_t>>> calls;  // function id, kind + quota
+    static uint32_t GetModuleID() { return 10012; }
+    static ICommonPluginInterface* QueryInterface(uint32_t id) {
+        return id == 100121 ? reinterpret_cast<ICommonPluginInterface*>(&calls) : nullptr;
+    }
+    static uint32_t CallFunc(ICommonPluginInterface*, uint32_t functionId, void* input, void*) {
+        const auto* request = static_cast<const velk::ConfigurationChangeRequest*>(input);
+        unsigned quota = 0;
+        const VELK_DataHandleWrapper message(request->message);
+        const config::CConfigBatchCommands batch(message);
+        int dbSize = 0;
+        const bool hasDbSize = batch.GetValue(kDbSizeKey, dbSize) == 0x20FF0000u;
+        batch.GetValue(kQuotaKey, quota);
+        std::lock_guard<std::mutex> guard(lock);
+        calls.push_back({functionId, {static_cast<uint8_t>(request->kind >> 24),
+                                      static_cast<uint8_t>(quota), hasDbSize}});
+        return 0x20FF0000;
+    }
+};
+std::mutex FakePlugin::lock;
+std::vector<std::pair<uint32_t, std::vector<uint8_t>>> FakePlugin::calls;
+
+TEST(ReferenceHostService, AChangedFileIsNoticedAndSentAsAChangeMessage) {
+    const fs::path folder = MakeTestFolder("pellumhost-change");
+    const fs::path path = folder / "host.conf";
+    WriteFile(path, "DbSize = 100\nPerProcessBackupQuota = 6\n");
+    std::vector<ConfigurationProblem> problems;
+    pellumhost::ReferenceHostService service(HostConfiguration::Load(path.string(), problems));
+    PluginExports plugin;
+    plugin.GetModuleID = &FakePlugin::GetModuleID;
+    plugin.QueryInterface = &FakePlugin::QueryInterface;
+    plugin.CallFunc = &FakePlugin::CallFunc;
+    service.AttachPlugin(&plugin);
+    HostMessageObject manager;
+    BuildSubscription(manager, 0x10002004, {0x1000200D, 0x40016002});
+    void* processor = service.QueryHostInterface(HostInterfaceId(3, 31));
+    ASSERT_EQ(service.CallHostInterface(processor, 0x5E23, &manager, nullptr), 0x20FF0000u);
+    FakePlugin::calls.clear();
+
+    service.WatchConfiguration(std::chrono::milliseconds(10));
+    SaveFile(path, "DbSize = 100\nPerProcessBackupQuota = 200\n[detector]\nMinFiles = 2\n");
+    for (int i = 0; i < 500; ++i) {
+        {
+            std::lock_guard<std::mutex> guard(FakePlugin::lock);
+            if (!FakePlugin::calls.empty()) break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    service.StopWatchingConfiguration();
+    ASSERT_EQ(FakePlugin::calls.size(), 1u);
+    EXPECT_EQ(FakePlugin::calls[0].first, velk::kFnHostRequest1);
+    EXPECT_EQ(FakePlugin::calls[0].second[0], 0x40) << "kind 0x40016002";
+    EXPECT_EQ(FakePlugin::calls[0].second[1], 200) << "the new quota";
+    EXPECT_EQ(FakePlugin::calls[0].second[2], 0) << "DbSize did not change and is not sent";
+    EXPECT_EQ(service.Configuration().Detector().minFiles, 2u);
+
+    FakePlugin::calls.clear();
+    WriteFile(path, "DbSize = 100\nPerProcessBackupQuota = 200\n# only a comment more\n");
+    EXPECT_TRUE(service.ReloadConfiguration().empty()) << "no engine setting changed";
+    EXPECT_TRUE(FakePlugin::calls.empty());
+    ASSERT_EQ(service.CallHostInterface(processor, 0x5E24, &manager, nullptr), 0x20FF0000u);
+    EXPECT_EQ(service.Registrations(), 0);
+    service.AttachPlugin(nullptr);
+    fs::remove_all(folder);
+}
+
+TEST(ReferenceHostService, WithoutAFileTheSettingsGivenStay) {
+    pellumhost::HostSettings settings;
+    std::string error;
+    ASSERT_TRUE(settings.Set("DbSize=12", error));
+    pellumhost::ReferenceHostService service(settings);
+    service.WatchConfiguration(std::chrono::milliseconds(1));  // nothing to watch
+    EXPECT_TRUE(service.ReloadConfiguration().empty());
+    VELK_DataHandleWrapper message;
+    std::unique_ptr<config::CConfigBatchCommands> read(
+        ReadBack(service.Configuration().Engine(), message));
+    int dbSize = 0;
+    EXPECT_EQ(read->GetValue(kDbSizeKey, dbSize), 0x20FF0000u);
+    EXPECT_EQ(dbSize, 12);
+}
+
+// ---- the feedback log ---------------------------------------------------------------------
+
+void CopyText(char16_t* into, const std::u16string& text) {
+    std::memcpy(into, text.c_str(), (text.size() + 1) * sizeof(char16_t));
+}
+
+TEST(FeedbackLog, DecodesTheRestoreFeedbackThePlugInWrites) {
+    auto report = std::make_unique<zef::RestoreReport>();
+    std::memset(report.get(), 0, sizeof *report);
+    report->requestTime = 1796428800;  // 2026-12-05 00:00:00 UTC
+    report->timeZone = -60;
+    report->constant15 = 15;
+    CopyText(report->zefVersion, u"2.0.0.1045");
+    CopyText(report->fileName, u"/srv/files/\u00e9t\u00e9.txt");
+    report->result = 0xE0360004;
+    report->timeConsumed = 12;
+    report->validEditions = 3;
+    report->size = 4096;
+    for (uint8_t i = 0; i < 20; ++i) report->editionValue[i] = i;
+    CopyText(report->subject, u"/usr/bin/rogue");
+    CProtocolBufferSerialize bytes;
+    ASSERT_EQ(SerializeRestoreReport(report.get(), bytes), 1u);
+
+    std::string text;
+    ASSERT_TRUE(pellumhost::DecodeRestoreFeedback(bytes.Data(), bytes.Size(), text)) << text;
+    for (const char* line : {"  Header\n", "    RequestTime: 2026-12-05 00:00:00 UTC\n",
+                             "    TimeZone: -60\n", "    ZEFVersion: \"2.0.0.1045\"\n",
+                             "    FileName: \"/srv/files/\xc3\xa9t\xc3\xa9.txt\"\n",
+                             "    VirusName: \"\"\n", "    Result: 0xE0360004\n",
+                             "    TimeConsumed: 12 ms\n", "    ValidEditions: 3\n",
+                             "      Digest: 000102030405060708090a0b0c0d0e0f10111213\n",
+                             "      Subject: \"/usr/bin/rogue\"\n", "      PurgedEditions: 0\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
+
+    // Cut short inside the last message, and a field key of number 0: refused, never read past.
+    struct Broken {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        const char* says;
+    };
+    std::vector<uint8_t> whole(bytes.Data(), bytes.Data() + bytes.Size());
+    const Broken broken[] = {
+        {"cut short", std::vector<uint8_t>(whole.begin(), whole.end() - 3), "longer than what is left"},
+        {"a zero field number", {0x00, 0x01}, "bad field key"},
+        {"a varint without its end", {0x08, 0xFF, 0xFF}, "runs past the end"},
+        {"an unknown wire type", {0x0B}, "runs past the end"},
+    };
+    for (const Broken& b : broken) {
+        SCOPED_TRACE(b.name);
+        std::string said;
+        EXPECT_FALSE(pellumhost::DecodeRestoreFeedback(b.bytes.data(), b.bytes.size(), said));
+        EXPECT_NE(said.find(b.says), std::string::npos) << said;
+    }
+    std::string skipped;
+    const uint8_t unknownField[] = {0x28, 0x05};  // field 5 of the root: skipped, said so
+    EXPECT_TRUE(pellumhost::DecodeRestoreFeedback(unknownField, sizeof unknownField, skipped));
+    EXPECT_NE(skipped.find("field 5 (wire type 0): not part of RestoreFeedback"), std::string::npos);
+}
+
+TEST(FeedbackLog, RecordsFeedbackAndBootResultsAsTheyArrive) {
+    const fs::path folder = MakeTestFolder("pellumhost-feedback");
+    pellumhost::FeedbackLog log;
+    ASSERT_TRUE(log.Open((folder / "feedback.log").string()));
+    CProtocolBufferSerialize bytes;
+    bytes.PutUInt32(3, 0);  // Outcome as a number, not a message: decoded as a field skipped
+    uint8_t block[velk::kFeedbackBlockBytes] = {};
+    const velk::RestoreFeedbackRequest feedback{block, 9, bytes.Data(), bytes.Size(), "ZEF_001", 0};
+    velk::BootResultRecord records[2];
+    CopyText(records[0].name, u"first boot");
+    records[0].time = 1796428800;
+    records[0].status = 0x20360001;
+    CopyText(records[1].name, u"second");
+    records[1].status = 0xE0F00005;
+    const velk::BootResultsRequest boot{0, records, 2, {}};
+    velk::BootResultRecord wrongSize;
+    wrongSize.recordSize = 600;
+    const velk::BootResultsRequest bad{0, &wrongSize, 1, {}};
+    const velk::RestoreFeedbackRequest huge{block, 9, bytes.Data(), 1ull << 40, "ZEF_001", 0};
+
+    struct Call {
+        uint32_t functionId;
+        const void* input;
+        uint32_t result;
+    };
+    const Call calls[] = {
+        {velk::kFnPostRestoreFeedback, &feedback, 0x20FF0000}, {velk::kFnSendBootResults, &boot, 0x20FF0000},
+        {velk::kFnSendBootResults, &bad, 0xE0FF0007},        {velk::kFnPostRestoreFeedback, &huge, 0xE0FF0007},
+        {velk::kFnPostRestoreFeedback, nullptr, 0xE0FF0007}, {0x98BE, &feedback, 0xE0FF0002},
+    };
+    for (const Call& call : calls) EXPECT_EQ(log.Record(call.functionId, call.input), call.result);
+    EXPECT_EQ(log.Entries(), 4u) << "the malformed ones are recorded too, what was readable";
+    log.Close();
+    std::ifstream in(folder / "feedback.log");
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    for (const char* line : {"restore feedback (ZEF_001), 2 bytes\n",
+                             "field 3 (wire type 0): not part of RestoreFeedback; skipped\n",
+                             "boot results, 2\n",
+                             "  \"first boot\" at 2026-12-05 00:00:00 UTC, value 0, status 0x20360001 (succeeded)\n",
+                             "status 0xE0F00005 (failed, engine code 5)",
+                             "record 0: size word 600, not 648"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
+    fs::remove_all(folder);
+}
+
+// ---- the storage service --------------------------------------------------------------------
+
+TEST(ProtectedStorage, ServesReadsOfStoredContentFromProtectedFoldersOnly) {
+    const fs::path folder = MakeTestFolder("pellumhost-storage");
+    fs::create_directories(folder / "content");
+    const std::string digest = "000102030405060708090a0b0c0d0e0f10111213";
+    WriteFile(folder / "content" / (digest + "-0"), "0123456789");
+    pellumhost::ProtectedStorage storage;
+    std::vector<std::pair<std::string, bool>> guarded;
+    storage.SetGuard([&](const std::string& f, bool protect, std::string&) {
+        guarded.push_back({f, protect});
+        return true;
+    });
+    const std::u16string name = folder.u16string();
+    const velk::DbProtectionRequest protect{1, 3, name.c_str(), static_cast<uint32_t>(name.size()), 1};
+
+    struct ReadCase {
+        const char* name;
+        bool protectedFirst;
+        uint8_t keyFirst;
+        uint32_t offset, count;
+        bool withBuffer;
+        uint32_t result;
+        const char* bytes;
+    };
+    const ReadCase cases[] = {
+        {"not protected: not found", false, 0, 0, 4, true, 0xE0FF0001, ""},
+        {"from the start", true, 0, 0, 4, true, 0x20FF0000, "0123"},
+        {"from an offset, cut at the end", true, 0, 7, 8, true, 0x20FF0000, "789"},
+        {"past the end", true, 0, 20, 4, true, 0x20FF0000, ""},
+        {"another key", true, 9, 0, 4, true, 0xE0FF0001, ""},
+        {"no buffer", true, 0, 0, 4, false, 0xE0FF0007, ""},
+    };
+    for (const ReadCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.protectedFirst && storage.Folders().empty()) {
+            ASSERT_EQ(storage.Call(velk::kFnAddDbProtection, &protect, nullptr), 0x20FF0000u);
+        }
+        velk::BackupDataReadRequest request{};
+        for (uint8_t i = 0; i < 16; ++i) request.key[i] = i;
+        request.key[0] = c.keyFirst;
+        request.a = c.offset;
+        request.c = c.count;
+        char buffer[16] = {};
+        velk::BackupDataReadReply reply{c.withBuffer ? buffer : nullptr, 99};
+        EXPECT_EQ(storage.Call(velk::kFnReadBackupFileData, &request, &reply), c.result);
+        if (c.result == 0x20FF0000u) {
+            EXPECT_EQ(reply.bytesRead, std::strlen(c.bytes));
+            EXPECT_EQ(std::string(buffer, reply.bytesRead), c.bytes);
+        }
+    }
+    EXPECT_TRUE(storage.IsProtected((folder / "content" / "x").string()));
+    EXPECT_FALSE(storage.IsProtected(folder.string() + "-other/x"));
+    // Protected twice, released twice: the guard hears of the first and the last only.
+    EXPECT_EQ(storage.Call(velk::kFnAddDbProtection, &protect, nullptr), 0x20FF0000u);
+    EXPECT_EQ(storage.Call(velk::kFnRemoveDbProtection, &protect, nullptr), 0x20FF0000u);
+    EXPECT_EQ(storage.Call(velk::kFnRemoveDbProtection, &protect, nullptr), 0x20FF0000u);
+    EXPECT_EQ(storage.Call(velk::kFnRemoveDbProtection, &protect, nullptr), 0xE0FF0001u);
+    const velk::DbProtectionRequest noFolder{1, 3, nullptr, 4, 1};
+    EXPECT_EQ(storage.Call(velk::kFnAddDbProtection, &noFolder, nullptr), 0xE0FF0007u);
+    EXPECT_EQ(storage.Call(0xACB6, &protect, nullptr), 0xE0FF0002u);
+    ASSERT_EQ(guarded.size(), 2u);
+    EXPECT_TRUE(guarded[0].second);
+    EXPECT_FALSE(guarded[1].second);
+    EXPECT_TRUE(storage.Folders().empty());
+    fs::remove_all(folder);
+}
+
+// ---- the detector's trusted processes ----------------------------------------------------
+
+TEST(RogueDetector, ATrustedWriterIsLeftAloneWhileAnUntrustedOneWithTheSamePatternIsFlagged) {
+    struct TrustCase {
+        const char* name;
+        std::vector<std::string> trusted;
+        bool trustedFlagged;
+    };
+    const TrustCase cases[] = {
+        {"trusted by file name", {"rsync"}, false},
+        {"trusted by full path", {"/usr/bin/rsync"}, false},
+        {"another folder's path does not match", {"/opt/rsync"}, true},
+        {"a name is not a prefix", {"rsy"}, true},
+    };
+    for (const TrustCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        pellumhost::DetectorSettings settings;
+        settings.minFiles = 3;
+        settings.trustedImages = c.trusted;
+        pellumhost::RogueDetector detector(settings);
+        bool trustedFlagged = false, rogueFlagged = false;
+        for (int i = 0; i < 4; ++i) {  // the two interleaved, the same files, the same entropy
+            const std::string file = "/w/f" + std::to_string(i);
+            std::string why;
+            trustedFlagged |= detector.OnWrite(5, "/usr/bin/rsync", file, 7.9, i, why, 4096);
+            if (!c.trustedFlagged) {
+                EXPECT_NE(why.find("trusted"), std::string::npos) << why;
+            }
+            rogueFlagged |= detector.OnWrite(9, "/tmp/rogue", file, 7.9, i, why, 4096);
+        }
+        EXPECT_EQ(trustedFlagged, c.trustedFlagged);
+        EXPECT_TRUE(rogueFlagged);
+    }
+    pellumhost::RogueDetector detector(pellumhost::DetectorSettings{});
+    std::string why;
+    EXPECT_FALSE(detector.OnWrite(9, "/tmp/rogue", "/w/small", 8, 0, why, 100));
+    EXPECT_NE(why.find("100 bytes, below 512; not judged"), std::string::npos) << why;
+}
+
+}  // namespace
