@@ -10,7 +10,12 @@ host=("$@")
 program=${host[-1]}
 bin=$(dirname "$program")
 windows=0
-[[ $program == *.exe ]] && windows=1
+plugin=()
+if [[ $program == *.exe ]]; then
+  windows=1
+  # Test engines are not signed: the test build of the plug-in accepts them.
+  plugin=(--plugin "$bin/PlugEngineZefUnsignedOk.dll")
+fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 db=$work/db
@@ -18,7 +23,7 @@ files=$work/files
 mkdir -p "$files/nested"
 fail=0
 
-ph() { "${host[@]}" "$@"; }
+ph() { "${host[@]}" "${plugin[@]}" "$@"; }
 check() {  # check NAME EXPECTED-STATUS ACTUAL-STATUS
   if [ "$2" != "$3" ]; then echo "FAIL $1: exit $3, expected $2"; fail=1; else echo "ok   $1"; fi
 }
@@ -87,7 +92,7 @@ expect "Pellumhost.log holds the plug-in's lines" grep -q "Plugin ZEF Wrapper" "
 # opens the database again. (Linux: under Wine the runner, not the program, would be killed.)
 if [ $windows = 0 ]; then
 head -c $((32 << 20)) /dev/urandom >"$files/big.bin" 2>/dev/null
-"${host[@]}" backup "$files/big.bin" --db "$db" >/dev/null 2>&1 &
+"${host[@]}" "${plugin[@]}" backup "$files/big.bin" --db "$db" >/dev/null 2>&1 &
 victim=$!
 for _ in $(seq 300); do  # until the copy is on its way into the database
   [ -n "$(ls -A "$db/staging" 2>/dev/null)" ] && break
@@ -110,17 +115,22 @@ fi
 # A plug-in or engine that cannot be used: a folder of modules of its own.
 mods=$work/modules
 mkdir "$mods"
-for module in "$bin"/Pellumhost* "$bin"/PlugEngineZef.* "$bin"/Quastle.* "$bin"/Morrick.*; do
-  cp "$module" "$mods/"
-done
+cp "$program" "$bin"/Quastle.* "$bin"/Morrick.* "$mods/"
+if [ $windows = 1 ]; then
+  cp "$bin/PlugEngineZefUnsignedOk.dll" "$mods/PlugEngineZef.dll"
+else
+  cp "$bin/PlugEngineZef.so" "$mods/"
+fi
 local_host=("${host[@]}")
 local_host[-1]=$mods/$(basename "$program")
 "${local_host[@]}" status --db "$db" >/dev/null 2>&1; check "engine missing" 8 $?
 cp "$bin"/Zef.* "$mods/"
-if [ $windows = 0 ]; then
+if [ $windows = 1 ]; then
+  cp "$bin/PlugEngineZef.dll" "$mods/"  # the shipped plug-in trusts signed engines only
+  "${local_host[@]}" status --db "$db" >/dev/null 2>&1; check "engine not signed" 9 $?
+else
   chmod g+w "$mods"/Zef.*
   "${local_host[@]}" status --db "$db" >/dev/null 2>&1; check "engine writable by others" 9 $?
-  chmod g-w "$mods"/Zef.*
 fi
 mkdir "$work/pattern"
 echo "not a pattern" >"$work/pattern/zef.ptn"
@@ -135,7 +145,7 @@ if [ $windows = 1 ] || [ "$(id -u)" != 0 ]; then
 fi
 printf 'original\n' >"$files/watched.txt"
 cp "$files/watched.txt" "$work/original"
-"${host[@]}" run --watch "$files" --db "$db" >"$work/run.out" 2>&1 &
+"${host[@]}" "${plugin[@]}" run --watch "$files" --db "$db" >"$work/run.out" 2>&1 &
 service=$!
 for _ in $(seq 100); do grep -q "Ctrl+C stops" "$work/run.out" && break; sleep 0.05; done
 grep -q "watching $files (before-write)" "$work/run.out" ||
