@@ -63,7 +63,10 @@ int RunStatusCommand(const HostOptions& options) {
     const std::unique_ptr<FileActivitySource> source = MakeFileActivitySource();
     const std::string sourceKind = source ? source->Kind() : "none";
     const std::string settingsFrom =
-        options.settings.empty() ? "the engine's defaults, --db" : "the command line (--set, --db)";
+        options.settings.empty()
+            ? "the plug-in's defaults and --db (no configuration file; --set NAME=VALUE changes one)"
+            : std::to_string(options.settings.size()) +
+                  " from --set, the rest the plug-in's defaults and --db (no configuration file)";
 
     output.Document()
         .Key("plugin").BeginObject()
