@@ -40,7 +40,9 @@ same() { cmp -s "$1" "$2"; }
 ph restore >/dev/null 2>&1; check "restore without FILE or --process" 2 $?
 ph versions a b >/dev/null 2>&1; check "versions with two files" 2 $?
 ph restore f --version 0 >/dev/null 2>&1; check "restore --version 0" 2 $?
-for command in run versions restore backup status policies; do
+helped=(run versions restore backup status policies)
+[ $windows = 1 ] && helped=(restore)  # every start under Wine costs seconds; the unit test has the rest
+for command in "${helped[@]}"; do
   ph "$command" --help >"$work/help" 2>&1
   check "$command --help" 0 $?
   grep -q "usage: Pellumhost $command" "$work/help" && grep -q "Exit status" "$work/help" ||
@@ -139,7 +141,10 @@ ph status --plugin "$work/none/PlugEngineZef.so" --db "$db" >/dev/null 2>&1; che
 ph run --watch "$work/nowhere" --db "$db" >/dev/null 2>&1; check "run on a missing folder" 7 $?
 
 # Service mode (fanotify: Linux, as root).
-if [ $windows = 1 ] || [ "$(id -u)" != 0 ]; then
+if [ $windows = 1 ]; then
+  echo "SKIP service mode: the Windows host has no file activity source yet"
+  exit $fail
+elif [ "$(id -u)" != 0 ]; then
   echo "SKIP service mode: before-write file events need root on Linux"
   exit $fail
 fi

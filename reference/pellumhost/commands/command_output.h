@@ -3,9 +3,17 @@
 // --json the document also carries them, so a script reads every outcome from standard output.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "reference/pellumhost/commands/json_writer.h"
+
+// MinGW's stdio formats as C99 does (%zu, %llu) when its headers say so; the check follows.
+#if defined(__MINGW_PRINTF_FORMAT)
+#define PELLUMHOST_PRINTF_FORMAT __MINGW_PRINTF_FORMAT
+#else
+#define PELLUMHOST_PRINTF_FORMAT printf
+#endif
 
 namespace pellumhost {
 
@@ -20,7 +28,7 @@ public:
     // The open document, for the command's own members (only used with --json).
     JsonWriter& Document() { return m_document; }
     // Text for a person; ignored with --json.
-    void Print(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void Print(const char* format, ...) __attribute__((format(PELLUMHOST_PRINTF_FORMAT, 2, 3)));
 
     // Says what went wrong and returns exitCode.
     int Fail(int exitCode, const std::string& message);
