@@ -148,25 +148,34 @@ elif [ "$(id -u)" != 0 ]; then
   echo "SKIP service mode: before-write file events need root on Linux"
   exit $fail
 fi
-printf 'original\n' >"$files/watched.txt"
-cp "$files/watched.txt" "$work/original"
+mkdir -p "$files/watched" "$work/originals"
+for i in 1 2 3 4 5; do printf 'original %s\n' "$i" >"$files/watched/$i.txt"; done
+cp "$files"/watched/*.txt "$work/originals/"
 "${host[@]}" "${plugin[@]}" run --watch "$files" --db "$db" >"$work/run.out" 2>&1 &
 service=$!
 for _ in $(seq 100); do grep -q "Ctrl+C stops" "$work/run.out" && break; sleep 0.05; done
 grep -q "watching $files (before-write)" "$work/run.out" ||
   { echo "FAIL run does not say what it watches: $(cat "$work/run.out")"; fail=1; }
 ph status --db "$db" >/dev/null 2>&1; check "a second instance on the database" 5 $?
-sh -c 'echo $$ >"$1"; printf "changed by another process\n" >"$2"' sh "$work/writer" "$files/watched.txt"
+# Another process rewrites five files.
+sh -c 'echo $$ >"$1"; shift; for f; do printf "changed by another process\n" >"$f"; done' \
+  sh "$work/writer" "$files"/watched/*.txt
 sleep 0.3
 kill -TERM "$service"
 wait "$service"; check "run stops on SIGTERM" 0 $?
 grep -q "0 event registrations and 0 protected folders left" "$work/run.out" ||
   { echo "FAIL run left something registered: $(cat "$work/run.out")"; fail=1; }
-ph versions "$files/watched.txt" --db "$db" --json >"$work/watched.json"
+ph versions "$files/watched/3.txt" --db "$db" --json >"$work/watched.json"
 expect "the version taken before the write" [ "$(field "$work/watched.json" \
-  '(len(d["versions"]), d["versions"][0]["size"])')" = "(1, $(wc -c <"$work/original"))" ]
-ph restore --process "$(cat "$work/writer")" --db "$db" --json >"$work/process.json"
+  '(len(d["versions"]), d["versions"][0]["size"], d["versions"][0]["writerImage"])')" = \
+  "(1, $(wc -c <"$work/originals/3.txt"), '$(readlink -f /bin/sh)')" ]
+# On a terminal (script gives one) the restore of five files draws its progress bar.
+script -qec "$(printf '%q ' "${host[@]}" restore --process "$(cat "$work/writer")" --db "$db")" \
+  /dev/null >"$work/process.out"
 check "restore --process" 0 $?
-expect "the writer's file is back" same "$work/original" "$files/watched.txt"
-expect "one file restored" [ "$(field "$work/process.json" 'd["restored"]')" = 1 ]
+expect "five files restored" grep -q "5 files restored, 0 failed" "$work/process.out"
+expect "the progress bar reached 5/5" grep -q "restoring \[#*\] 5/5" "$work/process.out"
+for i in 1 2 3 4 5; do
+  expect "file $i is back" same "$work/originals/$i.txt" "$files/watched/$i.txt"
+done
 exit $fail
