@@ -67,6 +67,8 @@ expect "two versions, newest first" [ "$(field "$work/versions.json" \
   "[(1, $(wc -c <"$work/second"), 'database'), (2, $(wc -c <"$work/first"), 'database')]" ]
 ph versions "$files/nested/doc.txt" --db "$db" >"$work/out" 2>"$work/err"; check "versions" 0 $?
 expect "no diagnostic line on the terminal" [ ! -s "$work/err" ]
+ph versions "$files/nested/doc.txt" --db "$db" --verbose >/dev/null 2>"$work/err"
+expect "--verbose sends them to the terminal" grep -q "Plugin ZEF Wrapper" "$work/err"
 grep -q "2 versions kept" "$work/out" || { echo "FAIL versions text: $(cat "$work/out")"; fail=1; }
 ph versions "$work/nowhere/x.txt" --db "$db" >/dev/null 2>&1; check "versions of nothing" 7 $?
 
