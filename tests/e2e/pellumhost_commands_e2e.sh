@@ -144,6 +144,7 @@ ph run --watch "$work/nowhere" --db "$db" >/dev/null 2>&1; check "run on a missi
 
 # Service mode (fanotify: Linux, as root).
 if [ $windows = 1 ]; then
+  ph run --watch "$files" --db "$db" >/dev/null 2>&1; check "run without a file source" 3 $?
   echo "SKIP service mode: the Windows host has no file activity source yet"
   exit $fail
 elif [ "$(id -u)" != 0 ]; then
