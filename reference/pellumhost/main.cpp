@@ -10,7 +10,6 @@
 #include "host/log_library_control.h"
 #include "host/message_object.h"
 #include "host/result_codes.h"
-#include "platform/module.h"
 #include "platform/text.h"
 #include "reference/pellumhost/commands/commands.h"
 #include "reference/pellumhost/commands/exit_codes.h"
