@@ -10,6 +10,7 @@ packages=(
   libflatbuffers-dev flatbuffers-compiler protobuf-compiler libprotobuf-dev
   btrfs-progs  # a file system that shares blocks, for scripts/bench-clones.sh
   valgrind  # memcheck over the module tests
+  python3  # the end-to-end tests read Pellumhost's --json documents back
 )
 
 missing=()

@@ -1,68 +1,189 @@
-// Parsing of the reference host's command line.
+// Parsing of the reference host's command line, and its help.
 #include "reference/pellumhost/host_options.h"
 
 #include <cerrno>
 #include <cstdlib>
 
-namespace pellumhost {
+#include "reference/pellumhost/commands/exit_codes.h"
 
-const char* HostUsage() {
-    return "usage: Pellumhost [--log-level N] [--log-file PATH] [--plugin PATH]\n"
-           "                  [--set NAME=VALUE ...] [demo | lifecycle]\n"
-           "  demo             the rollback demo (the default): sample files, a rogue process\n"
-           "                   that scrambles them, detection and rollback; exit 0 only when\n"
-           "                   every byte is back (Linux, as root: fanotify)\n"
-           "  lifecycle        run the plug-in's life cycle once\n"
-           "  --log-level N    diagnostic level for every module: 1-2 all lines, 3 warnings\n"
-           "                   and errors, 5 errors only, 0 none (default 2)\n"
-           "  --log-file PATH  append diagnostic lines to PATH instead of standard error (the\n"
-           "                   demo writes them to Pellumhost.log in its workspace's Log)\n"
-           "  --verbose        diagnostic lines of the demo to standard error\n"
-           "  --plugin PATH    the plug-in module to load (default: beside the host)\n"
-           "  --set NAME=VALUE a setting the host's configuration service hands out, such as\n"
-           "                   DbPath=/srv/zef/db or HistoryKeepDays=14 (others: the plug-in's\n"
-           "                   defaults)\n";
+namespace pellumhost {
+namespace {
+
+struct CommandHelp {
+    const char* name;
+    const char* synopsis;
+    const char* text;
+};
+
+const CommandHelp kCommands[] = {
+    {"demo", "demo",
+     "  The rollback demo (the default command): sample files in a fresh workspace, a rogue\n"
+     "  process that scrambles them, detection and rollback; exit 0 only when every byte is\n"
+     "  back (Linux, as root: fanotify).\n"},
+    {"lifecycle", "lifecycle", "  Runs the plug-in's life cycle once and prints each result.\n"},
+    {"run", "run [--watch DIR ...]",
+     "  Service mode: loads the plug-in and the engine, watches each DIR (repeatable) and\n"
+     "  takes a version of a file before another process writes it, until interrupted\n"
+     "  (Ctrl+C, SIGINT or SIGTERM); a process that rewrites many files with scrambled\n"
+     "  content is rolled back. Prints what it watches and whether the source is\n"
+     "  before-write or after-the-fact.\n"},
+    {"versions", "versions FILE",
+     "  Every version kept of FILE, newest first: number, time, size, the writer's image and\n"
+     "  where it is kept (memory or database).\n"},
+    {"restore", "restore FILE [--version N] | restore --process PID",
+     "  Restores FILE from its newest version, or from version N as `versions` numbers them;\n"
+     "  or restores every file process PID changed, each from the version before its first\n"
+     "  change (a progress bar on a terminal for more than a few files).\n"},
+    {"backup", "backup FILE", "  Keeps the content of FILE as a new edition in the database.\n"},
+    {"status", "status",
+     "  The plug-in, the engine, the database folder and its size, the editions kept, the\n"
+     "  file activity source and where the settings come from.\n"},
+    {"policies", "policies", "  The policies the engine's pattern carries.\n"},
+};
+
+const char kCommonOptions[] =
+    "Options of every command:\n"
+    "  --db DIR          the engine's database folder (default: Data beside the plug-in);\n"
+    "                    Report.log, the engine's log and Pellumhost.log go to its Log folder\n"
+    "  --json            one JSON document on standard output and nothing else there\n"
+    "  --verbose         the plug-in's diagnostic lines to standard error, not Pellumhost.log\n"
+    "  --log-level N     diagnostic level for every module: 1-2 all lines, 3 warnings and\n"
+    "                    errors, 5 errors only, 0 none (default 2)\n"
+    "  --log-file PATH   append diagnostic lines to PATH instead\n"
+    "  --plugin PATH     the plug-in module to load (default: beside the host)\n"
+    "  --set NAME=VALUE  a setting the host's configuration service hands out, such as\n"
+    "                    HistoryKeepDays=14 or PatternPath=/srv/zef/pattern\n"
+    "  -h, --help        this help; `Pellumhost COMMAND --help` for one command\n";
+
+bool ParseNumber(const std::string& option, const std::string& value, uint32_t& number,
+                 std::string& error) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long parsed = std::strtoull(value.c_str(), &end, 10);
+    if (value.empty() || value[0] == '-' || *end != '\0' || errno != 0 || parsed > 0xFFFFFFFFull) {
+        error = option + " takes a whole number, not '" + value + "'";
+        return false;
+    }
+    number = static_cast<uint32_t>(parsed);
+    return true;
+}
+
+const CommandHelp* FindCommand(const std::string& name) {
+    for (const CommandHelp& command : kCommands)
+        if (name == command.name) return &command;
+    return nullptr;
+}
+
+// The options only some commands take, and the command's positional argument.
+bool Validate(const HostOptions& options, std::string& error) {
+    const std::string& c = options.command;
+    if (!options.watch.empty() && c != "run") return error = "--watch belongs to run", false;
+    if ((options.version != 0 || options.processId != 0) && c != "restore")
+        return error = std::string(options.version != 0 ? "--version" : "--process") +
+                       " belongs to restore", false;
+    if (!options.target.empty() && c != "versions" && c != "restore" && c != "backup")
+        return error = c + " takes no file, not '" + options.target + "'", false;
+    if (options.help) return true;
+    if ((c == "versions" || c == "backup") && options.target.empty())
+        return error = c + " needs a FILE", false;
+    if (c == "restore") {
+        if (options.processId != 0 && (!options.target.empty() || options.version != 0))
+            return error = "restore --process PID takes no FILE and no --version", false;
+        if (options.processId == 0 && options.target.empty())
+            return error = "restore needs a FILE or --process PID", false;
+    }
+    if (c == "rogue" && options.folder.empty()) return error = "rogue needs a folder", false;
+    return true;
+}
+
+}  // namespace
+
+const char* ExitCodeHelp() {
+    return "Exit status:\n"
+           "  0 done                       6 a folder cannot be watched\n"
+           "  1 the operation failed       7 a file or folder given is not usable\n"
+           "  2 bad command line           8 the engine module is missing\n"
+           "  3 no file source here        9 the engine module is not trusted\n"
+           "  4 the plug-in is missing    10 the engine's pattern is corrupt\n"
+           "  5 the plug-in or engine did not start\n";
+}
+
+std::string HostUsage(const std::string& command) {
+    std::string text;
+    if (const CommandHelp* one = FindCommand(command)) {
+        text = std::string("usage: Pellumhost ") + one->synopsis + " [options]\n" + one->text;
+    } else {
+        text = "usage: Pellumhost [COMMAND] [options]\nCommands:\n";
+        for (const CommandHelp& c : kCommands)
+            text += std::string("  ") + c.synopsis + "\n";
+        text += "The default command is the rollback demo.\n";
+    }
+    return text + kCommonOptions + ExitCodeHelp();
 }
 
 bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& options,
                       std::string& error) {
+    bool commandGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const bool hasValue = i + 1 < args.size();
+        // An option that takes a value: the value, or false with the error set.
+        auto value = [&](const char* what, std::string& into) {
+            if (!hasValue) return error = arg + " needs " + what, false;
+            into = args[++i];
+            return true;
+        };
+        std::string text;
         if (arg == "-h" || arg == "--help") {
             options.help = true;
-        } else if (arg == "--log-level") {
-            if (!hasValue) return error = "--log-level needs a number", false;
-            const std::string& value = args[++i];
-            char* end = nullptr;
-            errno = 0;
-            const unsigned long level = std::strtoul(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || errno != 0 || level > 0xFFFFFFFFul) {
-                return error = "--log-level takes a whole number, not '" + value + "'", false;
-            }
-            options.logLevel = static_cast<uint32_t>(level);
         } else if (arg == "--verbose") {
             options.verbose = true;
+        } else if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--log-level") {
+            if (!value("a number", text) || !ParseNumber(arg, text, options.logLevel, error))
+                return false;
         } else if (arg == "--log-file") {
-            if (!hasValue) return error = "--log-file needs a path", false;
-            options.logFile = args[++i];
+            if (!value("a path", options.logFile)) return false;
         } else if (arg == "--plugin") {
-            if (!hasValue) return error = "--plugin needs a path", false;
-            options.pluginPath = args[++i];
+            if (!value("a path", options.pluginPath)) return false;
+        } else if (arg == "--db") {
+            if (!value("a folder", options.dbFolder)) return false;
+            if (options.dbFolder.empty()) return error = "--db needs a folder", false;
         } else if (arg == "--set") {
-            if (!hasValue) return error = "--set needs NAME=VALUE", false;
-            options.settings.push_back(args[++i]);
-        } else if (arg == "demo" || arg == "lifecycle") {
+            if (!value("NAME=VALUE", text)) return false;
+            options.settings.push_back(text);
+        } else if (arg == "--watch") {
+            if (!value("a folder", text)) return false;
+            if (text.empty()) return error = "--watch needs a folder", false;
+            options.watch.push_back(text);
+        } else if (arg == "--version") {
+            if (!value("a number", text) || !ParseNumber(arg, text, options.version, error))
+                return false;
+            if (options.version == 0)
+                return error = "--version counts from 1 (the newest version)", false;
+        } else if (arg == "--process") {
+            if (!value("a process id", text) || !ParseNumber(arg, text, options.processId, error))
+                return false;
+            if (options.processId == 0) return error = "--process needs a process id above 0", false;
+        } else if (!arg.empty() && arg[0] == '-') {
+            return error = "unknown option '" + arg + "'", false;
+        } else if (!commandGiven && (FindCommand(arg) != nullptr || arg == "rogue")) {
             options.command = arg;
-        } else if (arg == "rogue") {  // the demo's rogue writer, started by the demo itself
-            if (!hasValue) return error = "rogue needs a folder", false;
-            options.command = arg;
-            options.folder = args[++i];
+            commandGiven = true;
+            if (arg == "rogue") {  // the demo's rogue writer, started by the demo itself
+                if (!hasValue) return error = "rogue needs a folder", false;
+                options.folder = args[++i];
+            }
+        } else if (commandGiven && options.target.empty()) {
+            options.target = arg;
+        } else if (!commandGiven) {
+            return error = "unknown command '" + arg + "'", false;
         } else {
-            return error = "unknown argument '" + arg + "'", false;
+            return error = "unexpected argument '" + arg + "'", false;
         }
     }
-    return true;
+    return Validate(options, error);
 }
 
 }  // namespace pellumhost

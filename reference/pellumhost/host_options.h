@@ -1,4 +1,5 @@
-// The command line of the reference host.
+// The command line of the reference host: one command, its own options and the options every
+// command takes.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -7,20 +8,29 @@
 namespace pellumhost {
 
 struct HostOptions {
-    std::string command = "demo";  // demo, lifecycle or rogue
-    std::string folder;            // rogue: the folder to scramble
-    uint32_t logLevel = 2;         // level for every module tag; 0 switches the log off
-    std::string logFile;           // empty: standard error
-    std::string pluginPath;        // empty: PlugEngineZef beside the host
+    // demo, lifecycle, run, versions, restore, backup, status, policies, or rogue (the demo's
+    // rogue writer, started by the demo itself).
+    std::string command = "demo";
+    std::string folder;                // rogue: the folder to scramble
+    std::string target;                // versions, restore, backup: the file
+    uint32_t version = 0;              // restore --version N, from 1 = newest; 0: the newest
+    uint32_t processId = 0;            // restore --process PID
+    std::vector<std::string> watch;    // run --watch DIR, in the order given
+    std::string dbFolder;              // --db DIR; empty: the engine's default folder
+    bool json = false;                 // --json: one JSON document on standard output
+    uint32_t logLevel = 2;             // level for every module tag; 0 switches the log off
+    std::string logFile;               // empty: the host's log file (standard error with --verbose)
+    std::string pluginPath;            // empty: PlugEngineZef beside the host
     std::vector<std::string> settings;  // "Name=Value" for the configuration service
     bool help = false;
-    bool verbose = false;          // demo: diagnostic lines to standard error, not the log file
+    bool verbose = false;              // diagnostic lines to standard error, not the log file
 };
 
 // Parses argv[1..]; on a bad command line returns false and says why in error.
 bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& options,
                       std::string& error);
 
-const char* HostUsage();
+// The help of one command (the overview for an empty or unknown one).
+std::string HostUsage(const std::string& command = "");
 
 }  // namespace pellumhost

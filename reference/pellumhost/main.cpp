@@ -1,16 +1,20 @@
 // Pellumhost: the reference host service. It owns the log library's settings, loads the
-// plug-in that lies beside it, offers it the host's components and drives its life cycle.
+// plug-in that lies beside it, offers it the host's components and runs one command: the
+// rollback demo, the life cycle, service mode, or a command on the plug-in's versions.
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/call_records.h"
 #include "host/log_library_control.h"
 #include "host/message_object.h"
 #include "host/result_codes.h"
-#include "platform/module.h"
 #include "platform/text.h"
 #include "reference/pellumhost/host_configuration.h"
+#include "reference/pellumhost/commands/commands.h"
+#include "reference/pellumhost/commands/exit_codes.h"
+#include "reference/pellumhost/commands/plugin_session.h"
 #include "reference/pellumhost/host_log.h"
 #include "reference/pellumhost/host_options.h"
 #include "reference/pellumhost/host_settings.h"
@@ -19,14 +23,6 @@
 #include "reference/pellumhost/rollback_demo.h"
 
 namespace {
-
-std::u16string OwnFolder() {
-    char16_t path[4096] = {};
-    platform::OwnModuleFileName(path, 4096);
-    std::u16string folder(path);
-    const size_t cut = folder.rfind(platform::kPathSeparator);
-    return cut == std::u16string::npos ? u"." : folder.substr(0, cut);
-}
 
 bool Step(const char* what, uint32_t result, uint32_t expected = velk::kSuccess) {
     std::printf("  %-36s 0x%08X%s\n", what, static_cast<unsigned>(result),
@@ -49,20 +45,14 @@ std::string ComponentVersion(const PluginExports& plugin) {
     return length != 0 ? platform::ToUtf8(text) : "none";
 }
 
-std::u16string PluginPath(const pellumhost::HostOptions& options) {
-    return options.pluginPath.empty()
-               ? OwnFolder() + platform::kPathSeparator + u"PlugEngineZef" + platform::kModuleSuffix
-               : platform::FromUtf8(options.pluginPath);
-}
-
 int RunLifeCycle(const pellumhost::HostOptions& options, const pellumhost::HostSettings& settings) {
-    const std::u16string pluginPath = PluginPath(options);
+    const std::u16string pluginPath = pellumhost::PluginPathOf(options);
     pellumhost::HostLog(2, __LINE__, "host started; plug-in " + platform::ToUtf8(pluginPath));
 
     pellumhost::LoadedPlugin loaded(pluginPath);
     if (!loaded.Usable()) {
         std::fprintf(stderr, "Pellumhost: %s\n", loaded.Error().c_str());
-        return 1;
+        return pellumhost::kExitNoPlugin;
     }
     const PluginExports& plugin = loaded.Exports();
     ModuleVersion version{};
@@ -106,30 +96,40 @@ int main(int argc, char** argv) {
     std::string error;
     if (!pellumhost::ParseHostOptions(std::vector<std::string>(argv + 1, argv + argc), options,
                                       error)) {
-        std::fprintf(stderr, "Pellumhost: %s\n%s", error.c_str(), pellumhost::HostUsage());
-        return 2;
+        std::fprintf(stderr, "Pellumhost: %s\n(Pellumhost --help lists the commands)\n",
+                     error.c_str());
+        return pellumhost::kExitUsage;
     }
     if (options.help) {
-        std::fputs(pellumhost::HostUsage(), stdout);
-        return 0;
-    }
-    pellumhost::HostConfiguration configuration;  // --set: engine settings and detector keys
-    for (const std::string& assignment : options.settings) {
-        if (!configuration.Override(assignment, error)) {
-            std::fprintf(stderr, "Pellumhost: %s\n", error.c_str());
-            return 2;
-        }
+        std::fputs(pellumhost::HostUsage(options.command).c_str(), stdout);
+        return pellumhost::kExitOk;
     }
     Quastle_SetDefaultLevel(options.logLevel);
     if (!options.logFile.empty() &&
         Quastle_SinkToFile(platform::FromUtf8(options.logFile).c_str()) == 0) {
         std::fprintf(stderr, "Pellumhost: cannot open log file '%s'\n", options.logFile.c_str());
-        return 2;
+        return pellumhost::kExitBadPath;
     }
+    using Command = int (*)(const pellumhost::HostOptions&);
+    static const std::pair<const char*, Command> kCommands[] = {
+        {"run", &pellumhost::RunServiceCommand},       {"versions", &pellumhost::RunVersionsCommand},
+        {"restore", &pellumhost::RunRestoreCommand},   {"backup", &pellumhost::RunBackupCommand},
+        {"status", &pellumhost::RunStatusCommand},     {"policies", &pellumhost::RunPoliciesCommand},
+    };
+    for (const auto& command : kCommands)
+        if (options.command == command.first) return command.second(options);
     if (options.command == "rogue") return pellumhost::RunRogue(options.folder);
+
+    pellumhost::HostConfiguration configuration;  // --set: engine settings and detector keys
+    for (const std::string& assignment : options.settings) {
+        if (!configuration.Override(assignment, error)) {
+            std::fprintf(stderr, "Pellumhost: %s\n", error.c_str());
+            return pellumhost::kExitUsage;
+        }
+    }
     const int status = options.command == "lifecycle"
                            ? RunLifeCycle(options, configuration.Engine())
-                           : pellumhost::RunRollbackDemo(options, PluginPath(options));
+                           : pellumhost::RunRollbackDemo(options, pellumhost::PluginPathOf(options));
     std::fflush(stdout);
     return status;
 }

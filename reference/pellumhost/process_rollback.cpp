@@ -20,6 +20,7 @@ struct Walk {
     std::vector<size_t> chosen;       // second walk: the indexes to restore
     size_t at = 0;
     std::vector<RolledBackFile>* results = nullptr;
+    const RollbackProgress* progress = nullptr;
 };
 
 int32_t ListVersion(velk::ProcessVersionInfo* info, velk::VersionAction* /*action*/) {
@@ -32,6 +33,7 @@ void NoteResult(const velk::VersionActionResult* result, uint64_t /*reserved*/) 
     auto* walk = reinterpret_cast<Walk*>(result->context);
     walk->results->push_back({result->path != nullptr ? result->path : u"", result->versionId,
                               result->resultCode});
+    if (*walk->progress) (*walk->progress)(walk->results->size(), walk->chosen.size());
 }
 
 int32_t RestoreChosen(velk::ProcessVersionInfo* info, velk::VersionAction* action) {
@@ -58,10 +60,12 @@ uint32_t WalkProcess(const PluginExports& plugin, ICommonPluginInterface* wrappe
 
 std::vector<RolledBackFile> RollBackProcess(const PluginExports& plugin,
                                             ICommonPluginInterface* wrapper, uint32_t processId,
-                                            uint32_t& walkResult) {
+                                            uint32_t& walkResult,
+                                            const RollbackProgress& progress) {
     std::vector<RolledBackFile> results;
     Walk walk;
     walk.results = &results;
+    walk.progress = &progress;
     walkResult = WalkProcess(plugin, wrapper, processId, walk, &ListVersion);
     // The oldest version of each file: the earliest time, and among equal times the one walked
     // last (memory versions come newest first).

@@ -1,14 +1,19 @@
 // The reference host's own parts: its event-message writer read back by the plug-in's reader
-// and by the FlatBuffers verifier, and the rogue-writer detector's decisions.
+// and by the FlatBuffers verifier, the rogue-writer detector's decisions, and the command
+// line: the option parser, the JSON writer and the progress bar.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "event_message_generated.h"
 #include "host/event_message.h"
+#include "reference/pellumhost/commands/json_writer.h"
+#include "reference/pellumhost/commands/progress_bar.h"
 #include "reference/pellumhost/event_message_writer.h"
+#include "reference/pellumhost/host_options.h"
 #include "reference/pellumhost/rogue_detector.h"
 
 namespace {
@@ -142,6 +147,159 @@ TEST(RogueDetector, FlagsManyHighEntropyRewritesInAShortTimeOnly) {
             EXPECT_NE(why.find(w.path), std::string::npos) << why;  // each decision names its file
         }
     }
+}
+
+struct ParseCase {
+    std::vector<std::string> args;
+    const char* error;  // a part of the error, or null when the line is good
+    pellumhost::HostOptions expected;
+};
+
+pellumhost::HostOptions Expect(const std::string& command, const std::string& target = {}) {
+    pellumhost::HostOptions options;
+    options.command = command;
+    options.target = target;
+    return options;
+}
+
+TEST(HostOptions, ParsesEachCommandAndRefusesBadLines) {
+    pellumhost::HostOptions restoreVersion = Expect("restore", "f.txt");
+    restoreVersion.version = 3;
+    restoreVersion.dbFolder = "/db";
+    pellumhost::HostOptions restoreProcess = Expect("restore");
+    restoreProcess.processId = 4242;
+    restoreProcess.json = true;
+    pellumhost::HostOptions run = Expect("run");
+    run.watch = {"/a", "/b c"};
+    run.verbose = true;
+    pellumhost::HostOptions help = Expect("backup");
+    help.help = true;
+    pellumhost::HostOptions everything = Expect("status");
+    everything.logLevel = 5;
+    everything.logFile = "/l.log";
+    everything.pluginPath = "/p.so";
+    everything.settings = {"DbSize=9", "Enable=0"};
+    pellumhost::HostOptions rogue = Expect("rogue");
+    rogue.folder = "/victims";
+
+    const ParseCase cases[] = {
+        {{}, nullptr, Expect("demo")},
+        {{"lifecycle"}, nullptr, Expect("lifecycle")},
+        {{"versions", "f.txt"}, nullptr, Expect("versions", "f.txt")},
+        {{"--db", "/db", "restore", "f.txt", "--version", "3"}, nullptr, restoreVersion},
+        {{"restore", "--json", "--process", "4242"}, nullptr, restoreProcess},
+        {{"run", "--watch", "/a", "--verbose", "--watch", "/b c"}, nullptr, run},
+        {{"backup", "--help"}, nullptr, help},
+        {{"status", "--log-level", "5", "--log-file", "/l.log", "--plugin", "/p.so", "--set",
+          "DbSize=9", "--set", "Enable=0"}, nullptr, everything},
+        {{"rogue", "/victims"}, nullptr, rogue},
+        {{"--no-such"}, "unknown option '--no-such'", {}},
+        {{"frobnicate"}, "unknown command 'frobnicate'", {}},
+        {{"versions"}, "versions needs a FILE", {}},
+        {{"backup"}, "backup needs a FILE", {}},
+        {{"versions", "a", "b"}, "unexpected argument 'b'", {}},
+        {{"status", "f.txt"}, "status takes no file", {}},
+        {{"restore"}, "restore needs a FILE or --process PID", {}},
+        {{"restore", "f", "--process", "7"}, "takes no FILE and no --version", {}},
+        {{"restore", "--process", "7", "--version", "1"}, "takes no FILE and no --version", {}},
+        {{"restore", "f", "--version", "0"}, "--version counts from 1", {}},
+        {{"restore", "f", "--version", "-1"}, "--version takes a whole number", {}},
+        {{"restore", "f", "--version", "4294967296"}, "--version takes a whole number", {}},
+        {{"restore", "--process", "0"}, "--process needs a process id above 0", {}},
+        {{"restore", "--process", "x7"}, "--process takes a whole number", {}},
+        {{"versions", "f", "--version", "2"}, "--version belongs to restore", {}},
+        {{"status", "--watch", "/a"}, "--watch belongs to run", {}},
+        {{"run", "--watch"}, "--watch needs a folder", {}},
+        {{"status", "--db"}, "--db needs a folder", {}},
+        {{"status", "--db", ""}, "--db needs a folder", {}},
+        {{"--log-level", "2x"}, "--log-level takes a whole number", {}},
+        {{"rogue"}, "rogue needs a folder", {}},
+    };
+    for (const ParseCase& c : cases) {
+        std::string line;
+        for (const std::string& a : c.args) line += a + " ";
+        SCOPED_TRACE(line);
+        pellumhost::HostOptions parsed;
+        std::string error;
+        const bool ok = pellumhost::ParseHostOptions(c.args, parsed, error);
+        if (c.error != nullptr) {
+            EXPECT_FALSE(ok);
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+            continue;
+        }
+        ASSERT_TRUE(ok) << error;
+        const pellumhost::HostOptions& e = c.expected;
+        EXPECT_EQ(parsed.command, e.command);
+        EXPECT_EQ(parsed.target, e.target);
+        EXPECT_EQ(parsed.folder, e.folder);
+        EXPECT_EQ(parsed.version, e.version);
+        EXPECT_EQ(parsed.processId, e.processId);
+        EXPECT_EQ(parsed.watch, e.watch);
+        EXPECT_EQ(parsed.dbFolder, e.dbFolder);
+        EXPECT_EQ(parsed.json, e.json);
+        EXPECT_EQ(parsed.verbose, e.verbose);
+        EXPECT_EQ(parsed.help, e.help);
+        EXPECT_EQ(parsed.logLevel, e.logLevel);
+        EXPECT_EQ(parsed.logFile, e.logFile);
+        EXPECT_EQ(parsed.pluginPath, e.pluginPath);
+        EXPECT_EQ(parsed.settings, e.settings);
+    }
+}
+
+TEST(HostOptions, EveryCommandsHelpGivesItsSynopsisAndTheExitStatuses) {
+    for (const char* command : {"demo", "lifecycle", "run", "versions", "restore", "backup",
+                                "status", "policies"}) {
+        SCOPED_TRACE(command);
+        const std::string help = pellumhost::HostUsage(command);
+        EXPECT_EQ(help.rfind(std::string("usage: Pellumhost ") + command, 0), 0u) << help;
+        EXPECT_NE(help.find("--json"), std::string::npos);
+        EXPECT_NE(help.find("10 the engine's pattern is corrupt"), std::string::npos);
+    }
+    const std::string overview = pellumhost::HostUsage();
+    for (const char* synopsis : {"restore FILE [--version N]", "run [--watch DIR ...]", "policies"})
+        EXPECT_NE(overview.find(synopsis), std::string::npos) << synopsis;
+}
+
+TEST(JsonWriter, PlacesSeparatorsAndEscapesText) {
+    pellumhost::JsonWriter json;
+    json.BeginObject()
+        .Key("file").String("C:\\dir\"q\".txt")
+        .Key("lines").String("a\nb\tc\x01\x1f")
+        .Key("utf8").String("\xc3\xa9t\xc3\xa9")
+        .Key("versions").BeginArray()
+            .BeginObject().Key("n").Unsigned(1).Key("time").Number(-5).EndObject()
+            .BeginObject().Key("n").Unsigned(18446744073709551615ull).Key("memory").Bool(true).EndObject()
+        .EndArray()
+        .Key("empty").BeginArray().EndArray()
+        .Key("nothing").Null()
+        .Key("nested").BeginArray().BeginArray().Bool(false).EndArray().String("x").EndArray()
+        .EndObject();
+    EXPECT_EQ(json.Text(),
+              "{\"file\":\"C:\\\\dir\\\"q\\\".txt\",\"lines\":\"a\\nb\\tc\\u0001\\u001f\","
+              "\"utf8\":\"\xc3\xa9t\xc3\xa9\",\"versions\":[{\"n\":1,\"time\":-5},"
+              "{\"n\":18446744073709551615,\"memory\":true}],\"empty\":[],\"nothing\":null,"
+              "\"nested\":[[false],\"x\"]}");
+}
+
+TEST(ProgressBar, FillsInProportionAndStaysHiddenForAFewFiles) {
+    struct Case {
+        size_t done, total;
+        size_t filled;
+    };
+    const Case cases[] = {{0, 10, 0}, {1, 10, 3}, {5, 10, 15}, {10, 10, 30}, {12, 10, 30},
+                          {1, 3, 10}, {0, 0, 30}};
+    for (const Case& c : cases) {
+        const std::string line = pellumhost::ProgressBar::Line("restoring", c.done, c.total);
+        SCOPED_TRACE(line);
+        const size_t open = line.find('['), close = line.find(']');
+        ASSERT_NE(close, std::string::npos);
+        EXPECT_EQ(close - open - 1, 30u);
+        EXPECT_EQ(static_cast<size_t>(std::count(line.begin(), line.end(), '#')), c.filled);
+        EXPECT_NE(line.find(std::to_string(std::min(c.done, c.total)) + "/" + std::to_string(c.total)),
+                  std::string::npos);
+    }
+    // A few files get no bar, whatever standard error is.
+    EXPECT_FALSE(pellumhost::ProgressBar("restoring", pellumhost::ProgressBar::kFew).Shown());
 }
 
 }  // namespace

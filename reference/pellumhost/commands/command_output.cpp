@@ -1,0 +1,50 @@
+// Printing a command's outcome as text or as one JSON document.
+#include "reference/pellumhost/commands/command_output.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+
+namespace pellumhost {
+
+CommandOutput::CommandOutput(const std::string& command, bool json) : m_json(json) {
+    m_document.BeginObject().Key("command").String(command);
+}
+
+void CommandOutput::Print(const char* format, ...) {
+    if (m_json) return;
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+}
+
+int CommandOutput::Fail(int exitCode, const std::string& message) {
+    std::fprintf(stderr, "Pellumhost: %s\n", message.c_str());
+    if (m_error.empty()) m_error = message;
+    return exitCode;
+}
+
+int CommandOutput::Finish(int exitCode) {
+    if (!m_error.empty()) m_document.Key("error").String(m_error);
+    m_document.Key("exitCode").Number(exitCode).EndObject();
+    if (m_json) std::printf("%s\n", m_document.Text().c_str());
+    std::fflush(stdout);
+    return exitCode;
+}
+
+std::string UtcText(uint32_t seconds) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    const std::tm* utc = std::gmtime(&t);  // the command line's own thread only
+    char text[32] = "?";
+    if (utc != nullptr) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", utc);
+    return text;
+}
+
+std::string ResultText(uint32_t result) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(result));
+    return text;
+}
+
+}  // namespace pellumhost

@@ -1,0 +1,17 @@
+// The commands of Pellumhost that work on the plug-in's versions and settings. Each starts the
+// plug-in with the engine for its own run, prints its outcome as text or JSON (--json) and
+// returns the program's exit status (exit_codes.h).
+#pragma once
+#include "reference/pellumhost/host_options.h"
+
+namespace pellumhost {
+
+int RunVersionsCommand(const HostOptions& options);
+int RunRestoreCommand(const HostOptions& options);
+int RunBackupCommand(const HostOptions& options);
+int RunStatusCommand(const HostOptions& options);
+int RunPoliciesCommand(const HostOptions& options);
+// Service mode: watches folders until a stop request.
+int RunServiceCommand(const HostOptions& options);
+
+}  // namespace pellumhost

@@ -1,0 +1,152 @@
+// Starting and stopping the plug-in for one command, and telling each failure apart.
+#include "reference/pellumhost/commands/plugin_session.h"
+
+#include "host/log_library_control.h"
+#include "host/message_object.h"
+#include "host/result_codes.h"
+#include "platform/module.h"
+#include "platform/text.h"
+#include "reference/pellumhost/commands/exit_codes.h"
+#include "reference/pellumhost/host_log.h"
+
+namespace fs = std::filesystem;
+
+namespace pellumhost {
+namespace {
+
+constexpr uint32_t kComponentReplaced = 4116;
+constexpr uint32_t kPatternCorrupt = 0xE0360008;
+
+std::u16string OwnFolder() {
+    char16_t path[4096] = {};
+    platform::OwnModuleFileName(path, 4096);
+    std::u16string folder(path);
+    const size_t cut = folder.rfind(platform::kPathSeparator);
+    return cut == std::u16string::npos ? u"." : folder.substr(0, cut);
+}
+
+// The value of NAME in the --set assignments, the last one winning; empty when not given.
+std::string SettingGiven(const HostOptions& options, const std::string& name) {
+    std::string value;
+    for (const std::string& assignment : options.settings)
+        if (assignment.compare(0, name.size() + 1, name + "=") == 0)
+            value = assignment.substr(name.size() + 1);
+    return value;
+}
+
+}  // namespace
+
+std::string AbsolutePath(const std::string& utf8) {
+    std::error_code ec;
+    const fs::path full = fs::absolute(PathOf(utf8), ec);
+    return ec ? utf8 : Utf8Of(full.lexically_normal());
+}
+
+fs::path PathOf(const std::string& utf8) { return fs::path(platform::FromUtf8(utf8)); }
+std::string Utf8Of(const fs::path& path) { return platform::ToUtf8(path.u16string()); }
+
+std::u16string PluginPathOf(const HostOptions& options) {
+    return options.pluginPath.empty()
+               ? OwnFolder() + platform::kPathSeparator + u"PlugEngineZef" + platform::kModuleSuffix
+               : platform::FromUtf8(options.pluginPath);
+}
+
+PluginSession::PluginSession(const HostOptions& options) : m_options(options) {}
+
+PluginSession::~PluginSession() { Stop(); }
+
+int PluginSession::Start(CommandOutput& output) {
+    std::string error;
+    for (const std::string& assignment : m_options.settings)
+        if (!m_settings.Set(assignment, error)) return output.Fail(kExitUsage, error);
+
+    m_pluginPath = AbsolutePath(platform::ToUtf8(PluginPathOf(m_options)));
+    const fs::path pluginFolder = PathOf(m_pluginPath).parent_path();
+    m_enginePath = Utf8Of(pluginFolder / (u"Zef" + std::u16string(platform::kModuleSuffix)));
+    // The engine's own defaults lie beside it; the host names them, so it knows where they are.
+    const std::string dbGiven = SettingGiven(m_options, "DbPath");
+    m_dbFolder = AbsolutePath(!m_options.dbFolder.empty() ? m_options.dbFolder
+                          : !dbGiven.empty()          ? dbGiven
+                                                      : Utf8Of(pluginFolder / "Data"));
+    const std::string logGiven = SettingGiven(m_options, "DebugLogPath");
+    m_logFolder = AbsolutePath(!logGiven.empty() ? logGiven : Utf8Of(PathOf(m_dbFolder) / "Log"));
+    const std::string patternGiven = SettingGiven(m_options, "PatternPath");
+    m_patternFolder = AbsolutePath(!patternGiven.empty() ? patternGiven
+                                                     : Utf8Of(pluginFolder / "Pattern"));
+    m_settings.Set("DbPath=" + m_dbFolder, error);
+    m_settings.Set("DebugLogPath=" + m_logFolder, error);
+    if (SettingGiven(m_options, "Enable").empty()) m_settings.Set("Enable=1", error);
+
+    std::error_code ec;
+    fs::create_directories(PathOf(m_logFolder), ec);
+    if (ec) return output.Fail(kExitBadPath, "cannot create the log folder " + m_logFolder);
+    // The plug-in writes its first lines as it loads: the sink is chosen before.
+    m_diagnosticsTo = m_options.logFile.empty() ? "standard error" : m_options.logFile;
+    if (m_options.logFile.empty() && !m_options.verbose) {
+        const std::string hostLog = Utf8Of(PathOf(m_logFolder) / "Pellumhost.log");
+        if (Quastle_SinkToFile(platform::FromUtf8(hostLog).c_str()) != 0) m_diagnosticsTo = hostLog;
+    }
+    HostLog(2, __LINE__, "command " + m_options.command + "; plug-in " + m_pluginPath +
+                             "; database " + m_dbFolder);
+
+    m_plugin = std::make_unique<LoadedPlugin>(platform::FromUtf8(m_pluginPath));
+    if (!m_plugin->Usable()) return output.Fail(kExitNoPlugin, m_plugin->Error());
+    if (!fs::is_regular_file(PathOf(m_enginePath), ec))
+        return output.Fail(kExitNoEngine, "the engine module " + m_enginePath +
+                                              " is missing beside the plug-in");
+
+    m_service = std::make_unique<ReferenceHostService>(m_settings);
+    const PluginExports& plugin = m_plugin->Exports();
+    const uint32_t initialized = plugin.Initialize(m_service.get());
+    if (initialized == velk::kEngineUntrusted)
+        return output.Fail(kExitUntrustedEngine,
+                           "the engine module " + m_enginePath +
+                               " is not trusted (on Linux it must be owned by root or by you "
+                               "and writable by nobody else)");
+    if (velk::Failed(initialized))
+        return output.Fail(kExitNotStarted, "the plug-in did not initialise: " +
+                                                ResultText(initialized) + " (see " +
+                                                m_diagnosticsTo + ")");
+    m_initialized = true;
+    const uint32_t started = plugin.PostInitialize();
+    if (velk::Failed(started))
+        return output.Fail(kExitNotStarted,
+                           "the engine did not start: " + ResultText(started) + "; see " +
+                               Utf8Of(PathOf(m_logFolder) / "ZefEngine.log") +
+                               " (is another Pellumhost using the database " + m_dbFolder + "?)");
+    m_wrapper = plugin.QueryInterface(kPluginInterfaceId);
+    if (m_wrapper == nullptr)
+        return output.Fail(kExitNotStarted, "the plug-in serves no calls: the engine is not "
+                                            "started (its pattern may disable it)");
+
+    // The pattern is checked as the host checks a replaced one: a component record of type 3.
+    HostMessageObject replaced;
+    VELK_DataHandle entry{};
+    VELK_Msg_CreateDataHandle(0x100B5, &entry);
+    VELK_Msg_PutUInt32(entry, 0x20001, 0);
+    VELK_Msg_PutInt32(entry, 1, 3);
+    VELK_Msg_PutData(replaced.handle, entry);
+    VELK_Msg_DestroyDataHandle(&entry);
+    if (plugin.OnNotify(kComponentReplaced, &replaced, nullptr) == kPatternCorrupt)
+        return output.Fail(kExitCorruptPattern,
+                           "the engine's pattern in " + m_patternFolder + " is corrupt");
+    return kExitOk;
+}
+
+uint32_t PluginSession::Call(uint32_t functionId, void* input, void* output) const {
+    if (m_wrapper == nullptr) return velk::kZefNotRunning;
+    return m_plugin->Exports().CallFunc(m_wrapper, functionId, input, output);
+}
+
+void PluginSession::Stop() {
+    if (!m_initialized) return;
+    m_initialized = false;
+    m_wrapper = nullptr;
+    m_plugin->Exports().PreUninitialize();
+    m_plugin->Exports().Uninitialize();
+    HostLog(2, __LINE__, "plug-in stopped; " + std::to_string(m_service->Registrations()) +
+                             " registrations and " + std::to_string(m_service->ProtectedFolders()) +
+                             " protected folders left");
+}
+
+}  // namespace pellumhost

@@ -1,0 +1,62 @@
+// Reading a file's versions through the plug-in's version walk.
+#include "reference/pellumhost/commands/version_list.h"
+
+#include <filesystem>
+
+#include "host/call_records.h"
+#include "host/restore_records.h"
+#include "platform/text.h"
+
+namespace pellumhost {
+namespace {
+
+// The copy the walk shows lives only while the callback runs: its size is read there.
+int32_t NoteVersion(velk::FileVersionInfo* info, uint32_t* /*action*/) {
+    auto* versions = reinterpret_cast<std::vector<KeptVersion>*>(info->context);
+    KeptVersion version;
+    version.versionId = info->versionId;
+    version.time = info->time;
+    std::error_code ec;
+    if (info->path != nullptr) {
+        const uintmax_t size = std::filesystem::file_size(std::filesystem::path(info->path), ec);
+        version.size = ec ? 0 : size;
+    }
+    info->image[sizeof info->image / sizeof info->image[0] - 1] = u'\0';
+    version.image = platform::ToUtf8(info->image);
+    versions->push_back(version);
+    return 1;
+}
+
+}  // namespace
+
+std::vector<KeptVersion> ListVersions(const PluginSession& session, const std::string& path,
+                                      uint32_t& walkResult) {
+    std::vector<KeptVersion> versions;
+    const std::u16string wide = platform::FromUtf8(path);
+    velk::FileVersionRequest request{wide.c_str(), reinterpret_cast<uint64_t>(&versions),
+                                     reinterpret_cast<void (*)()>(&NoteVersion), 0};
+    walkResult = session.Call(velk::kFnEnumFileVersionInfo, &request, nullptr);
+    return versions;
+}
+
+std::string RestoreResultText(uint32_t result) {
+    struct Named {
+        uint32_t code;
+        const char* text;
+    };
+    static const Named kNames[] = {
+        {0x20FF0000, "restored (VELK_SUCCESS)"},
+        {0xE0360002, "no version kept (VELK_ZEF_NO_BACKUP)"},
+        {0xE0360003, "no version could be restored (VELK_ZEF_NO_VALID_BACKUP)"},
+        {0xE0360004, "the restore failed (VELK_ZEF_RESTORE_FAIL)"},
+        {0xE0360005, "no version left: the file's editions were purged"},
+        {0xE0360006, "the engine could not back the file up"},
+        {0xE0360009, "the engine is not running"},
+        {0xE0FF0007, "refused: a bad argument, or the engine is disabled"},
+    };
+    for (const Named& named : kNames)
+        if (named.code == result) return ResultText(result) + " " + named.text;
+    return ResultText(result);
+}
+
+}  // namespace pellumhost
