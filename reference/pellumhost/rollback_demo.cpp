@@ -145,7 +145,8 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
     const fs::path workspace = fs::temp_directory_path() /
                                ("pellumhost-demo-" + std::to_string(platform::CurrentProcessId()));
     const fs::path watched = workspace / "Protected";
-    fs::remove_all(workspace);
+    std::error_code ec;
+    fs::remove_all(workspace, ec);
     const fs::path hostLog = workspace / "Log" / "Pellumhost.log";
     if (options.logFile.empty() && !options.verbose) {
         fs::create_directories(hostLog.parent_path());
@@ -156,7 +157,8 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
     LoadedPlugin loaded(pluginPath);
     if (!loaded.Usable()) {
         std::fprintf(stderr, "Pellumhost: %s\n", loaded.Error().c_str());
-        fs::remove_all(workspace);
+        Quastle_SinkToNothing();  // Windows removes no file that is still open
+        fs::remove_all(workspace, ec);
         return 4;
     }
     const std::vector<fs::path> files = MakeSampleFiles(watched);
