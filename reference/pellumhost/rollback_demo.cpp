@@ -258,7 +258,8 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
 
     const std::vector<double> anchor = TimeUnwatchedOpens(files);
     const uint32_t rogue = LaunchSelf({"rogue", watched.string()});
-    std::printf("  rogue process %u scrambles every file\n", rogue);
+    if (rogue == 0) std::printf("  the rogue process cannot be started; nothing to catch\n");
+    else std::printf("  rogue process %u scrambles every file\n", rogue);
     if (rogue != 0 && WaitForProcess(rogue, 60000) == kStillRunning) {
         std::printf("  the rogue process has not ended within 60 s; ended now\n");
         KillProcess(rogue);
