@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job: set-up, build both platforms, then run the reference host's rollback demo on
-# Linux (fanotify: as root) and its life cycle under Wine, where the host has no before-write
-# file source yet. Extra arguments go to Pellumhost (for example --verbose).
+# Linux (before-write with fanotify as root, after the fact with inotify otherwise) and the
+# Windows build's demo under Wine (after the fact, ReadDirectoryChangesW); both must exit 0.
+# Extra arguments go to Pellumhost (for example --verbose, or --source after-the-fact).
 #
 # The demo folder holds the reference engine beside the plug-in; on Windows it also holds the
 # plug-in's test build, which accepts an unsigned engine (the shipped PlugEngineZef.dll refuses
@@ -25,7 +26,7 @@ echo "== Linux"
 demo=$(stage linux .so PlugEngineZef "")
 "$demo/Pellumhost" --log-level 2 --set HistoryKeepDays=14 demo "$@"
 
-echo "== Windows (under Wine): the life cycle"
+echo "== Windows (under Wine)"
 demo=$(stage windows .dll PlugEngineZefUnsignedOk .exe)
 wine_session_start "$PWD/build/windows"
-wine "$demo/Pellumhost.exe" --log-level 3 --set HistoryKeepDays=14 --set Enable=1 lifecycle "$@"
+wine "$demo/Pellumhost.exe" --log-level 2 --set HistoryKeepDays=14 demo "$@"

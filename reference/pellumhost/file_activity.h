@@ -1,14 +1,19 @@
-// The service's source of file activity under a watched folder. On Linux with the privilege it
-// is fanotify: an open by another process waits (bounded) while onOpen runs, so a version is
-// taken before the process can write, then the open is allowed; a finished write is reported
-// to onWritten with the bytes written at the file's start. The service's own process is never
-// held. Callbacks run on the source's worker thread, one at a time.
+// The service's source of file activity under a watched folder. A before-write source (fanotify
+// on Linux with the privilege) holds an open by another process (bounded) while onOpen runs, so
+// a version is taken before the process can write, then allows the open. An after-the-fact
+// source (inotify on Linux, ReadDirectoryChangesW on Windows) learns of a change only once it
+// is written and never calls onOpen. Both report a finished write to onWritten with the bytes
+// at the file's start and the writer's process id, 0 when the platform does not tell it. The
+// service's own process is never held. Callbacks run on the source's worker thread, one at a
+// time.
 #pragma once
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "reference/pellumhost/process_image.h"
 
 namespace pellumhost {
 
@@ -38,10 +43,25 @@ public:
     }
 };
 
-// The best source the platform offers; null when there is none.
+// The platform's source of each kind; null when the platform has none in this host.
+std::unique_ptr<FileActivitySource> MakeBeforeWriteSource();
+std::unique_ptr<FileActivitySource> MakeAfterTheFactSource();
+
+// The best source the platform offers (before-write when it has one); null when none.
 std::unique_ptr<FileActivitySource> MakeFileActivitySource();
 
-// The image path of a process, empty when unknown.
-std::string ProcessImage(uint32_t processId);
+// Which source a service asks for: the best that starts, or one kind only.
+enum class SourceChoice { kBest, kBeforeWrite, kAfterTheFact };
+
+// "before-write", "after-the-fact" or "best"; false for anything else.
+bool ParseSourceChoice(const std::string& text, SourceChoice& choice);
+
+// Starts a source of the chosen kind on folder. kBest falls back to the after-the-fact source
+// when the before-write one cannot start (fanotify without root), and says why in note. Null
+// with the reason in error when no source starts.
+std::unique_ptr<FileActivitySource> StartFileActivitySource(SourceChoice choice,
+                                                            const std::string& folder,
+                                                            const FileActivityCallbacks& callbacks,
+                                                            std::string& note, std::string& error);
 
 }  // namespace pellumhost

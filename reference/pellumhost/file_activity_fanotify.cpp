@@ -214,15 +214,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<FileActivitySource> MakeFileActivitySource() {
+std::unique_ptr<FileActivitySource> MakeBeforeWriteSource() {
     return std::make_unique<FanotifySource>();
-}
-
-std::string ProcessImage(uint32_t processId) {
-    char link[64], path[4096];
-    std::snprintf(link, sizeof link, "/proc/%u/exe", processId);
-    const ssize_t n = readlink(link, path, sizeof path - 1);
-    return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
 }
 
 }  // namespace pellumhost

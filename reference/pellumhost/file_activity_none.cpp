@@ -1,10 +1,9 @@
-// Platforms without a before-write source in this host yet: no file activity source.
+// Platforms without a before-write file source in this host (Windows: a before-write source
+// needs a file-system filter driver, which a user-mode host does not have).
 #include "reference/pellumhost/file_activity.h"
 
 namespace pellumhost {
 
-std::unique_ptr<FileActivitySource> MakeFileActivitySource() { return nullptr; }
-
-std::string ProcessImage(uint32_t /*processId*/) { return {}; }
+std::unique_ptr<FileActivitySource> MakeBeforeWriteSource() { return nullptr; }
 
 }  // namespace pellumhost

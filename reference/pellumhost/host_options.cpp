@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "reference/pellumhost/commands/exit_codes.h"
+#include "reference/pellumhost/file_activity.h"
 
 namespace pellumhost {
 namespace {
@@ -50,6 +51,9 @@ const char kCommonOptions[] =
     "  --log-level N     diagnostic level for every module: 1-2 all lines, 3 warnings and\n"
     "                    errors, 5 errors only, 0 none (default 2)\n"
     "  --log-file PATH   append diagnostic lines to PATH instead\n"
+    "  --source KIND     the file source of demo and run: before-write (Linux, as root:\n"
+    "                    fanotify), after-the-fact (inotify; ReadDirectoryChangesW on\n"
+    "                    Windows) or best (the default: before-write when permitted)\n"
     "  --plugin PATH     the plug-in module to load (default: beside the host)\n"
     "  --set NAME=VALUE  a setting the host's configuration service hands out, such as\n"
     "                    HistoryKeepDays=14 or PatternPath=/srv/zef/pattern\n"
@@ -145,6 +149,12 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& options
                 return false;
         } else if (arg == "--log-file") {
             if (!value("a path", options.logFile)) return false;
+        } else if (arg == "--source") {
+            if (!value("a kind", options.source)) return false;
+            SourceChoice choice;
+            if (!ParseSourceChoice(options.source, choice))
+                return error = "--source takes best, before-write or after-the-fact, not '" +
+                               options.source + "'", false;
         } else if (arg == "--plugin") {
             if (!value("a path", options.pluginPath)) return false;
         } else if (arg == "--db") {

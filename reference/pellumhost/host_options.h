@@ -24,6 +24,7 @@ struct HostOptions {
     std::vector<std::string> settings;  // "Name=Value" for the configuration service
     bool help = false;
     bool verbose = false;              // diagnostic lines to standard error, not the log file
+    std::string source = "best";       // demo: the file source, "best", "before-write" or "after-the-fact"
 };
 
 // Parses argv[1..]; on a bad command line returns false and says why in error.

@@ -1,7 +1,11 @@
-// posix_spawn of /proc/self/exe, and waitpid.
+// posix_spawn of /proc/self/exe, waitpid and kill.
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include "reference/pellumhost/process_launch.h"
 
@@ -22,10 +26,23 @@ uint32_t LaunchSelf(const std::vector<std::string>& args) {
     return static_cast<uint32_t>(pid);
 }
 
-int WaitForProcess(uint32_t processId) {
+int WaitForProcess(uint32_t processId, uint32_t timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int status = 0;
+        const pid_t ended = waitpid(static_cast<pid_t>(processId), &status,
+                                    timeoutMs == kWaitForever ? 0 : WNOHANG);
+        if (ended < 0) return -1;
+        if (ended != 0) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (std::chrono::steady_clock::now() >= deadline) return kStillRunning;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+bool KillProcess(uint32_t processId) {
+    if (kill(static_cast<pid_t>(processId), SIGKILL) != 0) return false;
     int status = 0;
-    if (waitpid(static_cast<pid_t>(processId), &status, 0) < 0) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return waitpid(static_cast<pid_t>(processId), &status, 0) >= 0;
 }
 
 }  // namespace pellumhost

@@ -1,9 +1,12 @@
-// The rollback demo and its rogue writer.
+// The rollback demo and its rogue writer, the same on every platform: before-write where the
+// platform permits it (fanotify as root), after the fact otherwise (inotify, and
+// ReadDirectoryChangesW on Windows and under Wine).
 #include "reference/pellumhost/rollback_demo.h"
 
 #include <boost/uuid/detail/sha1.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -17,6 +20,8 @@
 #include "host/result_codes.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "reference/pellumhost/after_the_fact_backup.h"
+#include "reference/pellumhost/burst_rollback.h"
 #include "reference/pellumhost/event_message_writer.h"
 #include "reference/pellumhost/file_activity.h"
 #include "reference/pellumhost/host_log.h"
@@ -60,7 +65,7 @@ std::vector<fs::path> MakeSampleFiles(const fs::path& folder) {
                            "projects/engine/main.c", "projects/engine/data.bin",
                            "projects/site/index.html", "archive/backup.tar"};
     for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i) {
-        const fs::path path = folder / names[i];
+        const fs::path path = (folder / names[i]).make_preferred();
         fs::create_directories(path.parent_path());
         std::ofstream out(path, std::ios::binary);
         const bool binary = path.extension() == ".raw" || path.extension() == ".bin" ||
@@ -98,6 +103,15 @@ std::vector<double> TimeUnwatchedOpens(const std::vector<fs::path>& files) {
     return times;
 }
 
+// The same file, whichever separators and redundant parts its two spellings use.
+bool SamePath(const fs::path& a, const fs::path& b) {
+    return a.lexically_normal() == b.lexically_normal();
+}
+
+double Now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 struct Row {
     std::string name;
     size_t size;
@@ -126,16 +140,13 @@ int RunRogue(const std::string& folder) {
 }
 
 int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath) {
-    std::unique_ptr<FileActivitySource> source = MakeFileActivitySource();
-    if (!source) {
-        std::fprintf(stderr, "Pellumhost: this platform has no before-write file source in this "
-                             "host; the rollback demo needs one\n");
-        return 3;
-    }
+    SourceChoice choice = SourceChoice::kBest;
+    ParseSourceChoice(options.source, choice);
     const fs::path workspace = fs::temp_directory_path() /
                                ("pellumhost-demo-" + std::to_string(platform::CurrentProcessId()));
     const fs::path watched = workspace / "Protected";
-    fs::remove_all(workspace);
+    std::error_code ec;
+    fs::remove_all(workspace, ec);
     const fs::path hostLog = workspace / "Log" / "Pellumhost.log";
     if (options.logFile.empty() && !options.verbose) {
         fs::create_directories(hostLog.parent_path());
@@ -146,7 +157,8 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
     LoadedPlugin loaded(pluginPath);
     if (!loaded.Usable()) {
         std::fprintf(stderr, "Pellumhost: %s\n", loaded.Error().c_str());
-        fs::remove_all(workspace);
+        Quastle_SinkToNothing();  // Windows removes no file that is still open
+        fs::remove_all(workspace, ec);
         return 4;
     }
     const std::vector<fs::path> files = MakeSampleFiles(watched);
@@ -184,62 +196,126 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
 
     service.WatchConfiguration();
     std::mutex lock;
-    uint32_t flagged = 0;
-    const FileActivityCallbacks callbacks = service.ActivityCallbacks([&](uint32_t pid) {
-        std::lock_guard<std::mutex> guard(lock);
-        flagged = pid;  // stopped already by the service
+    const DetectorSettings detection = service.Configuration().Detector();
+    bool flagged = false;
+    uint32_t flaggedWriter = 0;
+    double flaggedAt = 0, lastChange = 0;
+    // Changes that an after-the-fact source reports are backed up here, from the moment the
+    // source is known to be one (the baseline, taken afterwards, covers anything earlier).
+    AfterTheFactBackup backups(plugin, wrapper, [](uint32_t level, const std::string& line) {
+        HostLog(level, __LINE__, line);
     });
-    if (!source->Start(watched.string(), callbacks, error)) {
+    std::atomic<bool> backUpChanges{false};
+    // The service forwards opens, judges writes and stops a flagged process; the demo notes
+    // the flag, and backs changes up when its source cannot take versions before the write.
+    FileActivityCallbacks callbacks = service.ActivityCallbacks([&](uint32_t pid) {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!flagged) {
+            flagged = true;
+            flaggedWriter = pid;
+            flaggedAt = Now();
+        }
+    });
+    callbacks.onWritten = [&, judge = callbacks.onWritten](
+                              uint32_t pid, const std::string& path, const std::vector<uint8_t>& head) {
+        const double at = Now();
+        if (backUpChanges) backups.OnChange(pid, path, at);
+        judge(pid, path, head);
+        std::lock_guard<std::mutex> guard(lock);
+        lastChange = Now();
+    };
+    std::string note;
+    std::unique_ptr<FileActivitySource> source =
+        StartFileActivitySource(choice, watched.string(), callbacks, note, error);
+    if (!source) {
         std::fprintf(stderr, "Pellumhost: %s\n", error.c_str());
         plugin.PreUninitialize();
         plugin.Uninitialize();
         return 6;
     }
+    const bool before = std::string(source->Kind()) == "before-write";
+    backUpChanges = !before;
+    if (!note.empty()) {
+        std::printf("  %s\n", note.c_str());
+        HostLog(3, __LINE__, note);
+    }
     std::printf("  watching (%s) with the plug-in and the reference engine\n", source->Kind());
     service.Storage().SetGuard([&](const std::string& folder, bool protect, std::string& why) {
         return source->Guard(folder, protect, why);
     });
+    if (!before) {
+        const auto started = std::chrono::steady_clock::now();
+        const size_t held = backups.Baseline(watched.string());
+        std::printf("  baseline: %zu of %zu files backed up in %.3f s; the writer of a change is "
+                    "not known, so a flagged burst is rolled back file by file\n", held,
+                    files.size(), std::chrono::duration<double>(std::chrono::steady_clock::now() -
+                                                                started).count());
+    }
 
     const std::vector<double> anchor = TimeUnwatchedOpens(files);
     const uint32_t rogue = LaunchSelf({"rogue", watched.string()});
-    std::printf("  rogue process %u scrambles every file\n", rogue);
-    WaitForProcess(rogue);
-    for (int i = 0; i < 50; ++i) {  // the last writes may still be in the source's queue
+    if (rogue == 0) std::printf("  the rogue process cannot be started; nothing to catch\n");
+    else std::printf("  rogue process %u scrambles every file\n", rogue);
+    if (rogue != 0 && WaitForProcess(rogue, 60000) == kStillRunning) {
+        std::printf("  the rogue process has not ended within 60 s; ended now\n");
+        KillProcess(rogue);
+    }
+    // The last writes may still be on their way through the source: wait for a quiet moment.
+    for (int i = 0; i < 100; ++i) {
         {
             std::lock_guard<std::mutex> guard(lock);
-            if (flagged != 0) break;
+            if (flagged && Now() - lastChange > 0.5) break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     service.Storage().SetGuard(nullptr);
     source->Stop();
     const std::vector<double> holds = source->HoldMicroseconds();
-    std::printf("  opens held for a version: %zu, p50 %.0f us, p99 %.0f us (unwatched open: p50 "
+    if (before)
+        std::printf("  opens held for a version: %zu, p50 %.0f us, p99 %.0f us (unwatched open: p50 "
                 "%.0f us, p99 %.0f us)\n", holds.size(), Percentile(holds, 0.5),
                 Percentile(holds, 0.99), Percentile(anchor, 0.5), Percentile(anchor, 0.99));
     for (size_t i = 0; i < files.size(); ++i) rows[i].attacked = Sha1Text(ReadAll(files[i]));
 
     int status = 0;
-    if (flagged != rogue) {
+    // A before-write source names the writer; an after-the-fact one cannot (process 0).
+    if (!flagged || (before && flaggedWriter != rogue) || (!before && flaggedWriter != 0)) {
         std::printf("  the detector did not flag the rogue process\n");
         status = 1;
     } else {
-        std::printf("  detector flagged process %u and stopped it; rolling back through 0x2360000D\n", flagged);
-        uint32_t walked = 0;
         const auto started = std::chrono::steady_clock::now();
-        const std::vector<RolledBackFile> restored = RollBackProcess(plugin, wrapper, flagged, walked);
+        std::vector<RolledBackFile> restored;
+        char how[96];
+        if (before) {
+            std::printf("  detector flagged process %u and stopped it; rolling back through 0x2360000D\n",
+                        flaggedWriter);
+            uint32_t walked = 0;
+            restored = RollBackProcess(plugin, wrapper, flaggedWriter, walked);
+            std::snprintf(how, sizeof how, "walk result 0x%08X", static_cast<unsigned>(walked));
+        } else {
+            const std::vector<BurstFile> burst =
+                backups.BurstOf(flaggedWriter, flaggedAt, detection.windowSeconds);
+            std::printf("  detector flagged a burst of %zu changed files by an unknown writer; "
+                        "restoring each from its edition before the burst (0x23600007, "
+                        "0x23600005)\n", burst.size());
+            restored = RollBackBurst(plugin, wrapper, burst);
+            std::snprintf(how, sizeof how, "by edition");
+        }
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        size_t succeeded = 0;
         for (const RolledBackFile& r : restored) {
             const std::string path = platform::ToUtf8(r.path);
-            HostLog(2, __LINE__, "rollback of " + std::to_string(flagged) + ": " + path +
-                                     " result " + std::to_string(r.result));
+            HostLog(2, __LINE__, "rollback of " + std::to_string(flaggedWriter) + ": " + path +
+                                     " from version " + std::to_string(r.versionId) + ", result " +
+                                     std::to_string(r.result));
+            if (r.result == velk::kSuccess) ++succeeded;
             for (size_t i = 0; i < files.size(); ++i)
-                if (files[i].string() == path) ++rows[i].versions;
+                if (SamePath(files[i], fs::path(path))) ++rows[i].versions;
         }
-        std::printf("  %zu files restored in %.3f s (%.0f files/s), walk result 0x%08X\n",
-                    restored.size(), seconds, seconds > 0 ? static_cast<double>(restored.size()) / seconds : 0.0,
-                    static_cast<unsigned>(walked));
+        std::printf("  %zu of %zu files restored in %.3f s (%.0f files/s), %s\n", succeeded,
+                    restored.size(), seconds,
+                    seconds > 0 ? static_cast<double>(restored.size()) / seconds : 0.0, how);
     }
     plugin.PreUninitialize();
     plugin.Uninitialize();
