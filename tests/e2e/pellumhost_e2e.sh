@@ -36,8 +36,11 @@ demo() {
   out=$("${run[@]}" "${with_plugin[@]}" --source "$1" demo 2>&1)
   check "rollback demo ($1)" 0 $?
   echo "$out"
-  restored=$(echo "$out" | tr -d '\r' | grep -c ' 1 ok$')
-  [ "$restored" = 10 ] || { echo "FAIL: $restored of 10 files restored from one version"; fail=1; }
+  # The flagged rogue is stopped, so it may not reach every file: every file is as it was, and
+  # the files it reached came back from one version each.
+  same=$(echo "$out" | tr -d '\r' | grep -c ' ok$')
+  [ "$same" = 10 ] || { echo "FAIL: $same of 10 files as they were"; fail=1; }
+  echo "$out" | tr -d '\r' | grep -q ' 1 ok$' || { echo "FAIL: no file restored"; fail=1; }
   echo "$out" | grep -q "watching ($2)" || { echo "FAIL: source not $2"; fail=1; }
   log=$(echo "$out" | tr -d '\r' | sed -n 's/.*(Pellumhost.log): //p')
   [[ $host == *.exe ]] && log=$(WINEDEBUG=-all winepath -u "$log" 2>/dev/null)

@@ -110,8 +110,12 @@ TEST(StripedCounter, NoCallUsesTheResourceAfterTheDrainAcrossManyShutdowns) {
         }
         for (int cycle = 0; cycle < kCycles; ++cycle) {
             alive = 1;
+            const int64_t before = admitted.load();
             running.store(1);
-            std::this_thread::yield();
+            // On a loaded machine the callers may not run at all in one yield: wait (bounded)
+            // until one of them is admitted, so that every cycle has a call to race with.
+            for (int spin = 0; spin < 10000 && admitted.load() == before; ++spin)
+                std::this_thread::yield();
             running.store(0);
             while (counter.Total() > 0) std::this_thread::yield();
             alive = 0;
