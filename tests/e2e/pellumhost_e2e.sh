@@ -65,11 +65,11 @@ if [[ $host != *.exe && $(id -u) = 0 ]]; then
   # A trusted writer (perl, listed as trusted) rewrites its own files in the watched folder with
   # random bytes while the rogue runs, and tries to open a file of the protected database.
   work=$(mktemp -d)
-  stdbuf -oL "$host" --source before-write demo --set Trusted=perl --set detector.MinFiles=8 >"$work/out" 2>&1 &
+  "$host" --source before-write demo --set Trusted=perl --set detector.MinFiles=8 >"$work/out" 2>&1 &
   demo=$!
   (
-    for _ in $(seq 2000); do grep -q " sample files, " "$work/out" && break; sleep 0.005; done
-    protected=$(sed -n 's/.* sample files, .* KiB, in //p' "$work/out")
+    protected=${TMPDIR:-/tmp}/pellumhost-demo-$demo/Protected  # the demo's workspace
+    for _ in $(seq 2000); do [ -f "$protected/archive/backup.tar" ] && break; sleep 0.005; done
     exec perl -e '
       my ($dir, $expect) = @ARGV;
       my $said = "no database file";

@@ -458,8 +458,11 @@ TEST(FeedbackLog, RecordsFeedbackAndBootResultsAsTheyArrive) {
     for (const Call& call : calls) EXPECT_EQ(log.Record(call.functionId, call.input), call.result);
     EXPECT_EQ(log.Entries(), 4u) << "the malformed ones are recorded too, what was readable";
     log.Close();
-    std::ifstream in(folder / "feedback.log");
-    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    std::string text;
+    {
+        std::ifstream in(folder / "feedback.log");  // closed before the folder is removed
+        text.assign(std::istreambuf_iterator<char>(in), {});
+    }
     for (const char* line : {"restore feedback (ZEF_001), 2 bytes\n",
                              "field 3 (wire type 0): not part of RestoreFeedback; skipped\n",
                              "boot results, 2\n",
