@@ -144,8 +144,9 @@ ph run --watch "$work/nowhere" --db "$db" >/dev/null 2>&1; check "run on a missi
 
 # Service mode (fanotify: Linux, as root).
 if [ $windows = 1 ]; then
-  ph run --watch "$files" --db "$db" >/dev/null 2>&1; check "run without a file source" 3 $?
-  echo "SKIP service mode: the Windows host has no file activity source yet"
+  # run watches after the fact there and waits for Ctrl+C, which this script cannot send to a
+  # program under Wine.
+  echo "SKIP service mode: under Wine the test cannot stop it with Ctrl+C"
   exit $fail
 elif [ "$(id -u)" != 0 ]; then
   echo "SKIP service mode: before-write file events need root on Linux"
