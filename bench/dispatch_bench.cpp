@@ -14,10 +14,8 @@ namespace {
 
 struct Running : QuietPlugin {
     Running() {
-        flush = reinterpret_cast<uint32_t (*)()>(
-            platform::FindExport(engine = platform::LoadModuleByPath(
-                                     harness->EnginePath().u16string().c_str()),
-                                 "FlushEvents"));
+        engine = platform::LoadModuleByPath(harness->EnginePath().u16string().c_str());
+        flush = platform::FindExportAs<uint32_t (*)()>(engine, "FlushEvents");
     }
     ~Running() { platform::UnloadModule(engine); }
     platform::ModuleHandle engine = nullptr;

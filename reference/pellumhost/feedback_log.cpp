@@ -8,9 +8,13 @@
 
 #include "host/result_codes.h"
 #include "platform/text.h"
+#include "reference/pellumhost/utc_text.h"
 
 namespace pellumhost {
 namespace {
+
+// A time field of a record: 0 when it was never set.
+std::string TimeText(uint64_t seconds) { return seconds == 0 ? "0" : UtcText(seconds); }
 
 constexpr size_t kMaxFeedbackBytes = 1 << 20;  // the plug-in sends at most 4096
 constexpr uint32_t kMaxBootResults = 65536;
@@ -128,7 +132,7 @@ std::string Value(const FieldSpec& field, uint64_t number) {
     switch (field.kind) {
         case Kind::kSigned: return std::to_string(static_cast<int32_t>(static_cast<uint32_t>(number)));
         case Kind::kCode: return Hex32(static_cast<uint32_t>(number));
-        case Kind::kTime: return UtcText(number);
+        case Kind::kTime: return TimeText(number);
         case Kind::kMilliseconds: return std::to_string(number) + " ms";
         default: return std::to_string(number);
     }
@@ -210,27 +214,6 @@ std::string NowText() {
 
 }  // namespace
 
-std::string UtcText(uint64_t seconds) {
-    if (seconds == 0) return "0";
-    // Civil date from days since 1970-01-01 (proleptic Gregorian).
-    const int64_t days = static_cast<int64_t>(seconds / 86400) + 719468;
-    const int64_t era = days / 146097;
-    const int64_t dayOfEra = days - era * 146097;
-    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const int64_t monthIndex = (5 * dayOfYear + 2) / 153;
-    const int64_t day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
-    const int64_t month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
-    const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-    const uint64_t inDay = seconds % 86400;
-    char text[96];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02u:%02u:%02u UTC",
-                  static_cast<long long>(year), static_cast<long long>(month),
-                  static_cast<long long>(day), static_cast<unsigned>(inDay / 3600),
-                  static_cast<unsigned>(inDay / 60 % 60), static_cast<unsigned>(inDay % 60));
-    return text;
-}
-
 bool DecodeRestoreFeedback(const uint8_t* bytes, size_t length, std::string& text) {
     if (bytes == nullptr && length != 0) return text += "  no bytes\n", false;
     std::string error;
@@ -243,7 +226,7 @@ std::string DescribeBootResult(const velk::BootResultRecord& record) {
     char16_t name[65];
     std::memcpy(name, record.name, sizeof name);
     name[64] = u'\0';
-    return "\"" + platform::ToUtf8(name) + "\" at " + UtcText(record.time) + ", value " +
+    return "\"" + platform::ToUtf8(name) + "\" at " + TimeText(record.time) + ", value " +
            std::to_string(record.value) + ", status " + Hex32(record.status) +
            (record.status == 0x20360001 ? " (succeeded)" : " (failed, engine code " +
                                                                std::to_string(record.status & 0xFFFF) + ")");

@@ -19,9 +19,6 @@ bool DecodeRestoreFeedback(const uint8_t* bytes, size_t length, std::string& tex
 // One boot result record as one line.
 std::string DescribeBootResult(const velk::BootResultRecord& record);
 
-// Seconds since 1970 as "YYYY-MM-DD hh:mm:ss UTC" ("0" for 0).
-std::string UtcText(uint64_t seconds);
-
 class FeedbackLog {
 public:
     FeedbackLog() = default;

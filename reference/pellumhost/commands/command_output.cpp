@@ -3,7 +3,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <ctime>
 
 namespace pellumhost {
 
@@ -31,14 +30,6 @@ int CommandOutput::Finish(int exitCode) {
     if (m_json) std::printf("%s\n", m_document.Text().c_str());
     std::fflush(stdout);
     return exitCode;
-}
-
-std::string UtcText(uint32_t seconds) {
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    const std::tm* utc = std::gmtime(&t);  // the command line's own thread only
-    char text[32] = "?";
-    if (utc != nullptr) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", utc);
-    return text;
 }
 
 std::string ResultText(uint32_t result) {

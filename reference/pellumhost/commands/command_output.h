@@ -7,6 +7,7 @@
 #include <string>
 
 #include "reference/pellumhost/commands/json_writer.h"
+#include "reference/pellumhost/utc_text.h"
 
 // MinGW's stdio formats as C99 does (%zu, %llu) when its headers say so; the check follows.
 #if defined(__MINGW_PRINTF_FORMAT)
@@ -42,8 +43,6 @@ private:
     std::string m_error;
 };
 
-// Seconds since 1970 as "YYYY-MM-DD hh:mm:ss UTC".
-std::string UtcText(uint32_t seconds);
 // A result code as "0x%08X".
 std::string ResultText(uint32_t result);
 
