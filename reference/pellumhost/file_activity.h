@@ -1,11 +1,14 @@
 // The service's source of file activity under a watched folder. A before-write source (fanotify
 // on Linux with the privilege) holds an open by another process (bounded) while onOpen runs, so
 // a version is taken before the process can write, then allows the open. An after-the-fact
-// source (inotify on Linux, ReadDirectoryChangesW on Windows) learns of a change only once it
-// is written and never calls onOpen. Both report a finished write to onWritten with the bytes
-// at the file's start and the writer's process id, 0 when the platform does not tell it. The
-// service's own process is never held. Callbacks run on the source's worker thread, one at a
-// time.
+// source (the platform's directory change reader: inotify on Linux, ReadDirectoryChangesW on
+// Windows) learns of a change only once it is written and never calls onOpen. Both report a
+// finished write to onWritten with the bytes at the file's start and the writer's process id, 0
+// when the platform does not tell it. An after-the-fact source also reports a file removed (or
+// moved out of the folder) to onRemoved and a file renamed inside it to onRenamed, followed by
+// a write of the new name; when the system loses count of the changes it reads the folder
+// again and reports what differs from what it saw last. The service's own process is never
+// held. Callbacks run on the source's worker thread, one at a time; an empty one is skipped.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -21,6 +24,9 @@ struct FileActivityCallbacks {
     std::function<void(uint32_t processId, const std::string& path)> onOpen;
     std::function<void(uint32_t processId, const std::string& path,
                        const std::vector<uint8_t>& head)> onWritten;
+    std::function<void(uint32_t processId, const std::string& path)> onRemoved;
+    std::function<void(uint32_t processId, const std::string& from, const std::string& to)>
+        onRenamed;
     std::function<void(const std::string& line)> log;
 };
 

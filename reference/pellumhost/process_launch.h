@@ -1,23 +1,14 @@
 // Starting, awaiting and ending a separate process (the demo's rogue writer is the host itself
-// with another command). Any thread may call these; a process is awaited by one caller.
+// with another command): the platform's calls, by the names the host uses.
 #pragma once
-#include <cstdint>
-#include <string>
-#include <vector>
+#include "platform/process_launch.h"
 
 namespace pellumhost {
 
-constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
-constexpr int kStillRunning = -2;
-
-// Starts this program again with args; returns the new process's id, 0 on failure.
-uint32_t LaunchSelf(const std::vector<std::string>& args);
-
-// Waits at most timeoutMs for a process this program launched; returns its exit status,
-// kStillRunning when it has not ended in time, -1 when unknown.
-int WaitForProcess(uint32_t processId, uint32_t timeoutMs = kWaitForever);
-
-// Ends a process this program launched, and reaps it; false when it could not be ended.
-bool KillProcess(uint32_t processId);
+using platform::KillProcess;
+using platform::kStillRunning;
+using platform::kWaitForever;
+using platform::LaunchSelf;
+using platform::WaitForProcess;
 
 }  // namespace pellumhost

@@ -7,11 +7,12 @@
 #include <chrono>
 #include <thread>
 
-#include "reference/pellumhost/process_launch.h"
+#include "platform/process_launch.h"
+
 
 extern char** environ;
 
-namespace pellumhost {
+namespace platform {
 
 uint32_t LaunchSelf(const std::vector<std::string>& args) {
     char self[4096];
@@ -45,4 +46,4 @@ bool KillProcess(uint32_t processId) {
     return waitpid(static_cast<pid_t>(processId), &status, 0) >= 0;
 }
 
-}  // namespace pellumhost
+}  // namespace platform

@@ -5,10 +5,10 @@
 #include <map>
 #include <mutex>
 
+#include "platform/process_launch.h"
 #include "platform/text.h"
-#include "reference/pellumhost/process_launch.h"
 
-namespace pellumhost {
+namespace platform {
 namespace {
 
 std::mutex g_lock;
@@ -50,7 +50,7 @@ uint32_t LaunchSelf(const std::vector<std::string>& args) {
     if (units == 0 || units >= 32768) return 0;
     const std::u16string image(reinterpret_cast<const char16_t*>(self), units);
     std::u16string line = Quoted(image);
-    for (const std::string& arg : args) line += u" " + Quoted(platform::FromUtf8(arg));
+    for (const std::string& arg : args) line += u" " + Quoted(FromUtf8(arg));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
@@ -90,4 +90,4 @@ bool KillProcess(uint32_t processId) {
     return ended;
 }
 
-}  // namespace pellumhost
+}  // namespace platform

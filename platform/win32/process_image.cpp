@@ -1,12 +1,11 @@
 // A process's image path from QueryFullProcessImageNameW.
+#include "platform/process_image.h"
+
 #include <windows.h>
 
-#include "platform/text.h"
-#include "reference/pellumhost/process_image.h"
+namespace platform {
 
-namespace pellumhost {
-
-std::string ProcessImage(uint32_t processId) {
+std::u16string ProcessImagePath(uint32_t processId) {
     if (processId == 0) return {};
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
     if (process == nullptr) return {};
@@ -15,7 +14,7 @@ std::string ProcessImage(uint32_t processId) {
     const BOOL named = QueryFullProcessImageNameW(process, 0, path, &units);
     CloseHandle(process);
     if (!named) return {};
-    return platform::ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(path), units));
+    return std::u16string(reinterpret_cast<const char16_t*>(path), units);
 }
 
-}  // namespace pellumhost
+}  // namespace platform
