@@ -1,7 +1,9 @@
-// Baseline and change backups through CallFunc, spaced a second apart per path.
+// Baseline and change backups through CallFunc, spaced a second apart per path, and the burst
+// rollback that ignores its own restores.
 #include "reference/pellumhost/after_the_fact_backup.h"
 
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <thread>
@@ -9,6 +11,7 @@
 #include "host/call_records.h"
 #include "host/result_codes.h"
 #include "platform/text.h"
+#include "reference/pellumhost/burst_rollback.h"
 
 namespace pellumhost {
 
@@ -32,10 +35,111 @@ size_t AfterTheFactBackup::Baseline(const std::string& folder) {
     return held;
 }
 
-void AfterTheFactBackup::OnChange(uint32_t writer, const std::string& path, double at) {
+double AfterTheFactBackup::Now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+bool AfterTheFactBackup::OnChange(uint32_t writer, const std::string& path, double at) {
     std::lock_guard<std::mutex> guard(m_lock);
-    m_journal.NoteChange(writer, path, at);
+    if (!m_journal.NoteChange(writer, path, at)) return false;
     BackUpLocked(path);
+    return true;
+}
+
+bool AfterTheFactBackup::OnRemoved(uint32_t writer, const std::string& path, double at) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_journal.NoteRemoved(writer, path, at);
+}
+
+bool AfterTheFactBackup::OnRenamed(uint32_t writer, const std::string& from, const std::string& to,
+                                   double at) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_journal.NoteRenamed(writer, from, to, at);
+}
+
+namespace {
+
+// Counts a change as being handled for as long as it lives.
+class Handling {
+public:
+    explicit Handling(std::atomic<int>& count) : m_count(count) { ++m_count; }
+    ~Handling() { --m_count; }
+    Handling(const Handling&) = delete;
+    Handling& operator=(const Handling&) = delete;
+
+private:
+    std::atomic<int>& m_count;
+};
+
+}  // namespace
+
+FileActivityCallbacks AfterTheFactBackup::Watching(const FileActivityCallbacks& next) {
+    FileActivityCallbacks callbacks = next;
+    callbacks.onWritten = [this, next](uint32_t writer, const std::string& path,
+                                       const std::vector<uint8_t>& head) {
+        const Handling handling(m_handling);
+        if (m_backUpChanges && !OnChange(writer, path, Now())) return;
+        if (next.onWritten) next.onWritten(writer, path, head);
+    };
+    callbacks.onRemoved = [this, next](uint32_t writer, const std::string& path) {
+        const Handling handling(m_handling);
+        if (m_backUpChanges && !OnRemoved(writer, path, Now())) return;
+        if (next.onRemoved) next.onRemoved(writer, path);
+    };
+    callbacks.onRenamed = [this, next](uint32_t writer, const std::string& from,
+                                       const std::string& to) {
+        const Handling handling(m_handling);
+        if (m_backUpChanges && !OnRenamed(writer, from, to, Now())) return;
+        if (next.onRenamed) next.onRenamed(writer, from, to);
+    };
+    return callbacks;
+}
+
+std::vector<RolledBackFile> AfterTheFactBackup::RollBack(const std::vector<BurstFile>& burst) {
+    std::vector<std::string> paths;
+    for (const BurstFile& file : burst) paths.push_back(file.path);
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_journal.IgnoreOwnRestores(paths);
+    }
+    const std::vector<RolledBackFile> results = RollBackBurst(m_plugin, m_wrapper, burst);
+    const double quietUntil = Now() + kOwnRestoreQuietSeconds;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_journal.OwnRestoresDone(quietUntil);
+    }
+    for (size_t i = 0; i < results.size() && i < burst.size(); ++i) {
+        const BurstFile& file = burst[i];
+        const RolledBackFile& result = results[i];
+        const char* what = file.gone ? " (removed or renamed away by the burst)" : "";
+        if (result.result == velk::kSuccess)
+            m_log(2, "burst rollback: " + file.path + what + (file.gone ? " brought back" : " restored") +
+                         " from edition " + std::to_string(result.versionId));
+        else if (result.result == kNoEditionBeforeBurst && file.lastBackupBefore == 0)
+            m_log(2, "burst rollback: " + file.path + what +
+                         " was created by the burst and has no edition before it: left alone");
+        else
+            m_log(3, "burst rollback: " + file.path + what + " not restored: result " +
+                         std::to_string(result.result));
+    }
+    m_quietUntil = quietUntil;
+    m_restoredPaths = paths.size();
+    return results;
+}
+
+size_t AfterTheFactBackup::EndOwnRestores() {
+    while (Now() < m_quietUntil) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    size_t ignored;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        ignored = m_journal.TakeIgnoredCount();
+    }
+    char quiet[16];
+    std::snprintf(quiet, sizeof quiet, "%.1f", kOwnRestoreQuietSeconds);
+    m_log(2, "burst rollback: " + std::to_string(ignored) + " changes to the " +
+                 std::to_string(m_restoredPaths) + " files restored were ignored as the host's "
+                 "own restores (while restoring and " + quiet + " s after)");
+    return ignored;
 }
 
 std::vector<BurstFile> AfterTheFactBackup::BurstOf(uint32_t writer, double flaggedAt,

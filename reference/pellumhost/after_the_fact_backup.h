@@ -1,10 +1,12 @@
 // The backups of a service whose file source sees changes only after they are written: a
 // baseline backup of every file under the watched folder when watching starts, and a backup of
 // each later change, all through the plug-in's "back up one file" (0x23600008) and bounded by
-// the engine's maximum file size (0x2360000A). Every backup and change goes into the journal
-// that a burst rollback reads. One lock serialises the baseline (the service's thread) with the
-// changes (the source's thread).
+// the engine's maximum file size (0x2360000A). Every backup, change, removal and rename goes
+// into the journal that a burst rollback reads; the rollback's own restores are not judged,
+// noted or backed up. One lock serialises the baseline and the rollback (the service's thread)
+// with the changes (the source's thread); it is not held while a rollback restores.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -13,20 +15,50 @@
 
 #include "host/common_plugin_interface.h"
 #include "reference/pellumhost/change_journal.h"
+#include "reference/pellumhost/file_activity.h"
+#include "reference/pellumhost/process_rollback.h"
 
 namespace pellumhost {
+
+// After a burst rollback, changes to the restored paths are still its own for this long.
+constexpr double kOwnRestoreQuietSeconds = 1.0;
 
 class AfterTheFactBackup {
 public:
     using Log = std::function<void(uint32_t level, const std::string& line)>;
     AfterTheFactBackup(const PluginExports& plugin, ICommonPluginInterface* wrapper, Log log);
 
+    // The detector's clock: the steady clock, in seconds.
+    static double Now();
+
     // Backs up every regular file under folder; returns how many the engine now holds.
     size_t Baseline(const std::string& folder);
-    // writer (0: unknown) changed path, seen at `at` on the detector's clock: noted and backed up.
-    void OnChange(uint32_t writer, const std::string& path, double at);
+    // writer (0: unknown) changed path, seen at `at` on the detector's clock: noted and backed
+    // up. False when it is one of the host's own restores (then nothing is done).
+    bool OnChange(uint32_t writer, const std::string& path, double at);
+    // writer removed path, or renamed from to to: noted (to is backed up when the source
+    // reports it written). False as above.
+    bool OnRemoved(uint32_t writer, const std::string& path, double at);
+    bool OnRenamed(uint32_t writer, const std::string& from, const std::string& to, double at);
+
+    // Callbacks for a file activity source: once BackUpChanges(true), each write, removal and
+    // rename is noted (and a write backed up) before it goes on to next's callback of the same
+    // kind, and the host's own restores stop here. This object must outlive the source.
+    FileActivityCallbacks Watching(const FileActivityCallbacks& next);
+    void BackUpChanges(bool on) { m_backUpChanges = on; }
+    // True while a change is being noted or backed up (a backup may wait up to a second for
+    // its path's next second): the source's changes are not all handled yet.
+    bool Busy() const { return m_handling > 0; }
 
     std::vector<BurstFile> BurstOf(uint32_t writer, double flaggedAt, double windowSeconds) const;
+
+    // Rolls the burst back (RollBackBurst): changes to its paths are ignored while it runs and
+    // for kOwnRestoreQuietSeconds after; the log tells each file's fate. One entry per file of
+    // the burst, in its order.
+    std::vector<RolledBackFile> RollBack(const std::vector<BurstFile>& burst);
+    // Waits out the quiet time after RollBack, then says in the log how many changes were
+    // ignored as the host's own restores, and returns that count.
+    size_t EndOwnRestores();
 
 private:
     bool BackUpLocked(const std::string& path);
@@ -35,8 +67,12 @@ private:
     ICommonPluginInterface* m_wrapper;
     Log m_log;
     uint32_t m_maxSize = 0;  // bytes; 0: the engine gave none, so nothing is bounded
+    std::atomic<bool> m_backUpChanges{false};
+    std::atomic<int> m_handling{0};
     mutable std::mutex m_lock;
     ChangeJournal m_journal;
+    double m_quietUntil = 0;  // the service's thread's alone
+    size_t m_restoredPaths = 0;
 };
 
 }  // namespace pellumhost

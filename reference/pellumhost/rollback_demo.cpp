@@ -124,10 +124,14 @@ struct Row {
 int RunRogue(const std::string& folder) {
     std::mt19937 random(static_cast<unsigned>(platform::CurrentProcessId()));
     std::error_code ec;
+    std::vector<fs::path> scrambled;
     for (auto it = fs::recursive_directory_iterator(folder, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (!it->is_regular_file(ec)) continue;
-        std::fstream file(it->path(), std::ios::in | std::ios::out | std::ios::binary);
+        scrambled.push_back(it->path());
+    }
+    for (const fs::path& path : scrambled) {
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
         if (!file) continue;
         std::string content((std::istreambuf_iterator<char>(file)), {});
         for (char& c : content) c = static_cast<char>(random());
@@ -135,6 +139,11 @@ int RunRogue(const std::string& folder) {
         file.write(content.data(), static_cast<std::streamsize>(content.size()));
         file.close();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    // Then it takes two files away: one renamed as ransom, one deleted.
+    if (scrambled.size() >= 2) {
+        fs::rename(scrambled[0], fs::path(scrambled[0]) += ".locked", ec);
+        fs::remove(scrambled[1], ec);
     }
     return 0;
 }
@@ -205,7 +214,6 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
     AfterTheFactBackup backups(plugin, wrapper, [](uint32_t level, const std::string& line) {
         HostLog(level, __LINE__, line);
     });
-    std::atomic<bool> backUpChanges{false};
     // The service forwards opens, judges writes and stops a flagged process; the demo notes
     // the flag, and backs changes up when its source cannot take versions before the write.
     FileActivityCallbacks callbacks = service.ActivityCallbacks([&](uint32_t pid) {
@@ -218,12 +226,11 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
     });
     callbacks.onWritten = [&, judge = callbacks.onWritten](
                               uint32_t pid, const std::string& path, const std::vector<uint8_t>& head) {
-        const double at = Now();
-        if (backUpChanges) backups.OnChange(pid, path, at);
         judge(pid, path, head);
         std::lock_guard<std::mutex> guard(lock);
         lastChange = Now();
     };
+    callbacks = backups.Watching(callbacks);
     std::string note;
     std::unique_ptr<FileActivitySource> source =
         StartFileActivitySource(choice, watched.string(), callbacks, note, error);
@@ -234,7 +241,7 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
         return 6;
     }
     const bool before = std::string(source->Kind()) == "before-write";
-    backUpChanges = !before;
+    backups.BackUpChanges(!before);
     if (!note.empty()) {
         std::printf("  %s\n", note.c_str());
         HostLog(3, __LINE__, note);
@@ -264,17 +271,11 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
     for (int i = 0; i < 100; ++i) {
         {
             std::lock_guard<std::mutex> guard(lock);
-            if (flagged && Now() - lastChange > 0.5) break;
+            if (flagged && !backups.Busy() && Now() - lastChange > 0.5) break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     service.Storage().SetGuard(nullptr);
-    source->Stop();
-    const std::vector<double> holds = source->HoldMicroseconds();
-    if (before)
-        std::printf("  opens held for a version: %zu, p50 %.0f us, p99 %.0f us (unwatched open: p50 "
-                "%.0f us, p99 %.0f us)\n", holds.size(), Percentile(holds, 0.5),
-                Percentile(holds, 0.99), Percentile(anchor, 0.5), Percentile(anchor, 0.99));
     for (size_t i = 0; i < files.size(); ++i) rows[i].attacked = Sha1Text(ReadAll(files[i]));
 
     int status = 0;
@@ -298,7 +299,7 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
             std::printf("  detector flagged a burst of %zu changed files by an unknown writer; "
                         "restoring each from its edition before the burst (0x23600007, "
                         "0x23600005)\n", burst.size());
-            restored = RollBackBurst(plugin, wrapper, burst);
+            restored = backups.RollBack(burst);
             std::snprintf(how, sizeof how, "by edition");
         }
         const double seconds =
@@ -316,7 +317,15 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
         std::printf("  %zu of %zu files restored in %.3f s (%.0f files/s), %s\n", succeeded,
                     restored.size(), seconds,
                     seconds > 0 ? static_cast<double>(restored.size()) / seconds : 0.0, how);
+        if (!before) backups.EndOwnRestores();
     }
+    // The source watched the rollback too (an after-the-fact one sees the restores as changes).
+    source->Stop();
+    const std::vector<double> holds = source->HoldMicroseconds();
+    if (before)
+        std::printf("  opens held for a version: %zu, p50 %.0f us, p99 %.0f us (unwatched open: p50 "
+                "%.0f us, p99 %.0f us)\n", holds.size(), Percentile(holds, 0.5),
+                Percentile(holds, 0.99), Percentile(anchor, 0.5), Percentile(anchor, 0.99));
     plugin.PreUninitialize();
     plugin.Uninitialize();
     service.StopWatchingConfiguration();

@@ -11,7 +11,8 @@ namespace pellumhost {
 // Returns the program's exit status: 0 only when every byte is back.
 int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath);
 
-// The rogue writer: overwrites every file under folder with random bytes of the same length.
+// The rogue writer: overwrites every file under folder with random bytes of the same length,
+// then renames one of them to NAME.locked and deletes another.
 int RunRogue(const std::string& folder);
 
 }  // namespace pellumhost

@@ -3,7 +3,8 @@
 # scrambled by a separate process, flagged, stopped and rolled back byte for byte) with each
 # file source the platform has: on Linux before-write (fanotify, as root) and after-the-fact
 # (inotify); for the Windows build (a host ending in .exe, run under Wine) after-the-fact
-# (ReadDirectoryChangesW). On Linux as root, once more with a trusted writer beside the rogue
+# (ReadDirectoryChangesW). The rogue ends by renaming one file and deleting another; after the
+# fact, both come back from their editions before the burst. On Linux as root, once more with a trusted writer beside the rogue
 # that is left alone.
 # Usage: pellumhost_e2e.sh HOST [PLUGIN]  (PLUGIN: the plug-in to load instead of the one beside
 # the host)
@@ -47,6 +48,17 @@ demo() {
   grep -q "process flagged as rogue" "$log/Pellumhost.log" ||
     { echo "FAIL: the detector's decision is not in the log"; fail=1; }
   [ -s "$log/Report.log" ] || { echo "FAIL: no Report.log"; fail=1; }
+  if [ "$2" = after-the-fact ]; then
+    # The rogue also renamed one scrambled file to NAME.locked and deleted another: both came
+    # back under their own names (counted above), the ransom copy is left alone, and the host's
+    # own restores were not taken for changes.
+    gone=$(grep -c "renamed away by the burst) brought back" "$log/Pellumhost.log")
+    [ "$gone" = 2 ] || { echo "FAIL: $gone of 2 files removed or renamed away brought back"; fail=1; }
+    grep -q "\.locked was created by the burst .*: left alone" "$log/Pellumhost.log" ||
+      { echo "FAIL: the renamed copy was not left alone"; fail=1; }
+    grep -q "[1-9][0-9]* changes to the .* ignored as the host's own restores" "$log/Pellumhost.log" ||
+      { echo "FAIL: the host's own restores were not ignored"; fail=1; }
+  fi
   rm -rf "$(dirname "$log")"
 }
 
