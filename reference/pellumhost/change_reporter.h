@@ -1,0 +1,52 @@
+// What an after-the-fact source makes of the changes its directory reader gives. A written
+// file is reported once it has been quiet for kSettle (Windows tells of a write while it
+// happens, often more than once); a removal or a rename is reported at once, and a file renamed
+// while it settles is reported under its new name. The reporter keeps the size and write time
+// of every file it saw, so that a removed or renamed folder names its files and, when the
+// system loses count of the changes, the folder read again tells what changed. The system does
+// not tell the writer, so every change is reported for process 0. Not locked: one thread (the
+// source's reader) calls it.
+#pragma once
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/directory_changes.h"
+#include "reference/pellumhost/file_activity.h"
+#include "reference/pellumhost/folder_snapshot.h"
+
+namespace pellumhost {
+
+constexpr auto kSettle = std::chrono::milliseconds(100);
+
+class ChangeReporter {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // Watches root (no separator at its end); what it holds now is what was seen.
+    ChangeReporter(std::u16string root, FileActivityCallbacks callbacks);
+
+    void Apply(const platform::DirectoryChange& change, Clock::time_point now);
+    // The system lost count of the changes: the folder is read again against what was seen,
+    // a file gone is reported removed, one new or changed is reported written once settled.
+    void Rescan(Clock::time_point now);
+    // Reports each write quiet for kSettle at now.
+    void ReportSettled(Clock::time_point now);
+    // True while a write waits to settle.
+    bool Settling() const { return !m_settling.empty(); }
+    void Log(const std::string& line);
+
+private:
+    std::vector<std::u16string> Forget(const std::u16string& path);
+    void Removed(const std::u16string& path);
+    void Renamed(const std::u16string& from, const std::u16string& to, Clock::time_point now);
+    void Report(const std::u16string& path);
+
+    const std::u16string m_root;
+    const FileActivityCallbacks m_callbacks;
+    std::map<std::u16string, Clock::time_point> m_settling;  // written, reported once quiet
+    FolderSnapshot m_seen;
+};
+
+}  // namespace pellumhost
