@@ -105,8 +105,12 @@ std::vector<RolledBackFile> AfterTheFactBackup::RollBack(const std::vector<Burst
     const std::vector<RolledBackFile> results = RollBackBurst(m_plugin, m_wrapper, burst);
     const double quietUntil = Now() + kOwnRestoreQuietSeconds;
     {
+        // What was restored becomes each file's newest backup: a later burst is then rolled
+        // back to it, not to what this burst wrote (which was backed up as a change).
         std::lock_guard<std::mutex> guard(m_lock);
         m_journal.OwnRestoresDone(quietUntil);
+        for (const RolledBackFile& result : results)
+            if (result.result == velk::kSuccess) BackUpLocked(platform::ToUtf8(result.path));
     }
     for (size_t i = 0; i < results.size() && i < burst.size(); ++i) {
         const BurstFile& file = burst[i];

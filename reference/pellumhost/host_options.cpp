@@ -24,10 +24,17 @@ const CommandHelp kCommands[] = {
     {"lifecycle", "lifecycle", "  Runs the plug-in's life cycle once and prints each result.\n"},
     {"run", "run [--watch DIR ...]",
      "  Service mode: loads the plug-in and the engine, watches each DIR (repeatable) and\n"
-     "  takes a version of a file before another process writes it, until interrupted\n"
-     "  (Ctrl+C, SIGINT or SIGTERM); a process that rewrites many files with scrambled\n"
-     "  content is rolled back. Prints what it watches and whether the source is\n"
-     "  before-write or after-the-fact.\n"},
+     "  takes a version of a file before another process writes it (after the fact where the\n"
+     "  platform cannot: every file is backed up when watching starts and each change once\n"
+     "  written); a process that rewrites many files with scrambled content is rolled back.\n"
+     "  Reads Pellumhost.conf in the database folder (written with every key on the first\n"
+     "  run) or --config FILE, and notices a saved change. Runs until `Pellumhost stop` on the\n"
+     "  same database, Ctrl+C, SIGINT or SIGTERM; prints what it watches and whether the\n"
+     "  source is before-write or after-the-fact.\n"},
+    {"stop", "stop",
+     "  Asks the `run` on the database (--db, or the DbPath of --config) to stop, and waits\n"
+     "  until it has stopped with nothing left registered; exit 1 when no service took the\n"
+     "  request within 30 s.\n"},
     {"versions", "versions FILE",
      "  Every version kept of FILE, newest first: number, time, size, the writer's image and\n"
      "  where it is kept (memory or database).\n"},
@@ -38,7 +45,7 @@ const CommandHelp kCommands[] = {
     {"backup", "backup FILE", "  Keeps the content of FILE as a new edition in the database.\n"},
     {"status", "status",
      "  The plug-in, the engine, the database folder and its size, the editions kept, the\n"
-     "  file activity source and where the settings come from.\n"},
+     "  file activity source and the configuration file in use with its problems.\n"},
     {"policies", "policies", "  The policies the engine's pattern carries.\n"},
 };
 
@@ -46,6 +53,8 @@ const char kCommonOptions[] =
     "Options of every command:\n"
     "  --db DIR          the engine's database folder (default: Data beside the plug-in);\n"
     "                    Report.log, the engine's log and Pellumhost.log go to its Log folder\n"
+    "  --config FILE     the host's configuration file (default: Pellumhost.conf in the\n"
+    "                    database folder when it is there); problems go to Pellumhost.log\n"
     "  --json            one JSON document on standard output and nothing else there\n"
     "  --verbose         the plug-in's diagnostic lines to standard error, not Pellumhost.log\n"
     "  --log-level N     diagnostic level for every module: 1-2 all lines, 3 warnings and\n"
@@ -56,7 +65,8 @@ const char kCommonOptions[] =
     "                    Windows) or best (the default: before-write when permitted)\n"
     "  --plugin PATH     the plug-in module to load (default: beside the host)\n"
     "  --set NAME=VALUE  a setting the host's configuration service hands out, such as\n"
-    "                    HistoryKeepDays=14 or PatternPath=/srv/zef/pattern\n"
+    "                    HistoryKeepDays=14 or PatternPath=/srv/zef/pattern, or a detector\n"
+    "                    key (Trusted=rsync, detector.MinFiles=3); wins over the file\n"
     "  -h, --help        this help; `Pellumhost COMMAND --help` for one command\n";
 
 bool ParseNumber(const std::string& option, const std::string& value, uint32_t& number,
@@ -82,6 +92,8 @@ const CommandHelp* FindCommand(const std::string& name) {
 bool Validate(const HostOptions& options, std::string& error) {
     const std::string& c = options.command;
     if (!options.watch.empty() && c != "run") return error = "--watch belongs to run", false;
+    if (!options.configFile.empty() && c == "rogue")
+        return error = "--config belongs to the commands that start the plug-in", false;
     if ((options.version != 0 || options.processId != 0) && c != "restore")
         return error = std::string(options.version != 0 ? "--version" : "--process") +
                        " belongs to restore", false;
@@ -160,6 +172,9 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& options
         } else if (arg == "--db") {
             if (!value("a folder", options.dbFolder)) return false;
             if (options.dbFolder.empty()) return error = "--db needs a folder", false;
+        } else if (arg == "--config") {
+            if (!value("a file", options.configFile)) return false;
+            if (options.configFile.empty()) return error = "--config needs a file", false;
         } else if (arg == "--set") {
             if (!value("NAME=VALUE", text)) return false;
             options.settings.push_back(text);

@@ -8,8 +8,8 @@
 namespace pellumhost {
 
 struct HostOptions {
-    // demo, lifecycle, run, versions, restore, backup, status, policies, or rogue (the demo's
-    // rogue writer, started by the demo itself).
+    // demo, lifecycle, run, stop, versions, restore, backup, status, policies, or rogue (the
+    // demo's rogue writer, started by the demo itself).
     std::string command = "demo";
     std::string folder;                // rogue: the folder to scramble
     std::string target;                // versions, restore, backup: the file
@@ -17,6 +17,7 @@ struct HostOptions {
     uint32_t processId = 0;            // restore --process PID
     std::vector<std::string> watch;    // run --watch DIR, in the order given
     std::string dbFolder;              // --db DIR; empty: the engine's default folder
+    std::string configFile;            // --config FILE; empty: Pellumhost.conf in the database folder
     bool json = false;                 // --json: one JSON document on standard output
     uint32_t logLevel = 2;             // level for every module tag; 0 switches the log off
     std::string logFile;               // empty: the host's log file (standard error with --verbose)
@@ -24,7 +25,7 @@ struct HostOptions {
     std::vector<std::string> settings;  // "Name=Value" for the configuration service
     bool help = false;
     bool verbose = false;              // diagnostic lines to standard error, not the log file
-    std::string source = "best";       // demo: the file source, "best", "before-write" or "after-the-fact"
+    std::string source = "best";       // demo, run: the file source, "best", "before-write" or "after-the-fact"
 };
 
 // Parses argv[1..]; on a bad command line returns false and says why in error.

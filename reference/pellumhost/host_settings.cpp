@@ -110,6 +110,14 @@ bool HostSettings::Set(const std::string& name, const std::string& value, std::s
     return true;
 }
 
+std::string HostSettings::ValueOf(const std::string& name) const {
+    const Known* known = Find(name);
+    const auto found = known != nullptr ? m_values.find(known->key) : m_values.end();
+    if (found == m_values.end()) return "";
+    return found->second.isText ? platform::ToUtf8(found->second.text)
+                                : std::to_string(found->second.number);
+}
+
 std::vector<std::string> HostSettings::ChangedNames(const HostSettings& newer) const {
     std::vector<std::string> changed;
     for (const Known& known : kKnown) {

@@ -18,6 +18,8 @@ public:
     // The same with the name and the value apart. A bool takes 0 or 1, true or false, yes or
     // no, on or off.
     bool Set(const std::string& name, const std::string& value, std::string& error);
+    // The value held for name as text (a number in decimal); empty when none is held.
+    std::string ValueOf(const std::string& name) const;
 
     // The names whose value differs in newer (set in one and not in the other counts too), in
     // the order of Names().

@@ -2,6 +2,7 @@
 // plug-in that lies beside it, offers it the host's components and runs one command: the
 // rollback demo, the life cycle, service mode, or a command on the plug-in's versions.
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -115,12 +116,26 @@ int main(int argc, char** argv) {
         {"run", &pellumhost::RunServiceCommand},       {"versions", &pellumhost::RunVersionsCommand},
         {"restore", &pellumhost::RunRestoreCommand},   {"backup", &pellumhost::RunBackupCommand},
         {"status", &pellumhost::RunStatusCommand},     {"policies", &pellumhost::RunPoliciesCommand},
+        {"stop", &pellumhost::RunStopCommand},
     };
     for (const auto& command : kCommands)
         if (options.command == command.first) return command.second(options);
     if (options.command == "rogue") return pellumhost::RunRogue(options.folder);
 
-    pellumhost::HostConfiguration configuration;  // --set: engine settings and detector keys
+    // The lifecycle's settings: --config, then --set (engine settings and detector keys).
+    std::error_code ec;
+    if (!options.configFile.empty() &&
+        !std::filesystem::is_regular_file(platform::FromUtf8(options.configFile), ec)) {
+        std::fprintf(stderr, "Pellumhost: the configuration file %s cannot be read\n",
+                     options.configFile.c_str());
+        return pellumhost::kExitBadPath;
+    }
+    std::vector<pellumhost::ConfigurationProblem> problems;
+    pellumhost::HostConfiguration configuration =
+        options.configFile.empty() ? pellumhost::HostConfiguration()
+                                   : pellumhost::HostConfiguration::Load(options.configFile, problems);
+    for (const pellumhost::ConfigurationProblem& problem : problems)
+        pellumhost::HostLog(3, __LINE__, pellumhost::HostConfiguration::Describe(options.configFile, problem));
     for (const std::string& assignment : options.settings) {
         if (!configuration.Override(assignment, error)) {
             std::fprintf(stderr, "Pellumhost: %s\n", error.c_str());

@@ -221,6 +221,11 @@ bool ReferenceHostService::JudgeWrite(uint32_t processId, const std::string& pat
     return flagged;
 }
 
+void ReferenceHostService::ForgetFlag(uint32_t processId) {
+    std::lock_guard<std::mutex> guard(m_detectorLock);
+    m_detector.Forget(processId);
+}
+
 void ReferenceHostService::StopFlagged(uint32_t processId) {
     if (processId == platform::CurrentProcessId() || processId <= 1) {
         HostLog(3, __LINE__, "detector: process " + std::to_string(processId) +

@@ -70,6 +70,8 @@ public:
     // process, which is then stopped. why receives the decision.
     bool JudgeWrite(uint32_t processId, const std::string& path, const std::vector<uint8_t>& head,
                     std::string& why);
+    // Judges processId afresh from now on (RogueDetector::Forget), once it is rolled back.
+    void ForgetFlag(uint32_t processId);
 
     EventProcessor& Events() { return m_events; }
     ProtectedStorage& Storage() { return m_storage; }

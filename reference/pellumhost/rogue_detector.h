@@ -43,6 +43,12 @@ public:
     const DetectorSettings& Settings() const { return m_settings; }
 
     bool Flagged(uint32_t processId) const { return m_flagged.count(processId) != 0; }
+    // Judges processId afresh, as if it had written nothing yet (after its rollback: the
+    // writer of changes seen after the fact, process 0, can then be flagged for a later burst).
+    void Forget(uint32_t processId) {
+        m_flagged.erase(processId);
+        m_recent.erase(processId);
+    }
 
 private:
     DetectorSettings m_settings;

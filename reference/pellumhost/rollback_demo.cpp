@@ -6,12 +6,10 @@
 #include <boost/uuid/detail/sha1.hpp>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <random>
 #include <thread>
 
@@ -20,17 +18,13 @@
 #include "host/result_codes.h"
 #include "platform/process.h"
 #include "platform/text.h"
-#include "reference/pellumhost/after_the_fact_backup.h"
-#include "reference/pellumhost/burst_rollback.h"
-#include "reference/pellumhost/event_message_writer.h"
 #include "reference/pellumhost/file_activity.h"
 #include "reference/pellumhost/host_log.h"
 #include "reference/pellumhost/host_settings.h"
 #include "reference/pellumhost/loaded_plugin.h"
 #include "reference/pellumhost/process_launch.h"
-#include "reference/pellumhost/process_rollback.h"
 #include "reference/pellumhost/reference_host_service.h"
-#include "reference/pellumhost/rogue_detector.h"
+#include "reference/pellumhost/watch_service.h"
 
 namespace fs = std::filesystem;
 
@@ -108,10 +102,6 @@ bool SamePath(const fs::path& a, const fs::path& b) {
     return a.lexically_normal() == b.lexically_normal();
 }
 
-double Now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
 struct Row {
     std::string name;
     size_t size;
@@ -181,13 +171,21 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
     std::printf("Pellumhost demo: %zu sample files, %zu KiB, in %s\n", files.size(),
                 totalBytes >> 10, watched.string().c_str());
 
-    const fs::path configPath = workspace / "Pellumhost.conf";
-    std::ofstream(configPath) << HostConfiguration::DefaultText((workspace / "Data").string(),
-                                                                (workspace / "Log").string());
+    // The demo's own configuration file, or the one --config names; either way its database
+    // and logs stay in the workspace.
+    const fs::path configPath =
+        options.configFile.empty() ? workspace / "Pellumhost.conf" : fs::path(options.configFile);
+    if (options.configFile.empty())
+        std::ofstream(configPath) << HostConfiguration::DefaultText((workspace / "Data").string(),
+                                                                    (workspace / "Log").string());
     std::vector<ConfigurationProblem> problems;
     HostConfiguration configuration = HostConfiguration::Load(configPath.string(), problems);
     std::string error;
     for (const std::string& s : options.settings) configuration.Override(s, error);
+    if (!options.configFile.empty()) {
+        configuration.Override("DbPath=" + (workspace / "Data").string(), error);
+        configuration.Override("DebugLogPath=" + (workspace / "Log").string(), error);
+    }
     for (const ConfigurationProblem& p : problems)
         HostLog(3, __LINE__, HostConfiguration::Describe(configPath.string(), p));
 
@@ -204,60 +202,23 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
     }
 
     service.WatchConfiguration();
-    std::mutex lock;
-    const DetectorSettings detection = service.Configuration().Detector();
-    bool flagged = false;
-    uint32_t flaggedWriter = 0;
-    double flaggedAt = 0, lastChange = 0;
-    // Changes that an after-the-fact source reports are backed up here, from the moment the
-    // source is known to be one (the baseline, taken afterwards, covers anything earlier).
-    AfterTheFactBackup backups(plugin, wrapper, [](uint32_t level, const std::string& line) {
-        HostLog(level, __LINE__, line);
-    });
-    // The service forwards opens, judges writes and stops a flagged process; the demo notes
-    // the flag, and backs changes up when its source cannot take versions before the write.
-    FileActivityCallbacks callbacks = service.ActivityCallbacks([&](uint32_t pid) {
-        std::lock_guard<std::mutex> guard(lock);
-        if (!flagged) {
-            flagged = true;
-            flaggedWriter = pid;
-            flaggedAt = Now();
-        }
-    });
-    callbacks.onWritten = [&, judge = callbacks.onWritten](
-                              uint32_t pid, const std::string& path, const std::vector<uint8_t>& head) {
-        judge(pid, path, head);
-        std::lock_guard<std::mutex> guard(lock);
-        lastChange = Now();
-    };
-    callbacks = backups.Watching(callbacks);
-    std::string note;
-    std::unique_ptr<FileActivitySource> source =
-        StartFileActivitySource(choice, watched.string(), callbacks, note, error);
-    if (!source) {
+    WatchService watch(service, plugin, wrapper, choice);
+    WatchedFolder watchedFolder;
+    if (!watch.Watch(watched.string(), watchedFolder, error)) {
         std::fprintf(stderr, "Pellumhost: %s\n", error.c_str());
         plugin.PreUninitialize();
         plugin.Uninitialize();
         return 6;
     }
-    const bool before = std::string(source->Kind()) == "before-write";
-    backups.BackUpChanges(!before);
-    if (!note.empty()) {
-        std::printf("  %s\n", note.c_str());
-        HostLog(3, __LINE__, note);
-    }
-    std::printf("  watching (%s) with the plug-in and the reference engine\n", source->Kind());
-    service.Storage().SetGuard([&](const std::string& folder, bool protect, std::string& why) {
-        return source->Guard(folder, protect, why);
-    });
-    if (!before) {
-        const auto started = std::chrono::steady_clock::now();
-        const size_t held = backups.Baseline(watched.string());
+    const bool before = !watchedFolder.AfterTheFact();
+    if (!watchedFolder.note.empty()) std::printf("  %s\n", watchedFolder.note.c_str());
+    std::printf("  watching (%s) with the plug-in and the reference engine\n",
+                watchedFolder.kind.c_str());
+    watch.GuardProtectedFolders();
+    if (!before)
         std::printf("  baseline: %zu of %zu files backed up in %.3f s; the writer of a change is "
-                    "not known, so a flagged burst is rolled back file by file\n", held,
-                    files.size(), std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                                                started).count());
-    }
+                    "not known, so a flagged burst is rolled back file by file\n",
+                    watchedFolder.baseline, files.size(), watchedFolder.baselineSeconds);
 
     const std::vector<double> anchor = TimeUnwatchedOpens(files);
     const uint32_t rogue = LaunchSelf({"rogue", watched.string()});
@@ -268,64 +229,48 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
         KillProcess(rogue);
     }
     // The last writes may still be on their way through the source: wait for a quiet moment.
-    for (int i = 0; i < 100; ++i) {
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            if (flagged && !backups.Busy() && Now() - lastChange > 0.5) break;
-        }
+    for (int i = 0; i < 100 && !watch.FlaggedAndQuiet(0.5); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    service.Storage().SetGuard(nullptr);
     for (size_t i = 0; i < files.size(); ++i) rows[i].attacked = Sha1Text(ReadAll(files[i]));
 
-    int status = 0;
     // A before-write source names the writer; an after-the-fact one cannot (process 0).
-    if (!flagged || (before && flaggedWriter != rogue) || (!before && flaggedWriter != 0)) {
-        std::printf("  the detector did not flag the rogue process\n");
-        status = 1;
-    } else {
-        const auto started = std::chrono::steady_clock::now();
-        std::vector<RolledBackFile> restored;
+    bool caught = false;
+    watch.RollBackQuiet(0, [&](const Rollback& rollback) {
+        if (caught || rollback.writer != (before ? rogue : 0)) return;
+        caught = true;
         char how[96];
-        if (before) {
+        if (rollback.byProcess) {
             std::printf("  detector flagged process %u and stopped it; rolling back through 0x2360000D\n",
-                        flaggedWriter);
-            uint32_t walked = 0;
-            restored = RollBackProcess(plugin, wrapper, flaggedWriter, walked);
-            std::snprintf(how, sizeof how, "walk result 0x%08X", static_cast<unsigned>(walked));
+                        rollback.writer);
+            std::snprintf(how, sizeof how, "walk result 0x%08X",
+                          static_cast<unsigned>(rollback.walkResult));
         } else {
-            const std::vector<BurstFile> burst =
-                backups.BurstOf(flaggedWriter, flaggedAt, detection.windowSeconds);
             std::printf("  detector flagged a burst of %zu changed files by an unknown writer; "
                         "restoring each from its edition before the burst (0x23600007, "
-                        "0x23600005)\n", burst.size());
-            restored = backups.RollBack(burst);
+                        "0x23600005)\n", rollback.files.size());
             std::snprintf(how, sizeof how, "by edition");
         }
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        size_t succeeded = 0;
-        for (const RolledBackFile& r : restored) {
-            const std::string path = platform::ToUtf8(r.path);
-            HostLog(2, __LINE__, "rollback of " + std::to_string(flaggedWriter) + ": " + path +
-                                     " from version " + std::to_string(r.versionId) + ", result " +
-                                     std::to_string(r.result));
-            if (r.result == velk::kSuccess) ++succeeded;
+        for (const RolledBackFile& r : rollback.files)
             for (size_t i = 0; i < files.size(); ++i)
-                if (SamePath(files[i], fs::path(path))) ++rows[i].versions;
-        }
-        std::printf("  %zu of %zu files restored in %.3f s (%.0f files/s), %s\n", succeeded,
-                    restored.size(), seconds,
-                    seconds > 0 ? static_cast<double>(restored.size()) / seconds : 0.0, how);
-        if (!before) backups.EndOwnRestores();
-    }
-    // The source watched the rollback too (an after-the-fact one sees the restores as changes).
-    source->Stop();
-    const std::vector<double> holds = source->HoldMicroseconds();
+                if (SamePath(files[i], fs::path(platform::ToUtf8(r.path)))) ++rows[i].versions;
+        std::printf("  %zu of %zu files restored in %.3f s (%.0f files/s), %s\n",
+                    rollback.Restored(), rollback.files.size(), rollback.seconds,
+                    rollback.seconds > 0
+                        ? static_cast<double>(rollback.files.size()) / rollback.seconds : 0.0,
+                    how);
+    });
+    // The sources watched the rollback too (an after-the-fact one sees the restores as changes).
+    watch.Stop();
+    const std::vector<double> holds = watch.HoldMicroseconds();
     if (before)
         std::printf("  opens held for a version: %zu, p50 %.0f us, p99 %.0f us (unwatched open: p50 "
                 "%.0f us, p99 %.0f us)\n", holds.size(), Percentile(holds, 0.5),
                 Percentile(holds, 0.99), Percentile(anchor, 0.5), Percentile(anchor, 0.99));
+    int status = 0;
+    if (!caught) {
+        std::printf("  the detector did not flag the rogue process\n");
+        status = 1;
+    }
     plugin.PreUninitialize();
     plugin.Uninitialize();
     service.StopWatchingConfiguration();

@@ -2,8 +2,9 @@
 # Pellumhost's commands end to end, each run a separate process on one database: backup,
 # versions, restore (newest, one version, a process), status and policies with their --json
 # documents parsed back; the refusals and their exit statuses; the host killed in the middle of
-# a big backup losing no completed edition. As root on Linux, service mode too: a version taken
-# before another process writes, a clean stop on SIGTERM, a second instance refused.
+# a big backup losing no completed edition; service mode with its configuration file, a rogue
+# rolled back and a stop request. As root on Linux, service mode before-write too: a version
+# taken before another process writes, a clean stop on SIGTERM, a second instance refused.
 # Usage: pellumhost_commands_e2e.sh HOST [HOST-ARGS...] (Windows: the Wine runner, then the .exe)
 set -uo pipefail
 host=("$@")
@@ -141,15 +142,77 @@ echo "not a pattern" >"$work/pattern/zef.ptn"
 ph policies --db "$db" --set "PatternPath=$work/pattern" >/dev/null 2>&1; check "corrupt pattern" 10 $?
 ph status --plugin "$work/none/PlugEngineZef.so" --db "$db" >/dev/null 2>&1; check "plug-in missing" 4 $?
 ph run --watch "$work/nowhere" --db "$db" >/dev/null 2>&1; check "run on a missing folder" 7 $?
+ph status --db "$db" --config "$work/none.conf" >/dev/null 2>&1; check "an unreadable --config" 7 $?
+ph stop --db "$work/nowhere" >/dev/null 2>&1; check "stop without a database folder" 7 $?
 
-# Service mode (fanotify: Linux, as root).
-if [ $windows = 1 ]; then
-  # run watches after the fact there and waits for Ctrl+C, which this script cannot send to a
-  # program under Wine.
-  echo "SKIP service mode: under Wine the test cannot stop it with Ctrl+C"
-  exit $fail
-elif [ "$(id -u)" != 0 ]; then
-  echo "SKIP service mode: before-write file events need root on Linux"
+# Service mode on every platform, stopped by `stop` from another process (no signal reaches a
+# program under Wine): a configuration file with a trusted writer and a bad key, the host's
+# rogue helper scrambling one watched folder, the rogue flagged and rolled back. Before-write
+# (Linux, as root) a trusted writer rewrites files in the other watched folder at the same time.
+svc=$work/service
+mkdir -p "$svc/watched/deep" "$svc/own" "$svc/expect"
+for i in 1 2 3 4 5 6; do
+  f=$svc/watched/$i.txt; [ $i -gt 3 ] && f=$svc/watched/deep/$i.txt
+  yes "original line of file $i" | head -c 4096 >"$f"
+done
+cp -r "$svc/watched" "$svc/originals"
+cat >"$work/service.conf" <<'CONF'
+# run's settings in this test
+[engine]
+PerProcessBackupQuota = 100000
+FeedbackSwitch = 1
+[detector]
+MinFiles = 4
+Trusted = perl
+Bogus = 1
+CONF
+ph run --watch "$svc/watched" --watch "$svc/own" --db "$svc/db" --config "$work/service.conf" \
+  >"$svc/run.out" 2>&1 &
+service=$!
+for _ in $(seq 300); do grep -q "stop with" "$svc/run.out" && break; sleep 0.1; done
+expect "run names its configuration file and its problem" grep -q "service.conf; 1 problem" "$svc/run.out"
+trusted=
+if grep -q "(before-write)" "$svc/run.out"; then
+  perl -e 'my ($dir, $expect) = @ARGV; open my $r, "<", "/dev/urandom" or die;
+    for my $round (1 .. 8) { for my $i (1 .. 5) { read($r, my $b, 8192);
+      for my $to ("$dir/trusted-$i.dat", "$expect/trusted-$i.dat") {
+        open my $o, ">", $to or die; binmode $o; print $o $b; close $o; } }
+      select(undef, undef, undef, 0.03); }' "$svc/own" "$svc/expect" &
+  trusted=$!
+fi
+ph rogue "$svc/watched" >/dev/null 2>&1  # ended by the service once flagged, before-write
+for _ in $(seq 300); do grep -q "files restored in" "$svc/run.out" && break; sleep 0.1; done
+[ -n "$trusted" ] && wait "$trusted"
+ph stop --db "$svc/db" >"$svc/stop.out" 2>&1; check "stop" 0 $?
+wait "$service"; check "run stops on a stop request" 0 $?
+cat "$svc/run.out"
+expect "the rogue was rolled back" grep -q "files restored in" "$svc/run.out"
+expect "nothing left registered" grep -q "0 event registrations and 0 protected folders left" "$svc/run.out"
+expect "the stop request is taken away" [ ! -e "$svc/db/Pellumhost.stop" ]
+for f in 1.txt 2.txt 3.txt deep/4.txt deep/5.txt deep/6.txt; do
+  expect "$f is back" same "$svc/originals/$f" "$svc/watched/$f"
+done
+log=$svc/db/Log
+expect "the rogue was flagged" grep -q "process flagged as rogue" "$log/Pellumhost.log"
+expect "each file's rollback is logged" grep -q "rollback of [0-9]*: .*txt from version [0-9]*, result" "$log/Pellumhost.log"
+expect "the detector has the trusted writer" grep -q "detector: 4 files within .* 1 trusted" "$log/Pellumhost.log"
+expect "the bad key is logged with its line" grep -q "service.conf line 8: 'Bogus'" "$log/Pellumhost.log"
+# Restores by edition (a burst, after the fact) send restore feedback, one entry per file; the
+# process walk's restores send none.
+restored=$(tr -d '\r' <"$svc/run.out" | sed -n 's/^burst: \([0-9]*\) of.*/\1/p' | head -1)
+entries=$(grep -c "restore feedback (" "$log/feedback.log" 2>/dev/null)
+expect "feedback.log holds one entry per file restored by edition (${restored:-0})" \
+  [ "${entries:-0}" = "${restored:-0}" ]
+if [ -n "$trusted" ]; then
+  expect "the trusted writer was judged trusted" grep -q "(/usr/bin/perl) is trusted" "$log/Pellumhost.log"
+  for i in 1 2 3 4 5; do
+    expect "trusted-$i.dat as the trusted writer left it" same "$svc/expect/trusted-$i.dat" "$svc/own/trusted-$i.dat"
+  done
+fi
+
+# Service mode before-write (fanotify: Linux, as root).
+if [ $windows = 1 ] || [ "$(id -u)" != 0 ]; then
+  echo "SKIP before-write service mode: it needs fanotify, Linux as root"
   exit $fail
 fi
 mkdir -p "$files/watched" "$work/originals"
@@ -157,9 +220,11 @@ for i in 1 2 3 4 5; do printf 'original %s\n' "$i" >"$files/watched/$i.txt"; don
 cp "$files"/watched/*.txt "$work/originals/"
 "${host[@]}" "${plugin[@]}" run --watch "$files" --db "$db" >"$work/run.out" 2>&1 &
 service=$!
-for _ in $(seq 100); do grep -q "Ctrl+C stops" "$work/run.out" && break; sleep 0.05; done
+for _ in $(seq 100); do grep -q "stop with" "$work/run.out" && break; sleep 0.05; done
 grep -q "watching $files (before-write)" "$work/run.out" ||
   { echo "FAIL run does not say what it watches: $(cat "$work/run.out")"; fail=1; }
+expect "run writes the database's configuration file" grep -q \
+  "configuration $db/Pellumhost.conf, written now with every key" "$work/run.out"
 ph status --db "$db" >/dev/null 2>&1; check "a second instance on the database" 5 $?
 # Another process rewrites five files.
 sh -c 'echo $$ >"$1"; shift; for f; do printf "changed by another process\n" >"$f"; done' \
@@ -169,6 +234,9 @@ kill -TERM "$service"
 wait "$service"; check "run stops on SIGTERM" 0 $?
 grep -q "0 event registrations and 0 protected folders left" "$work/run.out" ||
   { echo "FAIL run left something registered: $(cat "$work/run.out")"; fail=1; }
+ph status --db "$db" --json >"$work/status-conf.json"
+expect "status reads the configuration file run wrote" [ "$(field "$work/status-conf.json" \
+  '(d["configuration"]["file"], d["configuration"]["problems"])')" = "('$db/Pellumhost.conf', 0)" ]
 ph versions "$files/watched/3.txt" --db "$db" --json >"$work/watched.json"
 expect "the version taken before the write" [ "$(field "$work/watched.json" \
   '(len(d["versions"]), d["versions"][0]["size"], d["versions"][0]["writerImage"])')" = \

@@ -59,7 +59,21 @@ demo() {
     grep -q "[1-9][0-9]* changes to the .* ignored as the host's own restores" "$log/Pellumhost.log" ||
       { echo "FAIL: the host's own restores were not ignored"; fail=1; }
   fi
+  feedback_per_restore "$out" "$log"
   rm -rf "$(dirname "$log")"
+}
+
+# feedback_per_restore OUTPUT LOG-FOLDER: every restore by edition sent its restore feedback,
+# decoded in feedback.log; the process walk's restores send none.
+feedback_per_restore() {
+  local expected entries
+  expected=$(echo "$1" | tr -d '\r' | sed -n 's/^  \([0-9]*\) of [0-9]* files restored.*by edition$/\1/p')
+  entries=$(grep -c "restore feedback (ZEF_001)" "$2/feedback.log" 2>/dev/null)
+  [ "${entries:-0}" = "${expected:-0}" ] ||
+    { echo "FAIL: feedback.log holds ${entries:-0} restore feedback entries, expected ${expected:-0}"; fail=1; }
+  if [ "${expected:-0}" != 0 ] && ! grep -q "Result: 0x20FF0000" "$2/feedback.log"; then
+    echo "FAIL: the restore feedback is not decoded"; fail=1
+  fi
 }
 
 if [[ $host == *.exe ]]; then
@@ -120,6 +134,7 @@ if [[ $host != *.exe && $(id -u) = 0 ]]; then
     { echo "FAIL: the flagged process was not stopped"; fail=1; }
   [ -s "$log/Report.log" ] || { echo "FAIL: no Report.log"; fail=1; }
   [ -f "$log/feedback.log" ] || { echo "FAIL: no feedback.log"; fail=1; }
+  feedback_per_restore "$out" "$log"
   # The trusted writer: judged trusted, never flagged, its files as it left them unless the rogue
   # changed them too (then they come back as they were before the rogue).
   grep -q "(/usr/bin/perl) is trusted" "$log/Pellumhost.log" ||

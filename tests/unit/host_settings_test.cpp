@@ -19,6 +19,22 @@ TEST(HostSettings, NamesAndValuesAreChecked) {
     EXPECT_FALSE(settings.Set("Enable", error)) << "a number needs its value";
 }
 
+TEST(HostSettings, ValuesReadBackAsTextAndOnlyWhenHeld) {
+    pellumhost::HostSettings settings;
+    std::string error;
+    ASSERT_TRUE(settings.Set("DbPath=/srv/\xc3\xa9t\xc3\xa9 db", error));
+    ASSERT_TRUE(settings.Set("DbSize=-3", error));
+    ASSERT_TRUE(settings.Set("Enable=on", error));
+    ASSERT_TRUE(settings.Set("WorkMode=4294967295", error));
+    ASSERT_FALSE(settings.Set("HistoryKeepDays=x", error));
+    const std::pair<const char*, const char*> rows[] = {
+        {"DbPath", "/srv/\xc3\xa9t\xc3\xa9 db"}, {"DbSize", "-3"}, {"Enable", "1"},
+        {"WorkMode", "4294967295"}, {"HistoryKeepDays", ""}, {"DebugLogPath", ""},
+        {"NoSuchSetting", ""},
+    };
+    for (const auto& row : rows) EXPECT_EQ(settings.ValueOf(row.first), row.second) << row.first;
+}
+
 TEST(HostSettings, QueryIsAnsweredByKeyWithFailuresForTheRest) {
     pellumhost::HostSettings settings;
     std::string error;

@@ -149,6 +149,24 @@ TEST(RogueDetector, FlagsManyHighEntropyRewritesInAShortTimeOnly) {
     }
 }
 
+TEST(RogueDetector, AForgottenWriterIsJudgedAfreshAndFlaggedByANewBurstOnly) {
+    pellumhost::DetectorSettings settings;
+    settings.minFiles = 3;
+    pellumhost::RogueDetector detector(settings);
+    std::string why;
+    int flags = 0;
+    for (const char* path : {"a", "b", "c", "d"})
+        flags += detector.OnWrite(0, "", path, 7.9, 1, why) ? 1 : 0;
+    EXPECT_EQ(flags, 1);
+    EXPECT_TRUE(detector.Flagged(0));
+    detector.Forget(0);
+    EXPECT_FALSE(detector.Flagged(0));
+    // The writes before the flag are not counted again: a new burst needs minFiles of its own.
+    EXPECT_FALSE(detector.OnWrite(0, "", "e", 7.9, 2, why)) << why;
+    EXPECT_FALSE(detector.OnWrite(0, "", "f", 7.9, 2, why)) << why;
+    EXPECT_TRUE(detector.OnWrite(0, "", "g", 7.9, 2, why)) << why;
+}
+
 struct ParseCase {
     std::vector<std::string> args;
     const char* error;  // a part of the error, or null when the line is good
@@ -181,6 +199,13 @@ TEST(HostOptions, ParsesEachCommandAndRefusesBadLines) {
     everything.settings = {"DbSize=9", "Enable=0"};
     pellumhost::HostOptions rogue = Expect("rogue");
     rogue.folder = "/victims";
+    pellumhost::HostOptions configured = Expect("run");
+    configured.watch = {"/w"};
+    configured.configFile = "/etc/Pellumhost.conf";
+    configured.settings = {"Trusted=rsync"};
+    configured.source = "after-the-fact";
+    pellumhost::HostOptions stop = Expect("stop");
+    stop.dbFolder = "/db";
 
     const ParseCase cases[] = {
         {{}, nullptr, Expect("demo")},
@@ -193,6 +218,14 @@ TEST(HostOptions, ParsesEachCommandAndRefusesBadLines) {
         {{"status", "--log-level", "5", "--log-file", "/l.log", "--plugin", "/p.so", "--set",
           "DbSize=9", "--set", "Enable=0"}, nullptr, everything},
         {{"rogue", "/victims"}, nullptr, rogue},
+        {{"run", "--config", "/etc/Pellumhost.conf", "--watch", "/w", "--set", "Trusted=rsync",
+          "--source", "after-the-fact"}, nullptr, configured},
+        {{"stop", "--db", "/db"}, nullptr, stop},
+        {{"status", "--config"}, "--config needs a file", {}},
+        {{"status", "--config", ""}, "--config needs a file", {}},
+        {{"rogue", "/v", "--config", "/c"}, "--config belongs to the commands that start", {}},
+        {{"stop", "--watch", "/a"}, "--watch belongs to run", {}},
+        {{"stop", "f.txt"}, "stop takes no file", {}},
         {{"--no-such"}, "unknown option '--no-such'", {}},
         {{"frobnicate"}, "unknown command 'frobnicate'", {}},
         {{"versions"}, "versions needs a FILE", {}},
@@ -243,17 +276,20 @@ TEST(HostOptions, ParsesEachCommandAndRefusesBadLines) {
         EXPECT_EQ(parsed.logFile, e.logFile);
         EXPECT_EQ(parsed.pluginPath, e.pluginPath);
         EXPECT_EQ(parsed.settings, e.settings);
+        EXPECT_EQ(parsed.configFile, e.configFile);
+        EXPECT_EQ(parsed.source, e.source);
     }
 }
 
 TEST(HostOptions, EveryCommandsHelpGivesItsSynopsisAndTheExitStatuses) {
-    for (const char* command : {"demo", "lifecycle", "run", "versions", "restore", "backup",
-                                "status", "policies"}) {
+    for (const char* command : {"demo", "lifecycle", "run", "stop", "versions", "restore",
+                                "backup", "status", "policies"}) {
         SCOPED_TRACE(command);
         const std::string help = pellumhost::HostUsage(command);
         EXPECT_EQ(help.rfind(std::string("usage: Pellumhost ") + command, 0), 0u) << help;
         EXPECT_NE(help.find("--json"), std::string::npos);
         EXPECT_NE(help.find("10 the engine's pattern is corrupt"), std::string::npos);
+        EXPECT_NE(help.find("--config FILE"), std::string::npos);
     }
     const std::string overview = pellumhost::HostUsage();
     for (const char* synopsis : {"restore FILE [--version N]", "run [--watch DIR ...]", "policies"})

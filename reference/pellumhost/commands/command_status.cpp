@@ -1,4 +1,4 @@
-// `status`: what runs and where its data lies.
+// `status`: what runs, where its data lies and which configuration file it was started from.
 #include <filesystem>
 
 #include "engine_api/zef_records.h"
@@ -62,11 +62,7 @@ int RunStatusCommand(const HostOptions& options) {
     const uint64_t dbBytes = FolderBytes(PathOf(session.DbFolder()));
     const std::unique_ptr<FileActivitySource> source = MakeFileActivitySource();
     const std::string sourceKind = source ? source->Kind() : "none";
-    const std::string settingsFrom =
-        options.settings.empty()
-            ? "the plug-in's defaults and --db (no configuration file; --set NAME=VALUE changes one)"
-            : std::to_string(options.settings.size()) +
-                  " from --set, the rest the plug-in's defaults and --db (no configuration file)";
+    const CommandConfiguration& configuration = session.Configuration();
 
     output.Document()
         .Key("plugin").BeginObject()
@@ -91,7 +87,13 @@ int RunStatusCommand(const HostOptions& options) {
         .Key("logFolder").String(session.LogFolder())
         .Key("diagnostics").String(session.DiagnosticsTo())
         .Key("fileSource").String(sourceKind)
-        .Key("settingsFrom").String(settingsFrom);
+        .Key("configuration").BeginObject().Key("file");
+    if (configuration.file.empty()) output.Document().Null();
+    else output.Document().String(configuration.file);
+    output.Document()
+            .Key("problems").Unsigned(configuration.problems.size())
+            .Key("overrides").Unsigned(options.settings.size())
+        .EndObject();
 
     output.Print("plug-in      %s (module %u, version %s), running\n", session.PluginPath().c_str(),
                  session.Exports().GetModuleID(), versionText.c_str());
@@ -102,7 +104,8 @@ int RunStatusCommand(const HostOptions& options) {
     output.Print("editions     %llu of %llu file%s\n", static_cast<unsigned long long>(stored.editions),
                  static_cast<unsigned long long>(stored.files), stored.files == 1 ? "" : "s");
     output.Print("file source  %s\n", sourceKind.c_str());
-    output.Print("settings     %s\n", settingsFrom.c_str());
+    output.Print("config       %s; %zu --set\n", ConfigurationSummary(configuration).c_str(),
+                 options.settings.size());
     output.Print("logs         %s (Report.log, ZefEngine.log); diagnostic lines: %s\n",
                  session.LogFolder().c_str(), session.DiagnosticsTo().c_str());
     if (velk::Failed(listed))

@@ -13,5 +13,7 @@ int RunStatusCommand(const HostOptions& options);
 int RunPoliciesCommand(const HostOptions& options);
 // Service mode: watches folders until a stop request.
 int RunServiceCommand(const HostOptions& options);
+// Leaves a stop request for the service on the database and waits until it has stopped.
+int RunStopCommand(const HostOptions& options);
 
 }  // namespace pellumhost

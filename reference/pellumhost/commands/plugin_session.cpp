@@ -25,15 +25,6 @@ std::u16string OwnFolder() {
     return cut == std::u16string::npos ? u"." : folder.substr(0, cut);
 }
 
-// The value of NAME in the --set assignments, the last one winning; empty when not given.
-std::string SettingGiven(const HostOptions& options, const std::string& name) {
-    std::string value;
-    for (const std::string& assignment : options.settings)
-        if (assignment.compare(0, name.size() + 1, name + "=") == 0)
-            value = assignment.substr(name.size() + 1);
-    return value;
-}
-
 }  // namespace
 
 std::string AbsolutePath(const std::string& utf8) {
@@ -53,41 +44,32 @@ std::u16string PluginPathOf(const HostOptions& options) {
 
 PluginSession::PluginSession(const HostOptions& options) : m_options(options) {}
 
-PluginSession::~PluginSession() { Stop(); }
+PluginSession::~PluginSession() {
+    Stop();
+    if (m_service) m_service->AttachPlugin(nullptr);
+}
 
 int PluginSession::Start(CommandOutput& output) {
     std::string error;
-    for (const std::string& assignment : m_options.settings)
-        if (!m_settings.Set(assignment, error)) return output.Fail(kExitUsage, error);
-
+    const int resolved = ResolveConfiguration(m_options, m_options.command == "run",
+                                              m_configuration, error);
+    if (resolved != kExitOk) return output.Fail(resolved, error);
     m_pluginPath = AbsolutePath(platform::ToUtf8(PluginPathOf(m_options)));
-    const fs::path pluginFolder = PathOf(m_pluginPath).parent_path();
-    m_enginePath = Utf8Of(pluginFolder / (u"Zef" + std::u16string(platform::kModuleSuffix)));
-    // The engine's own defaults lie beside it; the host names them, so it knows where they are.
-    const std::string dbGiven = SettingGiven(m_options, "DbPath");
-    m_dbFolder = AbsolutePath(!m_options.dbFolder.empty() ? m_options.dbFolder
-                          : !dbGiven.empty()          ? dbGiven
-                                                      : Utf8Of(pluginFolder / "Data"));
-    const std::string logGiven = SettingGiven(m_options, "DebugLogPath");
-    m_logFolder = AbsolutePath(!logGiven.empty() ? logGiven : Utf8Of(PathOf(m_dbFolder) / "Log"));
-    const std::string patternGiven = SettingGiven(m_options, "PatternPath");
-    m_patternFolder = AbsolutePath(!patternGiven.empty() ? patternGiven
-                                                     : Utf8Of(pluginFolder / "Pattern"));
-    m_settings.Set("DbPath=" + m_dbFolder, error);
-    m_settings.Set("DebugLogPath=" + m_logFolder, error);
-    if (SettingGiven(m_options, "Enable").empty()) m_settings.Set("Enable=1", error);
+    m_enginePath = Utf8Of(PathOf(m_pluginPath).parent_path() /
+                          (u"Zef" + std::u16string(platform::kModuleSuffix)));
 
     std::error_code ec;
-    fs::create_directories(PathOf(m_logFolder), ec);
-    if (ec) return output.Fail(kExitBadPath, "cannot create the log folder " + m_logFolder);
+    fs::create_directories(PathOf(LogFolder()), ec);
+    if (ec) return output.Fail(kExitBadPath, "cannot create the log folder " + LogFolder());
     // The plug-in writes its first lines as it loads: the sink is chosen before.
     m_diagnosticsTo = m_options.logFile.empty() ? "standard error" : m_options.logFile;
     if (m_options.logFile.empty() && !m_options.verbose) {
-        const std::string hostLog = Utf8Of(PathOf(m_logFolder) / "Pellumhost.log");
+        const std::string hostLog = Utf8Of(PathOf(LogFolder()) / "Pellumhost.log");
         if (Quastle_SinkToFile(platform::FromUtf8(hostLog).c_str()) != 0) m_diagnosticsTo = hostLog;
     }
     HostLog(2, __LINE__, "command " + m_options.command + "; plug-in " + m_pluginPath +
-                             "; database " + m_dbFolder);
+                             "; database " + DbFolder());
+    LogConfigurationProblems(m_configuration);
 
     m_plugin = std::make_unique<LoadedPlugin>(platform::FromUtf8(m_pluginPath));
     if (!m_plugin->Usable()) return output.Fail(kExitNoPlugin, m_plugin->Error());
@@ -95,8 +77,12 @@ int PluginSession::Start(CommandOutput& output) {
         return output.Fail(kExitNoEngine, "the engine module " + m_enginePath +
                                               " is missing beside the plug-in");
 
-    m_service = std::make_unique<ReferenceHostService>(m_settings);
+    m_service = std::make_unique<ReferenceHostService>(m_configuration.configuration);
+    const std::string feedbackLog = Utf8Of(PathOf(LogFolder()) / "feedback.log");
+    if (!m_service->Feedback().Open(feedbackLog))
+        HostLog(3, __LINE__, "cannot open " + feedbackLog + "; restore feedback is not recorded");
     const PluginExports& plugin = m_plugin->Exports();
+    m_service->AttachPlugin(&plugin);  // subscribers are called through the plug-in's exports
     const uint32_t initialized = plugin.Initialize(m_service.get());
     if (initialized == velk::kEngineUntrusted)
         return output.Fail(kExitUntrustedEngine,
@@ -112,8 +98,8 @@ int PluginSession::Start(CommandOutput& output) {
     if (velk::Failed(started))
         return output.Fail(kExitNotStarted,
                            "the engine did not start: " + ResultText(started) + "; see " +
-                               Utf8Of(PathOf(m_logFolder) / "ZefEngine.log") +
-                               " (is another Pellumhost using the database " + m_dbFolder + "?)");
+                               Utf8Of(PathOf(LogFolder()) / "ZefEngine.log") +
+                               " (is another Pellumhost using the database " + DbFolder() + "?)");
     m_wrapper = plugin.QueryInterface(kPluginInterfaceId);
     if (m_wrapper == nullptr)
         return output.Fail(kExitNotStarted, "the plug-in serves no calls: the engine is not "
@@ -129,7 +115,7 @@ int PluginSession::Start(CommandOutput& output) {
     VELK_Msg_DestroyDataHandle(&entry);
     if (plugin.OnNotify(kComponentReplaced, &replaced, nullptr) == kPatternCorrupt)
         return output.Fail(kExitCorruptPattern,
-                           "the engine's pattern in " + m_patternFolder + " is corrupt");
+                           "the engine's pattern in " + PatternFolder() + " is corrupt");
     return kExitOk;
 }
 

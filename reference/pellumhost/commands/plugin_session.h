@@ -1,7 +1,9 @@
-// One command's use of the plug-in: the settings the host hands out (the database folder of
-// --db, the log folder beside it), the plug-in's diagnostic lines sent to Pellumhost.log unless
-// --verbose, the plug-in loaded and started with the engine, the pattern checked, and on
-// destruction the plug-in stopped and taken out of the process with nothing left registered.
+// One command's use of the plug-in: the settings the host hands out (its configuration file,
+// --set, the database folder of --db and the log folder; command_configuration.h), the
+// plug-in's diagnostic lines and the configuration's problems sent to Pellumhost.log unless
+// --verbose, restore feedback to feedback.log, the plug-in loaded and started with the engine,
+// the pattern checked, and on destruction the plug-in stopped and taken out of the process with
+// nothing left registered.
 #pragma once
 #include <cstdint>
 #include <filesystem>
@@ -9,9 +11,9 @@
 #include <string>
 
 #include "host/common_plugin_interface.h"
+#include "reference/pellumhost/commands/command_configuration.h"
 #include "reference/pellumhost/commands/command_output.h"
 #include "reference/pellumhost/host_options.h"
-#include "reference/pellumhost/host_settings.h"
 #include "reference/pellumhost/loaded_plugin.h"
 #include "reference/pellumhost/reference_host_service.h"
 
@@ -25,7 +27,7 @@ public:
     PluginSession& operator=(const PluginSession&) = delete;
 
     // Loads and starts the plug-in; kExitOk, or the exit status of the failure, which it
-    // reports through output.
+    // reports through output. `run` writes a default configuration file where none is.
     int Start(CommandOutput& output);
 
     // A call through Plugin_Interface_CallFunc on the engine wrapper (0xE0360009 before Start).
@@ -34,22 +36,25 @@ public:
     ICommonPluginInterface* Wrapper() const { return m_wrapper; }
     // Valid after a successful Start, also after Stop.
     const ReferenceHostService& Service() const { return *m_service; }
+    ReferenceHostService& Service() { return *m_service; }
     // Stops the plug-in (PreUninitialize, Uninitialize); the destructor does it otherwise.
     void Stop();
 
     const std::string& PluginPath() const { return m_pluginPath; }
     const std::string& EnginePath() const { return m_enginePath; }
-    const std::string& DbFolder() const { return m_dbFolder; }
-    const std::string& LogFolder() const { return m_logFolder; }
-    const std::string& PatternFolder() const { return m_patternFolder; }
+    const std::string& DbFolder() const { return m_configuration.dbFolder; }
+    const std::string& LogFolder() const { return m_configuration.logFolder; }
+    const std::string& PatternFolder() const { return m_configuration.patternFolder; }
+    // Where the settings came from; valid once Start has read them.
+    const CommandConfiguration& Configuration() const { return m_configuration; }
     // Where the diagnostic lines go: a file, or "standard error".
     const std::string& DiagnosticsTo() const { return m_diagnosticsTo; }
 
 private:
     const HostOptions& m_options;
-    std::string m_pluginPath, m_enginePath, m_dbFolder, m_logFolder, m_patternFolder;
+    std::string m_pluginPath, m_enginePath;
     std::string m_diagnosticsTo;
-    HostSettings m_settings;
+    CommandConfiguration m_configuration;
     std::unique_ptr<ReferenceHostService> m_service;
     std::unique_ptr<LoadedPlugin> m_plugin;
     bool m_initialized = false;
