@@ -262,6 +262,19 @@ void RunShutdownCycles(const std::string& pluginBuild, int cycles) {
     });
 
     const auto started = std::chrono::steady_clock::now();
+    // One line of the counts so far; a long run prints one every 50000 cycles.
+    const auto report = [&](int done) {
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        std::printf("%s: %d cycles in %.1f s: %lld calls admitted, %lld refused as not running; "
+                    "%lld direct calls from callbacks admitted, %lld refused; %llu late calls\n",
+                    pluginBuild.c_str(), done, seconds, static_cast<long long>(admitted.load()),
+                    static_cast<long long>(refused.load()),
+                    static_cast<long long>(g_directAdmitted.load()),
+                    static_cast<long long>(g_directRefused.load()),
+                    static_cast<unsigned long long>(plugin.Engine().LateCalls()));
+        std::fflush(stdout);
+    };
     int64_t lateCycles = 0;
     for (int cycle = 0; cycle < cycles; ++cycle) {
         progress = cycle;
@@ -286,21 +299,14 @@ void RunShutdownCycles(const std::string& pluginBuild, int cycles) {
         }
         if (plugin.Engine().LateCalls() != lateBefore) ++lateCycles;
         plugin.Host().ClearLog();
+        if ((cycle + 1) % 50000 == 0 && cycle + 1 < cycles) report(cycle + 1);
     }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     finished = true;
     for (std::thread& caller : callers) caller.join();
     watchdog.join();
     plugin.Engine().SetQuiet(false);
 
-    std::printf("%s: %d cycles in %.1f s: %lld calls admitted, %lld refused as not running; "
-                "%lld direct calls from callbacks admitted, %lld refused; %llu late calls\n",
-                pluginBuild.c_str(), cycles, seconds, static_cast<long long>(admitted.load()),
-                static_cast<long long>(refused.load()),
-                static_cast<long long>(g_directAdmitted.load()),
-                static_cast<long long>(g_directRefused.load()),
-                static_cast<unsigned long long>(plugin.Engine().LateCalls()));
+    report(cycles);
     EXPECT_EQ(plugin.Engine().LateCalls(), 0u) << "in " << lateCycles << " cycles";
     EXPECT_EQ(wrong.load(), 0) << calls[lastWrong >> 32].name << " answered " << std::hex
                                << static_cast<uint32_t>(lastWrong);
