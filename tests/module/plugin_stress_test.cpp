@@ -313,7 +313,8 @@ void RunShutdownCycles(const std::string& pluginBuild, int cycles) {
     EXPECT_EQ(g_directWrong.load(), 0);
     EXPECT_GT(admitted.load(), 0);
     EXPECT_GT(refused.load(), 0);
-    EXPECT_GT(g_directAdmitted.load(), 0);
+    // The callbacks' own calls ran; whether one was admitted depends on where the shut-downs fell.
+    EXPECT_GT(g_directAdmitted.load() + g_directRefused.load(), 0);
 }
 
 // Held in the export only: a shut-down rarely finds a call inside to wait for, so a million
