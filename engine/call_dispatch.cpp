@@ -6,6 +6,7 @@
 #include "engine/zef_time.h"
 #include "host/call_records.h"
 #include "host/result_codes.h"
+#include "util/admission_delay.h"
 
 using engine_walk::StorageConnection;
 
@@ -13,6 +14,7 @@ uint32_t CZefEngineWrapper::CallFunc(uint32_t functionId, void* input, void* out
     // A stopped wrapper refuses at once, without touching the count, so that callers that keep
     // knocking cannot hold StopEngine's drain up.
     if (!IsStarted()) return velk::kZefNotRunning;
+    util::HoldBeforeTheCount<PEZ_WRAPPER_ADMISSION_DELAY_US>();  // test builds only
     const util::CountedCall counted(m_nInFlightCalls);  // before the flag is read again
     const uint64_t state = m_state.load();
     if ((state & kStartedBit) == 0) return velk::kZefNotRunning;

@@ -6,7 +6,10 @@
 
 IHostService* g_pEngineHost = nullptr;
 
-CZefEngineWrapper::CZefEngineWrapper(const char16_t* enginePath, IHostService* hostService) {
+CZefEngineWrapper::CZefEngineWrapper(const char16_t* enginePath, IHostService* hostService,
+                                     const platform::FileOps& reportFiles,
+                                     util::CLogger::TickSource reportTicks)
+    : m_Logger(reportFiles, reportTicks) {
     g_pEngineHost = hostService;
     const size_t length = util::Utf16Length(enginePath);
     if (length < kEnginePathUnits) {

@@ -28,8 +28,11 @@ class CZefEngineWrapper final : public ICommonPluginInterface {
 public:
     static constexpr uint32_t kEnginePathUnits = 260;
 
-    // A path of 260 units or more is not kept, so that the engine load fails later.
-    CZefEngineWrapper(const char16_t* enginePath, IHostService* hostService);
+    // A path of 260 units or more is not kept, so that the engine load fails later. Report.log's
+    // file calls and clock may be replaced (tests do).
+    CZefEngineWrapper(const char16_t* enginePath, IHostService* hostService,
+                      const platform::FileOps& reportFiles = platform::SystemFileOps(),
+                      util::CLogger::TickSource reportTicks = platform::TickCount);
     CZefEngineWrapper(const CZefEngineWrapper&) = delete;
     CZefEngineWrapper& operator=(const CZefEngineWrapper&) = delete;
 

@@ -15,6 +15,7 @@
 #include "plugin/module_state.h"
 #include "plugin/plugin_exports.h"
 #include "plugin/plugin_diag.h"
+#include "util/admission_delay.h"
 
 #if !defined(PEZ_ACCEPT_UNSIGNED_ENGINE)
 #error "the build must say whether an unsigned engine is accepted (test builds only)"
@@ -155,6 +156,7 @@ PEZ_EXPORT uint32_t Plugin_Interface_CallFunc(ICommonPluginInterface* pluginInte
     try {
         if (pluginInterface == nullptr) return RefuseNullInterface();
         if (g_nRunning.load() == 1) {
+            util::HoldBeforeTheCount<PEZ_EXPORT_ADMISSION_DELAY_US>();  // test builds only
             // Counted before the running flag is read again: shut-down clears the flag and then
             // waits for the count, so a call that still reads 1 is waited for. Calls refused at
             // the first read never touch the count and cannot hold shut-down up.

@@ -10,11 +10,12 @@ FakeZefControl::FakeZefControl(platform::ModuleHandle fake) {
     getCall_ = platform::FindExportAs<decltype(getCall_)>(fake, "FakeZef_GetCall");
     getCallback_ = platform::FindExportAs<decltype(getCallback_)>(fake, "FakeZef_GetCallback");
     setPolicy_ = platform::FindExportAs<decltype(setPolicy_)>(fake, "FakeZef_SetPolicy");
+    lateCalls_ = platform::FindExportAs<decltype(lateCalls_)>(fake, "FakeZef_LateCalls");
 }
 
 bool FakeZefControl::IsComplete() const {
     return reset_ && setQuiet_ && setResult_ && setDelay_ && callCount_ && getCall_ && getCallback_ &&
-           setPolicy_;
+           setPolicy_ && lateCalls_;
 }
 
 std::vector<std::string> FakeZefControl::Calls() const {

@@ -24,6 +24,8 @@ typedef int32_t (*FakeZef_GetCall_t)(uint32_t index, char* buffer, uint32_t capa
 typedef void (*FakeZef_SetPolicy_t)(uint32_t type, uint32_t subtype, uint32_t valueType,
                                     uint32_t present, uint32_t count,
                                     const char16_t* const* texts, uint32_t textCount);
+// Calls that reached the engine after its Stop (Finalize aside) and before its next life.
+typedef uint64_t (*FakeZef_LateCalls_t)();
 // The callback the plug-in lent as setting 12 or 13, or null.
 typedef void* (*FakeZef_GetCallback_t)(uint32_t settingId);
 }
@@ -39,6 +41,7 @@ public:
     void SetResult(const char* entryPoint, uint64_t result) const { setResult_(entryPoint, result); }
     void SetDelay(const char* entryPoint, uint32_t ms) const { setDelay_(entryPoint, ms); }
     void* Callback(uint32_t settingId) const { return getCallback_(settingId); }
+    uint64_t LateCalls() const { return lateCalls_(); }
     void SetPolicy(uint32_t type, uint32_t subtype, uint32_t valueType, uint32_t present,
                    uint32_t count, const std::vector<const char16_t*>& texts) const {
         setPolicy_(type, subtype, valueType, present, count, texts.data(),
@@ -58,5 +61,6 @@ private:
     FakeZef_CallCount_t callCount_ = nullptr;
     FakeZef_GetCall_t getCall_ = nullptr;
     FakeZef_GetCallback_t getCallback_ = nullptr;
+    FakeZef_LateCalls_t lateCalls_ = nullptr;
     FakeZef_SetPolicy_t setPolicy_ = nullptr;
 };

@@ -1,6 +1,7 @@
 // Faults from outside the plug-in, one table per behaviour: host interfaces that answer at start
-// and are gone at the next call, engine entry points that fail or answer garbage, and a
-// Report.log that cannot be created. Each is answered with its documented result and
+// and are gone at the next call (the feedback service even between a restore and its
+// feedback), engine entry points that fail or answer garbage, versions the engine cannot copy,
+// and a Report.log that cannot be created. Each is answered with its documented result and
 // diagnostic line; the engine is still stopped and unloaded, and nothing crashes.
 #include <gtest/gtest.h>
 
@@ -12,9 +13,13 @@
 #include "engine_api/zef_entry_points.h"
 #include "engine_api/zef_records.h"
 #include "host/call_records.h"
+#include "host/feedback_records.h"
+#include "host/restore_records.h"
 #include "host/result_codes.h"
+#include "platform/text.h"
 #include "tests/fakes/captured_log.h"
 #include "tests/module/plugin_harness.h"
+#include "tests/module/plugin_with_engine.h"
 
 namespace {
 
@@ -30,6 +35,25 @@ void AnswerEverything(ScriptedHost& host) {
 
 size_t CountOf(const std::vector<std::string>& calls, const std::string& name) {
     return static_cast<size_t>(std::count(calls.begin(), calls.end(), name));
+}
+
+// Shuts the plug-in down and checks that the engine was stopped and finalised once and saw no
+// call after its stop.
+void ExpectStoppedOnce(PluginHarness& plugin) {
+    EXPECT_EQ(plugin.Exports().PreUninitialize(), velk::kSuccess);
+    const std::vector<std::string> calls = plugin.Engine().Calls();
+    EXPECT_EQ(CountOf(calls, "Stop"), 1u);
+    EXPECT_EQ(CountOf(calls, "Finalize"), 1u);
+    EXPECT_EQ(plugin.Engine().LateCalls(), 0u);
+}
+
+// The wrapper's diagnostic lines since the capture started.
+Lines WrapperLines() {
+    Lines picked;
+    for (const CapturedLine& line : CapturedLines()) {
+        if (line.source == "ZefEngineWrapper") picked.push_back(line);
+    }
+    return picked;
 }
 
 // The host's interface is there at start and gone (the host answers null) at the next use.
@@ -90,10 +114,7 @@ TEST(FaultInjection, HostInterfaceGoneBetweenCalls) {
             EXPECT_EQ(lines[0].text.substr(0, c.line.text.size()), c.line.text);
         }
         // Whatever the host lost, the engine is stopped and finalised once at the end.
-        EXPECT_EQ(plugin.Exports().PreUninitialize(), velk::kSuccess);
-        const std::vector<std::string> calls = plugin.Engine().Calls();
-        EXPECT_EQ(CountOf(calls, "Stop"), 1u);
-        EXPECT_EQ(CountOf(calls, "Finalize"), 1u);
+        ExpectStoppedOnce(plugin);
     }
 }
 
@@ -174,6 +195,161 @@ TEST(FaultInjection, RestoresAnswerWhenReportLogCannotBeCreated) {
         EXPECT_TRUE(std::filesystem::is_directory(report));
         EXPECT_EQ(plugin.Exports().PreUninitialize(), velk::kSuccess);
         EXPECT_EQ(CountOf(plugin.Engine().Calls(), "Finalize"), 1u);
+    }
+}
+
+// What the host's version callbacks were shown or told, in order.
+std::vector<std::string> g_seen;
+
+// "mem-4" for the copy ".../mem-4-7.tmp", "edition-21" for ".../edition-21-8".
+std::string CopyTag(const char16_t* path) {
+    std::string text = path != nullptr ? platform::ToUtf8(path) : "null";
+    text = text.substr(text.find_last_of("/\\") + 1);
+    return text.substr(0, text.rfind('-'));
+}
+
+int32_t SeeCopy(uint64_t, const char16_t* copyPath, uint64_t, uint32_t* action) {
+    g_seen.push_back(CopyTag(copyPath));
+    *action = velk::kDecisionNone;
+    return 1;
+}
+int32_t SeeInfo(velk::FileVersionInfo* info, uint32_t* action) {
+    g_seen.push_back(CopyTag(info->path));
+    *action = velk::kDecisionNone;
+    return 1;
+}
+void SeeResult(const velk::VersionActionResult* result, uint64_t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "v%u:%x", result->versionId, result->resultCode);
+    g_seen.push_back(text);
+}
+int32_t RestoreEach(velk::ProcessVersionInfo*, velk::VersionAction* action) {
+    action->kind = velk::kDecisionRestore;
+    action->resultCallback = &SeeResult;
+    return 1;
+}
+int32_t ChooseFirstShown(void*, const char16_t* versionPath, void*, uint32_t* decision) {
+    g_seen.push_back(CopyTag(versionPath));
+    *decision = velk::kDecisionRestore;
+    return 0;
+}
+
+// Versions the engine cannot copy, reached through the exports: the walks skip them without a
+// callback, a restore of one by process is told 0xE0360003, a file restore takes the next
+// version; nothing is left borrowed and no diagnostic line is written.
+TEST(FaultInjection, VersionsWithoutACopyAreSkippedThroughTheExports) {
+    static char16_t path[] = u"/srv/share/ledger.xlsx";
+    constexpr uint32_t kProcess = 42;
+    static velk::FileVersionRequest copies{path, 0, reinterpret_cast<void (*)()>(&SeeCopy), 0};
+    static velk::FileVersionRequest infos{path, 0, reinterpret_cast<void (*)()>(&SeeInfo), 0};
+    static velk::ProcessVersionRequest byProcess{kProcess, {}, {}, 0, &RestoreEach, 0};
+    static velk::RestoreFileRequest restore{nullptr, &ChooseFirstShown, nullptr, nullptr, path,
+                                            0, 0, 0};
+    const struct {
+        const char* what;
+        uint32_t functionId;
+        void* input;
+        uint32_t result;
+        std::vector<std::string> seen;
+    } cases[] = {
+        {"copies of a file's versions", velk::kFnEnumFileVersions, &copies, velk::kSuccess,
+         {"mem-4", "edition-21"}},
+        {"a file's versions with their times", velk::kFnEnumFileVersionInfo, &infos,
+         velk::kSuccess, {"mem-4", "edition-21"}},
+        {"restores of a process's versions", velk::kFnEnumProcessVersions, &byProcess,
+         velk::kSuccess, {"v0:e0360003", "v0:20ff0000", "v20:20ff0000", "v21:20ff0000"}},
+        {"a file restore", velk::kFnRestoreFile, &restore, velk::kSuccess, {"mem-4"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PluginHarness plugin;
+        ASSERT_TRUE(plugin.Loaded());
+        ASSERT_TRUE(plugin.Start());
+        const FakeVersionsControl& versions = plugin.Versions();
+        versions.AddMemory(path, 5, 500, u"", kFakeNoCopy, kProcess);
+        versions.AddMemory(path, 4, 400, u"", 0, kProcess);
+        versions.AddEdition(path, 20, 300, 0, 0, kFakeNoCopy, kProcess);
+        versions.AddEdition(path, 21, 200, 0, 0, 0, kProcess);
+        plugin.Engine().SetResult("RestoreByCopy", 1);
+        plugin.Engine().SetResult("RestoreByEdition", 1);
+        ICommonPluginInterface* wrapper = plugin.Exports().QueryInterface(kPluginInterfaceId);
+        ASSERT_NE(wrapper, nullptr);
+        g_seen.clear();
+        StartLogCapture();
+        uint32_t reboot = 0x5A5A;
+        EXPECT_EQ(plugin.Exports().CallFunc(wrapper, c.functionId, c.input, &reboot), c.result);
+        EXPECT_EQ(g_seen, c.seen);
+        EXPECT_EQ(WrapperLines(), Lines{});
+        EXPECT_TRUE(versions.NothingLeftBehind());
+        ExpectStoppedOnce(plugin);
+    }
+}
+
+int32_t ChooseAndLoseFeedback(void* host, const char16_t*, void*, uint32_t* decision) {
+    static_cast<ScriptedHost*>(host)->RemoveInterface(velk::kFeedbackModule,
+                                                      velk::kFeedbackInterface);
+    *decision = velk::kDecisionRestore;
+    return 0;
+}
+int32_t ChooseAndKeepFeedback(void*, const char16_t*, void*, uint32_t* decision) {
+    *decision = velk::kDecisionRestore;
+    return 0;
+}
+
+// The feedback service (10, 101) is there at start and gone when a restore's feedback is due,
+// even when it went during the restore: the restore answers what it did, its summary is in
+// Report.log, no feedback is sent and nothing is logged. The last row keeps the service, to
+// show that feedback is on.
+TEST(FaultInjection, RestoreFeedbackServiceGoneBeforeTheFeedback) {
+    static char16_t path[] = u"/srv/share/ledger.xlsx";
+    constexpr uint32_t kFeedbackSwitch = 0x03670006;
+    const struct {
+        const char* what;
+        uint32_t functionId;
+        velk::ChooseVersionFn choose;  // file restores
+        bool removedBefore;
+        size_t feedbacks;
+    } cases[] = {
+        {"gone during a file restore", velk::kFnRestoreFile, &ChooseAndLoseFeedback, false, 0},
+        {"gone before an edition restore", velk::kFnRestoreEdition, nullptr, true, 0},
+        {"gone before a file restore", velk::kFnRestoreFile, &ChooseAndKeepFeedback, true, 0},
+        {"there for a file restore", velk::kFnRestoreFile, &ChooseAndKeepFeedback, false, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PluginHarness plugin;
+        ASSERT_TRUE(plugin.Loaded());
+        AnswerEverything(plugin.Host());
+        AnswerSettings(plugin.Host(), {{kFeedbackSwitch, 1}});
+        plugin.Host().AddInterface(velk::kFeedbackModule, velk::kFeedbackInterface,
+                                   [](uint32_t, void*, void*) { return velk::kSuccess; });
+        ASSERT_TRUE(plugin.Start());
+        plugin.Versions().AddEdition(path, 21, 200);
+        plugin.Engine().SetResult("RestoreByCopy", 1);
+        plugin.Engine().SetResult("RestoreByEdition", 1);
+        ICommonPluginInterface* wrapper = plugin.Exports().QueryInterface(kPluginInterfaceId);
+        ASSERT_NE(wrapper, nullptr);
+        if (c.removedBefore) {
+            plugin.Host().RemoveInterface(velk::kFeedbackModule, velk::kFeedbackInterface);
+        }
+        plugin.Host().ClearLog();
+        StartLogCapture();
+
+        velk::RestoreFileRequest byFile{&plugin.Host(), c.choose, nullptr, nullptr, path, 0, 0, 0};
+        velk::EditionRestoreRequest byEdition{nullptr, path, 1, 2, 0, 21};
+        void* input = c.functionId == velk::kFnRestoreFile ? static_cast<void*>(&byFile)
+                                                           : static_cast<void*>(&byEdition);
+        uint32_t reboot = 0x5A5A;
+        EXPECT_EQ(plugin.Exports().CallFunc(wrapper, c.functionId, input, &reboot),
+                  velk::kSuccess);
+        // The feedback was due each time: the service was asked for, and refused when gone.
+        const std::vector<std::string> hostLog = plugin.Host().Log();
+        EXPECT_EQ(CountOf(hostLog, "query 10/101 refused"), 1 - c.feedbacks);
+        EXPECT_EQ(CountOf(hostLog, "call 10/101 0x98bc"), c.feedbacks);
+        EXPECT_EQ(WrapperLines(), Lines{});
+        const std::u16string report = ReadUtf16File(plugin.Folder() / "Log" / "Report.log");
+        EXPECT_NE(report.find(u"Result            : Success"), std::u16string::npos);
+        ExpectStoppedOnce(plugin);
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include "host/common_plugin_interface.h"
 #include "platform/dynamic_module.h"
+#include "tests/fakes/fake_versions_control.h"
 #include "tests/fakes/fake_zef_control.h"
 #include "tests/fakes/scripted_host.h"
 #include "tests/fakes/test_folder.h"
@@ -28,6 +29,8 @@ public:
     bool Loaded() const;
     const PluginExports& Exports() const { return exports_; }
     const FakeZefControl& Engine() const { return *engineControl_; }
+    // The fake engine's scripted versions; it makes its copies in Folder() unless told otherwise.
+    const FakeVersionsControl& Versions() const { return *versionsControl_; }
     ScriptedHost& Host() { return host_; }
     std::filesystem::path Folder() const { return folder_; }
     std::filesystem::path EnginePath() const { return folder_ / ModuleFileName("Zef"); }
@@ -41,6 +44,7 @@ private:
     platform::ModuleHandle engine_ = nullptr;
     platform::ModuleHandle plugin_ = nullptr;
     std::unique_ptr<FakeZefControl> engineControl_;
+    std::unique_ptr<FakeVersionsControl> versionsControl_;
     PluginExports exports_;
     ScriptedHost host_;
 };

@@ -15,6 +15,7 @@
 #include "platform/file_ops.h"
 #include "platform/module.h"
 #include "platform/process.h"
+#include "tests/fakes/faulty_file_ops.h"
 #include "tests/fakes/test_folder.h"
 
 namespace {
@@ -302,51 +303,28 @@ TEST_F(LoggerTest, RotatesOnlyAboveTheLimitAndOnlyOnTheCheck) {
     fs::remove(old);
 }
 
-// File calls whose rename or open can be made to fail.
-bool g_failRename = false;
-bool g_failOpen = false;
-bool g_diskFull = false;  // every write fails, as on a full disk
-platform::FileHandle FlakyOpen(const char16_t* path, bool* existed) {
-    return g_failOpen ? platform::kInvalidFile : platform::SystemFileOps().openAlways(path, existed);
-}
-bool FlakyRename(const char16_t* from, const char16_t* to) {
-    return !g_failRename && platform::SystemFileOps().moveReplacing(from, to);
-}
-bool FlakyWrite(platform::FileHandle file, const void* bytes, uint32_t count) {
-    return !g_diskFull && platform::SystemFileOps().write(file, bytes, count);
-}
-platform::FileOps FlakyFiles() {
-    platform::FileOps files = platform::SystemFileOps();
-    files.write = FlakyWrite;
-    files.openAlways = FlakyOpen;
-    files.moveReplacing = FlakyRename;
-    return files;
-}
-
 TEST_F(LoggerTest, FailedRenameKeepsWritingToTheSameFile) {
-    const platform::FileOps files = FlakyFiles();
-    g_failRename = true;
-    util::CLogger logger(files, FakeTicks);
+    pez_test::SetFileFaults(pez_test::kRenameFails);
+    util::CLogger logger(pez_test::FaultyFileOps(), FakeTicks);
     OpenBare(logger);
     logger.Write(4, u"sync");
     GrowTo(path, 2097153);
     g_now += 2000;
     logger.Write(4, u"kept");
-    g_failRename = false;
+    pez_test::SetFileFaults(0);
     EXPECT_FALSE(fs::exists(path.u16string() + u".old"));
     EXPECT_EQ(fs::file_size(path), 2097153u + 12);
 }
 
 TEST_F(LoggerTest, FailedReopenLosesOnlyThatLine) {
-    const platform::FileOps files = FlakyFiles();
-    util::CLogger logger(files, FakeTicks);
+    util::CLogger logger(pez_test::FaultyFileOps(), FakeTicks);
     OpenBare(logger);
     logger.Write(4, u"sync");
-    g_failOpen = true;
+    pez_test::SetFileFaults(pez_test::kOpenFails);
     g_now += 2000;
     logger.Write(4, u"written, then the reopen fails");
     logger.Write(4, u"lost");
-    g_failOpen = false;
+    pez_test::SetFileFaults(0);
     logger.Write(4, u"again");
     logger.Close();
     EXPECT_EQ(ReadUtf16File(path), u"\uFEFFsync\r\nwritten, then the reopen fails\r\nagain\r\n");
@@ -359,15 +337,14 @@ TEST_F(LoggerTest, FullDiskLosesOnlyTheLinesWrittenMeanwhile) {
         SCOPED_TRACE(onTheCheck);
         fs::remove(path);
         g_now += 100000;
-        const platform::FileOps files = FlakyFiles();
-        util::CLogger logger(files, FakeTicks);
+        util::CLogger logger(pez_test::FaultyFileOps(), FakeTicks);
         OpenBare(logger);
         logger.Write(4, u"sync");
-        g_diskFull = true;
+        pez_test::SetFileFaults(pez_test::kDiskFull);
         if (onTheCheck) g_now += 2000;
         logger.Write(4, u"lost");
         logger.Write(4, u"lost too");
-        g_diskFull = false;
+        pez_test::SetFileFaults(0);
         logger.Write(4, u"again");
         logger.Close();
         EXPECT_EQ(ReadUtf16File(path), u"\uFEFFsync\r\nagain\r\n");

@@ -47,7 +47,8 @@ protected:
     }
 
     CZefEngineWrapper& Make() {
-        wrapper = new CZefEngineWrapper(enginePath.u16string().c_str(), &host);
+        wrapper = new CZefEngineWrapper(enginePath.u16string().c_str(), &host, *reportFiles,
+                                        reportTicks);
         return *wrapper;
     }
     // Builds, starts and checks the start of a wrapper.
@@ -103,5 +104,8 @@ protected:
     std::unique_ptr<FakeZefControl> engine;
     ScriptedHost host;
     CZefEngineWrapper* wrapper = nullptr;
+    // Report.log's file calls and clock, for the wrappers Make builds.
+    const platform::FileOps* reportFiles = &platform::SystemFileOps();
+    util::CLogger::TickSource reportTicks = platform::TickCount;
     std::shared_ptr<config::CConfigBatchCommands> lastQuery;
 };

@@ -43,6 +43,12 @@ struct FakeState {
 // Quiet: nothing is recorded or scripted, every entry answers 0 at once (for benchmarks).
 std::atomic<bool> g_quiet{false};
 
+// From Stop until the engine's next life begins (its first call after a load is
+// IsDisabledByPattern) the engine is stopped: any call then but Finalize's is late, counted
+// whether quiet or not.
+std::atomic<bool> g_stopped{false};
+std::atomic<uint64_t> g_lateCalls{0};
+
 FakeState& State() {
     static FakeState state;  // goes with the module when it is unloaded
     return state;
@@ -69,9 +75,9 @@ std::string Join(const First& first, const Rest&... rest) {
     return text;
 }
 
-// Records "name(args)" (or "name" without arguments), waits as scripted, and answers.
+// Call without the lateness check, for the life-cycle entry points.
 template <typename Result, typename... Args>
-Result Call(const char* name, const Args&... args) {
+Result Record(const char* name, const Args&... args) {
     if (g_quiet.load(std::memory_order_relaxed)) {
         if constexpr (!std::is_void_v<Result>) return Result{};
         else return;
@@ -96,6 +102,14 @@ Result Call(const char* name, const Args&... args) {
     }
 }
 
+// Records "name(args)" (or "name" without arguments), waits as scripted, and answers; a
+// call on a stopped engine is counted as late.
+template <typename Result, typename... Args>
+Result Call(const char* name, const Args&... args) {
+    if (g_stopped.load()) ++g_lateCalls;
+    return Record<Result>(name, args...);
+}
+
 }  // namespace
 
 extern "C" {
@@ -111,7 +125,11 @@ PEZ_EXPORT void FakeZef_Reset() {
     state.callbacks.clear();
     state.policies.clear();
     fake_versions::Reset();
+    g_stopped = false;
+    g_lateCalls = 0;
 }
+
+PEZ_EXPORT uint64_t FakeZef_LateCalls() { return g_lateCalls.load(); }
 
 PEZ_EXPORT void FakeZef_SetPolicy(uint32_t type, uint32_t subtype, uint32_t valueType,
                                   uint32_t present, uint32_t count, const char16_t* const* texts,
@@ -228,10 +246,15 @@ uint32_t QueryConfigure(uint32_t settingId, zef::ConfigureParameter* param) {
 }
 uint32_t Initialize() { return Call<uint32_t>("Initialize"); }
 uint32_t Start() { return Call<uint32_t>("Start"); }
-uint32_t Stop() { return Call<uint32_t>("Stop"); }
-uint32_t Finalize() { return Call<uint32_t>("Finalize"); }
+uint32_t Stop() {
+    const uint32_t result = Call<uint32_t>("Stop");
+    g_stopped = true;
+    return result;
+}
+uint32_t Finalize() { return Record<uint32_t>("Finalize"); }
 uint32_t NotifyEvent(void* eventData) {
-    if (g_quiet.load(std::memory_order_relaxed)) return 0;  // no address text to build
+    // Quiet: no address text to build.
+    if (g_quiet.load(std::memory_order_relaxed)) return Call<uint32_t>("NotifyEvent");
     return Call<uint32_t>("NotifyEvent", Address(eventData));
 }
 uint32_t RestoreByCopy(const char16_t* filePath, const char16_t* copyPath,
@@ -299,6 +322,7 @@ uint32_t GetBackupFileByID(uint32_t id, uint32_t capacity, char16_t* buffer) {
 }
 uint32_t GetStatInfo(void* info) { return Call<uint32_t>("GetStatInfo", info); }
 uint32_t IsDisabledByPattern(const char16_t* patternFolder) {
+    g_stopped = false;
     return Call<uint32_t>("IsDisabledByPattern", patternFolder);
 }
 uint32_t GetSupportFileMaxSize() { return Call<uint32_t>("GetSupportFileMaxSize"); }
