@@ -84,9 +84,10 @@ FileActivityCallbacks WatchService::CallbacksFor(std::shared_ptr<std::atomic<boo
         judge(processId, path, head);
         std::lock_guard<std::mutex> guard(m_lock);
         ++m_writes;
+        m_lastWrite = Now();
         const auto flagged = m_flagged.find(processId);
         if (flagged == m_flagged.end()) return;
-        flagged->second.lastWrite = Now();
+        flagged->second.lastWrite = m_lastWrite;
         if (flagged->second.image.empty()) flagged->second.image = image;
     };
     return callbacks;
@@ -143,10 +144,7 @@ bool WatchService::OwnRestore(const std::vector<uint8_t>& head) {
 
 bool WatchService::FlaggedAndQuiet(double quietSeconds) const {
     std::lock_guard<std::mutex> guard(m_lock);
-    const double now = Now();
-    for (const auto& flagged : m_flagged)
-        if (now - flagged.second.lastWrite >= quietSeconds) return true;
-    return false;
+    return !m_flagged.empty() && Now() - m_lastWrite >= quietSeconds;
 }
 
 size_t WatchService::RollBackQuiet(double quietSeconds, const RollbackReport& report,

@@ -69,7 +69,7 @@ public:
     // storage service's guard) until Stop. Call after every Watch.
     void GuardProtectedFolders();
 
-    // True once a writer is flagged and has written nothing for quietSeconds.
+    // True once a writer is flagged and nobody has written for quietSeconds.
     bool FlaggedAndQuiet(double quietSeconds) const;
     // Rolls back every flagged writer that has written nothing for quietSeconds, each handed
     // to report once done; the detector then judges the writer afresh. Returns how many.
@@ -114,6 +114,7 @@ private:
     std::set<size_t> m_ownHeads;         // hashes of the first bytes of the files restored
     double m_ownRestoresUntil = 0;       // until then a change to that content is our own
     uint64_t m_opens = 0, m_writes = 0;
+    double m_lastWrite = 0;  // of any writer
 };
 
 }  // namespace pellumhost
