@@ -53,9 +53,10 @@ FileActivityCallbacks WatchService::CallbacksFor() {
         judge(processId, path, head);
         std::lock_guard<std::mutex> guard(m_lock);
         ++m_writes;
+        m_lastWrite = Now();
         const auto flagged = m_flagged.find(processId);
         if (flagged == m_flagged.end()) return;
-        flagged->second.lastWrite = Now();
+        flagged->second.lastWrite = m_lastWrite;
         if (flagged->second.image.empty()) flagged->second.image = image;
     };
     // Changes seen after the fact are noted and backed up before they are judged, so that a
@@ -107,10 +108,7 @@ void WatchService::Stop() {
 bool WatchService::FlaggedAndQuiet(double quietSeconds) const {
     if (m_backups.Busy()) return false;  // changes still being noted or backed up
     std::lock_guard<std::mutex> guard(m_lock);
-    const double now = Now();
-    for (const auto& flagged : m_flagged)
-        if (now - flagged.second.lastWrite >= quietSeconds) return true;
-    return false;
+    return !m_flagged.empty() && Now() - m_lastWrite >= quietSeconds;
 }
 
 size_t WatchService::RollBackQuiet(double quietSeconds, const RollbackReport& report,

@@ -66,7 +66,7 @@ public:
     // storage service's guard) until Stop. Call after every Watch.
     void GuardProtectedFolders();
 
-    // True once a writer is flagged and has written nothing for quietSeconds.
+    // True once a writer is flagged and nobody has written for quietSeconds.
     bool FlaggedAndQuiet(double quietSeconds) const;
     // Rolls back every flagged writer that has written nothing for quietSeconds, each handed
     // to report once done; the detector then judges the writer afresh. Returns how many.
@@ -103,6 +103,7 @@ private:
     mutable std::mutex m_lock;  // the members below
     std::map<uint32_t, Flag> m_flagged;
     uint64_t m_opens = 0, m_writes = 0;
+    double m_lastWrite = 0;  // of any writer
 };
 
 }  // namespace pellumhost

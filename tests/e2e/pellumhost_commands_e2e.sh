@@ -142,14 +142,17 @@ echo "not a pattern" >"$work/pattern/zef.ptn"
 ph policies --db "$db" --set "PatternPath=$work/pattern" >/dev/null 2>&1; check "corrupt pattern" 10 $?
 ph status --plugin "$work/none/PlugEngineZef.so" --db "$db" >/dev/null 2>&1; check "plug-in missing" 4 $?
 ph run --watch "$work/nowhere" --db "$db" >/dev/null 2>&1; check "run on a missing folder" 7 $?
-ph status --db "$db" --config "$work/none.conf" >/dev/null 2>&1; check "an unreadable --config" 7 $?
-ph stop --db "$work/nowhere" >/dev/null 2>&1; check "stop without a database folder" 7 $?
+if [ $windows = 0 ]; then  # the same code under Wine, where every start costs seconds
+  ph status --db "$db" --config "$work/none.conf" >/dev/null 2>&1; check "an unreadable --config" 7 $?
+  ph stop --db "$work/nowhere" >/dev/null 2>&1; check "stop without a database folder" 7 $?
+fi
 
 # Service mode on every platform, stopped by `stop` from another process (no signal reaches a
 # program under Wine): a configuration file with a trusted writer and a bad key, the host's
 # rogue helper scrambling one watched folder, the rogue flagged and rolled back. Before-write
 # (Linux, as root) a trusted writer rewrites files in the other watched folder at the same time.
 svc=$work/service
+started=$SECONDS
 mkdir -p "$svc/watched/deep" "$svc/own" "$svc/expect"
 for i in 1 2 3 4 5 6; do
   f=$svc/watched/$i.txt; [ $i -gt 3 ] && f=$svc/watched/deep/$i.txt
@@ -169,10 +172,13 @@ CONF
 ph run --watch "$svc/watched" --watch "$svc/own" --db "$svc/db" --config "$work/service.conf" \
   >"$svc/run.out" 2>&1 &
 service=$!
-for _ in $(seq 300); do grep -q "stop with" "$svc/run.out" && break; sleep 0.1; done
-expect "run names its configuration file and its problem" grep -q "service.conf; 1 problem" "$svc/run.out"
+# Under Wine the runner prints a program's output only once it has ended: the host's log
+# tells how far the service is.
+log=$svc/db/Log
+for _ in $(seq 1200); do grep -q "service running" "$log/Pellumhost.log" 2>/dev/null && break; sleep 0.1; done
+expect "run is ready" grep -q "service running" "$log/Pellumhost.log"
 trusted=
-if grep -q "(before-write)" "$svc/run.out"; then
+if grep -q "watching .*own (before-write)" "$log/Pellumhost.log"; then
   perl -e 'my ($dir, $expect) = @ARGV; open my $r, "<", "/dev/urandom" or die;
     for my $round (1 .. 8) { for my $i (1 .. 5) { read($r, my $b, 8192);
       for my $to ("$dir/trusted-$i.dat", "$expect/trusted-$i.dat") {
@@ -181,18 +187,19 @@ if grep -q "(before-write)" "$svc/run.out"; then
   trusted=$!
 fi
 ph rogue "$svc/watched" >/dev/null 2>&1  # ended by the service once flagged, before-write
-for _ in $(seq 300); do grep -q "files restored in" "$svc/run.out" && break; sleep 0.1; done
+for _ in $(seq 600); do grep -q "rollback of" "$log/Pellumhost.log" && break; sleep 0.1; done
 [ -n "$trusted" ] && wait "$trusted"
 ph stop --db "$svc/db" >"$svc/stop.out" 2>&1; check "stop" 0 $?
 wait "$service"; check "run stops on a stop request" 0 $?
 cat "$svc/run.out"
+echo "note service mode took $((SECONDS - started)) s"
+expect "run names its configuration file and its problem" grep -q "service.conf; 1 problem" "$svc/run.out"
 expect "the rogue was rolled back" grep -q "files restored in" "$svc/run.out"
 expect "nothing left registered" grep -q "0 event registrations and 0 protected folders left" "$svc/run.out"
 expect "the stop request is taken away" [ ! -e "$svc/db/Pellumhost.stop" ]
 for f in 1.txt 2.txt 3.txt deep/4.txt deep/5.txt deep/6.txt; do
   expect "$f is back" same "$svc/originals/$f" "$svc/watched/$f"
 done
-log=$svc/db/Log
 expect "the rogue was flagged" grep -q "process flagged as rogue" "$log/Pellumhost.log"
 expect "each file's rollback is logged" grep -q "rollback of [0-9]*: .*txt from version [0-9]*, result" "$log/Pellumhost.log"
 expect "the detector has the trusted writer" grep -q "detector: 4 files within .* 1 trusted" "$log/Pellumhost.log"

@@ -95,7 +95,11 @@ if [[ $host != *.exe && $(id -u) = 0 ]]; then
   demo=$!
   (
     protected=${TMPDIR:-/tmp}/pellumhost-demo-$demo/Protected  # the demo's workspace
-    for _ in $(seq 2000); do [ -f "$protected/archive/backup.tar" ] && break; sleep 0.005; done
+    # Until the demo watches (a slow start, under a sanitizer on a loaded machine, would
+    # otherwise see none of these writes).
+    for _ in $(seq 4000); do
+      grep -q "watching " "$protected/../Log/Pellumhost.log" 2>/dev/null && break; sleep 0.005
+    done
     exec perl -e '
       my ($dir, $expect) = @ARGV;
       my $said = "no database file";

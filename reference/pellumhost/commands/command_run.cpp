@@ -114,6 +114,7 @@ int RunServiceCommand(const HostOptions& options) {
         output.Print("database %s; stop with `Pellumhost stop --db %s` or Ctrl+C\n", db.c_str(),
                      db.c_str());
         std::fflush(stdout);
+        HostLog(2, __LINE__, "service running; `Pellumhost stop --db " + db + "` stops it");
         std::unique_ptr<ProgressBar> bar;
         const RollbackProgress progress = [&bar](size_t done, size_t total) {
             if (!bar) bar = std::make_unique<ProgressBar>("restoring", total);
