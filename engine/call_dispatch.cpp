@@ -13,7 +13,13 @@ uint32_t CZefEngineWrapper::CallFunc(uint32_t functionId, void* input, void* out
     // A stopped wrapper refuses at once, without touching the count, so that callers that keep
     // knocking cannot hold StopEngine's drain up.
     if (!IsStarted()) return velk::kZefNotRunning;
-    const util::CountedCall counted(m_nInFlightCalls);  // before the flag is read again
+    const util::CountedCall counted(g_nInFlightCalls);  // before the flag is read again
+    return CallFuncCounted(functionId, input, output);
+}
+
+uint32_t CZefEngineWrapper::CallFuncCounted(uint32_t functionId, void* input, void* output) {
+    // StopEngine clears the flag before it waits for the count, which holds this call: either
+    // the flag read here is clear, or StopEngine waits until the call has returned.
     const uint64_t state = m_state.load();
     if ((state & kStartedBit) == 0) return velk::kZefNotRunning;
     if (IsGroupA(functionId)) {
