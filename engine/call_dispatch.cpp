@@ -15,7 +15,13 @@ uint32_t CZefEngineWrapper::CallFunc(uint32_t functionId, void* input, void* out
     // knocking cannot hold StopEngine's drain up.
     if (!IsStarted()) return velk::kZefNotRunning;
     util::HoldBeforeTheCount<PEZ_WRAPPER_ADMISSION_DELAY_US>();  // test builds only
-    const util::CountedCall counted(m_nInFlightCalls);  // before the flag is read again
+    const util::CountedCall counted(g_nInFlightCalls);  // before the flag is read again
+    return CallFuncCounted(functionId, input, output);
+}
+
+uint32_t CZefEngineWrapper::CallFuncCounted(uint32_t functionId, void* input, void* output) {
+    // StopEngine clears the flag before it waits for the count, which holds this call: either
+    // the flag read here is clear, or StopEngine waits until the call has returned.
     const uint64_t state = m_state.load();
     if ((state & kStartedBit) == 0) return velk::kZefNotRunning;
     if (IsGroupA(functionId)) {

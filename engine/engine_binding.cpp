@@ -5,6 +5,7 @@
 #include "util/utf16.h"
 
 IHostService* g_pEngineHost = nullptr;
+util::StripedCounter g_nInFlightCalls;
 
 CZefEngineWrapper::CZefEngineWrapper(const char16_t* enginePath, IHostService* hostService,
                                      const platform::FileOps& reportFiles,

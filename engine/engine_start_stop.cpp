@@ -53,7 +53,8 @@ uint32_t CZefEngineWrapper::StartEngine() {
 
 void CZefEngineWrapper::StopEngine() {
     m_state.store(0);  // both flags in one store: new calls are refused from here on
-    while (m_nInFlightCalls.Total() > 0) platform::SleepMilliseconds(kDrainStepMs);
+    // A call counted before it read the flags, the plug-in's export's included, is waited for.
+    while (g_nInFlightCalls.Total() > 0) platform::SleepMilliseconds(kDrainStepMs);
 
     if (m_entries.m_hEngineModule == nullptr) return;
     if (m_nBootResultsSent != 0 && m_entries.RmDeleteDbeResults != nullptr) {

@@ -24,6 +24,12 @@ struct ProcessEventRecord;
 // wrapper's constructor; the same value as the plug-in boundary's own host pointer.
 extern IHostService* g_pEngineHost;
 
+// Calls under way in the wrappers of the module, counted before the started flag is read, so
+// that StopEngine can wait for them. One count for the module that outlives every wrapper: the
+// plug-in's CallFunc export counts a call here once, and a call given the plug-in's own wrapper
+// goes on through CallFuncCounted without a second count.
+extern util::StripedCounter g_nInFlightCalls;
+
 class CZefEngineWrapper final : public ICommonPluginInterface {
 public:
     static constexpr uint32_t kEnginePathUnits = 260;
@@ -43,13 +49,17 @@ public:
     uint32_t GetInterfaceID() override;
     void GetModuleVersion(ModuleVersion* version) override;
     uint32_t CallFunc(uint32_t functionId, void* input, void* output) override;
+    // Slot 4 for a caller that has itself counted in g_nInFlightCalls and holds the count until
+    // this returns: the started test and the dispatch, without a second count.
+    uint32_t CallFuncCounted(uint32_t functionId, void* input, void* output);
 
     // Loads the engine module and resolves its entry points; false when the module cannot be
     // loaded or a required entry point is missing (the module then stays loaded).
     bool LoadEngine();
     // 1 when the plug-in may go on (started, or disabled by the pattern), 0 on failure.
     uint32_t StartEngine();
-    // Refuses new calls, waits for calls under way, stops and unloads the engine.
+    // Refuses new calls, waits for calls under way, stops and unloads the engine. Never from
+    // inside a call (it would wait for itself): the plug-in's shut-down sees to that.
     void StopEngine();
 
     uint32_t IsEngineStarted() const { return IsStarted() ? 1u : 0u; }
@@ -150,7 +160,6 @@ private:
     int32_t HistoryKeepDays = 0;
     int32_t SecurityLevel = 0;
     std::atomic<bool> Enable{true};
-    util::StripedCounter m_nInFlightCalls;  // calls under way, a slot per thread
     std::atomic<uint32_t> WorkMode{1};
     std::atomic<uint32_t> PerProcessBackupQuota{6};
     std::atomic<uint32_t> MaxBackupFileSize{0};

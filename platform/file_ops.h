@@ -15,7 +15,7 @@ constexpr uint32_t kFolderExists = 183;  // ERROR_ALREADY_EXISTS
 struct FileOps {
     // Opens a file for writing, creating it when missing (open-always), shared for reading,
     // writing and deleting. *existed tells whether it was there before. kInvalidFile on failure.
-    // On POSIX the handle appends (each write goes to the end of the file by itself).
+    // The handle appends: each write goes to the end of the file by itself.
     FileHandle (*openAlways)(const char16_t* path, bool* existed);
     // Writes all bytes at the current position; false when not all were written.
     bool (*write)(FileHandle file, const void* bytes, uint32_t count);

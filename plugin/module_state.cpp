@@ -4,5 +4,5 @@
 IHostService* g_pHostService = nullptr;
 CZefEngineWrapper* g_pEngineWrapper = nullptr;
 std::atomic<int32_t> g_nRunning{0};
-util::StripedCounter g_nCallsInExport;
 util::StripedCounter g_nNotificationsInExport;
+std::atomic<int32_t> g_nShutdownPending{0};

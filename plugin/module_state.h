@@ -13,10 +13,14 @@ class CZefEngineWrapper;
 extern IHostService* g_pHostService;
 extern CZefEngineWrapper* g_pEngineWrapper;
 extern std::atomic<int32_t> g_nRunning;
-// Calls inside Plugin_Interface_CallFunc, counted before the running flag is tested, so that
-// shut-down can wait for a call that passed the test before it deletes the wrapper.
-extern util::StripedCounter g_nCallsInExport;
+// (Calls inside Plugin_Interface_CallFunc are counted in the wrappers' g_nInFlightCalls, which
+// outlives the wrapper, before the running flag is tested again.)
+
 // Calls inside Plugin_Interface_OnNotify and Plugin_Interface_QueryInterface, counted before they
 // read the running flag: notification 4116 asks the engine about its pattern and 4118 reads the
 // wrapper, so shut-down waits for them before it stops the engine and deletes the wrapper.
 extern util::StripedCounter g_nNotificationsInExport;
+// 1 when Plugin_Interface_PreUninitialize came from inside a call of the plug-in (a host
+// callback of a walk or restore): the shut-down is left to the first call that leaves the
+// plug-in while the thread has no other call inside it.
+extern std::atomic<int32_t> g_nShutdownPending;

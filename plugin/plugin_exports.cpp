@@ -33,19 +33,38 @@ constexpr uint32_t kDrainStepMs = 50;
 
 // The running flag is cleared first, so that calls are refused before anything is torn down.
 // A call that passed the running test just before may still be on its way into the wrapper:
-// the wrapper is deleted only once no call is left inside the export. A notification that
-// passed the test may be asking the engine about its pattern: the engine is stopped and
-// unloaded only once none is left.
+// it counted itself in g_nInFlightCalls before it read the flag again, and StopEngine, after
+// clearing the wrapper's started flag, and this shut-down, after clearing the running flag, both
+// wait for that count, so the call either sees a cleared flag or is waited for. A notification
+// that passed the test may be asking the engine about its pattern: the engine is stopped and
+// unloaded only once none is left. Run from inside a call of the plug-in (a host callback), the
+// shut-down would wait for itself: it only refuses new calls, and the first call to leave the
+// plug-in with nothing else of its thread inside finishes it.
 void ShutdownEngine() {
     g_nRunning.exchange(0);
     if (g_pEngineWrapper == nullptr) return;
+    if (g_nInFlightCalls.CalledFromInside() || g_nNotificationsInExport.CalledFromInside()) {
+        g_nShutdownPending.store(1);
+        kDiag.Write(util::kDiagWarning, 451,
+                    u"Plugin_Interface_PreUninitialize inside a call: the engine stops when the "
+                    u"call returns.");
+        return;
+    }
+    g_nShutdownPending.store(0);
     plugin_events::UnsubscribeEvents(g_pHostService);
     plugin_events::RegisterEventProcessor(g_pHostService, false);
     while (g_nNotificationsInExport.Total() > 0) platform::SleepMilliseconds(kDrainStepMs);
     g_pEngineWrapper->StopEngine();
-    while (g_nCallsInExport.Total() > 0) platform::SleepMilliseconds(kDrainStepMs);
+    // Calls given another interface than the wrapper are counted too: none is left inside.
+    while (g_nInFlightCalls.Total() > 0) platform::SleepMilliseconds(kDrainStepMs);
     g_pEngineWrapper->DeletingDestructor(1);
     g_pEngineWrapper = nullptr;
+}
+
+// The end of a shut-down asked for from inside a call, once the thread is out of every call.
+[[gnu::noinline, gnu::cold]] void FinishPendingShutdown() {
+    if (g_nInFlightCalls.CalledFromInside() || g_nNotificationsInExport.CalledFromInside()) return;
+    if (g_nShutdownPending.exchange(0) != 0 && g_pEngineWrapper != nullptr) ShutdownEngine();
 }
 
 // The refusals of Plugin_Interface_CallFunc, kept out of its way: the diagnostic line's
@@ -57,6 +76,27 @@ void ShutdownEngine() {
 [[gnu::noinline, gnu::cold]] uint32_t RefuseNotRunning() {
     kDiag.Write(util::kDiagWarning, 674, u"ZEF is not running.");
     return velk::kZefNotRunning;
+}
+
+// Plugin_Interface_CallFunc while running: false when refused. Counted before the running flag
+// is read again (see ShutdownEngine); calls refused at the first read never touch the count and
+// cannot hold shut-down up. A call given the plug-in's own wrapper is counted once, here: the
+// wrapper's started test comes after this count too, which StopEngine waits for. The wrapper
+// pointer is read only after the second read found the plug-in running, when shut-down cannot
+// have deleted it.
+[[gnu::always_inline]] inline bool CallWhileRunning(ICommonPluginInterface* pluginInterface,
+                                                    uint32_t functionId, void* input,
+                                                    void* output, uint32_t& result) {
+    if (g_nRunning.load() != 1) return false;
+    util::HoldBeforeTheCount<PEZ_EXPORT_ADMISSION_DELAY_US>();  // test builds only
+    const util::CountedCall counted(g_nInFlightCalls);
+    if (g_nRunning.load() != 1) return false;
+    if (PEZ_CALL_DELAY_MS != 0) platform::SleepMilliseconds(PEZ_CALL_DELAY_MS);
+    // The interface given is the one called, not necessarily the plug-in's wrapper.
+    result = pluginInterface == g_pEngineWrapper
+                 ? g_pEngineWrapper->CallFuncCounted(functionId, input, output)
+                 : pluginInterface->CallFunc(functionId, input, output);
+    return true;
 }
 
 uint32_t Initialize(IHostService* hostService) {
@@ -155,19 +195,12 @@ PEZ_EXPORT uint32_t Plugin_Interface_CallFunc(ICommonPluginInterface* pluginInte
                                               void* output) noexcept {
     try {
         if (pluginInterface == nullptr) return RefuseNullInterface();
-        if (g_nRunning.load() == 1) {
-            util::HoldBeforeTheCount<PEZ_EXPORT_ADMISSION_DELAY_US>();  // test builds only
-            // Counted before the running flag is read again: shut-down clears the flag and then
-            // waits for the count, so a call that still reads 1 is waited for. Calls refused at
-            // the first read never touch the count and cannot hold shut-down up.
-            const util::CountedCall counted(g_nCallsInExport);
-            if (g_nRunning.load() == 1) {
-                if (PEZ_CALL_DELAY_MS != 0) platform::SleepMilliseconds(PEZ_CALL_DELAY_MS);
-                // The interface given is the one called, not necessarily the plug-in's wrapper.
-                return pluginInterface->CallFunc(functionId, input, output);
-            }
+        uint32_t result = 0;
+        if (!CallWhileRunning(pluginInterface, functionId, input, output, result)) {
+            return RefuseNotRunning();
         }
-        return RefuseNotRunning();
+        if (g_nShutdownPending.load(std::memory_order_relaxed) != 0) FinishPendingShutdown();
+        return result;
     } catch (...) {
         return velk::kNotDone;
     }
@@ -176,9 +209,14 @@ PEZ_EXPORT uint32_t Plugin_Interface_CallFunc(ICommonPluginInterface* pluginInte
 PEZ_EXPORT uint32_t Plugin_Interface_OnNotify(int32_t notificationId, void* input,
                                               void* output) noexcept {
     try {
-        // Counted before any running test inside, as QueryInterface is: see ShutdownEngine.
-        const util::CountedCall counted(g_nNotificationsInExport);
-        return plugin_notifications::HandleNotification(notificationId, input, output);
+        uint32_t result = 0;
+        {
+            // Counted before any running test inside, as QueryInterface is: see ShutdownEngine.
+            const util::CountedCall counted(g_nNotificationsInExport);
+            result = plugin_notifications::HandleNotification(notificationId, input, output);
+        }
+        if (g_nShutdownPending.load(std::memory_order_relaxed) != 0) FinishPendingShutdown();
+        return result;
     } catch (...) {
         return velk::kNotDone;
     }

@@ -16,6 +16,9 @@ command -v python3 >/dev/null || {
 benches=(dispatch_bench admission_bench event_bench logger_bench diag_bench morrick_bench feedback_bench config_bench path_bench zef_bench)
 cmake --preset linux >/dev/null
 nice cmake --build --preset linux -j "$(nproc)" --target "${benches[@]}"
+# The same CallFunc counted on one shared atomic (PEZ_ATOMIC_ADMISSION), to compare against.
+cmake --preset linux -B build/linux-atomic -DPEZ_ATOMIC_ADMISSION=ON >/dev/null
+nice cmake --build build/linux-atomic -j "$(nproc)" --target dispatch_bench
 
 min_time=()
 [[ ${1:-} == --quick ]] && min_time=(--benchmark_min_time=0.05)
@@ -26,6 +29,9 @@ for bench in "${benches[@]}"; do
   "build/linux/bin/$bench" "${min_time[@]}" --benchmark_out="$results/$bench.json" \
     --benchmark_out_format=json
 done
+echo "== dispatch_bench (atomic build)"
+build/linux-atomic/bin/dispatch_bench "${min_time[@]}" --benchmark_filter='CallFunc|Direct' \
+  --benchmark_out="$results/dispatch_bench_atomic.json" --benchmark_out_format=json
 
 python3 scripts/bench_report.py "$results" docs/performance.md docs/performance.dat
 gnuplot -e "data='docs/performance.dat'; out='docs/performance.svg'" scripts/bench_chart.gp

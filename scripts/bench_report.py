@@ -51,6 +51,11 @@ for t in (1, 2, 8):
     ROWS.append(("CallFunc admission, %d thread%s" % (t, "s" if t > 1 else ""), "dispatch_bench",
                  "BM_CallFuncFlushEvents/threads:%d" % t, "BM_DirectEngineCall/threads:%d" % t,
                  False, "diff", 5.0, "within 5 ns of a direct engine call"))
+# The same call in the build that counts on one shared atomic (PEZ_ATOMIC_ADMISSION).
+for t in (1, 2, 8):
+    ROWS.append(("CallFunc admission, atomic build, %d thread%s" % (t, "s" if t > 1 else ""),
+                 "dispatch_bench_atomic", "BM_CallFuncFlushEvents/threads:%d" % t,
+                 "BM_DirectEngineCall/threads:%d" % t, False, None, None, ""))
 # The same call split by layer: the wrapper's slot 4 called directly (no export).
 for t in (1, 2, 8):
     ROWS.append(("wrapper's slot 4 alone, %d thread%s" % (t, "s" if t > 1 else ""),
@@ -61,6 +66,11 @@ for t in (1, 2, 8):
                  "admission_bench", "BM_AdmissionOwnedSlots/threads:%d" % t,
                  "BM_AdmissionAtomic/threads:%d" % t, False, "ratio", 1.0,
                  "no slower than the plainly atomic count"))
+for t in (1, 2, 8):
+    ROWS.append(("admission counted once for both flags, %d thread%s" % (t, "s" if t > 1 else ""),
+                 "admission_bench", "BM_AdmittedOnceForBothFlags/threads:%d" % t,
+                 "BM_AdmittedByBothLayers/threads:%d" % t, False, "ratio", 1.0,
+                 "no slower than a count in each layer"))
 ROWS.append(("shut-down's drain step (barrier and slots read)", "admission_bench",
              "BM_ShutdownTotal", "BM_FlagReadsOnlyAnchor/threads:1", False, None, None, ""))
 ROWS += [

@@ -2,19 +2,23 @@
 // a caller counts itself, then reads a running flag again; the shut-down clears the flag, then
 // waits until Total() is 0, and only then tears down what the calls use.
 //
-// Each of the first kOwnedSlots threads of the process owns a slot on a cache line of its own and
-// is the only one to write it, with a plain load and store: no locked instruction on the way in
-// or out. The order that admission needs (the caller's count stored before its second read of
-// the flag, the shut-down's cleared flag stored before its read of the count) is then given by
-// the shut-down alone: Total() issues a process-wide barrier (platform/process_barrier.h) before
-// it reads the slots, which orders every caller's store before that caller's next load as a
-// full fence would. So either the caller's second read sees the cleared flag, or Total() sees
-// its count. Leaving stores with release and Total() reads with acquire, so that whatever a
-// call did before it left happens before what the shut-down does after reading 0.
+// Each thread that holds one of the kOwnedSlots slots owns a cache line of its own in every
+// counter and is the only one to write it, with a plain load and store: no locked instruction on
+// the way in or out. The order that admission needs (the caller's count stored before its second
+// read of the flag, the shut-down's cleared flag stored before its read of the count) is then
+// given by the shut-down alone: Total() issues a process-wide barrier
+// (platform/process_barrier.h) before it reads the slots, which orders every caller's store
+// before that caller's next load as a full fence would. So either the caller's second read sees
+// the cleared flag, or Total() sees its count. Leaving stores with release and Total() reads
+// with acquire, so that whatever a call did before it left happens before what the shut-down
+// does after reading 0.
 //
-// Threads past the owned slots, a system without the barrier, and a build with
-// PEZ_ATOMIC_ADMISSION or a counter made kAtomic (to compare against) count on one shared atomic with sequentially
-// consistent read-modify-writes instead, which needs no barrier.
+// A thread takes a slot at its first call: a free one, or else one whose thread has ended (it
+// was outside every call then, so the slot holds 0 in every counter), so that hosts whose pools
+// replace threads keep the owned slots. Nothing runs when a thread ends: no hook of the module
+// can outlive it. Threads that find no slot, a system without the barrier, and a build with
+// PEZ_ATOMIC_ADMISSION or a counter made kAtomic (to compare against) count on one shared
+// atomic with sequentially consistent read-modify-writes instead, which needs no barrier.
 #pragma once
 #include <atomic>
 #include <cstddef>
@@ -35,7 +39,6 @@ namespace util {
 class StripedCounter {
 public:
     static constexpr size_t kOwnedSlots = 128;
-
     // Where the process-wide barrier works, owned slots; kAtomic: the shared atomic only.
     enum class Admission { kFencedWhereAvailable, kAtomic };
     // kAtomic in a build with PEZ_ATOMIC_ADMISSION, the fenced kind otherwise.
@@ -48,7 +51,7 @@ public:
     // Counts the calling thread in; gives back the slot that Leave needs.
     size_t Enter() {
         const size_t slot = ThreadSlot();
-        if (slot < kOwnedSlots && m_fenced) {
+        if (slot < m_ownedSlots) {
             std::atomic<int32_t>& value = m_slots[slot].value;
             value.store(value.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
             // The compiler keeps the store before the caller's next load; the processor is made
@@ -57,6 +60,7 @@ public:
             return slot;
         }
         m_shared.value.fetch_add(1);
+        ++t_sharedCalls;
         return kOwnedSlots;
     }
     void Leave(size_t slot) {
@@ -65,6 +69,7 @@ public:
             value.store(value.load(std::memory_order_relaxed) - 1, std::memory_order_release);
             return;
         }
+        --t_sharedCalls;
         m_shared.value.fetch_sub(1);
     }
 
@@ -72,15 +77,23 @@ public:
     // counted, one that read it before is. Issues the process-wide barrier when slots are owned.
     int64_t Total() const;
 
+    // True when the calling thread has a call under way here, so that a shut-down run from
+    // inside a call can tell that waiting for Total() would wait for itself. A thread on the
+    // shared atomic answers for every counter of the module that it counts on that way.
+    bool CalledFromInside() const;
+
     // True when owned slots are in use (false in the atomic build or without the barrier).
-    bool Fenced() const { return m_fenced; }
+    bool Fenced() const { return m_ownedSlots != 0; }
+
+    // Whether the calling thread holds an owned slot (after its first Enter on any counter).
+    static bool ThreadOwnsSlot() { return t_threadSlot < kOwnedSlots; }
 
 private:
     struct alignas(64) Slot {
         std::atomic<int32_t> value{0};
     };
-    // The calling thread's slot number for its whole life, handed out in turn at its first
-    // call; kOwnedSlots and above share the atomic.
+    // The calling thread's slot number, taken at its first call; kOwnedSlots when none was free
+    // (the thread then counts on the shared atomic for its whole life).
     static size_t ThreadSlot() {
         const uint32_t slot = t_threadSlot;
         return slot != kNoSlot ? slot : AssignThreadSlot();
@@ -90,8 +103,12 @@ private:
     static constexpr uint32_t kNoSlot = UINT32_MAX;
     // Constant-initialised and trivially destroyed: no guard or wrapper on the way in.
     PEZ_TLS_INITIAL_EXEC static inline thread_local uint32_t t_threadSlot = kNoSlot;
+    // Calls the thread has under way on the shared atomic, of any counter.
+    PEZ_TLS_INITIAL_EXEC static inline thread_local uint32_t t_sharedCalls = 0;
 
-    const bool m_fenced;
+    // kOwnedSlots where slots are owned, 0 where every call counts on the shared atomic: one
+    // comparison on the way in decides both.
+    const size_t m_ownedSlots;
     Slot m_shared;
     Slot m_slots[kOwnedSlots];
 };

@@ -1,6 +1,7 @@
 // Process and thread ids from the kernel.
 #include "platform/process.h"
 
+#include <errno.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -8,5 +9,10 @@ namespace platform {
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+
+// Signal 0 to a thread of this thread group only asks whether it is there.
+bool ThreadEnded(uint32_t threadId) {
+    return syscall(SYS_tgkill, getpid(), static_cast<pid_t>(threadId), 0) != 0 && errno == ESRCH;
+}
 
 }  // namespace platform

@@ -10,9 +10,14 @@ namespace {
 const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
+// Opened for appending only (FILE_APPEND_DATA without FILE_WRITE_DATA): the system puts every
+// write at the end of the file, also after another writer's, in the write itself, as O_APPEND
+// does on POSIX, so that moving to the end costs no call of its own. The attributes are read for
+// the file's size.
 FileHandle OpenAlways(const char16_t* path, bool* existed) {
     if (path == nullptr) return kInvalidFile;
-    HANDLE file = CreateFileW(Wide(path), GENERIC_WRITE,
+    constexpr DWORD kAppending = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    HANDLE file = CreateFileW(Wide(path), kAppending,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return kInvalidFile;
@@ -25,9 +30,8 @@ bool Write(FileHandle file, const void* bytes, uint32_t count) {
     return WriteFile(AsHandle(file), bytes, count, &written, nullptr) && written == count;
 }
 
-bool SeekToEnd(FileHandle file) {
-    return SetFilePointer(AsHandle(file), 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER;
-}
+// Every handle that OpenAlways gives appends, so its next write goes to the end anyway.
+bool SeekToEnd(FileHandle file) { return file != kInvalidFile; }
 
 // A low word of all ones is also what the call answers on failure; only the last error tells
 // them apart, so it is cleared first.

@@ -2,14 +2,18 @@
 // notifications, and shut-down while host threads keep calling.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "host/call_records.h"
 #include "host/message_object.h"
+#include "host/restore_records.h"
 #include "host/result_codes.h"
 #include "platform/text.h"
 #include "tests/fakes/captured_log.h"
+#include "tests/fakes/fake_versions_control.h"
 #include "tests/module/plugin_harness.h"
 
 namespace {
@@ -337,6 +341,62 @@ TEST(Shutdown, CallHeldBetweenTheRunningTestAndTheWrapperIsWaitedFor) {
     // The held call reached a stopped wrapper, not a deleted one, and not the engine.
     EXPECT_EQ(result.load(), velk::kZefNotRunning);
     EXPECT_TRUE(plugin.Engine().CallsTo({"FlushEvents"}).empty());
+}
+
+// A host whose walk callback shuts the plug-in down: PreUninitialize cannot wait for the call it
+// runs in, nor stop the engine under it. It answers at once, new calls are refused, the walk goes
+// on through every version, and the plug-in is shut down by the time the walk's CallFunc returns.
+struct ShutdownFromCallback {
+    static int32_t ShowCopy(uint64_t, const char16_t* copyPath, uint64_t, uint32_t* action) {
+        if (copyPath != nullptr) ++shown;
+        if (shown == 1) {
+            shutdownResult = plugin->Exports().PreUninitialize();
+            refusedMeanwhile = plugin->Exports().CallFunc(wrapper, velk::kFnFlushEvents, nullptr,
+                                                          nullptr);
+        }
+        *action = velk::kDecisionNone;
+        return 1;
+    }
+    static inline PluginHarness* plugin = nullptr;
+    static inline ICommonPluginInterface* wrapper = nullptr;
+    static inline int shown = 0;
+    static inline uint32_t shutdownResult = 0;
+    static inline uint32_t refusedMeanwhile = 0;
+};
+
+TEST(Shutdown, AskedForFromInsideACallIsFinishedWhenTheCallReturns) {
+    constexpr char16_t kFile[] = u"/srv/share/report.docx";
+    PluginHarness plugin;
+    ASSERT_TRUE(plugin.Loaded());
+    ASSERT_TRUE(plugin.Start());
+    ICommonPluginInterface* wrapper = plugin.Exports().QueryInterface(kPluginInterfaceId);
+    ASSERT_NE(wrapper, nullptr);
+    const platform::ModuleHandle engine =
+        platform::LoadModuleByPath(plugin.EnginePath().u16string().c_str());
+    const FakeVersionsControl versions(engine);
+    ASSERT_TRUE(versions.IsComplete());
+    const std::filesystem::path copies = plugin.Folder() / "copies";
+    std::filesystem::create_directories(copies);
+    versions.SetCopyFolder(copies.u16string());
+    for (uint32_t id = 1; id <= 3; ++id) versions.AddMemory(kFile, id, 100 * id);
+    ShutdownFromCallback::plugin = &plugin;
+    ShutdownFromCallback::wrapper = wrapper;
+    velk::FileVersionRequest walk{kFile, 0,
+                                  reinterpret_cast<void (*)()>(&ShutdownFromCallback::ShowCopy), 0};
+
+    EXPECT_EQ(plugin.Exports().CallFunc(wrapper, velk::kFnEnumFileVersions, &walk, nullptr),
+              velk::kSuccess);
+    EXPECT_EQ(ShutdownFromCallback::shutdownResult, velk::kSuccess);
+    EXPECT_EQ(ShutdownFromCallback::refusedMeanwhile, velk::kZefNotRunning);
+    EXPECT_EQ(ShutdownFromCallback::shown, 3) << "the walk was cut short";
+    EXPECT_EQ(CapturedAt(451).size(), 1u);
+    EXPECT_TRUE(versions.NothingLeftBehind());
+    const std::vector<std::string> calls = plugin.Engine().Calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "Stop"), 1) << "not shut down on return";
+    EXPECT_EQ(plugin.Exports().QueryInterface(kPluginInterfaceId), nullptr);
+    EXPECT_EQ(plugin.Exports().CallFunc(wrapper, velk::kFnFlushEvents, nullptr, nullptr),
+              velk::kZefNotRunning);
+    platform::UnloadModule(engine);
 }
 
 // A notification that asks the engine about a replaced pattern while the host shuts the plug-in

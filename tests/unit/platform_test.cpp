@@ -1,8 +1,10 @@
 // The platform layer: own module path, full paths, file sizes, clock, ids.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -127,7 +129,8 @@ TEST(FileSize, LowWordIsExactUpToAllOnes) {
 }
 
 // A log is appended to by two handles in turn (another process's writer, or this one's after a
-// reopen): each line moved to the end before it is written lands after the other's, none over it.
+// reopen): each line lands after the other's, none over it, whether it was moved to the end
+// first or not (the handles append by themselves, so the logger's move costs no system call).
 TEST(FileAppend, LinesOfTwoHandlesInTurnAllStay) {
     const std::filesystem::path folder = MakeTestFolder("file_append");
     const std::u16string file = (folder / "shared.log").u16string();
@@ -143,7 +146,9 @@ TEST(FileAppend, LinesOfTwoHandlesInTurnAllStay) {
     for (size_t i = 0; i < std::size(lines); ++i) {
         const std::string& line = lines[i];
         const platform::FileHandle writer = i % 2 == 0 ? first : second;
-        ASSERT_TRUE(ops.seekToEnd(writer));
+        if (i < 2) {
+            ASSERT_TRUE(ops.seekToEnd(writer));
+        }
         ASSERT_TRUE(ops.write(writer, line.data(), static_cast<uint32_t>(line.size())));
         expected += line;
     }
@@ -258,6 +263,35 @@ TEST(Process, ThreadsHaveTheirOwnIdsInOneProcess) {
     EXPECT_NE(platform::CurrentProcessId(), 0u);
     EXPECT_EQ(otherProcess, platform::CurrentProcessId());
     EXPECT_NE(otherThread, mainThread);
+}
+
+// A thread's end is seen by its id: the call counter takes an ended thread's slot on that word,
+// so a living thread must never be taken for ended.
+TEST(Process, ThreadEndedOnlyOnceTheThreadHasEnded) {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool started = false, release = false;
+    uint32_t id = 0;
+    std::thread thread([&] {
+        std::unique_lock<std::mutex> guard(lock);
+        id = platform::CurrentThreadId();
+        started = true;
+        changed.notify_all();
+        changed.wait(guard, [&] { return release; });
+    });
+    {
+        std::unique_lock<std::mutex> guard(lock);
+        changed.wait(guard, [&] { return started; });
+    }
+    EXPECT_FALSE(platform::ThreadEnded(id));
+    EXPECT_FALSE(platform::ThreadEnded(platform::CurrentThreadId()));
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        release = true;
+    }
+    changed.notify_all();
+    thread.join();
+    EXPECT_TRUE(platform::ThreadEnded(id));
 }
 
 }  // namespace

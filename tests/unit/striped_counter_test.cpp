@@ -75,50 +75,63 @@ int StressCycles() {
     return cycles != nullptr && std::atoi(cycles) > 0 ? std::atoi(cycles) : 300;
 }
 
-// The admission as the exports and the wrapper use it, cycled: callers test the flag, count
-// themselves, test it again and use the resource; the shut-down clears the flag, drains, and
-// writes the resource dead (a plain write: a call still inside would race with it), then brings
-// it back for the next cycle. Every other call is held between its first test and its count,
-// where a shut-down is most likely to slip in.
-TEST(StripedCounter, NoCallUsesTheResourceAfterTheDrainAcrossManyShutdowns) {
+// The admission as the exports and the wrapper use it, cycled, with one count for two flags:
+// a call through the export tests the running flag, counts itself, tests it again and then the
+// started flag before it uses the engine; a call on the wrapper's slot 4 tests the started flag
+// alone around its count. The shut-down clears the running flag, then the started flag, drains,
+// writes the engine dead (a plain write: a call still inside would race with it), drains again
+// and writes the wrapper dead, then brings both back for the next cycle. Every other call is
+// held between its first test and its count, where a shut-down is most likely to slip in.
+TEST(StripedCounter, NoCallUsesTheEngineOrWrapperAfterTheDrainAcrossManyShutdowns) {
     const int kCycles = StressCycles();
     constexpr int kCallers = 6;
     for (const Admission kind : kBothKinds) {
         SCOPED_TRACE(static_cast<int>(kind));
         StripedCounter counter(kind);
         std::atomic<int> running{0};
+        std::atomic<int> started{0};
         std::atomic<bool> finished{false};
-        int alive = 1;  // written only while no call is admitted
+        int engineAlive = 1;   // written only while no call is admitted
+        int wrapperAlive = 1;  // likewise
         std::atomic<int64_t> admitted{0};
         std::atomic<int64_t> lateCalls{0};
         std::vector<std::thread> callers;
         for (int c = 0; c < kCallers; ++c) {
-            callers.emplace_back([&] {
+            const bool throughExport = c % 2 == 0;
+            callers.emplace_back([&, throughExport] {
                 uint32_t calls = 0;
                 while (!finished.load()) {
-                    if (running.load() != 1) {
+                    std::atomic<int>& first = throughExport ? running : started;
+                    if (first.load() != 1) {
                         std::this_thread::yield();
                         continue;
                     }
                     if ((++calls & 1) == 0) std::this_thread::yield();
                     const util::CountedCall counted(counter);
-                    if (running.load() != 1) continue;
-                    if (alive != 1) ++lateCalls;
+                    if (first.load() != 1) continue;
+                    if (throughExport && wrapperAlive != 1) ++lateCalls;
+                    if (started.load() != 1) continue;
+                    if (engineAlive != 1 || wrapperAlive != 1) ++lateCalls;
                     ++admitted;
                 }
             });
         }
         for (int cycle = 0; cycle < kCycles; ++cycle) {
-            alive = 1;
+            engineAlive = 1;
+            wrapperAlive = 1;
             const int64_t before = admitted.load();
+            started.store(1);
             running.store(1);
             // On a loaded machine the callers may not run at all in one yield: wait (bounded)
             // until one of them is admitted, so that every cycle has a call to race with.
             for (int spin = 0; spin < 10000 && admitted.load() == before; ++spin)
                 std::this_thread::yield();
             running.store(0);
+            started.store(0);
             while (counter.Total() > 0) std::this_thread::yield();
-            alive = 0;
+            engineAlive = 0;
+            while (counter.Total() > 0) std::this_thread::yield();
+            wrapperAlive = 0;
         }
         finished = true;
         for (std::thread& caller : callers) caller.join();
@@ -126,6 +139,56 @@ TEST(StripedCounter, NoCallUsesTheResourceAfterTheDrainAcrossManyShutdowns) {
         EXPECT_GT(admitted.load(), 0);
         EXPECT_EQ(counter.Total(), 0);
     }
+}
+
+// A shut-down run from inside a call must not wait for it: the counter tells the calling thread
+// whether it has a call under way, nested or not, and tells other threads' calls apart.
+TEST(StripedCounter, TellsWhetherTheCallingThreadIsInsideACall) {
+    for (const Admission kind : kBothKinds) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        StripedCounter counter(kind);
+        EXPECT_FALSE(counter.CalledFromInside());
+        {
+            const util::CountedCall outer(counter);
+            {
+                const util::CountedCall inner(counter);
+                EXPECT_TRUE(counter.CalledFromInside());
+            }
+            EXPECT_TRUE(counter.CalledFromInside());
+            bool seenByAnother = true;
+            std::thread([&] { seenByAnother = counter.CalledFromInside(); }).join();
+            EXPECT_FALSE(seenByAnother);
+        }
+        EXPECT_FALSE(counter.CalledFromInside());
+    }
+}
+
+// A host whose pools replace their threads: far more threads than slots come and go, a few at a
+// time, each calling. Once every slot was taken, new threads take those of ended threads, so
+// every one of them owns a slot and counts without a locked instruction, and the counts of
+// slots handed on stay exact.
+TEST(StripedCounter, ThreadsThatComeAndGoKeepOwningSlots) {
+    constexpr size_t kThreads = 5 * StripedCounter::kOwnedSlots;
+    constexpr size_t kAtOnce = 8;
+    StripedCounter counter;
+    std::atomic<size_t> withoutSlot{0};
+    std::atomic<int64_t> seenInside{0};
+    for (size_t done = 0; done < kThreads; done += kAtOnce) {
+        std::vector<std::thread> pool;
+        for (size_t t = 0; t < kAtOnce; ++t) {
+            pool.emplace_back([&] {
+                for (int call = 0; call < 3; ++call) {
+                    const util::CountedCall counted(counter);
+                    if (counter.CalledFromInside()) ++seenInside;
+                }
+                if (!StripedCounter::ThreadOwnsSlot()) ++withoutSlot;
+            });
+        }
+        for (std::thread& thread : pool) thread.join();
+    }
+    EXPECT_EQ(withoutSlot.load(), 0u);
+    EXPECT_EQ(seenInside.load(), static_cast<int64_t>(3 * kThreads));
+    EXPECT_EQ(counter.Total(), 0);
 }
 
 }  // namespace
