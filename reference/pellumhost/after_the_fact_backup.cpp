@@ -12,6 +12,7 @@
 #include "host/result_codes.h"
 #include "platform/text.h"
 #include "reference/pellumhost/burst_rollback.h"
+#include "reference/pellumhost/rogue_detector.h"
 
 namespace pellumhost {
 
@@ -33,10 +34,6 @@ size_t AfterTheFactBackup::Baseline(const std::string& folder) {
     }
     if (ec) m_log(3, "the baseline stopped early: " + folder + " cannot be listed (" + ec.message() + ")");
     return held;
-}
-
-double AfterTheFactBackup::Now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 bool AfterTheFactBackup::OnChange(uint32_t writer, const std::string& path, double at) {
@@ -78,18 +75,18 @@ FileActivityCallbacks AfterTheFactBackup::Watching(const FileActivityCallbacks& 
     callbacks.onWritten = [this, next](uint32_t writer, const std::string& path,
                                        const std::vector<uint8_t>& head) {
         const Handling handling(m_handling);
-        if (m_backUpChanges && !OnChange(writer, path, Now())) return;
+        if (m_backUpChanges && !OnChange(writer, path, DetectorSeconds())) return;
         if (next.onWritten) next.onWritten(writer, path, head);
     };
     callbacks.onRemoved = [this, next](uint32_t writer, const std::string& path) {
         const Handling handling(m_handling);
-        if (m_backUpChanges && !OnRemoved(writer, path, Now())) return;
+        if (m_backUpChanges && !OnRemoved(writer, path, DetectorSeconds())) return;
         if (next.onRemoved) next.onRemoved(writer, path);
     };
     callbacks.onRenamed = [this, next](uint32_t writer, const std::string& from,
                                        const std::string& to) {
         const Handling handling(m_handling);
-        if (m_backUpChanges && !OnRenamed(writer, from, to, Now())) return;
+        if (m_backUpChanges && !OnRenamed(writer, from, to, DetectorSeconds())) return;
         if (next.onRenamed) next.onRenamed(writer, from, to);
     };
     return callbacks;
@@ -103,7 +100,7 @@ std::vector<RolledBackFile> AfterTheFactBackup::RollBack(const std::vector<Burst
         m_journal.IgnoreOwnRestores(paths);
     }
     const std::vector<RolledBackFile> results = RollBackBurst(m_plugin, m_wrapper, burst);
-    const double quietUntil = Now() + kOwnRestoreQuietSeconds;
+    const double quietUntil = DetectorSeconds() + kOwnRestoreQuietSeconds;
     {
         // What was restored becomes each file's newest backup: a later burst is then rolled
         // back to it, not to what this burst wrote (which was backed up as a change).
@@ -132,7 +129,7 @@ std::vector<RolledBackFile> AfterTheFactBackup::RollBack(const std::vector<Burst
 }
 
 size_t AfterTheFactBackup::EndOwnRestores() {
-    while (Now() < m_quietUntil) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    while (DetectorSeconds() < m_quietUntil) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     size_t ignored;
     {
         std::lock_guard<std::mutex> guard(m_lock);

@@ -28,9 +28,6 @@ public:
     using Log = std::function<void(uint32_t level, const std::string& line)>;
     AfterTheFactBackup(const PluginExports& plugin, ICommonPluginInterface* wrapper, Log log);
 
-    // The detector's clock: the steady clock, in seconds.
-    static double Now();
-
     // Backs up every regular file under folder; returns how many the engine now holds.
     size_t Baseline(const std::string& folder);
     // writer (0: unknown) changed path, seen at `at` on the detector's clock: noted and backed

@@ -49,10 +49,6 @@ std::string DetectorText(const DetectorSettings& settings) {
     return text;
 }
 
-double SecondsNow() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
 }  // namespace
 
 ReferenceHostService::ReferenceHostService(const HostSettings& settings)
@@ -213,7 +209,7 @@ bool ReferenceHostService::JudgeWrite(uint32_t processId, const std::string& pat
     {
         std::lock_guard<std::mutex> guard(m_detectorLock);
         flagged = m_detector.OnWrite(processId, ProcessImage(processId), path,
-                                     EntropyOf(head.data(), head.size()), SecondsNow(), why,
+                                     EntropyOf(head.data(), head.size()), DetectorSeconds(), why,
                                      head.size());
     }
     HostLog(2, __LINE__, "detector: " + why);

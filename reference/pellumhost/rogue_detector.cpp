@@ -2,11 +2,16 @@
 #include "reference/pellumhost/rogue_detector.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 
 namespace pellumhost {
+
+double DetectorSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 double EntropyOf(const uint8_t* bytes, size_t count) {
     if (count == 0) return 0;

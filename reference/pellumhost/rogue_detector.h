@@ -29,6 +29,10 @@ bool IsTrustedImage(const DetectorSettings& settings, const std::string& image);
 // Shannon entropy of bytes, in bits per byte (0 for no bytes).
 double EntropyOf(const uint8_t* bytes, size_t count);
 
+// The detector's clock, on which writes, flags and bursts are timed: the steady clock, in
+// seconds.
+double DetectorSeconds();
+
 class RogueDetector {
 public:
     explicit RogueDetector(DetectorSettings settings) : m_settings(std::move(settings)) {}

@@ -1,22 +1,14 @@
 // Watching folders, backing up after-the-fact changes, and rolling back flagged writers.
 #include "reference/pellumhost/watch_service.h"
 
-#include <chrono>
 
 #include "host/result_codes.h"
 #include "platform/text.h"
 #include "reference/pellumhost/host_log.h"
 #include "reference/pellumhost/process_image.h"
+#include "reference/pellumhost/rogue_detector.h"
 
 namespace pellumhost {
-namespace {
-
-double Now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-}  // namespace
-
 size_t Rollback::Restored() const {
     size_t restored = 0;
     for (const RolledBackFile& file : files) restored += file.result == velk::kSuccess ? 1 : 0;
@@ -37,7 +29,7 @@ WatchService::~WatchService() { Stop(); }
 FileActivityCallbacks WatchService::CallbacksFor() {
     FileActivityCallbacks callbacks = m_service.ActivityCallbacks([this](uint32_t processId) {
         std::lock_guard<std::mutex> guard(m_lock);
-        const double now = Now();
+        const double now = DetectorSeconds();
         m_flagged.emplace(processId, Flag{now, now, {}});
     });
     callbacks.onOpen = [this, deliver = callbacks.onOpen](uint32_t processId, const std::string& path) {
@@ -53,7 +45,7 @@ FileActivityCallbacks WatchService::CallbacksFor() {
         judge(processId, path, head);
         std::lock_guard<std::mutex> guard(m_lock);
         ++m_writes;
-        m_lastWrite = Now();
+        m_lastWrite = DetectorSeconds();
         const auto flagged = m_flagged.find(processId);
         if (flagged == m_flagged.end()) return;
         flagged->second.lastWrite = m_lastWrite;
@@ -78,9 +70,9 @@ bool WatchService::Watch(const std::string& folder, WatchedFolder& watched, std:
     m_sources.push_back(std::move(source));
     if (watched.AfterTheFact()) {
         m_backups.BackUpChanges(true);
-        const double started = Now();
+        const double started = DetectorSeconds();
         watched.baseline = m_backups.Baseline(folder);
-        watched.baselineSeconds = Now() - started;
+        watched.baselineSeconds = DetectorSeconds() - started;
         HostLog(2, __LINE__, "baseline of " + folder + ": " + std::to_string(watched.baseline) +
                                  " files backed up");
     }
@@ -108,7 +100,7 @@ void WatchService::Stop() {
 bool WatchService::FlaggedAndQuiet(double quietSeconds) const {
     if (m_backups.Busy()) return false;  // changes still being noted or backed up
     std::lock_guard<std::mutex> guard(m_lock);
-    return !m_flagged.empty() && Now() - m_lastWrite >= quietSeconds;
+    return !m_flagged.empty() && DetectorSeconds() - m_lastWrite >= quietSeconds;
 }
 
 size_t WatchService::RollBackQuiet(double quietSeconds, const RollbackReport& report,
@@ -119,7 +111,7 @@ size_t WatchService::RollBackQuiet(double quietSeconds, const RollbackReport& re
         Flag flag{};
         {
             std::lock_guard<std::mutex> guard(m_lock);
-            const double now = Now();
+            const double now = DetectorSeconds();
             auto due = m_flagged.begin();
             while (due != m_flagged.end() && now - due->second.lastWrite < quietSeconds) ++due;
             if (due == m_flagged.end()) return done;
@@ -138,7 +130,7 @@ Rollback WatchService::RollBack(uint32_t writer, const Flag& flag, const Rollbac
     Rollback rollback;
     rollback.writer = writer;
     rollback.image = flag.image;
-    const double started = Now();
+    const double started = DetectorSeconds();
     if (writer != 0) {
         rollback.byProcess = true;
         rollback.files = RollBackProcess(m_plugin, m_wrapper, writer, rollback.walkResult, progress);
@@ -147,7 +139,7 @@ Rollback WatchService::RollBack(uint32_t writer, const Flag& flag, const Rollbac
             writer, flag.flaggedAt, m_service.Configuration().Detector().windowSeconds);
         rollback.files = m_backups.RollBack(burst);
     }
-    rollback.seconds = Now() - started;
+    rollback.seconds = DetectorSeconds() - started;
     if (!rollback.byProcess) m_backups.EndOwnRestores();
     for (const RolledBackFile& file : rollback.files)
         HostLog(2, __LINE__, "rollback of " + std::to_string(writer) + ": " +
