@@ -15,7 +15,7 @@ HandleTable& HandleTable::Instance() {
 }
 
 VELK_DataHandle HandleTable::Add(std::shared_ptr<Record> record) {
-    std::lock_guard<std::shared_mutex> guard(lock_);
+    std::lock_guard<ReadBiasedLock> guard(lock_);
     uint32_t index;
     if (!free_.empty()) {
         index = free_.back();
@@ -39,14 +39,14 @@ HandleTable::Slot* HandleTable::LiveSlotLocked(VELK_DataHandle handle) {
 }
 
 std::shared_ptr<Record> HandleTable::Get(VELK_DataHandle handle) {
-    std::shared_lock<std::shared_mutex> guard(lock_);
+    const SharedReading reading(lock_);
     Slot* slot = LiveSlotLocked(handle);
     return slot != nullptr ? slot->record : nullptr;
 }
 
 bool HandleTable::Replace(VELK_DataHandle handle, std::shared_ptr<Record> record) {
     std::shared_ptr<Record> old;  // released outside the lock
-    std::lock_guard<std::shared_mutex> guard(lock_);
+    std::lock_guard<ReadBiasedLock> guard(lock_);
     Slot* slot = LiveSlotLocked(handle);
     if (slot == nullptr) return false;
     old.swap(slot->record);
@@ -57,7 +57,7 @@ bool HandleTable::Replace(VELK_DataHandle handle, std::shared_ptr<Record> record
 bool HandleTable::Remove(VELK_DataHandle handle) {
     std::shared_ptr<Record> old;
     {
-        std::lock_guard<std::shared_mutex> guard(lock_);
+        std::lock_guard<ReadBiasedLock> guard(lock_);
         Slot* slot = LiveSlotLocked(handle);
         if (slot == nullptr) return false;
         old.swap(slot->record);

@@ -1,15 +1,16 @@
 // The table behind message handles. A handle names a slot and the slot's generation, plus a
 // tag word; a destroyed slot gets a new generation, so stale and forged handles are refused.
-// One reader-writer lock guards the table: lookups share it, so that reads from many threads
-// do not wait for each other; adding, re-pointing and removing a handle take it alone.
+// One read-biased lock guards the table: lookups share it without writing any line that another
+// thread's lookups write, so that reads from many threads neither wait for nor slow each other;
+// adding, re-pointing and removing a handle take it alone.
 #pragma once
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <shared_mutex>
 #include <vector>
 
 #include "host/message_library.h"
+#include "reference/morrick/read_biased_lock.h"
 #include "reference/morrick/record.h"
 
 namespace morrick {
@@ -24,7 +25,7 @@ public:
     // table again.
     template <typename Visit>
     uint32_t WithRecord(VELK_DataHandle handle, uint32_t dead, Visit&& visit) {
-        std::shared_lock<std::shared_mutex> guard(lock_);
+        const SharedReading reading(lock_);
         Slot* slot = LiveSlotLocked(handle);
         return slot != nullptr ? visit(*slot->record) : dead;
     }
@@ -42,7 +43,7 @@ private:
     };
     Slot* LiveSlotLocked(VELK_DataHandle handle);
 
-    std::shared_mutex lock_;
+    ReadBiasedLock lock_;
     std::vector<Slot> slots_;
     std::vector<uint32_t> free_;
 };

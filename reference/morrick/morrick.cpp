@@ -34,7 +34,7 @@ bool IsInteger(FieldKind kind) { return kind == FieldKind::kInt32 || kind == Fie
 uint32_t Append(VELK_DataHandle handle, Field field) {
     const std::shared_ptr<Record> record = Table().Get(handle);
     if (!record) return MORRICK_E_BAD_HANDLE;
-    std::lock_guard<std::shared_mutex> guard(record->lock);
+    std::lock_guard<ReadBiasedLock> guard(record->lock);
     record->fields.push_back(std::move(field));
     return kOk;
 }
@@ -45,7 +45,7 @@ template <typename Read>
 uint32_t ReadField(VELK_DataHandle handle, uint32_t nameId, uint32_t index, FieldKind kind,
                    Read&& read) {
     return Table().WithRecord(handle, MORRICK_E_BAD_HANDLE, [&](const Record& record) {
-        std::shared_lock<std::shared_mutex> guard(record.lock);
+        const SharedReading reading(record.lock);
         const Field* field = record.Find(nameId, index);
         if (field == nullptr) return MORRICK_E_NOT_FOUND;
         if (field->kind != kind && !(IsInteger(field->kind) && IsInteger(kind))) {
@@ -121,7 +121,7 @@ uint32_t VELK_Msg_PutData(VELK_DataHandle parent, VELK_DataHandle child) {
         if (!source) return MORRICK_E_BAD_HANDLE;
         Field field;
         {
-            std::shared_lock<std::shared_mutex> guard(source->lock);
+            const SharedReading reading(source->lock);
             field.nameId = source->nameId;
             field.nested = std::make_shared<const Record>(*source);
         }
@@ -259,7 +259,7 @@ uint32_t VELK_Msg_GetSizeOf(VELK_DataHandle handle, uint32_t nameId, uint32_t* c
     return Guarded([&] {
         const std::shared_ptr<Record> record = Table().Get(handle);
         if (!record) return MORRICK_E_BAD_HANDLE;
-        std::shared_lock<std::shared_mutex> guard(record->lock);
+        const SharedReading reading(record->lock);
         *count = record->Count(nameId);
         return kOk;
     });
@@ -283,7 +283,7 @@ uint32_t Morrick_GetFieldAt(VELK_DataHandle handle, uint32_t position, uint32_t*
     if (nameId == nullptr || kind == nullptr || bytes == nullptr) return MORRICK_E_NULL_ARGUMENT;
     const std::shared_ptr<Record> record = Table().Get(handle);
     if (!record) return MORRICK_E_BAD_HANDLE;
-    std::shared_lock<std::shared_mutex> guard(record->lock);
+    const SharedReading reading(record->lock);
     if (position >= record->fields.size()) return MORRICK_E_NOT_FOUND;
     const Field& field = record->fields[position];
     *nameId = field.nameId;

@@ -4,10 +4,10 @@
 #pragma once
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <shared_mutex>
 #include <string>
 #include <vector>
+
+#include "reference/morrick/read_biased_lock.h"
 
 namespace morrick {
 
@@ -34,7 +34,7 @@ struct Record {
 
     const uint32_t nameId;
     std::vector<Field> fields;
-    mutable std::shared_mutex lock;  // guards fields while the record is reachable by handle
+    mutable ReadBiasedLock lock;  // guards fields while the record is reachable by handle
 };
 
 }  // namespace morrick
