@@ -55,7 +55,7 @@ TEST(ReadBiasedLock, WritersExcludeBiasedAndUnbiasedReaders) {
             }
         });
     }
-    for (int round = 0; round < 20000 || (biasedReads.load() == 0 && round < 2000000); ++round) {
+    for (int round = 0; round < 10000 || (biasedReads.load() == 0 && round < 2000000); ++round) {
         std::lock_guard<ReadBiasedLock> writing(lock);
         ++first;
         // A window for a reader that got in wrongly to see the two values differ.
