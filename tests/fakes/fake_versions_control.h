@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/dynamic_module.h"
+#include "platform/text.h"
 #include "tests/fakes/fake_versions.h"
 
 class FakeVersionsControl {
@@ -45,3 +46,12 @@ private:
     FakeZef_SetAdvanceData_t advance_ = nullptr;
     FakeZef_AddBootResult_t bootResult_ = nullptr;
 };
+
+// The fake's name for a copy it made: "mem-4" for ".../mem-4-7.tmp" (memory version 4),
+// "edition-21" for ".../edition-21-8"; "null" for no path.
+inline std::string CopyTag(const char16_t* path) {
+    if (path == nullptr) return "null";
+    std::string text = platform::ToUtf8(path);
+    text = text.substr(text.find_last_of("/\\") + 1);
+    return text.substr(0, text.rfind('-'));
+}

@@ -201,13 +201,6 @@ TEST(FaultInjection, RestoresAnswerWhenReportLogCannotBeCreated) {
 // What the host's version callbacks were shown or told, in order.
 std::vector<std::string> g_seen;
 
-// "mem-4" for the copy ".../mem-4-7.tmp", "edition-21" for ".../edition-21-8".
-std::string CopyTag(const char16_t* path) {
-    std::string text = path != nullptr ? platform::ToUtf8(path) : "null";
-    text = text.substr(text.find_last_of("/\\") + 1);
-    return text.substr(0, text.rfind('-'));
-}
-
 int32_t SeeCopy(uint64_t, const char16_t* copyPath, uint64_t, uint32_t* action) {
     g_seen.push_back(CopyTag(copyPath));
     *action = velk::kDecisionNone;

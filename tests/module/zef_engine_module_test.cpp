@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -42,7 +41,7 @@ protected:
     }
     void TearDown() override { fs::remove_all(m_folder); }
     std::u16string File(const std::string& name, const std::string& bytes) {
-        std::ofstream(m_folder / "files" / name, std::ios::binary) << bytes;
+        WriteFileBytes(m_folder / "files" / name, bytes);
         return (m_folder / "files" / name).u16string();
     }
     uint32_t Backup(PluginWithEngine& plugin, const std::u16string& path) {

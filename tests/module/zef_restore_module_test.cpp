@@ -6,7 +6,6 @@
 
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -84,7 +83,7 @@ protected:
         fs::remove_all(m_folder);
     }
 
-    void Write(const std::string& bytes) { std::ofstream(fs::path(m_path), std::ios::binary) << bytes; }
+    void Write(const std::string& bytes) { WriteFileBytes(fs::path(m_path), bytes); }
     // A file event as the host sends it, forwarded by the plug-in.
     void Event(std::optional<uint32_t> processId) {
         EventMessageSpec spec = FileEvent(m_path, 0);
@@ -150,12 +149,7 @@ protected:
         return m_plugin->Call(velk::kFnRestoreFile, &request, reboot);
     }
     std::string ReportLog() const {
-        const std::string bytes = ReadFileBytes(m_folder / "Log" / "Report.log");
-        std::u16string units(bytes.size() / 2, u'\0');
-        for (size_t i = 0; i < units.size(); ++i)
-            units[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) |
-                                             static_cast<uint8_t>(bytes[2 * i + 1]) << 8);
-        return platform::ToUtf8(units);
+        return platform::ToUtf8(ReadUtf16File(m_folder / "Log" / "Report.log"));
     }
     std::string PathUtf8() const { return platform::ToUtf8(m_path); }
 

@@ -1,5 +1,7 @@
 // CLogger against real files: byte-order mark, level filter, header, long lines, rotation at
-// the size limit on the two-second check, failed renames and reopens, many writers.
+// the size limit on the two-second check, many writers. Report.log under file faults (full
+// disk, short writes, failed reopens and renames) is tested with restores in
+// report_log_fault_test.cpp.
 #include "util/logger.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +17,6 @@
 #include "platform/file_ops.h"
 #include "platform/module.h"
 #include "platform/process.h"
-#include "tests/fakes/faulty_file_ops.h"
 #include "tests/fakes/test_folder.h"
 
 namespace {
@@ -301,54 +302,6 @@ TEST_F(LoggerTest, RotatesOnlyAboveTheLimitAndOnlyOnTheCheck) {
     }
     fs::remove(path);
     fs::remove(old);
-}
-
-TEST_F(LoggerTest, FailedRenameKeepsWritingToTheSameFile) {
-    pez_test::SetFileFaults(pez_test::kRenameFails);
-    util::CLogger logger(pez_test::FaultyFileOps(), FakeTicks);
-    OpenBare(logger);
-    logger.Write(4, u"sync");
-    GrowTo(path, 2097153);
-    g_now += 2000;
-    logger.Write(4, u"kept");
-    pez_test::SetFileFaults(0);
-    EXPECT_FALSE(fs::exists(path.u16string() + u".old"));
-    EXPECT_EQ(fs::file_size(path), 2097153u + 12);
-}
-
-TEST_F(LoggerTest, FailedReopenLosesOnlyThatLine) {
-    util::CLogger logger(pez_test::FaultyFileOps(), FakeTicks);
-    OpenBare(logger);
-    logger.Write(4, u"sync");
-    pez_test::SetFileFaults(pez_test::kOpenFails);
-    g_now += 2000;
-    logger.Write(4, u"written, then the reopen fails");
-    logger.Write(4, u"lost");
-    pez_test::SetFileFaults(0);
-    logger.Write(4, u"again");
-    logger.Close();
-    EXPECT_EQ(ReadUtf16File(path), u"\uFEFFsync\r\nwritten, then the reopen fails\r\nagain\r\n");
-}
-
-// A full disk on an ordinary line and on the line that closes and reopens the file: those lines
-// are lost, and the first line after the disk has room again is written whole.
-TEST_F(LoggerTest, FullDiskLosesOnlyTheLinesWrittenMeanwhile) {
-    for (const bool onTheCheck : {false, true}) {
-        SCOPED_TRACE(onTheCheck);
-        fs::remove(path);
-        g_now += 100000;
-        util::CLogger logger(pez_test::FaultyFileOps(), FakeTicks);
-        OpenBare(logger);
-        logger.Write(4, u"sync");
-        pez_test::SetFileFaults(pez_test::kDiskFull);
-        if (onTheCheck) g_now += 2000;
-        logger.Write(4, u"lost");
-        logger.Write(4, u"lost too");
-        pez_test::SetFileFaults(0);
-        logger.Write(4, u"again");
-        logger.Close();
-        EXPECT_EQ(ReadUtf16File(path), u"\uFEFFsync\r\nagain\r\n");
-    }
 }
 
 TEST_F(LoggerTest, OpenRefusals) {

@@ -36,13 +36,9 @@ namespace {
 constexpr uint32_t kDbSizeKey = 0x03670004;
 constexpr uint32_t kQuotaKey = 0x0367000B;
 
-void WriteFile(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
 // As an editor saves: a watcher never sees the file empty or half written.
 void SaveFile(const fs::path& path, const std::string& text) {
-    WriteFile(path.string() + ".new", text);
+    WriteFileBytes(path.string() + ".new", text);
     std::error_code ec;
     fs::rename(path.string() + ".new", path, ec);
     if (ec) {  // a runtime that does not replace on rename
@@ -132,7 +128,7 @@ TEST(ConfigurationFile, LinesAreReadAndProblemsNamedWithTheirLine) {
 TEST(ConfigurationFile, TheDefaultFileReadsCleanAndOverridesOutliveARereading) {
     const fs::path folder = MakeTestFolder("pellumhost-config");
     const fs::path path = folder / "host.conf";
-    WriteFile(path, HostConfiguration::DefaultText("/srv/db", "/srv/log"));
+    WriteFileBytes(path, HostConfiguration::DefaultText("/srv/db", "/srv/log"));
     std::vector<ConfigurationProblem> problems;
     HostConfiguration loaded = HostConfiguration::Load(path.string(), problems);
     EXPECT_TRUE(problems.empty());
@@ -143,7 +139,7 @@ TEST(ConfigurationFile, TheDefaultFileReadsCleanAndOverridesOutliveARereading) {
     EXPECT_FALSE(loaded.Override("detector.MinFiles=none", error));
     EXPECT_NE(error.find("MinFiles"), std::string::npos);
 
-    WriteFile(path, "DbSize = 5\nPerProcessBackupQuota = 9\n[detector]\nMinFiles = 8\n");
+    WriteFileBytes(path, "DbSize = 5\nPerProcessBackupQuota = 9\n[detector]\nMinFiles = 8\n");
     const HostConfiguration again = loaded.Reload(problems);
     EXPECT_TRUE(problems.empty());
     EXPECT_EQ(again.Detector().minFiles, 2u) << "the override wins over the file";
@@ -169,7 +165,7 @@ TEST(ConfigurationFile, TheDefaultFileReadsCleanAndOverridesOutliveARereading) {
 TEST(FileChangeWatcher, NoticesContentAndExistenceChangesOnly) {
     const fs::path folder = MakeTestFolder("pellumhost-watch");
     const fs::path path = folder / "watched.conf";
-    WriteFile(path, "a = 1\n");
+    WriteFileBytes(path, "a = 1\n");
     int calls = 0;
     pellumhost::FileChangeWatcher watcher(path.string(), [&] { ++calls; });
     watcher.Poll();  // the base
@@ -181,11 +177,11 @@ TEST(FileChangeWatcher, NoticesContentAndExistenceChangesOnly) {
     };
     const Step steps[] = {
         {"nothing changed", [] {}, false},
-        {"the same content written again", [&] { WriteFile(path, "a = 1\n"); }, false},
-        {"content of the same size", [&] { WriteFile(path, "a = 2\n"); }, true},
+        {"the same content written again", [&] { WriteFileBytes(path, "a = 1\n"); }, false},
+        {"content of the same size", [&] { WriteFileBytes(path, "a = 2\n"); }, true},
         {"removed", [&] { fs::remove(path); }, true},
         {"still gone", [] {}, false},
-        {"back", [&] { WriteFile(path, "a = 2\n"); }, true},
+        {"back", [&] { WriteFileBytes(path, "a = 2\n"); }, true},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.name);
@@ -310,7 +306,7 @@ std::vector<std::pair<uint32_t, std::vector<uint8_t>>> FakePlugin::calls;
 TEST(ReferenceHostService, AChangedFileIsNoticedAndSentAsAChangeMessage) {
     const fs::path folder = MakeTestFolder("pellumhost-change");
     const fs::path path = folder / "host.conf";
-    WriteFile(path, "DbSize = 100\nPerProcessBackupQuota = 6\n");
+    WriteFileBytes(path, "DbSize = 100\nPerProcessBackupQuota = 6\n");
     std::vector<ConfigurationProblem> problems;
     pellumhost::ReferenceHostService service(HostConfiguration::Load(path.string(), problems));
     PluginExports plugin;
@@ -342,7 +338,7 @@ TEST(ReferenceHostService, AChangedFileIsNoticedAndSentAsAChangeMessage) {
     EXPECT_EQ(service.Configuration().Detector().minFiles, 2u);
 
     FakePlugin::calls.clear();
-    WriteFile(path, "DbSize = 100\nPerProcessBackupQuota = 200\n# only a comment more\n");
+    WriteFileBytes(path, "DbSize = 100\nPerProcessBackupQuota = 200\n# only a comment more\n");
     EXPECT_TRUE(service.ReloadConfiguration().empty()) << "no engine setting changed";
     EXPECT_TRUE(FakePlugin::calls.empty());
     ASSERT_EQ(service.CallHostInterface(processor, 0x5E24, &manager, nullptr), 0x20FF0000u);
@@ -479,7 +475,7 @@ TEST(ProtectedStorage, ServesReadsOfStoredContentFromProtectedFoldersOnly) {
     const fs::path folder = MakeTestFolder("pellumhost-storage");
     fs::create_directories(folder / "content");
     const std::string digest = "000102030405060708090a0b0c0d0e0f10111213";
-    WriteFile(folder / "content" / (digest + "-0"), "0123456789");
+    WriteFileBytes(folder / "content" / (digest + "-0"), "0123456789");
     pellumhost::ProtectedStorage storage;
     std::vector<std::pair<std::string, bool>> guarded;
     storage.SetGuard([&](const std::string& f, bool protect, std::string&) {

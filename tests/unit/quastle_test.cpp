@@ -1,9 +1,7 @@
 // The reference log library: rendered lines, sinks, and many threads writing at once.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
+#include <filesystem>
 #include <set>
 #include <sstream>
 #include <string>
@@ -11,27 +9,9 @@
 #include <vector>
 
 #include "host/log_library_control.h"
-#include "platform/text.h"
+#include "tests/fakes/test_folder.h"
 
 namespace {
-
-std::u16string TempPath(const char* name) {
-    const char* dir = std::getenv("TMPDIR");
-#if defined(_WIN32)
-    if (dir == nullptr) dir = std::getenv("TEMP");
-    const std::string path = std::string(dir ? dir : ".") + "\\" + name;
-#else
-    const std::string path = std::string(dir ? dir : "/tmp") + "/" + name;
-#endif
-    return platform::FromUtf8(path);
-}
-
-std::string ReadAll(const std::u16string& path) {
-    std::ifstream in(platform::ToUtf8(path), std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
 
 class QuastleTest : public ::testing::Test {
 protected:
@@ -39,11 +19,17 @@ protected:
         Quastle_ResetLevels();
         Quastle_SetEnabled(1);
         Quastle_SetCapture(0);
+        folder = MakeTestFolder("quastle");
     }
     void TearDown() override {
         Quastle_SinkToNothing();
         Quastle_ResetLevels();
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
     }
+    std::u16string TempPath(const char* name) const { return (folder / name).u16string(); }
+
+    std::filesystem::path folder;
 };
 
 TEST_F(QuastleTest, LevelsPerTagWithDefault) {
@@ -65,7 +51,6 @@ TEST_F(QuastleTest, LevelsPerTagWithDefault) {
 
 TEST_F(QuastleTest, FileSinkRendersTimeTagLevelSourceLineAndText) {
     const std::u16string path = TempPath("quastle_sink_test.log");
-    std::remove(platform::ToUtf8(path).c_str());
     ASSERT_EQ(Quastle_SinkToFile(path.c_str()), 1);
     const std::u16string text = u"Fail to access ZEF dll \u00e9";
     Log_Flush(Log_GetDefaultHandle(), u"Plugin ZEF Wrapper", 5, u"PlugEngineZef", 395,
@@ -73,8 +58,7 @@ TEST_F(QuastleTest, FileSinkRendersTimeTagLevelSourceLineAndText) {
     Log_Flush(Log_GetDefaultHandle(), u"T", 2, u"S", 1, nullptr, 0);
     Quastle_SinkToNothing();
 
-    const std::string written = ReadAll(path);
-    std::remove(platform::ToUtf8(path).c_str());
+    const std::string written = ReadFileBytes(std::filesystem::path(path));
     const size_t firstEnd = written.find('\n');
     ASSERT_NE(firstEnd, std::string::npos);
     const std::string first = written.substr(0, firstEnd);
@@ -106,7 +90,6 @@ TEST_F(QuastleTest, ForeignHandleIsIgnored) {
 
 TEST_F(QuastleTest, ManyThreadsWriteWholeLines) {
     const std::u16string path = TempPath("quastle_threads_test.log");
-    std::remove(platform::ToUtf8(path).c_str());
     ASSERT_EQ(Quastle_SinkToFile(path.c_str()), 1);
     Quastle_SetCapture(1);
     constexpr int kThreads = 8;
@@ -126,8 +109,7 @@ TEST_F(QuastleTest, ManyThreadsWriteWholeLines) {
     Quastle_SinkToNothing();
     EXPECT_EQ(Quastle_CapturedCount(), static_cast<uint32_t>(kThreads * kLines));
 
-    std::istringstream lines(ReadAll(path));
-    std::remove(platform::ToUtf8(path).c_str());
+    std::istringstream lines(ReadFileBytes(std::filesystem::path(path)));
     int count = 0;
     for (std::string line; std::getline(lines, line); ++count) {
         const size_t at = line.find("): thread ");

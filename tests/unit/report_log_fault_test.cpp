@@ -122,6 +122,8 @@ TEST_F(ReportLogFaultTest, RestoresAnswerAndLaterSummariesAreWrittenWhole) {
             if (c.where[i] == 'O') inOld.push_back(name);
         }
         EXPECT_EQ(WholeSummaries(Log(LogPath())), inLog);
+        EXPECT_EQ(Log(LogPath()).find("\xEF\xBB\xBF"), std::string::npos)
+            << "the byte-order mark at the start only";
         EXPECT_EQ(WholeSummaries(Log(LogPath().u16string() + u".old")), inOld);
         for (const CapturedLine& line : CapturedLines()) {
             EXPECT_NE(line.source, "ZefEngineWrapper") << line;

@@ -44,14 +44,6 @@ inline std::string Utf8WithoutMark(const std::filesystem::path& path) {
     return platform::ToUtf8(units.substr(1));
 }
 
-// "mem-5" for the copy ".../mem-5-3.tmp", "edition-20" for ".../edition-20-4".
-inline std::string CopyTag(const char16_t* path) {
-    if (path == nullptr) return "null";
-    std::string text = platform::ToUtf8(path);
-    text = text.substr(text.find_last_of("/\\") + 1);
-    return text.substr(0, text.rfind('-'));
-}
-
 class RestoreTest : public EngineWrapperTest {
 protected:
     void SetUp() override {
