@@ -1,10 +1,11 @@
 // What a call's admission costs where Google Benchmark is not built (the Windows build, run
 // under Wine), and the same source built for Linux to compare on one machine: an empty call
-// through a function pointer, a read of a thread-local word, a StripedCounter counted in and out,
-// and the engine's FlushEvents called directly beside the same call through
-// Plugin_Interface_CallFunc and through the wrapper's slot 4, with diagnostics off. One thread;
-// each figure is timed over many calls, several times, and printed as nanoseconds per call
-// (the fastest run and the median). A measuring tool: no test runs it.
+// through a function pointer, the same call reading and writing a thread-local word (GCC's
+// thread_local, then the platform's thread word), a StripedCounter counted in and out, and the
+// engine's FlushEvents called directly beside the same call through Plugin_Interface_CallFunc
+// and through the wrapper's slot 4, with diagnostics off. One thread; each figure is timed over
+// many calls, several times, and printed as nanoseconds per call (the fastest run and the
+// median). A measuring tool: no test runs it.
 // Usage: admission_timing [calls per run]
 #include <algorithm>
 #include <chrono>
@@ -14,6 +15,7 @@
 
 #include "bench/quiet_plugin.h"
 #include "host/call_records.h"
+#include "platform/thread_word.h"
 #include "util/striped_counter.h"
 
 namespace {
@@ -62,6 +64,12 @@ thread_local uint32_t t_word = 1;
     asm volatile("");
     return ++t_word;
 }
+[[gnu::noinline]] uint64_t BumpThreadWord() {
+    asm volatile("");
+    const uint64_t word = platform::ThreadWord() + 1;
+    platform::SetThreadWord(word);
+    return word;
+}
 
 }  // namespace
 
@@ -84,6 +92,8 @@ int main(int argc, char** argv) {
     Print("empty call through a function pointer", Time(calls, [&] { Keep(nothing()); }));
     uint32_t (*volatile bump)() = &BumpThreadLocal;
     Print("the same with a thread_local read and written in it", Time(calls, [&] { Keep(bump()); }));
+    uint64_t (*volatile bumpWord)() = &BumpThreadWord;
+    Print("the same with the platform's thread word instead", Time(calls, [&] { Keep(bumpWord()); }));
 
     using Admission = util::StripedCounter::Admission;
     static util::StripedCounter fenced(Admission::kFencedWhereAvailable);
