@@ -59,8 +59,10 @@ StripedCounter::StripedCounter(Admission admission)
                        : 0) {}
 
 size_t StripedCounter::AssignThreadSlot() {
-    t_threadSlot = TakeFreeOrEndedSlot();
-    return t_threadSlot;
+    const uint32_t slot = TakeFreeOrEndedSlot();
+    const uint64_t sharedCalls = platform::ThreadWord() & ~uint64_t{UINT32_MAX};
+    platform::SetThreadWord(sharedCalls | (slot + 1));
+    return slot;
 }
 
 int64_t StripedCounter::Total() const {
@@ -71,9 +73,10 @@ int64_t StripedCounter::Total() const {
 }
 
 bool StripedCounter::CalledFromInside() const {
-    const uint32_t slot = t_threadSlot;
+    const uint64_t word = platform::ThreadWord();
+    const uint32_t slot = SlotOf(word);
     if (slot < kOwnedSlots && m_slots[slot].value.load(std::memory_order_relaxed) > 0) return true;
-    return t_sharedCalls > 0;
+    return SharedCallsOf(word) > 0;
 }
 
 }  // namespace util

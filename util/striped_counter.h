@@ -24,15 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// The thread's slot number is read on every call, so on ELF systems it lives in the static TLS
-// block (one load from the thread pointer) instead of going through __tls_get_addr, which a
-// module loaded at run time would otherwise call each time. The loader keeps room in that block
-// for a few such words of modules loaded later.
-#if defined(__ELF__)
-#define PEZ_TLS_INITIAL_EXEC __attribute__((tls_model("initial-exec")))
-#else
-#define PEZ_TLS_INITIAL_EXEC
-#endif
+#include "platform/thread_word.h"
 
 namespace util {
 
@@ -60,7 +52,7 @@ public:
             return slot;
         }
         m_shared.value.fetch_add(1);
-        ++t_sharedCalls;
+        platform::SetThreadWord(platform::ThreadWord() + kOneSharedCall);
         return kOwnedSlots;
     }
     void Leave(size_t slot) {
@@ -69,7 +61,7 @@ public:
             value.store(value.load(std::memory_order_relaxed) - 1, std::memory_order_release);
             return;
         }
-        --t_sharedCalls;
+        platform::SetThreadWord(platform::ThreadWord() - kOneSharedCall);
         m_shared.value.fetch_sub(1);
     }
 
@@ -86,7 +78,7 @@ public:
     bool Fenced() const { return m_ownedSlots != 0; }
 
     // Whether the calling thread holds an owned slot (after its first Enter on any counter).
-    static bool ThreadOwnsSlot() { return t_threadSlot < kOwnedSlots; }
+    static bool ThreadOwnsSlot() { return SlotOf(platform::ThreadWord()) < kOwnedSlots; }
 
 private:
     struct alignas(64) Slot {
@@ -95,16 +87,19 @@ private:
     // The calling thread's slot number, taken at its first call; kOwnedSlots when none was free
     // (the thread then counts on the shared atomic for its whole life).
     static size_t ThreadSlot() {
-        const uint32_t slot = t_threadSlot;
+        const uint32_t slot = SlotOf(platform::ThreadWord());
         return slot != kNoSlot ? slot : AssignThreadSlot();
     }
     static size_t AssignThreadSlot();
 
+    // What every counter of the module keeps of a thread, in the thread's word
+    // (platform/thread_word.h, 0 in a thread that never called): in the low half its slot number
+    // plus one, 0 before its first call; in the high half its calls under way on the shared
+    // atomic, of any counter.
     static constexpr uint32_t kNoSlot = UINT32_MAX;
-    // Constant-initialised and trivially destroyed: no guard or wrapper on the way in.
-    PEZ_TLS_INITIAL_EXEC static inline thread_local uint32_t t_threadSlot = kNoSlot;
-    // Calls the thread has under way on the shared atomic, of any counter.
-    PEZ_TLS_INITIAL_EXEC static inline thread_local uint32_t t_sharedCalls = 0;
+    static constexpr uint64_t kOneSharedCall = uint64_t{1} << 32;
+    static uint32_t SlotOf(uint64_t word) { return static_cast<uint32_t>(word) - 1; }
+    static uint32_t SharedCallsOf(uint64_t word) { return static_cast<uint32_t>(word >> 32); }
 
     // kOwnedSlots where slots are owned, 0 where every call counts on the shared atomic: one
     // comparison on the way in decides both.

@@ -112,6 +112,10 @@ TEST(Stress, CallsWhileTakenOutOfServiceAndStoppedAreAllAnswered) {
             });
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        // On a loaded machine (Wine starting threads slowly) the callers may not have run yet:
+        // wait, bounded, until one call was answered, so that the shut-down has calls to race.
+        for (int wait = 0; wait < 5000 && answered.load() == 0; ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (notification != 0) {
             EXPECT_EQ(plugin.Exports().OnNotify(notification, nullptr, nullptr),
                       velk::kOutOfService);

@@ -1,4 +1,4 @@
-// The platform layer: own module path, full paths, file sizes, clock, ids.
+// The platform layer: own module path, full paths, file sizes, clock, ids, the thread word.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -14,6 +14,7 @@
 #include "platform/module.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/thread_word.h"
 #include "tests/fakes/test_folder.h"
 
 namespace {
@@ -292,6 +293,48 @@ TEST(Process, ThreadEndedOnlyOnceTheThreadHasEnded) {
     changed.notify_all();
     thread.join();
     EXPECT_TRUE(platform::ThreadEnded(id));
+}
+
+// Each thread has a word of its own, 0 until it sets it: threads released together set theirs
+// for the first time at once (on Windows the first set takes the module's TLS index), then keep
+// writing values that fill both halves, and each reads back only its own; a thread started
+// afterwards still reads 0.
+TEST(ThreadWord, EachThreadReadsItsOwnAndANewThreadReadsZero) {
+    constexpr uint64_t kThreads = 16;
+    constexpr uint64_t kRounds = 2000;
+    std::mutex lock;
+    std::condition_variable changed;
+    bool go = false;
+    std::vector<uint64_t> wrong(kThreads, 0), zeroBefore(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (uint64_t t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            {
+                std::unique_lock<std::mutex> guard(lock);
+                changed.wait(guard, [&] { return go; });
+            }
+            zeroBefore[t] = platform::ThreadWord() == 0 ? 1 : 0;
+            for (uint64_t round = 1; round <= kRounds; ++round) {
+                const uint64_t mine = (round << 40) | (t << 32) | (UINT32_MAX - t);
+                platform::SetThreadWord(mine);
+                if ((round & 63) == 0) std::this_thread::yield();
+                if (platform::ThreadWord() != mine) ++wrong[t];
+            }
+        });
+    }
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        go = true;
+    }
+    changed.notify_all();
+    for (std::thread& thread : threads) thread.join();
+    for (uint64_t t = 0; t < kThreads; ++t) {
+        EXPECT_EQ(zeroBefore[t], 1u) << "thread " << t;
+        EXPECT_EQ(wrong[t], 0u) << "thread " << t;
+    }
+    uint64_t seenByNewThread = 1;
+    std::thread([&] { seenByNewThread = platform::ThreadWord(); }).join();
+    EXPECT_EQ(seenByNewThread, 0u);
 }
 
 }  // namespace

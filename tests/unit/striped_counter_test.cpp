@@ -29,7 +29,8 @@ TEST(StripedCounter, UsesOwnedSlotsOnlyWhereTheBarrierWorksAndNotWhenAtomicIsAsk
 }
 
 // More threads than owned slots, each holding nested calls: the ones past the slots share the
-// atomic, and the total counts every call of every kind of thread.
+// atomic, and the total counts every call of every kind of thread; each thread, with a slot or
+// without, knows that it is inside a call until it left the last.
 TEST(StripedCounter, CountsEveryHeldCallWhenThreadsOutnumberTheSlots) {
     constexpr size_t kThreads = StripedCounter::kOwnedSlots + 8;
     constexpr int kNested = 3;
@@ -40,17 +41,20 @@ TEST(StripedCounter, CountsEveryHeldCallWhenThreadsOutnumberTheSlots) {
         std::condition_variable changed;
         size_t holding = 0;
         bool release = false;
+        std::atomic<size_t> insideWhenHolding{0}, insideAfterLeaving{0};
         std::vector<std::thread> threads;
         for (size_t t = 0; t < kThreads; ++t) {
             threads.emplace_back([&] {
                 size_t slots[kNested];
                 for (size_t& slot : slots) slot = counter.Enter();
+                if (counter.CalledFromInside()) ++insideWhenHolding;
                 std::unique_lock<std::mutex> guard(lock);
                 ++holding;
                 changed.notify_all();
                 changed.wait(guard, [&] { return release; });
                 guard.unlock();
                 for (int i = kNested - 1; i >= 0; --i) counter.Leave(slots[i]);
+                if (counter.CalledFromInside()) ++insideAfterLeaving;
             });
         }
         {
@@ -65,6 +69,8 @@ TEST(StripedCounter, CountsEveryHeldCallWhenThreadsOutnumberTheSlots) {
         changed.notify_all();
         for (std::thread& thread : threads) thread.join();
         EXPECT_EQ(counter.Total(), 0);
+        EXPECT_EQ(insideWhenHolding.load(), kThreads);
+        EXPECT_EQ(insideAfterLeaving.load(), 0u);
     }
 }
 
