@@ -14,11 +14,7 @@
 #include <atomic>
 #include <cstdint>
 
-#if defined(__ELF__)
-#define PEZ_TLS_INITIAL_EXEC __attribute__((tls_model("initial-exec")))
-#else
-#define PEZ_TLS_INITIAL_EXEC
-#endif
+#include "platform/tls_model.h"
 
 namespace platform {
 

@@ -3,16 +3,9 @@
 
 #include <chrono>
 #include <cstddef>
-#include <mutex>
 #include <thread>
 
-// The thread's number is read on every biased read: on ELF systems it lives in the static TLS
-// block (one load from the thread pointer) instead of going through __tls_get_addr.
-#if defined(__ELF__)
-#define MORRICK_TLS_INITIAL_EXEC __attribute__((tls_model("initial-exec")))
-#else
-#define MORRICK_TLS_INITIAL_EXEC
-#endif
+#include "platform/tls_model.h"
 
 namespace morrick {
 namespace {
@@ -30,7 +23,8 @@ struct alignas(64) SlotLine {
 SlotLine g_readers[kLines];
 
 std::atomic<uint32_t> g_nextThread{0};
-MORRICK_TLS_INITIAL_EXEC thread_local uint32_t t_threadNumber = 0;  // 0: none yet
+// Read on every biased read.
+PEZ_TLS_INITIAL_EXEC thread_local uint32_t t_threadNumber = 0;  // 0: none yet
 
 uint32_t ThreadNumber() {
     uint32_t number = t_threadNumber;
