@@ -216,7 +216,12 @@ void RunShutdownCycles(const std::string& pluginBuild, int cycles) {
     for (int t = 0; t < kCallers; ++t) {
         callers.emplace_back([&, t] {
             uint32_t output = 0;
-            for (size_t i = static_cast<size_t>(t); !finished.load(); ++i) {
+            // Each cycle starts a caller's calls afresh, the first caller's with the walk:
+            // under valgrind the callers run in long turns and a cycle admits a few calls
+            // only, so a rotation kept across cycles could leave every walk refused.
+            int64_t callsFor = -1;
+            size_t i = 0;
+            while (!finished.load()) {
                 const int64_t cycle = openCycle.load();
                 if (cycle < 0) {
                     std::this_thread::yield();
@@ -224,8 +229,12 @@ void RunShutdownCycles(const std::string& pluginBuild, int cycles) {
                 }
                 busyWith[t] = cycle;
                 if (openCycle.load() == cycle) {
+                    if (callsFor != cycle) {
+                        callsFor = cycle;
+                        i = static_cast<size_t>(t) + 2;
+                    }
                     ICommonPluginInterface* wrapper = current.load();
-                    const size_t which = i % std::size(calls);
+                    const size_t which = i++ % std::size(calls);
                     velk::FileVersionRequest walk{
                         kVersionedFile, reinterpret_cast<uint64_t>(wrapper),
                         reinterpret_cast<void (*)()>(&CallTheWrapperAgain), 0};
@@ -237,7 +246,12 @@ void RunShutdownCycles(const std::string& pluginBuild, int cycles) {
                     if (result == whileRunning[which]) {
                         ++admitted;
                     } else if (result == velk::kZefNotRunning) {
+                        // The shut-down is under way: give its thread the core (valgrind
+                        // runs one thread at a time, and callers spinning on refusals kept
+                        // the shut-down's 50 ms waits from ending for seconds).
                         ++refused;
+                        busyWith[t] = -1;
+                        std::this_thread::yield();
                     } else {
                         lastWrong = static_cast<uint64_t>(which) << 32 | result;
                         ++wrong;
