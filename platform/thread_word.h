@@ -1,10 +1,8 @@
 // One word per thread for the module's own use, read and written on every call into the
-// plug-in, so both stay inline. On ELF systems it is a thread_local in the static TLS block: one
-// load from the thread pointer, where a module loaded at run time would otherwise call
-// __tls_get_addr each time (the loader keeps room in that block for a few such words of modules
-// loaded later). On 64-bit Windows it is a TLS index of the module read and written in place in
-// the thread's TEB: GCC's own thread_local there is emulated, a call into the thread library on
-// every access.
+// plug-in, so both stay inline. On ELF systems it is an initial-exec thread_local
+// (platform/tls_model.h): one load from the thread pointer. On 64-bit Windows it is a TLS index
+// of the module read and written in place in the thread's TEB: GCC's own thread_local there is
+// emulated, a call into the thread library on every access.
 //
 // Each module that links the platform layer has a word of its own. A thread reads 0 until it sets
 // its word. On Windows the index is taken at the first set by any thread and given back when the

@@ -228,6 +228,7 @@ void RunShutdownCycles(const std::string& pluginBuild, int cycles) {
                     continue;
                 }
                 busyWith[t] = cycle;
+                bool wasRefused = false;
                 if (openCycle.load() == cycle) {
                     if (callsFor != cycle) {
                         callsFor = cycle;
@@ -246,18 +247,18 @@ void RunShutdownCycles(const std::string& pluginBuild, int cycles) {
                     if (result == whileRunning[which]) {
                         ++admitted;
                     } else if (result == velk::kZefNotRunning) {
-                        // The shut-down is under way: give its thread the core (valgrind
-                        // runs one thread at a time, and callers spinning on refusals kept
-                        // the shut-down's 50 ms waits from ending for seconds).
                         ++refused;
-                        busyWith[t] = -1;
-                        std::this_thread::yield();
+                        wasRefused = true;
                     } else {
                         lastWrong = static_cast<uint64_t>(which) << 32 | result;
                         ++wrong;
                     }
                 }
                 busyWith[t] = -1;
+                // A refusal means the shut-down is under way: give its thread the core
+                // (valgrind runs one thread at a time, and callers spinning on refusals kept
+                // the shut-down's 50 ms waits from ending for seconds).
+                if (wasRefused) std::this_thread::yield();
             }
         });
     }
