@@ -10,6 +10,15 @@
 
 namespace platform {
 
+// Who owns a file and how it may be used, as a restore should put it back. Linux: owner and
+// group ids and the permission bits (07777); Windows: mode holds the file attributes that a
+// restore keeps (read-only, hidden, system, archive), owner and group are 0.
+struct FileOwnership {
+    uint32_t owner = 0;
+    uint32_t group = 0;
+    uint32_t mode = 0;
+};
+
 // Opens an existing file for reading, shared with writers and deleters; kInvalidFile on failure.
 FileHandle OpenForReading(const char16_t* path);
 // Creates a file, or empties an existing one, for writing; kInvalidFile on failure.
@@ -23,6 +32,11 @@ bool FlushToDisk(FileHandle file);
 // Pushes a closed file's content to the disk.
 bool FlushFileByPath(const char16_t* path);
 bool FileSize(FileHandle file, uint64_t* size);
+// The ownership of an open file (fstat; GetFileInformationByHandle).
+bool ReadOwnership(FileHandle file, FileOwnership* ownership);
+// Gives an open file that ownership (fchown then fchmod; the attributes on Windows). Owner and
+// group are set only where this process may (as root); the mode always.
+bool ApplyOwnership(FileHandle file, const FileOwnership& ownership);
 void CloseFile(FileHandle file);
 // Makes target share source's blocks (FICLONE on btrfs and XFS); false where the file system
 // cannot, and always on Windows. The target must be empty and open for writing.

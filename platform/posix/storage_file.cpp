@@ -172,6 +172,22 @@ bool CopyFileAttributes(const char16_t* source, const char16_t* target) {
     return chmod(ToUtf8(target).c_str(), info.st_mode & 07777) == 0;
 }
 
+bool ReadOwnership(FileHandle file, FileOwnership* ownership) {
+    struct stat info {};
+    if (ownership == nullptr || fstat(Fd(file), &info) != 0) return false;
+    ownership->owner = info.st_uid;
+    ownership->group = info.st_gid;
+    ownership->mode = info.st_mode & 07777;
+    return true;
+}
+
+bool ApplyOwnership(FileHandle file, const FileOwnership& ownership) {
+    // The owner first: a change of owner clears the set-id bits, which the mode then restores.
+    bool owned = true;
+    if (geteuid() == 0) owned = fchown(Fd(file), ownership.owner, ownership.group) == 0;
+    return fchmod(Fd(file), ownership.mode & 07777) == 0 && owned;
+}
+
 bool ClearReadOnly(const char16_t* path) { return path != nullptr; }
 
 std::u16string LongPathForm(const char16_t* path) { return path == nullptr ? u"" : path; }

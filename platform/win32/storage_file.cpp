@@ -7,6 +7,10 @@ namespace platform {
 namespace {
 
 const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+// The attributes that a file's ownership carries and a restore gives back.
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+
 HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 FileHandle FromHandle(HANDLE file) {
     return file == INVALID_HANDLE_VALUE ? kInvalidFile : reinterpret_cast<FileHandle>(file);
@@ -121,10 +125,24 @@ bool CopyFileAttributes(const char16_t* source, const char16_t* target) {
     if (source == nullptr || target == nullptr) return false;
     const DWORD attributes = GetFileAttributesW(Wide(source));
     if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-    return SetFileAttributesW(Wide(target), attributes & (FILE_ATTRIBUTE_READONLY |
-                                                          FILE_ATTRIBUTE_HIDDEN |
-                                                          FILE_ATTRIBUTE_SYSTEM |
-                                                          FILE_ATTRIBUTE_ARCHIVE)) != 0;
+    return SetFileAttributesW(Wide(target), attributes & kKeptAttributes) != 0;
+}
+
+bool ReadOwnership(FileHandle file, FileOwnership* ownership) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (ownership == nullptr || !GetFileInformationByHandle(AsHandle(file), &info)) return false;
+    *ownership = FileOwnership{};
+    ownership->mode = info.dwFileAttributes & kKeptAttributes;
+    return true;
+}
+
+bool ApplyOwnership(FileHandle file, const FileOwnership& ownership) {
+    FILE_BASIC_INFO basic{};
+    if (!GetFileInformationByHandleEx(AsHandle(file), FileBasicInfo, &basic, sizeof basic))
+        return false;
+    basic.FileAttributes = (basic.FileAttributes & ~kKeptAttributes) | (ownership.mode & kKeptAttributes);
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(AsHandle(file), FileBasicInfo, &basic, sizeof basic) != 0;
 }
 
 bool ClearReadOnly(const char16_t* path) {

@@ -20,7 +20,7 @@ std::mutex& Engine::RestoreLock(const std::u16string& target) {
     return m_restoreLocks[std::hash<std::u16string>()(target) % std::size(m_restoreLocks)];
 }
 
-uint32_t Engine::Restore(const std::u16string& target, const std::u16string& source,
+uint32_t Engine::Restore(const std::u16string& target, const RestoreSource& source,
                          uint64_t editionId, uint32_t* reboot) {
     if (reboot != nullptr) *reboot = 0;  // a rename over the file needs no reboot
     uint32_t code = 0;
@@ -54,7 +54,7 @@ uint32_t Engine::RestoreByCopy(const char16_t* path, const char16_t* copyPath,
     std::u16string virus;
     if (virusName != nullptr && TakeText(virusName, kMaxPathUnits, virus) == TextCheck::kOk)
         m_log.Write(LogLevel::kInfo, Concat(u"Restore for ", virus, u", option ", option, u"."));
-    return Restore(target, source, 0, reboot);
+    return Restore(target, RestoreSource{source, nullptr, 0, nullptr}, 0, reboot);
 }
 
 uint32_t Engine::RestoreByEdition(const char16_t* path, uint32_t editionId,
@@ -72,7 +72,9 @@ uint32_t Engine::RestoreByEdition(const char16_t* path, uint32_t editionId,
     std::u16string virus;
     if (virusName != nullptr && TakeText(virusName, kMaxPathUnits, virus) == TextCheck::kOk)
         m_log.Write(LogLevel::kInfo, Concat(u"Restore for ", virus, u", option ", option, u"."));
-    return Restore(target, store->ContentPath(edition), editionId, reboot);
+    // The content is checked against the digest it is stored under on its way to the target.
+    const RestoreSource source{store->ContentPath(edition), &edition.digest, edition.size, nullptr};
+    return Restore(target, source, editionId, reboot);
 }
 
 uint32_t Engine::FbCompleteAdvanceData(const EditionFindData* found, RestoreReport* report) {

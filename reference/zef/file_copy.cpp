@@ -32,6 +32,7 @@ CopyOutcome CopyFileContent(const FileTable& files, const std::u16string& source
     uint64_t size = 0;
     if (!in.IsOpen() || !files.size(in.Get(), &size)) return outcome;
     outcome.size = size;
+    outcome.ownershipKnown = platform::ReadOwnership(in.Get(), &outcome.ownership);
     if (size > request.limit) {
         outcome.status = CopyStatus::kTooLarge;
         return outcome;

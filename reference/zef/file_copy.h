@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/storage_file.h"
 #include "reference/zef/content_digest.h"
 #include "reference/zef/file_table.h"
 
@@ -23,6 +24,8 @@ struct CopyOutcome {
     CopyMethod method = CopyMethod::kNone;
     uint64_t size = 0;
     Digest digest{};
+    bool ownershipKnown = false;  // the source's owner, group and mode, read as it was opened
+    platform::FileOwnership ownership;
 };
 
 // Copies source into target (created or emptied); on failure the target is removed.

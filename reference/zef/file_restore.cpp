@@ -10,7 +10,7 @@
 
 namespace zef {
 
-uint32_t ReplaceWithCopy(const FileTable& files, const std::u16string& source,
+uint32_t ReplaceWithCopy(const FileTable& files, const RestoreSource& source,
                          const std::u16string& target, CopyMethod* method) {
     static std::atomic<uint32_t> counter{0};
     *method = CopyMethod::kNone;
@@ -20,10 +20,15 @@ uint32_t ReplaceWithCopy(const FileTable& files, const std::u16string& source,
         folder, Concat(u"~zef", platform::CurrentProcessId(), u"-", ++counter, u".tmp"));
     CopyRequest request;
     request.durable = true;
-    const CopyOutcome copy = CopyFileContent(files, source, beside, request);
+    request.hash = source.digest != nullptr;
+    const CopyOutcome copy = CopyFileContent(files, source.path, beside, request);
     *method = copy.method;
     if (copy.status == CopyStatus::kSourceUnreadable) return kRestoreCopyUnreadable;
     if (copy.status != CopyStatus::kOk) return kRestoreWriteFailed;
+    if (source.digest != nullptr && (copy.digest != *source.digest || copy.size != source.size)) {
+        files.remove(beside.c_str());
+        return kRestoreContentDamaged;
+    }
     const std::u16string besideLong = platform::LongPathForm(beside.c_str());
     platform::CopyFileAttributes(target.c_str(), besideLong.c_str());
     // Windows replaces no read-only file: the target loses the attribute for the rename, and
@@ -49,6 +54,7 @@ const char16_t* RestoreFailureName(uint32_t code) {
         case kRestoreWriteFailed: return u"the content cannot be written beside the target";
         case kRestoreReplaceFailed: return u"the target cannot be replaced";
         case kRestoreNoEdition: return u"no such edition";
+        case kRestoreContentDamaged: return u"the version's content is damaged (its digest does not match)";
     }
     return u"failed";
 }

@@ -26,6 +26,7 @@ enum RestoreFailure : uint32_t {
     kRestoreWriteFailed = 4,
     kRestoreReplaceFailed = 5,
     kRestoreNoEdition = 6,
+    kRestoreContentDamaged = 7,
 };
 
 class RestoreResults {

@@ -13,6 +13,7 @@
 #include "engine_api/zef_entry_points.h"
 #include "reference/zef/edition_store.h"
 #include "reference/zef/engine_log.h"
+#include "reference/zef/file_restore.h"
 #include "reference/zef/file_table.h"
 #include "reference/zef/find_handles.h"
 #include "reference/zef/memory_versions.h"
@@ -132,7 +133,7 @@ private:
     bool TakePath(const char16_t* source, const char16_t* what, std::u16string& path);
     std::u16string ImageOf(uint32_t processId);
     uint32_t KeepAsEditions(std::vector<MemoryVersion> versions);
-    uint32_t Restore(const std::u16string& target, const std::u16string& source,
+    uint32_t Restore(const std::u16string& target, const RestoreSource& source,
                      uint64_t editionId, uint32_t* reboot);
     std::u16string NewCopyPath();
     bool MakeCopy(const std::u16string& source, uint32_t capacity, char16_t* buffer);
