@@ -28,6 +28,11 @@ size_t AfterTheFactBackup::Baseline(const std::string& folder) {
     std::error_code ec;
     for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (m_stopRequested && m_stopRequested()) {
+            m_log(2, "the baseline of " + folder + " stopped after " + std::to_string(held) +
+                         " files: a stop was requested");
+            return held;
+        }
         if (!it->is_regular_file(ec)) continue;
         std::lock_guard<std::mutex> guard(m_lock);
         if (BackUpLocked(it->path().string())) ++held;

@@ -28,8 +28,12 @@ public:
     using Log = std::function<void(uint32_t level, const std::string& line)>;
     AfterTheFactBackup(const PluginExports& plugin, ICommonPluginInterface* wrapper, Log log);
 
-    // Backs up every regular file under folder; returns how many the engine now holds.
+    // Backs up every regular file under folder; returns how many the engine now holds. Ends
+    // early, with a log line, once the stop check says a stop was requested.
     size_t Baseline(const std::string& folder);
+    // A check asked between two backups, so that a long baseline answers a stop request at
+    // once; called on the baseline's thread.
+    void StopWhen(std::function<bool()> requested) { m_stopRequested = std::move(requested); }
     // writer (0: unknown) changed path, seen at `at` on the detector's clock: noted and backed
     // up. False when it is one of the host's own restores (then nothing is done).
     bool OnChange(uint32_t writer, const std::string& path, double at);
@@ -63,6 +67,7 @@ private:
     const PluginExports& m_plugin;
     ICommonPluginInterface* m_wrapper;
     Log m_log;
+    std::function<bool()> m_stopRequested;
     uint32_t m_maxSize = 0;  // bytes; 0: the engine gave none, so nothing is bounded
     std::atomic<bool> m_backUpChanges{false};
     std::atomic<int> m_handling{0};

@@ -40,13 +40,20 @@ bool ParseCount(const std::string& text, uint32_t low, uint32_t& value) {
 
 HostConfiguration HostConfiguration::Load(const std::string& path,
                                           std::vector<ConfigurationProblem>& problems) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        problems.push_back({0, "", "cannot be read; the built-in settings are used"});
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    // The size is checked before the file is read whole.
+    const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
+    if (!in || size < 0 || size > kMaxConfigurationBytes) {
+        problems.push_back({0, "", size > kMaxConfigurationBytes
+                                       ? "is " + std::to_string(size) + " bytes, more than the " +
+                                             std::to_string(kMaxConfigurationBytes) +
+                                             " a configuration may hold; the built-in settings are used"
+                                       : "cannot be read; the built-in settings are used"});
         HostConfiguration defaults;
         defaults.m_path = path;
         return defaults;
     }
+    in.seekg(0);
     std::ostringstream text;
     text << in.rdbuf();
     HostConfiguration loaded = Parse(text.str(), problems);

@@ -5,6 +5,7 @@
 // section or key, or a bad value, is a problem named by its line; the default is kept.
 #pragma once
 #include <cstdint>
+#include <ios>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ struct ConfigurationProblem {
     std::string key;    // the key (or section) concerned, empty when none
     std::string text;   // what is wrong and what was kept
 };
+
+// A configuration file larger than this is refused unread: no real one comes near it.
+constexpr std::streamoff kMaxConfigurationBytes = 1 << 20;
 
 class HostConfiguration {
 public:

@@ -12,25 +12,40 @@
 namespace pellumhost {
 namespace {
 
+// A numeric setting's range; a value outside it is refused with the range and what the
+// bounds mean, so that no setting can ask the engine for something it would regret (a DbSize
+// of 0 would purge every edition).
+struct Range {
+    int64_t low;
+    int64_t high;
+    const char* meaning;  // said with a refusal
+};
+
 struct Known {
     const char* name;
     uint32_t key;
     uint32_t type;  // config::CVT_*
+    Range range;    // numbers only
 };
+constexpr int64_t kUintMax = 0xFFFFFFFFll;
 const Known kKnown[] = {
-    {"DebugLevel", 0x03670001, config::CVT_INT},
-    {"DbSize", 0x03670004, config::CVT_INT},
-    {"DbPath", 0x03620003, config::CVT_WSTR},
-    {"PatternPath", 0x03620005, config::CVT_WSTR},
-    {"DebugLogPath", 0x03620002, config::CVT_WSTR},
-    {"FeedbackSwitch", 0x03670006, config::CVT_INT},
-    {"HistoryKeepDays", 0x03670008, config::CVT_INT},
-    {"SecurityLevel", 0x03670007, config::CVT_INT},
-    {"Enable", 0x03610009, config::CVT_BOOL},
-    {"WorkMode", 0x0367000A, config::CVT_UINT},
-    {"PerProcessBackupQuota", 0x0367000B, config::CVT_UINT},
-    {"MaxBackupFileSize", 0x0367000C, config::CVT_UINT},
-    {"MaxBackupFileSizePidMode", 0x0367000D, config::CVT_UINT},
+    {"DebugLevel", 0x03670001, config::CVT_INT, {0, 4, "0 logs nothing, 4 everything"}},
+    {"DbSize", 0x03670004, config::CVT_INT, {1, 1048576, "MiB of the database, up to 1 TiB"}},
+    {"DbPath", 0x03620003, config::CVT_WSTR, {}},
+    {"PatternPath", 0x03620005, config::CVT_WSTR, {}},
+    {"DebugLogPath", 0x03620002, config::CVT_WSTR, {}},
+    {"FeedbackSwitch", 0x03670006, config::CVT_INT, {0, 1, "1 sends restore feedback, 0 not"}},
+    {"HistoryKeepDays", 0x03670008, config::CVT_INT,
+     {0, 36500, "days an edition is kept; 0 keeps editions of any age"}},
+    {"SecurityLevel", 0x03670007, config::CVT_INT, {0, 3, "the engine's security level"}},
+    {"Enable", 0x03610009, config::CVT_BOOL, {}},
+    {"WorkMode", 0x0367000A, config::CVT_UINT, {0, 1, "1 takes versions on events, 0 not"}},
+    {"PerProcessBackupQuota", 0x0367000B, config::CVT_UINT,
+     {0, kUintMax, "versions per process; 0 sets no limit"}},
+    {"MaxBackupFileSize", 0x0367000C, config::CVT_UINT,
+     {0, kUintMax, "bytes; 0 takes the pattern's limit"}},
+    {"MaxBackupFileSizePidMode", 0x0367000D, config::CVT_UINT,
+     {0, kUintMax, "bytes; 0 takes the pattern's limit"}},
 };
 
 constexpr uint32_t kNotConfigured = 0xE0FF0001;
@@ -51,13 +66,12 @@ bool ParseBool(const std::string& text, int64_t& value) {
     return false;
 }
 
-bool ParseNumber(const std::string& text, uint32_t type, int64_t& value) {
+bool ParseNumber(const std::string& text, const Range& range, int64_t& value) {
     char* end = nullptr;
     errno = 0;
     const long long parsed = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0) return false;
-    if (type == config::CVT_UINT && (parsed < 0 || parsed > 0xFFFFFFFFll)) return false;
-    if (type == config::CVT_INT && (parsed < INT32_MIN || parsed > INT32_MAX)) return false;
+    if (text.empty() || *end != '\0' || errno != 0 || parsed < range.low || parsed > range.high)
+        return false;
     value = parsed;
     return true;
 }
@@ -100,10 +114,10 @@ bool HostSettings::Set(const std::string& name, const std::string& value, std::s
     } else if (known->type == config::CVT_BOOL && !ParseBool(value, stored.number)) {
         error = name + " takes 0 or 1 (or true, false, yes, no, on, off), not '" + value + "'";
         return false;
-    } else if (known->type != config::CVT_BOOL && !ParseNumber(value, known->type, stored.number)) {
-        error = name + (known->type == config::CVT_UINT ? " takes a whole number from 0 to 4294967295"
-                                                         : " takes a whole number") +
-                ", not '" + value + "'";
+    } else if (known->type != config::CVT_BOOL && !ParseNumber(value, known->range, stored.number)) {
+        error = name + " takes a whole number from " + std::to_string(known->range.low) + " to " +
+                std::to_string(known->range.high) + " (" + known->range.meaning + "), not '" +
+                value + "'";
         return false;
     }
     m_values[known->key] = stored;

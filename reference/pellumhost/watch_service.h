@@ -62,6 +62,8 @@ public:
     // Starts a source of the chosen kind on folder; after the fact, backs up every file in it
     // before it returns. false with the reason in error when no source starts.
     bool Watch(const std::string& folder, WatchedFolder& watched, std::string& error);
+    // A check that ends a baseline early when a stop is requested (AfterTheFactBackup::StopWhen).
+    void StopWhen(std::function<bool()> requested) { m_backups.StopWhen(std::move(requested)); }
     // Has the sources refuse other processes' opens in the folders the plug-in protects (the
     // storage service's guard) until Stop. Call after every Watch.
     void GuardProtectedFolders();

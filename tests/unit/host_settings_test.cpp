@@ -13,10 +13,15 @@ TEST(HostSettings, NamesAndValuesAreCheckedAndReadBackAsTextOnlyWhenHeld) {
         const char* line;
         const char* error;  // null: accepted
     } sets[] = {
-        {"DbPath=/srv/\xc3\xa9t\xc3\xa9 db", nullptr}, {"DbSize=-3", nullptr},
-        {"Enable=on", nullptr},                         {"WorkMode=4294967295", nullptr},
-        {"HistoryKeepDays=x", "whole number"},          {"DbSize=twelve", "whole number"},
-        {"NoSuchSetting=1", "unknown setting"},         {"Enable", ""},  // a number needs its value
+        {"DbPath=/srv/\xc3\xa9t\xc3\xa9 db", nullptr}, {"DbSize=1", nullptr},
+        {"Enable=on", nullptr},                         {"HistoryKeepDays=0", nullptr},
+        {"PerProcessBackupQuota=4294967295", nullptr},  {"HistoryKeepDays=x", "whole number"},
+        {"DbSize=twelve", "whole number"},              {"NoSuchSetting=1", "unknown setting"},
+        {"Enable", ""},  // a number needs its value
+        // Values that would erase history or mean nothing are refused with their range.
+        {"DbSize=0", "from 1 to 1048576"},              {"DbSize=-3", "from 1 to 1048576"},
+        {"HistoryKeepDays=-1", "0 keeps editions"},     {"WorkMode=2", "from 0 to 1"},
+        {"PerProcessBackupQuota=4294967296", "to 4294967295"},
     };
     for (const auto& set : sets) {
         std::string error;
@@ -26,8 +31,8 @@ TEST(HostSettings, NamesAndValuesAreCheckedAndReadBackAsTextOnlyWhenHeld) {
         }
     }
     const std::pair<const char*, const char*> rows[] = {
-        {"DbPath", "/srv/\xc3\xa9t\xc3\xa9 db"}, {"DbSize", "-3"}, {"Enable", "1"},
-        {"WorkMode", "4294967295"}, {"HistoryKeepDays", ""}, {"DebugLogPath", ""},
+        {"DbPath", "/srv/\xc3\xa9t\xc3\xa9 db"}, {"DbSize", "1"}, {"Enable", "1"},
+        {"PerProcessBackupQuota", "4294967295"}, {"HistoryKeepDays", "0"}, {"DebugLogPath", ""},
         {"NoSuchSetting", ""},
     };
     for (const auto& row : rows) EXPECT_EQ(settings.ValueOf(row.first), row.second) << row.first;

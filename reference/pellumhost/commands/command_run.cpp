@@ -3,6 +3,7 @@
 // activity source, and a flagged writer is rolled back on this thread once it has gone quiet
 // (watch_service.h). A stop request (`Pellumhost stop`, Ctrl+C, SIGINT or SIGTERM) ends it
 // cleanly, with nothing left registered.
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -90,6 +91,16 @@ int RunServiceCommand(const HostOptions& options) {
     json.Key("problems").Unsigned(configuration.problems.size()).EndObject();
     output.Print("configuration %s\n", ConfigurationSummary(configuration).c_str());
     WatchService watch(service, session.Exports(), session.Wrapper(), choice);
+    // A baseline of many files must not hold a stop request up: the signal is asked for at each
+    // file, the stop file (a look at the disk) at most every 100 ms.
+    auto nextLook = std::chrono::steady_clock::now();
+    watch.StopWhen([&db, &nextLook] {
+        if (platform::WaitForStopRequest(0)) return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (now < nextLook) return false;
+        nextLook = now + std::chrono::milliseconds(100);
+        return StopRequested(db);
+    });
     json.Key("watched").BeginArray();
     for (const std::string& folder : folders) {
         WatchedFolder watched;
