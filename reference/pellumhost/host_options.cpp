@@ -36,9 +36,10 @@ const CommandHelp kCommands[] = {
      "  until it has stopped with nothing left registered; exit 1 when no service took the\n"
      "  request within 30 s.\n"},
     {"versions", "versions FILE",
-     "  Every version kept of FILE, newest first: number, time, size, the writer's image and\n"
-     "  where it is kept (memory or database).\n"},
-    {"restore", "restore FILE [--version N] | restore --process PID",
+     "  Every version kept of FILE, newest first: its number (the edition's, which never\n"
+     "  changes, or mN for the Nth version held in memory), time, size, where it is kept and\n"
+     "  the writer's image.\n"},
+    {"restore", "restore FILE [--version N|mN] | restore --process PID",
      "  Restores FILE from its newest version, or from version N as `versions` numbers them;\n"
      "  or restores every file process PID changed, each from the version before its first\n"
      "  change (a progress bar on a terminal for more than a few files).\n"},
@@ -183,10 +184,14 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& options
             if (text.empty()) return error = "--watch needs a folder", false;
             options.watch.push_back(text);
         } else if (arg == "--version") {
-            if (!value("a number", text) || !ParseNumber(arg, text, options.version, error))
+            if (!value("an edition number", text)) return false;
+            // "m2": the second memory version; a plain number names an edition by its id.
+            options.versionInMemory = !text.empty() && text[0] == 'm';
+            if (!ParseNumber(arg, text.substr(options.versionInMemory ? 1 : 0), options.version, error))
                 return false;
             if (options.version == 0)
-                return error = "--version counts from 1 (the newest version)", false;
+                return error = "--version takes an edition number or mN as `versions` lists them "
+                               "(editions and memory versions count from 1)", false;
         } else if (arg == "--process") {
             if (!value("a process id", text) || !ParseNumber(arg, text, options.processId, error))
                 return false;

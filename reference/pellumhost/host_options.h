@@ -13,7 +13,8 @@ struct HostOptions {
     std::string command = "demo";
     std::string folder;                // rogue: the folder to scramble
     std::string target;                // versions, restore, backup: the file
-    uint32_t version = 0;              // restore --version N, from 1 = newest; 0: the newest
+    uint32_t version = 0;              // restore --version N: edition N; 0: the newest version
+    bool versionInMemory = false;      // restore --version mN: the Nth memory version, newest first
     uint32_t processId = 0;            // restore --process PID
     std::vector<std::string> watch;    // run --watch DIR, in the order given
     std::string dbFolder;              // --db DIR; empty: the engine's default folder

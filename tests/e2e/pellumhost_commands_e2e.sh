@@ -63,9 +63,9 @@ ph backup "$files/missing.txt" --db "$db" >/dev/null 2>&1; check "backup of a mi
 
 ph versions "$files/nested/doc.txt" --db "$db" --json >"$work/versions.json"
 check "versions --json after a restart" 0 $?
-expect "two versions, newest first" [ "$(field "$work/versions.json" \
+expect "two versions, newest first, numbered by edition" [ "$(field "$work/versions.json" \
   '[(v["number"], v["size"], v["where"]) for v in d["versions"]]')" = \
-  "[(1, $(wc -c <"$work/second"), 'database'), (2, $(wc -c <"$work/first"), 'database')]" ]
+  "[('2', $(wc -c <"$work/second"), 'database'), ('1', $(wc -c <"$work/first"), 'database')]" ]
 ph versions "$files/nested/doc.txt" --db "$db" >"$work/out" 2>"$work/err"; check "versions" 0 $?
 expect "no diagnostic line on the terminal" [ ! -s "$work/err" ]
 ph versions "$files/nested/doc.txt" --db "$db" --verbose >/dev/null 2>"$work/err"
@@ -74,12 +74,12 @@ grep -q "2 versions kept" "$work/out" || { echo "FAIL versions text: $(cat "$wor
 ph versions "$work/nowhere/x.txt" --db "$db" >/dev/null 2>&1; check "versions of nothing" 7 $?
 
 printf 'scrambled\n' >"$files/nested/doc.txt"
-ph restore "$files/nested/doc.txt" --version 2 --db "$db" >/dev/null; check "restore --version 2" 0 $?
-expect "version 2 holds the first content" same "$work/first" "$files/nested/doc.txt"
+ph restore "$files/nested/doc.txt" --version 1 --db "$db" >/dev/null; check "restore --version 1" 0 $?
+expect "edition 1 holds the first content" same "$work/first" "$files/nested/doc.txt"
 ph restore "$files/nested/doc.txt" --db "$db" --json >"$work/restore.json"; check "restore newest" 0 $?
 expect "the newest holds the second content" same "$work/second" "$files/nested/doc.txt"
 expect "restore --json says restored" [ "$(field "$work/restore.json" 'd["restored"]')" = True ]
-ph restore "$files/nested/doc.txt" --version 9 --db "$db" >/dev/null 2>&1; check "restore of version 9 of 2" 1 $?
+ph restore "$files/nested/doc.txt" --version 9 --db "$db" >/dev/null 2>&1; check "restore of edition 9 of 2" 1 $?
 printf 'x' >"$files/never.txt"
 ph restore "$files/never.txt" --db "$db" --json >"$work/refused.json" 2>/dev/null
 check "restore of a file without versions" 1 $?

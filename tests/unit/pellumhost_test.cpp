@@ -184,6 +184,9 @@ TEST(HostOptions, ParsesEachCommandAndRefusesBadLines) {
     pellumhost::HostOptions restoreVersion = Expect("restore", "f.txt");
     restoreVersion.version = 3;
     restoreVersion.dbFolder = "/db";
+    pellumhost::HostOptions restoreMemory = Expect("restore", "f.txt");
+    restoreMemory.version = 2;
+    restoreMemory.versionInMemory = true;
     pellumhost::HostOptions restoreProcess = Expect("restore");
     restoreProcess.processId = 4242;
     restoreProcess.json = true;
@@ -212,6 +215,7 @@ TEST(HostOptions, ParsesEachCommandAndRefusesBadLines) {
         {{"lifecycle"}, nullptr, Expect("lifecycle")},
         {{"versions", "f.txt"}, nullptr, Expect("versions", "f.txt")},
         {{"--db", "/db", "restore", "f.txt", "--version", "3"}, nullptr, restoreVersion},
+        {{"restore", "f.txt", "--version", "m2"}, nullptr, restoreMemory},
         {{"restore", "--json", "--process", "4242"}, nullptr, restoreProcess},
         {{"run", "--watch", "/a", "--verbose", "--watch", "/b c"}, nullptr, run},
         {{"backup", "--help"}, nullptr, help},
@@ -235,7 +239,8 @@ TEST(HostOptions, ParsesEachCommandAndRefusesBadLines) {
         {{"restore"}, "restore needs a FILE or --process PID", {}},
         {{"restore", "f", "--process", "7"}, "takes no FILE and no --version", {}},
         {{"restore", "--process", "7", "--version", "1"}, "takes no FILE and no --version", {}},
-        {{"restore", "f", "--version", "0"}, "--version counts from 1", {}},
+        {{"restore", "f", "--version", "0"}, "count from 1", {}},
+        {{"restore", "f", "--version", "m0"}, "count from 1", {}},
         {{"restore", "f", "--version", "-1"}, "--version takes a whole number", {}},
         {{"restore", "f", "--version", "4294967296"}, "--version takes a whole number", {}},
         {{"restore", "--process", "0"}, "--process needs a process id above 0", {}},
@@ -266,6 +271,7 @@ TEST(HostOptions, ParsesEachCommandAndRefusesBadLines) {
         EXPECT_EQ(parsed.target, e.target);
         EXPECT_EQ(parsed.folder, e.folder);
         EXPECT_EQ(parsed.version, e.version);
+        EXPECT_EQ(parsed.versionInMemory, e.versionInMemory);
         EXPECT_EQ(parsed.processId, e.processId);
         EXPECT_EQ(parsed.watch, e.watch);
         EXPECT_EQ(parsed.dbFolder, e.dbFolder);
@@ -292,7 +298,7 @@ TEST(HostOptions, EveryCommandsHelpGivesItsSynopsisAndTheExitStatuses) {
         EXPECT_NE(help.find("--config FILE"), std::string::npos);
     }
     const std::string overview = pellumhost::HostUsage();
-    for (const char* synopsis : {"restore FILE [--version N]", "run [--watch DIR ...]", "policies"})
+    for (const char* synopsis : {"restore FILE [--version N|mN]", "run [--watch DIR ...]", "policies"})
         EXPECT_NE(overview.find(synopsis), std::string::npos) << synopsis;
 }
 

@@ -1,4 +1,4 @@
-// `restore FILE [--version N]` through the file restore (0x23600001) or the restore of one
+// `restore FILE [--version N|mN]` through the file restore (0x23600001) or the restore of one
 // edition (0x23600005), and `restore --process PID` through the process walk (0x2360000D).
 #include <filesystem>
 #include <memory>
@@ -56,25 +56,31 @@ int RestoreOneFile(const HostOptions& options, CommandOutput& output, PluginSess
     JsonWriter& json = output.Document();
     json.Key("file").String(path);
     uint32_t reboot = 0, result = 0;
-    std::string from = "the newest version";
-    if (options.version == 0) {
-        result = RestoreFile(session, wide, 0, reboot);
-    } else {
-        uint32_t walked = 0;
-        const std::vector<KeptVersion> versions = ListVersions(session, path, walked);
-        if (options.version > versions.size())
-            return output.Fail(kExitFailed, "no version " + std::to_string(options.version) +
-                                                " of " + path + ": " + std::to_string(versions.size()) +
-                                                " kept (see `versions`)");
-        const KeptVersion& chosen = versions[options.version - 1];
-        from = "version " + std::to_string(options.version) + " (" + UtcText(chosen.time) + ", " +
-               (chosen.InMemory() ? "memory" : "edition " + std::to_string(chosen.versionId)) + ")";
-        json.Key("version").Unsigned(options.version).Key("edition").Unsigned(chosen.versionId);
-        uint32_t memoryIndex = 0;
-        for (uint32_t i = 0; i + 1 < options.version; ++i) memoryIndex += versions[i].InMemory();
-        result = chosen.InMemory() ? RestoreFile(session, wide, memoryIndex, reboot)
-                                   : RestoreEdition(session, wide, chosen.versionId, reboot);
+    // The version is chosen here and named in the answer, so that a version that cannot be
+    // restored is an error, never a quiet fall-back to an older one.
+    uint32_t walked = 0;
+    const std::vector<KeptVersion> versions = ListVersions(session, path, walked);
+    const size_t chosenAt = options.version == 0
+                                ? 0
+                                : FindVersion(versions, options.version, options.versionInMemory);
+    if (chosenAt >= versions.size()) {
+        const std::string wanted = options.version == 0 ? std::string("any version")
+                                   : (options.versionInMemory ? "version m" : "edition ") +
+                                         std::to_string(options.version);
+        return output.Fail(kExitFailed, "cannot restore " + path + ": no " + wanted + " of it is "
+                                        "kept (`versions` lists " + std::to_string(versions.size()) +
+                                        ")");
     }
+    const KeptVersion& chosen = versions[chosenAt];
+    const std::string number = VersionNumber(versions, chosenAt);
+    const std::string from = std::string(options.version == 0 ? "the newest version, " : "version ") +
+                             number + " (" + UtcText(chosen.time) + ", " +
+                             (chosen.InMemory() ? "memory" : "database") + ")";
+    json.Key("version").String(number).Key("edition").Unsigned(chosen.versionId);
+    uint32_t memoryIndex = 0;
+    for (size_t i = 0; i < chosenAt; ++i) memoryIndex += versions[i].InMemory();
+    result = chosen.InMemory() ? RestoreFile(session, wide, memoryIndex, reboot)
+                               : RestoreEdition(session, wide, chosen.versionId, reboot);
     json.Key("result").Unsigned(result).Key("resultText").String(RestoreResultText(result));
     json.Key("restored").Bool(result == velk::kSuccess).Key("rebootNeeded").Bool(reboot != 0);
     if (result != velk::kSuccess)

@@ -28,13 +28,13 @@ int RunVersionsCommand(const HostOptions& options) {
     output.Print("%s: %zu version%s kept, newest first\n", path.c_str(), versions.size(),
                  versions.size() == 1 ? "" : "s");
     if (!versions.empty())
-        output.Print("  %3s  %-23s %12s  %-8s %8s  %s\n", "#", "time", "size", "where", "edition",
-                     "writer");
+        output.Print("  %8s  %-23s %12s  %-8s  %s\n", "number", "time", "size", "where", "writer");
     for (size_t i = 0; i < versions.size(); ++i) {
         const KeptVersion& v = versions[i];
         const char* where = v.InMemory() ? "memory" : "database";
+        const std::string number = VersionNumber(versions, i);
         json.BeginObject()
-            .Key("number").Unsigned(i + 1)
+            .Key("number").String(number)
             .Key("time").Unsigned(v.time)
             .Key("timeText").String(UtcText(v.time))
             .Key("size").Unsigned(v.size)
@@ -42,9 +42,8 @@ int RunVersionsCommand(const HostOptions& options) {
             .Key("edition").Unsigned(v.versionId)
             .Key("writerImage").String(v.image)
             .EndObject();
-        output.Print("  %3zu  %-23s %12llu  %-8s %8s  %s\n", i + 1, UtcText(v.time).c_str(),
+        output.Print("  %8s  %-23s %12llu  %-8s  %s\n", number.c_str(), UtcText(v.time).c_str(),
                      static_cast<unsigned long long>(v.size), where,
-                     v.InMemory() ? "-" : std::to_string(v.versionId).c_str(),
                      v.image.empty() ? "(unknown)" : v.image.c_str());
     }
     json.EndArray();

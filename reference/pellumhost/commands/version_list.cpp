@@ -39,6 +39,23 @@ std::vector<KeptVersion> ListVersions(const PluginSession& session, const std::s
     return versions;
 }
 
+std::string VersionNumber(const std::vector<KeptVersion>& versions, size_t index) {
+    if (!versions[index].InMemory()) return std::to_string(versions[index].versionId);
+    size_t ordinal = 0;
+    for (size_t i = 0; i <= index; ++i) ordinal += versions[i].InMemory();
+    return "m" + std::to_string(ordinal);
+}
+
+size_t FindVersion(const std::vector<KeptVersion>& versions, uint32_t number, bool inMemory) {
+    uint32_t ordinal = 0;
+    for (size_t i = 0; i < versions.size(); ++i) {
+        if (inMemory ? versions[i].InMemory() && ++ordinal == number
+                     : !versions[i].InMemory() && versions[i].versionId == number)
+            return i;
+    }
+    return versions.size();
+}
+
 std::string RestoreResultText(uint32_t result) {
     struct Named {
         uint32_t code;

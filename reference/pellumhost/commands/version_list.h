@@ -1,6 +1,7 @@
 // The versions the plug-in keeps of one file, newest first, read with its version walk
-// (0x23600007): the engine's memory versions, then the database editions. Numbered from 1 in
-// this order, as `versions` shows them and `restore --version N` takes them.
+// (0x23600007): the engine's memory versions, then the database editions. A database edition
+// is numbered by its edition id, which never names another edition; the memory versions are
+// m1, m2, ... newest first. `versions` shows these numbers and `restore --version` takes them.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -17,6 +18,12 @@ struct KeptVersion {
     std::string image;       // the writer's image, empty when unknown
     bool InMemory() const { return versionId == 0; }
 };
+
+// The number `versions` shows for versions[index]: the edition id, or mN in memory.
+std::string VersionNumber(const std::vector<KeptVersion>& versions, size_t index);
+// The index of the version that number (as VersionNumber gives it) names; versions.size()
+// when none does.
+size_t FindVersion(const std::vector<KeptVersion>& versions, uint32_t number, bool inMemory);
 
 // The versions of path (absolute, UTF-8); walkResult receives the call's result.
 std::vector<KeptVersion> ListVersions(const PluginSession& session, const std::string& path,
