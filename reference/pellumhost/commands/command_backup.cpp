@@ -27,7 +27,8 @@ int RunBackupCommand(const HostOptions& options) {
     json.Key("file").String(path).Key("result").Unsigned(result);
     if (result != velk::kSuccess)
         return output.Finish(output.Fail(kExitFailed, "cannot back up " + path + ": " +
-                                                          RestoreResultText(result)));
+                                                          RestoreResultText(result) +
+                                                          session.EngineSays()));
     uint32_t walked = 0;
     const std::vector<KeptVersion> versions = ListVersions(session, path, walked);
     json.Key("versions").Unsigned(versions.size());

@@ -85,7 +85,7 @@ int RestoreOneFile(const HostOptions& options, CommandOutput& output, PluginSess
     json.Key("restored").Bool(result == velk::kSuccess).Key("rebootNeeded").Bool(reboot != 0);
     if (result != velk::kSuccess)
         return output.Fail(kExitFailed, "cannot restore " + path + " from " + from + ": " +
-                                            RestoreResultText(result));
+                                            RestoreResultText(result) + session.EngineSays());
     output.Print("restored %s from %s%s\n", path.c_str(), from.c_str(),
                  reboot != 0 ? "; a restart is needed to finish" : "");
     return kExitOk;

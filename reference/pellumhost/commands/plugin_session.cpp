@@ -1,6 +1,10 @@
 // Starting and stopping the plug-in for one command, and telling each failure apart.
 #include "reference/pellumhost/commands/plugin_session.h"
 
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+
 #include "host/log_library_control.h"
 #include "host/message_object.h"
 #include "host/result_codes.h"
@@ -61,6 +65,9 @@ int PluginSession::Start(CommandOutput& output) {
     std::error_code ec;
     fs::create_directories(PathOf(LogFolder()), ec);
     if (ec) return output.Fail(kExitBadPath, "cannot create the log folder " + LogFolder());
+    m_engineLog = Utf8Of(PathOf(LogFolder()) / "ZefEngine.log");
+    m_engineLogFrom = fs::file_size(PathOf(m_engineLog), ec);
+    if (ec) m_engineLogFrom = 0;
     // The plug-in writes its first lines as it loads: the sink is chosen before.
     m_diagnosticsTo = m_options.logFile.empty() ? "standard error" : m_options.logFile;
     if (m_options.logFile.empty() && !m_options.verbose) {
@@ -97,9 +104,8 @@ int PluginSession::Start(CommandOutput& output) {
     const uint32_t started = plugin.PostInitialize();
     if (velk::Failed(started))
         return output.Fail(kExitNotStarted,
-                           "the engine did not start: " + ResultText(started) + "; see " +
-                               Utf8Of(PathOf(LogFolder()) / "ZefEngine.log") +
-                               " (is another Pellumhost using the database " + DbFolder() + "?)");
+                           "the engine did not start on " + DbFolder() + ": " +
+                               ResultText(started) + EngineSays());
     m_wrapper = plugin.QueryInterface(kPluginInterfaceId);
     if (m_wrapper == nullptr)
         return output.Fail(kExitNotStarted, "the plug-in serves no calls: the engine is not "
@@ -133,6 +139,32 @@ void PluginSession::Stop() {
     HostLog(2, __LINE__, "plug-in stopped; " + std::to_string(m_service->Registrations()) +
                              " registrations and " + std::to_string(m_service->ProtectedFolders()) +
                              " protected folders left");
+}
+
+std::string PluginSession::EngineComplaint() const {
+    // Only what this command appended is read, and of that at most the last 64 KiB.
+    constexpr uintmax_t kTail = 64 * 1024;
+    std::ifstream in(PathOf(m_engineLog), std::ios::binary | std::ios::ate);
+    const std::streamoff end = in ? static_cast<std::streamoff>(in.tellg()) : 0;
+    if (end <= 0 || static_cast<uintmax_t>(end) <= m_engineLogFrom) return "";
+    const uintmax_t size = static_cast<uintmax_t>(end);
+    const uintmax_t from = std::max(m_engineLogFrom, size - std::min(kTail, size));
+    in.seekg(static_cast<std::streamoff>(from));
+    // The first complaint is the cause; what follows tends to be its consequences.
+    std::string line, error, warning;
+    while (std::getline(in, line) && error.empty()) {
+        for (auto [marker, kept] : {std::pair<const char*, std::string*>{" [error] ", &error},
+                                    {" [warning] ", &warning}}) {
+            const size_t at = line.find(marker);
+            if (at != std::string::npos && kept->empty()) *kept = line.substr(at + std::strlen(marker));
+        }
+    }
+    return !error.empty() ? error : warning;
+}
+
+std::string PluginSession::EngineSays() const {
+    const std::string complaint = EngineComplaint();
+    return complaint.empty() ? "; see " + m_engineLog : "; the engine says: " + complaint;
 }
 
 }  // namespace pellumhost

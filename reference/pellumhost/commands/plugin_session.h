@@ -49,11 +49,19 @@ public:
     const CommandConfiguration& Configuration() const { return m_configuration; }
     // Where the diagnostic lines go: a file, or "standard error".
     const std::string& DiagnosticsTo() const { return m_diagnosticsTo; }
+    // What the engine said went wrong during this command: its first error line in
+    // ZefEngine.log since Start began (else its first warning), without the time stamp;
+    // empty when it said nothing of the kind.
+    std::string EngineComplaint() const;
+    // "; the engine says: ..." with EngineComplaint, or "; see ZefEngine.log" when it is empty.
+    std::string EngineSays() const;
 
 private:
     const HostOptions& m_options;
     std::string m_pluginPath, m_enginePath;
     std::string m_diagnosticsTo;
+    std::string m_engineLog;       // ZefEngine.log of the log folder
+    uintmax_t m_engineLogFrom = 0;  // its size when Start began: what follows is this command's
     CommandConfiguration m_configuration;
     std::unique_ptr<ReferenceHostService> m_service;
     std::unique_ptr<LoadedPlugin> m_plugin;
