@@ -2,7 +2,6 @@
 // terminations update the engine's process list, file events from the event message reach
 // the engine unless the file is read-only, and the rest is dropped. Keeps no state; the event
 // data is host memory read in place and never kept.
-#include <cstring>
 #include <string>
 
 #include "engine/wrapper_diag.h"
@@ -10,6 +9,7 @@
 #include "host/call_records.h"
 #include "host/event_message.h"
 #include "host/result_codes.h"
+#include "platform/readable_memory.h"
 
 using engine_diag::kDiag;
 
@@ -45,12 +45,13 @@ uint32_t CZefEngineWrapper::ForwardProcessEvent(const velk::ProcessEventRecord& 
         kDiag.Write(util::kDiagTrace, __LINE__, u"Terminate process: ", event.processId, u",name:",
                     event.imageName);
     } else {
-        // Cut at the record's room, so that a name without terminator ends there.
-        constexpr size_t kRoom = sizeof event.narrowImageName;
-        char name[kRoom + 1] = {};
-        std::memcpy(name, event.narrowImageName, strnlen(event.narrowImageName, kRoom));
+        // The record promises only a terminated name, which may run past the record's own
+        // bytes: it is read up to its zero, but never into memory that cannot be read, and a
+        // name longer than any path is cut there.
+        constexpr size_t kLongestName = 32767;
+        const std::string name = platform::ReadTerminatedText(event.narrowImageName, kLongestName);
         kDiag.Write(util::kDiagTrace, __LINE__, u"Terminate process: ", event.processId, u",name:",
-                    static_cast<const char*>(name));
+                    name.c_str());
     }
     const uint32_t updated = m_entries.UpdateObjPidList(velk::kPidListTerminated, event.processId);
     *response = updated != 0 ? 0xE0360006 : velk::kSuccess;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -66,20 +67,32 @@ TEST_F(EventForwardingTest, ProcessEvents) {
          {"UpdateObjPidList(2,1234)"}, {"Terminate process: 0x4d2,name:notepad.exe"}},
         {"terminated, narrow name", 1, 3, 9, nullptr, 0, velk::kSuccess,
          {"UpdateObjPidList(2,1234)"}, {"Terminate process: 0x4d2,name:calc.exe"}},
+        {"terminated, narrow name longer than the record's room", 1, 3, 9, nullptr, 0,
+         velk::kSuccess, {"UpdateObjPidList(2,1234)"},
+         {"Terminate process: 0x4d2,name:" + std::string(600, 'n')}},
         {"process list not updated", 1, 0, 9, u"x.exe", 1, 0xE0360006,
          {"UpdateObjPidList(2,1234)"}, {"Terminate process: 0x4d2,name:x.exe"}},
     };
     CZefEngineWrapper& w = Ready();
     for (const ProcessCase& c : cases) {
         SCOPED_TRACE(c.why);
-        velk::ProcessEventRecord process;
-        std::memset(&process, 0x5A, sizeof process);
+        // The narrow name may run past the record: room for a long one behind it.
+        struct {
+            velk::ProcessEventRecord record;
+            char rest[400];
+        } room;
+        velk::ProcessEventRecord& process = room.record;
+        std::memset(&room, 0x5A, sizeof room);
         process.eventClass = c.eventClass;
         process.flags = c.flags;
         process.operation = c.operation;
         process.processId = 1234;
         process.imageName = c.wideName;
-        std::strcpy(process.narrowImageName, "calc.exe");
+        const std::string narrow = c.lines.empty() || c.lines[0].find("nnn") == std::string::npos
+                                       ? "calc.exe" : std::string(600, 'n');
+        char* const narrowAt =
+            reinterpret_cast<char*>(&room) + offsetof(velk::ProcessEventRecord, narrowImageName);
+        std::memcpy(narrowAt, narrow.c_str(), narrow.size() + 1);
         const auto record = Event(velk::kEventProcess, &process);
         engine->Reset();
         engine->SetResult("UpdateObjPidList", c.pidListResult);

@@ -13,6 +13,7 @@
 #include "platform/file_ops.h"
 #include "platform/module.h"
 #include "platform/process.h"
+#include "platform/readable_memory.h"
 #include "platform/registry.h"
 #include "platform/thread_word.h"
 #include "tests/fakes/test_folder.h"
@@ -335,6 +336,28 @@ TEST(ThreadWord, EachThreadReadsItsOwnAndANewThreadReadsZero) {
     uint64_t seenByNewThread = 1;
     std::thread([&] { seenByNewThread = platform::ThreadWord(); }).join();
     EXPECT_EQ(seenByNewThread, 0u);
+}
+
+TEST(ReadableMemory, TerminatedTextIsReadToItsZeroWithinTheLimitAndNeverFromAnUnmappedPage) {
+    const std::string longName(6000, 'n');  // spans pages
+    // The lowest pages of an address space are never mapped, here or under Wine.
+    const char* const unmapped = reinterpret_cast<const char*>(uintptr_t{0x1000});
+    const struct {
+        const char* why;
+        const char* from;
+        size_t limit;
+        std::string expected;
+    } cases[] = {
+        {"to its zero", "calc.exe", 100, "calc.exe"},
+        {"across pages", longName.c_str(), 32767, longName},
+        {"cut at the limit", longName.c_str(), 10, std::string(10, 'n')},
+        {"nothing from an unmapped page", unmapped, 100, ""},
+        {"nothing from null", nullptr, 100, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(platform::ReadTerminatedText(c.from, c.limit), c.expected) << c.why;
+    char copy[16] = {};
+    EXPECT_EQ(platform::CopyReadable(unmapped, copy, sizeof copy), 0u);
 }
 
 }  // namespace
