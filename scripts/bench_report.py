@@ -184,7 +184,7 @@ def main(folder, page, chart):
         data.append((label, fv / av))
     lines += [
         "",
-        "Goals not measured here: the end-to-end paths through the reference host (issue 12).",
+        "Goals not measured here: the end-to-end paths through the reference host (a watched tree against an unwatched one).",
         "",
     ]
     with open(page, "w") as f:
