@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# The whole path as a user feels it: the same work on a tree of small source files, unwatched
+# and then watched by `Pellumhost run` (before-write, so as root), in one run on one machine.
+#   append   each file appended one line, each by its own shell redirection (an open per file)
+#   rewrite  each file rewritten in place by one python3 process
+#   stop     `Pellumhost stop` after that work, until the service has stopped
+# Also: the lines Pellumhost.log gained, and the database's size against the unique bytes it
+# holds. Prints one line per figure and writes them as JSON to $1 (default: bench-watch.json).
+# Usage: sudo scripts/bench-watch.sh [out.json] [files]   (build/linux must be built)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=${1:-bench-watch.json}
+count=${2:-2000}
+host=$PWD/build/linux/bin/Pellumhost
+[[ -x $host ]] || { echo "bench-watch: build the linux preset first" >&2; exit 2; }
+[[ $(id -u) -eq 0 ]] || { echo "bench-watch: before-write watching needs root" >&2; exit 2; }
+
+work=$(mktemp -d /var/tmp/bench-watch.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+# The tree: the first regular files of /usr/include, a real source tree's sizes.
+make_tree() {
+  mkdir -p "$1"
+  find /usr/include -type f -size -64k | sort >"$work/all-files"
+  head -n "$count" "$work/all-files" | while read -r f; do
+    rel=${f#/usr/include/}
+    mkdir -p "$1/$(dirname "$rel")"
+    cp "$f" "$1/$rel"
+  done
+}
+seconds() { python3 -c 'import time; print(time.monotonic())'; }
+elapsed() { python3 -c "print(round($2 - $1, 4))"; }
+append_all() {
+  local list
+  mapfile -t list < <(find "$1" -type f)
+  for f in "${list[@]}"; do echo "// appended" >>"$f"; done
+}
+stop_service() {  # until the service has ended, however `stop` answers
+  "$host" stop --db "$db" >/dev/null 2>&1 || echo "bench-watch: stop did not see the service end within its 30 s" >&2
+  wait "$service" || true
+}
+rewrite_all() {
+  python3 - "$1" <<'EOF'
+import os, sys
+for root, _, names in os.walk(sys.argv[1]):
+    for name in names:
+        path = os.path.join(root, name)
+        with open(path, "r+b") as f:
+            data = f.read()
+            f.seek(0)
+            f.write(data.replace(b"#", b"#", 1))
+EOF
+}
+timed() {  # timed NAME COMMAND... : prints and records the seconds COMMAND took
+  local name=$1; shift
+  sync
+  local start end
+  start=$(seconds); "$@"; end=$(seconds)
+  figures[$name]=$(elapsed "$start" "$end")
+  printf '%-26s %8.3f s\n' "$name" "${figures[$name]}"
+}
+declare -A figures
+
+make_tree "$work/plain"
+cp -a "$work/plain" "$work/watched"
+files=$(find "$work/plain" -type f | wc -l)
+bytes=$(du -sb "$work/plain" | cut -f1)
+echo "tree: $files files, $bytes bytes (from /usr/include)"
+
+timed append_unwatched append_all "$work/plain"
+timed rewrite_unwatched rewrite_all "$work/plain"
+
+db=$work/db
+"$host" run --watch "$work/watched" --source before-write --db "$db" >"$work/run.out" 2>&1 &
+service=$!
+for _ in $(seq 1 200); do grep -q "^database " "$work/run.out" && break; sleep 0.1; done
+grep -q "before-write" "$work/run.out" || { cat "$work/run.out"; echo "bench-watch: not watching before-write" >&2; exit 1; }
+log_before=$(wc -l <"$db/Log/Pellumhost.log")
+timed append_watched append_all "$work/watched"
+timed rewrite_watched rewrite_all "$work/watched"
+timed stop stop_service
+log_lines=$(( $(wc -l <"$db/Log/Pellumhost.log") - log_before ))
+db_bytes=$(du -sb --exclude=Log "$db" | cut -f1)
+# The unique content the database keeps: every distinct content file once.
+unique=$(find "$db" -path "$db/Log" -prune -o -type f -path '*/content/*' -print0 | xargs -0 -r cat | wc -c)
+hold=$(grep -o 'p99 [0-9]* us' "$work/run.out" | head -n 1 | grep -o '[0-9]*' || true)
+echo "Pellumhost.log lines for $((2 * files)) writes: $log_lines"
+echo "database: $db_bytes bytes for $unique bytes of content"
+
+python3 - "$out" <<EOF
+import json, sys
+f = {}
+for line in """$(for k in "${!figures[@]}"; do echo "$k=${figures[$k]}"; done)""".split():
+    k, v = line.split("=")
+    f[k] = float(v)
+f.update(files=$files, tree_bytes=$bytes, log_lines=$log_lines, db_bytes=$db_bytes,
+         content_bytes=$unique, open_hold_p99_us=${hold:-None})
+json.dump(f, open(sys.argv[1], "w"), indent=1)
+print("append  %.1fx, rewrite %.1fx (watched over unwatched)" % (
+    f["append_watched"] / f["append_unwatched"], f["rewrite_watched"] / f["rewrite_unwatched"]))
+EOF
+echo "wrote $out"
