@@ -1,16 +1,20 @@
 #!/usr/bin/env python3
 """A seeded mutation sample: how many planted faults do the unit and module suites catch?
 
-Usage: scripts/mutants.py [--count N] [--seed S] [--out FILE] [--list]
+Usage: scripts/mutants.py [--count N] [--seed S] [--replay FILE] [--out FILE] [--list]
 
 Picks N places (default 100, seed 1) in the product's folders (plugin/ engine/ config/ util/
 host/ platform/, the Linux sources), plants one fault at each in turn (a comparison flipped, a
 constant moved by one, a condition negated, && and || swapped, a call's result ignored, a
 statement removed), rebuilds the unit and module tests in build/mutants and runs them with a
 time limit. A mutant is killed when a suite fails, survived when both pass, timed out when a
-suite runs past its limit, and invalid when it does not build (not counted). Prints one line
+suite runs past its limit, and invalid when it does not build (not counted, nor is "gone"). Prints one line
 per mutant and the totals, and writes them as JSON (--out, default mutants.json) so that two
 runs can be compared mutant by mutant.
+
+--replay FILE plants the mutants of an earlier run's JSON again, each found by its file and
+its original line (the nearest to its old line number), so that a suite can be judged before and
+after a change on the same faults; a mutant whose line is gone is reported as such.
 
 The sources are edited in place and put back after each mutant (also on Ctrl+C): run it in a
 clean work tree of its own (git worktree add), not in one you are editing. --list prints the
@@ -98,6 +102,28 @@ def sites(root):
     return out
 
 
+def replayed(root, earlier):
+    """The mutants of an earlier run, each at the line that now holds its original text (the
+    nearest to where it was); number None when no line does."""
+    with open(earlier) as f:
+        mutants = json.load(f)["mutants"]
+    out = []
+    for m in mutants:
+        number, old, new = None, m["original"], m["mutant"]
+        try:
+            with open(os.path.join(root, m["file"]), encoding="utf-8") as f:
+                lines = f.read().split("\n")
+            matches = [i + 1 for i, line in enumerate(lines) if line.strip() == old]
+            if matches:
+                number = min(matches, key=lambda n: abs(n - m["line"]))
+                indent = lines[number - 1][:len(lines[number - 1]) - len(lines[number - 1].lstrip())]
+                old, new = lines[number - 1], indent + m["mutant"]
+        except OSError:
+            pass
+        out.append((m["file"], number, m["kind"], old, new))
+    return out
+
+
 def run(command, seconds):
     """'ok', 'failed' or 'timeout'."""
     try:
@@ -130,15 +156,20 @@ def main():
     parser.add_argument("--count", type=int, default=100)
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--out", default="mutants.json")
+    parser.add_argument("--replay")
     parser.add_argument("--list", action="store_true")
     args = parser.parse_args()
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
-    everything = sites(root)
-    chosen = random.Random(args.seed).sample(everything, min(args.count, len(everything)))
-    chosen.sort(key=lambda s: (s[0], s[1], s[2]))
-    print("%d places found in %s; %d chosen (seed %d)" % (len(everything), " ".join(FOLDERS),
-                                                        len(chosen), args.seed))
+    if args.replay:
+        chosen = replayed(root, args.replay)
+        print("%d mutants of %s replayed" % (len(chosen), args.replay))
+    else:
+        everything = sites(root)
+        chosen = random.Random(args.seed).sample(everything, min(args.count, len(everything)))
+        chosen.sort(key=lambda s: (s[0], s[1], s[2]))
+        print("%d places found in %s; %d chosen (seed %d)" % (len(everything), " ".join(FOLDERS),
+                                                            len(chosen), args.seed))
     if args.list:
         for path, number, kind, old, new in chosen:
             print("%s:%d %s\n  - %s\n  + %s" % (path, number, kind, old.strip(), new.strip()))
@@ -153,6 +184,11 @@ def main():
     results = []
     started = time.monotonic()
     for index, (path, number, kind, old, new) in enumerate(chosen, 1):
+        if number is None:
+            results.append({"file": path, "line": 0, "kind": kind, "original": old.strip(),
+                            "mutant": new.strip(), "outcome": "gone"})
+            print("%3d %-10s %s: %s (its line is gone)" % (index, "gone", path, kind), flush=True)
+            continue
         full = os.path.join(root, path)
         with open(full, encoding="utf-8") as f:
             original = f.read()
@@ -172,17 +208,17 @@ def main():
               flush=True)
     build(root)  # leaves the build as the sources are
 
-    counted = [r for r in results if r["outcome"] != "invalid"]
+    counted = [r for r in results if r["outcome"] not in ("invalid", "gone")]
     totals = {k: sum(r["outcome"] == k for r in results)
-              for k in ("killed", "survived", "timed out", "invalid")}
+              for k in ("killed", "survived", "timed out", "invalid", "gone")}
     share = 100.0 * totals["killed"] / len(counted) if counted else 0.0
     summary = dict(totals, counted=len(counted), killedShare=round(share, 1), seed=args.seed,
                    seconds=round(time.monotonic() - started))
     with open(args.out, "w") as f:
         json.dump({"summary": summary, "mutants": results}, f, indent=1)
-    print("killed %d, survived %d, timed out %d, invalid %d: %.1f%% of %d killed (%s)" % (
-        totals["killed"], totals["survived"], totals["timed out"], totals["invalid"], share,
-        len(counted), args.out))
+    print("killed %d, survived %d, timed out %d, invalid %d, gone %d: %.1f%% of %d killed (%s)" % (
+        totals["killed"], totals["survived"], totals["timed out"], totals["invalid"],
+        totals["gone"], share, len(counted), args.out))
     return 0
 
 
