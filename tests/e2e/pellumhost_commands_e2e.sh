@@ -217,6 +217,18 @@ if [ -n "$trusted" ]; then
   done
 fi
 
+# A stop request reaches a service still taking its baseline: the baseline ends early and the
+# service stops, with the files backed up so far kept.
+base=$work/baseline
+mkdir -p "$base/tree"
+for i in $(seq 3000); do printf 'file %s\n' "$i" >"$base/tree/$i.txt"; done
+ph run --watch "$base/tree" --source after-the-fact --db "$base/db" >"$base/run.out" 2>&1 &
+service=$!
+for _ in $(seq 600); do grep -q "(after-the-fact)" "$base/db/Log/Pellumhost.log" 2>/dev/null && break; sleep 0.05; done
+ph stop --db "$base/db" >/dev/null 2>&1; check "stop during a baseline" 0 $?
+wait "$service"; check "run stops during its baseline" 0 $?
+expect "the baseline ended early" grep -q "the baseline of $base/tree stopped after" "$base/db/Log/Pellumhost.log"
+
 # Service mode before-write (fanotify: Linux, as root).
 if [ $windows = 1 ] || [ "$(id -u)" != 0 ]; then
   echo "SKIP before-write service mode: it needs fanotify, Linux as root"
