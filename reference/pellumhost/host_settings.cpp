@@ -12,9 +12,8 @@
 namespace pellumhost {
 namespace {
 
-// A numeric setting's range; a value outside it is refused with the range and what the
-// bounds mean, so that no setting can ask the engine for something it would regret (a DbSize
-// of 0 would purge every edition).
+// A numeric setting's range, the engine's own; a value outside it is refused with the range
+// and what the bounds mean, so that no setting reaches the engine to be refused there.
 struct Range {
     int64_t low;
     int64_t high;
@@ -27,10 +26,10 @@ struct Known {
     uint32_t type;  // config::CVT_*
     Range range;    // numbers only
 };
-constexpr int64_t kUintMax = 0xFFFFFFFFll;
+constexpr int64_t kIntMax = 0x7FFFFFFFll;
 const Known kKnown[] = {
     {"DebugLevel", 0x03670001, config::CVT_INT, {0, 4, "0 logs nothing, 4 everything"}},
-    {"DbSize", 0x03670004, config::CVT_INT, {1, 1048576, "MiB of the database, up to 1 TiB"}},
+    {"DbSize", 0x03670004, config::CVT_INT, {0, 4194304, "MiB of the database; 0 sets no limit"}},
     {"DbPath", 0x03620003, config::CVT_WSTR, {}},
     {"PatternPath", 0x03620005, config::CVT_WSTR, {}},
     {"DebugLogPath", 0x03620002, config::CVT_WSTR, {}},
@@ -41,11 +40,11 @@ const Known kKnown[] = {
     {"Enable", 0x03610009, config::CVT_BOOL, {}},
     {"WorkMode", 0x0367000A, config::CVT_UINT, {0, 1, "1 takes versions on events, 0 not"}},
     {"PerProcessBackupQuota", 0x0367000B, config::CVT_UINT,
-     {0, kUintMax, "versions per process; 0 sets no limit"}},
+     {0, 1000000, "versions per process; 0 sets no limit"}},
     {"MaxBackupFileSize", 0x0367000C, config::CVT_UINT,
-     {0, kUintMax, "bytes; 0 takes the pattern's limit"}},
+     {0, kIntMax, "bytes; 0 takes the pattern's limit"}},
     {"MaxBackupFileSizePidMode", 0x0367000D, config::CVT_UINT,
-     {0, kUintMax, "bytes; 0 takes the pattern's limit"}},
+     {0, kIntMax, "bytes; 0 takes the pattern's limit"}},
 };
 
 constexpr uint32_t kNotConfigured = 0xE0FF0001;

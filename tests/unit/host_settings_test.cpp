@@ -13,15 +13,15 @@ TEST(HostSettings, NamesAndValuesAreCheckedAndReadBackAsTextOnlyWhenHeld) {
         const char* line;
         const char* error;  // null: accepted
     } sets[] = {
-        {"DbPath=/srv/\xc3\xa9t\xc3\xa9 db", nullptr}, {"DbSize=1", nullptr},
+        {"DbPath=/srv/\xc3\xa9t\xc3\xa9 db", nullptr}, {"DbSize=0", nullptr},
         {"Enable=on", nullptr},                         {"HistoryKeepDays=0", nullptr},
-        {"PerProcessBackupQuota=4294967295", nullptr},  {"HistoryKeepDays=x", "whole number"},
+        {"PerProcessBackupQuota=1000000", nullptr},     {"HistoryKeepDays=x", "whole number"},
         {"DbSize=twelve", "whole number"},              {"NoSuchSetting=1", "unknown setting"},
         {"Enable", ""},  // a number needs its value
         // Values that would erase history or mean nothing are refused with their range.
-        {"DbSize=0", "from 1 to 1048576"},              {"DbSize=-3", "from 1 to 1048576"},
+        {"DbSize=4194305", "0 sets no limit"},          {"DbSize=-3", "from 0 to 4194304"},
         {"HistoryKeepDays=-1", "0 keeps editions"},     {"WorkMode=2", "from 0 to 1"},
-        {"PerProcessBackupQuota=4294967296", "to 4294967295"},
+        {"MaxBackupFileSize=2147483648", "to 2147483647"},
     };
     for (const auto& set : sets) {
         std::string error;
@@ -31,8 +31,8 @@ TEST(HostSettings, NamesAndValuesAreCheckedAndReadBackAsTextOnlyWhenHeld) {
         }
     }
     const std::pair<const char*, const char*> rows[] = {
-        {"DbPath", "/srv/\xc3\xa9t\xc3\xa9 db"}, {"DbSize", "1"}, {"Enable", "1"},
-        {"PerProcessBackupQuota", "4294967295"}, {"HistoryKeepDays", "0"}, {"DebugLogPath", ""},
+        {"DbPath", "/srv/\xc3\xa9t\xc3\xa9 db"}, {"DbSize", "0"}, {"Enable", "1"},
+        {"PerProcessBackupQuota", "1000000"}, {"HistoryKeepDays", "0"}, {"DebugLogPath", ""},
         {"NoSuchSetting", ""},
     };
     for (const auto& row : rows) EXPECT_EQ(settings.ValueOf(row.first), row.second) << row.first;
