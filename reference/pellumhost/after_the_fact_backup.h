@@ -28,7 +28,8 @@ public:
     using Log = std::function<void(uint32_t level, const std::string& line)>;
     AfterTheFactBackup(const PluginExports& plugin, ICommonPluginInterface* wrapper, Log log);
 
-    // Backs up every regular file under folder; returns how many the engine now holds.
+    // Backs up every regular file under folder; returns how many the engine now holds. A link
+    // is not followed (the log names each one skipped).
     size_t Baseline(const std::string& folder);
     // writer (0: unknown) changed path, seen at `at` on the detector's clock: noted and backed
     // up. False when it is one of the host's own restores (then nothing is done).

@@ -8,10 +8,9 @@
 namespace pellumhost {
 
 struct HostOptions {
-    // demo, lifecycle, run, stop, versions, restore, backup, status, policies, or rogue (the
-    // demo's rogue writer, started by the demo itself).
+    // demo, lifecycle, run, stop, versions, restore, backup, status or policies: every
+    // command --help lists, and no other.
     std::string command = "demo";
-    std::string folder;                // rogue: the folder to scramble
     std::string target;                // versions, restore, backup: the file
     uint32_t version = 0;              // restore --version N, from 1 = newest; 0: the newest
     uint32_t processId = 0;            // restore --process PID

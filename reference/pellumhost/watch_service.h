@@ -63,8 +63,9 @@ public:
     // before it returns. false with the reason in error when no source starts.
     bool Watch(const std::string& folder, WatchedFolder& watched, std::string& error);
     // Has the sources refuse other processes' opens in the folders the plug-in protects (the
-    // storage service's guard) until Stop. Call after every Watch.
-    void GuardProtectedFolders();
+    // storage service's guard) until Stop, but for openToOthers (FileActivitySource::
+    // LetOthersOpen). Call after every Watch.
+    void GuardProtectedFolders(const std::vector<std::string>& openToOthers = {});
 
     // True once a writer is flagged and nobody has written for quietSeconds.
     bool FlaggedAndQuiet(double quietSeconds) const;
