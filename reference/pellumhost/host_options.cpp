@@ -193,7 +193,7 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& options
             return error = "unknown option '" + arg + "'", false;
         } else if (!commandGiven && FindCommand(arg) != nullptr) {
             options.command = arg;
-            commandGiven = true;
+            commandGiven = options.commandGiven = true;
         } else if (commandGiven && options.target.empty()) {
             options.target = arg;
         } else if (!commandGiven) {

@@ -11,6 +11,7 @@ struct HostOptions {
     // demo, lifecycle, run, stop, versions, restore, backup, status or policies: every
     // command --help lists, and no other.
     std::string command = "demo";
+    bool commandGiven = false;         // false: the default command (--help then lists them all)
     std::string target;                // versions, restore, backup: the file
     uint32_t version = 0;              // restore --version N, from 1 = newest; 0: the newest
     uint32_t processId = 0;            // restore --process PID

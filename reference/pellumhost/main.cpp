@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
         return pellumhost::kExitUsage;
     }
     if (options.help) {
-        std::fputs(pellumhost::HostUsage(options.command).c_str(), stdout);
+        std::fputs(pellumhost::HostUsage(options.commandGiven ? options.command : "").c_str(), stdout);
         return pellumhost::kExitOk;
     }
     Quastle_SetDefaultLevel(options.logLevel);

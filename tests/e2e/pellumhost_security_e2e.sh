@@ -29,8 +29,10 @@ ready() {  # ready LOG: waits until the service in LOG's database runs
   return 1
 }
 
-# A restore's temporary is created new under a random name: links planted under every name a
-# restore ever used are neither followed nor touched, and the target is a file again.
+# A restore's temporary is created new under a random name: links planted under the names a
+# restore would once have used (its process id, which the next few hundred cover, and a
+# counter) and under the present form are neither followed nor touched, and the target is a
+# file again.
 planted_temporaries() {
   local t=$work/planted db=$work/planted/db
   mkdir -p "$t/tree" "$t/outside"
@@ -38,14 +40,17 @@ planted_temporaries() {
   printf 'kept\n' >"$t/tree/f.txt"
   ph backup "$t/tree/f.txt" --db "$db" >/dev/null 2>&1 || return 1
   printf 'changed\n' >"$t/tree/f.txt"
-  for n in $(seq 0 99); do
-    ln -s "$t/outside/victim" "$t/tree/~zef$n-$n.tmp"
-    ln -s "$t/outside/victim" "$t/tree/~zef-$(printf %016x "$n").tmp"
+  local next planted=0
+  next=$(cat /proc/sys/kernel/ns_last_pid 2>/dev/null || echo 0)
+  for pid in $(seq "$((next + 1))" "$((next + 300))"); do
+    ln -s "$t/outside/victim" "$t/tree/~zef$pid-1.tmp"
+    ln -s "$t/outside/victim" "$t/tree/~zef-$(printf %016x "$pid").tmp"
+    planted=$((planted + 2))
   done
   ph restore "$t/tree/f.txt" --db "$db" >/dev/null 2>&1 || return 1
   [ "$(cat "$t/tree/f.txt")" = kept ] && [ ! -L "$t/tree/f.txt" ] &&
     [ "$(cat "$t/outside/victim")" = victim ] &&
-    [ "$(find "$t/tree" -maxdepth 1 -type l | wc -l)" = 200 ]
+    [ "$(find "$t/tree" -maxdepth 1 -type l | wc -l)" = $planted ]
 }
 
 # A link where a folder of the target's path was: the restore fails, writes nothing where the
