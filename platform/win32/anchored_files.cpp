@@ -22,7 +22,6 @@ struct HeldFolder {
 
 const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 HeldFolder* Held(FolderHandle folder) { return reinterpret_cast<HeldFolder*>(folder); }
-HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 FileHandle FromHandle(HANDLE file) {
     return file == INVALID_HANDLE_VALUE ? kInvalidFile : reinterpret_cast<FileHandle>(file);
 }
