@@ -8,6 +8,8 @@ namespace platform {
 extern const char16_t kPathSeparator;
 // The file name ending of a module on this platform: ".dll" on Windows, ".so" on Linux.
 extern const char16_t kModuleSuffix[];
+// The file name ending of a program: ".exe" on Windows, none on Linux.
+extern const char16_t kProgramSuffix[];
 
 // Writes the full path of the module that contains this code (not the host process) into
 // buffer, as GetModuleFileNameW does: at most capacity-1 units and a terminator. Returns the

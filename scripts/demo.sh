@@ -16,7 +16,7 @@ scripts/build.sh --quiet linux windows
 stage() {  # stage PRESET SUFFIX PLUGIN-BUILD
   local bin=build/$1/bin demo=build/$1/demo
   rm -rf "$demo" && mkdir -p "$demo"
-  cp "$bin/Pellumhost$4" "$bin/Quastle$2" "$bin/Morrick$2" "$demo/"
+  cp "$bin/Pellumhost$4" "$bin/DemoRogue$4" "$bin/Quastle$2" "$bin/Morrick$2" "$demo/"
   cp "$bin/$3$2" "$demo/PlugEngineZef$2"
   cp "$bin/Zef$2" "$demo/Zef$2"
   echo "$demo"

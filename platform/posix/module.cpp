@@ -12,6 +12,7 @@
 namespace platform {
 
 const char16_t kModuleSuffix[] = u".so";
+const char16_t kProgramSuffix[] = u"";
 const char16_t kPathSeparator = u'/';
 
 uint32_t OwnModuleFileName(char16_t* buffer, uint32_t capacity) {

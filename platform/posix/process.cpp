@@ -2,6 +2,7 @@
 #include "platform/process.h"
 
 #include <errno.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -14,5 +15,7 @@ uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); 
 bool ThreadEnded(uint32_t threadId) {
     return syscall(SYS_tgkill, getpid(), static_cast<pid_t>(threadId), 0) != 0 && errno == ESRCH;
 }
+
+void KeepNewFilesPrivate() { umask(077); }
 
 }  // namespace platform

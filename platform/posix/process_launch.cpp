@@ -1,4 +1,4 @@
-// posix_spawn of /proc/self/exe, waitpid and kill.
+// posix_spawn, waitpid and kill.
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -8,17 +8,16 @@
 #include <thread>
 
 #include "platform/process_launch.h"
+#include "platform/text.h"
 
 
 extern char** environ;
 
 namespace platform {
 
-uint32_t LaunchSelf(const std::vector<std::string>& args) {
-    char self[4096];
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return 0;
-    self[n] = '\0';
+uint32_t LaunchProgram(const std::u16string& path, const std::vector<std::string>& args) {
+    std::string program = ToUtf8(path);
+    char* self = &program[0];
     std::vector<char*> argv{self};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);

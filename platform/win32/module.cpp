@@ -6,6 +6,7 @@
 namespace platform {
 
 const char16_t kModuleSuffix[] = u".dll";
+const char16_t kProgramSuffix[] = u".exe";
 const char16_t kPathSeparator = u'\\';
 
 uint32_t OwnModuleFileName(char16_t* buffer, uint32_t capacity) {

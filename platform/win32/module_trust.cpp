@@ -1,17 +1,20 @@
-// On Windows a module is trusted when its Authenticode signature verifies.
+// On Windows a module is trusted when its Authenticode signature verifies. (Who may write
+// its folder is left to the folder's access list, which this check does not read.)
 #include "platform/module_trust.h"
 
 #include <windows.h>
 #include <softpub.h>
 #include <wintrust.h>
 
+#include <cstdio>
+
 namespace platform {
 
-bool IsModuleTrusted(const char16_t* path, bool acceptUnsigned) {
-    if (path == nullptr || *path == u'\0') return false;
-    if (GetFileAttributesW(reinterpret_cast<const wchar_t*>(path)) == INVALID_FILE_ATTRIBUTES) {
-        return false;
-    }
+ModuleDistrust CheckModuleTrust(const char16_t* path, bool acceptUnsigned) {
+    if (path == nullptr || *path == u'\0') return ModuleDistrust::kMissing;
+    const DWORD attributes = GetFileAttributesW(reinterpret_cast<const wchar_t*>(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return ModuleDistrust::kMissing;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return ModuleDistrust::kNotRegularFile;
     WINTRUST_FILE_INFO file{};
     file.cbStruct = sizeof(file);
     file.pcwszFilePath = reinterpret_cast<const wchar_t*>(path);
@@ -29,11 +32,32 @@ bool IsModuleTrusted(const char16_t* path, bool acceptUnsigned) {
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
 
-    if (status == ERROR_SUCCESS) return true;
+    if (status == ERROR_SUCCESS) return ModuleDistrust::kTrusted;
     // A test build may take a module that carries no signature, never a bad one.
-    return acceptUnsigned && (status == static_cast<LONG>(TRUST_E_NOSIGNATURE) ||
-                              status == static_cast<LONG>(TRUST_E_SUBJECT_FORM_UNKNOWN) ||
-                              status == static_cast<LONG>(TRUST_E_PROVIDER_UNKNOWN));
+    const bool unsigned_ = status == static_cast<LONG>(TRUST_E_NOSIGNATURE) ||
+                           status == static_cast<LONG>(TRUST_E_SUBJECT_FORM_UNKNOWN) ||
+                           status == static_cast<LONG>(TRUST_E_PROVIDER_UNKNOWN);
+    return acceptUnsigned && unsigned_ ? ModuleDistrust::kTrusted : ModuleDistrust::kBadSignature;
+}
+
+void RefuseUntrustedLinkedModules(const void* const* addresses, size_t count, bool acceptUnsigned,
+                                  int exitCode) {
+    for (size_t i = 0; i < count; ++i) {
+        HMODULE module = nullptr;
+        wchar_t path[32768];
+        if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                    GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                static_cast<LPCWSTR>(addresses[i]), &module))
+            continue;
+        const DWORD units = GetModuleFileNameW(module, path, 32768);
+        if (units == 0 || units >= 32768) continue;
+        const ModuleDistrust distrust =
+            CheckModuleTrust(reinterpret_cast<const char16_t*>(path), acceptUnsigned);
+        if (distrust == ModuleDistrust::kTrusted) continue;
+        std::fprintf(stderr, "the module %ls is not trusted: it %s\n", path,
+                     ModuleDistrustText(distrust));
+        ExitProcess(static_cast<UINT>(exitCode));
+    }
 }
 
 }  // namespace platform

@@ -20,4 +20,6 @@ bool ThreadEnded(uint32_t threadId) {
     return ended;
 }
 
+void KeepNewFilesPrivate() {}
+
 }  // namespace platform

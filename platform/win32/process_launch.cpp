@@ -1,4 +1,4 @@
-// CreateProcessW of this program's own image, WaitForSingleObject and TerminateProcess. The
+// CreateProcessW of a program, WaitForSingleObject and TerminateProcess. The
 // handle of each launched process is kept, under one lock, until it has been awaited or ended.
 #include <windows.h>
 
@@ -44,11 +44,7 @@ HANDLE Take(uint32_t processId) {
 
 }  // namespace
 
-uint32_t LaunchSelf(const std::vector<std::string>& args) {
-    wchar_t self[32768];
-    const DWORD units = GetModuleFileNameW(nullptr, self, 32768);
-    if (units == 0 || units >= 32768) return 0;
-    const std::u16string image(reinterpret_cast<const char16_t*>(self), units);
+uint32_t LaunchProgram(const std::u16string& image, const std::vector<std::string>& args) {
     std::u16string line = Quoted(image);
     for (const std::string& arg : args) line += u" " + Quoted(FromUtf8(arg));
     STARTUPINFOW startup{};

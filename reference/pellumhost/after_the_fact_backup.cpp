@@ -33,6 +33,12 @@ size_t AfterTheFactBackup::Baseline(const std::string& folder) {
                          " files: a stop was requested");
             return held;
         }
+        // A link is never followed: it could name any file of the machine, and the service
+        // (root) would copy it into the database.
+        if (it->is_symlink(ec)) {
+            m_log(2, it->path().string() + " is not backed up: it is a link, which is not followed");
+            continue;
+        }
         if (!it->is_regular_file(ec)) continue;
         std::lock_guard<std::mutex> guard(m_lock);
         if (BackUpLocked(it->path().string())) ++held;
@@ -156,6 +162,8 @@ std::vector<BurstFile> AfterTheFactBackup::BurstOf(uint32_t writer, double flagg
 
 bool AfterTheFactBackup::BackUpLocked(const std::string& path) {
     std::error_code ec;
+    const std::filesystem::file_status entry = std::filesystem::symlink_status(path, ec);
+    if (ec || !std::filesystem::is_regular_file(entry)) return false;  // gone, a link, a folder
     const uintmax_t size = std::filesystem::file_size(path, ec);
     if (ec) return false;  // gone or unreadable: nothing to back up
     if (m_maxSize != 0 && size > m_maxSize) {

@@ -28,8 +28,9 @@ public:
     using Log = std::function<void(uint32_t level, const std::string& line)>;
     AfterTheFactBackup(const PluginExports& plugin, ICommonPluginInterface* wrapper, Log log);
 
-    // Backs up every regular file under folder; returns how many the engine now holds. Ends
-    // early, with a log line, once the stop check says a stop was requested.
+    // Backs up every regular file under folder; returns how many the engine now holds. A link
+    // is not followed (the log names each one skipped). Ends early, with a log line, once the
+    // stop check says a stop was requested.
     size_t Baseline(const std::string& folder);
     // A check asked between two backups, so that a long baseline answers a stop request at
     // once; called on the baseline's thread.

@@ -47,6 +47,10 @@ public:
         why = std::string("the ") + Kind() + " source cannot refuse opens";
         return false;
     }
+    // Paths inside a guarded folder that other processes may still open: files, or folders
+    // with everything below them (the host's own files meant for others: the stop request,
+    // the configuration file, the logs). Replaces the paths given before.
+    virtual void LetOthersOpen(const std::vector<std::string>& /*paths*/) {}
 };
 
 // The platform's source of each kind; null when the platform has none in this host.

@@ -2,7 +2,8 @@
 // once, refuses other processes' opens in a guarded folder, and queues the others; a worker
 // forwards each queued open and then allows it. An open not answered within the bound is
 // allowed by the reader, and the log says so. A permission event does not tell an open for
-// reading from one for writing, so a guarded folder refuses every open by another process.
+// reading from one for writing, so a guarded folder refuses every open by another process,
+// but for the paths it lets others open (allowed at once, and not forwarded).
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/fanotify.h>
@@ -25,6 +26,12 @@ namespace {
 
 constexpr auto kBound = std::chrono::milliseconds(2000);
 constexpr size_t kHeadBytes = 65536;
+
+// path is folder itself or lies below it.
+bool Within(const std::string& path, const std::string& folder) {
+    return path.compare(0, folder.size(), folder) == 0 &&
+           (path.size() == folder.size() || path[folder.size()] == '/');
+}
 
 std::string FdPath(int fd) {
     char link[64], path[4096];
@@ -86,6 +93,11 @@ public:
         return true;
     }
 
+    void LetOthersOpen(const std::vector<std::string>& paths) override {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_openToOthers = paths;
+    }
+
     void Stop() override {
         if (!m_running.exchange(false)) return;
         m_wake.notify_all();
@@ -126,6 +138,11 @@ private:
                         continue;
                     }
                     if ((m->mask & FAN_OPEN_PERM) && Refused(m->fd, pid)) continue;
+                    if ((m->mask & FAN_OPEN_PERM) && OpenToOthers(m->fd)) {
+                        Answer(m->fd, FAN_ALLOW);
+                        close(m->fd);
+                        continue;
+                    }
                     std::lock_guard<std::mutex> guard(m_lock);
                     if (m->mask & FAN_OPEN_PERM) m_pending[m->fd] = std::chrono::steady_clock::now();
                     m_queue.push_back({m->fd, pid, m->mask});
@@ -152,16 +169,29 @@ private:
             if (m_guarded.empty()) return false;
             path = FdPath(fd);
             bool inside = false;
-            for (const std::string& folder : m_guarded)
-                inside = inside || (path.compare(0, folder.size(), folder) == 0 &&
-                                    (path.size() == folder.size() || path[folder.size()] == '/'));
+            for (const std::string& folder : m_guarded) inside = inside || Within(path, folder);
             if (!inside) return false;
+            for (const std::string& open : m_openToOthers)
+                if (Within(path, open)) return false;
         }
         Answer(fd, FAN_DENY);
         close(fd);
         m_callbacks.log("refused an open of " + path + " by process " + std::to_string(pid) +
                         " (" + ProcessImage(pid) + "): the folder is protected");
         return true;
+    }
+
+    // An open in a guarded folder of a path that others may open: allowed at once.
+    bool OpenToOthers(int fd) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_guarded.empty()) return false;
+        const std::string path = FdPath(fd);
+        bool guarded = false;
+        for (const std::string& folder : m_guarded) guarded = guarded || Within(path, folder);
+        if (!guarded) return false;
+        for (const std::string& open : m_openToOthers)
+            if (Within(path, open)) return true;
+        return false;
     }
 
     void WorkLoop() {
@@ -209,6 +239,7 @@ private:
     std::map<int, std::chrono::steady_clock::time_point> m_pending;
     std::vector<double> m_holds;
     std::vector<std::string> m_guarded;  // folders whose opens by others are refused
+    std::vector<std::string> m_openToOthers;  // but for these paths
     FileActivityCallbacks m_callbacks;
 };
 

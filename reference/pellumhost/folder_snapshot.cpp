@@ -12,7 +12,7 @@ FolderSnapshot TakeSnapshot(const std::u16string& folder) {
     std::error_code ec;
     for (auto it = std::filesystem::recursive_directory_iterator(std::filesystem::path(folder), ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (!it->is_regular_file(ec)) continue;
+        if (it->is_symlink(ec) || !it->is_regular_file(ec)) continue;  // links are not followed
         const std::u16string path = it->path().u16string();
         SeenFile seen;
         if (platform::FileStamp(path.c_str(), &seen.size, &seen.writeTime)) snapshot[path] = seen;

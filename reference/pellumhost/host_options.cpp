@@ -93,8 +93,6 @@ const CommandHelp* FindCommand(const std::string& name) {
 bool Validate(const HostOptions& options, std::string& error) {
     const std::string& c = options.command;
     if (!options.watch.empty() && c != "run") return error = "--watch belongs to run", false;
-    if (!options.configFile.empty() && c == "rogue")
-        return error = "--config belongs to the commands that start the plug-in", false;
     if ((options.version != 0 || options.processId != 0) && c != "restore")
         return error = std::string(options.version != 0 ? "--version" : "--process") +
                        " belongs to restore", false;
@@ -109,7 +107,6 @@ bool Validate(const HostOptions& options, std::string& error) {
         if (options.processId == 0 && options.target.empty())
             return error = "restore needs a FILE or --process PID", false;
     }
-    if (c == "rogue" && options.folder.empty()) return error = "rogue needs a folder", false;
     return true;
 }
 
@@ -122,7 +119,8 @@ const char* ExitCodeHelp() {
            "  2 bad command line           8 the engine module is missing\n"
            "  3 no file source here        9 the engine module is not trusted\n"
            "  4 the plug-in is missing    10 the engine's pattern is corrupt\n"
-           "  5 the plug-in or engine did not start\n";
+           "  5 the plug-in or engine did not start\n"
+           "  (9 also when the plug-in, Morrick or Quastle fails the engine's trust rule)\n";
 }
 
 std::string HostUsage(const std::string& command) {
@@ -198,13 +196,9 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& options
             if (options.processId == 0) return error = "--process needs a process id above 0", false;
         } else if (!arg.empty() && arg[0] == '-') {
             return error = "unknown option '" + arg + "'", false;
-        } else if (!commandGiven && (FindCommand(arg) != nullptr || arg == "rogue")) {
+        } else if (!commandGiven && FindCommand(arg) != nullptr) {
             options.command = arg;
-            commandGiven = true;
-            if (arg == "rogue") {  // the demo's rogue writer, started by the demo itself
-                if (!hasValue) return error = "rogue needs a folder", false;
-                options.folder = args[++i];
-            }
+            commandGiven = options.commandGiven = true;
         } else if (commandGiven && options.target.empty()) {
             options.target = arg;
         } else if (!commandGiven) {

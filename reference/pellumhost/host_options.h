@@ -8,10 +8,10 @@
 namespace pellumhost {
 
 struct HostOptions {
-    // demo, lifecycle, run, stop, versions, restore, backup, status, policies, or rogue (the
-    // demo's rogue writer, started by the demo itself).
+    // demo, lifecycle, run, stop, versions, restore, backup, status or policies: every
+    // command --help lists, and no other.
     std::string command = "demo";
-    std::string folder;                // rogue: the folder to scramble
+    bool commandGiven = false;         // false: the default command (--help then lists them all)
     std::string target;                // versions, restore, backup: the file
     uint32_t version = 0;              // restore --version N: edition N; 0: the newest version
     bool versionInMemory = false;      // restore --version mN: the Nth memory version, newest first

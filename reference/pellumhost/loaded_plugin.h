@@ -9,7 +9,8 @@ namespace pellumhost {
 
 class LoadedPlugin {
 public:
-    // Loads the module at path; Error() tells what went wrong when it is not usable.
+    // Loads the module at path once it passes the trust rule the plug-in applies to the
+    // engine; Error() tells what went wrong when it is not usable.
     explicit LoadedPlugin(const std::u16string& path);
     ~LoadedPlugin();
     LoadedPlugin(const LoadedPlugin&) = delete;
@@ -17,6 +18,8 @@ public:
 
     bool Usable() const { return error_.empty(); }
     const std::string& Error() const { return error_; }
+    // The module was not loaded because it failed the trust rule.
+    bool Untrusted() const { return untrusted_; }
 
     const PluginExports& Exports() const { return exports_; }
 
@@ -24,6 +27,7 @@ private:
     platform::ModuleHandle module_ = nullptr;
     PluginExports exports_;
     std::string error_;
+    bool untrusted_ = false;
 };
 
 }  // namespace pellumhost

@@ -11,6 +11,7 @@
 #include "host/log_library_control.h"
 #include "host/message_object.h"
 #include "host/result_codes.h"
+#include "platform/process.h"
 #include "platform/text.h"
 #include "reference/pellumhost/host_configuration.h"
 #include "reference/pellumhost/commands/commands.h"
@@ -53,7 +54,7 @@ int RunLifeCycle(const pellumhost::HostOptions& options, const pellumhost::HostS
     pellumhost::LoadedPlugin loaded(pluginPath);
     if (!loaded.Usable()) {
         std::fprintf(stderr, "Pellumhost: %s\n", loaded.Error().c_str());
-        return pellumhost::kExitNoPlugin;
+        return loaded.Untrusted() ? pellumhost::kExitUntrustedEngine : pellumhost::kExitNoPlugin;
     }
     const PluginExports& plugin = loaded.Exports();
     ModuleVersion version{};
@@ -93,6 +94,9 @@ int RunLifeCycle(const pellumhost::HostOptions& options, const pellumhost::HostS
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The service keeps other users' backups: its database, logs and configuration are its
+    // user's alone from their creation.
+    platform::KeepNewFilesPrivate();
     pellumhost::HostOptions options;
     std::string error;
     if (!pellumhost::ParseHostOptions(std::vector<std::string>(argv + 1, argv + argc), options,
@@ -102,7 +106,7 @@ int main(int argc, char** argv) {
         return pellumhost::kExitUsage;
     }
     if (options.help) {
-        std::fputs(pellumhost::HostUsage(options.command).c_str(), stdout);
+        std::fputs(pellumhost::HostUsage(options.commandGiven ? options.command : "").c_str(), stdout);
         return pellumhost::kExitOk;
     }
     Quastle_SetDefaultLevel(options.logLevel);
@@ -120,7 +124,6 @@ int main(int argc, char** argv) {
     };
     for (const auto& command : kCommands)
         if (options.command == command.first) return command.second(options);
-    if (options.command == "rogue") return pellumhost::RunRogue(options.folder);
 
     // The lifecycle's settings: --config, then --set (engine settings and detector keys).
     std::error_code ec;

@@ -1,5 +1,5 @@
-// Starting, awaiting and ending a separate process (the demo's rogue writer is the host itself
-// with another command): the platform's calls, by the names the host uses.
+// Starting, awaiting and ending a separate process (the demo's rogue writer, a program beside
+// the host): the platform's calls, by the names the host uses.
 #pragma once
 #include "platform/process_launch.h"
 
@@ -8,7 +8,7 @@ namespace pellumhost {
 using platform::KillProcess;
 using platform::kStillRunning;
 using platform::kWaitForever;
-using platform::LaunchSelf;
+using platform::LaunchProgram;
 using platform::WaitForProcess;
 
 }  // namespace pellumhost

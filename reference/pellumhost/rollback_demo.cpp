@@ -1,4 +1,4 @@
-// The rollback demo and its rogue writer, the same on every platform: before-write where the
+// The rollback demo, the same on every platform: before-write where the
 // platform permits it (fanotify as root), after the fact otherwise (inotify, and
 // ReadDirectoryChangesW on Windows and under Wine).
 #include "reference/pellumhost/rollback_demo.h"
@@ -16,8 +16,11 @@
 #include "host/call_records.h"
 #include "host/log_library_control.h"
 #include "host/result_codes.h"
+#include "platform/module.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "reference/pellumhost/commands/exit_codes.h"
+#include "reference/pellumhost/commands/plugin_session.h"
 #include "reference/pellumhost/file_activity.h"
 #include "reference/pellumhost/host_log.h"
 #include "reference/pellumhost/host_settings.h"
@@ -111,33 +114,6 @@ struct Row {
 
 }  // namespace
 
-int RunRogue(const std::string& folder) {
-    std::mt19937 random(static_cast<unsigned>(platform::CurrentProcessId()));
-    std::error_code ec;
-    std::vector<fs::path> scrambled;
-    for (auto it = fs::recursive_directory_iterator(folder, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (!it->is_regular_file(ec)) continue;
-        scrambled.push_back(it->path());
-    }
-    for (const fs::path& path : scrambled) {
-        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
-        if (!file) continue;
-        std::string content((std::istreambuf_iterator<char>(file)), {});
-        for (char& c : content) c = static_cast<char>(random());
-        file.seekp(0);
-        file.write(content.data(), static_cast<std::streamsize>(content.size()));
-        file.close();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    // Then it takes two files away: one renamed as ransom, one deleted.
-    if (scrambled.size() >= 2) {
-        fs::rename(scrambled[0], fs::path(scrambled[0]) += ".locked", ec);
-        fs::remove(scrambled[1], ec);
-    }
-    return 0;
-}
-
 int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath) {
     SourceChoice choice = SourceChoice::kBest;
     ParseSourceChoice(options.source, choice);
@@ -158,7 +134,7 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
         std::fprintf(stderr, "Pellumhost: %s\n", loaded.Error().c_str());
         Quastle_SinkToNothing();  // Windows removes no file that is still open
         fs::remove_all(workspace, ec);
-        return 4;
+        return loaded.Untrusted() ? kExitUntrustedEngine : kExitNoPlugin;
     }
     const std::vector<fs::path> files = MakeSampleFiles(watched);
     std::vector<Row> rows;
@@ -221,8 +197,12 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
                     watchedFolder.baseline, files.size(), watchedFolder.baselineSeconds);
 
     const std::vector<double> anchor = TimeUnwatchedOpens(files);
-    const uint32_t rogue = LaunchSelf({"rogue", watched.string()});
-    if (rogue == 0) std::printf("  the rogue process cannot be started; nothing to catch\n");
+    const std::u16string roguePath = OwnFolder() + platform::kPathSeparator + u"DemoRogue" +
+                                     platform::kProgramSuffix;
+    const uint32_t rogue = LaunchProgram(roguePath, {watched.string()});
+    if (rogue == 0)
+        std::printf("  the rogue process (%s, built beside the host for the demo) cannot be "
+                    "started; nothing to catch\n", platform::ToUtf8(roguePath).c_str());
     else std::printf("  rogue process %u scrambles every file\n", rogue);
     if (rogue != 0 && WaitForProcess(rogue, 60000) == kStillRunning) {
         std::printf("  the rogue process has not ended within 60 s; ended now\n");

@@ -1,6 +1,7 @@
 // The rollback demo: sample files in a fresh workspace, the service watching them with the
-// plug-in and the engine, a separate rogue process that scrambles every file, detection,
-// rollback through the plug-in's process walk, and a before-and-after table.
+// plug-in and the engine, a separate rogue process (DemoRogue, beside the host) that scrambles
+// every file, detection, rollback through the plug-in's process walk, and a before-and-after
+// table.
 #pragma once
 #include <string>
 
@@ -10,9 +11,5 @@ namespace pellumhost {
 
 // Returns the program's exit status: 0 only when every byte is back.
 int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath);
-
-// The rogue writer: overwrites every file under folder with random bytes of the same length,
-// then renames one of them to NAME.locked and deletes another.
-int RunRogue(const std::string& folder);
 
 }  // namespace pellumhost

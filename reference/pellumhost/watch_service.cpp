@@ -79,8 +79,9 @@ bool WatchService::Watch(const std::string& folder, WatchedFolder& watched, std:
     return true;
 }
 
-void WatchService::GuardProtectedFolders() {
+void WatchService::GuardProtectedFolders(const std::vector<std::string>& openToOthers) {
     m_guarding = true;
+    for (const auto& source : m_sources) source->LetOthersOpen(openToOthers);
     m_service.Storage().SetGuard([this](const std::string& folder, bool protect, std::string& why) {
         bool guarded = false;
         for (const auto& source : m_sources) {

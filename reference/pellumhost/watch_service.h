@@ -65,8 +65,9 @@ public:
     // A check that ends a baseline early when a stop is requested (AfterTheFactBackup::StopWhen).
     void StopWhen(std::function<bool()> requested) { m_backups.StopWhen(std::move(requested)); }
     // Has the sources refuse other processes' opens in the folders the plug-in protects (the
-    // storage service's guard) until Stop. Call after every Watch.
-    void GuardProtectedFolders();
+    // storage service's guard) until Stop, but for openToOthers (FileActivitySource::
+    // LetOthersOpen). Call after every Watch.
+    void GuardProtectedFolders(const std::vector<std::string>& openToOthers = {});
 
     // True once a writer is flagged and nobody has written for quietSeconds.
     bool FlaggedAndQuiet(double quietSeconds) const;

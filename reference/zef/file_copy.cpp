@@ -4,6 +4,8 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/anchored_files.h"
+
 namespace zef {
 namespace {
 
@@ -23,17 +25,73 @@ bool ReadAll(const FileTable& files, FileHandle file, uint8_t* buffer, uint64_t*
     }
 }
 
+// The source, opened without following a link; its size and ownership go to outcome.
+FileHandle OpenSource(const FileTable& files, const std::u16string& source, CopyOutcome& outcome) {
+    FileHandle in = platform::OpenForReadingWithoutLinks(source.c_str(), &outcome.sourceIsLink);
+    uint64_t size = 0;
+    if (in != kInvalidFile && !files.size(in, &size)) {
+        files.close(in);
+        in = kInvalidFile;
+    }
+    if (in == kInvalidFile) return in;
+    outcome.size = size;
+    outcome.ownershipKnown = platform::ReadOwnership(in, &outcome.ownership);
+    return in;
+}
+
+// Copies the open source into out; fills outcome's method, size, digest and status.
+void CopyOpenFiles(const FileTable& files, FileHandle in, FileHandle out,
+                   const CopyRequest& request, CopyOutcome& outcome) {
+    std::unique_ptr<uint8_t[]> buffer;
+    DigestBuilder digest;
+    uint64_t copied = 0;
+    outcome.status = CopyStatus::kTargetFailed;
+    if (files.clone(in, out)) {
+        outcome.method = CopyMethod::kClone;
+        if (request.hash) {
+            buffer.reset(new uint8_t[kChunk]);
+            if (!ReadAll(files, in, buffer.get(), &copied, [&](const uint8_t* bytes, uint32_t n) {
+                    digest.Add(bytes, n);
+                    return true;
+                })) {
+                outcome.status = CopyStatus::kSourceUnreadable;
+                return;
+            }
+        }
+        if (!files.size(out, &copied)) return;
+    } else if (!request.hash && files.copyData(in, out, &copied)) {
+        outcome.method = CopyMethod::kCopy;
+    } else {
+        if (copied != 0) return;  // failed half-way
+        outcome.method = CopyMethod::kCopy;
+        buffer.reset(new uint8_t[kChunk]);
+        bool written = true;
+        const bool read = ReadAll(files, in, buffer.get(), &copied,
+                                  [&](const uint8_t* bytes, uint32_t n) {
+                                      if (request.hash) digest.Add(bytes, n);
+                                      written = files.write(out, bytes, n);
+                                      return written;
+                                  });
+        if (!written) return;
+        if (!read) {
+            outcome.status = CopyStatus::kSourceUnreadable;
+            return;
+        }
+    }
+    if (request.durable && !files.flush(out)) return;
+    outcome.size = copied;
+    if (request.hash) outcome.digest = digest.Finish();
+    outcome.status = CopyStatus::kOk;
+}
+
 }  // namespace
 
 CopyOutcome CopyFileContent(const FileTable& files, const std::u16string& source,
                             const std::u16string& target, const CopyRequest& request) {
     CopyOutcome outcome;
-    ScopedFile in(files, files.openForReading(source.c_str()));
-    uint64_t size = 0;
-    if (!in.IsOpen() || !files.size(in.Get(), &size)) return outcome;
-    outcome.size = size;
-    outcome.ownershipKnown = platform::ReadOwnership(in.Get(), &outcome.ownership);
-    if (size > request.limit) {
+    ScopedFile in(files, OpenSource(files, source, outcome));
+    if (!in.IsOpen()) return outcome;
+    if (outcome.size > request.limit) {
         outcome.status = CopyStatus::kTooLarge;
         return outcome;
     }
@@ -42,46 +100,24 @@ CopyOutcome CopyFileContent(const FileTable& files, const std::u16string& source
         outcome.status = CopyStatus::kTargetFailed;
         return outcome;
     }
-    auto fail = [&](CopyStatus status) {
+    CopyOpenFiles(files, in.Get(), out.Get(), request, outcome);
+    if (outcome.status != CopyStatus::kOk) {
         out.Close();
         files.remove(target.c_str());
-        outcome.status = status;
-        return outcome;
-    };
-    std::unique_ptr<uint8_t[]> buffer;
-    DigestBuilder digest;
-    uint64_t copied = 0;
-    if (files.clone(in.Get(), out.Get())) {
-        outcome.method = CopyMethod::kClone;
-        if (request.hash) {
-            buffer.reset(new uint8_t[kChunk]);
-            if (!ReadAll(files, in.Get(), buffer.get(), &copied, [&](const uint8_t* bytes, uint32_t n) {
-                    digest.Add(bytes, n);
-                    return true;
-                }))
-                return fail(CopyStatus::kSourceUnreadable);
-        }
-        if (!files.size(out.Get(), &copied)) return fail(CopyStatus::kTargetFailed);
-    } else if (!request.hash && files.copyData(in.Get(), out.Get(), &copied)) {
-        outcome.method = CopyMethod::kCopy;
-    } else {
-        if (copied != 0) return fail(CopyStatus::kTargetFailed);  // failed half-way
-        outcome.method = CopyMethod::kCopy;
-        buffer.reset(new uint8_t[kChunk]);
-        bool written = true;
-        const bool read = ReadAll(files, in.Get(), buffer.get(), &copied,
-                                  [&](const uint8_t* bytes, uint32_t n) {
-                                      if (request.hash) digest.Add(bytes, n);
-                                      written = files.write(out.Get(), bytes, n);
-                                      return written;
-                                  });
-        if (!written) return fail(CopyStatus::kTargetFailed);
-        if (!read) return fail(CopyStatus::kSourceUnreadable);
     }
-    if (request.durable && !files.flush(out.Get())) return fail(CopyStatus::kTargetFailed);
-    outcome.size = copied;
-    if (request.hash) outcome.digest = digest.Finish();
-    outcome.status = CopyStatus::kOk;
+    return outcome;
+}
+
+CopyOutcome CopyIntoFile(const FileTable& files, const std::u16string& source, FileHandle out,
+                         const CopyRequest& request) {
+    CopyOutcome outcome;
+    ScopedFile in(files, OpenSource(files, source, outcome));
+    if (!in.IsOpen()) return outcome;
+    if (outcome.size > request.limit) {
+        outcome.status = CopyStatus::kTooLarge;
+        return outcome;
+    }
+    CopyOpenFiles(files, in.Get(), out, request, outcome);
     return outcome;
 }
 

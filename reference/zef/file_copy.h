@@ -1,5 +1,7 @@
 // Copies one file's content into a new file: by sharing blocks where the file system can
-// (FICLONE), else by reading and writing; optionally hashing and flushing on the way.
+// (FICLONE), else by reading and writing; optionally hashing and flushing on the way. The
+// source is opened without following any link, on its way or at its end: a link in a user's
+// folder never makes the service (root) read a file of the link's choosing.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -26,11 +28,16 @@ struct CopyOutcome {
     Digest digest{};
     bool ownershipKnown = false;  // the source's owner, group and mode, read as it was opened
     platform::FileOwnership ownership;
+    bool sourceIsLink = false;  // kSourceUnreadable because a link was not followed
 };
 
 // Copies source into target (created or emptied); on failure the target is removed.
 CopyOutcome CopyFileContent(const FileTable& files, const std::u16string& source,
                             const std::u16string& target, const CopyRequest& request);
+// Copies source into out, a file open for writing and empty, which the caller created (and
+// closes, and removes on failure).
+CopyOutcome CopyIntoFile(const FileTable& files, const std::u16string& source, FileHandle out,
+                         const CopyRequest& request);
 // Whether two files hold the same bytes; false when either cannot be read.
 bool SameContent(const FileTable& files, const std::u16string& first,
                  const std::u16string& second);

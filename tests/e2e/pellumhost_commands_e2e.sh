@@ -148,9 +148,10 @@ if [ $windows = 0 ]; then  # the same code under Wine, where every start costs s
 fi
 
 # Service mode on every platform, stopped by `stop` from another process (no signal reaches a
-# program under Wine): a configuration file with a trusted writer and a bad key, the host's
-# rogue helper scrambling one watched folder, the rogue flagged and rolled back. Before-write
-# (Linux, as root) a trusted writer rewrites files in the other watched folder at the same time.
+# program under Wine): a configuration file with a trusted writer and a bad key, the demo's
+# rogue writer (DemoRogue) scrambling one watched folder, the rogue flagged and rolled back.
+# Before-write (Linux, as root) a trusted writer rewrites files in the other watched folder at
+# the same time.
 svc=$work/service
 started=$SECONDS
 mkdir -p "$svc/watched/deep" "$svc/own" "$svc/expect"
@@ -186,7 +187,9 @@ if grep -q "watching .*own (before-write)" "$log/Pellumhost.log"; then
       select(undef, undef, undef, 0.03); }' "$svc/own" "$svc/expect" &
   trusted=$!
 fi
-ph rogue "$svc/watched" >/dev/null 2>&1  # ended by the service once flagged, before-write
+rogue=("${host[@]}")
+rogue[-1]=$bin/DemoRogue${program##*Pellumhost}  # the demo's rogue writer, beside the host
+"${rogue[@]}" "$svc/watched" >/dev/null 2>&1  # ended by the service once flagged, before-write
 for _ in $(seq 600); do grep -q "rollback of" "$log/Pellumhost.log" && break; sleep 0.1; done
 [ -n "$trusted" ] && wait "$trusted"
 ph stop --db "$svc/db" >"$svc/stop.out" 2>&1; check "stop" 0 $?

@@ -25,7 +25,6 @@ check() {  # check NAME EXPECTED-STATUS ACTUAL-STATUS
 }
 
 "${run[@]}" --no-such-option >/dev/null 2>&1; check "unknown option" 2 $?
-"${run[@]}" rogue >/dev/null 2>&1; check "rogue without a folder" 2 $?
 "${run[@]}" --source sideways demo >/dev/null 2>&1; check "unknown source" 2 $?
 "${run[@]}" --help | grep -q "rollback demo"; check "help names the demo" 0 $?
 "${run[@]}" --plugin /nonexistent/PlugEngineZef.so demo >/dev/null 2>&1

@@ -9,12 +9,14 @@
 #include <thread>
 #include <vector>
 
+#include "platform/anchored_files.h"
 #include "platform/clock.h"
 #include "platform/file_ops.h"
 #include "platform/module.h"
 #include "platform/process.h"
 #include "platform/readable_memory.h"
 #include "platform/registry.h"
+#include "platform/storage_file.h"
 #include "platform/thread_word.h"
 #include "tests/fakes/test_folder.h"
 
@@ -181,6 +183,75 @@ int32_t ScriptedOpen(const char16_t*, uint32_t access, void** key) {
     return error;
 }
 void ScriptedClose(void* key) { g_keysClosed.push_back(key); }
+
+// A folder reached without links, and the files a root service creates, opens, renames and
+// removes in it: nothing a link names is ever opened or written.
+TEST(AnchoredFiles, NoLinkOnTheWayIsFollowedAndNothingPlantedIsTouched) {
+    namespace fs = std::filesystem;
+    const fs::path root = MakeTestFolder("anchored");
+    fs::create_directories(root / "tree" / "sub");
+    fs::create_directories(root / "outside");
+    WriteFileBytes(root / "outside" / "victim", "victim");
+    WriteFileBytes(root / "tree" / "file", "file");
+    std::error_code ec;
+    fs::create_directory_symlink(root / "outside", root / "tree" / "linked", ec);
+    fs::create_symlink(root / "outside" / "victim", root / "tree" / "sub" / "planted", ec);
+    const bool links = !ec && fs::is_symlink(fs::symlink_status(root / "tree" / "linked"));
+    struct Case {
+        fs::path path;
+        platform::FolderRefusal refusal;
+        fs::path where;
+        bool needsLinks;
+    };
+    const Case cases[] = {
+        {root / "tree" / "sub", platform::FolderRefusal::kNone, {}, false},
+        {root / "tree" / "gone" / "deeper", platform::FolderRefusal::kMissing, root / "tree" / "gone", false},
+        {root / "tree" / "file" / "x", platform::FolderRefusal::kNotFolder, root / "tree" / "file", false},
+        {root / "tree" / "linked" / "x", platform::FolderRefusal::kLink, root / "tree" / "linked", true},
+        {root / "tree" / "linked", platform::FolderRefusal::kLink, root / "tree" / "linked", true},
+    };
+    for (const Case& c : cases) {
+        if (c.needsLinks && !links) continue;
+        SCOPED_TRACE(c.path.string());
+        const platform::OpenedFolder opened = platform::OpenFolderWithoutLinks(c.path.u16string().c_str());
+        EXPECT_EQ(opened.refusal, c.refusal);
+        EXPECT_EQ(fs::path(opened.where).make_preferred(), fs::path(c.where).make_preferred());
+        EXPECT_EQ(opened.folder != platform::kInvalidFolder, c.refusal == platform::FolderRefusal::kNone);
+        platform::CloseFolder(opened.folder);
+    }
+
+    const platform::OpenedFolder sub = platform::OpenFolderWithoutLinks((root / "tree" / "sub").u16string().c_str());
+    ASSERT_NE(sub.folder, platform::kInvalidFolder);
+    std::u16string first, second;
+    const platform::FileHandle a = platform::CreateNewFileIn(sub.folder, u"~t-", u".tmp", &first);
+    const platform::FileHandle b = platform::CreateNewFileIn(sub.folder, u"~t-", u".tmp", &second);
+    ASSERT_NE(a, platform::kInvalidFile);
+    ASSERT_NE(b, platform::kInvalidFile);
+    EXPECT_NE(first, second) << "each name is drawn afresh";
+    EXPECT_EQ(first.size(), 3u + 16u + 4u);
+    EXPECT_TRUE(platform::WriteAll(a, "new", 3));
+    platform::CloseFile(a);
+    platform::CloseFile(b);
+    if (links) {
+        bool isLink = false;
+        EXPECT_EQ(platform::OpenFileInFolder(sub.folder, u"planted", &isLink), platform::kInvalidFile);
+        EXPECT_TRUE(isLink);
+        platform::FileOwnership ownership;
+        EXPECT_FALSE(platform::ReadOwnershipInFolder(sub.folder, u"planted", &ownership));
+        EXPECT_EQ(platform::OpenForReadingWithoutLinks((root / "tree" / "linked" / "victim").u16string().c_str(), &isLink),
+                  platform::kInvalidFile);
+        EXPECT_TRUE(isLink);
+        // A rename over a link replaces the link; what it named is untouched.
+        EXPECT_TRUE(platform::RenameInFolder(sub.folder, first.c_str(), u"planted"));
+        EXPECT_FALSE(fs::is_symlink(fs::symlink_status(root / "tree" / "sub" / "planted")));
+        EXPECT_EQ(ReadFileBytes(root / "tree" / "sub" / "planted"), "new");
+        EXPECT_EQ(ReadFileBytes(root / "outside" / "victim"), "victim");
+    }
+    EXPECT_TRUE(platform::RemoveFromFolder(sub.folder, second.c_str()));
+    EXPECT_FALSE(fs::exists(root / "tree" / "sub" / fs::path(second)));
+    platform::CloseFolder(sub.folder);
+    fs::remove_all(root);
+}
 
 TEST(Registry, OpenTriesThe64BitViewThenTheAccessAsGiven) {
     constexpr uint32_t kRead = 0x20019;

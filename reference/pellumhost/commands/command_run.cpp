@@ -120,6 +120,11 @@ int RunServiceCommand(const HostOptions& options) {
         }
         json.EndObject();
     }
+    // While the service runs, other processes open nothing in the database (the source refuses
+    // them, before-write) but the files the host keeps there for them.
+    std::vector<std::string> openToOthers{StopRequestPath(db), session.LogFolder()};
+    if (!configuration.file.empty()) openToOthers.push_back(configuration.file);
+    watch.GuardProtectedFolders(openToOthers);
     json.EndArray().Key("rollbacks").BeginArray();
     if (status == kExitOk) {
         output.Print("database %s; stop with `Pellumhost stop --db %s` or Ctrl+C\n", db.c_str(),

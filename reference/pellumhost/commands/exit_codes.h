@@ -14,7 +14,7 @@ enum ExitCode : int {
     kExitCannotWatch = 6,      // a folder to watch cannot be watched
     kExitBadPath = 7,          // a file or folder named on the command line is not usable
     kExitNoEngine = 8,         // the engine module is missing beside the plug-in
-    kExitUntrustedEngine = 9,  // the engine module failed the trust check
+    kExitUntrustedEngine = 9,  // the engine, the plug-in, Morrick or Quastle failed the trust check
     kExitCorruptPattern = 10,  // the engine's pattern is corrupt
 };
 

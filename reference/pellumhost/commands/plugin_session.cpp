@@ -21,6 +21,8 @@ namespace {
 constexpr uint32_t kComponentReplaced = 4116;
 constexpr uint32_t kPatternCorrupt = 0xE0360008;
 
+}  // namespace
+
 std::u16string OwnFolder() {
     char16_t path[4096] = {};
     platform::OwnModuleFileName(path, 4096);
@@ -28,8 +30,6 @@ std::u16string OwnFolder() {
     const size_t cut = folder.rfind(platform::kPathSeparator);
     return cut == std::u16string::npos ? u"." : folder.substr(0, cut);
 }
-
-}  // namespace
 
 std::string AbsolutePath(const std::string& utf8) {
     std::error_code ec;
@@ -79,7 +79,9 @@ int PluginSession::Start(CommandOutput& output) {
     LogConfigurationProblems(m_configuration);
 
     m_plugin = std::make_unique<LoadedPlugin>(platform::FromUtf8(m_pluginPath));
-    if (!m_plugin->Usable()) return output.Fail(kExitNoPlugin, m_plugin->Error());
+    if (!m_plugin->Usable())
+        return output.Fail(m_plugin->Untrusted() ? kExitUntrustedEngine : kExitNoPlugin,
+                           m_plugin->Error());
     if (!fs::is_regular_file(PathOf(m_enginePath), ec))
         return output.Fail(kExitNoEngine, "the engine module " + m_enginePath +
                                               " is missing beside the plug-in");

@@ -69,6 +69,8 @@ private:
     ICommonPluginInterface* m_wrapper = nullptr;
 };
 
+// The folder of this program, where the plug-in and the host's own programs lie.
+std::u16string OwnFolder();
 // The plug-in beside this program, or the one --plugin names.
 std::u16string PluginPathOf(const HostOptions& options);
 
