@@ -15,6 +15,13 @@ const FileTable& SystemFileTable() {
     static const FileTable table{
         [](const char16_t* path) { return platform::OpenForReading(LongPathForm(path).c_str()); },
         [](const char16_t* path) { return platform::CreateForWriting(LongPathForm(path).c_str()); },
+        [](const char16_t* path) {
+            bool existed = false;
+            const FileHandle file =
+                platform::SystemFileOps().openAlways(LongPathForm(path).c_str(), &existed);
+            if (file != kInvalidFile) platform::SystemFileOps().seekToEnd(file);
+            return file;
+        },
         platform::ReadSome,
         platform::WriteAll,
         platform::FlushToDisk,

@@ -16,6 +16,8 @@ using platform::kInvalidFile;
 struct FileTable {
     FileHandle (*openForReading)(const char16_t* path);
     FileHandle (*createForWriting)(const char16_t* path);
+    // Opens a file for writing at its end, creating it when missing; every write appends.
+    FileHandle (*openForAppending)(const char16_t* path);
     bool (*read)(FileHandle file, void* buffer, uint32_t capacity, uint32_t* got);
     bool (*write)(FileHandle file, const void* bytes, uint32_t count);
     bool (*flush)(FileHandle file);

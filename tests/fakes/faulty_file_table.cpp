@@ -35,6 +35,9 @@ FileHandle OpenForReading(const char16_t* path) {
 FileHandle CreateForWriting(const char16_t* path) {
     return Step() ? System().createForWriting(path) : zef::kInvalidFile;
 }
+FileHandle OpenForAppending(const char16_t* path) {
+    return Step() ? System().openForAppending(path) : zef::kInvalidFile;
+}
 bool Read(FileHandle file, void* buffer, uint32_t capacity, uint32_t* got) {
     return !Dead() && System().read(file, buffer, capacity, got);
 }
@@ -69,7 +72,8 @@ bool ListFiles(const char16_t* folder, std::vector<std::u16string>& names) {
 }  // namespace
 
 const zef::FileTable& FaultyFileTable() {
-    static const zef::FileTable table{OpenForReading, CreateForWriting, Read,    Write,
+    static const zef::FileTable table{OpenForReading, CreateForWriting, OpenForAppending,
+                                      Read,           Write,
                                       Flush,          FlushPath,        Size,    Close,
                                       Clone,          CopyData,         Replace, Rename,
                                       Remove,
