@@ -440,6 +440,24 @@ void EditionStore::ReclaimLocked() {
     }
 }
 
+// A staged copy that a crash took away after it moved into the content folder and before its
+// edition was logged: its note has the digest, and the content is copied back to be kept.
+void EditionStore::RestageMovedCopy(const std::u16string& staged, const Edition& noted) {
+    if (noted.digest == Digest{}) return;  // never hashed, so never moved
+    for (const Edition& e : EditionsOfPath(noted.path, &noted.time, &noted.time))
+        if (e.uniqueId == noted.uniqueId && e.digest == noted.digest) return;  // kept already
+    for (uint32_t suffix = 0; suffix < 8; ++suffix) {
+        const std::u16string blob = m_layout.ContentFile(noted.digest, suffix);
+        Digest digest{};
+        uint64_t size = 0;
+        if (!DigestOfFile(m_files, blob, &digest, &size)) return;
+        if (digest == noted.digest && size == noted.size) {
+            CopyFileContent(m_files, blob, staged, CopyRequest());
+            return;
+        }
+    }
+}
+
 // Staged versions of a run that ended before keeping them: each noted copy becomes an
 // edition; a copy without its note was never finished and goes.
 void EditionStore::AdoptStaged() {
@@ -467,6 +485,8 @@ void EditionStore::AdoptStaged() {
         origin.operation = kOperationBeforeWrite;
         origin.uniqueId = record.edition.uniqueId;
         origin.time = record.edition.time;
+        if (std::find(names.begin(), names.end(), copyName) == names.end())
+            RestageMovedCopy(staged, record.edition);
         const AddResult added = AddFromStaged(staged, origin, nullptr);
         if (added == AddResult::kAdded || added == AddResult::kUnchanged) ++adopted;
     }
@@ -551,6 +571,18 @@ AddResult EditionStore::AddFromStaged(const std::u16string& staged, const Editio
                                              u" cannot be read; it is kept for the next start."));
         return AddResult::kSourceUnreadable;
     }
+    // The note learns the digest before the copy moves into the content folder, so that a crash
+    // after the move finds the content by it (see AdoptStaged).
+    LogRecord note;
+    note.edition.path = origin.path;
+    note.edition.image = origin.image;
+    note.edition.processId = origin.processId;
+    note.edition.operation = kOperationBeforeWrite;
+    note.edition.uniqueId = origin.uniqueId;
+    note.edition.time = origin.time;
+    note.edition.size = copy.size;
+    note.edition.digest = copy.digest;
+    WriteFileAtomically(m_files, staged + kNoteSuffix, FramedFile(kStagedMagic, note), false);
     copy.status = CopyStatus::kOk;
     const AddResult added = KeepStaged(staged, copy, origin, editionId);
     if (added == AddResult::kAdded || added == AddResult::kUnchanged)

@@ -126,6 +126,7 @@ private:
     void AgeOrphansLocked(uint32_t now);
     void ReclaimLocked();
     void AdoptStaged();
+    void RestageMovedCopy(const std::u16string& staged, const Edition& noted);
     void CommitLoop();
     void Refuse(const std::u16string& what);
 
