@@ -31,6 +31,9 @@ bool WriteAll(FileHandle file, const void* bytes, uint32_t count);
 bool FlushToDisk(FileHandle file);
 // Pushes a closed file's content to the disk.
 bool FlushFileByPath(const char16_t* path);
+// Pushes everything written to the file system that holds path to the disk in one call
+// (syncfs on Linux); false where the system has none (Windows), and callers flush file by file.
+bool FlushFileSystem(const char16_t* path);
 bool FileSize(FileHandle file, uint64_t* size);
 // The ownership of an open file (fstat; GetFileInformationByHandle).
 bool ReadOwnership(FileHandle file, FileOwnership* ownership);

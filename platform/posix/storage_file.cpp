@@ -76,6 +76,15 @@ bool FlushFileByPath(const char16_t* path) {
     return flushed;
 }
 
+bool FlushFileSystem(const char16_t* path) {
+    if (path == nullptr) return false;
+    const int fd = open(ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool flushed = syncfs(fd) == 0;
+    close(fd);
+    return flushed;
+}
+
 bool FileSize(FileHandle file, uint64_t* size) {
     struct stat info {};
     if (fstat(Fd(file), &info) != 0) return false;

@@ -45,6 +45,9 @@ bool WriteAll(FileHandle file, const void* bytes, uint32_t count) {
 
 bool FlushToDisk(FileHandle file) { return FlushFileBuffers(AsHandle(file)) != 0; }
 
+// Flushing a volume needs administrator rights: the caller flushes file by file instead.
+bool FlushFileSystem(const char16_t*) { return false; }
+
 bool FlushFileByPath(const char16_t* path) {
     if (path == nullptr) return false;
     HANDLE file = CreateFileW(Wide(path), GENERIC_WRITE,

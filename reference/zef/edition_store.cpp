@@ -1,6 +1,9 @@
 // The edition store. Order of writes: a content file and the edition's descriptor are written,
-// then the edition's record is appended to the log; the committer flushes the content and
-// descriptors before the log, so a durable record names durable content. A removal's content
+// then the edition's record is appended to the log; the committer makes them durable in groups:
+// where the system flushes a whole file system in one call (syncfs) it does that, else each file
+// and then the log, so that a durable record names durable content. (A power loss during the
+// one call may keep a record whose content did not reach the disk: its digest check shows it
+// as damaged or missing, never as another content.) A removal's content
 // and descriptor go only after its record is durable. Content that no record names is removed
 // only when the log was read whole, and only once it has been an orphan for a grace period.
 #include "reference/zef/edition_store.h"
@@ -9,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <set>
 #include <utility>
 
@@ -40,15 +44,15 @@ bool DigestOfFile(const FileTable& files, const std::u16string& path, Digest* di
                   uint64_t* size) {
     ScopedFile file(files, files.openForReading(path.c_str()));
     if (!file.IsOpen()) return false;
-    std::vector<uint8_t> buffer(1u << 20);
+    constexpr uint32_t kChunk = 256u << 10;
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[kChunk]);
     DigestBuilder builder;
     *size = 0;
     for (;;) {
         uint32_t got = 0;
-        if (!files.read(file.Get(), buffer.data(), static_cast<uint32_t>(buffer.size()), &got))
-            return false;
+        if (!files.read(file.Get(), buffer.get(), kChunk, &got)) return false;
         if (got == 0) break;
-        builder.Add(buffer.data(), got);
+        builder.Add(buffer.get(), got);
         *size += got;
     }
     *digest = builder.Finish();
@@ -320,16 +324,22 @@ void EditionStore::Commit() {
         m_logDirty = false;
         logFile = m_logFile;
     }
-    for (const std::u16string& path : paths) m_files.flushPath(path.c_str());
-    if (!paths.empty()) {
-        m_files.flushPath(m_layout.content.c_str());
-        m_files.flushPath(m_layout.descriptors.c_str());
-        m_files.flushPath(m_layout.staging.c_str());
+    if (paths.empty() && !logDirty && removals.empty()) return;
+    // One flush of the file system where the system has one (content, descriptors, staged
+    // copies and the log at once); else each file, then the folders, then the log.
+    bool durable = m_files.flushFileSystem(m_layout.folder.c_str());
+    if (!durable) {
+        for (const std::u16string& path : paths) m_files.flushPath(path.c_str());
+        if (!paths.empty()) {
+            m_files.flushPath(m_layout.content.c_str());
+            m_files.flushPath(m_layout.descriptors.c_str());
+            m_files.flushPath(m_layout.staging.c_str());
+        }
     }
     // A compaction replaces the log's handle under this lock, so the handle is flushed under
-    // it too; content and descriptors were flushed first.
+    // it too.
     std::lock_guard<std::mutex> guard(m_lock);
-    const bool durable = !logDirty || (m_logFile == logFile && m_files.flush(m_logFile));
+    durable = durable || !logDirty || (m_logFile == logFile && m_files.flush(m_logFile));
     if (!durable) {
         m_logDirty = true;
         m_removals.insert(m_removals.end(), removals.begin(), removals.end());

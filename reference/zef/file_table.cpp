@@ -26,6 +26,7 @@ const FileTable& SystemFileTable() {
         platform::WriteAll,
         platform::FlushToDisk,
         [](const char16_t* path) { return platform::FlushFileByPath(LongPathForm(path).c_str()); },
+        [](const char16_t* path) { return platform::FlushFileSystem(LongPathForm(path).c_str()); },
         platform::FileSize,
         platform::CloseFile,
         platform::CloneFileBlocks,

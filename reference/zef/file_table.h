@@ -23,6 +23,8 @@ struct FileTable {
     bool (*flush)(FileHandle file);
     // Pushes a closed file's content to the disk.
     bool (*flushPath)(const char16_t* path);
+    // Pushes everything written to path's file system to the disk; false where it cannot.
+    bool (*flushFileSystem)(const char16_t* path);
     bool (*size)(FileHandle file, uint64_t* size);
     void (*close)(FileHandle file);
     bool (*clone)(FileHandle source, FileHandle target);

@@ -50,6 +50,7 @@ bool Write(FileHandle file, const void* bytes, uint32_t count) {
 }
 bool Flush(FileHandle file) { return Step() && System().flush(file); }
 bool FlushPath(const char16_t* path) { return Step() && System().flushPath(path); }
+bool FlushFileSystem(const char16_t* path) { return Step() && System().flushFileSystem(path); }
 bool Size(FileHandle file, uint64_t* size) { return !Dead() && System().size(file, size); }
 void Close(FileHandle file) { System().close(file); }
 bool Clone(FileHandle source, FileHandle target) {
@@ -74,7 +75,8 @@ bool ListFiles(const char16_t* folder, std::vector<std::u16string>& names) {
 const zef::FileTable& FaultyFileTable() {
     static const zef::FileTable table{OpenForReading, CreateForWriting, OpenForAppending,
                                       Read,           Write,
-                                      Flush,          FlushPath,        Size,    Close,
+                                      Flush,          FlushPath,        FlushFileSystem,
+                                      Size,           Close,
                                       Clone,          CopyData,         Replace, Rename,
                                       Remove,
                                       CreateFolderTree,
