@@ -132,7 +132,10 @@ uint32_t Engine::Start() {
 
 uint32_t Engine::Stop() {
     if (!m_running.exchange(false)) return 0;
-    KeepAsEditions(m_memory.TakeIf([](const MemoryVersion&) { return true; }));
+    // A stop is taken within a second however many versions wait: what half a second does not
+    // keep stays staged, durable, for the next start.
+    KeepAsEditions(m_memory.TakeIf([](const MemoryVersion&) { return true; }),
+                   std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopKeepingMilliseconds));
     m_handles.Clear();
     m_results.Close();
     std::shared_ptr<EditionStore> store;

@@ -1,6 +1,7 @@
 // Versions taken on file events, kept in memory until a flush turns them into editions, and
 // the searches over them. Taking a version is the hot path: a stat, a clone or copy into the
 // store's staging folder, a second stat to catch a write during the copy, and no flush.
+#include <chrono>
 #include <ctime>
 
 #include "platform/storage_file.h"
@@ -131,11 +132,18 @@ VersionResult Engine::TakeVersion(const char16_t* source, uint32_t processId) {
     return VersionResult::kTaken;
 }
 
-uint32_t Engine::KeepAsEditions(std::vector<MemoryVersion> versions) {
+uint32_t Engine::KeepAsEditions(std::vector<MemoryVersion> versions,
+                                std::chrono::steady_clock::time_point deadline) {
     const std::shared_ptr<EditionStore> store = Store();
     uint32_t kept = 0;
+    uint32_t left = 0;
     for (const MemoryVersion& v : versions) {
-        if (!store) continue;  // the note keeps it for the next start
+        // Past the deadline, or with no store, a version stays staged with its note: the next
+        // start keeps it.
+        if (!store || std::chrono::steady_clock::now() > deadline) {
+            ++left;
+            continue;
+        }
         EditionOrigin origin;
         origin.path = v.path;
         origin.image = v.image;
@@ -146,6 +154,9 @@ uint32_t Engine::KeepAsEditions(std::vector<MemoryVersion> versions) {
         const AddResult added = store->AddFromStaged(v.copyPath, origin, nullptr);
         if (added == AddResult::kAdded || added == AddResult::kUnchanged) ++kept;
     }
+    if (left != 0)
+        m_log.Write(LogLevel::kInfo, Concat(left, u" staged versions stay staged; the next start "
+                                                  u"keeps them as editions."));
     return kept;
 }
 

@@ -4,6 +4,7 @@
 // make engines of their own. Every member function is safe from any thread.
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -62,6 +63,9 @@ enum BackupFailure : uint32_t {
 // Where a listing's EditionFindData says whether the edition's content is there: a 32-bit
 // ContentState at this byte of engine104 (after the size and the writer's process id).
 constexpr size_t kContentStateOffset = 12;
+
+// How long Stop spends keeping staged versions as editions before it leaves the rest staged.
+constexpr uint32_t kStopKeepingMilliseconds = 500;
 
 enum class VersionResult {
     kTaken, kNotRunning, kIgnoredByWorkMode, kBadPath, kFileMissing, kTooLarge, kAlreadyKept,
@@ -155,7 +159,10 @@ private:
     std::shared_ptr<EditionStore> Store() const;
     bool TakePath(const char16_t* source, const char16_t* what, std::u16string& path);
     std::u16string ImageOf(uint32_t processId);
-    uint32_t KeepAsEditions(std::vector<MemoryVersion> versions);
+    // Keeps staged versions as editions until deadline; the rest stay staged for the next start.
+    uint32_t KeepAsEditions(std::vector<MemoryVersion> versions,
+                            std::chrono::steady_clock::time_point deadline =
+                                std::chrono::steady_clock::time_point::max());
     uint32_t Restore(const std::u16string& target, const RestoreSource& source,
                      uint64_t editionId, uint32_t* reboot);
     std::u16string NewCopyPath();
