@@ -59,6 +59,9 @@ void ReleaseLock(FileHandle lock);
 // The names (not paths) of the plain files in folder; false when it cannot be read.
 bool ListFiles(const char16_t* folder, std::vector<std::u16string>& names);
 bool IsFolder(const char16_t* path);
+// Takes from a folder every permission of its group and of others (chmod 0700) when it has
+// any; *changed tells whether it had. True on Windows, where the folder's ACL decides.
+bool MakeFolderPrivate(const char16_t* folder, bool* changed);
 // Size and last-write time (platform units) of a file, to tell whether it changed.
 bool FileStamp(const char16_t* path, uint64_t* size, uint64_t* writeTime);
 // Gives target the permission bits (Linux) or attributes (Windows) of source.

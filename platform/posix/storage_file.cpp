@@ -164,6 +164,16 @@ bool IsFolder(const char16_t* path) {
     return path != nullptr && stat(ToUtf8(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool MakeFolderPrivate(const char16_t* folder, bool* changed) {
+    *changed = false;
+    struct stat info {};
+    if (folder == nullptr || stat(ToUtf8(folder).c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return false;
+    if ((info.st_mode & 077) == 0) return true;
+    *changed = true;
+    return chmod(ToUtf8(folder).c_str(), info.st_mode & 07700) == 0;
+}
+
 bool FileStamp(const char16_t* path, uint64_t* size, uint64_t* writeTime) {
     struct stat info {};
     if (path == nullptr || stat(ToUtf8(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode))

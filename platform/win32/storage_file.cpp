@@ -113,6 +113,11 @@ bool IsFolder(const char16_t* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool MakeFolderPrivate(const char16_t*, bool* changed) {
+    *changed = false;
+    return true;
+}
+
 bool FileStamp(const char16_t* path, uint64_t* size, uint64_t* writeTime) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (path == nullptr || !GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data) ||

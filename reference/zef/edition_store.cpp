@@ -143,6 +143,14 @@ OpenResult EditionStore::OpenLocked(const std::u16string& folder, std::u16string
         }
         m_readOnly = true;
     }
+    // The database holds users' data: no one but its owner may read or enter it.
+    for (const std::u16string& part : {m_layout.folder, m_layout.content, m_layout.descriptors,
+                                       m_layout.staging}) {
+        bool changed = false;
+        if (platform::MakeFolderPrivate(part.c_str(), &changed) && changed)
+            m_log.Write(LogLevel::kWarning, Concat(u"The database folder ", part,
+                                                   u" was open to other users; it is private now."));
+    }
     m_folderLock = platform::LockExclusively(m_layout.lock.c_str());
     if (m_folderLock == kInvalidFile) {
         // Held by another instance, or the folder cannot be written: a probe tells which.
