@@ -90,6 +90,11 @@ OpenResult EditionStore::Open(const std::u16string& folder, const StoreLimits& l
     OpenResult result;
     {
         std::lock_guard<std::mutex> guard(m_lock);
+        if (m_open) {
+            m_log.Write(LogLevel::kError, Concat(u"The store is open on ", m_folder, u" already."));
+            if (why != nullptr) *why = Concat(u"the store is open on ", m_folder, u" already");
+            return OpenResult::kLocked;
+        }
         m_limits = limits;
         result = OpenLocked(folder, reason);
         if (result != OpenResult::kOk && result != OpenResult::kReadOnly) {
@@ -119,10 +124,6 @@ OpenResult EditionStore::Open(const std::u16string& folder, const StoreLimits& l
 }
 
 OpenResult EditionStore::OpenLocked(const std::u16string& folder, std::u16string& why) {
-    if (m_open) {
-        why = Concat(u"the store is open on ", m_folder, u" already");
-        return OpenResult::kLocked;
-    }
     if (folder.empty()) {
         why = u"the database folder is not set";
         return OpenResult::kFolderUnusable;

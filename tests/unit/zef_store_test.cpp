@@ -507,6 +507,7 @@ TEST_F(StoreTest, AnUnusableFolderOrSourceGetsAClearResult) {
     EXPECT_EQ(OpenResult::kFolderUnusable, store.Open(u"", m_limits));
     ASSERT_EQ(OpenResult::kOk, store.Open(m_db, m_limits));
     EXPECT_EQ(OpenResult::kLocked, store.Open(m_db, m_limits));  // open already
+    EXPECT_EQ(OpenResult::kLocked, EditionStore(zef::SystemFileTable(), m_log).Open(m_db, m_limits));
     zef::EditionOrigin missing;
     missing.path = (m_root / "missing").u16string();
     EXPECT_EQ(AddResult::kSourceUnreadable, store.AddFromFile(missing, UINT64_MAX, nullptr));
