@@ -518,6 +518,39 @@ TEST_F(StoreTest, AnUnusableFolderOrSourceGetsAClearResult) {
     EXPECT_NE(std::string::npos, m_log.RecentLines()[m_log.RecentLines().size() - 2].find("100 bytes are over the limit of 99 bytes"));
 }
 
+// A database that cannot be written (its folders or file system read-only, here a file table
+// whose every write fails) opens read-only: its editions list and read back, additions and
+// deletes are refused with a line, and nothing in it changes.
+TEST_F(StoreTest, AReadOnlyDatabaseListsAndReadsButRefusesChanges) {
+    uint32_t id = 0;
+    {
+        EditionStore store(zef::SystemFileTable(), m_log);
+        ASSERT_EQ(OpenResult::kOk, store.Open(m_db, m_limits));
+        id = Add(store, Source("kept", "kept bytes"));
+    }
+    zef::FileTable readOnly = zef::SystemFileTable();
+    readOnly.createForWriting = [](const char16_t*) { return zef::kInvalidFile; };
+    readOnly.openForAppending = [](const char16_t*) { return zef::kInvalidFile; };
+    readOnly.createFolderTree = [](const char16_t*) { return 5u; };  // access denied
+    readOnly.rename = [](const char16_t*, const char16_t*) { return false; };
+    readOnly.replace = [](const char16_t*, const char16_t*) { return false; };
+    readOnly.remove = [](const char16_t*) { return false; };
+    const std::string log = ReadFileBytes(fs::path(m_db) / "editions.log");
+    EditionStore store(readOnly, m_log);
+    std::u16string why;
+    ASSERT_EQ(OpenResult::kReadOnly, store.Open(m_db, m_limits, &why));
+    EXPECT_TRUE(store.ReadOnly());
+    EXPECT_EQ("kept bytes", Content(store, id));
+    EXPECT_EQ(1u, store.EditionsOfPath((m_root / "kept").u16string(), nullptr, nullptr).size());
+    zef::EditionOrigin origin;
+    origin.path = Source("new", "new bytes");
+    EXPECT_EQ(AddResult::kReadOnly, store.AddFromFile(origin, UINT64_MAX, nullptr));
+    EXPECT_NE(std::string::npos, m_log.RecentLines().back().find("open read-only"));
+    EXPECT_FALSE(store.Delete(id));
+    store.Close();
+    EXPECT_EQ(log, ReadFileBytes(fs::path(m_db) / "editions.log"));
+}
+
 TEST_F(StoreTest, ThreadsAddSearchAndDeleteAtOnce) {
     EditionStore store(zef::SystemFileTable(), m_log);
     ASSERT_EQ(OpenResult::kOk, store.Open(m_db, m_limits));
