@@ -19,6 +19,10 @@ struct FileOwnership {
     uint32_t mode = 0;
 };
 
+// Why the calling thread's last file call failed, as far as a message needs to tell.
+enum class FileFailure : uint32_t { kOther, kMissing, kDenied, kDiskFull };
+FileFailure LastFileFailure();
+
 // Opens an existing file for reading, shared with writers and deleters; kInvalidFile on failure.
 FileHandle OpenForReading(const char16_t* path);
 // Creates a file, or empties an existing one, for writing; kInvalidFile on failure.

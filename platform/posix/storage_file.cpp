@@ -76,6 +76,19 @@ bool FlushFileByPath(const char16_t* path) {
     return flushed;
 }
 
+FileFailure LastFileFailure() {
+    switch (errno) {
+        case ENOENT:
+        case ENOTDIR: return FileFailure::kMissing;
+        case EACCES:
+        case EPERM:
+        case EROFS: return FileFailure::kDenied;
+        case ENOSPC:
+        case EDQUOT: return FileFailure::kDiskFull;
+        default: return FileFailure::kOther;
+    }
+}
+
 bool FlushFileSystem(const char16_t* path) {
     if (path == nullptr) return false;
     const int fd = open(ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);

@@ -45,6 +45,19 @@ bool WriteAll(FileHandle file, const void* bytes, uint32_t count) {
 
 bool FlushToDisk(FileHandle file) { return FlushFileBuffers(AsHandle(file)) != 0; }
 
+FileFailure LastFileFailure() {
+    switch (GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND: return FileFailure::kMissing;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_WRITE_PROTECT:
+        case ERROR_SHARING_VIOLATION: return FileFailure::kDenied;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL: return FileFailure::kDiskFull;
+        default: return FileFailure::kOther;
+    }
+}
+
 // Flushing a volume needs administrator rights: the caller flushes file by file instead.
 bool FlushFileSystem(const char16_t*) { return false; }
 

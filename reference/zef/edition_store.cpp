@@ -33,6 +33,23 @@ bool EndsWith(const std::u16string& text, const std::u16string& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
+// Why a file of the database could not be written, for a message.
+const char16_t* WriteFailureText(platform::FileFailure failure) {
+    switch (failure) {
+        case platform::FileFailure::kDiskFull: return u"the disk that holds the database is full; free some space";
+        case platform::FileFailure::kDenied: return u"the database may not be written (permission, or a read-only disk)";
+        default: return u"the database cannot be written";
+    }
+}
+
+const char16_t* ReadFailureText(platform::FileFailure failure) {
+    switch (failure) {
+        case platform::FileFailure::kMissing: return u"it does not exist";
+        case platform::FileFailure::kDenied: return u"permission to read it is denied";
+        default: return u"it cannot be read";
+    }
+}
+
 bool WriteNew(const FileTable& files, const std::u16string& path, const std::vector<uint8_t>& bytes) {
     ScopedFile file(files, files.createForWriting(path.c_str()));
     return file.IsOpen() && files.write(file.Get(), bytes.data(), static_cast<uint32_t>(bytes.size()));
@@ -556,17 +573,22 @@ AddResult EditionStore::AddFromFile(const EditionOrigin& origin, uint64_t limit,
     request.hash = true;
     request.limit = limit;
     const CopyOutcome copy = CopyFileContent(m_files, origin.path, staged, request);
-    if (copy.status != CopyStatus::kOk) {
-        if (copy.status == CopyStatus::kTooLarge) {
-            m_log.Write(LogLevel::kWarning, Concat(u"No edition of ", origin.path, u": its ",
-                                                   copy.size, u" bytes are over the limit of ",
-                                                   limit, u" bytes."));
-            return AddResult::kTooLarge;
-        }
+    const platform::FileFailure failure = m_files.lastFailure();
+    if (copy.status == CopyStatus::kTooLarge) {
+        m_log.Write(LogLevel::kWarning, Concat(u"No edition of ", origin.path, u": its ",
+                                               copy.size, u" bytes are over the limit of ",
+                                               limit, u" bytes."));
+        return AddResult::kTooLarge;
+    }
+    if (copy.status == CopyStatus::kSourceUnreadable) {
         m_log.Write(LogLevel::kWarning, Concat(u"No edition of ", origin.path, u": ",
-                                               CopyStatusName(copy.status), u"."));
-        return copy.status == CopyStatus::kSourceUnreadable ? AddResult::kSourceUnreadable
-                                                            : AddResult::kStoreFailed;
+                                               ReadFailureText(failure), u"."));
+        return AddResult::kSourceUnreadable;
+    }
+    if (copy.status != CopyStatus::kOk) {
+        Refuse(Concat(u"No edition of ", origin.path, u": ", WriteFailureText(failure)));
+        return failure == platform::FileFailure::kDiskFull ? AddResult::kDiskFull
+                                                           : AddResult::kStoreFailed;
     }
     return KeepStaged(staged, copy, origin, editionId);
 }
@@ -646,10 +668,12 @@ AddResult EditionStore::KeepStaged(const std::u16string& staged, const CopyOutco
     if (shared) {
         m_files.remove(staged.c_str());
     } else if (!m_files.rename(staged.c_str(), blob.c_str())) {
+        const platform::FileFailure failure = m_files.lastFailure();
         m_files.remove(staged.c_str());
         Refuse(Concat(u"No edition of ", origin.path, u": its content cannot be stored in ",
-                      m_layout.content, u" (a full disk, or no permission)"));
-        return AddResult::kStoreFailed;
+                      m_layout.content, u": ", WriteFailureText(failure)));
+        return failure == platform::FileFailure::kDiskFull ? AddResult::kDiskFull
+                                                           : AddResult::kStoreFailed;
     }
     LogRecord record;
     Edition& edition = record.edition;
@@ -669,11 +693,13 @@ AddResult EditionStore::KeepStaged(const std::u16string& staged, const CopyOutco
     edition.mode = copy.ownership.mode;
     const std::u16string descriptor = m_layout.DescriptorFile(edition.editionId);
     if (!WriteNew(m_files, descriptor, FramedFile(kDescriptorMagic, record)) || !AppendLocked(record)) {
+        const platform::FileFailure failure = m_files.lastFailure();
         m_files.remove(descriptor.c_str());
         if (!shared) m_files.remove(blob.c_str());
-        Refuse(Concat(u"No edition of ", origin.path,
-                      u": the edition log cannot be written (a full disk, or no permission)"));
-        return AddResult::kStoreFailed;
+        Refuse(Concat(u"No edition of ", origin.path, u": its record cannot be written: ",
+                      WriteFailureText(failure)));
+        return failure == platform::FileFailure::kDiskFull ? AddResult::kDiskFull
+                                                           : AddResult::kStoreFailed;
     }
     m_set.Add(edition);
     if (!shared) m_unflushed.push_back(blob);

@@ -35,7 +35,7 @@ enum class OpenResult {
     kIndexMissing,    // content is there but no edition log names it
 };
 enum class AddResult {
-    kAdded, kUnchanged, kSourceUnreadable, kTooLarge, kStoreFailed, kReadOnly
+    kAdded, kUnchanged, kSourceUnreadable, kTooLarge, kStoreFailed, kReadOnly, kDiskFull
 };
 
 // What a new edition says about itself besides its content.

@@ -219,6 +219,7 @@ uint32_t Engine::BackupFile(const char16_t* source) {
         case AddResult::kSourceUnreadable: return kBackupUnreadable;
         case AddResult::kTooLarge: return kBackupTooLarge;
         case AddResult::kReadOnly: return kBackupReadOnly;
+        case AddResult::kDiskFull: return kBackupDiskFull;
         default: return kBackupStoreFailed;
     }
 }

@@ -40,7 +40,8 @@ const FileTable& SystemFileTable() {
         },
         [](const char16_t* path) { return platform::RemoveFile(LongPathForm(path).c_str()); },
         platform::SystemFileOps().createFolderTree,
-        platform::ListFiles};
+        platform::ListFiles,
+        platform::LastFileFailure};
     return table;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/file_ops.h"
+#include "platform/storage_file.h"
 
 namespace zef {
 
@@ -37,6 +38,8 @@ struct FileTable {
     bool (*remove)(const char16_t* path);
     uint32_t (*createFolderTree)(const char16_t* folder);
     bool (*listFiles)(const char16_t* folder, std::vector<std::u16string>& names);
+    // Why the calling thread's last call of the table failed.
+    platform::FileFailure (*lastFailure)();
 };
 
 // The operating system's own calls.

@@ -56,8 +56,9 @@ enum BackupFailure : uint32_t {
     kBackupRefused = 1,         // the engine is stopped or the path is refused
     kBackupUnreadable = 2,      // the file cannot be read
     kBackupTooLarge = 3,        // the file is over the size limit (the log says the limit)
-    kBackupStoreFailed = 4,     // the database cannot be written (a full disk, no permission)
+    kBackupStoreFailed = 4,     // the database cannot be written (no permission, ...)
     kBackupReadOnly = 5,        // the database is open read-only
+    kBackupDiskFull = 6,        // the disk that holds the database is full
 };
 
 // Where a listing's EditionFindData says whether the edition's content is there: a 32-bit

@@ -80,7 +80,8 @@ const zef::FileTable& FaultyFileTable() {
                                       Clone,          CopyData,         Replace, Rename,
                                       Remove,
                                       CreateFolderTree,
-                                      ListFiles};
+                                      ListFiles,
+                                      platform::LastFileFailure};
     return table;
 }
 

@@ -508,19 +508,52 @@ TEST_F(StoreTest, AnUnusableFolderOrSourceGetsAClearResult) {
     ASSERT_EQ(OpenResult::kOk, store.Open(m_db, m_limits));
     EXPECT_EQ(OpenResult::kLocked, store.Open(m_db, m_limits));  // open already
     EXPECT_EQ(OpenResult::kLocked, EditionStore(zef::SystemFileTable(), m_log).Open(m_db, m_limits));
-    zef::EditionOrigin missing;
-    missing.path = (m_root / "missing").u16string();
-    EXPECT_EQ(AddResult::kSourceUnreadable, store.AddFromFile(missing, UINT64_MAX, nullptr));
     zef::EditionOrigin large;
     large.path = Source("large", std::string(100, 'l'));
     EXPECT_EQ(AddResult::kTooLarge, store.AddFromFile(large, 99, nullptr));
+    EXPECT_NE(std::string::npos, m_log.RecentLines().back().find("100 bytes are over the limit of 99 bytes"));
     EXPECT_EQ(AddResult::kAdded, store.AddFromFile(large, 100, nullptr));
-    EXPECT_NE(std::string::npos, m_log.RecentLines()[m_log.RecentLines().size() - 2].find("100 bytes are over the limit of 99 bytes"));
 }
 
-// A database that cannot be written (its folders or file system read-only, here a file table
-// whose every write fails) opens read-only: its editions list and read back, additions and
-// deletes are refused with a line, and nothing in it changes.
+// Why an edition is not made, each with its result and the words of its line.
+TEST_F(StoreTest, AnEditionNotMadeSaysWhy) {
+    static platform::FileFailure failure;
+    struct Case {
+        const char* name;
+        const char* source;  // the source's bytes, or null for a source that does not exist
+        bool writesFail;
+        platform::FileFailure failure;
+        AddResult result;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"missing file", nullptr, false, platform::FileFailure::kMissing,
+         AddResult::kSourceUnreadable, "it does not exist"},
+        {"unreadable file", "bytes", true, platform::FileFailure::kDenied,
+         AddResult::kSourceUnreadable, "permission to read it is denied"},
+        {"full disk", "bytes", true, platform::FileFailure::kDiskFull, AddResult::kDiskFull,
+         "the disk that holds the database is full"},
+        {"database not writable", "bytes", true, platform::FileFailure::kDenied,
+         AddResult::kStoreFailed, "may not be written"},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(m_db);
+        failure = c.failure;
+        // The store keeps the table it was given: the faults come once it is open.
+        zef::FileTable table = zef::SystemFileTable();
+        EditionStore store(table, m_log);
+        ASSERT_EQ(OpenResult::kOk, store.Open(m_db, m_limits)) << c.name;
+        table.lastFailure = [] { return failure; };
+        if (c.writesFail) table.write = [](zef::FileHandle, const void*, uint32_t) { return false; };
+        if (std::string(c.name) == "unreadable file")
+            table.openForReading = [](const char16_t*) { return zef::kInvalidFile; };
+        zef::EditionOrigin origin;
+        origin.path = c.source != nullptr ? Source("source", c.source) : (m_root / "missing").u16string();
+        EXPECT_EQ(c.result, store.AddFromFile(origin, UINT64_MAX, nullptr)) << c.name;
+        EXPECT_NE(std::string::npos, m_log.RecentLines().back().find(c.line)) << c.name;
+    }
+}
+
 TEST_F(StoreTest, AReadOnlyDatabaseListsAndReadsButRefusesChanges) {
     uint32_t id = 0;
     {
@@ -535,6 +568,7 @@ TEST_F(StoreTest, AReadOnlyDatabaseListsAndReadsButRefusesChanges) {
     readOnly.rename = [](const char16_t*, const char16_t*) { return false; };
     readOnly.replace = [](const char16_t*, const char16_t*) { return false; };
     readOnly.remove = [](const char16_t*) { return false; };
+    readOnly.lastFailure = [] { return platform::FileFailure::kDenied; };
     const std::string log = ReadFileBytes(fs::path(m_db) / "editions.log");
     EditionStore store(readOnly, m_log);
     std::u16string why;
