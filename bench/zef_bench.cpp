@@ -1,5 +1,7 @@
 // The reference engine's hot paths, in-process: taking a version of a 1 MiB file on a file
-// event (per-event times, with the 50th and 99th percentiles), and restoring an edition of
+// event (per-event times, with the 50th and 99th percentiles), an edition appended to a store
+// that holds few or many already (constant time), a baseline of 20,000 small files, a stop
+// that keeps 2,000 staged versions, and restoring an edition of
 // 1 MiB and 100 MiB beside a plain copy of the same file by the platform's copy call (which
 // does not flush) and beside that copy followed by a flush. The label tells whether content was cloned (FICLONE) or copied. The
 // folder is a temporary one unless ZEF_BENCH_FOLDER names another (a btrfs or XFS mount, to
@@ -127,5 +129,62 @@ void BM_PlainCopy(benchmark::State& state) {
 }
 BENCHMARK(BM_PlainCopy)->Args({1, 0})->Args({100, 0})->Args({1, 1})->Args({100, 1})->UseRealTime()
     ->Unit(benchmark::kMillisecond);
+
+// Small files backed up one after another, as an after-the-fact baseline does.
+void BackUpSmallFiles(Bench& bench, uint32_t first, uint32_t count) {
+    for (uint32_t i = first; i < first + count; ++i) {
+        const fs::path file = bench.folder / "files" / ("f" + std::to_string(i));
+        std::ofstream(file, std::ios::binary) << "small file number " << i;
+        if (bench.engine.BackupFile(file.u16string().c_str()) != 0) return;
+    }
+}
+
+// One edition appended to a store that holds state.range(0) editions already: the time must
+// not grow with the count.
+void BM_AppendIntoAStoreOfEditions(benchmark::State& state) {
+    Bench bench;
+    BackUpSmallFiles(bench, 0, static_cast<uint32_t>(state.range(0)));
+    uint32_t next = 1u << 24;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const fs::path file = bench.folder / "files" / ("n" + std::to_string(++next));
+        std::ofstream(file, std::ios::binary) << "appended " << next;
+        state.ResumeTiming();
+        if (bench.engine.BackupFile(file.u16string().c_str()) != 0) state.SkipWithError("no edition");
+    }
+}
+BENCHMARK(BM_AppendIntoAStoreOfEditions)->Arg(100)->Arg(10000)->Iterations(2000)
+    ->Unit(benchmark::kMicrosecond);
+
+// A baseline of 20,000 small files, whole, with the stop that makes it durable.
+void BM_BaselineOfTwentyThousandFiles(benchmark::State& state) {
+    for (auto _ : state) {
+        Bench bench;
+        const auto start = std::chrono::steady_clock::now();
+        BackUpSmallFiles(bench, 0, 20000);
+        bench.engine.Stop();
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.SetIterationTime(seconds);
+        state.counters["files_per_s"] = 20000 / seconds;
+    }
+}
+BENCHMARK(BM_BaselineOfTwentyThousandFiles)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+
+// The stop of an engine that holds 2,000 versions taken on events: each becomes an edition.
+void BM_StopKeepingTwoThousandVersions(benchmark::State& state) {
+    for (auto _ : state) {
+        Bench bench;
+        for (uint32_t i = 0; i < 2000; ++i) {
+            const fs::path file = bench.folder / "files" / ("v" + std::to_string(i));
+            std::ofstream(file, std::ios::binary) << "a file about to be written " << i;
+            if (bench.engine.TakeVersion(file.u16string().c_str(), 100 + i % 50) != zef::VersionResult::kTaken)
+                state.SkipWithError("no version");
+        }
+        const auto start = std::chrono::steady_clock::now();
+        bench.engine.Stop();
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+}
+BENCHMARK(BM_StopKeepingTwoThousandVersions)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

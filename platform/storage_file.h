@@ -19,6 +19,10 @@ struct FileOwnership {
     uint32_t mode = 0;
 };
 
+// Why the calling thread's last file call failed, as far as a message needs to tell.
+enum class FileFailure : uint32_t { kOther, kMissing, kDenied, kDiskFull };
+FileFailure LastFileFailure();
+
 // Opens an existing file for reading, shared with writers and deleters; kInvalidFile on failure.
 FileHandle OpenForReading(const char16_t* path);
 // Creates a file, or empties an existing one, for writing; kInvalidFile on failure.
@@ -31,6 +35,9 @@ bool WriteAll(FileHandle file, const void* bytes, uint32_t count);
 bool FlushToDisk(FileHandle file);
 // Pushes a closed file's content to the disk.
 bool FlushFileByPath(const char16_t* path);
+// Pushes everything written to the file system that holds path to the disk in one call
+// (syncfs on Linux); false where the system has none (Windows), and callers flush file by file.
+bool FlushFileSystem(const char16_t* path);
 bool FileSize(FileHandle file, uint64_t* size);
 // The ownership of an open file (fstat; GetFileInformationByHandle).
 bool ReadOwnership(FileHandle file, FileOwnership* ownership);
@@ -56,6 +63,9 @@ void ReleaseLock(FileHandle lock);
 // The names (not paths) of the plain files in folder; false when it cannot be read.
 bool ListFiles(const char16_t* folder, std::vector<std::u16string>& names);
 bool IsFolder(const char16_t* path);
+// Takes from a folder every permission of its group and of others (chmod 0700) when it has
+// any; *changed tells whether it had. True on Windows, where the folder's ACL decides.
+bool MakeFolderPrivate(const char16_t* folder, bool* changed);
 // Size and last-write time (platform units) of a file, to tell whether it changed.
 bool FileStamp(const char16_t* path, uint64_t* size, uint64_t* writeTime);
 // Gives target the permission bits (Linux) or attributes (Windows) of source.

@@ -76,6 +76,28 @@ bool FlushFileByPath(const char16_t* path) {
     return flushed;
 }
 
+FileFailure LastFileFailure() {
+    switch (errno) {
+        case ENOENT:
+        case ENOTDIR: return FileFailure::kMissing;
+        case EACCES:
+        case EPERM:
+        case EROFS: return FileFailure::kDenied;
+        case ENOSPC:
+        case EDQUOT: return FileFailure::kDiskFull;
+        default: return FileFailure::kOther;
+    }
+}
+
+bool FlushFileSystem(const char16_t* path) {
+    if (path == nullptr) return false;
+    const int fd = open(ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool flushed = syncfs(fd) == 0;
+    close(fd);
+    return flushed;
+}
+
 bool FileSize(FileHandle file, uint64_t* size) {
     struct stat info {};
     if (fstat(Fd(file), &info) != 0) return false;
@@ -153,6 +175,16 @@ bool ListFiles(const char16_t* folder, std::vector<std::u16string>& names) {
 bool IsFolder(const char16_t* path) {
     struct stat info {};
     return path != nullptr && stat(ToUtf8(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool MakeFolderPrivate(const char16_t* folder, bool* changed) {
+    *changed = false;
+    struct stat info {};
+    if (folder == nullptr || stat(ToUtf8(folder).c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return false;
+    if ((info.st_mode & 077) == 0) return true;
+    *changed = true;
+    return chmod(ToUtf8(folder).c_str(), info.st_mode & 07700) == 0;
 }
 
 bool FileStamp(const char16_t* path, uint64_t* size, uint64_t* writeTime) {

@@ -45,6 +45,22 @@ bool WriteAll(FileHandle file, const void* bytes, uint32_t count) {
 
 bool FlushToDisk(FileHandle file) { return FlushFileBuffers(AsHandle(file)) != 0; }
 
+FileFailure LastFileFailure() {
+    switch (GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND: return FileFailure::kMissing;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_WRITE_PROTECT:
+        case ERROR_SHARING_VIOLATION: return FileFailure::kDenied;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL: return FileFailure::kDiskFull;
+        default: return FileFailure::kOther;
+    }
+}
+
+// Flushing a volume needs administrator rights: the caller flushes file by file instead.
+bool FlushFileSystem(const char16_t*) { return false; }
+
 bool FlushFileByPath(const char16_t* path) {
     if (path == nullptr) return false;
     HANDLE file = CreateFileW(Wide(path), GENERIC_WRITE,
@@ -108,6 +124,11 @@ bool IsFolder(const char16_t* path) {
     if (path == nullptr) return false;
     const DWORD attributes = GetFileAttributesW(Wide(path));
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool MakeFolderPrivate(const char16_t*, bool* changed) {
+    *changed = false;
+    return true;
 }
 
 bool FileStamp(const char16_t* path, uint64_t* size, uint64_t* writeTime) {

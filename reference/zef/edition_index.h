@@ -1,6 +1,6 @@
-// The edition index: every stored edition and the purge history of every path, in one file
-// ("index.zef") that is written new, flushed and renamed into place, and ends with the SHA-1
-// of everything before it, so that a torn or altered file is refused instead of half read.
+// What the store knows of an edition and of a path's purges, and the index file of earlier
+// versions ("index.zef": one sealed file written whole), which a store converts to its edition
+// log once.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -16,6 +16,10 @@ enum EditionOperation : uint32_t {
     kOperationBeforeWrite = 2,   // a version taken on a file event, before the write
 };
 
+// What a listing found of an edition's content: a cheap look (present, right size); the digest
+// is checked on every read.
+enum ContentState : uint32_t { kContentIntact = 0, kContentMissing = 1, kContentDamaged = 2 };
+
 struct Edition {
     uint32_t editionId = 0;
     uint32_t uniqueId = 0;     // the memory version it came from, or a fresh number
@@ -27,6 +31,12 @@ struct Edition {
     Digest digest{};
     std::u16string path;
     std::u16string image;      // the writer's image path, empty when unknown
+    // The source's owner, group and mode (attributes on Windows) when they were read.
+    bool ownershipKnown = false;
+    uint32_t owner = 0;
+    uint32_t group = 0;
+    uint32_t mode = 0;
+    ContentState state = kContentIntact;  // filled by listings only; never stored
 };
 
 // Editions of one path that the quota or the age limit took away.
@@ -37,6 +47,14 @@ struct PurgeRecord {
     uint32_t firstPurgeTime = 0;
     uint32_t lastCreateTime = 0;
     uint32_t lastPurgeTime = 0;
+};
+
+// One backed-up file as the listings show it.
+struct StoredFile {
+    std::u16string path;
+    uint32_t editionCount = 0;
+    uint32_t newestTime = 0;
+    uint64_t newestSize = 0;
 };
 
 struct IndexContent {

@@ -1,14 +1,23 @@
-// The edition store. Order of writes: content is flushed before the index names it, the index
-// is replaced whole, and content that the index no longer names is removed after the index
-// is saved, so that a crash at any point leaves an index whose every edition is readable.
+// The edition store. Order of writes: a content file and the edition's descriptor are written,
+// then the edition's record is appended to the log; the committer makes them durable in groups:
+// where the system flushes a whole file system in one call (syncfs) it does that, else each file
+// and then the log, so that a durable record names durable content. (A power loss during the
+// one call may keep a record whose content did not reach the disk: its digest check shows it
+// as damaged or missing, never as another content.) A removal's content
+// and descriptor go only after its record is durable. Content that no record names is removed
+// only when the log was read whole, and only once it has been an orphan for a grace period.
 #include "reference/zef/edition_store.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <set>
 #include <utility>
 
 #include "platform/storage_file.h"
+#include "reference/zef/edition_log.h"
 #include "reference/zef/engine_text.h"
 
 namespace zef {
@@ -16,190 +25,638 @@ namespace {
 
 uint32_t Now() { return static_cast<uint32_t>(std::time(nullptr)); }
 
-bool Within(uint32_t time, const uint32_t* from, const uint32_t* to) {
-    return (from == nullptr || time >= *from) && (to == nullptr || time <= *to);
+constexpr char kStagedMagic[8] = {'Z', 'E', 'F', 'S', 'T', 'G', '0', '1'};
+constexpr char16_t kNoteSuffix[] = u".version";
+constexpr char16_t kDescriptorSuffix[] = u".edition";
+
+bool EndsWith(const std::u16string& text, const std::u16string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-bool NewestFirst(const Edition& a, const Edition& b) {
-    return a.time != b.time ? a.time > b.time : a.editionId > b.editionId;
+// Why a file of the database could not be written, for a message.
+const char16_t* WriteFailureText(platform::FileFailure failure) {
+    switch (failure) {
+        case platform::FileFailure::kDiskFull: return u"the disk that holds the database is full; free some space";
+        case platform::FileFailure::kDenied: return u"the database may not be written (permission, or a read-only disk)";
+        default: return u"the database cannot be written";
+    }
+}
+
+const char16_t* ReadFailureText(platform::FileFailure failure) {
+    switch (failure) {
+        case platform::FileFailure::kMissing: return u"it does not exist";
+        case platform::FileFailure::kDenied: return u"permission to read it is denied";
+        default: return u"it cannot be read";
+    }
+}
+
+bool WriteNew(const FileTable& files, const std::u16string& path, const std::vector<uint8_t>& bytes) {
+    ScopedFile file(files, files.createForWriting(path.c_str()));
+    return file.IsOpen() && files.write(file.Get(), bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
 }  // namespace
+
+bool DigestOfFile(const FileTable& files, const std::u16string& path, Digest* digest,
+                  uint64_t* size) {
+    ScopedFile file(files, files.openForReading(path.c_str()));
+    if (!file.IsOpen()) return false;
+    constexpr uint32_t kChunk = 256u << 10;
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[kChunk]);
+    DigestBuilder builder;
+    *size = 0;
+    for (;;) {
+        uint32_t got = 0;
+        if (!files.read(file.Get(), buffer.get(), kChunk, &got)) return false;
+        if (got == 0) break;
+        builder.Add(buffer.get(), got);
+        *size += got;
+    }
+    *digest = builder.Finish();
+    return true;
+}
+
+StoreLayout::StoreLayout(const std::u16string& root)
+    : folder(root),
+      content(JoinPath(root, u"content")),
+      descriptors(JoinPath(root, u"editions")),
+      staging(JoinPath(root, u"staging")),
+      log(JoinPath(root, u"editions.log")),
+      legacyIndex(JoinPath(root, u"index.zef")),
+      lock(JoinPath(root, u"zef.lock")) {}
+
+std::u16string StoreLayout::ContentFile(const Digest& digest, uint32_t suffix) const {
+    return JoinPath(content, Concat(DigestText(digest), u"-", suffix));
+}
+
+std::u16string StoreLayout::DescriptorFile(uint32_t editionId) const {
+    return JoinPath(descriptors, Concat(editionId, kDescriptorSuffix));
+}
 
 EditionStore::EditionStore(const FileTable& files, EngineLog& log) : m_files(files), m_log(log) {}
 
 EditionStore::~EditionStore() { Close(); }
 
-OpenResult EditionStore::Open(const std::u16string& folder, const StoreLimits& limits) {
-    std::lock_guard<std::mutex> guard(m_lock);
-    if (m_folderLock != kInvalidFile) {
-        m_log.Write(LogLevel::kError, Concat(u"The store is open on ", m_folder, u" already."));
-        return OpenResult::kLocked;
+void EditionStore::Refuse(const std::u16string& what) {
+    m_log.Write(LogLevel::kError, Concat(what, u" (database ", m_folder, u")."));
+}
+
+OpenResult EditionStore::Open(const std::u16string& folder, const StoreLimits& limits,
+                              std::u16string* why) {
+    std::u16string reason;
+    OpenResult result;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_open) {
+            m_log.Write(LogLevel::kError, Concat(u"The store is open on ", m_folder, u" already."));
+            if (why != nullptr) *why = Concat(u"the store is open on ", m_folder, u" already");
+            return OpenResult::kLocked;
+        }
+        m_limits = limits;
+        result = OpenLocked(folder, reason);
+        if (result != OpenResult::kOk && result != OpenResult::kReadOnly) {
+            m_log.Write(LogLevel::kError, Concat(u"The store in ", folder, u" is not opened: ",
+                                                 reason, u"."));
+            if (m_folderLock != kInvalidFile) platform::ReleaseLock(m_folderLock);
+            m_folderLock = kInvalidFile;
+            m_set = EditionSet();
+        }
     }
+    if (why != nullptr) *why = reason;
+    if (result != OpenResult::kOk && result != OpenResult::kReadOnly) return result;
+    if (result == OpenResult::kOk) {
+        AdoptStaged();
+        m_stopping = false;
+        m_committer = std::thread([this] { CommitLoop(); });
+    } else {
+        m_log.Write(LogLevel::kWarning, Concat(u"The store in ", folder, u" is open read-only (",
+                                               reason, u"): listings and restores work, new "
+                                               u"editions are refused."));
+    }
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_log.Write(LogLevel::kInfo, Concat(u"The store in ", folder, u" is open with ",
+                                        static_cast<uint32_t>(m_set.Size()), u" editions (",
+                                        m_set.StoredBytes(), u" bytes)."));
+    return result;
+}
+
+OpenResult EditionStore::OpenLocked(const std::u16string& folder, std::u16string& why) {
     if (folder.empty()) {
-        m_log.Write(LogLevel::kError, u"The database folder is not set; the store is not opened.");
+        why = u"the database folder is not set";
         return OpenResult::kFolderUnusable;
     }
     m_folder = folder;
-    m_content = JoinPath(folder, u"content");
-    m_staging = JoinPath(folder, u"staging");
-    m_indexPath = JoinPath(folder, u"index.zef");
-    for (const std::u16string& needed : {m_folder, m_content, m_staging}) {
+    m_layout = StoreLayout(folder);
+    m_staging = m_layout.staging;
+    m_set = EditionSet();
+    m_readOnly = false;
+    for (const std::u16string& needed :
+         {m_layout.folder, m_layout.content, m_layout.descriptors, m_layout.staging}) {
         const uint32_t made = m_files.createFolderTree(needed.c_str());
-        if (made != platform::kFolderCreated && made != platform::kFolderExists) {
-            m_log.Write(LogLevel::kError, Concat(u"The database folder ", needed,
-                                                 u" cannot be created (error ", made, u")."));
+        if (made == platform::kFolderCreated || made == platform::kFolderExists) continue;
+        if (!platform::IsFolder(m_layout.folder.c_str()) || !platform::IsFolder(needed.c_str())) {
+            why = Concat(u"the folder ", needed, u" cannot be created (error ", made,
+                         u"); check that the path names a folder that can be written");
             return OpenResult::kFolderUnusable;
         }
+        m_readOnly = true;
     }
-    m_folderLock = platform::LockExclusively(JoinPath(folder, u"zef.lock").c_str());
+    // The database holds users' data: no one but its owner may read or enter it.
+    for (const std::u16string& part : {m_layout.folder, m_layout.content, m_layout.descriptors,
+                                       m_layout.staging}) {
+        bool changed = false;
+        if (platform::MakeFolderPrivate(part.c_str(), &changed) && changed)
+            m_log.Write(LogLevel::kWarning, Concat(u"The database folder ", part,
+                                                   u" was open to other users; it is private now."));
+    }
+    m_folderLock = platform::LockExclusively(m_layout.lock.c_str());
     if (m_folderLock == kInvalidFile) {
-        m_log.Write(LogLevel::kError, Concat(u"The database folder ", folder,
-                                             u" is in use by another engine, or cannot be "
-                                             u"written; the store is not opened."));
-        return OpenResult::kLocked;
+        // Held by another instance, or the folder cannot be written: a probe tells which.
+        const std::u16string probe = Concat(m_layout.lock, u".probe");
+        ScopedFile file(m_files, m_files.createForWriting(probe.c_str()));
+        if (file.IsOpen()) {
+            file.Close();
+            m_files.remove(probe.c_str());
+            why = u"another instance is using the database; stop it first";
+            return OpenResult::kLocked;
+        }
+        m_readOnly = true;
     }
-    // What a killed instance may have left: an index never renamed, copies on their way in.
-    m_files.remove((m_indexPath + u".new").c_str());
-    RemoveFilesIn(m_files, m_staging);
-    std::vector<uint8_t> bytes;
-    m_index = IndexContent();
-    std::vector<std::u16string> names;
-    m_files.listFiles(m_folder.c_str(), names);
-    const bool exists = std::find(names.begin(), names.end(), u"index.zef") != names.end();
-    if (exists) {
-        std::u16string reason = u"it cannot be read";
-        if (!ReadWholeFile(m_files, m_indexPath, UINT32_MAX, bytes) ||
-            !ParseIndex(bytes, m_index, reason)) {
-            const std::u16string aside =
-                Concat(m_indexPath, u".unreadable-", static_cast<uint32_t>(Now()));
-            const bool kept = m_files.replace(m_indexPath.c_str(), aside.c_str());
-            m_log.Write(LogLevel::kError,
-                        Concat(u"The edition index ", m_indexPath, u" is refused: ", reason,
-                               kept ? u". It is kept for inspection as " : u". It stays where it is",
-                               kept ? aside : std::u16string(), u"; the store is not opened."));
-            m_index = IndexContent();
-            platform::ReleaseLock(m_folderLock);
-            m_folderLock = kInvalidFile;
-            return OpenResult::kIndexUnreadable;
+    bool whole = false;
+    bool compact = false;
+    const OpenResult read = ReadIndexLocked(why, &whole, &compact);
+    if (read != OpenResult::kOk) return read;
+    m_nextUniqueId.store(m_set.nextUniqueId);
+    if (!m_readOnly) {
+        if (compact && !CompactLocked()) m_readOnly = true;
+        if (!m_readOnly) {
+            m_logFile = m_files.openForAppending(m_layout.log.c_str());
+            if (m_logFile == kInvalidFile) m_readOnly = true;
         }
     }
-    m_limits = limits;
-    m_nextUniqueId.store(m_index.nextUniqueId);
-    CollectOrphansLocked();
-    const size_t count = m_index.editions.size();
-    PurgeLocked(Now(), 0);
-    if (m_index.editions.size() != count && !SaveLocked()) {
-        m_log.Write(LogLevel::kWarning, u"The purge at opening cannot be saved; it is undone.");
-        m_pendingRemoval.clear();
-        ReadWholeFile(m_files, m_indexPath, UINT32_MAX, bytes);
-        std::u16string ignored;
-        ParseIndex(bytes, m_index, ignored);
+    m_open = true;
+    if (!m_readOnly) ReclaimLocked();
+    if (m_readOnly) {
+        if (why.empty()) why = u"the database cannot be written";
+        return OpenResult::kReadOnly;
     }
-    m_log.Write(LogLevel::kInfo, Concat(u"The store in ", folder, u" is open with ",
-                                        static_cast<uint32_t>(m_index.editions.size()),
-                                        u" editions (", m_storedBytes, u" bytes)."));
+    if (whole) AgeOrphansLocked(Now());
     return OpenResult::kOk;
 }
 
-void EditionStore::Close() {
+OpenResult EditionStore::ReadIndexLocked(std::u16string& why, bool* whole, bool* compact) {
+    std::vector<std::u16string> names;
+    m_files.listFiles(m_layout.folder.c_str(), names);
+    const bool logThere = std::find(names.begin(), names.end(), u"editions.log") != names.end();
+    if (!logThere && platform::IsFolder(m_layout.log.c_str())) {
+        why = Concat(u"a folder stands where the edition log ", m_layout.log,
+                     u" should be; move it away and run repair");
+        return OpenResult::kIndexDamaged;
+    }
+    if (logThere) {
+        std::vector<uint8_t> bytes;
+        if (!ReadWholeFile(m_files, m_layout.log, kMaxLogBytes, bytes)) {
+            why = Concat(u"the edition log ", m_layout.log, u" cannot be read, or is larger than ",
+                         kMaxLogBytes >> 20, u" MiB; run repair");
+            return OpenResult::kIndexDamaged;
+        }
+        const LogScan scan = ScanLog(bytes.data(), bytes.size(),
+                                     [&](const LogRecord& record) { return m_set.Apply(record); });
+        if (scan.state == LogState::kDamaged) {
+            why = Concat(u"the edition log ", m_layout.log, u" is damaged: ", scan.reason,
+                         u"; run repair, which rebuilds it from the descriptors");
+            return OpenResult::kIndexDamaged;
+        }
+        if (scan.state == LogState::kTornTail) {
+            m_log.Write(LogLevel::kWarning, Concat(u"The edition log ", m_layout.log, u": ",
+                                                   scan.reason, u"; it is cut there."));
+            *compact = true;
+        }
+        *whole = scan.state == LogState::kWhole;
+        *compact = *compact || m_set.deadRecords > std::max<uint64_t>(4096, m_set.Size());
+        return OpenResult::kOk;
+    }
+    // No log: a database of an earlier version is converted, a new one begins; content that
+    // no log names is never taken for garbage.
+    if (std::find(names.begin(), names.end(), u"index.zef") != names.end()) {
+        std::vector<uint8_t> bytes;
+        IndexContent index;
+        std::u16string reason = u"it cannot be read or is too large";
+        if (!ReadWholeFile(m_files, m_layout.legacyIndex, kMaxLogBytes, bytes) ||
+            !ParseIndex(bytes, index, reason)) {
+            why = Concat(u"the index ", m_layout.legacyIndex, u" of an earlier version is refused: ",
+                         reason, u"; run repair");
+            return OpenResult::kIndexDamaged;
+        }
+        for (const Edition& e : index.editions) m_set.Add(e);
+        for (const PurgeRecord& p : index.purges) {
+            LogRecord purge;
+            purge.type = LogRecordType::kPurgeSummary;
+            purge.purge = p;
+            m_set.Apply(purge);
+        }
+        m_set.nextEditionId = std::max(m_set.nextEditionId, index.nextEditionId);
+        m_set.nextUniqueId = std::max(m_set.nextUniqueId, index.nextUniqueId);
+        if (m_readOnly) return OpenResult::kOk;
+        for (const Edition& e : index.editions) {
+            LogRecord record;
+            record.edition = e;
+            WriteNew(m_files, m_layout.DescriptorFile(e.editionId), FramedFile(kDescriptorMagic, record));
+            m_unflushed.push_back(m_layout.DescriptorFile(e.editionId));
+        }
+        if (!CompactLocked()) {
+            why = u"the index of an earlier version cannot be converted to an edition log";
+            return OpenResult::kFolderUnusable;
+        }
+        m_files.rename(m_layout.legacyIndex.c_str(), (m_layout.legacyIndex + u".converted").c_str());
+        m_log.Write(LogLevel::kInfo, Concat(u"The index of an earlier version was converted: ",
+                                            static_cast<uint32_t>(index.editions.size()),
+                                            u" editions."));
+        return OpenResult::kOk;
+    }
+    std::vector<std::u16string> content;
+    std::vector<std::u16string> descriptors;
+    m_files.listFiles(m_layout.content.c_str(), content);
+    m_files.listFiles(m_layout.descriptors.c_str(), descriptors);
+    if (!content.empty() || !descriptors.empty()) {
+        why = Concat(u"the edition log ", m_layout.log, u" is missing but ",
+                     static_cast<uint32_t>(content.size()), u" content files are kept; run "
+                     u"repair, which rebuilds the log from the descriptors");
+        return OpenResult::kIndexMissing;
+    }
+    *whole = true;
+    if (!m_readOnly && !CompactLocked()) m_readOnly = true;  // a new, empty log
+    return OpenResult::kOk;
+}
+
+// Writes the set as a fresh log beside the old one and renames it over: the old log stays
+// whole until the new one is.
+bool EditionStore::CompactLocked() {
+    FlushPendingLocked();
+    std::vector<uint8_t> bytes(kLogMagic, kLogMagic + sizeof kLogMagic);
+    for (const LogRecord& record : m_set.Snapshot()) {
+        const std::vector<uint8_t> frame = EncodeRecord(record);
+        bytes.insert(bytes.end(), frame.begin(), frame.end());
+    }
+    const bool reopen = m_logFile != kInvalidFile;
+    if (reopen) {
+        m_files.close(m_logFile);
+        m_logFile = kInvalidFile;
+    }
+    const bool written = WriteFileAtomically(m_files, m_layout.log, bytes);
+    if (reopen) m_logFile = m_files.openForAppending(m_layout.log.c_str());
+    if (!written) {
+        m_log.Write(LogLevel::kError, Concat(u"The edition log ", m_layout.log,
+                                             u" cannot be compacted (a full disk?); it is kept as it is."));
+        return false;
+    }
+    m_set.deadRecords = 0;
+    m_logDirty = false;
+    return true;
+}
+
+bool EditionStore::AppendLocked(const LogRecord& record) {
+    const std::vector<uint8_t> frame = EncodeRecord(record);
+    if (m_logFile == kInvalidFile ||
+        !m_files.write(m_logFile, frame.data(), static_cast<uint32_t>(frame.size())))
+        return false;
+    m_logDirty = true;
+    return true;
+}
+
+void EditionStore::FlushPendingLocked() {
+    std::vector<std::u16string> paths;
+    paths.swap(m_unflushed);
+    for (const std::u16string& path : paths) m_files.flushPath(path.c_str());
+    if (!paths.empty()) {
+        m_files.flushPath(m_layout.content.c_str());
+        m_files.flushPath(m_layout.descriptors.c_str());
+        m_files.flushPath(m_layout.staging.c_str());
+    }
+}
+
+void EditionStore::Commit() {
+    std::lock_guard<std::mutex> one(m_commitLock);
+    std::vector<std::u16string> paths;
+    std::vector<Edition> removals;
+    bool logDirty = false;
+    FileHandle logFile = kInvalidFile;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (!m_open || m_readOnly) return;
+        paths.swap(m_unflushed);
+        removals.swap(m_removals);
+        logDirty = m_logDirty;
+        m_logDirty = false;
+        logFile = m_logFile;
+    }
+    if (paths.empty() && !logDirty && removals.empty()) return;
+    // One flush of the file system where the system has one (content, descriptors, staged
+    // copies and the log at once); else each file, then the folders, then the log.
+    bool durable = m_files.flushFileSystem(m_layout.folder.c_str());
+    if (!durable) {
+        for (const std::u16string& path : paths) m_files.flushPath(path.c_str());
+        if (!paths.empty()) {
+            m_files.flushPath(m_layout.content.c_str());
+            m_files.flushPath(m_layout.descriptors.c_str());
+            m_files.flushPath(m_layout.staging.c_str());
+        }
+    }
+    // A compaction replaces the log's handle under this lock, so the handle is flushed under
+    // it too.
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_folderLock == kInvalidFile) return;
-    RemoveFilesIn(m_files, m_staging);
-    platform::ReleaseLock(m_folderLock);
+    durable = durable || !logDirty || (m_logFile == logFile && m_files.flush(m_logFile));
+    if (!durable) {
+        m_logDirty = true;
+        m_removals.insert(m_removals.end(), removals.begin(), removals.end());
+        return;
+    }
+    for (const Edition& e : removals) {
+        if (!m_set.Referenced({e.digest, e.blobSuffix}))
+            m_files.remove(m_layout.ContentFile(e.digest, e.blobSuffix).c_str());
+        m_files.remove(m_layout.DescriptorFile(e.editionId).c_str());
+    }
+}
+
+void EditionStore::CommitLoop() {
+    std::unique_lock<std::mutex> wait(m_commitLock);
+    for (;;) {
+        m_wake.wait_for(wait, std::chrono::milliseconds(kCommitMilliseconds));
+        if (m_stopping) return;
+        wait.unlock();
+        Commit();
+        wait.lock();
+    }
+}
+
+void EditionStore::Close() {
+    {
+        std::lock_guard<std::mutex> one(m_commitLock);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    if (m_committer.joinable()) m_committer.join();
+    Commit();
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!m_open) return;
+    if (m_logFile != kInvalidFile) m_files.close(m_logFile);
+    m_logFile = kInvalidFile;
+    if (m_folderLock != kInvalidFile) platform::ReleaseLock(m_folderLock);
     m_folderLock = kInvalidFile;
-    m_index = IndexContent();
-    m_storedBytes = 0;
+    m_open = false;
+    m_set = EditionSet();
+    m_unflushed.clear();
+    m_removals.clear();
+}
+
+// Content that no edition names: what a crash between storing it and logging its edition
+// left. Each is noted when first seen and removed once it has stayed an orphan for the grace
+// period; descriptors of editions the log removed are leftovers of a removal cut short.
+void EditionStore::AgeOrphansLocked(uint32_t now) {
+    std::set<std::u16string> named;
+    for (const Edition& e : m_set.All()) named.insert(Concat(DigestText(e.digest), u"-", e.blobSuffix));
+    std::vector<std::u16string> names;
+    m_files.listFiles(m_layout.content.c_str(), names);
+    std::map<std::u16string, uint32_t> seen;
+    for (const std::u16string& name : names) {
+        if (named.count(name) != 0) continue;
+        const auto known = m_set.orphansSeen.find(name);
+        if (known == m_set.orphansSeen.end()) {
+            LogRecord record;
+            record.type = LogRecordType::kOrphanSeen;
+            record.name = name;
+            record.time = now;
+            AppendLocked(record);
+            seen.emplace(name, now);
+            m_log.Write(LogLevel::kWarning, Concat(u"The content file ", name, u" is named by no "
+                                                   u"edition; it is removed if it still is in ",
+                                                   kOrphanGraceSeconds / 3600, u" hours."));
+        } else if (now > known->second && now - known->second >= kOrphanGraceSeconds) {
+            m_files.remove(JoinPath(m_layout.content, name).c_str());
+            m_log.Write(LogLevel::kInfo, Concat(u"The orphaned content file ", name, u" is removed."));
+        } else {
+            seen.insert(*known);
+        }
+    }
+    m_set.deadRecords += m_set.orphansSeen.size() - std::min(m_set.orphansSeen.size(), seen.size());
+    m_set.orphansSeen = seen;
+    std::vector<std::u16string> descriptors;
+    m_files.listFiles(m_layout.descriptors.c_str(), descriptors);
+    for (const std::u16string& name : descriptors) {
+        const uint32_t id = static_cast<uint32_t>(std::atoi(std::string(name.begin(), name.end()).c_str()));
+        if (id != 0 && id < m_set.nextEditionId && m_set.Find(id) == nullptr)
+            m_files.remove(JoinPath(m_layout.descriptors, name).c_str());
+    }
+}
+
+// Editions whose content and descriptor reached the disk but whose record did not (the log's
+// last write was torn): each is logged again once its content matches its digest.
+void EditionStore::ReclaimLocked() {
+    std::vector<std::u16string> names;
+    m_files.listFiles(m_layout.descriptors.c_str(), names);
+    std::vector<uint32_t> beyond;
+    for (const std::u16string& name : names) {
+        const uint32_t id = static_cast<uint32_t>(std::atoi(std::string(name.begin(), name.end()).c_str()));
+        if (id >= m_set.nextEditionId) beyond.push_back(id);
+    }
+    std::sort(beyond.begin(), beyond.end());
+    for (const uint32_t id : beyond) {
+        LogRecord record;
+        Digest digest{};
+        uint64_t size = 0;
+        if (!ReadFramedFile(m_files, m_layout.DescriptorFile(id), kDescriptorMagic, record) ||
+            record.type != LogRecordType::kEdition || record.edition.editionId != id ||
+            !DigestOfFile(m_files, ContentPath(record.edition), &digest, &size) ||
+            digest != record.edition.digest || size != record.edition.size)
+            continue;
+        if (!AppendLocked(record) || !m_set.Add(record.edition)) continue;
+        m_log.Write(LogLevel::kWarning, Concat(u"Edition ", id, u" of ", record.edition.path,
+                                               u" was missing from the log; it is taken back "
+                                               u"from its descriptor."));
+    }
+}
+
+// A staged copy that a crash took away after it moved into the content folder and before its
+// edition was logged: its note has the digest, and the content is copied back to be kept.
+void EditionStore::RestageMovedCopy(const std::u16string& staged, const Edition& noted) {
+    if (noted.digest == Digest{}) return;  // never hashed, so never moved
+    for (const Edition& e : EditionsOfPath(noted.path, &noted.time, &noted.time))
+        if (e.uniqueId == noted.uniqueId && e.digest == noted.digest) return;  // kept already
+    for (uint32_t suffix = 0; suffix < 8; ++suffix) {
+        const std::u16string blob = m_layout.ContentFile(noted.digest, suffix);
+        Digest digest{};
+        uint64_t size = 0;
+        if (!DigestOfFile(m_files, blob, &digest, &size)) return;
+        if (digest == noted.digest && size == noted.size) {
+            CopyFileContent(m_files, blob, staged, CopyRequest());
+            return;
+        }
+    }
+}
+
+// Staged versions of a run that ended before keeping them: each noted copy becomes an
+// edition; a copy without its note was never finished and goes.
+void EditionStore::AdoptStaged() {
+    std::vector<std::u16string> names;
+    m_files.listFiles(m_staging.c_str(), names);
+    std::set<std::u16string> present(names.begin(), names.end());
+    uint32_t adopted = 0;
+    for (const std::u16string& name : names) {
+        if (!EndsWith(name, kNoteSuffix)) continue;
+        const std::u16string copyName = name.substr(0, name.size() - (std::size(kNoteSuffix) - 1));
+        const std::u16string staged = JoinPath(m_staging, copyName);
+        const std::u16string note = JoinPath(m_staging, name);
+        LogRecord record;
+        present.erase(name);
+        present.erase(copyName);
+        if (!ReadFramedFile(m_files, note, kStagedMagic, record)) {
+            m_log.Write(LogLevel::kWarning, Concat(u"The staged note ", note,
+                                                   u" is damaged; its copy is kept as it is."));
+            continue;
+        }
+        EditionOrigin origin;
+        origin.path = record.edition.path;
+        origin.image = record.edition.image;
+        origin.processId = record.edition.processId;
+        origin.operation = kOperationBeforeWrite;
+        origin.uniqueId = record.edition.uniqueId;
+        origin.time = record.edition.time;
+        if (std::find(names.begin(), names.end(), copyName) == names.end())
+            RestageMovedCopy(staged, record.edition);
+        const AddResult added = AddFromStaged(staged, origin, nullptr);
+        if (added == AddResult::kAdded || added == AddResult::kUnchanged) ++adopted;
+    }
+    for (const std::u16string& name : present) m_files.remove(JoinPath(m_staging, name).c_str());
+    if (adopted != 0)
+        m_log.Write(LogLevel::kInfo, Concat(u"Kept ", adopted, u" staged versions of the last run as editions."));
 }
 
 std::u16string EditionStore::NewStagingPath(const char16_t* prefix) {
-    return JoinPath(m_staging, Concat(prefix, ++m_stagingCounter, u".tmp"));
+    return JoinPath(m_staging, Concat(prefix, Now(), u"-", ++m_stagingCounter, u".tmp"));
 }
 
 // Taken on the event path, so without the lock that an index write holds.
 uint32_t EditionStore::NewUniqueId() { return m_nextUniqueId.fetch_add(1); }
 
+void EditionStore::NoteStaged(const std::u16string& staged, const EditionOrigin& origin) {
+    LogRecord record;
+    record.edition.path = origin.path;
+    record.edition.image = origin.image;
+    record.edition.processId = origin.processId;
+    record.edition.operation = kOperationBeforeWrite;
+    record.edition.uniqueId = origin.uniqueId;
+    record.edition.time = origin.time;
+    const std::u16string note = staged + kNoteSuffix;
+    if (!WriteNew(m_files, note, FramedFile(kStagedMagic, record))) {
+        m_log.Write(LogLevel::kWarning, Concat(u"The staged version of ", origin.path,
+                                               u" has no note; a crash before it is kept loses it."));
+        return;
+    }
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_unflushed.push_back(staged);
+    m_unflushed.push_back(note);
+}
+
+void EditionStore::DropStaged(const std::u16string& staged) {
+    m_files.remove(staged.c_str());
+    m_files.remove((staged + kNoteSuffix).c_str());
+}
+
 AddResult EditionStore::AddFromFile(const EditionOrigin& origin, uint64_t limit,
                                     uint32_t* editionId) {
+    if (m_readOnly) {
+        Refuse(Concat(u"No edition of ", origin.path, u": the database is open read-only"));
+        return AddResult::kReadOnly;
+    }
     const std::u16string staged = NewStagingPath(u"b");
     CopyRequest request;
     request.hash = true;
-    request.durable = true;
     request.limit = limit;
     const CopyOutcome copy = CopyFileContent(m_files, origin.path, staged, request);
-    if (copy.status != CopyStatus::kOk) {
+    const platform::FileFailure failure = m_files.lastFailure();
+    if (copy.status == CopyStatus::kTooLarge) {
+        m_log.Write(LogLevel::kWarning, Concat(u"No edition of ", origin.path, u": its ",
+                                               copy.size, u" bytes are over the limit of ",
+                                               limit, u" bytes."));
+        return AddResult::kTooLarge;
+    }
+    if (copy.status == CopyStatus::kSourceUnreadable) {
         m_log.Write(LogLevel::kWarning, Concat(u"No edition of ", origin.path, u": ",
-                                               CopyStatusName(copy.status), u"."));
-        if (copy.status == CopyStatus::kTooLarge) return AddResult::kTooLarge;
-        return copy.status == CopyStatus::kSourceUnreadable ? AddResult::kSourceUnreadable
-                                                            : AddResult::kStoreFailed;
+                                               ReadFailureText(failure), u"."));
+        return AddResult::kSourceUnreadable;
+    }
+    if (copy.status != CopyStatus::kOk) {
+        Refuse(Concat(u"No edition of ", origin.path, u": ", WriteFailureText(failure)));
+        return failure == platform::FileFailure::kDiskFull ? AddResult::kDiskFull
+                                                           : AddResult::kStoreFailed;
     }
     return KeepStaged(staged, copy, origin, editionId);
 }
 
 AddResult EditionStore::AddFromStaged(const std::u16string& staged, const EditionOrigin& origin,
                                       uint32_t* editionId) {
+    if (m_readOnly) return AddResult::kReadOnly;
     CopyOutcome copy;
     {
         ScopedFile file(m_files, m_files.openForReading(staged.c_str()));
         if (!file.IsOpen()) {
             m_log.Write(LogLevel::kError, Concat(u"The staged version of ", origin.path,
                                                  u" is gone; no edition."));
+            m_files.remove((staged + kNoteSuffix).c_str());
             return AddResult::kSourceUnreadable;
         }
-        std::vector<uint8_t> buffer(1u << 20);
-        DigestBuilder digest;
-        for (;;) {
-            uint32_t got = 0;
-            if (!m_files.read(file.Get(), buffer.data(), static_cast<uint32_t>(buffer.size()), &got)) {
-                m_files.remove(staged.c_str());
-                return AddResult::kSourceUnreadable;
-            }
-            if (got == 0) break;
-            digest.Add(buffer.data(), got);
-            copy.size += got;
-        }
-        copy.digest = digest.Finish();
+        copy.ownershipKnown = platform::ReadOwnership(file.Get(), &copy.ownership);
     }
-    // The staged copy was written without a flush; it must be on the disk before the index
-    // names it.
-    if (!m_files.flushPath(staged.c_str())) {
-        m_files.remove(staged.c_str());
+    if (!DigestOfFile(m_files, staged, &copy.digest, &copy.size)) {
         m_log.Write(LogLevel::kError, Concat(u"The staged version of ", origin.path,
-                                             u" cannot be flushed; no edition."));
-        return AddResult::kStoreFailed;
+                                             u" cannot be read; it is kept for the next start."));
+        return AddResult::kSourceUnreadable;
     }
+    // The note learns the digest before the copy moves into the content folder, so that a crash
+    // after the move finds the content by it (see AdoptStaged).
+    LogRecord note;
+    note.edition.path = origin.path;
+    note.edition.image = origin.image;
+    note.edition.processId = origin.processId;
+    note.edition.operation = kOperationBeforeWrite;
+    note.edition.uniqueId = origin.uniqueId;
+    note.edition.time = origin.time;
+    note.edition.size = copy.size;
+    note.edition.digest = copy.digest;
+    WriteFileAtomically(m_files, staged + kNoteSuffix, FramedFile(kStagedMagic, note), false);
     copy.status = CopyStatus::kOk;
-    return KeepStaged(staged, copy, origin, editionId);
+    const AddResult added = KeepStaged(staged, copy, origin, editionId);
+    if (added == AddResult::kAdded || added == AddResult::kUnchanged)
+        m_files.remove((staged + kNoteSuffix).c_str());
+    return added;
 }
 
 AddResult EditionStore::KeepStaged(const std::u16string& staged, const CopyOutcome& copy,
                                    const EditionOrigin& origin, uint32_t* editionId) {
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_folderLock == kInvalidFile) {
-        m_files.remove(staged.c_str());
-        return AddResult::kStoreFailed;
+    if (!m_open || m_readOnly) {
+        m_log.Write(LogLevel::kError, Concat(u"No edition of ", origin.path,
+                                             u": the store is closed or read-only."));
+        return AddResult::kReadOnly;
     }
     // Unchanged content: the newest edition of the path already holds these bytes.
-    const Edition* newest = nullptr;
-    for (const Edition& edition : m_index.editions)
-        if (edition.path == origin.path && (newest == nullptr || NewestFirst(edition, *newest)))
-            newest = &edition;
+    const Edition* newest = m_set.NewestOf(origin.path);
     if (newest != nullptr && newest->digest == copy.digest && newest->size == copy.size &&
-        SameContent(m_files, staged, BlobPath(newest->digest, newest->blobSuffix))) {
+        SameContent(m_files, staged, m_layout.ContentFile(newest->digest, newest->blobSuffix))) {
         m_files.remove(staged.c_str());
         if (editionId != nullptr) *editionId = newest->editionId;
         return AddResult::kUnchanged;
     }
     // Content stored once: on a digest match the bytes decide; a crafted collision gets a
-    // blob of its own under the next suffix.
+    // content file of its own under the next suffix.
     uint32_t suffix = 0;
     bool shared = false;
     for (;; ++suffix) {
-        const std::u16string blob = BlobPath(copy.digest, suffix);
-        ScopedFile existing(m_files, m_files.openForReading(blob.c_str()));
-        if (!existing.IsOpen()) break;
-        existing.Close();
+        const std::u16string blob = m_layout.ContentFile(copy.digest, suffix);
+        if (!m_set.Referenced({copy.digest, suffix})) {
+            ScopedFile existing(m_files, m_files.openForReading(blob.c_str()));
+            if (!existing.IsOpen()) break;
+        }
         if (SameContent(m_files, staged, blob)) {
             shared = true;
             break;
@@ -207,20 +664,20 @@ AddResult EditionStore::KeepStaged(const std::u16string& staged, const CopyOutco
         m_log.Write(LogLevel::kWarning, Concat(u"Two contents share the digest ",
                                                DigestText(copy.digest), u"; stored apart."));
     }
-    const std::u16string blob = BlobPath(copy.digest, suffix);
+    const std::u16string blob = m_layout.ContentFile(copy.digest, suffix);
     if (shared) {
         m_files.remove(staged.c_str());
-    } else {
-        if (!m_files.replace(staged.c_str(), blob.c_str())) {
-            m_files.remove(staged.c_str());
-            m_log.Write(LogLevel::kError, Concat(u"No edition of ", origin.path,
-                                                 u": its content cannot be stored in ",
-                                                 m_content, u"."));
-            return AddResult::kStoreFailed;
-        }
+    } else if (!m_files.rename(staged.c_str(), blob.c_str())) {
+        const platform::FileFailure failure = m_files.lastFailure();
+        m_files.remove(staged.c_str());
+        Refuse(Concat(u"No edition of ", origin.path, u": its content cannot be stored in ",
+                      m_layout.content, u": ", WriteFailureText(failure)));
+        return failure == platform::FileFailure::kDiskFull ? AddResult::kDiskFull
+                                                           : AddResult::kStoreFailed;
     }
-    Edition edition;
-    edition.editionId = m_index.nextEditionId;
+    LogRecord record;
+    Edition& edition = record.edition;
+    edition.editionId = m_set.nextEditionId;
     edition.uniqueId = origin.uniqueId != 0 ? origin.uniqueId : NewUniqueId();
     edition.time = origin.time != 0 ? origin.time : Now();
     edition.processId = origin.processId;
@@ -230,18 +687,25 @@ AddResult EditionStore::KeepStaged(const std::u16string& staged, const CopyOutco
     edition.digest = copy.digest;
     edition.path = origin.path;
     edition.image = origin.image;
-    const IndexContent before = m_index;
-    ++m_index.nextEditionId;
-    m_index.editions.push_back(edition);
-    PurgeLocked(Now(), edition.editionId);
-    if (!SaveLocked()) {
-        m_index = before;
-        m_pendingRemoval.clear();
-        if (!ReferencedLocked(edition.digest, suffix)) m_files.remove(blob.c_str());
-        m_log.Write(LogLevel::kError, Concat(u"No edition of ", edition.path,
-                                             u": the index cannot be saved."));
-        return AddResult::kStoreFailed;
+    edition.ownershipKnown = copy.ownershipKnown;
+    edition.owner = copy.ownership.owner;
+    edition.group = copy.ownership.group;
+    edition.mode = copy.ownership.mode;
+    const std::u16string descriptor = m_layout.DescriptorFile(edition.editionId);
+    if (!WriteNew(m_files, descriptor, FramedFile(kDescriptorMagic, record)) || !AppendLocked(record)) {
+        const platform::FileFailure failure = m_files.lastFailure();
+        m_files.remove(descriptor.c_str());
+        if (!shared) m_files.remove(blob.c_str());
+        Refuse(Concat(u"No edition of ", origin.path, u": its record cannot be written: ",
+                      WriteFailureText(failure)));
+        return failure == platform::FileFailure::kDiskFull ? AddResult::kDiskFull
+                                                           : AddResult::kStoreFailed;
     }
+    m_set.Add(edition);
+    if (!shared) m_unflushed.push_back(blob);
+    m_unflushed.push_back(descriptor);
+    RemoveLocked(m_set.Purge(m_limits, Now(), edition.editionId), kRemovedByPurge);
+    if (m_set.deadRecords > std::max<uint64_t>(4096, m_set.Size())) CompactLocked();
     if (editionId != nullptr) *editionId = edition.editionId;
     m_log.Write(LogLevel::kTrace, Concat(u"Edition ", edition.editionId, u" of ", edition.path,
                                          u": ", edition.size, u" bytes, ",
@@ -250,210 +714,118 @@ AddResult EditionStore::KeepStaged(const std::u16string& staged, const CopyOutco
     return AddResult::kAdded;
 }
 
+// Logs the removal of editions taken out of the set; their content and descriptors go once
+// the records are durable.
+void EditionStore::RemoveLocked(const std::vector<Edition>& gone, uint32_t reason) {
+    if (gone.empty()) return;
+    const uint32_t now = Now();
+    for (const Edition& e : gone) {
+        LogRecord record;
+        record.type = LogRecordType::kRemoval;
+        record.editionId = e.editionId;
+        record.reason = reason;
+        record.time = now;
+        if (AppendLocked(record)) {
+            ++m_set.deadRecords;
+            m_removals.push_back(e);
+        } else {
+            m_set.Add(e);  // not logged: it stays
+        }
+    }
+    if (reason == kRemovedByPurge)
+        m_log.Write(LogLevel::kInfo, Concat(u"Purged ", static_cast<uint32_t>(gone.size()),
+                                            u" editions, oldest first (quota ", m_limits.quotaBytes,
+                                            u" bytes, ", m_limits.keepDays, u" days)."));
+}
+
 bool EditionStore::Delete(uint32_t editionId) {
-    std::lock_guard<std::mutex> guard(m_lock);
-    const auto found = std::find_if(m_index.editions.begin(), m_index.editions.end(),
-                                    [&](const Edition& e) { return e.editionId == editionId; });
-    if (found == m_index.editions.end()) {
-        m_log.Write(LogLevel::kWarning, Concat(u"Edition ", editionId, u" is not stored; nothing deleted."));
-        return false;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_readOnly) {
+            Refuse(Concat(u"Edition ", editionId, u" is kept: the database is open read-only"));
+            return false;
+        }
+        Edition gone;
+        if (!m_set.Remove(editionId, Now(), false, &gone)) {
+            m_log.Write(LogLevel::kWarning, Concat(u"Edition ", editionId, u" is not stored; nothing deleted."));
+            return false;
+        }
+        const size_t before = m_removals.size();
+        RemoveLocked({gone}, kRemovedByDelete);
+        if (m_removals.size() == before) {
+            Refuse(Concat(u"Edition ", editionId, u" is kept: the edition log cannot be written"));
+            return false;
+        }
+        m_log.Write(LogLevel::kInfo, Concat(u"Edition ", editionId, u" of ", gone.path, u" deleted."));
     }
-    const Edition gone = *found;
-    const IndexContent before = m_index;
-    m_index.editions.erase(found);
-    if (!SaveLocked()) {
-        m_index = before;
-        m_log.Write(LogLevel::kError, Concat(u"Edition ", editionId,
-                                             u" is kept: the index cannot be saved."));
-        return false;
-    }
-    RemoveUnreferencedLocked({gone});
-    m_log.Write(LogLevel::kInfo, Concat(u"Edition ", editionId, u" of ", gone.path, u" deleted."));
+    Commit();
     return true;
 }
 
-void EditionStore::SetLimits(const StoreLimits& limits, uint32_t now) {
+void EditionStore::SetLimits(const StoreLimits& limits) {
     std::lock_guard<std::mutex> guard(m_lock);
     m_limits = limits;
-    if (m_folderLock == kInvalidFile) return;
-    const size_t count = m_index.editions.size();
-    const IndexContent before = m_index;
-    PurgeLocked(now, 0);
-    if (m_index.editions.size() != count && !SaveLocked()) {
-        m_index = before;
-        m_pendingRemoval.clear();
-    }
 }
 
-// Takes editions away, oldest first: those older than the age limit, then while the stored
-// content is above the quota. The edition just made is never taken. Changes the index only in
-// memory; the caller saves it, and content is removed once the saved index no longer names it.
-void EditionStore::PurgeLocked(uint32_t now, uint32_t keepEditionId) {
-    std::vector<Edition> ordered = m_index.editions;
-    std::sort(ordered.begin(), ordered.end(),
-              [](const Edition& a, const Edition& b) { return NewestFirst(b, a); });
-    std::vector<Edition> gone;
-    std::set<uint32_t> goneIds;
-    const uint64_t keepSeconds = static_cast<uint64_t>(m_limits.keepDays) * 86400u;
-    std::set<std::pair<Digest, uint32_t>> blobs;
-    std::vector<std::pair<std::pair<Digest, uint32_t>, uint64_t>> sizes;
-    uint64_t stored = 0;
-    for (const Edition& e : ordered)
-        if (blobs.insert({e.digest, e.blobSuffix}).second) stored += e.size;
-    for (const Edition& e : ordered) {
-        if (e.editionId == keepEditionId) continue;
-        const bool tooOld = m_limits.keepDays != 0 && now > e.time && now - e.time > keepSeconds;
-        if (!tooOld && stored <= m_limits.quotaBytes) break;
-        gone.push_back(e);
-        goneIds.insert(e.editionId);
-        const bool lastUse = std::none_of(ordered.begin(), ordered.end(), [&](const Edition& o) {
-            return goneIds.count(o.editionId) == 0 && o.digest == e.digest &&
-                   o.blobSuffix == e.blobSuffix;
-        });
-        if (lastUse) stored -= e.size;
-    }
-    m_storedBytes = stored;
-    if (gone.empty()) return;
-    m_index.editions.erase(std::remove_if(m_index.editions.begin(), m_index.editions.end(),
-                                          [&](const Edition& e) { return goneIds.count(e.editionId) != 0; }),
-                           m_index.editions.end());
-    for (const Edition& e : gone) {
-        auto record = std::find_if(m_index.purges.begin(), m_index.purges.end(),
-                                   [&](const PurgeRecord& p) { return p.path == e.path; });
-        if (record == m_index.purges.end()) {
-            PurgeRecord fresh;
-            fresh.path = e.path;
-            fresh.firstCreateTime = e.time;
-            fresh.firstPurgeTime = now;
-            m_index.purges.push_back(fresh);
-            record = m_index.purges.end() - 1;
-        }
-        ++record->count;
-        record->firstCreateTime = std::min(record->firstCreateTime, e.time);
-        record->lastCreateTime = std::max(record->lastCreateTime, e.time);
-        record->lastPurgeTime = now;
-    }
-    m_log.Write(LogLevel::kInfo, Concat(u"Purged ", static_cast<uint32_t>(gone.size()),
-                                        u" editions, oldest first (quota ", m_limits.quotaBytes,
-                                        u" bytes, ", m_limits.keepDays, u" days)."));
-    m_pendingRemoval.insert(m_pendingRemoval.end(), gone.begin(), gone.end());
-}
-
-bool EditionStore::SaveLocked() {
-    m_index.nextUniqueId = m_nextUniqueId.load();
-    if (!WriteFileAtomically(m_files, m_indexPath, SerializeIndex(m_index))) return false;
-    std::vector<Edition> gone;
-    gone.swap(m_pendingRemoval);
-    RemoveUnreferencedLocked(gone);
-    return true;
-}
-
-void EditionStore::RemoveUnreferencedLocked(const std::vector<Edition>& gone) {
-    for (const Edition& e : gone)
-        if (!ReferencedLocked(e.digest, e.blobSuffix))
-            m_files.remove(BlobPath(e.digest, e.blobSuffix).c_str());
-    std::set<std::pair<Digest, uint32_t>> blobs;
-    uint64_t stored = 0;
-    for (const Edition& e : m_index.editions)
-        if (blobs.insert({e.digest, e.blobSuffix}).second) stored += e.size;
-    m_storedBytes = stored;
-}
-
-bool EditionStore::ReferencedLocked(const Digest& digest, uint32_t suffix) const {
-    return std::any_of(m_index.editions.begin(), m_index.editions.end(), [&](const Edition& e) {
-        return e.digest == digest && e.blobSuffix == suffix;
-    });
-}
-
-std::u16string EditionStore::BlobPath(const Digest& digest, uint32_t suffix) const {
-    return JoinPath(m_content, Concat(DigestText(digest), u"-", suffix));
+ContentState EditionStore::LookAt(const Edition& edition) const {
+    ScopedFile file(m_files, m_files.openForReading(ContentPath(edition).c_str()));
+    uint64_t size = 0;
+    if (!file.IsOpen() || !m_files.size(file.Get(), &size)) return kContentMissing;
+    return size == edition.size ? kContentIntact : kContentDamaged;
 }
 
 std::u16string EditionStore::ContentPath(const Edition& edition) const {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return BlobPath(edition.digest, edition.blobSuffix);
-}
-
-// Content that no edition names is what a crash between storing it and saving the index left.
-void EditionStore::CollectOrphansLocked() {
-    std::set<std::u16string> named;
-    for (const Edition& e : m_index.editions) named.insert(Concat(DigestText(e.digest), u"-", e.blobSuffix));
-    std::vector<std::u16string> names;
-    m_files.listFiles(m_content.c_str(), names);
-    for (const std::u16string& name : names)
-        if (named.count(name) == 0) m_files.remove(JoinPath(m_content, name).c_str());
-    RemoveUnreferencedLocked({});
+    return m_layout.ContentFile(edition.digest, edition.blobSuffix);
 }
 
 std::vector<Edition> EditionStore::EditionsOfPath(const std::u16string& path,
                                                   const uint32_t* from, const uint32_t* to) const {
-    std::lock_guard<std::mutex> guard(m_lock);
     std::vector<Edition> found;
-    for (const Edition& e : m_index.editions)
-        if (e.path == path && Within(e.time, from, to)) found.push_back(e);
-    std::sort(found.begin(), found.end(), NewestFirst);
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        found = m_set.OfPath(path, from, to);
+    }
+    for (Edition& e : found) e.state = LookAt(e);
     return found;
 }
 
 std::vector<Edition> EditionStore::EditionsOfProcess(uint32_t processId, const uint32_t* from,
                                                      const uint32_t* to) const {
-    std::lock_guard<std::mutex> guard(m_lock);
     std::vector<Edition> found;
-    for (const Edition& e : m_index.editions)
-        if (e.processId == processId && Within(e.time, from, to)) found.push_back(e);
-    std::sort(found.begin(), found.end(), NewestFirst);
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        found = m_set.OfProcess(processId, from, to);
+    }
+    for (Edition& e : found) e.state = LookAt(e);
     return found;
 }
 
 std::vector<StoredFile> EditionStore::StoredFiles(const uint32_t* from, const uint32_t* to) const {
     std::lock_guard<std::mutex> guard(m_lock);
-    std::vector<StoredFile> files;
-    for (const Edition& e : m_index.editions) {
-        if (!Within(e.time, from, to)) continue;
-        auto file = std::find_if(files.begin(), files.end(),
-                                 [&](const StoredFile& f) { return f.path == e.path; });
-        if (file == files.end()) {
-            files.push_back(StoredFile{e.path, 0, 0, 0});
-            file = files.end() - 1;
-        }
-        ++file->editionCount;
-        if (e.time >= file->newestTime) {
-            file->newestTime = e.time;
-            file->newestSize = e.size;
-        }
-    }
-    std::sort(files.begin(), files.end(), [](const StoredFile& a, const StoredFile& b) {
-        return a.newestTime != b.newestTime ? a.newestTime > b.newestTime : a.path < b.path;
-    });
-    return files;
+    return m_set.Files(from, to);
 }
 
 bool EditionStore::Find(uint32_t editionId, Edition& edition) const {
     std::lock_guard<std::mutex> guard(m_lock);
-    for (const Edition& e : m_index.editions)
-        if (e.editionId == editionId) {
-            edition = e;
-            return true;
-        }
-    return false;
+    const Edition* found = m_set.Find(editionId);
+    if (found == nullptr) return false;
+    edition = *found;
+    return true;
 }
 
 PurgeRecord EditionStore::PurgesOf(const std::u16string& path) const {
     std::lock_guard<std::mutex> guard(m_lock);
-    for (const PurgeRecord& p : m_index.purges)
-        if (p.path == path) return p;
-    return PurgeRecord{};
+    return m_set.PurgesOf(path);
 }
 
 uint32_t EditionStore::CountOf(const std::u16string& path) const {
     std::lock_guard<std::mutex> guard(m_lock);
-    return static_cast<uint32_t>(std::count_if(m_index.editions.begin(), m_index.editions.end(),
-                                               [&](const Edition& e) { return e.path == path; }));
+    return m_set.CountOf(path);
 }
 
 uint64_t EditionStore::StoredBytes() const {
     std::lock_guard<std::mutex> guard(m_lock);
-    return m_storedBytes;
+    return m_set.StoredBytes();
 }
 
 }  // namespace zef

@@ -1,27 +1,41 @@
 // The backup database in one folder: content stored once by SHA-1 (bytes compared on a digest
-// match), the edition index, the purge by quota and age, and the folder's lock, so that only
-// one store uses a folder at a time. One lock guards the index; copies and hashing run
-// outside it. Safe from any thread.
+// match) as plain files named by their digest, a descriptor of each edition beside it, the
+// edition log, staged versions that outlive the process, the purge by age and by writer's
+// share of the quota, and the folder's lock, so that one store at a time writes a folder.
+// One lock guards the index; copies, hashing and flushes run outside it. A committer thread
+// makes what was written durable every kCommitMilliseconds. Safe from any thread.
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "reference/zef/edition_index.h"
+#include "reference/zef/edition_set.h"
 #include "reference/zef/engine_log.h"
 #include "reference/zef/file_copy.h"
 #include "reference/zef/file_table.h"
 
 namespace zef {
 
-enum class OpenResult { kOk, kFolderUnusable, kLocked, kIndexUnreadable };
-enum class AddResult { kAdded, kUnchanged, kSourceUnreadable, kTooLarge, kStoreFailed };
+// How long a finished edition or staged version may wait before it is on the disk itself: the
+// window in which a power loss can take it.
+constexpr uint32_t kCommitMilliseconds = 100;
+// A content file that no edition names is removed only once it has been seen so this long.
+constexpr uint32_t kOrphanGraceSeconds = 24 * 3600;
 
-struct StoreLimits {
-    uint64_t quotaBytes = 1024ull << 20;  // DbSize, in MiB
-    uint32_t keepDays = 21;               // HistoryKeepDays; 0 keeps editions of any age
+enum class OpenResult {
+    kOk,
+    kReadOnly,        // open for listings and restores; additions are refused
+    kFolderUnusable,  // the folder is not set or cannot be made
+    kLocked,          // another instance holds the folder
+    kIndexDamaged,    // the edition log cannot be read, or is damaged before its end
+    kIndexMissing,    // content is there but no edition log names it
+};
+enum class AddResult {
+    kAdded, kUnchanged, kSourceUnreadable, kTooLarge, kStoreFailed, kReadOnly, kDiskFull
 };
 
 // What a new edition says about itself besides its content.
@@ -34,13 +48,17 @@ struct EditionOrigin {
     uint32_t time = 0;      // 0: now
 };
 
-// One backed-up file as the listings show it.
-struct StoredFile {
-    std::u16string path;
-    uint32_t editionCount = 0;
-    uint32_t newestTime = 0;
-    uint64_t newestSize = 0;
+// The folder's files, by name.
+struct StoreLayout {
+    explicit StoreLayout(const std::u16string& folder);
+    std::u16string folder, content, descriptors, staging, log, legacyIndex, lock;
+    std::u16string ContentFile(const Digest& digest, uint32_t suffix) const;
+    std::u16string DescriptorFile(uint32_t editionId) const;
 };
+
+// The SHA-1 and size of a file's content, read through files; false when it cannot be read.
+bool DigestOfFile(const FileTable& files, const std::u16string& path, Digest* digest,
+                  uint64_t* size);
 
 class EditionStore {
 public:
@@ -49,21 +67,34 @@ public:
     EditionStore& operator=(const EditionStore&) = delete;
     ~EditionStore();
 
-    OpenResult Open(const std::u16string& folder, const StoreLimits& limits);
+    // Opens the folder; when it can write, staged versions of a killed run become editions.
+    // Nothing is purged here: purges come with additions. why (optional) says what is wrong.
+    OpenResult Open(const std::u16string& folder, const StoreLimits& limits,
+                    std::u16string* why = nullptr);
+    // Makes everything durable, then lets the folder go.
     void Close();
     const std::u16string& Folder() const { return m_folder; }
+    bool ReadOnly() const { return m_readOnly.load(); }
 
     // Copies path's content now and keeps it as an edition (unless the newest edition of the
     // path already holds the same bytes).
     AddResult AddFromFile(const EditionOrigin& origin, uint64_t limit, uint32_t* editionId);
-    // Keeps a staged copy (made by the caller in StagingFolder) as an edition; the staged file
-    // is moved into the store or removed.
+    // Notes a staged copy (made by the caller in StagingFolder) so that it outlives this
+    // process: the next Open keeps it as an edition if this one does not.
+    void NoteStaged(const std::u16string& staged, const EditionOrigin& origin);
+    // Keeps a staged copy as an edition; the copy and its note go.
     AddResult AddFromStaged(const std::u16string& staged, const EditionOrigin& origin,
                             uint32_t* editionId);
+    // Drops a staged copy and its note.
+    void DropStaged(const std::u16string& staged);
     bool Delete(uint32_t editionId);
-    void SetLimits(const StoreLimits& limits, uint32_t now);
+    // The limits of the next purge (which comes with the next addition).
+    void SetLimits(const StoreLimits& limits);
+    // Makes everything written so far durable now (the committer does it on its own too).
+    void Commit();
 
     // Searches; bounds are inclusive, null means open; newest first (time, then edition id).
+    // Each edition says whether its content is there at its size.
     std::vector<Edition> EditionsOfPath(const std::u16string& path, const uint32_t* from,
                                         const uint32_t* to) const;
     std::vector<Edition> EditionsOfProcess(uint32_t processId, const uint32_t* from,
@@ -75,6 +106,8 @@ public:
     uint64_t StoredBytes() const;
     // The stored content of an edition, a file that must not be changed.
     std::u16string ContentPath(const Edition& edition) const;
+    // Present at the edition's size (a cheap look; the digest is checked on reads).
+    ContentState LookAt(const Edition& edition) const;
 
     // A fresh name in the folder for copies on their way in.
     std::u16string NewStagingPath(const char16_t* prefix);
@@ -84,25 +117,38 @@ public:
 private:
     AddResult KeepStaged(const std::u16string& staged, const CopyOutcome& copy,
                          const EditionOrigin& origin, uint32_t* editionId);
-    bool SaveLocked();
-    void PurgeLocked(uint32_t now, uint32_t keepEditionId);
-    void RemoveUnreferencedLocked(const std::vector<Edition>& gone);
-    bool ReferencedLocked(const Digest& digest, uint32_t suffix) const;
-    std::u16string BlobPath(const Digest& digest, uint32_t suffix) const;
-    void CollectOrphansLocked();
+    OpenResult OpenLocked(const std::u16string& folder, std::u16string& why);
+    OpenResult ReadIndexLocked(std::u16string& why, bool* whole, bool* compact);
+    bool AppendLocked(const LogRecord& record);
+    bool CompactLocked();
+    void FlushPendingLocked();
+    void RemoveLocked(const std::vector<Edition>& gone, uint32_t reason);
+    void AgeOrphansLocked(uint32_t now);
+    void ReclaimLocked();
+    void AdoptStaged();
+    void RestageMovedCopy(const std::u16string& staged, const Edition& noted);
+    void CommitLoop();
+    void Refuse(const std::u16string& what);
 
     const FileTable& m_files;
     EngineLog& m_log;
     mutable std::mutex m_lock;
     std::u16string m_folder;
-    std::u16string m_content;
     std::u16string m_staging;
-    std::u16string m_indexPath;
+    StoreLayout m_layout{u""};
     FileHandle m_folderLock = kInvalidFile;
-    IndexContent m_index;
-    std::vector<Edition> m_pendingRemoval;  // purged, removed once the saved index drops them
+    FileHandle m_logFile = kInvalidFile;
+    bool m_open = false;
+    std::atomic<bool> m_readOnly{false};
+    EditionSet m_set;
     StoreLimits m_limits;
-    uint64_t m_storedBytes = 0;
+    std::vector<std::u16string> m_unflushed;  // written, not yet flushed
+    std::vector<Edition> m_removals;          // removed in the log; content goes once durable
+    bool m_logDirty = false;
+    std::mutex m_commitLock;                  // one commit at a time
+    std::condition_variable m_wake;
+    bool m_stopping = false;
+    std::thread m_committer;
     std::atomic<uint32_t> m_stagingCounter{0};
     std::atomic<uint32_t> m_nextUniqueId{1};
 };

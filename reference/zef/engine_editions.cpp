@@ -38,6 +38,8 @@ void Fill(const Edition& e, EditionFindData* data) {
     std::memcpy(data->keyArea, &key, sizeof key);
     std::memcpy(data->engine104, &e.size, sizeof e.size);
     std::memcpy(data->engine104 + 8, &e.processId, sizeof e.processId);
+    const uint32_t state = e.state;
+    std::memcpy(data->engine104 + kContentStateOffset, &state, sizeof state);
 }
 
 void Fill(const Edition& e, EditionFindDataByPid* data) {
@@ -160,17 +162,34 @@ std::u16string Engine::NewCopyPath() {
     return JoinPath(m_copies, Concat(u"c", ++m_copyCounter, u".tmp"));
 }
 
-// A temporary copy for the plug-in, in the copies folder; its path must fit the buffer.
-bool Engine::MakeCopy(const std::u16string& source, uint32_t capacity, char16_t* buffer) {
+// A temporary copy for the plug-in, in the copies folder; its path must fit the buffer. The
+// copy of an edition must hold the bytes its digest names, or none is handed out.
+bool Engine::MakeCopy(const std::u16string& source, uint32_t capacity, char16_t* buffer,
+                      const Edition* edition) {
     const std::u16string copy = NewCopyPath();
     if (buffer == nullptr || copy.empty() || copy.size() >= capacity) {
         m_log.Write(LogLevel::kWarning, u"No temporary copy: the engine is stopped or the buffer is too small.");
         return false;
     }
-    const CopyOutcome outcome = CopyFileContent(m_files, source, copy, CopyRequest());
+    CopyRequest request;
+    request.hash = edition != nullptr;
+    const CopyOutcome outcome = CopyFileContent(m_files, source, copy, request);
     if (outcome.status != CopyStatus::kOk) {
-        m_log.Write(LogLevel::kError, Concat(u"No temporary copy of ", source, u": ",
-                                             CopyStatusName(outcome.status), u"."));
+        m_log.Write(LogLevel::kError,
+                    Concat(u"No temporary copy of ", edition != nullptr ? u"edition " : u"",
+                           edition != nullptr ? Decimal(edition->editionId) : std::u16string(),
+                           u" (", source, u"): ",
+                           outcome.status == CopyStatus::kSourceUnreadable && edition != nullptr
+                               ? u"its content is missing"
+                               : CopyStatusName(outcome.status),
+                           u"."));
+        return false;
+    }
+    if (edition != nullptr && (outcome.digest != edition->digest || outcome.size != edition->size)) {
+        m_files.remove(copy.c_str());
+        m_log.Write(LogLevel::kError, Concat(u"No temporary copy of edition ", edition->editionId,
+                                             u" of ", edition->path, u": its content ", source,
+                                             u" is damaged (its digest does not match)."));
         return false;
     }
     return PutText(copy, capacity, buffer);
@@ -183,7 +202,7 @@ uint32_t Engine::GetFileEdition(uint32_t editionId, uint32_t capacity, char16_t*
         m_log.Write(LogLevel::kWarning, Concat(u"No copy of edition ", editionId, u": it is not stored."));
         return 0;
     }
-    return MakeCopy(store->ContentPath(edition), capacity, copy) ? 1 : 0;
+    return MakeCopy(store->ContentPath(edition), capacity, copy, &edition) ? 1 : 0;
 }
 
 // Removes only what GetFileEdition made: a file directly in the copies folder.

@@ -1,8 +1,8 @@
 // The engine's life cycle, its settings and its pattern. Start opens the store of the
-// database folder (refused when another engine holds it or its index is unreadable); Stop
-// keeps the memory versions as editions before it closes the store.
+// database folder (refused, with a result that says why, when another engine holds it or its
+// index is damaged or missing; read-only when it cannot be written); Stop keeps the memory
+// versions as editions before it closes the store.
 #include <algorithm>
-#include <ctime>
 
 #include "reference/zef/engine_text.h"
 #include "reference/zef/zef_engine.h"
@@ -10,7 +10,36 @@
 namespace zef {
 namespace {
 
-uint32_t Now() { return static_cast<uint32_t>(std::time(nullptr)); }
+StoreLimits LimitsOf(const EngineSettings& s) {
+    return StoreLimits{static_cast<uint64_t>(s.dbSizeMb) << 20, s.historyKeepDays};
+}
+
+uint32_t StartFailureOf(OpenResult opened) {
+    switch (opened) {
+        case OpenResult::kLocked: return kStartDatabaseInUse;
+        case OpenResult::kIndexDamaged: return kStartIndexDamaged;
+        case OpenResult::kIndexMissing: return kStartIndexMissing;
+        default: return kStartFolderUnusable;
+    }
+}
+
+// The range of each numeric setting; a value outside it (a negative one among them, which
+// arrives as 2^31 or more) is refused with a line and the setting keeps its value.
+struct SettingRange {
+    uint32_t settingId;
+    uint32_t highest;
+    const char16_t* zeroMeans;
+};
+constexpr SettingRange kRanges[] = {
+    {kSettingDbSize, 1u << 22, u"no size limit"},               // MiB: 4 TiB at most
+    {kSettingDebugLevel, 4, u"no engine log"},
+    {kSettingSecurityLevel, 0x7FFFFFFF, nullptr},
+    {kSettingHistoryKeepDays, 36500, u"no age limit"},
+    {kSettingWorkMode, 0x7FFFFFFF, u"no versions on file events"},
+    {kSettingPerProcessBackupQuota, 1000000, u"no quota per process"},
+    {kSettingMaxBackupFileSize, 0x7FFFFFFF, u"the pattern's limit"},
+    {kSettingMaxBackupFileSizePidMode, 0x7FFFFFFF, u"the pattern's limit"},
+};
 
 }  // namespace
 
@@ -62,12 +91,11 @@ uint32_t Engine::Start() {
         m_log.Write(LogLevel::kWarning, Concat(u"The pattern in ", settings.patternPath,
                                                u" is corrupt (", reason, u"); the built-in one is used."));
     auto store = std::make_shared<EditionStore>(m_files, m_log);
-    const OpenResult opened = store->Open(
-        settings.dbPath, StoreLimits{static_cast<uint64_t>(settings.dbSizeMb) << 20,
-                                     settings.historyKeepDays});
-    if (opened != OpenResult::kOk) {
-        m_log.Write(LogLevel::kError, u"The engine does not start: its store cannot be opened.");
-        return 1;
+    std::u16string why;
+    const OpenResult opened = store->Open(settings.dbPath, LimitsOf(settings), &why);
+    if (opened != OpenResult::kOk && opened != OpenResult::kReadOnly) {
+        m_log.Write(LogLevel::kError, Concat(u"The engine does not start: ", why, u"."));
+        return StartFailureOf(opened);
     }
     const std::u16string copies = JoinPath(settings.dbPath, u"copies");
     m_files.createFolderTree(copies.c_str());
@@ -104,7 +132,10 @@ uint32_t Engine::Start() {
 
 uint32_t Engine::Stop() {
     if (!m_running.exchange(false)) return 0;
-    KeepAsEditions(m_memory.TakeIf([](const MemoryVersion&) { return true; }));
+    // A stop is taken within a second however many versions wait: what half a second does not
+    // keep stays staged, durable, for the next start.
+    KeepAsEditions(m_memory.TakeIf([](const MemoryVersion&) { return true; }),
+                   std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopKeepingMilliseconds));
     m_handles.Clear();
     m_results.Close();
     std::shared_ptr<EditionStore> store;
@@ -153,6 +184,19 @@ uint32_t Engine::ChangeConfigure(uint32_t settingId, const ConfigureParameter* p
         }
     }
     const uint32_t number = parameter->numeric.value;
+    for (const SettingRange& range : kRanges) {
+        if (range.settingId != settingId) continue;
+        if (number > range.highest) {
+            m_log.Write(LogLevel::kError,
+                        Concat(u"Setting ", settingId, u" refused: ",
+                               number > 0x7FFFFFFFu ? Concat(u"a negative value (", static_cast<int32_t>(number), u")")
+                                                    : Concat(number),
+                               u" is outside 0 to ", range.highest, u"; the setting keeps its value."));
+            return 1;
+        }
+        if (number == 0 && range.zeroMeans != nullptr)
+            m_log.Write(LogLevel::kInfo, Concat(u"Setting ", settingId, u" is 0: ", range.zeroMeans, u"."));
+    }
     {
         std::lock_guard<std::mutex> guard(m_lock);
         EngineSettings& s = m_settings;
@@ -231,10 +275,9 @@ uint32_t Engine::QueryConfigure(uint32_t settingId, ConfigureParameter* paramete
     return PutText(*text, static_cast<uint32_t>(capacity), parameter->text.buffer) ? 0 : 1;
 }
 
+// The store purges with its next addition, never on a change of setting alone.
 void Engine::ApplyLimits() {
-    const EngineSettings s = Settings();
-    if (const auto store = Store())
-        store->SetLimits(StoreLimits{static_cast<uint64_t>(s.dbSizeMb) << 20, s.historyKeepDays}, Now());
+    if (const auto store = Store()) store->SetLimits(LimitsOf(Settings()));
 }
 
 uint32_t Engine::IsPatternValid(const char16_t* folder) {

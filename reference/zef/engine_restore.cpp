@@ -36,10 +36,12 @@ uint32_t Engine::Restore(const std::u16string& target, const RestoreSource& sour
     result.fileTime = static_cast<uint64_t>(std::time(nullptr)) * 10000000u + kUnixEpochAsFileTime;
     result.name = target;
     m_results.Record(result);
+    const bool lost = code == kRestoreCopyUnreadable && editionId != 0;
     m_log.Write(code == 0 ? LogLevel::kInfo : LogLevel::kError,
                 Concat(u"Restore of ", target, editionId != 0 ? u" from edition " : u"",
                        editionId != 0 ? Decimal(editionId) : std::u16string(), u": ",
-                       RestoreFailureName(code), u" (", CopyMethodName(method), u")."));
+                       lost ? u"the edition's content is missing" : RestoreFailureName(code),
+                       u" (", CopyMethodName(method), u")."));
     return code == 0 ? 1 : 0;
 }
 
@@ -72,8 +74,11 @@ uint32_t Engine::RestoreByEdition(const char16_t* path, uint32_t editionId,
     std::u16string virus;
     if (virusName != nullptr && TakeText(virusName, kMaxPathUnits, virus) == TextCheck::kOk)
         m_log.Write(LogLevel::kInfo, Concat(u"Restore for ", virus, u", option ", option, u"."));
-    // The content is checked against the digest it is stored under on its way to the target.
-    const RestoreSource source{store->ContentPath(edition), &edition.digest, edition.size, nullptr};
+    // The content is checked against the digest it is stored under on its way to the target,
+    // and the target gets the owner, group and mode the edition's source had.
+    platform::FileOwnership ownership{edition.owner, edition.group, edition.mode};
+    const RestoreSource source{store->ContentPath(edition), &edition.digest, edition.size,
+                               edition.ownershipKnown ? &ownership : nullptr};
     return Restore(target, source, editionId, reboot);
 }
 

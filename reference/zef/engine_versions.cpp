@@ -1,6 +1,7 @@
 // Versions taken on file events, kept in memory until a flush turns them into editions, and
 // the searches over them. Taking a version is the hot path: a stat, a clone or copy into the
 // store's staging folder, a second stat to catch a write during the copy, and no flush.
+#include <chrono>
 #include <ctime>
 
 #include "platform/storage_file.h"
@@ -114,21 +115,33 @@ VersionResult Engine::TakeVersion(const char16_t* source, uint32_t processId) {
     version.writeTime = writeTime;
     version.path = path;
     version.image = ImageOf(processId);
+    // The note lets the version outlive this process: the next start keeps it as an edition.
+    EditionOrigin origin;
+    origin.path = version.path;
+    origin.image = version.image;
+    origin.processId = version.processId;
+    origin.uniqueId = version.uniqueId;
+    origin.time = version.time;
+    store->NoteStaged(version.copyPath, origin);
     const Admission admission = m_memory.Add(version, settings.perProcessQuota);
     if (admission != Admission::kTake) {
-        m_files.remove(version.copyPath.c_str());
+        store->DropStaged(version.copyPath);
         return admission == Admission::kQuotaUsed ? VersionResult::kQuotaUsed
                                                   : VersionResult::kAlreadyKept;
     }
     return VersionResult::kTaken;
 }
 
-uint32_t Engine::KeepAsEditions(std::vector<MemoryVersion> versions) {
+uint32_t Engine::KeepAsEditions(std::vector<MemoryVersion> versions,
+                                std::chrono::steady_clock::time_point deadline) {
     const std::shared_ptr<EditionStore> store = Store();
     uint32_t kept = 0;
+    uint32_t left = 0;
     for (const MemoryVersion& v : versions) {
-        if (!store) {
-            m_files.remove(v.copyPath.c_str());
+        // Past the deadline, or with no store, a version stays staged with its note: the next
+        // start keeps it.
+        if (!store || std::chrono::steady_clock::now() > deadline) {
+            ++left;
             continue;
         }
         EditionOrigin origin;
@@ -141,6 +154,9 @@ uint32_t Engine::KeepAsEditions(std::vector<MemoryVersion> versions) {
         const AddResult added = store->AddFromStaged(v.copyPath, origin, nullptr);
         if (added == AddResult::kAdded || added == AddResult::kUnchanged) ++kept;
     }
+    if (left != 0)
+        m_log.Write(LogLevel::kInfo, Concat(left, u" staged versions stay staged; the next start "
+                                                  u"keeps them as editions."));
     return kept;
 }
 
@@ -163,8 +179,8 @@ uint32_t Engine::FlushValidEvents() {
         if (!platform::FileStamp(v.path.c_str(), &size, &writeTime) || size != v.size ||
             writeTime != v.writeTime)
             changed.push_back(v);
-        else
-            m_files.remove(v.copyPath.c_str());
+        else if (const auto store = Store())
+            store->DropStaged(v.copyPath);
     }
     const uint32_t kept = KeepAsEditions(changed);
     m_log.Write(LogLevel::kInfo, Concat(u"Flushed ", static_cast<uint32_t>(versions.size()),
@@ -189,7 +205,7 @@ uint32_t Engine::UpdateObjPidList(uint32_t operation, uint32_t processId) {
 uint32_t Engine::BackupFile(const char16_t* source) {
     std::u16string path;
     const std::shared_ptr<EditionStore> store = Store();
-    if (!store || !TakePath(source, u"path to back up", path)) return 1;
+    if (!store || !TakePath(source, u"path to back up", path)) return kBackupRefused;
     EditionOrigin origin;
     origin.path = path;
     uint32_t editionId = 0;
@@ -199,7 +215,13 @@ uint32_t Engine::BackupFile(const char16_t* source) {
                                             added == AddResult::kUnchanged ? u" (unchanged)." : u"."));
         return 0;
     }
-    return 1;
+    switch (added) {
+        case AddResult::kSourceUnreadable: return kBackupUnreadable;
+        case AddResult::kTooLarge: return kBackupTooLarge;
+        case AddResult::kReadOnly: return kBackupReadOnly;
+        case AddResult::kDiskFull: return kBackupDiskFull;
+        default: return kBackupStoreFailed;
+    }
 }
 
 FindHandle Engine::MemFindFirstFile(const char16_t* source) {
@@ -272,7 +294,10 @@ uint32_t Engine::MemPurge(FindHandle find) {
     const uint32_t uniqueId = MemGetId(find);
     MemoryVersion removed;
     if (uniqueId == 0 || !m_memory.Remove(uniqueId, &removed)) return 0;
-    m_files.remove(removed.copyPath.c_str());
+    if (const auto store = Store())
+        store->DropStaged(removed.copyPath);
+    else
+        m_files.remove(removed.copyPath.c_str());
     m_log.Write(LogLevel::kInfo, Concat(u"Memory version ", uniqueId, u" of ", removed.path, u" purged."));
     return 1;
 }

@@ -15,10 +15,18 @@ const FileTable& SystemFileTable() {
     static const FileTable table{
         [](const char16_t* path) { return platform::OpenForReading(LongPathForm(path).c_str()); },
         [](const char16_t* path) { return platform::CreateForWriting(LongPathForm(path).c_str()); },
+        [](const char16_t* path) {
+            bool existed = false;
+            const FileHandle file =
+                platform::SystemFileOps().openAlways(LongPathForm(path).c_str(), &existed);
+            if (file != kInvalidFile) platform::SystemFileOps().seekToEnd(file);
+            return file;
+        },
         platform::ReadSome,
         platform::WriteAll,
         platform::FlushToDisk,
         [](const char16_t* path) { return platform::FlushFileByPath(LongPathForm(path).c_str()); },
+        [](const char16_t* path) { return platform::FlushFileSystem(LongPathForm(path).c_str()); },
         platform::FileSize,
         platform::CloseFile,
         platform::CloneFileBlocks,
@@ -32,7 +40,8 @@ const FileTable& SystemFileTable() {
         },
         [](const char16_t* path) { return platform::RemoveFile(LongPathForm(path).c_str()); },
         platform::SystemFileOps().createFolderTree,
-        platform::ListFiles};
+        platform::ListFiles,
+        platform::LastFileFailure};
     return table;
 }
 

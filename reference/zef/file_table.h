@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/file_ops.h"
+#include "platform/storage_file.h"
 
 namespace zef {
 
@@ -16,11 +17,15 @@ using platform::kInvalidFile;
 struct FileTable {
     FileHandle (*openForReading)(const char16_t* path);
     FileHandle (*createForWriting)(const char16_t* path);
+    // Opens a file for writing at its end, creating it when missing; every write appends.
+    FileHandle (*openForAppending)(const char16_t* path);
     bool (*read)(FileHandle file, void* buffer, uint32_t capacity, uint32_t* got);
     bool (*write)(FileHandle file, const void* bytes, uint32_t count);
     bool (*flush)(FileHandle file);
     // Pushes a closed file's content to the disk.
     bool (*flushPath)(const char16_t* path);
+    // Pushes everything written to path's file system to the disk; false where it cannot.
+    bool (*flushFileSystem)(const char16_t* path);
     bool (*size)(FileHandle file, uint64_t* size);
     void (*close)(FileHandle file);
     bool (*clone)(FileHandle source, FileHandle target);
@@ -33,6 +38,8 @@ struct FileTable {
     bool (*remove)(const char16_t* path);
     uint32_t (*createFolderTree)(const char16_t* folder);
     bool (*listFiles)(const char16_t* folder, std::vector<std::u16string>& names);
+    // Why the calling thread's last call of the table failed.
+    platform::FileFailure (*lastFailure)();
 };
 
 // The operating system's own calls.

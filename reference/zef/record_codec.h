@@ -1,5 +1,6 @@
 // Little-endian writing and bounds-checked reading of the engine's own record files.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -78,6 +79,23 @@ private:
 
 
 constexpr size_t kMagicBytes = 8;
+
+// CRC-32C (Castagnoli) of bytes, continuing from crc (0 to begin): the checksum of each
+// record of the edition log.
+inline uint32_t Crc32c(const uint8_t* bytes, size_t count, uint32_t crc = 0) {
+    static const auto table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) != 0 ? (c >> 1) ^ 0x82F63B78u : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    crc = ~crc;
+    for (size_t i = 0; i < count; ++i) crc = table[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
 
 // The bytes written so far followed by their SHA-1, which lets a reader refuse a torn file.
 inline std::vector<uint8_t> Sealed(RecordWriter& out) {

@@ -4,6 +4,7 @@
 // make engines of their own. Every member function is safe from any thread.
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -39,6 +40,33 @@ struct EngineSettings {
     uint32_t maxFileSize = 0;
     uint32_t maxFileSizePid = 0;
 };
+
+// What Start answers when it fails (0 is success): the store's folder is not set or cannot be
+// made, another instance holds it, its edition log is damaged, or it is missing while content
+// is kept. The engine's log says which file and where.
+enum StartFailure : uint32_t {
+    kStartFolderUnusable = 2,
+    kStartDatabaseInUse = 3,
+    kStartIndexDamaged = 4,
+    kStartIndexMissing = 5,
+};
+
+// What BackupFile answers when it fails (0 is success).
+enum BackupFailure : uint32_t {
+    kBackupRefused = 1,         // the engine is stopped or the path is refused
+    kBackupUnreadable = 2,      // the file cannot be read
+    kBackupTooLarge = 3,        // the file is over the size limit (the log says the limit)
+    kBackupStoreFailed = 4,     // the database cannot be written (no permission, ...)
+    kBackupReadOnly = 5,        // the database is open read-only
+    kBackupDiskFull = 6,        // the disk that holds the database is full
+};
+
+// Where a listing's EditionFindData says whether the edition's content is there: a 32-bit
+// ContentState at this byte of engine104 (after the size and the writer's process id).
+constexpr size_t kContentStateOffset = 12;
+
+// How long Stop spends keeping staged versions as editions before it leaves the rest staged.
+constexpr uint32_t kStopKeepingMilliseconds = 500;
 
 enum class VersionResult {
     kTaken, kNotRunning, kIgnoredByWorkMode, kBadPath, kFileMissing, kTooLarge, kAlreadyKept,
@@ -132,11 +160,15 @@ private:
     std::shared_ptr<EditionStore> Store() const;
     bool TakePath(const char16_t* source, const char16_t* what, std::u16string& path);
     std::u16string ImageOf(uint32_t processId);
-    uint32_t KeepAsEditions(std::vector<MemoryVersion> versions);
+    // Keeps staged versions as editions until deadline; the rest stay staged for the next start.
+    uint32_t KeepAsEditions(std::vector<MemoryVersion> versions,
+                            std::chrono::steady_clock::time_point deadline =
+                                std::chrono::steady_clock::time_point::max());
     uint32_t Restore(const std::u16string& target, const RestoreSource& source,
                      uint64_t editionId, uint32_t* reboot);
     std::u16string NewCopyPath();
-    bool MakeCopy(const std::u16string& source, uint32_t capacity, char16_t* buffer);
+    bool MakeCopy(const std::u16string& source, uint32_t capacity, char16_t* buffer,
+                  const Edition* edition = nullptr);
     Pattern CurrentPattern() const;
     void ApplyLimits();
     std::mutex& RestoreLock(const std::u16string& target);

@@ -35,6 +35,9 @@ FileHandle OpenForReading(const char16_t* path) {
 FileHandle CreateForWriting(const char16_t* path) {
     return Step() ? System().createForWriting(path) : zef::kInvalidFile;
 }
+FileHandle OpenForAppending(const char16_t* path) {
+    return Step() ? System().openForAppending(path) : zef::kInvalidFile;
+}
 bool Read(FileHandle file, void* buffer, uint32_t capacity, uint32_t* got) {
     return !Dead() && System().read(file, buffer, capacity, got);
 }
@@ -47,6 +50,7 @@ bool Write(FileHandle file, const void* bytes, uint32_t count) {
 }
 bool Flush(FileHandle file) { return Step() && System().flush(file); }
 bool FlushPath(const char16_t* path) { return Step() && System().flushPath(path); }
+bool FlushFileSystem(const char16_t* path) { return Step() && System().flushFileSystem(path); }
 bool Size(FileHandle file, uint64_t* size) { return !Dead() && System().size(file, size); }
 void Close(FileHandle file) { System().close(file); }
 bool Clone(FileHandle source, FileHandle target) {
@@ -69,12 +73,15 @@ bool ListFiles(const char16_t* folder, std::vector<std::u16string>& names) {
 }  // namespace
 
 const zef::FileTable& FaultyFileTable() {
-    static const zef::FileTable table{OpenForReading, CreateForWriting, Read,    Write,
-                                      Flush,          FlushPath,        Size,    Close,
+    static const zef::FileTable table{OpenForReading, CreateForWriting, OpenForAppending,
+                                      Read,           Write,
+                                      Flush,          FlushPath,        FlushFileSystem,
+                                      Size,           Close,
                                       Clone,          CopyData,         Replace, Rename,
                                       Remove,
                                       CreateFolderTree,
-                                      ListFiles};
+                                      ListFiles,
+                                      platform::LastFileFailure};
     return table;
 }
 

@@ -104,7 +104,7 @@ TEST_F(ZefModuleTest, ThePlugInBacksUpListsAndDeletesThroughTheRealEngine) {
     EXPECT_EQ(kEngineBackupFailed, plugin.Call(velk::kFnUpdatePidList, &unknown, nullptr));
 
     // The engine keeps its database and its own log in the folders the plug-in gave it.
-    EXPECT_TRUE(fs::exists(m_folder / "Data" / "index.zef"));
+    EXPECT_TRUE(fs::exists(m_folder / "Data" / "editions.log"));
     EXPECT_TRUE(fs::exists(m_folder / "Log" / "ZefEngine.log"));
 }
 

@@ -317,14 +317,21 @@ TEST_F(EngineTest, BootResultsAreWhatThePreviousRunRestored) {
     EXPECT_EQ(0u, m_engine->RmAllocDbeResults());
 }
 
-TEST_F(EngineTest, OneEngineUsesADatabaseFolderAtATime) {
+TEST_F(EngineTest, OneEngineUsesADatabaseFolderAtATimeAndAFailedStartSaysWhy) {
+    ASSERT_EQ(0u, m_engine->BackupFile(File("kept", "bytes").c_str()));
     zef::Engine second;
     Configure(second);
-    EXPECT_NE(0u, second.Start());
+    EXPECT_EQ(zef::kStartDatabaseInUse, second.Start());
+    EXPECT_NE(std::string::npos, LogText().find("another instance is using the database"));
     m_engine->Stop();
     EXPECT_EQ(0u, second.Start());
+    second.Stop();
+    fs::remove(m_root / "db" / "editions.log");
+    EXPECT_EQ(zef::kStartIndexMissing, second.Start());
+    WriteFileBytes(m_root / "db" / "editions.log", "not a log");
+    EXPECT_EQ(zef::kStartIndexDamaged, second.Start());
     zef::Engine unset;
-    EXPECT_NE(0u, unset.Start());
+    EXPECT_EQ(zef::kStartFolderUnusable, unset.Start());
 }
 
 // A database folder of 230 units puts the store's content files past 259 units (the limit of
@@ -432,6 +439,88 @@ TEST_F(EngineTest, SettingsRefuseBadTextsAndUnknownIds) {
     EXPECT_NE(0u, m_engine->ChangeRunningConfigure(zef::kSettingDbPath, &value));
     EXPECT_NE(0u, m_engine->ChangeRunningConfigure(zef::kSettingDbSize, nullptr));
     EXPECT_EQ((m_root / "db").u16string(), m_engine->Settings().dbPath);
+}
+
+// Content that is damaged or gone after its edition was made: the listing marks the edition,
+// and neither a copy nor a restore hands out its bytes or falls back to another edition.
+TEST_F(EngineTest, DamagedOrMissingContentIsMarkedAndNeverHandedOut) {
+    struct Case {
+        const char* name;
+        void (*damage)(const fs::path& content);
+        zef::ContentState listed;
+    };
+    const Case cases[] = {
+        {"one byte flipped", [](const fs::path& c) {
+             std::string bytes = ReadFileBytes(c);
+             bytes[2] = static_cast<char>(bytes[2] ^ 1);
+             WriteFileBytes(c, bytes);
+         }, zef::kContentIntact},
+        {"truncated", [](const fs::path& c) { fs::resize_file(c, 3); }, zef::kContentDamaged},
+        {"missing", [](const fs::path& c) { fs::remove(c); }, zef::kContentMissing},
+    };
+    for (const Case& c : cases) {
+        const std::u16string path = File(c.name, "older content");
+        ASSERT_EQ(0u, m_engine->BackupFile(path.c_str()));
+        File(c.name, std::string("newest content of ") + c.name);
+        ASSERT_EQ(0u, m_engine->BackupFile(path.c_str()));
+        zef::EditionFindData newest{};
+        zef::FindHandle find = m_engine->FindFirstFileEdition(path.c_str(), &newest);
+        ASSERT_NE(nullptr, find);
+        m_engine->FindFileEditionClose(find);
+        const std::string digest = fs::path(zef::DigestText(zef::DigestOf(
+            (std::string("newest content of ") + c.name).data(), 18 + std::strlen(c.name)))).string();
+        c.damage(m_root / "db" / "content" / (digest + "-0"));
+        File(c.name, "the file as it is now");
+
+        find = m_engine->FindFirstFileEdition(path.c_str(), &newest);
+        ASSERT_NE(nullptr, find) << c.name;
+        zef::EditionFindData older{};
+        EXPECT_EQ(1u, m_engine->FindNextFileEdition(find, &older)) << c.name;  // still listed
+        m_engine->FindFileEditionClose(find);
+        uint32_t state = 99;
+        std::memcpy(&state, newest.engine104 + zef::kContentStateOffset, sizeof state);
+        EXPECT_EQ(static_cast<uint32_t>(c.listed), state) << c.name;
+        std::memcpy(&state, older.engine104 + zef::kContentStateOffset, sizeof state);
+        EXPECT_EQ(static_cast<uint32_t>(zef::kContentIntact), state) << c.name;
+
+        char16_t copy[300] = {};
+        EXPECT_EQ(0u, m_engine->GetFileEdition(newest.editionId, 300, copy)) << c.name;
+        EXPECT_TRUE(fs::is_empty(m_root / "db" / "copies")) << c.name;
+        uint32_t reboot = 0;
+        EXPECT_EQ(0u, m_engine->RestoreByEdition(path.c_str(), newest.editionId, nullptr, 0, &reboot)) << c.name;
+        EXPECT_EQ("the file as it is now", ReadFileBytes(fs::path(path))) << c.name;
+        EXPECT_NE(std::string::npos, LogText().find("from edition " + std::to_string(newest.editionId) + ": ")) << c.name;
+        EXPECT_EQ(1u, m_engine->RestoreByEdition(path.c_str(), older.editionId, nullptr, 0, &reboot)) << c.name;
+        EXPECT_EQ("older content", ReadFileBytes(fs::path(path))) << c.name;
+    }
+}
+
+// Numeric settings outside their range, negative ones among them, are refused with a line and
+// leave the setting as it was; 0 has a meaning of its own where the table gives one.
+TEST_F(EngineTest, NumericSettingsAreRangeChecked) {
+    struct Case {
+        uint32_t id;
+        uint32_t value;
+        bool taken;
+    };
+    const Case cases[] = {
+        {zef::kSettingDbSize, 0, true},                  // no size limit
+        {zef::kSettingDbSize, 0xFFFFFFFFu, false},       // -1
+        {zef::kSettingDbSize, (1u << 22) + 1, false},
+        {zef::kSettingHistoryKeepDays, 0, true},         // no age limit
+        {zef::kSettingHistoryKeepDays, 0x80000000u, false},
+        {zef::kSettingDebugLevel, 5, false},
+        {zef::kSettingPerProcessBackupQuota, 0, true},
+    };
+    for (const Case& c : cases) {
+        zef::ConfigureParameter before{};
+        ASSERT_EQ(0u, m_engine->QueryConfigure(c.id, &before));
+        EXPECT_EQ(c.taken ? 0u : 1u, SetNumber(*m_engine, c.id, c.value)) << c.id << " " << c.value;
+        zef::ConfigureParameter after{};
+        ASSERT_EQ(0u, m_engine->QueryConfigure(c.id, &after));
+        EXPECT_EQ(c.taken ? c.value : before.numeric.value, after.numeric.value) << c.id;
+    }
+    EXPECT_NE(std::string::npos, LogText().find("a negative value (-1) is outside 0 to 4194304"));
 }
 
 TEST_F(EngineTest, ThreadsTakeVersionsFlushSearchAndRestoreAtOnce) {
