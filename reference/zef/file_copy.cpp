@@ -4,7 +4,6 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/anchored_files.h"
 
 namespace zef {
 namespace {
@@ -27,7 +26,7 @@ bool ReadAll(const FileTable& files, FileHandle file, uint8_t* buffer, uint64_t*
 
 // The source, opened without following a link; its size and ownership go to outcome.
 FileHandle OpenSource(const FileTable& files, const std::u16string& source, CopyOutcome& outcome) {
-    FileHandle in = platform::OpenForReadingWithoutLinks(source.c_str(), &outcome.sourceIsLink);
+    FileHandle in = files.openSource(source.c_str(), &outcome.sourceIsLink);
     uint64_t size = 0;
     if (in != kInvalidFile && !files.size(in, &size)) {
         files.close(in);

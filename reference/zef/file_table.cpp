@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "platform/anchored_files.h"
 #include "platform/storage_file.h"
 #include "reference/zef/engine_text.h"
 
@@ -14,6 +15,7 @@ const FileTable& SystemFileTable() {
     using platform::LongPathForm;
     static const FileTable table{
         [](const char16_t* path) { return platform::OpenForReading(LongPathForm(path).c_str()); },
+        platform::OpenForReadingWithoutLinks,
         [](const char16_t* path) { return platform::CreateForWriting(LongPathForm(path).c_str()); },
         [](const char16_t* path) {
             bool existed = false;

@@ -15,7 +15,11 @@ using platform::FileHandle;
 using platform::kInvalidFile;
 
 struct FileTable {
+    // Opens a file of the store for reading.
     FileHandle (*openForReading)(const char16_t* path);
+    // Opens a user's file for reading with no link on the way or at its end; *isLink tells
+    // that a link was refused.
+    FileHandle (*openSource)(const char16_t* path, bool* isLink);
     FileHandle (*createForWriting)(const char16_t* path);
     // Opens a file for writing at its end, creating it when missing; every write appends.
     FileHandle (*openForAppending)(const char16_t* path);

@@ -32,6 +32,9 @@ bool Dead() { return g_armed.load() && g_crashed.load(); }
 FileHandle OpenForReading(const char16_t* path) {
     return Dead() ? zef::kInvalidFile : System().openForReading(path);
 }
+FileHandle OpenSource(const char16_t* path, bool* isLink) {
+    return Dead() ? zef::kInvalidFile : System().openSource(path, isLink);
+}
 FileHandle CreateForWriting(const char16_t* path) {
     return Step() ? System().createForWriting(path) : zef::kInvalidFile;
 }
@@ -73,7 +76,7 @@ bool ListFiles(const char16_t* folder, std::vector<std::u16string>& names) {
 }  // namespace
 
 const zef::FileTable& FaultyFileTable() {
-    static const zef::FileTable table{OpenForReading, CreateForWriting, OpenForAppending,
+    static const zef::FileTable table{OpenForReading, OpenSource, CreateForWriting, OpenForAppending,
                                       Read,           Write,
                                       Flush,          FlushPath,        FlushFileSystem,
                                       Size,           Close,

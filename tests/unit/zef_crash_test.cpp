@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/process.h"
+#include "platform/process_image.h"
 #include "platform/process_launch.h"
 #include "platform/sleep.h"
 #include "reference/zef/edition_store.h"
@@ -100,7 +102,8 @@ TEST(ZefCrashTest, KilledAtRandomMomentsTheEngineLosesNoCompletedEdition) {
     for (int trial = 0; trial < trials; ++trial) {
         const std::string mode = modes[trial % 3];
         const fs::path root = MakeTestFolder("zef-crash");
-        const uint32_t worker = platform::LaunchSelf(
+        const uint32_t worker = platform::LaunchProgram(
+            platform::ProcessImagePath(platform::CurrentProcessId()),
             {"--gtest_filter=ZefCrashWorker.DISABLED_Work", "--gtest_also_run_disabled_tests",
              kWorkerFlag + mode, root.string()});
         ASSERT_NE(0u, worker);

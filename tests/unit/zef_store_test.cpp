@@ -546,7 +546,7 @@ TEST_F(StoreTest, AnEditionNotMadeSaysWhy) {
         table.lastFailure = [] { return failure; };
         if (c.writesFail) table.write = [](zef::FileHandle, const void*, uint32_t) { return false; };
         if (std::string(c.name) == "unreadable file")
-            table.openForReading = [](const char16_t*) { return zef::kInvalidFile; };
+            table.openSource = [](const char16_t*, bool*) { return zef::kInvalidFile; };
         zef::EditionOrigin origin;
         origin.path = c.source != nullptr ? Source("source", c.source) : (m_root / "missing").u16string();
         EXPECT_EQ(c.result, store.AddFromFile(origin, UINT64_MAX, nullptr)) << c.name;

@@ -1,0 +1,67 @@
+// `check` and `repair`: the database examined, or its edition log rebuilt, by the store's own
+// code and without the plug-in, so that they work when the engine cannot start on it.
+#include <string>
+
+#include "platform/text.h"
+#include "reference/pellumhost/commands/command_configuration.h"
+#include "reference/pellumhost/commands/commands.h"
+#include "reference/pellumhost/commands/exit_codes.h"
+#include "reference/zef/store_check.h"
+
+namespace pellumhost {
+
+int StoreHealthExit(zef::StoreHealth health) {
+    switch (health) {
+        case zef::StoreHealth::kHealthy: return kExitOk;
+        case zef::StoreHealth::kInUse: return kExitDatabaseInUse;
+        case zef::StoreHealth::kReadOnly: return kExitDatabaseReadOnly;
+        case zef::StoreHealth::kFolderUnusable: return kExitBadPath;
+        case zef::StoreHealth::kIndexDamaged:
+        case zef::StoreHealth::kIndexMissing:
+        case zef::StoreHealth::kContentDamaged:
+        case zef::StoreHealth::kContentMissing: return kExitDatabaseDamaged;
+    }
+    return kExitFailed;
+}
+
+namespace {
+
+int RunStoreCommand(const HostOptions& options, bool repair) {
+    CommandOutput output(options.command, options.json);
+    CommandConfiguration resolved;
+    std::string error;
+    const int status = ResolveConfiguration(options, false, resolved, error);
+    if (status != kExitOk) return output.Finish(output.Fail(status, error));
+    const std::u16string folder = platform::FromUtf8(resolved.dbFolder);
+
+    zef::StoreReport report;
+    const zef::StoreHealth health =
+        repair ? zef::RepairStore(folder, report) : zef::CheckStore(folder, report);
+    const std::string summary = platform::ToUtf8(report.summary);
+    JsonWriter& json = output.Document();
+    json.Key("database").String(resolved.dbFolder)
+        .Key("health").String(platform::ToUtf8(zef::StoreHealthName(health)))
+        .Key("summary").String(summary)
+        .Key("editions").Unsigned(report.editions)
+        .Key("intact").Unsigned(report.intact)
+        .Key("orphans").Unsigned(report.orphans)
+        .Key("problems").BeginArray();
+    for (const std::u16string& problem : report.problems) json.String(platform::ToUtf8(problem));
+    json.EndArray();
+    output.Print("%s %s: %u editions, %u intact; %u content files no edition names\n",
+                 repair ? "repaired" : "checked", resolved.dbFolder.c_str(), report.editions,
+                 report.intact, report.orphans);
+    for (const std::u16string& problem : report.problems)
+        output.Print("  %s\n", platform::ToUtf8(problem).c_str());
+    const int exit = StoreHealthExit(health);
+    if (exit != kExitOk) return output.Finish(output.Fail(exit, summary));
+    output.Print("%s\n", summary.c_str());
+    return output.Finish(kExitOk);
+}
+
+}  // namespace
+
+int RunCheckCommand(const HostOptions& options) { return RunStoreCommand(options, false); }
+int RunRepairCommand(const HostOptions& options) { return RunStoreCommand(options, true); }
+
+}  // namespace pellumhost
