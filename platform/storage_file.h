@@ -57,8 +57,9 @@ bool CopyFileData(FileHandle source, FileHandle target, uint64_t* copied);
 bool ReplaceFileDurably(const char16_t* from, const char16_t* to);
 bool RemoveFile(const char16_t* path);
 // Holds path open and locked against every other holder, in this process or another; the
-// system releases it when the holder dies. kInvalidFile when someone else holds it.
-FileHandle LockExclusively(const char16_t* path);
+// system releases it when the holder dies. kInvalidFile when someone else holds it (then
+// *heldElsewhere, when given, is true) or the file cannot be opened.
+FileHandle LockExclusively(const char16_t* path, bool* heldElsewhere = nullptr);
 void ReleaseLock(FileHandle lock);
 // The names (not paths) of the plain files in folder; false when it cannot be read.
 bool ListFiles(const char16_t* folder, std::vector<std::u16string>& names);

@@ -140,11 +140,13 @@ bool RemoveFile(const char16_t* path) {
     return path != nullptr && unlink(ToUtf8(path).c_str()) == 0;
 }
 
-FileHandle LockExclusively(const char16_t* path) {
+FileHandle LockExclusively(const char16_t* path, bool* heldElsewhere) {
+    if (heldElsewhere != nullptr) *heldElsewhere = false;
     if (path == nullptr) return kInvalidFile;
-    const int fd = open(ToUtf8(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = open(ToUtf8(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return kInvalidFile;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (heldElsewhere != nullptr) *heldElsewhere = errno == EWOULDBLOCK;
         close(fd);
         return kInvalidFile;
     }

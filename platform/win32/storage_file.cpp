@@ -98,10 +98,14 @@ bool ReplaceFileDurably(const char16_t* from, const char16_t* to) {
 
 bool RemoveFile(const char16_t* path) { return path != nullptr && DeleteFileW(Wide(path)) != 0; }
 
-FileHandle LockExclusively(const char16_t* path) {
+FileHandle LockExclusively(const char16_t* path, bool* heldElsewhere) {
+    if (heldElsewhere != nullptr) *heldElsewhere = false;
     if (path == nullptr) return kInvalidFile;
-    return FromHandle(CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const HANDLE lock = CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (lock == INVALID_HANDLE_VALUE && heldElsewhere != nullptr)
+        *heldElsewhere = GetLastError() == ERROR_SHARING_VIOLATION;
+    return FromHandle(lock);
 }
 
 void ReleaseLock(FileHandle lock) { CloseFile(lock); }

@@ -48,6 +48,14 @@ const CommandHelp kCommands[] = {
      "  The plug-in, the engine, the database folder and its size, the editions kept, the\n"
      "  file activity source and the configuration file in use with its problems.\n"},
     {"policies", "policies", "  The policies the engine's pattern carries.\n"},
+    {"check", "check",
+     "  Reads the database's edition log and every content file and checks each against its\n"
+     "  digest; lists every edition at fault and the content no edition names. Changes\n"
+     "  nothing, so it may run beside the service. Exit 12 when anything is damaged.\n"},
+    {"repair", "repair",
+     "  Rebuilds the database's edition log from its good records and the descriptor kept\n"
+     "  beside every edition; keeps a damaged log aside and deletes nothing. Needs the\n"
+     "  database to itself (stop the service first). Exit 12 when editions stay damaged.\n"},
 };
 
 const char kCommonOptions[] =
@@ -120,6 +128,9 @@ const char* ExitCodeHelp() {
            "  3 no file source here        9 the engine module is not trusted\n"
            "  4 the plug-in is missing    10 the engine's pattern is corrupt\n"
            "  5 the plug-in or engine did not start\n"
+           " 11 another instance is using the database\n"
+           " 12 the database is damaged (`Pellumhost check` says where; `repair` rebuilds it)\n"
+           " 13 the database cannot be written\n"
            "  (9 also when the plug-in, Morrick or Quastle fails the engine's trust rule)\n";
 }
 

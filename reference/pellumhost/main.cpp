@@ -120,7 +120,8 @@ int main(int argc, char** argv) {
         {"run", &pellumhost::RunServiceCommand},       {"versions", &pellumhost::RunVersionsCommand},
         {"restore", &pellumhost::RunRestoreCommand},   {"backup", &pellumhost::RunBackupCommand},
         {"status", &pellumhost::RunStatusCommand},     {"policies", &pellumhost::RunPoliciesCommand},
-        {"stop", &pellumhost::RunStopCommand},
+        {"stop", &pellumhost::RunStopCommand},         {"check", &pellumhost::RunCheckCommand},
+        {"repair", &pellumhost::RunRepairCommand},
     };
     for (const auto& command : kCommands)
         if (options.command == command.first) return command.second(options);

@@ -169,7 +169,12 @@ OpenResult EditionStore::OpenLocked(const std::u16string& folder, std::u16string
             m_log.Write(LogLevel::kWarning, Concat(u"The database folder ", part,
                                                    u" was open to other users; it is private now."));
     }
-    m_folderLock = platform::LockExclusively(m_layout.lock.c_str());
+    bool held = false;
+    m_folderLock = platform::LockExclusively(m_layout.lock.c_str(), &held);
+    if (held) {
+        why = u"another instance is using the database; stop it first";
+        return OpenResult::kLocked;
+    }
     if (m_folderLock == kInvalidFile) {
         // Held by another instance, or the folder cannot be written: a probe tells which.
         const std::u16string probe = Concat(m_layout.lock, u".probe");

@@ -98,6 +98,23 @@ const char16_t* StoreHealthName(StoreHealth health) {
     return u"?";
 }
 
+bool EditionsOfFile(const std::u16string& folder, const std::u16string& path,
+                    std::vector<Edition>& editions, const FileTable& files) {
+    const StoreLayout layout(folder);
+    const LogReading log = ReadLog(files, layout);
+    if (!log.readable) return false;
+    editions = log.set.OfPath(path, nullptr, nullptr);
+    for (Edition& e : editions) {
+        Digest digest{};
+        uint64_t size = 0;
+        e.state = !DigestOfFile(files, layout.ContentFile(e.digest, e.blobSuffix), &digest, &size)
+                      ? kContentMissing
+                  : digest != e.digest || size != e.size ? kContentDamaged
+                                                         : kContentIntact;
+    }
+    return true;
+}
+
 StoreHealth CheckStore(const std::u16string& folder, StoreReport& report, const FileTable& files) {
     report = StoreReport();
     const StoreLayout layout(folder);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "reference/zef/edition_index.h"
 #include "reference/zef/file_table.h"
 
 namespace zef {
@@ -49,6 +50,12 @@ StoreHealth RepairStore(const std::u16string& folder, StoreReport& report,
 // an engine's open does; kHealthy when it opens for writing.
 StoreHealth DiagnoseStore(const std::u16string& folder, StoreReport& report,
                           const FileTable& files = SystemFileTable());
+
+// The editions of one file that the database's log names, newest first, each with its
+// content checked against its digest (Edition::state). Reads without the lock, so it may run
+// beside the engine; false when the log cannot be read.
+bool EditionsOfFile(const std::u16string& folder, const std::u16string& path,
+                    std::vector<Edition>& editions, const FileTable& files = SystemFileTable());
 
 const char16_t* StoreHealthName(StoreHealth health);
 

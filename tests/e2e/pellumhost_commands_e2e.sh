@@ -93,6 +93,29 @@ ph policies --db "$db" --json >"$work/policies.json"; check "policies --json" 0 
 expect "policies is a list" [ "$(field "$work/policies.json" 'type(d["policies"]).__name__')" = list ]
 expect "Pellumhost.log holds the plug-in's lines" grep -q "Plugin ZEF Wrapper" "$db/Log/Pellumhost.log"
 
+# Damage to the database, on a copy of it: a flipped byte in the newest edition's content, then
+# a lost edition log. The damaged edition keeps its number and is never restored nor taken for
+# "the newest"; check names it; repair rebuilds the log from the descriptors, deleting nothing.
+hurt=$work/hurt
+cp -r "$db" "$hurt"
+newest=$(field "$work/versions.json" 'd["versions"][0]["number"]')
+content=$(ls "$hurt/content" | while read -r c; do cmp -s "$hurt/content/$c" "$work/second" && echo "$c"; done)
+printf 'X' | dd of="$hurt/content/$content" bs=1 conv=notrunc 2>/dev/null
+ph check --db "$hurt" --json >"$work/check.json"; check "check of a damaged database" 12 $?
+expect "check names the damaged edition" grep -q "edition $newest of .*doc.txt.* damaged" "$work/check.json"
+ph versions "$files/nested/doc.txt" --db "$hurt" --json >"$work/hurt.json"
+expect "the damaged edition is listed, marked, under its number" [ "$(field "$work/hurt.json" \
+  '[(v["number"], v["fault"]) for v in d["versions"]]')" = "[('$newest', 'damaged'), ('1', '')]" ]
+ph restore "$files/nested/doc.txt" --db "$hurt" >/dev/null 2>"$work/err"; check "restore of a damaged newest" 1 $?
+expect "the refusal names the damage" grep -q "version, $newest .*damaged" "$work/err"
+expect "nothing was restored" same "$work/second" "$files/nested/doc.txt"
+rm "$hurt/editions.log"
+ph versions "$files/nested/doc.txt" --db "$hurt" >/dev/null 2>"$work/err"; check "versions without an edition log" 12 $?
+expect "the refusal says to repair" grep -q "run repair" "$work/err"
+ph repair --db "$hurt" >/dev/null 2>&1; check "repair keeps the damaged edition marked" 12 $?
+ph versions "$files/nested/doc.txt" --db "$hurt" --json >"$work/repaired.json"
+expect "repair brings both editions back" [ "$(field "$work/repaired.json" 'len(d["versions"])')" = 2 ]
+
 # The host killed while it backs up a big file: the completed edition stays, the next run
 # opens the database again. (Linux: under Wine the runner, not the program, would be killed.)
 if [ $windows = 0 ]; then
@@ -247,7 +270,7 @@ grep -q "watching $files (before-write)" "$work/run.out" ||
   { echo "FAIL run does not say what it watches: $(cat "$work/run.out")"; fail=1; }
 expect "run writes the database's configuration file" grep -q \
   "configuration $db/Pellumhost.conf, written now with every key" "$work/run.out"
-ph status --db "$db" >/dev/null 2>&1; check "a second instance on the database" 5 $?
+ph status --db "$db" >/dev/null 2>&1; check "a second instance on the database" 11 $?
 # Another process rewrites five files.
 sh -c 'echo $$ >"$1"; shift; for f; do printf "changed by another process\n" >"$f"; done' \
   sh "$work/writer" "$files"/watched/*.txt

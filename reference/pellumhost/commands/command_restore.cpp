@@ -77,6 +77,10 @@ int RestoreOneFile(const HostOptions& options, CommandOutput& output, PluginSess
                              number + " (" + UtcText(chosen.time) + ", " +
                              (chosen.InMemory() ? "memory" : "database") + ")";
     json.Key("version").String(number).Key("edition").Unsigned(chosen.versionId);
+    if (!chosen.fault.empty())
+        return output.Fail(kExitFailed, "cannot restore " + path + " from " + from + ": its content "
+                                        "is " + chosen.fault + " in the database; `versions` lists "
+                                        "the others (`Pellumhost check` tells the whole database)");
     uint32_t memoryIndex = 0;
     for (size_t i = 0; i < chosenAt; ++i) memoryIndex += versions[i].InMemory();
     result = chosen.InMemory() ? RestoreFile(session, wide, memoryIndex, reboot)

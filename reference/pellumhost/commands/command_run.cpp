@@ -121,8 +121,10 @@ int RunServiceCommand(const HostOptions& options) {
         json.EndObject();
     }
     // While the service runs, other processes open nothing in the database (the source refuses
-    // them, before-write) but the files the host keeps there for them.
-    std::vector<std::string> openToOthers{StopRequestPath(db), session.LogFolder()};
+    // them, before-write) but the files the host keeps there for them, and the lock, which
+    // tells another instance that the database is in use (holding it open changes nothing).
+    std::vector<std::string> openToOthers{StopRequestPath(db), session.LogFolder(),
+                                          Utf8Of(PathOf(db) / "zef.lock")};
     if (!configuration.file.empty()) openToOthers.push_back(configuration.file);
     watch.GuardProtectedFolders(openToOthers);
     json.EndArray().Key("rollbacks").BeginArray();

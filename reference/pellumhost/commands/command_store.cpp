@@ -4,11 +4,14 @@
 
 #include "platform/text.h"
 #include "reference/pellumhost/commands/command_configuration.h"
+#include "reference/pellumhost/commands/command_output.h"
 #include "reference/pellumhost/commands/commands.h"
 #include "reference/pellumhost/commands/exit_codes.h"
 #include "reference/zef/store_check.h"
 
 namespace pellumhost {
+
+namespace {
 
 int StoreHealthExit(zef::StoreHealth health) {
     switch (health) {
@@ -24,8 +27,6 @@ int StoreHealthExit(zef::StoreHealth health) {
     return kExitFailed;
 }
 
-namespace {
-
 int RunStoreCommand(const HostOptions& options, bool repair) {
     CommandOutput output(options.command, options.json);
     CommandConfiguration resolved;
@@ -35,8 +36,16 @@ int RunStoreCommand(const HostOptions& options, bool repair) {
     const std::u16string folder = platform::FromUtf8(resolved.dbFolder);
 
     zef::StoreReport report;
-    const zef::StoreHealth health =
+    zef::StoreHealth health =
         repair ? zef::RepairStore(folder, report) : zef::CheckStore(folder, report);
+    // A running service may refuse every read of its database: a log that cannot be read is
+    // then in use, not damaged.
+    zef::StoreReport diagnosis;
+    if (health == zef::StoreHealth::kIndexDamaged &&
+        zef::DiagnoseStore(folder, diagnosis) == zef::StoreHealth::kInUse) {
+        health = zef::StoreHealth::kInUse;
+        report.summary = diagnosis.summary;
+    }
     const std::string summary = platform::ToUtf8(report.summary);
     JsonWriter& json = output.Document();
     json.Key("database").String(resolved.dbFolder)
@@ -62,6 +71,16 @@ int RunStoreCommand(const HostOptions& options, bool repair) {
 }  // namespace
 
 int RunCheckCommand(const HostOptions& options) { return RunStoreCommand(options, false); }
+
+int ExplainStoreFailure(const std::string& dbFolder, std::string& message) {
+    zef::StoreReport report;
+    const zef::StoreHealth health = zef::DiagnoseStore(platform::FromUtf8(dbFolder), report);
+    message = platform::ToUtf8(report.summary);
+    // A store that opens for writing, or only for reading, is not why the engine stopped.
+    return health == zef::StoreHealth::kHealthy || health == zef::StoreHealth::kReadOnly
+               ? kExitNotStarted
+               : StoreHealthExit(health);
+}
 int RunRepairCommand(const HostOptions& options) { return RunStoreCommand(options, true); }
 
 }  // namespace pellumhost

@@ -31,19 +31,22 @@ int RunVersionsCommand(const HostOptions& options) {
         output.Print("  %8s  %-23s %12s  %-8s  %s\n", "number", "time", "size", "where", "writer");
     for (size_t i = 0; i < versions.size(); ++i) {
         const KeptVersion& v = versions[i];
-        const char* where = v.InMemory() ? "memory" : "database";
+        const std::string where = v.InMemory()      ? "memory"
+                                  : v.fault.empty() ? "database"
+                                                    : "database, " + v.fault;
         const std::string number = VersionNumber(versions, i);
         json.BeginObject()
             .Key("number").String(number)
             .Key("time").Unsigned(v.time)
             .Key("timeText").String(UtcText(v.time))
             .Key("size").Unsigned(v.size)
-            .Key("where").String(where)
+            .Key("where").String(v.InMemory() ? "memory" : "database")
+            .Key("fault").String(v.fault)
             .Key("edition").Unsigned(v.versionId)
             .Key("writerImage").String(v.image)
             .EndObject();
         output.Print("  %8s  %-23s %12llu  %-8s  %s\n", number.c_str(), UtcText(v.time).c_str(),
-                     static_cast<unsigned long long>(v.size), where,
+                     static_cast<unsigned long long>(v.size), where.c_str(),
                      v.image.empty() ? "(unknown)" : v.image.c_str());
     }
     json.EndArray();

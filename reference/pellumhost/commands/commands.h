@@ -15,5 +15,11 @@ int RunPoliciesCommand(const HostOptions& options);
 int RunServiceCommand(const HostOptions& options);
 // Leaves a stop request for the service on the database and waits until it has stopped.
 int RunStopCommand(const HostOptions& options);
+// The database itself, without the plug-in: every edition checked, or the edition log rebuilt.
+int RunCheckCommand(const HostOptions& options);
+int RunRepairCommand(const HostOptions& options);
+// Why the engine could not open the database in dbFolder, as an exit status (in use, damaged,
+// read-only; kExitNotStarted when the store itself opens) and one sentence in message.
+int ExplainStoreFailure(const std::string& dbFolder, std::string& message);
 
 }  // namespace pellumhost

@@ -16,6 +16,9 @@ enum ExitCode : int {
     kExitNoEngine = 8,         // the engine module is missing beside the plug-in
     kExitUntrustedEngine = 9,  // the engine, the plug-in, Morrick or Quastle failed the trust check
     kExitCorruptPattern = 10,  // the engine's pattern is corrupt
+    kExitDatabaseInUse = 11,   // another instance holds the database
+    kExitDatabaseDamaged = 12,  // the database's log or content is damaged or missing (check, repair)
+    kExitDatabaseReadOnly = 13,  // the database cannot be written and the command must write
 };
 
 // The table of exit statuses as --help prints it.

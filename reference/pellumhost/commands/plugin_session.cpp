@@ -10,6 +10,7 @@
 #include "host/result_codes.h"
 #include "platform/module.h"
 #include "platform/text.h"
+#include "reference/pellumhost/commands/commands.h"
 #include "reference/pellumhost/commands/exit_codes.h"
 #include "reference/pellumhost/host_log.h"
 
@@ -104,10 +105,14 @@ int PluginSession::Start(CommandOutput& output) {
                                                 m_diagnosticsTo + ")");
     m_initialized = true;
     const uint32_t started = plugin.PostInitialize();
-    if (velk::Failed(started))
-        return output.Fail(kExitNotStarted,
-                           "the engine did not start on " + DbFolder() + ": " +
-                               ResultText(started) + EngineSays());
+    if (velk::Failed(started)) {
+        // The database is the usual reason; the store's own diagnosis names it and its exit.
+        std::string why;
+        const int status = ExplainStoreFailure(DbFolder(), why);
+        return output.Fail(status, "the engine did not start on " + DbFolder() + ": " +
+                                       (status != kExitNotStarted ? why
+                                                                  : ResultText(started) + EngineSays()));
+    }
     m_wrapper = plugin.QueryInterface(kPluginInterfaceId);
     if (m_wrapper == nullptr)
         return output.Fail(kExitNotStarted, "the plug-in serves no calls: the engine is not "

@@ -1,11 +1,13 @@
 // Reading a file's versions through the plug-in's version walk.
 #include "reference/pellumhost/commands/version_list.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "host/call_records.h"
 #include "host/restore_records.h"
 #include "platform/text.h"
+#include "reference/zef/store_check.h"
 
 namespace pellumhost {
 namespace {
@@ -36,6 +38,29 @@ std::vector<KeptVersion> ListVersions(const PluginSession& session, const std::s
     velk::FileVersionRequest request{wide.c_str(), reinterpret_cast<uint64_t>(&versions),
                                      reinterpret_cast<void (*)()>(&NoteVersion), 0};
     walkResult = session.Call(velk::kFnEnumFileVersionInfo, &request, nullptr);
+    // The walk shows only what it can copy; the database's own log tells what else it keeps,
+    // so that a damaged edition is listed (and never taken for "the newest" by mistake).
+    std::vector<zef::Edition> stored;
+    if (!zef::EditionsOfFile(platform::FromUtf8(session.DbFolder()), wide, stored)) return versions;
+    for (const zef::Edition& edition : stored) {
+        if (edition.state == zef::kContentIntact) continue;
+        const bool listed = std::any_of(versions.begin(), versions.end(), [&](const KeptVersion& v) {
+            return v.versionId == edition.editionId;
+        });
+        if (listed) continue;
+        KeptVersion version;
+        version.versionId = edition.editionId;
+        version.time = edition.time;
+        version.size = edition.size;
+        version.image = platform::ToUtf8(edition.image);
+        version.fault = edition.state == zef::kContentMissing ? "missing" : "damaged";
+        versions.push_back(version);
+    }
+    // Memory versions first (the walk's order), then editions newest first.
+    std::stable_sort(versions.begin(), versions.end(), [](const KeptVersion& a, const KeptVersion& b) {
+        if (a.InMemory() || b.InMemory()) return a.InMemory() && !b.InMemory();
+        return a.time != b.time ? a.time > b.time : a.versionId > b.versionId;
+    });
     return versions;
 }
 
