@@ -47,6 +47,8 @@ int RunStoreCommand(const HostOptions& options, bool repair) {
         report.summary = diagnosis.summary;
     }
     const std::string summary = platform::ToUtf8(report.summary);
+    if (health == zef::StoreHealth::kInUse || health == zef::StoreHealth::kFolderUnusable)
+        return output.Finish(output.Fail(StoreHealthExit(health), summary));
     JsonWriter& json = output.Document();
     json.Key("database").String(resolved.dbFolder)
         .Key("health").String(platform::ToUtf8(zef::StoreHealthName(health)))
