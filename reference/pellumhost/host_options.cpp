@@ -13,16 +13,17 @@ namespace {
 struct CommandHelp {
     const char* name;
     const char* synopsis;
-    const char* text;
+    const char* summary;  // one line for the list of commands
+    const char* text;     // the command's own help
 };
 
 const CommandHelp kCommands[] = {
-    {"demo", "demo",
-     "  The rollback demo (the default command): sample files in a fresh workspace, a rogue\n"
-     "  process that scrambles them, detection and rollback; exit 0 only when every byte is\n"
-     "  back (Linux, as root: fanotify).\n"},
-    {"lifecycle", "lifecycle", "  Runs the plug-in's life cycle once and prints each result.\n"},
-    {"run", "run [--watch DIR ...]",
+    {"demo", "demo", "the rollback demo (the default command)",
+     "  Sample files in a fresh workspace, a rogue process that scrambles them, detection and\n"
+     "  rollback; exit 0 only when every byte is back (Linux, as root: fanotify).\n"},
+    {"lifecycle", "lifecycle", "the plug-in's life cycle once, each result printed",
+     "  Runs the plug-in's life cycle once and prints each result.\n"},
+    {"run", "run [--watch DIR ...]", "protect folders until `stop`: versions, detection, rollback",
      "  Service mode: loads the plug-in and the engine, watches each DIR (repeatable) and\n"
      "  takes a version of a file before another process writes it (after the fact where the\n"
      "  platform cannot: every file is backed up when watching starts and each change once\n"
@@ -30,29 +31,37 @@ const CommandHelp kCommands[] = {
      "  Reads Pellumhost.conf in the database folder (written with every key on the first\n"
      "  run) or --config FILE, and notices a saved change. Runs until `Pellumhost stop` on the\n"
      "  same database, Ctrl+C, SIGINT or SIGTERM; prints what it watches and whether the\n"
-     "  source is before-write or after-the-fact.\n"},
-    {"stop", "stop",
+     "  source is before-write or after-the-fact.\n"
+     "  --watch DIR   a folder to protect (repeatable)\n"
+     "  --source KIND before-write, after-the-fact or best (the default)\n"},
+    {"stop", "stop", "stop the service on the database and wait until it has stopped",
      "  Asks the `run` on the database (--db, or the DbPath of --config) to stop, and waits\n"
      "  until it has stopped with nothing left registered; exit 1 when no service took the\n"
      "  request within 30 s.\n"},
-    {"versions", "versions FILE",
+    {"versions", "versions FILE", "every version kept of FILE, newest first",
      "  Every version kept of FILE, newest first: its number (the edition's, which never\n"
      "  changes, or mN for the Nth version held in memory), time, size, where it is kept and\n"
-     "  the writer's image.\n"},
+     "  the writer's image. An edition whose content is damaged or missing is listed, marked.\n"},
     {"restore", "restore FILE [--version N|mN] | restore --process PID",
+     "put FILE back, or everything a process changed",
      "  Restores FILE from its newest version, or from version N as `versions` numbers them;\n"
      "  or restores every file process PID changed, each from the version before its first\n"
-     "  change (a progress bar on a terminal for more than a few files).\n"},
-    {"backup", "backup FILE", "  Keeps the content of FILE as a new edition in the database.\n"},
-    {"status", "status",
+     "  change (a progress bar on a terminal for more than a few files).\n"
+     "  --version N    the edition numbered N, or mN the Nth version held in memory\n"
+     "  --process PID  every file that process changed\n"},
+    {"backup", "backup FILE", "keep FILE's content as a new edition now",
+     "  Keeps the content of FILE as a new edition in the database.\n"},
+    {"status", "status", "what runs, where its data lies, the configuration in use",
      "  The plug-in, the engine, the database folder and its size, the editions kept, the\n"
      "  file activity source and the configuration file in use with its problems.\n"},
-    {"policies", "policies", "  The policies the engine's pattern carries.\n"},
-    {"check", "check",
+    {"policies", "policies", "the policies the engine's pattern carries",
+     "  The policies the engine's pattern carries.\n"},
+    {"check", "check", "verify every edition of the database against its digest",
      "  Reads the database's edition log and every content file and checks each against its\n"
      "  digest; lists every edition at fault and the content no edition names. Changes\n"
-     "  nothing, so it may run beside the service. Exit 12 when anything is damaged.\n"},
-    {"repair", "repair",
+     "  nothing; a service that guards its database (before-write) must be stopped first.\n"
+     "  Exit 12 when anything is damaged.\n"},
+    {"repair", "repair", "rebuild the database's edition log, deleting nothing",
      "  Rebuilds the database's edition log from its good records and the descriptor kept\n"
      "  beside every edition; keeps a damaged log aside and deletes nothing. Needs the\n"
      "  database to itself (stop the service first). Exit 12 when editions stay damaged.\n"},
@@ -76,7 +85,7 @@ const char kCommonOptions[] =
     "  --set NAME=VALUE  a setting the host's configuration service hands out, such as\n"
     "                    HistoryKeepDays=14 or PatternPath=/srv/zef/pattern, or a detector\n"
     "                    key (Trusted=rsync, detector.MinFiles=3); wins over the file\n"
-    "  -h, --help        this help; `Pellumhost COMMAND --help` for one command\n";
+    "  -h, --help        this help, or one command's with its name\n";
 
 bool ParseNumber(const std::string& option, const std::string& value, uint32_t& number,
                  std::string& error) {
@@ -135,16 +144,18 @@ const char* ExitCodeHelp() {
 }
 
 std::string HostUsage(const std::string& command) {
-    std::string text;
-    if (const CommandHelp* one = FindCommand(command)) {
-        text = std::string("usage: Pellumhost ") + one->synopsis + " [options]\n" + one->text;
-    } else {
-        text = "usage: Pellumhost [COMMAND] [options]\nCommands:\n";
-        for (const CommandHelp& c : kCommands)
-            text += std::string("  ") + c.synopsis + "\n";
-        text += "The default command is the rollback demo.\n";
+    if (const CommandHelp* one = FindCommand(command))
+        return std::string("usage: Pellumhost ") + one->synopsis + " [options]\n" + one->text +
+               "The options every command takes (--db, --config, --json, --set, ...): "
+               "`Pellumhost --help`.\n" + ExitCodeHelp();
+    std::string text = "usage: Pellumhost [COMMAND] [options]\nCommands:\n";
+    for (const CommandHelp& c : kCommands) {
+        const std::string name = c.name;
+        text += "  " + name + std::string(name.size() < 11 ? 11 - name.size() : 1, ' ') +
+                c.summary + "\n";
     }
-    return text + kCommonOptions + ExitCodeHelp();
+    return text + kCommonOptions + ExitCodeHelp() +
+           "`Pellumhost COMMAND --help` tells one command's usage and options.\n";
 }
 
 bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& options,
