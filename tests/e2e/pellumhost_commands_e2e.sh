@@ -251,7 +251,9 @@ for i in $(seq 3000); do printf 'file %s\n' "$i" >"$base/tree/$i.txt"; done
 ph run --watch "$base/tree" --source after-the-fact --db "$base/db" >"$base/run.out" 2>&1 &
 service=$!
 for _ in $(seq 600); do grep -q "(after-the-fact)" "$base/db/Log/Pellumhost.log" 2>/dev/null && break; sleep 0.05; done
-ph stop --db "$base/db" >/dev/null 2>&1; check "stop during a baseline" 0 $?
+# The request `stop` would leave, left at once (starting `stop` under Wine takes longer than
+# a baseline of 3,000 files).
+echo "stop requested by the test" >"$base/db/Pellumhost.stop"
 wait "$service"; check "run stops during its baseline" 0 $?
 expect "the baseline ended early" grep -q "the baseline of $base/tree stopped after" "$base/db/Log/Pellumhost.log"
 
