@@ -14,7 +14,7 @@ shift || true
 targets=("$@")
 [[ ${#targets[@]} -gt 0 ]] ||
   targets=(fuzz_format_w fuzz_text fuzz_path_variables fuzz_config_batch fuzz_event_message
-          fuzz_zef_records fuzz_host_feedback)
+          fuzz_zef_records fuzz_zef_edition_log fuzz_host_feedback)
 scripts/setup.sh || exit 1  # clang and its libFuzzer runtime among the rest
 { cmake --preset linux-fuzz >/dev/null && cmake --build --preset linux-fuzz -j "$(nproc)" >/dev/null; } ||
   { echo "fuzz: the fuzz build failed"; exit 1; }
