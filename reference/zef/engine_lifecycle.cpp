@@ -101,6 +101,7 @@ uint32_t Engine::Start() {
     m_files.createFolderTree(copies.c_str());
     RemoveFilesIn(m_files, copies);
     m_results.Open(settings.dbPath);
+    m_pendingRestores.Open(settings.dbPath);
     // Versions a call still added while the last run stopped lost their copies with it.
     m_memory.TakeIf([](const MemoryVersion&) { return true; });
 

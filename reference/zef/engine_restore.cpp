@@ -25,9 +25,12 @@ uint32_t Engine::Restore(const std::u16string& target, const RestoreSource& sour
     if (reboot != nullptr) *reboot = 0;  // a rename over the file needs no reboot
     uint32_t code = 0;
     CopyMethod method = CopyMethod::kNone;
+    std::u16string refusal;
     {
         std::lock_guard<std::mutex> guard(RestoreLock(target));
-        code = ReplaceWithCopy(m_files, source, target, &method);
+        const std::u16string note = m_pendingRestores.Begin(FolderOf(target));
+        code = ReplaceWithCopy(m_files, source, target, &method, &refusal);
+        m_pendingRestores.End(note);
     }
     m_lastCopyMethod.store(method);
     RestoreResult result;
@@ -41,7 +44,8 @@ uint32_t Engine::Restore(const std::u16string& target, const RestoreSource& sour
                 Concat(u"Restore of ", target, editionId != 0 ? u" from edition " : u"",
                        editionId != 0 ? Decimal(editionId) : std::u16string(), u": ",
                        lost ? u"the edition's content is missing" : RestoreFailureName(code),
-                       u" (", CopyMethodName(method), u")."));
+                       refusal.empty() ? u"" : u": ", refusal, u" (", CopyMethodName(method),
+                       u")."));
     return code == 0 ? 1 : 0;
 }
 

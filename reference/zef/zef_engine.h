@@ -19,6 +19,7 @@
 #include "reference/zef/find_handles.h"
 #include "reference/zef/memory_versions.h"
 #include "reference/zef/pattern.h"
+#include "reference/zef/pending_restores.h"
 #include "reference/zef/restore_results.h"
 
 namespace zef {
@@ -192,6 +193,7 @@ private:
     MemoryVersions m_memory;
     FindHandles m_handles;
     RestoreResults m_results;
+    PendingRestores m_pendingRestores{m_files, m_log};
     std::mutex m_restoreLocks[16];
 };
 
