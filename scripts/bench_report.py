@@ -115,6 +115,18 @@ ROWS += [
      "BM_PlainCopy/1/1/real_time", True, None, None, ""),
     ("engine: restore by edition, 100 MiB", "zef_bench", "BM_RestoreByEdition/100/real_time",
      "BM_PlainCopy/100/1/real_time", True, None, None, ""),
+    # The store's appends: an edition costs the same whatever the store holds.
+    ("engine: backup into a store of 10,000 editions", "zef_bench",
+     "BM_AppendIntoAStoreOfEditions/10000/iterations:2000",
+     "BM_AppendIntoAStoreOfEditions/100/iterations:2000", True, "ratio", 2.0,
+     "constant time: at most 2x a backup into a store of 100"),
+    ("engine: baseline of 20,000 small files", "zef_bench",
+     "BM_BaselineOfTwentyThousandFiles/iterations:1/manual_time",
+     "BM_AppendIntoAStoreOfEditions/100/iterations:2000", True, "abs", 20e9,
+     "at most 20 s (1,000 files/s)"),
+    ("engine: stop holding 2,000 versions", "zef_bench",
+     "BM_StopKeepingTwoThousandVersions/iterations:1/manual_time",
+     "BM_AppendIntoAStoreOfEditions/100/iterations:2000", True, "abs", 1e9, "within 1 s"),
 ]
 
 
