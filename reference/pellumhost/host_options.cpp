@@ -120,7 +120,8 @@ const char* ExitCodeHelp() {
            "  3 no file source here        9 the engine module is not trusted\n"
            "  4 the plug-in is missing    10 the engine's pattern is corrupt\n"
            "  5 the plug-in or engine did not start\n"
-           "  (9 also when the plug-in, Morrick or Quastle fails the engine's trust rule)\n";
+           "  (4 also when Morrick or Quastle is missing or lacks an export, 9 when the plug-in,\n"
+           "   Morrick or Quastle fails the engine's trust rule)\n";
 }
 
 std::string HostUsage(const std::string& command) {
