@@ -27,7 +27,8 @@ platform::ModuleHandle LoadChecked(const char16_t* baseName, int& status) {
     const platform::ModuleDistrust distrust =
         platform::CheckModuleTrust(path.c_str(), kAcceptUnsignedLibraries);
     if (distrust == platform::ModuleDistrust::kMissing) {
-        std::fprintf(stderr, "Pellumhost: the library %s does not exist (install it beside the program)\n",
+        std::fprintf(stderr,
+                     "Pellumhost: the library %s does not exist (install it beside the program)\n",
                      shown.c_str());
         status = kExitNoPlugin;
         return nullptr;
