@@ -24,3 +24,12 @@ function(pez_executable name)
     set_target_properties(${name} PROPERTIES BUILD_RPATH "$ORIGIN")
   endif()
 endfunction()
+
+# pez_link_host_library(TARGET LIBRARY): TARGET calls the host library LIBRARY (Morrick or
+# Quastle), so a module or program that links TARGET links LIBRARY too, except a program
+# with the property PEZ_LOADS_HOST_LIBRARIES: it loads the libraries itself once they pass
+# the trust check and defines the functions it calls (Pellumhost).
+function(pez_link_host_library target library)
+  target_link_libraries(${target} PUBLIC
+    "$<$<NOT:$<BOOL:$<TARGET_PROPERTY:PEZ_LOADS_HOST_LIBRARIES>>>:${library}>")
+endfunction()

@@ -7,6 +7,8 @@
 
 #if defined(QUASTLE_BUILDING)
 #define QUASTLE_API PEZ_EXPORT
+#elif defined(PEZ_FORWARDING_HOST_LIBRARIES)
+#define QUASTLE_API  // a program's own definitions that call into the loaded library
 #else
 #define QUASTLE_API PEZ_IMPORT
 #endif

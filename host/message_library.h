@@ -14,6 +14,8 @@
 
 #if defined(MORRICK_BUILDING)
 #define MORRICK_API PEZ_EXPORT
+#elif defined(PEZ_FORWARDING_HOST_LIBRARIES)
+#define MORRICK_API  // a program's own definitions that call into the loaded library
 #else
 #define MORRICK_API PEZ_IMPORT
 #endif

@@ -6,9 +6,15 @@ namespace platform {
 
 using ModuleHandle = void*;
 
+// Who binds to a module's exports: only callers of FindExport (kPrivate), or also modules
+// loaded later that import them by name (kShared: Linux RTLD_GLOBAL; Windows binds imports by
+// module name either way).
+enum class ModuleExports { kPrivate, kShared };
+
 // LoadLibraryW / dlopen: null when the module cannot be loaded. Each successful load must be
 // matched by one UnloadModule.
-ModuleHandle LoadModuleByPath(const char16_t* path);
+ModuleHandle LoadModuleByPath(const char16_t* path,
+                              ModuleExports exports = ModuleExports::kPrivate);
 // GetProcAddress / dlsym: null when the module has no export of that name.
 void* FindExport(ModuleHandle module, const char* name);
 // FindExport typed as the function pointer F the caller declares for that export; null when

@@ -1,6 +1,5 @@
 // The trust check a module must pass before it is loaded and run.
 #pragma once
-#include <cstddef>
 
 namespace platform {
 
@@ -28,22 +27,4 @@ bool IsModuleTrusted(const char16_t* path, bool acceptUnsigned);
 // What a failed check says, for a message that names the module ("is writable by others").
 const char* ModuleDistrustText(ModuleDistrust distrust);
 
-// For a program that is linked with modules of its own (the loader maps them with it): the
-// module holding each address must pass CheckModuleTrust(acceptUnsigned), or the program ends
-// with exitCode and a line on standard error that names the module and the reason. Call it
-// through PEZ_CHECK_LINKED_MODULES_AT_START, which runs it before those modules' own
-// initialisers where the platform allows (Linux: from the program's preinit array; Windows
-// maps and starts them before any code of the program, so there it runs before main).
-void RefuseUntrustedLinkedModules(const void* const* addresses, size_t count,
-                                  bool acceptUnsigned, int exitCode);
-
 }  // namespace platform
-
-#if defined(__ELF__)
-#define PEZ_CHECK_LINKED_MODULES_AT_START(function)                                   \
-    __attribute__((section(".preinit_array"), used)) static void (*const             \
-                                                          pez_preinit_##function)() = function
-#else
-#define PEZ_CHECK_LINKED_MODULES_AT_START(function) \
-    static const int pez_start_##function = (function(), 0)
-#endif

@@ -9,9 +9,10 @@
 
 namespace platform {
 
-ModuleHandle LoadModuleByPath(const char16_t* path) {
+ModuleHandle LoadModuleByPath(const char16_t* path, ModuleExports exports) {
     if (path == nullptr) return nullptr;
-    return dlopen(ToUtf8(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+    const int scope = exports == ModuleExports::kShared ? RTLD_GLOBAL : RTLD_LOCAL;
+    return dlopen(ToUtf8(path).c_str(), RTLD_NOW | scope);
 }
 
 void* FindExport(ModuleHandle module, const char* name) {

@@ -1,12 +1,8 @@
 // On Linux a module is trusted when nobody but root or this user could have written it or
-// replaced it: the file, its folder and the folders above it. Written with C strings and no
-// allocation of C++ objects, as it may run from the preinit array, before other modules'
-// initialisers.
+// replaced it: the file, its folder and the folders above it.
 #include "platform/module_trust.h"
 
-#include <dlfcn.h>
 #include <limits.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -53,21 +49,6 @@ ModuleDistrust CheckPath(const char* path) {
 ModuleDistrust CheckModuleTrust(const char16_t* path, bool /*acceptUnsigned*/) {
     if (path == nullptr || *path == u'\0') return ModuleDistrust::kMissing;
     return CheckPath(ToUtf8(path).c_str());
-}
-
-void RefuseUntrustedLinkedModules(const void* const* addresses, size_t count,
-                                  bool /*acceptUnsigned*/, int exitCode) {
-    for (size_t i = 0; i < count; ++i) {
-        Dl_info info{};
-        if (dladdr(addresses[i], &info) == 0 || info.dli_fname == nullptr) continue;
-        const ModuleDistrust distrust = CheckPath(info.dli_fname);
-        if (distrust == ModuleDistrust::kTrusted) continue;
-        fprintf(stderr,
-                "the module %s is not trusted: it %s (a module must be owned by root or by the "
-                "service's user, and neither it nor its folder writable by anyone else)\n",
-                info.dli_fname, ModuleDistrustText(distrust));
-        _exit(exitCode);
-    }
 }
 
 }  // namespace platform

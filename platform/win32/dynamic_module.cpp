@@ -5,7 +5,7 @@
 
 namespace platform {
 
-ModuleHandle LoadModuleByPath(const char16_t* path) {
+ModuleHandle LoadModuleByPath(const char16_t* path, ModuleExports /*exports*/) {
     if (path == nullptr) return nullptr;
     return LoadLibraryW(reinterpret_cast<const wchar_t*>(path));
 }

@@ -6,8 +6,6 @@
 #include <softpub.h>
 #include <wintrust.h>
 
-#include <cstdio>
-
 namespace platform {
 
 ModuleDistrust CheckModuleTrust(const char16_t* path, bool acceptUnsigned) {
@@ -38,26 +36,6 @@ ModuleDistrust CheckModuleTrust(const char16_t* path, bool acceptUnsigned) {
                            status == static_cast<LONG>(TRUST_E_SUBJECT_FORM_UNKNOWN) ||
                            status == static_cast<LONG>(TRUST_E_PROVIDER_UNKNOWN);
     return acceptUnsigned && unsigned_ ? ModuleDistrust::kTrusted : ModuleDistrust::kBadSignature;
-}
-
-void RefuseUntrustedLinkedModules(const void* const* addresses, size_t count, bool acceptUnsigned,
-                                  int exitCode) {
-    for (size_t i = 0; i < count; ++i) {
-        HMODULE module = nullptr;
-        wchar_t path[32768];
-        if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                    GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                static_cast<LPCWSTR>(addresses[i]), &module))
-            continue;
-        const DWORD units = GetModuleFileNameW(module, path, 32768);
-        if (units == 0 || units >= 32768) continue;
-        const ModuleDistrust distrust =
-            CheckModuleTrust(reinterpret_cast<const char16_t*>(path), acceptUnsigned);
-        if (distrust == ModuleDistrust::kTrusted) continue;
-        std::fprintf(stderr, "the module %ls is not trusted: it %s\n", path,
-                     ModuleDistrustText(distrust));
-        ExitProcess(static_cast<UINT>(exitCode));
-    }
 }
 
 }  // namespace platform

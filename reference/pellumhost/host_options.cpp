@@ -140,7 +140,8 @@ const char* ExitCodeHelp() {
            " 11 another instance is using the database\n"
            " 12 the database is damaged (`Pellumhost check` says where; `repair` rebuilds it)\n"
            " 13 the database cannot be written\n"
-           "  (9 also when the plug-in, Morrick or Quastle fails the engine's trust rule)\n";
+           "  (4 also when Morrick or Quastle is missing or lacks an export, 9 when the plug-in,\n"
+           "   Morrick or Quastle fails the engine's trust rule)\n";
 }
 
 std::string HostUsage(const std::string& command) {

@@ -14,6 +14,7 @@
 #include "platform/process.h"
 #include "platform/text.h"
 #include "reference/pellumhost/host_configuration.h"
+#include "reference/pellumhost/host_libraries.h"
 #include "reference/pellumhost/commands/commands.h"
 #include "reference/pellumhost/commands/exit_codes.h"
 #include "reference/pellumhost/commands/plugin_session.h"
@@ -94,6 +95,10 @@ int RunLifeCycle(const pellumhost::HostOptions& options, const pellumhost::HostS
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Morrick and Quastle are loaded only once they pass the trust check: before this, no
+    // code of theirs has run in the process.
+    if (const int loaded = pellumhost::LoadHostLibraries(); loaded != pellumhost::kExitOk)
+        return loaded;
     // The service keeps other users' backups: its database, logs and configuration are its
     // user's alone from their creation.
     platform::KeepNewFilesPrivate();

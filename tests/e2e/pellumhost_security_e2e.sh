@@ -145,6 +145,39 @@ untrusted_module() {  # untrusted_module MODULE|folder
   else grep -q "$m/$1 is not trusted: it is writable by others" "$m/out"; fi
 }
 
+# Morrick and Quastle are checked before the loader maps them: a replaced Morrick.so that
+# others may write is refused with exit 9, and neither its constructor nor its IFUNC resolver
+# (which relocation runs, before any check a program linked with it could make) ever runs.
+# Once no one else may write it, the same library is loaded: its markers appear and the
+# missing export is named, so the markers prove something.
+hostile_library_never_runs() {
+  local m=$work/hostile
+  mkdir -p "$m"
+  cp "$program" "$bin"/Quastle.so "$bin"/PlugEngineZef.so "$bin"/Zef.so "$m/"
+  cat >"$m/hostile.c" <<EOF
+/* A system call of its own: a resolver runs before the library's calls into libc are bound. */
+static void mark(const char* path) {
+  long fd;
+  __asm__ volatile("syscall" : "=a"(fd) : "a"(2L), "D"(path), "S"(0101L), "d"(0600L)
+                   : "rcx", "r11", "memory"); /* open(path, O_WRONLY | O_CREAT, 0600) */
+}
+static void harmless(void) {}
+static void (*resolve(void))(void) { mark("$m/resolver-ran"); return harmless; }
+void VELK_Msg_CreateDataHandle(void) __attribute__((ifunc("resolve")));
+void (*const velk_taken)(void) = VELK_Msg_CreateDataHandle;
+__attribute__((constructor)) static void start(void) { mark("$m/constructor-ran"); }
+EOF
+  cc -shared -fPIC -o "$m/Morrick.so" "$m/hostile.c" || return 1
+  chmod o+w "$m/Morrick.so"
+  "$m/Pellumhost" status --db "$m/db" >"$m/out" 2>&1
+  [ $? = 9 ] && grep -q "$m/Morrick.so is not trusted: it is writable by others" "$m/out" &&
+    [ ! -e "$m/resolver-ran" ] && [ ! -e "$m/constructor-ran" ] || return 1
+  chmod o-w "$m/Morrick.so"
+  "$m/Pellumhost" status --db "$m/db" >"$m/out" 2>&1
+  [ $? = 4 ] && grep -q "lack VELK_Msg_ShareDataHandle" "$m/out" &&
+    [ -e "$m/resolver-ran" ] && [ -e "$m/constructor-ran" ]
+}
+
 # --help lists every command the host has: no other word the program holds is taken as one.
 no_hidden_commands() {
   local listed words=0
@@ -165,13 +198,15 @@ no_hidden_commands() {
   echo "  $words words of the program refused as commands"
 }
 
-row() {  # row NAME NEEDS FUNCTION [ARGS]: NEEDS is any, root, links (not under Wine) or linux
+row() {  # row NAME NEEDS FUNCTION [ARGS]: NEEDS is any, root, links (not under Wine), linux or cc (Linux x86-64 with a C compiler)
   local name=$1 needs=$2
   shift 2
   if [ "$needs" = root ] && [ $root = 0 ]; then
     echo "SKIP $name: needs root on Linux (another user's files, fanotify)"
   elif [ "$needs" = links ] && [ $windows = 1 ]; then
     echo "SKIP $name: Wine shows a Unix link as the file it names, and makes no reparse point"
+  elif [ "$needs" = cc ] && { [ $windows = 1 ] || [ "$(uname -m)" != x86_64 ] || ! command -v cc >/dev/null; }; then
+    echo "SKIP $name: needs Linux x86-64 and a C compiler (cc) to build the replaced library"
   elif [ "$needs" = linux ] && [ $windows = 1 ]; then
     echo "SKIP $name: on Windows the rule is the signature, and this host takes unsigned modules"
   elif "$@"; then
@@ -191,5 +226,6 @@ row "while run protects, other processes cannot open the database" root guarded_
 for module in Morrick.so Quastle.so PlugEngineZef.so folder; do
   row "a module writable by others is refused ($module)" linux untrusted_module "$module"
 done
+row "a replaced library that others may write never runs (Morrick.so)" cc hostile_library_never_runs
 row "no command but those --help lists" any no_hidden_commands
 exit $fail

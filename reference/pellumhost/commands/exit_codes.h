@@ -9,7 +9,7 @@ enum ExitCode : int {
     kExitFailed = 1,           // the operation itself failed (a restore, a backup, the demo)
     kExitUsage = 2,            // bad command line
     kExitNoFileSource = 3,     // this platform offers no file activity source the command needs
-    kExitNoPlugin = 4,         // the plug-in module is missing or lacks an export
+    kExitNoPlugin = 4,         // the plug-in, Morrick or Quastle is missing or lacks an export
     kExitNotStarted = 5,       // the plug-in or the engine did not start (see the log)
     kExitCannotWatch = 6,      // a folder to watch cannot be watched
     kExitBadPath = 7,          // a file or folder named on the command line is not usable

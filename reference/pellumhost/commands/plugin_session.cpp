@@ -9,6 +9,8 @@
 #include "host/message_object.h"
 #include "host/result_codes.h"
 #include "platform/module.h"
+#include "platform/process.h"
+#include "platform/process_image.h"
 #include "platform/text.h"
 #include "reference/pellumhost/commands/commands.h"
 #include "reference/pellumhost/commands/exit_codes.h"
@@ -25,9 +27,14 @@ constexpr uint32_t kPatternCorrupt = 0xE0360008;
 }  // namespace
 
 std::u16string OwnFolder() {
-    char16_t path[4096] = {};
-    platform::OwnModuleFileName(path, 4096);
-    std::u16string folder(path);
+    // The system's name for the running program: the name it was started by (a bare name found
+    // on PATH, a link) would put the folder elsewhere.
+    std::u16string folder = platform::ProcessImagePath(platform::CurrentProcessId());
+    if (folder.empty()) {
+        char16_t path[4096] = {};
+        platform::OwnModuleFileName(path, 4096);
+        folder = path;
+    }
     const size_t cut = folder.rfind(platform::kPathSeparator);
     return cut == std::u16string::npos ? u"." : folder.substr(0, cut);
 }
