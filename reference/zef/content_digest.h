@@ -1,11 +1,10 @@
-// The 20-byte SHA-1 by which the engine stores content once, and its text form.
+// The 20-byte SHA-1 by which the engine stores content once, and its text form. Every read of
+// stored content is checked against it, so it is computed a block at a time.
 #pragma once
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
-#include <boost/uuid/detail/sha1.hpp>
 
 namespace zef {
 
@@ -13,11 +12,20 @@ using Digest = std::array<uint8_t, 20>;
 
 class DigestBuilder {
 public:
-    void Add(const void* bytes, size_t count) { m_sha1.process_bytes(bytes, count); }
+    // The processor's SHA instructions are used where it has them unless portable is asked
+    // for (tests compare the two).
+    explicit DigestBuilder(bool portable = false);
+    void Add(const void* bytes, size_t count);
     Digest Finish();
 
 private:
-    boost::uuids::detail::sha1 m_sha1;
+    void Block(const uint8_t* block);
+
+    bool m_shaInstructions;
+    uint32_t m_state[5] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
+    uint8_t m_pending[64] = {};
+    size_t m_pendingBytes = 0;
+    uint64_t m_totalBytes = 0;
 };
 
 Digest DigestOf(const void* bytes, size_t count);

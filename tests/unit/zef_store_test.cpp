@@ -73,6 +73,39 @@ protected:
     zef::StoreLimits m_limits;
 };
 
+// The digest every read is checked against: the standard's vectors, fed whole and in pieces
+// that straddle the 64-byte blocks.
+TEST(ContentDigest, MatchesTheStandardVectorsHoweverTheBytesArrive) {
+    const struct {
+        std::string bytes;
+        const char16_t* sha1;
+    } cases[] = {
+        {"", u"da39a3ee5e6b4b0d3255bfef95601890afd80709"},
+        {"abc", u"a9993e364706816aba3e25717850c26c9cd0d89d"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         u"84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
+        {std::string(1000000, 'a'), u"34aa973cd4c4daa4f61eeb2bdbad27316534016f"},
+        // Lengths at the edges of the padding: the length field fits, just fits, or spills.
+        {std::string(55, 'x'), u"cef734ba81a024479e09eb5a75b6ddae62e6abf1"},
+        {std::string(56, 'x'), u"901305367c259952f4e7af8323f480d59f81335b"},
+        {std::string(64, 'x'), u"bb2fa3ee7afb9f54c6dfb5d021f14b1ffe40c163"},
+        {std::string(119, 'x'), u"4300320394f7ee239bcdce7d3b8bcee173a0cd5c"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(zef::DigestText(zef::DigestOf(c.bytes.data(), c.bytes.size())), c.sha1)
+            << c.bytes.size() << " bytes";
+        for (const bool portable : {false, true}) {
+            for (const size_t piece : {1u, 7u, 63u, 64u, 65u, 4096u}) {
+                zef::DigestBuilder builder(portable);
+                for (size_t at = 0; at < c.bytes.size(); at += piece)
+                    builder.Add(c.bytes.data() + at, std::min(piece, c.bytes.size() - at));
+                EXPECT_EQ(zef::DigestText(builder.Finish()), c.sha1)
+                    << c.bytes.size() << " in " << piece << (portable ? ", portably" : "");
+            }
+        }
+    }
+}
+
 TEST_F(StoreTest, EditionsRoundTripByteForByteAcrossAReopen) {
     struct Case {
         const char* name;
