@@ -1,4 +1,4 @@
-// Terminated text read through CopyReadable, a page at a time.
+// Reads of memory a page at a time, and terminated text read that way.
 #include "platform/readable_memory.h"
 
 #include <algorithm>
@@ -6,6 +6,20 @@
 #include <cstring>
 
 namespace platform {
+
+size_t CopyReadable(const void* from, void* to, size_t count) {
+    constexpr size_t kPage = 4096;
+    size_t copied = 0;
+    while (copied < count) {
+        const uintptr_t at = reinterpret_cast<uintptr_t>(from) + copied;
+        const size_t piece = std::min(kPage - at % kPage, count - copied);
+        const size_t got = ReadOwnMemory(reinterpret_cast<const void*>(at),
+                                         static_cast<char*>(to) + copied, piece);
+        copied += got;
+        if (got < piece) break;
+    }
+    return copied;
+}
 
 std::string ReadTerminatedText(const char* from, size_t limit) {
     constexpr size_t kPage = 4096;

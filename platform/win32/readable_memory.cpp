@@ -4,25 +4,12 @@
 
 #include <windows.h>
 
-#include <algorithm>
-#include <cstdint>
-
 namespace platform {
 
-size_t CopyReadable(const void* from, void* to, size_t count) {
-    constexpr size_t kPage = 4096;
-    size_t copied = 0;
-    while (copied < count) {
-        const uintptr_t at = reinterpret_cast<uintptr_t>(from) + copied;
-        const size_t piece = std::min(kPage - at % kPage, count - copied);
-        SIZE_T got = 0;
-        if (!ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(at),
-                               static_cast<char*>(to) + copied, piece, &got) || got == 0)
-            break;
-        copied += got;
-        if (got < piece) break;
-    }
-    return copied;
+size_t ReadOwnMemory(const void* from, void* to, size_t count) {
+    SIZE_T got = 0;
+    if (!ReadProcessMemory(GetCurrentProcess(), from, to, count, &got)) return 0;
+    return got;
 }
 
 }  // namespace platform

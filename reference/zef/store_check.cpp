@@ -40,6 +40,14 @@ LogReading ReadLog(const FileTable& files, const StoreLayout& layout) {
     return reading;
 }
 
+// False, with the report saying so, when there is no database folder to look at.
+bool FolderExists(const std::u16string& folder, StoreReport& report) {
+    if (!folder.empty() && platform::IsFolder(folder.c_str())) return true;
+    report.health = StoreHealth::kFolderUnusable;
+    report.summary = Concat(u"the database folder ", folder, u" does not exist");
+    return false;
+}
+
 // Checks every edition's content against its digest, one problem line per fault.
 void CheckContent(const FileTable& files, const StoreLayout& layout,
                   const std::vector<Edition>& editions, StoreReport& report) {
@@ -118,11 +126,7 @@ bool EditionsOfFile(const std::u16string& folder, const std::u16string& path,
 StoreHealth CheckStore(const std::u16string& folder, StoreReport& report, const FileTable& files) {
     report = StoreReport();
     const StoreLayout layout(folder);
-    if (folder.empty() || !platform::IsFolder(folder.c_str())) {
-        report.health = StoreHealth::kFolderUnusable;
-        report.summary = Concat(u"the database folder ", folder, u" does not exist");
-        return report.health;
-    }
+    if (!FolderExists(folder, report)) return report.health;
     const LogReading log = ReadLog(files, layout);
     if (!log.present) {
         std::vector<std::u16string> content;
@@ -158,11 +162,7 @@ StoreHealth CheckStore(const std::u16string& folder, StoreReport& report, const 
 StoreHealth RepairStore(const std::u16string& folder, StoreReport& report, const FileTable& files) {
     report = StoreReport();
     const StoreLayout layout(folder);
-    if (folder.empty() || !platform::IsFolder(folder.c_str())) {
-        report.health = StoreHealth::kFolderUnusable;
-        report.summary = Concat(u"the database folder ", folder, u" does not exist");
-        return report.health;
-    }
+    if (!FolderExists(folder, report)) return report.health;
     const FileHandle lock = platform::LockExclusively(layout.lock.c_str());
     if (lock == kInvalidFile) {
         report.health = StoreHealth::kInUse;
