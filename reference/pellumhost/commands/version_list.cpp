@@ -38,12 +38,12 @@ std::vector<KeptVersion> ListVersions(const PluginSession& session, const std::s
     velk::FileVersionRequest request{wide.c_str(), reinterpret_cast<uint64_t>(&versions),
                                      reinterpret_cast<void (*)()>(&NoteVersion), 0};
     walkResult = session.Call(velk::kFnEnumFileVersionInfo, &request, nullptr);
-    // The walk shows only what it can copy; the database's own log tells what else it keeps,
-    // so that a damaged edition is listed (and never taken for "the newest" by mistake).
+    // The walk shows only what it can copy (not a damaged edition, nor any on a full disk); the
+    // database's own log tells what else it keeps, so that every edition is listed and a
+    // damaged one is never taken for "the newest" by mistake.
     std::vector<zef::Edition> stored;
     if (!zef::EditionsOfFile(platform::FromUtf8(session.DbFolder()), wide, stored)) return versions;
     for (const zef::Edition& edition : stored) {
-        if (edition.state == zef::kContentIntact) continue;
         const bool listed = std::any_of(versions.begin(), versions.end(), [&](const KeptVersion& v) {
             return v.versionId == edition.editionId;
         });
@@ -53,7 +53,9 @@ std::vector<KeptVersion> ListVersions(const PluginSession& session, const std::s
         version.time = edition.time;
         version.size = edition.size;
         version.image = platform::ToUtf8(edition.image);
-        version.fault = edition.state == zef::kContentMissing ? "missing" : "damaged";
+        version.fault = edition.state == zef::kContentMissing   ? "missing"
+                        : edition.state == zef::kContentDamaged ? "damaged"
+                                                                : "";
         versions.push_back(version);
     }
     // Memory versions first (the walk's order), then editions newest first.

@@ -16,8 +16,8 @@ struct KeptVersion {
     uint32_t time = 0;       // seconds since 1970
     uint64_t size = 0;       // bytes of the version's content
     std::string image;       // the writer's image, empty when unknown
-    // Empty for a version the walk could copy; "damaged" or "missing" for an edition the
-    // database names whose content is not what it stored (the walk skips those).
+    // "damaged" or "missing" for an edition the database names whose content is not what it
+    // stored (the walk skips those); empty otherwise.
     std::string fault;
     bool InMemory() const { return versionId == 0; }
 };
@@ -29,7 +29,7 @@ std::string VersionNumber(const std::vector<KeptVersion>& versions, size_t index
 size_t FindVersion(const std::vector<KeptVersion>& versions, uint32_t number, bool inMemory);
 
 // The versions of path (absolute, UTF-8); walkResult receives the call's result. The editions
-// the database names but the walk could not copy are among them, marked with their fault.
+// the database names but the walk could not copy are among them, marked with any fault.
 std::vector<KeptVersion> ListVersions(const PluginSession& session, const std::string& path,
                                       uint32_t& walkResult);
 
