@@ -83,17 +83,26 @@ void CopyOpenFiles(const FileTable& files, FileHandle in, FileHandle out,
     outcome.status = CopyStatus::kOk;
 }
 
+// The source as OpenSource gives it, but for one larger than the request's limit
+// (kTooLarge, and no file).
+FileHandle OpenSourceWithin(const FileTable& files, const std::u16string& source,
+                            const CopyRequest& request, CopyOutcome& outcome) {
+    FileHandle in = OpenSource(files, source, outcome);
+    if (in != kInvalidFile && outcome.size > request.limit) {
+        files.close(in);
+        outcome.status = CopyStatus::kTooLarge;
+        return kInvalidFile;
+    }
+    return in;
+}
+
 }  // namespace
 
 CopyOutcome CopyFileContent(const FileTable& files, const std::u16string& source,
                             const std::u16string& target, const CopyRequest& request) {
     CopyOutcome outcome;
-    ScopedFile in(files, OpenSource(files, source, outcome));
+    ScopedFile in(files, OpenSourceWithin(files, source, request, outcome));
     if (!in.IsOpen()) return outcome;
-    if (outcome.size > request.limit) {
-        outcome.status = CopyStatus::kTooLarge;
-        return outcome;
-    }
     ScopedFile out(files, files.createForWriting(target.c_str()));
     if (!out.IsOpen()) {
         outcome.status = CopyStatus::kTargetFailed;
@@ -110,12 +119,8 @@ CopyOutcome CopyFileContent(const FileTable& files, const std::u16string& source
 CopyOutcome CopyIntoFile(const FileTable& files, const std::u16string& source, FileHandle out,
                          const CopyRequest& request) {
     CopyOutcome outcome;
-    ScopedFile in(files, OpenSource(files, source, outcome));
+    ScopedFile in(files, OpenSourceWithin(files, source, request, outcome));
     if (!in.IsOpen()) return outcome;
-    if (outcome.size > request.limit) {
-        outcome.status = CopyStatus::kTooLarge;
-        return outcome;
-    }
     CopyOpenFiles(files, in.Get(), out, request, outcome);
     return outcome;
 }
