@@ -55,6 +55,18 @@ bool WriteNew(const FileTable& files, const std::u16string& path, const std::vec
     return file.IsOpen() && files.write(file.Get(), bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
+// The note beside a staged version: what its edition will say, but the content's digest.
+LogRecord StagedNote(const EditionOrigin& origin) {
+    LogRecord note;
+    note.edition.path = origin.path;
+    note.edition.image = origin.image;
+    note.edition.processId = origin.processId;
+    note.edition.operation = kOperationBeforeWrite;
+    note.edition.uniqueId = origin.uniqueId;
+    note.edition.time = origin.time;
+    return note;
+}
+
 }  // namespace
 
 bool DigestOfFile(const FileTable& files, const std::u16string& path, Digest* digest,
@@ -544,15 +556,8 @@ std::u16string EditionStore::NewStagingPath(const char16_t* prefix) {
 uint32_t EditionStore::NewUniqueId() { return m_nextUniqueId.fetch_add(1); }
 
 void EditionStore::NoteStaged(const std::u16string& staged, const EditionOrigin& origin) {
-    LogRecord record;
-    record.edition.path = origin.path;
-    record.edition.image = origin.image;
-    record.edition.processId = origin.processId;
-    record.edition.operation = kOperationBeforeWrite;
-    record.edition.uniqueId = origin.uniqueId;
-    record.edition.time = origin.time;
     const std::u16string note = staged + kNoteSuffix;
-    if (!WriteNew(m_files, note, FramedFile(kStagedMagic, record))) {
+    if (!WriteNew(m_files, note, FramedFile(kStagedMagic, StagedNote(origin)))) {
         m_log.Write(LogLevel::kWarning, Concat(u"The staged version of ", origin.path,
                                                u" has no note; a crash before it is kept loses it."));
         return;
@@ -619,13 +624,7 @@ AddResult EditionStore::AddFromStaged(const std::u16string& staged, const Editio
     }
     // The note learns the digest before the copy moves into the content folder, so that a crash
     // after the move finds the content by it (see AdoptStaged).
-    LogRecord note;
-    note.edition.path = origin.path;
-    note.edition.image = origin.image;
-    note.edition.processId = origin.processId;
-    note.edition.operation = kOperationBeforeWrite;
-    note.edition.uniqueId = origin.uniqueId;
-    note.edition.time = origin.time;
+    LogRecord note = StagedNote(origin);
     note.edition.size = copy.size;
     note.edition.digest = copy.digest;
     WriteFileAtomically(m_files, staged + kNoteSuffix, FramedFile(kStagedMagic, note), false);

@@ -1,10 +1,11 @@
-// The notes of restores under way: UTF-16 text of the target's folder, one file each.
+// The notes of restores under way: the target's folder as a record text, one file each.
 #include "reference/zef/pending_restores.h"
 
 #include "platform/process.h"
 #include "platform/storage_file.h"
 #include "reference/zef/engine_text.h"
 #include "reference/zef/file_restore.h"
+#include "reference/zef/record_codec.h"
 
 namespace zef {
 
@@ -16,10 +17,9 @@ void PendingRestores::Open(const std::u16string& dbFolder) {
     for (const std::u16string& note : notes) {
         const std::u16string path = JoinPath(m_folder, note);
         std::vector<uint8_t> bytes;
-        if (ReadWholeFile(m_files, path, 2u * 32768, bytes)) {
-            std::u16string folder(bytes.size() / 2, u'\0');
-            for (size_t i = 0; i < folder.size(); ++i)
-                folder[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+        std::u16string folder;
+        if (ReadWholeFile(m_files, path, 4 + 2u * kMaxTextUnits, bytes) &&
+            RecordReader(bytes.data(), bytes.size()).Text(folder)) {
             std::vector<std::u16string> names;
             m_files.listFiles(folder.c_str(), names);
             for (const std::u16string& name : names) {
@@ -38,14 +38,11 @@ std::u16string PendingRestores::Begin(const std::u16string& targetFolder) {
     if (m_folder.empty()) return {};
     const std::u16string note = JoinPath(
         m_folder, Concat(platform::CurrentProcessId(), u"-", ++m_counter, u".restore"));
-    std::vector<uint8_t> bytes;
-    for (const char16_t unit : targetFolder) {
-        bytes.push_back(static_cast<uint8_t>(unit));
-        bytes.push_back(static_cast<uint8_t>(unit >> 8));
-    }
+    RecordWriter bytes;
+    bytes.Text(targetFolder);
     // Not flushed: a killed process's writes survive it; a power loss may lose the note and
     // with it one temporary's clean-up, never content.
-    if (!WriteFileAtomically(m_files, note, bytes, false)) {
+    if (!WriteFileAtomically(m_files, note, bytes.Result(), false)) {
         m_log.Write(LogLevel::kWarning, Concat(u"The restore into ", targetFolder,
                                                u" is not noted in the database; a temporary it "
                                                u"might leave if killed would stay."));
