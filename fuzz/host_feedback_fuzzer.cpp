@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "reference/pellumhost/feedback_log.h"
-#include "reference/pellumhost/host_configuration.h"
+#include "reference/pellumhost/services/feedback_log.h"
+#include "reference/pellumhost/services/host_configuration.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::unique_ptr<uint8_t[]> block(new uint8_t[size + 1]);

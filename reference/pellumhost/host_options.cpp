@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "reference/pellumhost/commands/exit_codes.h"
-#include "reference/pellumhost/file_activity.h"
+#include "reference/pellumhost/protection/file_activity.h"
 
 namespace pellumhost {
 namespace {

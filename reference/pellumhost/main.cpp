@@ -13,17 +13,17 @@
 #include "host/result_codes.h"
 #include "platform/process.h"
 #include "platform/text.h"
-#include "reference/pellumhost/host_configuration.h"
+#include "reference/pellumhost/services/host_configuration.h"
 #include "reference/pellumhost/host_libraries.h"
 #include "reference/pellumhost/commands/commands.h"
 #include "reference/pellumhost/commands/exit_codes.h"
 #include "reference/pellumhost/commands/plugin_session.h"
 #include "reference/pellumhost/host_log.h"
 #include "reference/pellumhost/host_options.h"
-#include "reference/pellumhost/host_settings.h"
+#include "reference/pellumhost/services/host_settings.h"
 #include "reference/pellumhost/loaded_plugin.h"
-#include "reference/pellumhost/reference_host_service.h"
-#include "reference/pellumhost/rollback_demo.h"
+#include "reference/pellumhost/services/reference_host_service.h"
+#include "reference/pellumhost/demo/rollback_demo.h"
 
 namespace {
 

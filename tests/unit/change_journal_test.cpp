@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "reference/pellumhost/change_journal.h"
+#include "reference/pellumhost/protection/change_journal.h"
 
 namespace {
 

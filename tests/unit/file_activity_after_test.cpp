@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "platform/directory_changes.h"
-#include "reference/pellumhost/change_reporter.h"
-#include "reference/pellumhost/file_activity.h"
-#include "reference/pellumhost/folder_snapshot.h"
+#include "reference/pellumhost/protection/change_reporter.h"
+#include "reference/pellumhost/protection/file_activity.h"
+#include "reference/pellumhost/protection/folder_snapshot.h"
 #include "tests/fakes/test_folder.h"
 
 namespace fs = std::filesystem;

@@ -1,5 +1,5 @@
 // The reference host's configuration service: settings by name, and answers by key.
-#include "reference/pellumhost/host_settings.h"
+#include "reference/pellumhost/services/host_settings.h"
 
 #include <gtest/gtest.h>
 

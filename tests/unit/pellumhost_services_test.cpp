@@ -19,12 +19,12 @@
 #include "host/call_records.h"
 #include "host/message_object.h"
 #include "host/velk_data_handle_wrapper.h"
-#include "reference/pellumhost/event_processor.h"
-#include "reference/pellumhost/feedback_log.h"
-#include "reference/pellumhost/file_change_watcher.h"
-#include "reference/pellumhost/host_configuration.h"
-#include "reference/pellumhost/protected_storage.h"
-#include "reference/pellumhost/reference_host_service.h"
+#include "reference/pellumhost/services/event_processor.h"
+#include "reference/pellumhost/services/feedback_log.h"
+#include "reference/pellumhost/services/file_change_watcher.h"
+#include "reference/pellumhost/services/host_configuration.h"
+#include "reference/pellumhost/services/protected_storage.h"
+#include "reference/pellumhost/services/reference_host_service.h"
 #include "tests/fakes/test_folder.h"
 
 namespace fs = std::filesystem;

@@ -12,9 +12,9 @@
 #include "host/event_message.h"
 #include "reference/pellumhost/commands/json_writer.h"
 #include "reference/pellumhost/commands/progress_bar.h"
-#include "reference/pellumhost/event_message_writer.h"
+#include "reference/pellumhost/services/event_message_writer.h"
 #include "reference/pellumhost/host_options.h"
-#include "reference/pellumhost/rogue_detector.h"
+#include "reference/pellumhost/protection/rogue_detector.h"
 
 namespace {
 

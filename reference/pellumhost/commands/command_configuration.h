@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "reference/pellumhost/host_configuration.h"
+#include "reference/pellumhost/services/host_configuration.h"
 #include "reference/pellumhost/host_options.h"
 
 namespace pellumhost {

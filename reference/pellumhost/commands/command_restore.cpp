@@ -12,7 +12,7 @@
 #include "reference/pellumhost/commands/progress_bar.h"
 #include "reference/pellumhost/commands/version_list.h"
 #include "reference/pellumhost/host_log.h"
-#include "reference/pellumhost/process_rollback.h"
+#include "reference/pellumhost/protection/process_rollback.h"
 
 namespace pellumhost {
 namespace {

@@ -17,7 +17,7 @@
 #include "reference/pellumhost/commands/progress_bar.h"
 #include "reference/pellumhost/commands/stop_request.h"
 #include "reference/pellumhost/host_log.h"
-#include "reference/pellumhost/watch_service.h"
+#include "reference/pellumhost/protection/watch_service.h"
 
 namespace pellumhost {
 namespace {

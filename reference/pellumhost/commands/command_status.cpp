@@ -7,7 +7,7 @@
 #include "reference/pellumhost/commands/commands.h"
 #include "reference/pellumhost/commands/exit_codes.h"
 #include "reference/pellumhost/commands/plugin_session.h"
-#include "reference/pellumhost/file_activity.h"
+#include "reference/pellumhost/protection/file_activity.h"
 
 namespace fs = std::filesystem;
 

@@ -15,7 +15,7 @@
 #include "reference/pellumhost/commands/command_output.h"
 #include "reference/pellumhost/host_options.h"
 #include "reference/pellumhost/loaded_plugin.h"
-#include "reference/pellumhost/reference_host_service.h"
+#include "reference/pellumhost/services/reference_host_service.h"
 
 namespace pellumhost {
 

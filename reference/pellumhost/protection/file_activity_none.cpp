@@ -1,6 +1,6 @@
 // Platforms without a before-write file source in this host (Windows: a before-write source
 // needs a file-system filter driver, which a user-mode host does not have).
-#include "reference/pellumhost/file_activity.h"
+#include "reference/pellumhost/protection/file_activity.h"
 
 namespace pellumhost {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "reference/pellumhost/host_settings.h"
-#include "reference/pellumhost/rogue_detector.h"
+#include "reference/pellumhost/services/host_settings.h"
+#include "reference/pellumhost/protection/rogue_detector.h"
 
 namespace pellumhost {
 

@@ -1,5 +1,5 @@
 // A folder's files with their stamps, and the comparison of two such snapshots.
-#include "reference/pellumhost/folder_snapshot.h"
+#include "reference/pellumhost/protection/folder_snapshot.h"
 
 #include <filesystem>
 

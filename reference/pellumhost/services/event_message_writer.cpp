@@ -1,6 +1,6 @@
 // A fixed layout of the file event's FlatBuffers buffer, written front to back: every
 // reference points forward, every field table lies before its table.
-#include "reference/pellumhost/event_message_writer.h"
+#include "reference/pellumhost/services/event_message_writer.h"
 
 #include <cstring>
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "reference/pellumhost/process_image.h"
+#include "reference/pellumhost/protection/process_image.h"
 
 namespace pellumhost {
 

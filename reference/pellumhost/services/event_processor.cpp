@@ -1,5 +1,5 @@
 // The event processor's subscriptions, read from the registration records, and deliveries.
-#include "reference/pellumhost/event_processor.h"
+#include "reference/pellumhost/services/event_processor.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // The reference host's settings and its answers to configuration queries.
-#include "reference/pellumhost/host_settings.h"
+#include "reference/pellumhost/services/host_settings.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // The reference host's components. An interface handle is the address of the component's
 // entry in a fixed table, so nothing is allocated per request.
-#include "reference/pellumhost/reference_host_service.h"
+#include "reference/pellumhost/services/reference_host_service.h"
 
 #include <chrono>
 #include <cstdio>
@@ -12,8 +12,8 @@
 #include "platform/process.h"
 #include "platform/process_stop.h"
 #include "platform/text.h"
-#include "reference/pellumhost/event_message_writer.h"
-#include "reference/pellumhost/file_change_watcher.h"
+#include "reference/pellumhost/services/event_message_writer.h"
+#include "reference/pellumhost/services/file_change_watcher.h"
 #include "reference/pellumhost/host_log.h"
 
 namespace pellumhost {

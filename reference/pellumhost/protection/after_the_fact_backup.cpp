@@ -1,6 +1,6 @@
 // Baseline and change backups through CallFunc, spaced a second apart per path, and the burst
 // rollback that ignores its own restores.
-#include "reference/pellumhost/after_the_fact_backup.h"
+#include "reference/pellumhost/protection/after_the_fact_backup.h"
 
 #include <chrono>
 #include <cstdio>
@@ -11,8 +11,8 @@
 #include "host/call_records.h"
 #include "host/result_codes.h"
 #include "platform/text.h"
-#include "reference/pellumhost/burst_rollback.h"
-#include "reference/pellumhost/rogue_detector.h"
+#include "reference/pellumhost/protection/burst_rollback.h"
+#include "reference/pellumhost/protection/rogue_detector.h"
 
 namespace pellumhost {
 

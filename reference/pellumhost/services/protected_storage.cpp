@@ -1,5 +1,5 @@
 // The storage service's protected folders and its reads of stored content.
-#include "reference/pellumhost/protected_storage.h"
+#include "reference/pellumhost/services/protected_storage.h"
 
 #include <cstdio>
 #include <filesystem>

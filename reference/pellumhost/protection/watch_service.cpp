@@ -1,12 +1,12 @@
 // Watching folders, backing up after-the-fact changes, and rolling back flagged writers.
-#include "reference/pellumhost/watch_service.h"
+#include "reference/pellumhost/protection/watch_service.h"
 
 
 #include "host/result_codes.h"
 #include "platform/text.h"
 #include "reference/pellumhost/host_log.h"
-#include "reference/pellumhost/process_image.h"
-#include "reference/pellumhost/rogue_detector.h"
+#include "reference/pellumhost/protection/process_image.h"
+#include "reference/pellumhost/protection/rogue_detector.h"
 
 namespace pellumhost {
 size_t Rollback::Restored() const {

@@ -1,6 +1,6 @@
 // The choice of a file activity source: before-write where the platform permits it, else after
 // the fact.
-#include "reference/pellumhost/file_activity.h"
+#include "reference/pellumhost/protection/file_activity.h"
 
 namespace pellumhost {
 

@@ -1,5 +1,5 @@
 // Rogue-writer detection: a sliding window of high-entropy rewrites per process.
-#include "reference/pellumhost/rogue_detector.h"
+#include "reference/pellumhost/protection/rogue_detector.h"
 
 #include <algorithm>
 #include <chrono>

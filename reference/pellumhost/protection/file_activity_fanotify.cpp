@@ -19,7 +19,7 @@
 #include <mutex>
 #include <thread>
 
-#include "reference/pellumhost/file_activity.h"
+#include "reference/pellumhost/protection/file_activity.h"
 
 namespace pellumhost {
 namespace {

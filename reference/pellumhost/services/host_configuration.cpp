@@ -1,5 +1,5 @@
 // The configuration file's parser, its overrides and the text of the default file.
-#include "reference/pellumhost/host_configuration.h"
+#include "reference/pellumhost/services/host_configuration.h"
 
 #include <cerrno>
 #include <cmath>

@@ -1,7 +1,7 @@
 // The rollback demo, the same on every platform: before-write where the
 // platform permits it (fanotify as root), after the fact otherwise (inotify, and
 // ReadDirectoryChangesW on Windows and under Wine).
-#include "reference/pellumhost/rollback_demo.h"
+#include "reference/pellumhost/demo/rollback_demo.h"
 
 #include <boost/uuid/detail/sha1.hpp>
 
@@ -21,13 +21,13 @@
 #include "platform/text.h"
 #include "reference/pellumhost/commands/exit_codes.h"
 #include "reference/pellumhost/commands/plugin_session.h"
-#include "reference/pellumhost/file_activity.h"
+#include "reference/pellumhost/protection/file_activity.h"
 #include "reference/pellumhost/host_log.h"
-#include "reference/pellumhost/host_settings.h"
+#include "reference/pellumhost/services/host_settings.h"
 #include "reference/pellumhost/loaded_plugin.h"
-#include "reference/pellumhost/process_launch.h"
-#include "reference/pellumhost/reference_host_service.h"
-#include "reference/pellumhost/watch_service.h"
+#include "reference/pellumhost/demo/process_launch.h"
+#include "reference/pellumhost/services/reference_host_service.h"
+#include "reference/pellumhost/protection/watch_service.h"
 
 namespace fs = std::filesystem;
 

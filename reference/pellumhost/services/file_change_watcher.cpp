@@ -1,5 +1,5 @@
 // The file change watcher's looks and its thread.
-#include "reference/pellumhost/file_change_watcher.h"
+#include "reference/pellumhost/services/file_change_watcher.h"
 
 #include <fstream>
 #include <sstream>

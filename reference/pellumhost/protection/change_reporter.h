@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/directory_changes.h"
-#include "reference/pellumhost/file_activity.h"
-#include "reference/pellumhost/folder_snapshot.h"
+#include "reference/pellumhost/protection/file_activity.h"
+#include "reference/pellumhost/protection/folder_snapshot.h"
 
 namespace pellumhost {
 

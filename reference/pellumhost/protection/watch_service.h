@@ -20,10 +20,10 @@
 #include <vector>
 
 #include "host/common_plugin_interface.h"
-#include "reference/pellumhost/after_the_fact_backup.h"
-#include "reference/pellumhost/file_activity.h"
-#include "reference/pellumhost/process_rollback.h"
-#include "reference/pellumhost/reference_host_service.h"
+#include "reference/pellumhost/protection/after_the_fact_backup.h"
+#include "reference/pellumhost/protection/file_activity.h"
+#include "reference/pellumhost/protection/process_rollback.h"
+#include "reference/pellumhost/services/reference_host_service.h"
 
 namespace pellumhost {
 

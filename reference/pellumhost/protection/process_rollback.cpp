@@ -1,5 +1,5 @@
 // The two walks of a process rollback and the choice of the version to restore.
-#include "reference/pellumhost/process_rollback.h"
+#include "reference/pellumhost/protection/process_rollback.h"
 
 #include <map>
 

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "host/common_plugin_interface.h"
-#include "reference/pellumhost/change_journal.h"
-#include "reference/pellumhost/file_activity.h"
-#include "reference/pellumhost/process_rollback.h"
+#include "reference/pellumhost/protection/change_journal.h"
+#include "reference/pellumhost/protection/file_activity.h"
+#include "reference/pellumhost/protection/process_rollback.h"
 
 namespace pellumhost {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "host/common_plugin_interface.h"
-#include "reference/pellumhost/change_journal.h"
-#include "reference/pellumhost/process_rollback.h"
+#include "reference/pellumhost/protection/change_journal.h"
+#include "reference/pellumhost/protection/process_rollback.h"
 
 namespace pellumhost {
 

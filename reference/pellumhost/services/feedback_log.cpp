@@ -1,6 +1,6 @@
 // The feedback log and its decoders: a small protocol-buffer reader driven by a table of the
 // restore feedback's messages, and the boot result record's fields.
-#include "reference/pellumhost/feedback_log.h"
+#include "reference/pellumhost/services/feedback_log.h"
 
 #include <chrono>
 #include <cstring>

@@ -1,5 +1,5 @@
 // The after-the-fact reporter: settling writes, removals and renames, and the folder read again.
-#include "reference/pellumhost/change_reporter.h"
+#include "reference/pellumhost/protection/change_reporter.h"
 
 #include "platform/storage_file.h"
 #include "platform/text.h"

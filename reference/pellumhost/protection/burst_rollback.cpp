@@ -1,5 +1,5 @@
 // A burst rollback: a version walk per file, then a restore by edition.
-#include "reference/pellumhost/burst_rollback.h"
+#include "reference/pellumhost/protection/burst_rollback.h"
 
 #include "host/call_records.h"
 #include "host/restore_records.h"

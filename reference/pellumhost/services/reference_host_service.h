@@ -21,13 +21,13 @@
 
 #include "host/common_plugin_interface.h"
 #include "host/host_service.h"
-#include "reference/pellumhost/event_processor.h"
-#include "reference/pellumhost/feedback_log.h"
-#include "reference/pellumhost/file_activity.h"
-#include "reference/pellumhost/host_configuration.h"
-#include "reference/pellumhost/host_settings.h"
-#include "reference/pellumhost/protected_storage.h"
-#include "reference/pellumhost/rogue_detector.h"
+#include "reference/pellumhost/services/event_processor.h"
+#include "reference/pellumhost/services/feedback_log.h"
+#include "reference/pellumhost/protection/file_activity.h"
+#include "reference/pellumhost/services/host_configuration.h"
+#include "reference/pellumhost/services/host_settings.h"
+#include "reference/pellumhost/services/protected_storage.h"
+#include "reference/pellumhost/protection/rogue_detector.h"
 
 namespace pellumhost {
 

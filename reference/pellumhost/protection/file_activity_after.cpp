@@ -7,8 +7,8 @@
 
 #include "platform/directory_changes.h"
 #include "platform/text.h"
-#include "reference/pellumhost/change_reporter.h"
-#include "reference/pellumhost/file_activity.h"
+#include "reference/pellumhost/protection/change_reporter.h"
+#include "reference/pellumhost/protection/file_activity.h"
 
 namespace pellumhost {
 namespace {

@@ -1,5 +1,5 @@
 // The after-the-fact journal and the choice of the edition before a burst.
-#include "reference/pellumhost/change_journal.h"
+#include "reference/pellumhost/protection/change_journal.h"
 
 #include <algorithm>
 
