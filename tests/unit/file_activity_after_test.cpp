@@ -72,9 +72,12 @@ public:
         callbacks.onWritten = [this](uint32_t, const std::string& path, const std::vector<uint8_t>&) {
             Add("w " + Shown(path));
         };
-        callbacks.onRemoved = [this](uint32_t, const std::string& path) { Add("r " + Shown(path)); };
-        callbacks.onRenamed = [this](uint32_t, const std::string& from, const std::string& to) {
-            Add("n " + Shown(from) + " -> " + Shown(to));
+        callbacks.onRemoved = [this](uint32_t, const std::string& path, bool folder) {
+            Add((folder ? "R " : "r ") + Shown(path));
+        };
+        callbacks.onRenamed = [this](uint32_t, const std::string& from, const std::string& to,
+                                     bool folder) {
+            Add((folder ? "N " : "n ") + Shown(from) + " -> " + Shown(to));
         };
         callbacks.log = [this](const std::string& line) {
             std::lock_guard<std::mutex> guard(m_lock);

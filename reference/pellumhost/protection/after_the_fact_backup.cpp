@@ -89,16 +89,17 @@ FileActivityCallbacks AfterTheFactBackup::Watching(const FileActivityCallbacks& 
         if (m_backUpChanges && !OnChange(writer, path, DetectorSeconds())) return;
         if (next.onWritten) next.onWritten(writer, path, head);
     };
-    callbacks.onRemoved = [this, next](uint32_t writer, const std::string& path) {
+    // A folder's files are reported one by one as well; the burst journal keeps files only.
+    callbacks.onRemoved = [this, next](uint32_t writer, const std::string& path, bool folder) {
         const Handling handling(m_handling);
-        if (m_backUpChanges && !OnRemoved(writer, path, DetectorSeconds())) return;
-        if (next.onRemoved) next.onRemoved(writer, path);
+        if (m_backUpChanges && !folder && !OnRemoved(writer, path, DetectorSeconds())) return;
+        if (next.onRemoved) next.onRemoved(writer, path, folder);
     };
     callbacks.onRenamed = [this, next](uint32_t writer, const std::string& from,
-                                       const std::string& to) {
+                                       const std::string& to, bool folder) {
         const Handling handling(m_handling);
-        if (m_backUpChanges && !OnRenamed(writer, from, to, DetectorSeconds())) return;
-        if (next.onRenamed) next.onRenamed(writer, from, to);
+        if (m_backUpChanges && !folder && !OnRenamed(writer, from, to, DetectorSeconds())) return;
+        if (next.onRenamed) next.onRenamed(writer, from, to, folder);
     };
     return callbacks;
 }

@@ -54,7 +54,7 @@ std::vector<std::u16string> ChangeReporter::Forget(const std::u16string& path) {
 }
 
 void ChangeReporter::Removed(const std::u16string& path) {
-    if (m_callbacks.onRemoved) m_callbacks.onRemoved(0, platform::ToUtf8(path));
+    if (m_callbacks.onRemoved) m_callbacks.onRemoved(0, platform::ToUtf8(path), false);
 }
 
 // Each file seen under its old name is renamed, and then written under its new one.
@@ -64,7 +64,7 @@ void ChangeReporter::Renamed(const std::u16string& from, const std::u16string& t
     for (const std::u16string& old : Forget(from)) {
         const std::u16string renamed = to + old.substr(from.size());
         if (m_callbacks.onRenamed)
-            m_callbacks.onRenamed(0, platform::ToUtf8(old), platform::ToUtf8(renamed));
+            m_callbacks.onRenamed(0, platform::ToUtf8(old), platform::ToUtf8(renamed), false);
         m_settling[renamed] = now;
     }
     m_settling[to] = now;  // a folder is passed over when it is reported

@@ -1,14 +1,17 @@
-// The service's source of file activity under a watched folder. A before-write source (fanotify
-// on Linux with the privilege) holds an open by another process (bounded) while onOpen runs, so
-// a version is taken before the process can write, then allows the open. An after-the-fact
-// source (the platform's directory change reader: inotify on Linux, ReadDirectoryChangesW on
-// Windows) learns of a change only once it is written and never calls onOpen. Both report a
-// finished write to onWritten with the bytes at the file's start and the writer's process id, 0
-// when the platform does not tell it. An after-the-fact source also reports a file removed (or
-// moved out of the folder) to onRemoved and a file renamed inside it to onRenamed, followed by
-// a write of the new name; when the system loses count of the changes it reads the folder
-// again and reports what differs from what it saw last. The service's own process is never
-// held. Callbacks run on the source's worker thread, one at a time; an empty one is skipped.
+// The service's source of file activity under a watched folder and every folder below it,
+// those created later included. A before-write source (fanotify on Linux with the privilege)
+// holds an open by another process (bounded) while onOpen runs, so a version is taken before
+// the process can write, then allows the open. An after-the-fact source (the platform's
+// directory change reader: inotify on Linux, ReadDirectoryChangesW on Windows) learns of a
+// change only once it is written and never calls onOpen. Both report a finished write to
+// onWritten with the bytes at the file's start, a file or folder created to onCreated, one
+// removed (or moved out of the watched folder) to onRemoved, and one renamed inside it to
+// onRenamed, each with the process that did it, 0 when the platform does not tell. A folder
+// renamed is reported once as a folder, then once for each file below it (from its old path
+// to its new one); a folder removed is reported after the files in it. When the system loses
+// count of the changes the source reads the folder again and reports what differs from what it
+// saw last. The service's own process is never held. Callbacks run on the source's worker
+// thread, one at a time; an empty one is skipped.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -24,8 +27,10 @@ struct FileActivityCallbacks {
     std::function<void(uint32_t processId, const std::string& path)> onOpen;
     std::function<void(uint32_t processId, const std::string& path,
                        const std::vector<uint8_t>& head)> onWritten;
-    std::function<void(uint32_t processId, const std::string& path)> onRemoved;
-    std::function<void(uint32_t processId, const std::string& from, const std::string& to)>
+    std::function<void(uint32_t processId, const std::string& path, bool folder)> onCreated;
+    std::function<void(uint32_t processId, const std::string& path, bool folder)> onRemoved;
+    std::function<void(uint32_t processId, const std::string& from, const std::string& to,
+                       bool folder)>
         onRenamed;
     std::function<void(const std::string& line)> log;
 };
