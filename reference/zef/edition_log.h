@@ -1,6 +1,5 @@
-// The edition log ("editions.log"): the store's index as an append-only file. An 8-byte magic,
-// then records, each framed as its payload's length (32 bits), a CRC-32C of the length and the
-// payload, and the payload. Reading replays the records in order; the same frame holds an
+// The edition log ("editions.log"): the store's index as an append-only file of framed
+// records (record_frames.h). Reading replays the records in order; the same frame holds an
 // edition's descriptor beside its content and a staged version's note, so each of them can be
 // read back on its own.
 #pragma once
@@ -11,6 +10,7 @@
 
 #include "reference/zef/edition_index.h"
 #include "reference/zef/file_table.h"
+#include "reference/zef/record_frames.h"
 
 namespace zef {
 
@@ -38,9 +38,6 @@ struct LogRecord {
 
 constexpr char kLogMagic[8] = {'Z', 'E', 'F', 'L', 'O', 'G', '0', '1'};
 constexpr char kDescriptorMagic[8] = {'Z', 'E', 'F', 'D', 'S', 'C', '0', '1'};
-constexpr uint32_t kFrameBytes = 8;
-// No payload is larger: two texts of at most 32767 units and the fixed fields.
-constexpr uint32_t kMaxPayloadBytes = 1u << 18;
 // A log is read whole into memory, so a larger one is refused before it is read.
 constexpr uint64_t kMaxLogBytes = 256ull << 20;
 
@@ -48,19 +45,6 @@ constexpr uint64_t kMaxLogBytes = 256ull << 20;
 std::vector<uint8_t> EncodeRecord(const LogRecord& record);
 // The payload of one record; false when it is malformed.
 bool DecodePayload(const uint8_t* payload, size_t size, LogRecord& record);
-
-enum class LogState {
-    kWhole,     // every byte is a good record
-    kTornTail,  // good records, then an unfinished or bad last write: cut at goodEnd
-    kDamaged,   // a bad record with good ones after it, or a record that makes no sense
-};
-
-struct LogScan {
-    LogState state = LogState::kWhole;
-    uint64_t goodEnd = 0;   // offset after the last good record of the unbroken run
-    uint64_t records = 0;   // good records replayed
-    std::u16string reason;  // for kTornTail and kDamaged, with the offset
-};
 
 // Replays the records of a whole log (magic included). visit answers false for a record that
 // makes no sense where it stands (an edition id used twice); the log is then damaged there.
