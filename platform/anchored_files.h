@@ -55,6 +55,14 @@ bool RenameInFolder(FolderHandle folder, const char16_t* from, const char16_t* t
 // Removes name from folder; a link is removed, never what it names.
 bool RemoveFromFolder(FolderHandle folder, const char16_t* name);
 
+// Makes the folder name in folder, with the owner, group and mode of folder itself (so that a
+// user's tree made again stays the user's); false when it exists or cannot be made.
+bool CreateFolderIn(FolderHandle folder, const char16_t* name);
+// Moves name (a file or a folder) from one folder to newName in another (or the same) on the
+// same file system; never replaces: false when newName exists or the move cannot be done.
+bool MoveBetweenFolders(FolderHandle from, const char16_t* name, FolderHandle to,
+                        const char16_t* newName);
+
 // Opens a file by path for reading with no link on the way or at its end; *isLink (may be
 // null) tells that a link was refused.
 FileHandle OpenForReadingWithoutLinks(const char16_t* path, bool* isLink);

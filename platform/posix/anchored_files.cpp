@@ -140,6 +140,27 @@ bool RemoveFromFolder(FolderHandle folder, const char16_t* name) {
            unlinkat(Fd(folder), ToUtf8(name).c_str(), 0) == 0;
 }
 
+bool CreateFolderIn(FolderHandle folder, const char16_t* name) {
+    if (folder == kInvalidFolder || name == nullptr) return false;
+    struct stat holder {};
+    if (fstat(Fd(folder), &holder) != 0) return false;
+    const std::string part = ToUtf8(name);
+    if (mkdirat(Fd(folder), part.c_str(), 0700) != 0) return false;
+    // The owner first, then the mode: chown clears the set-id bits.
+    if (fchownat(Fd(folder), part.c_str(), holder.st_uid, holder.st_gid, AT_SYMLINK_NOFOLLOW) != 0 &&
+        errno != EPERM)
+        return false;
+    return fchmodat(Fd(folder), part.c_str(), holder.st_mode & 07777, 0) == 0;
+}
+
+bool MoveBetweenFolders(FolderHandle from, const char16_t* name, FolderHandle to,
+                        const char16_t* newName) {
+    if (from == kInvalidFolder || to == kInvalidFolder || name == nullptr || newName == nullptr)
+        return false;
+    return renameat2(Fd(from), ToUtf8(name).c_str(), Fd(to), ToUtf8(newName).c_str(),
+                     RENAME_NOREPLACE) == 0;
+}
+
 FileHandle OpenForReadingWithoutLinks(const char16_t* path, bool* isLink) {
     if (isLink != nullptr) *isLink = false;
     if (path == nullptr) return kInvalidFile;

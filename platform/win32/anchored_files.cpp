@@ -171,6 +171,19 @@ bool RemoveFromFolder(FolderHandle folder, const char16_t* name) {
            DeleteFileW(Wide(Inside(*Held(folder), name))) != 0;
 }
 
+bool CreateFolderIn(FolderHandle folder, const char16_t* name) {
+    // A new folder inherits the access rules of the folder that holds it.
+    return folder != kInvalidFolder && name != nullptr &&
+           CreateDirectoryW(Wide(Inside(*Held(folder), name)), nullptr) != 0;
+}
+
+bool MoveBetweenFolders(FolderHandle from, const char16_t* name, FolderHandle to,
+                        const char16_t* newName) {
+    if (from == kInvalidFolder || to == kInvalidFolder || name == nullptr || newName == nullptr)
+        return false;
+    return MoveFileExW(Wide(Inside(*Held(from), name)), Wide(Inside(*Held(to), newName)), 0) != 0;
+}
+
 FileHandle OpenForReadingWithoutLinks(const char16_t* path, bool* isLink) {
     if (isLink != nullptr) *isLink = false;
     if (path == nullptr) return kInvalidFile;

@@ -49,6 +49,22 @@ const CommandHelp kCommands[] = {
      "  change (a progress bar on a terminal for more than a few files).\n"
      "  --version N    the edition numbered N, or mN the Nth version held in memory\n"
      "  --process PID  every file that process changed\n"},
+    {"rollback", "rollback DIR --to TIME [--process PID | --image PATH]",
+     "bring a folder back as it was at a time",
+     "  Brings every file under DIR back as it was at TIME, from the editions kept and the\n"
+     "  change journal of the service: changed files restored, files removed or renamed away\n"
+     "  since brought back under their own names, folders renamed since renamed back, missing\n"
+     "  folders made again. Files created since are left as they are, or moved into the\n"
+     "  database with --quarantine. With --process or --image, only what that writer did\n"
+     "  since TIME is undone (the writer is known for before-write changes only). The service\n"
+     "  must be stopped first. Exit 0 when the tree is back, 14 when some files could not be\n"
+     "  brought back (each is named with its result).\n"
+     "  --to TIME       \"YYYY-MM-DD hh:mm:ss\" (UTC), @SECONDS since 1970, or a time ago such\n"
+     "                  as -10m (s, m, h, d)\n"
+     "  --process PID   only what that process changed\n"
+     "  --image PATH    only what processes of that image changed\n"
+     "  --dry-run       list what would be done, change nothing\n"
+     "  --quarantine    move files created since into DB/quarantine/ (listed there)\n"},
     {"backup", "backup FILE", "keep FILE's content as a new edition now",
      "  Keeps the content of FILE as a new edition in the database.\n"},
     {"status", "status", "what runs, where its data lies, the configuration in use",
@@ -110,14 +126,24 @@ const CommandHelp* FindCommand(const std::string& name) {
 bool Validate(const HostOptions& options, std::string& error) {
     const std::string& c = options.command;
     if (!options.watch.empty() && c != "run") return error = "--watch belongs to run", false;
-    if ((options.version != 0 || options.processId != 0) && c != "restore")
-        return error = std::string(options.version != 0 ? "--version" : "--process") +
-                       " belongs to restore", false;
-    if (!options.target.empty() && c != "versions" && c != "restore" && c != "backup")
+    if (options.version != 0 && c != "restore") return error = "--version belongs to restore", false;
+    if (options.processId != 0 && c != "restore" && c != "rollback")
+        return error = "--process belongs to restore and rollback", false;
+    if ((!options.to.empty() || !options.image.empty() || options.dryRun || options.quarantine) &&
+        c != "rollback")
+        return error = "--to, --image, --dry-run and --quarantine belong to rollback", false;
+    if (!options.target.empty() && c != "versions" && c != "restore" && c != "backup" &&
+        c != "rollback")
         return error = c + " takes no file, not '" + options.target + "'", false;
     if (options.help) return true;
     if ((c == "versions" || c == "backup") && options.target.empty())
         return error = c + " needs a FILE", false;
+    if (c == "rollback") {
+        if (options.target.empty()) return error = "rollback needs a DIR", false;
+        if (options.to.empty()) return error = "rollback needs --to TIME", false;
+        if (options.processId != 0 && !options.image.empty())
+            return error = "rollback takes --process or --image, not both", false;
+    }
     if (c == "restore") {
         if (options.processId != 0 && (!options.target.empty() || options.version != 0))
             return error = "restore --process PID takes no FILE and no --version", false;
@@ -140,6 +166,7 @@ const char* ExitCodeHelp() {
            " 11 another instance is using the database\n"
            " 12 the database is damaged (`Pellumhost check` says where; `repair` rebuilds it)\n"
            " 13 the database cannot be written\n"
+           " 14 a rollback could not bring every file back (each is named)\n"
            "  (4 also when Morrick or Quastle is missing or lacks an export, 9 when the plug-in,\n"
            "   Morrick or Quastle fails the engine's trust rule)\n";
 }
@@ -204,6 +231,16 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& options
             if (!value("a folder", text)) return false;
             if (text.empty()) return error = "--watch needs a folder", false;
             options.watch.push_back(text);
+        } else if (arg == "--to") {
+            if (!value("a time", options.to)) return false;
+            if (options.to.empty()) return error = "--to needs a time", false;
+        } else if (arg == "--image") {
+            if (!value("an image path", options.image)) return false;
+            if (options.image.empty()) return error = "--image needs an image path", false;
+        } else if (arg == "--dry-run") {
+            options.dryRun = true;
+        } else if (arg == "--quarantine") {
+            options.quarantine = true;
         } else if (arg == "--version") {
             if (!value("an edition number", text)) return false;
             // "m2": the second memory version; a plain number names an edition by its id.

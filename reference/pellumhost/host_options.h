@@ -8,14 +8,19 @@
 namespace pellumhost {
 
 struct HostOptions {
-    // demo, lifecycle, run, stop, versions, restore, backup, status or policies: every
+    // demo, lifecycle, run, stop, versions, restore, rollback, backup, status, policies, check or
+    // repair: every
     // command --help lists, and no other.
     std::string command = "demo";
     bool commandGiven = false;         // false: the default command (--help then lists them all)
     std::string target;                // versions, restore, backup: the file
     uint32_t version = 0;              // restore --version N: edition N; 0: the newest version
     bool versionInMemory = false;      // restore --version mN: the Nth memory version, newest first
-    uint32_t processId = 0;            // restore --process PID
+    uint32_t processId = 0;            // restore, rollback --process PID
+    std::string to;                    // rollback --to TIME, as given (utc_text.h: ParseMoment)
+    std::string image;                 // rollback --image PATH
+    bool dryRun = false;               // rollback --dry-run
+    bool quarantine = false;           // rollback --quarantine
     std::vector<std::string> watch;    // run --watch DIR, in the order given
     std::string dbFolder;              // --db DIR; empty: the engine's default folder
     std::string configFile;            // --config FILE; empty: Pellumhost.conf in the database folder

@@ -127,6 +127,7 @@ int main(int argc, char** argv) {
         {"status", &pellumhost::RunStatusCommand},     {"policies", &pellumhost::RunPoliciesCommand},
         {"stop", &pellumhost::RunStopCommand},         {"check", &pellumhost::RunCheckCommand},
         {"repair", &pellumhost::RunRepairCommand},
+        {"rollback", &pellumhost::RunRollbackCommand},
     };
     for (const auto& command : kCommands)
         if (options.command == command.first) return command.second(options);

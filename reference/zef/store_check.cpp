@@ -123,6 +123,21 @@ bool EditionsOfFile(const std::u16string& folder, const std::u16string& path,
     return true;
 }
 
+bool EditionsUnder(const std::u16string& folder, const std::u16string& under,
+                   std::vector<Edition>& editions, const FileTable& files) {
+    const LogReading log = ReadLog(files, StoreLayout(folder));
+    if (!log.readable) return false;
+    editions.clear();
+    for (Edition& e : log.set.All()) {
+        const bool inside = e.path.compare(0, under.size(), under) == 0 &&
+                            (e.path.size() == under.size() || e.path[under.size()] == u'/' ||
+                             e.path[under.size()] == u'\\' || under.empty() ||
+                             under.back() == u'/' || under.back() == u'\\');
+        if (inside) editions.push_back(std::move(e));
+    }
+    return true;
+}
+
 StoreHealth CheckStore(const std::u16string& folder, StoreReport& report, const FileTable& files) {
     report = StoreReport();
     const StoreLayout layout(folder);

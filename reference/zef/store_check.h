@@ -57,6 +57,12 @@ StoreHealth DiagnoseStore(const std::u16string& folder, StoreReport& report,
 bool EditionsOfFile(const std::u16string& folder, const std::u16string& path,
                     std::vector<Edition>& editions, const FileTable& files = SystemFileTable());
 
+// Every edition the database's log names whose path lies in folder `under` (or is it), in no
+// particular order and without reading their content; reads without the lock, like
+// EditionsOfFile. False when the log cannot be read.
+bool EditionsUnder(const std::u16string& folder, const std::u16string& under,
+                   std::vector<Edition>& editions, const FileTable& files = SystemFileTable());
+
 const char16_t* StoreHealthName(StoreHealth health);
 
 }  // namespace zef

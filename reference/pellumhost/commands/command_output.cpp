@@ -32,10 +32,4 @@ int CommandOutput::Finish(int exitCode) {
     return exitCode;
 }
 
-std::string ResultText(uint32_t result) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(result));
-    return text;
-}
-
 }  // namespace pellumhost

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "reference/pellumhost/commands/json_writer.h"
+#include "reference/pellumhost/result_text.h"
 #include "reference/pellumhost/utc_text.h"
 
 // MinGW's stdio formats as C99 does (%zu, %llu) when its headers say so; the check follows.
@@ -42,8 +43,5 @@ private:
     JsonWriter m_document;
     std::string m_error;
 };
-
-// A result code as "0x%08X".
-std::string ResultText(uint32_t result);
 
 }  // namespace pellumhost

@@ -91,6 +91,11 @@ int RunServiceCommand(const HostOptions& options) {
     json.Key("problems").Unsigned(configuration.problems.size()).EndObject();
     output.Print("configuration %s\n", ConfigurationSummary(configuration).c_str());
     WatchService watch(service, session.Exports(), session.Wrapper(), choice);
+    {
+        std::string error;
+        if (!watch.KeepJournal(db, error))
+            status = output.Fail(kExitDatabaseReadOnly, "cannot keep the change journal: " + error);
+    }
     // A baseline of many files must not hold a stop request up: the signal is asked for at each
     // file, the stop file (a look at the disk) at most every 100 ms.
     auto nextLook = std::chrono::steady_clock::now();
@@ -103,6 +108,7 @@ int RunServiceCommand(const HostOptions& options) {
     });
     json.Key("watched").BeginArray();
     for (const std::string& folder : folders) {
+        if (status != kExitOk) break;
         WatchedFolder watched;
         std::string error;
         if (!watch.Watch(folder, watched, error)) {

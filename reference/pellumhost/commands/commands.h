@@ -9,6 +9,8 @@ namespace pellumhost {
 int RunVersionsCommand(const HostOptions& options);
 int RunRestoreCommand(const HostOptions& options);
 int RunBackupCommand(const HostOptions& options);
+// A folder brought back as it was at a time (rollback_plan.h), or what that would do.
+int RunRollbackCommand(const HostOptions& options);
 int RunStatusCommand(const HostOptions& options);
 int RunPoliciesCommand(const HostOptions& options);
 // Service mode: watches folders until a stop request.

@@ -19,6 +19,7 @@ enum ExitCode : int {
     kExitDatabaseInUse = 11,   // another instance holds the database
     kExitDatabaseDamaged = 12,  // the database's log or content is damaged or missing (check, repair)
     kExitDatabaseReadOnly = 13,  // the database cannot be written and the command must write
+    kExitPartlyRolledBack = 14,  // a rollback could not bring every file back
 };
 
 // The table of exit statuses as --help prints it.

@@ -33,7 +33,4 @@ size_t FindVersion(const std::vector<KeptVersion>& versions, uint32_t number, bo
 std::vector<KeptVersion> ListVersions(const PluginSession& session, const std::string& path,
                                       uint32_t& walkResult);
 
-// A restore result in words, with its symbolic name where it has one.
-std::string RestoreResultText(uint32_t result);
-
 }  // namespace pellumhost

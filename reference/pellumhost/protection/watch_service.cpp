@@ -42,6 +42,7 @@ FileActivityCallbacks WatchService::CallbacksFor() {
                                                               const std::vector<uint8_t>& head) {
         // The image is read before the judgement: a flagged process is stopped at once.
         const std::string image = processId != 0 ? ProcessImage(processId) : std::string();
+        Journal(ChangeKind::kWritten, false, processId, image, path);
         judge(processId, path, head);
         std::lock_guard<std::mutex> guard(m_lock);
         ++m_writes;
@@ -51,10 +52,51 @@ FileActivityCallbacks WatchService::CallbacksFor() {
         flagged->second.lastWrite = m_lastWrite;
         if (flagged->second.image.empty()) flagged->second.image = image;
     };
+    callbacks.onCreated = [this, next = callbacks.onCreated](uint32_t processId,
+                                                             const std::string& path, bool folder) {
+        Journal(ChangeKind::kCreated, folder, processId, ImageOf(processId), path);
+        if (next) next(processId, path, folder);
+    };
+    callbacks.onRemoved = [this, next = callbacks.onRemoved](uint32_t processId,
+                                                             const std::string& path, bool folder) {
+        Journal(ChangeKind::kRemoved, folder, processId, ImageOf(processId), path);
+        if (next) next(processId, path, folder);
+    };
+    callbacks.onRenamed = [this, next = callbacks.onRenamed](uint32_t processId,
+                                                             const std::string& from,
+                                                             const std::string& to, bool folder) {
+        Journal(ChangeKind::kRenamed, folder, processId, ImageOf(processId), from, to);
+        if (next) next(processId, from, to, folder);
+    };
     // Changes seen after the fact are noted and backed up before they are judged, so that a
     // burst that flags its writer is in the journal whole; the changes a burst rollback's own
     // restores cause stop there.
     return m_backups.Watching(callbacks);
+}
+
+bool WatchService::KeepJournal(const std::string& dbFolder, std::string& error) {
+    return m_journal.Open(platform::FromUtf8(dbFolder), error);
+}
+
+std::string WatchService::ImageOf(uint32_t processId) {
+    return processId != 0 ? ProcessImage(processId) : std::string();
+}
+
+void WatchService::Journal(ChangeKind kind, bool folder, uint32_t processId,
+                           const std::string& image, const std::string& path,
+                           const std::string& to) {
+    if (!m_journal.IsOpen()) return;
+    ChangeEntry entry;
+    entry.unixMs = UnixMilliseconds();
+    entry.kind = kind;
+    entry.folder = folder;
+    entry.processId = processId;
+    entry.image = platform::FromUtf8(image);
+    entry.path = platform::FromUtf8(path);
+    entry.to = platform::FromUtf8(to);
+    if (!m_journal.Append(entry))
+        HostLog(3, __LINE__, "the change journal cannot be written any more (a full disk?); "
+                             "changes are no longer journaled until the service starts again");
 }
 
 bool WatchService::Watch(const std::string& folder, WatchedFolder& watched, std::string& error) {
@@ -96,6 +138,7 @@ void WatchService::Stop() {
     if (m_guarding) m_service.Storage().SetGuard(nullptr);
     m_guarding = false;
     for (const auto& source : m_sources) source->Stop();
+    m_journal.Close();
 }
 
 bool WatchService::FlaggedAndQuiet(double quietSeconds) const {
@@ -106,6 +149,7 @@ bool WatchService::FlaggedAndQuiet(double quietSeconds) const {
 
 size_t WatchService::RollBackQuiet(double quietSeconds, const RollbackReport& report,
                                    const RollbackProgress& progress) {
+    m_journal.FlushDue();
     size_t done = 0;
     for (;;) {
         uint32_t writer = 0;

@@ -21,6 +21,7 @@
 
 #include "host/common_plugin_interface.h"
 #include "reference/pellumhost/protection/after_the_fact_backup.h"
+#include "reference/pellumhost/protection/change_log.h"
 #include "reference/pellumhost/protection/file_activity.h"
 #include "reference/pellumhost/protection/process_rollback.h"
 #include "reference/pellumhost/services/reference_host_service.h"
@@ -59,6 +60,9 @@ public:
     WatchService(const WatchService&) = delete;
     WatchService& operator=(const WatchService&) = delete;
 
+    // Journals every change the sources report into dbFolder's change journal (change_log.h)
+    // from now until Stop. Call before Watch; false with the reason when it cannot be opened.
+    bool KeepJournal(const std::string& dbFolder, std::string& error);
     // Starts a source of the chosen kind on folder; after the fact, backs up every file in it
     // before it returns. false with the reason in error when no source starts.
     bool Watch(const std::string& folder, WatchedFolder& watched, std::string& error);
@@ -94,12 +98,16 @@ private:
     // The one place where a source's callbacks are wired to the service.
     FileActivityCallbacks CallbacksFor();
     Rollback RollBack(uint32_t writer, const Flag& flag, const RollbackProgress& progress);
+    static std::string ImageOf(uint32_t processId);
+    void Journal(ChangeKind kind, bool folder, uint32_t processId, const std::string& image,
+                 const std::string& path, const std::string& to = {});
 
     ReferenceHostService& m_service;
     const PluginExports& m_plugin;
     ICommonPluginInterface* const m_wrapper;
     const SourceChoice m_choice;
     AfterTheFactBackup m_backups;
+    ChangeLog m_journal;
     std::vector<std::unique_ptr<FileActivitySource>> m_sources;
     bool m_guarding = false;
 
