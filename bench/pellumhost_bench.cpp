@@ -17,6 +17,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/call_records.h"
@@ -25,11 +26,13 @@
 #include "host/result_codes.h"
 #include "platform/text.h"
 #include "reference/pellumhost/protection/after_the_fact_backup.h"
-#include "reference/pellumhost/protection/burst_rollback.h"
 #include "reference/pellumhost/services/event_message_writer.h"
 #include "reference/pellumhost/protection/file_activity.h"
 #include "reference/pellumhost/services/host_settings.h"
 #include "reference/pellumhost/loaded_plugin.h"
+#include "reference/pellumhost/protection/present_tree.h"
+#include "reference/pellumhost/protection/rollback_steps.h"
+#include "reference/zef/store_check.h"
 #include "reference/pellumhost/services/reference_host_service.h"
 #include "tests/fakes/test_folder.h"
 
@@ -184,7 +187,8 @@ BENCHMARK(BM_OpenOneMiBUnwatched)->UseManualTime()->Iterations(200)->Unit(benchm
 BENCHMARK(BM_OpenOneMiBHeldForVersion)->UseManualTime()->Iterations(200)->Unit(benchmark::kMicrosecond);
 
 // A burst that scrambled state.range(0) files of 64 KiB, each backed up after the fact, rolled
-// back file by file from the editions before it (a version walk and a restore by edition each).
+// back as a flagged burst is: a plan from the database's editions and the journal, then a
+// restore by edition per file.
 void BM_BurstRollback(benchmark::State& state) {
     Service s;
     if (s.wrapper == nullptr) return state.SkipWithError("the plug-in did not start");
@@ -202,19 +206,34 @@ void BM_BurstRollback(benchmark::State& state) {
     };
     uint32_t seed = 1000;
     size_t restored = 0;
+    pellumhost::RollbackQuestion question;
+    question.folder = (s.folder / "files").u16string();
+    question.processIds.insert(0);
     for (auto _ : state) {
         state.PauseTiming();
-        const double first = now();
+        // Each burst begins in a later second than the editions it goes back to.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        question.toUnixMs = pellumhost::UnixMilliseconds();
+        std::vector<pellumhost::ChangeEntry> journal;
         for (const std::string& f : files) {
             WriteRandom(f, 64 << 10, ++seed);
-            backups.OnChange(0, f, now());
+            backups.OnChange(f, now());
+            pellumhost::ChangeEntry written;
+            written.unixMs = pellumhost::UnixMilliseconds();
+            written.path = fs::path(f).u16string();
+            journal.push_back(written);
         }
-        const std::vector<pellumhost::BurstFile> burst = backups.BurstOf(0, now(), now() - first);
         state.ResumeTiming();
-        for (const pellumhost::RolledBackFile& r : pellumhost::RollBackBurst(s.loaded.Exports(), s.wrapper, burst))
-            restored += r.result == velk::kSuccess ? 1 : 0;
+        std::vector<zef::Edition> editions;
+        zef::EditionsUnder((s.folder / "Data").u16string(), question.folder, editions);
+        const std::vector<pellumhost::RollbackStep> steps = pellumhost::PlanRollback(
+            question, editions, journal,
+            pellumhost::PresentTreeOf((s.folder / "files").string(), (s.folder / "Data").string()));
+        for (const pellumhost::StepResult& r :
+             pellumhost::RunRollbackSteps(s.loaded.Exports(), s.wrapper, steps, u""))
+            restored += pellumhost::StepSucceeded(r) ? 1 : 0;
         state.PauseTiming();
-        for (const std::string& f : files) backups.OnChange(1, f, now());  // the restores, seen
+        for (const std::string& f : files) backups.OnChange(f, now());  // the restores, seen
         state.ResumeTiming();
     }
     state.counters["files_per_s"] = benchmark::Counter(static_cast<double>(restored),

@@ -220,19 +220,18 @@ wait "$service"; check "run stops on a stop request" 0 $?
 cat "$svc/run.out"
 echo "note service mode took $((SECONDS - started)) s"
 expect "run names its configuration file and its problem" grep -q "service.conf; 1 problem" "$svc/run.out"
-expect "the rogue was rolled back" grep -q "files restored in" "$svc/run.out"
+expect "the rogue was rolled back" grep -q "steps done in" "$svc/run.out"
 expect "nothing left registered" grep -q "0 event registrations and 0 protected folders left" "$svc/run.out"
 expect "the stop request is taken away" [ ! -e "$svc/db/Pellumhost.stop" ]
 for f in 1.txt 2.txt 3.txt deep/4.txt deep/5.txt deep/6.txt; do
   expect "$f is back" same "$svc/originals/$f" "$svc/watched/$f"
 done
 expect "the rogue was flagged" grep -q "process flagged as rogue" "$log/Pellumhost.log"
-expect "each file's rollback is logged" grep -q "rollback of [0-9]*: .*txt from version [0-9]*, result" "$log/Pellumhost.log"
+expect "each file's rollback is logged" grep -q "rollback of [0-9]*: restore .*txt from edition [0-9]* (.*), result 0x" "$log/Pellumhost.log"
 expect "the detector has the trusted writer" grep -q "detector: 4 files within .* 1 trusted" "$log/Pellumhost.log"
 expect "the bad key is logged with its line" grep -q "service.conf line 8: 'Bogus'" "$log/Pellumhost.log"
-# Restores by edition (a burst, after the fact) send restore feedback, one entry per file; the
-# process walk's restores send none.
-restored=$(tr -d '\r' <"$svc/run.out" | sed -n 's/^burst: \([0-9]*\) of.*/\1/p' | head -1)
+# Every restore of a rollback is by edition and sends restore feedback, one entry per file.
+restored=$(grep -c "rollback of [0-9]*: restore .*, result 0x20FF0000" "$log/Pellumhost.log")
 entries=$(grep -c "restore feedback (" "$log/feedback.log" 2>/dev/null)
 expect "feedback.log holds one entry per file restored by edition (${restored:-0})" \
   [ "${entries:-0}" = "${restored:-0}" ]

@@ -51,10 +51,10 @@ demo() {
     # The rogue also renamed one scrambled file to NAME.locked and deleted another: both came
     # back under their own names (counted above), the ransom copy is left alone, and the host's
     # own restores were not taken for changes.
-    gone=$(grep -c "renamed away by the burst) brought back" "$log/Pellumhost.log")
+    gone=$(grep -c "rollback of 0: restore .*(removed since), result 0x20FF0000" "$log/Pellumhost.log")
     [ "$gone" = 2 ] || { echo "FAIL: $gone of 2 files removed or renamed away brought back"; fail=1; }
-    grep -q "\.locked was created by the burst .*: left alone" "$log/Pellumhost.log" ||
-      { echo "FAIL: the renamed copy was not left alone"; fail=1; }
+    grep -q "rollback of 0: quarantine .*\.locked (created since), result 0x20FF0000" "$log/Pellumhost.log" ||
+      { echo "FAIL: the renamed copy was not quarantined"; fail=1; }
     grep -q "[1-9][0-9]* changes to the .* ignored as the host's own restores" "$log/Pellumhost.log" ||
       { echo "FAIL: the host's own restores were not ignored"; fail=1; }
   fi
@@ -63,10 +63,10 @@ demo() {
 }
 
 # feedback_per_restore OUTPUT LOG-FOLDER: every restore by edition sent its restore feedback,
-# decoded in feedback.log; the process walk's restores send none.
+# decoded in feedback.log.
 feedback_per_restore() {
   local expected entries
-  expected=$(echo "$1" | tr -d '\r' | sed -n 's/^  \([0-9]*\) of [0-9]* files restored.*by edition$/\1/p')
+  expected=$(grep -c "rollback of [0-9]*: restore .*, result 0x20FF0000" "$2/Pellumhost.log")
   entries=$(grep -c "restore feedback (ZEF_001)" "$2/feedback.log" 2>/dev/null)
   [ "${entries:-0}" = "${expected:-0}" ] ||
     { echo "FAIL: feedback.log holds ${entries:-0} restore feedback entries, expected ${expected:-0}"; fail=1; }

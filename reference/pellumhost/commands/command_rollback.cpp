@@ -4,69 +4,19 @@
 #include <memory>
 
 #include "host/result_codes.h"
-#include "platform/anchored_files.h"
-#include "platform/storage_file.h"
 #include "platform/text.h"
 #include "reference/pellumhost/commands/commands.h"
 #include "reference/pellumhost/commands/exit_codes.h"
 #include "reference/pellumhost/commands/plugin_session.h"
 #include "reference/pellumhost/commands/progress_bar.h"
 #include "reference/pellumhost/protection/change_log.h"
+#include "reference/pellumhost/protection/present_tree.h"
 #include "reference/pellumhost/protection/rollback_plan.h"
 #include "reference/pellumhost/protection/rollback_steps.h"
-#include "reference/zef/content_digest.h"
 #include "reference/zef/store_check.h"
 
 namespace pellumhost {
 namespace {
-
-PresentFile LookAt(const std::u16string& path) {
-    std::error_code ec;
-    const std::filesystem::file_status status =
-        std::filesystem::symlink_status(PathOf(platform::ToUtf8(path)), ec);
-    PresentFile file;
-    if (ec || status.type() == std::filesystem::file_type::not_found) return file;
-    if (std::filesystem::is_regular_file(status)) {
-        file.kind = PresentFile::kFile;
-        file.size = std::filesystem::file_size(PathOf(platform::ToUtf8(path)), ec);
-    } else {
-        file.kind = std::filesystem::is_directory(status) ? PresentFile::kFolder : PresentFile::kOther;
-    }
-    return file;
-}
-
-bool DigestOfPresent(const std::u16string& path, zef::Digest& digest) {
-    const platform::FileHandle file = platform::OpenForReadingWithoutLinks(path.c_str(), nullptr);
-    if (file == platform::kInvalidFile) return false;
-    zef::DigestBuilder builder;
-    std::vector<uint8_t> buffer(1 << 16);
-    uint32_t got = 0;
-    bool read = true;
-    while ((read = platform::ReadSome(file, buffer.data(), static_cast<uint32_t>(buffer.size()), &got)) &&
-           got != 0)
-        builder.Add(buffer.data(), got);
-    platform::CloseFile(file);
-    digest = builder.Finish();
-    return read;
-}
-
-// Every regular file under folder, links neither listed nor followed; the database's own
-// folder left out when it lies inside.
-std::vector<std::u16string> FilesUnder(const std::string& folder, const std::string& db) {
-    std::vector<std::u16string> files;
-    std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(PathOf(folder), ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        const std::string path = Utf8Of(it->path());
-        if (path == db) {
-            it.disable_recursion_pending();
-            continue;
-        }
-        if (it->is_symlink(ec)) continue;
-        if (it->is_regular_file(ec)) files.push_back(platform::FromUtf8(path));
-    }
-    return files;
-}
 
 void Describe(const RollbackStep& step, CommandOutput& output) {
     const std::string path = platform::ToUtf8(step.path);
@@ -130,8 +80,8 @@ int RunRollbackCommand(const HostOptions& options) {
         return output.Finish(output.Fail(kExitDatabaseDamaged, note));
     if (!note.empty()) output.Print("%s\n", note.c_str());
 
-    PresentTree present{&LookAt, &DigestOfPresent, FilesUnder(folder, session.DbFolder())};
-    const std::vector<RollbackStep> steps = PlanRollback(question, editions, journal, present);
+    const std::vector<RollbackStep> steps =
+        PlanRollback(question, editions, journal, PresentTreeOf(folder, session.DbFolder()));
     const std::string moment = UtcText(question.toUnixMs / 1000);
     JsonWriter& json = output.Document();
     json.Key("folder").String(folder).Key("to").String(moment).Key("toUnixMs").Unsigned(question.toUnixMs)

@@ -16,6 +16,7 @@
 #include "reference/pellumhost/commands/plugin_session.h"
 #include "reference/pellumhost/commands/progress_bar.h"
 #include "reference/pellumhost/commands/stop_request.h"
+#include "reference/pellumhost/commands/version_list.h"
 #include "reference/pellumhost/host_log.h"
 #include "reference/pellumhost/protection/watch_service.h"
 
@@ -28,32 +29,42 @@ constexpr uint32_t kPollMilliseconds = 100;
 
 void Report(const Rollback& rollback, CommandOutput& output) {
     const std::string image = rollback.image.empty() ? "image not known" : rollback.image;
-    if (rollback.byProcess)
-        output.Print("process %u (%s) flagged as a rogue writer; rolled back what it changed\n",
-                     rollback.writer, image.c_str());
+    const std::string since = UtcText(rollback.fromUnixMs / 1000);
+    if (rollback.writer != 0)
+        output.Print("process %u (%s) flagged as a rogue writer; what it did since %s undone\n",
+                     rollback.writer, image.c_str(), since.c_str());
     else
-        output.Print("a burst of %zu changed files flagged (the writer is not known after the "
-                     "fact); each file restored from its edition before the burst\n",
-                     rollback.files.size());
+        output.Print("a burst of changes flagged (the writer is not known after the fact); what "
+                     "changed since %s undone\n", since.c_str());
+    if (!rollback.problem.empty()) output.Print("  %s\n", rollback.problem.c_str());
     JsonWriter& json = output.Document();
     json.BeginObject()
         .Key("processId").Unsigned(rollback.writer)
         .Key("image").String(rollback.image)
-        .Key("how").String(rollback.byProcess ? "process" : "burst")
-        .Key("files").BeginArray();
-    for (const RolledBackFile& file : rollback.files)
+        .Key("since").String(since)
+        .Key("steps").BeginArray();
+    for (const StepResult& step : rollback.steps) {
+        const std::string said = step.step.action == StepAction::kRestore
+                                     ? RestoreResultText(step.result) : ResultText(step.result);
+        output.Print("  %-18s %s: %s%s%s\n", StepActionName(step.step.action),
+                     platform::ToUtf8(step.step.action == StepAction::kQuarantine ? step.step.from
+                                                                                  : step.step.path).c_str(),
+                     said.c_str(), step.detail.empty() ? "" : "; ", step.detail.c_str());
         json.BeginObject()
-            .Key("file").String(platform::ToUtf8(file.path))
-            .Key("versionId").Unsigned(file.versionId)
-            .Key("result").Unsigned(file.result)
+            .Key("action").String(StepActionName(step.step.action))
+            .Key("file").String(platform::ToUtf8(step.step.path))
+            .Key("from").String(platform::ToUtf8(step.step.from))
+            .Key("edition").Unsigned(step.step.editionId)
+            .Key("result").Unsigned(step.result)
+            .Key("resultText").String(said)
+            .Key("detail").String(step.detail)
             .EndObject();
-    json.EndArray().Key("restored").Unsigned(rollback.Restored()).EndObject();
+    }
+    json.EndArray().Key("done").Unsigned(rollback.Done()).EndObject();
     const std::string who =
-        rollback.byProcess ? "process " + std::to_string(rollback.writer) : std::string("burst");
-    const std::string walk =
-        rollback.byProcess ? " (walk " + ResultText(rollback.walkResult) + ")" : std::string();
-    output.Print("%s: %zu of %zu files restored in %.3f s%s\n", who.c_str(), rollback.Restored(),
-                 rollback.files.size(), rollback.seconds, walk.c_str());
+        rollback.writer != 0 ? "process " + std::to_string(rollback.writer) : std::string("burst");
+    output.Print("%s: %zu of %zu steps done in %.3f s\n", who.c_str(), rollback.Done(),
+                 rollback.steps.size(), rollback.seconds);
     std::fflush(stdout);
 }
 

@@ -179,6 +179,8 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
 
     service.WatchConfiguration();
     WatchService watch(service, plugin, wrapper, choice);
+    if (!watch.KeepJournal((workspace / "Data").string(), error))
+        std::printf("  the change journal cannot be kept (%s); rollbacks see no removal\n", error.c_str());
     WatchedFolder watchedFolder;
     if (!watch.Watch(watched.string(), watchedFolder, error)) {
         std::fprintf(stderr, "Pellumhost: %s\n", error.c_str());
@@ -218,26 +220,20 @@ int RunRollbackDemo(const HostOptions& options, const std::u16string& pluginPath
     watch.RollBackQuiet(0, [&](const Rollback& rollback) {
         if (caught || rollback.writer != (before ? rogue : 0)) return;
         caught = true;
-        char how[96];
-        if (rollback.byProcess) {
-            std::printf("  detector flagged process %u and stopped it; rolling back through 0x2360000D\n",
-                        rollback.writer);
-            std::snprintf(how, sizeof how, "walk result 0x%08X",
-                          static_cast<unsigned>(rollback.walkResult));
-        } else {
-            std::printf("  detector flagged a burst of %zu changed files by an unknown writer; "
-                        "restoring each from its edition before the burst (0x23600007, "
-                        "0x23600005)\n", rollback.files.size());
-            std::snprintf(how, sizeof how, "by edition");
-        }
-        for (const RolledBackFile& r : rollback.files)
+        if (rollback.writer != 0)
+            std::printf("  detector flagged process %u and stopped it; undoing what it did since "
+                        "its first change\n", rollback.writer);
+        else
+            std::printf("  detector flagged a burst of changes by an unknown writer; undoing what "
+                        "changed since the burst began\n");
+        for (const StepResult& step : rollback.steps)
             for (size_t i = 0; i < files.size(); ++i)
-                if (SamePath(files[i], fs::path(platform::ToUtf8(r.path)))) ++rows[i].versions;
-        std::printf("  %zu of %zu files restored in %.3f s (%.0f files/s), %s\n",
-                    rollback.Restored(), rollback.files.size(), rollback.seconds,
+                if (SamePath(files[i], fs::path(platform::ToUtf8(step.step.path)))) ++rows[i].versions;
+        std::printf("  %zu of %zu steps done in %.3f s (%.0f steps/s), from the editions and the "
+                    "change journal\n",
+                    rollback.Done(), rollback.steps.size(), rollback.seconds,
                     rollback.seconds > 0
-                        ? static_cast<double>(rollback.files.size()) / rollback.seconds : 0.0,
-                    how);
+                        ? static_cast<double>(rollback.steps.size()) / rollback.seconds : 0.0);
     });
     // The sources watched the rollback too (an after-the-fact one sees the restores as changes).
     watch.Stop();

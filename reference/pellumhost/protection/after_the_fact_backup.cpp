@@ -1,5 +1,5 @@
-// Baseline and change backups through CallFunc, spaced a second apart per path, and the burst
-// rollback that ignores its own restores.
+// Baseline and change backups through CallFunc, spaced a second apart per path, and the
+// rollback steps run as the host's own restores.
 #include "reference/pellumhost/protection/after_the_fact_backup.h"
 
 #include <chrono>
@@ -11,7 +11,6 @@
 #include "host/call_records.h"
 #include "host/result_codes.h"
 #include "platform/text.h"
-#include "reference/pellumhost/protection/burst_rollback.h"
 #include "reference/pellumhost/protection/rogue_detector.h"
 
 namespace pellumhost {
@@ -47,22 +46,17 @@ size_t AfterTheFactBackup::Baseline(const std::string& folder) {
     return held;
 }
 
-bool AfterTheFactBackup::OnChange(uint32_t writer, const std::string& path, double at) {
+bool AfterTheFactBackup::OnChange(const std::string& path, double at) {
     std::lock_guard<std::mutex> guard(m_lock);
-    if (!m_journal.NoteChange(writer, path, at)) return false;
+    if (m_ownRestores.IsOwn(path, at)) return false;
     BackUpLocked(path);
     return true;
 }
 
-bool AfterTheFactBackup::OnRemoved(uint32_t writer, const std::string& path, double at) {
+bool AfterTheFactBackup::Others(const std::string& path, const std::string& other, double at) {
     std::lock_guard<std::mutex> guard(m_lock);
-    return m_journal.NoteRemoved(writer, path, at);
-}
-
-bool AfterTheFactBackup::OnRenamed(uint32_t writer, const std::string& from, const std::string& to,
-                                   double at) {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_journal.NoteRenamed(writer, from, to, at);
+    // A restore is written beside its target and renamed over it: either name may be the host's.
+    return !m_ownRestores.IsOwn(path, at) && (other.empty() || !m_ownRestores.IsOwn(other, at));
 }
 
 namespace {
@@ -86,54 +80,45 @@ FileActivityCallbacks AfterTheFactBackup::Watching(const FileActivityCallbacks& 
     callbacks.onWritten = [this, next](uint32_t writer, const std::string& path,
                                        const std::vector<uint8_t>& head) {
         const Handling handling(m_handling);
-        if (m_backUpChanges && !OnChange(writer, path, DetectorSeconds())) return;
+        if (m_backUpChanges && !OnChange(path, DetectorSeconds())) return;
         if (next.onWritten) next.onWritten(writer, path, head);
     };
-    // A folder's files are reported one by one as well; the burst journal keeps files only.
     callbacks.onRemoved = [this, next](uint32_t writer, const std::string& path, bool folder) {
         const Handling handling(m_handling);
-        if (m_backUpChanges && !folder && !OnRemoved(writer, path, DetectorSeconds())) return;
+        if (m_backUpChanges && !Others(path, {}, DetectorSeconds())) return;
         if (next.onRemoved) next.onRemoved(writer, path, folder);
     };
     callbacks.onRenamed = [this, next](uint32_t writer, const std::string& from,
                                        const std::string& to, bool folder) {
         const Handling handling(m_handling);
-        if (m_backUpChanges && !folder && !OnRenamed(writer, from, to, DetectorSeconds())) return;
+        if (m_backUpChanges && !Others(from, to, DetectorSeconds())) return;
         if (next.onRenamed) next.onRenamed(writer, from, to, folder);
     };
     return callbacks;
 }
 
-std::vector<RolledBackFile> AfterTheFactBackup::RollBack(const std::vector<BurstFile>& burst) {
+std::vector<StepResult> AfterTheFactBackup::AsOwnRestores(
+    const std::vector<RollbackStep>& steps, const std::function<std::vector<StepResult>()>& run) {
     std::vector<std::string> paths;
-    for (const BurstFile& file : burst) paths.push_back(file.path);
+    for (const RollbackStep& step : steps) {
+        paths.push_back(platform::ToUtf8(step.path));
+        if (!step.from.empty()) paths.push_back(platform::ToUtf8(step.from));
+    }
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        m_journal.IgnoreOwnRestores(paths);
+        m_ownRestores.Begin(paths);
     }
-    const std::vector<RolledBackFile> results = RollBackBurst(m_plugin, m_wrapper, burst);
+    const std::vector<StepResult> results = run();
     const double quietUntil = DetectorSeconds() + kOwnRestoreQuietSeconds;
     {
-        // What was restored becomes each file's newest backup: a later burst is then rolled
-        // back to it, not to what this burst wrote (which was backed up as a change).
+        // What was brought back becomes each file's newest backup: a later burst is then rolled
+        // back to it, not to what this one wrote.
         std::lock_guard<std::mutex> guard(m_lock);
-        m_journal.OwnRestoresDone(quietUntil);
-        for (const RolledBackFile& result : results)
-            if (result.result == velk::kSuccess) BackUpLocked(platform::ToUtf8(result.path));
-    }
-    for (size_t i = 0; i < results.size() && i < burst.size(); ++i) {
-        const BurstFile& file = burst[i];
-        const RolledBackFile& result = results[i];
-        const char* what = file.gone ? " (removed or renamed away by the burst)" : "";
-        if (result.result == velk::kSuccess)
-            m_log(2, "burst rollback: " + file.path + what + (file.gone ? " brought back" : " restored") +
-                         " from edition " + std::to_string(result.versionId));
-        else if (result.result == kNoEditionBeforeBurst && file.lastBackupBefore == 0)
-            m_log(2, "burst rollback: " + file.path + what +
-                         " was created by the burst and has no edition before it: left alone");
-        else
-            m_log(3, "burst rollback: " + file.path + what + " not restored: result " +
-                         std::to_string(result.result));
+        m_ownRestores.Done(quietUntil);
+        for (const StepResult& result : results)
+            if (m_backUpChanges && StepSucceeded(result) &&
+                (result.step.action == StepAction::kRestore || result.step.action == StepAction::kRenameBack))
+                BackUpLocked(platform::ToUtf8(result.step.path));
     }
     m_quietUntil = quietUntil;
     m_restoredPaths = paths.size();
@@ -145,7 +130,7 @@ size_t AfterTheFactBackup::EndOwnRestores() {
     size_t ignored;
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        ignored = m_journal.TakeIgnoredCount();
+        ignored = m_ownRestores.TakeIgnoredCount();
     }
     char quiet[16];
     std::snprintf(quiet, sizeof quiet, "%.1f", kOwnRestoreQuietSeconds);
@@ -153,12 +138,6 @@ size_t AfterTheFactBackup::EndOwnRestores() {
                  std::to_string(m_restoredPaths) + " files restored were ignored as the host's "
                  "own restores (while restoring and " + quiet + " s after)");
     return ignored;
-}
-
-std::vector<BurstFile> AfterTheFactBackup::BurstOf(uint32_t writer, double flaggedAt,
-                                                   double windowSeconds) const {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_journal.BurstOf(writer, flaggedAt, windowSeconds);
 }
 
 bool AfterTheFactBackup::BackUpLocked(const std::string& path) {
@@ -173,7 +152,8 @@ bool AfterTheFactBackup::BackUpLocked(const std::string& path) {
         return false;
     }
     // A path's editions must be a second apart to be told apart by time.
-    const uint32_t notBefore = m_journal.NextBackupSecond(path);
+    const auto last = m_lastBackupSecond.find(path);
+    const uint32_t notBefore = last == m_lastBackupSecond.end() ? 0 : last->second + 1;
     while (static_cast<uint32_t>(std::time(nullptr)) < notBefore)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     const std::u16string wide = platform::FromUtf8(path);
@@ -183,7 +163,7 @@ bool AfterTheFactBackup::BackUpLocked(const std::string& path) {
         m_log(3, path + " is not backed up: result " + std::to_string(result));
         return false;
     }
-    m_journal.NoteBackup(path, static_cast<uint32_t>(std::time(nullptr)));
+    m_lastBackupSecond[path] = static_cast<uint32_t>(std::time(nullptr));
     return true;
 }
 

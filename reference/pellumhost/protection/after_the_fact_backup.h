@@ -2,21 +2,22 @@
 // baseline backup of every file under the watched folder when watching starts, and a backup of
 // each later change, all through the plug-in's "back up one file" (0x23600008) and bounded by
 // the engine's maximum file size (0x2360000A). Every backup, change, removal and rename goes
-// into the journal that a burst rollback reads; the rollback's own restores are not judged,
-// noted or backed up. One lock serialises the baseline and the rollback (the service's thread)
+// into the journal; a rollback's own restores are not judged, noted or backed up. One lock serialises the baseline and the rollback (the service's thread)
 // with the changes (the source's thread); it is not held while a rollback restores.
 #pragma once
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "host/common_plugin_interface.h"
-#include "reference/pellumhost/protection/change_journal.h"
+#include "reference/pellumhost/protection/own_restores.h"
 #include "reference/pellumhost/protection/file_activity.h"
 #include "reference/pellumhost/protection/process_rollback.h"
+#include "reference/pellumhost/protection/rollback_steps.h"
 
 namespace pellumhost {
 
@@ -35,13 +36,9 @@ public:
     // A check asked between two backups, so that a long baseline answers a stop request at
     // once; called on the baseline's thread.
     void StopWhen(std::function<bool()> requested) { m_stopRequested = std::move(requested); }
-    // writer (0: unknown) changed path, seen at `at` on the detector's clock: noted and backed
-    // up. False when it is one of the host's own restores (then nothing is done).
-    bool OnChange(uint32_t writer, const std::string& path, double at);
-    // writer removed path, or renamed from to to: noted (to is backed up when the source
-    // reports it written). False as above.
-    bool OnRemoved(uint32_t writer, const std::string& path, double at);
-    bool OnRenamed(uint32_t writer, const std::string& from, const std::string& to, double at);
+    // path changed, seen at `at` on the detector's clock: backed up. False when it is one of
+    // the host's own restores (then nothing is done).
+    bool OnChange(const std::string& path, double at);
 
     // Callbacks for a file activity source: once BackUpChanges(true), each write, removal and
     // rename is noted (and a write backed up) before it goes on to next's callback of the same
@@ -52,18 +49,19 @@ public:
     // its path's next second): the source's changes are not all handled yet.
     bool Busy() const { return m_handling > 0; }
 
-    std::vector<BurstFile> BurstOf(uint32_t writer, double flaggedAt, double windowSeconds) const;
-
-    // Rolls the burst back (RollBackBurst): changes to its paths are ignored while it runs and
-    // for kOwnRestoreQuietSeconds after; the log tells each file's fate. One entry per file of
-    // the burst, in its order.
-    std::vector<RolledBackFile> RollBack(const std::vector<BurstFile>& burst);
-    // Waits out the quiet time after RollBack, then says in the log how many changes were
+    // Runs a rollback's steps (run) as the host's own restores: changes to the steps' paths are
+    // not noted nor judged while they run and for kOwnRestoreQuietSeconds after, and each path
+    // brought back is backed up afterwards as its newest content (when changes are backed up).
+    std::vector<StepResult> AsOwnRestores(const std::vector<RollbackStep>& steps,
+                                          const std::function<std::vector<StepResult>()>& run);
+    // Waits out the quiet time after AsOwnRestores, then says in the log how many changes were
     // ignored as the host's own restores, and returns that count.
     size_t EndOwnRestores();
 
 private:
     bool BackUpLocked(const std::string& path);
+    // False when a removal of path (or a rename from path to other) is the host's own restore.
+    bool Others(const std::string& path, const std::string& other, double at);
 
     const PluginExports& m_plugin;
     ICommonPluginInterface* m_wrapper;
@@ -73,7 +71,10 @@ private:
     std::atomic<bool> m_backUpChanges{false};
     std::atomic<int> m_handling{0};
     mutable std::mutex m_lock;
-    ChangeJournal m_journal;
+    OwnRestores m_ownRestores;
+    // A path's editions must be a second apart for a rollback to tell those before a moment
+    // from those after it: the second of each path's last backup.
+    std::map<std::string, uint32_t> m_lastBackupSecond;
     double m_quietUntil = 0;  // the service's thread's alone
     size_t m_restoredPaths = 0;
 };

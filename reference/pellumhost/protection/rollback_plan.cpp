@@ -56,7 +56,8 @@ private:
             const bool beforeWrite = e->operation == zef::kOperationBeforeWrite;
             // The writer's first version about the moment holds what it found: the content
             // before its first write, whatever another process's version held.
-            if (Limited() && beforeWrite && ByWriter(e->processId, e->image) && e->time + 1 >= moment)
+            if (Limited() && beforeWrite && ByWriter(e->processId, e->image) && e->time + 1 >= moment &&
+                e->time <= moment)
                 return e;
             if (e->time > moment) break;
             // A copy taken after a change, in the moment's own second, may hold the writer's bytes.

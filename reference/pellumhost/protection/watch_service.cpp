@@ -4,15 +4,19 @@
 
 #include "host/result_codes.h"
 #include "platform/text.h"
+#include "host/call_records.h"
 #include "reference/pellumhost/host_log.h"
+#include "reference/pellumhost/protection/present_tree.h"
+#include "reference/pellumhost/result_text.h"
+#include "reference/zef/store_check.h"
 #include "reference/pellumhost/protection/process_image.h"
 #include "reference/pellumhost/protection/rogue_detector.h"
 
 namespace pellumhost {
-size_t Rollback::Restored() const {
-    size_t restored = 0;
-    for (const RolledBackFile& file : files) restored += file.result == velk::kSuccess ? 1 : 0;
-    return restored;
+size_t Rollback::Done() const {
+    size_t done = 0;
+    for (const StepResult& step : steps) done += StepSucceeded(step) ? 1 : 0;
+    return done;
 }
 
 WatchService::WatchService(ReferenceHostService& service, const PluginExports& plugin,
@@ -75,6 +79,7 @@ FileActivityCallbacks WatchService::CallbacksFor() {
 }
 
 bool WatchService::KeepJournal(const std::string& dbFolder, std::string& error) {
+    m_dbFolder = dbFolder;
     return m_journal.Open(platform::FromUtf8(dbFolder), error);
 }
 
@@ -106,6 +111,7 @@ bool WatchService::Watch(const std::string& folder, WatchedFolder& watched, std:
         StartFileActivitySource(m_choice, folder, CallbacksFor(), watched.note, error);
     if (!source) return false;
     watched.folder = folder;
+    m_folders.push_back(folder);
     watched.kind = source->Kind();
     if (!watched.note.empty()) HostLog(3, __LINE__, watched.note);
     HostLog(2, __LINE__, "watching " + folder + " (" + watched.kind + ")");
@@ -171,26 +177,65 @@ size_t WatchService::RollBackQuiet(double quietSeconds, const RollbackReport& re
     }
 }
 
+uint64_t WatchService::FirstChangeOf(uint32_t writer, double flaggedAt,
+                                     const std::vector<ChangeEntry>& journal) const {
+    const double window = m_service.Configuration().Detector().windowSeconds;
+    const uint64_t nowMs = UnixMilliseconds();
+    const double agoMs = (DetectorSeconds() - flaggedAt + window) * 1000;
+    const uint64_t earliest = agoMs >= static_cast<double>(nowMs) ? 0 : nowMs - static_cast<uint64_t>(agoMs);
+    for (const ChangeEntry& entry : journal)
+        if (entry.unixMs >= earliest && entry.processId == writer && !entry.folder) return entry.unixMs;
+    return earliest;
+}
+
 Rollback WatchService::RollBack(uint32_t writer, const Flag& flag, const RollbackProgress& progress) {
     Rollback rollback;
     rollback.writer = writer;
     rollback.image = flag.image;
     const double started = DetectorSeconds();
-    if (writer != 0) {
-        rollback.byProcess = true;
-        rollback.files = RollBackProcess(m_plugin, m_wrapper, writer, rollback.walkResult, progress);
-    } else {
-        const std::vector<BurstFile> burst = m_backups.BurstOf(
-            writer, flag.flaggedAt, m_service.Configuration().Detector().windowSeconds);
-        rollback.files = m_backups.RollBack(burst);
+    // The versions held in memory become editions first, so that the plan sees every one.
+    m_plugin.CallFunc(m_wrapper, velk::kFnFlushEvents, nullptr, nullptr);
+    m_journal.FlushDue();
+    const std::u16string db = platform::FromUtf8(m_dbFolder);
+    std::vector<ChangeEntry> journal;
+    std::string note;
+    if (!ReadChangeLog(db, journal, note)) rollback.problem = note;
+    else if (!note.empty()) HostLog(3, __LINE__, note);
+    rollback.fromUnixMs = FirstChangeOf(writer, flag.flaggedAt, journal);
+    std::vector<RollbackStep> steps;
+    for (const std::string& folder : m_folders) {
+        RollbackQuestion question;
+        question.folder = platform::FromUtf8(folder);
+        question.toUnixMs = rollback.fromUnixMs;
+        question.processIds.insert(writer);
+        question.quarantine = true;
+        std::vector<zef::Edition> editions;
+        if (!zef::EditionsUnder(db, question.folder, editions)) {
+            rollback.problem = "the database's edition log cannot be read";
+            continue;
+        }
+        const std::vector<RollbackStep> planned =
+            PlanRollback(question, editions, journal, PresentTreeOf(folder, m_dbFolder));
+        steps.insert(steps.end(), planned.begin(), planned.end());
     }
+    const StepProgress stepProgress = [&progress](size_t done, size_t total) {
+        if (progress) progress(done, total);
+    };
+    rollback.steps = m_backups.AsOwnRestores(steps, [&] {
+        return RunRollbackSteps(m_plugin, m_wrapper, steps,
+                                QuarantineFolder(db, UnixMilliseconds()), stepProgress);
+    });
     rollback.seconds = DetectorSeconds() - started;
-    if (!rollback.byProcess) m_backups.EndOwnRestores();
-    for (const RolledBackFile& file : rollback.files)
+    if (writer == 0) m_backups.EndOwnRestores();
+    for (const StepResult& step : rollback.steps)
         HostLog(2, __LINE__, "rollback of " + std::to_string(writer) + ": " +
-                                 platform::ToUtf8(file.path) + " from version " +
-                                 std::to_string(file.versionId) + ", result " +
-                                 std::to_string(file.result));
+                                 StepActionName(step.step.action) + " " +
+                                 platform::ToUtf8(step.step.path) +
+                                 (step.step.editionId != 0 ? " from edition " + std::to_string(step.step.editionId) : "") +
+                                 " (" + step.step.why + "), result " + ResultText(step.result) +
+                                 (step.detail.empty() ? "" : " (" + step.detail + ")"));
+    if (!rollback.problem.empty())
+        HostLog(3, __LINE__, "rollback of " + std::to_string(writer) + ": " + rollback.problem);
     return rollback;
 }
 

@@ -4,7 +4,9 @@
 // only after the fact is backed up whole when watching starts, and each change once written.
 // A flagged writer is rolled back once it has gone quiet: a known process through the plug-in's
 // process walk (0x2360000D), the unknown writer of after-the-fact changes (process 0) as a
-// burst, each file from its edition before the burst; each rollback is handed to a callback.
+// burst; either way what the writer changed since its first change is undone from the
+// database's editions and the change journal (rollback_plan.h) and its new files quarantined;
+// each rollback is handed to a callback.
 //
 // Threads: the sources' worker threads run the callbacks; the flagged writers, the counters and
 // the content of the service's own restores are kept under one lock, never held while the
@@ -24,6 +26,7 @@
 #include "reference/pellumhost/protection/change_log.h"
 #include "reference/pellumhost/protection/file_activity.h"
 #include "reference/pellumhost/protection/process_rollback.h"
+#include "reference/pellumhost/protection/rollback_steps.h"
 #include "reference/pellumhost/services/reference_host_service.h"
 
 namespace pellumhost {
@@ -38,15 +41,16 @@ struct WatchedFolder {
     bool AfterTheFact() const { return kind == "after-the-fact"; }
 };
 
-// One rollback of a flagged writer.
+// One rollback of a flagged writer: what it changed since its first change, undone
+// (rollback_plan.h), its new files quarantined.
 struct Rollback {
     uint32_t writer = 0;       // the flagged process; 0: the unknown writer of a burst
     std::string image;         // its image when it was flagged; empty when not known
-    bool byProcess = false;    // through the process walk; else a burst restored by edition
-    uint32_t walkResult = 0;   // the process walk's listing result (byProcess only)
-    std::vector<RolledBackFile> files;  // one entry per file, in walk or burst order
-    double seconds = 0;        // the time the restores took
-    size_t Restored() const;   // the files restored with success
+    uint64_t fromUnixMs = 0;   // its first change: what is undone began then
+    std::vector<StepResult> steps;
+    std::string problem;       // why nothing could be planned (the journal or the database)
+    double seconds = 0;        // the time the steps took
+    size_t Done() const;       // the steps that succeeded
 };
 
 class WatchService {
@@ -98,6 +102,8 @@ private:
     // The one place where a source's callbacks are wired to the service.
     FileActivityCallbacks CallbacksFor();
     Rollback RollBack(uint32_t writer, const Flag& flag, const RollbackProgress& progress);
+    // The unix time of the writer's first change within the detector's window before the flag.
+    uint64_t FirstChangeOf(uint32_t writer, double flaggedAt, const std::vector<ChangeEntry>& journal) const;
     static std::string ImageOf(uint32_t processId);
     void Journal(ChangeKind kind, bool folder, uint32_t processId, const std::string& image,
                  const std::string& path, const std::string& to = {});
@@ -108,6 +114,8 @@ private:
     const SourceChoice m_choice;
     AfterTheFactBackup m_backups;
     ChangeLog m_journal;
+    std::string m_dbFolder;
+    std::vector<std::string> m_folders;
     std::vector<std::unique_ptr<FileActivitySource>> m_sources;
     bool m_guarding = false;
 

@@ -1,0 +1,243 @@
+// What a rollback plans from the editions, the change journal and the present tree; the
+// journal's records surviving a torn write; the moments the command line takes; the host's own
+// restores told from other changes.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "platform/text.h"
+#include "reference/pellumhost/protection/change_log.h"
+#include "reference/pellumhost/protection/own_restores.h"
+#include "reference/pellumhost/protection/rollback_plan.h"
+#include "reference/pellumhost/utc_text.h"
+#include "reference/zef/content_digest.h"
+#include "tests/fakes/test_folder.h"
+
+namespace {
+
+using namespace pellumhost;
+
+constexpr uint64_t kMoment = 1000500;  // ms: second 1000
+constexpr uint32_t kBefore = zef::kOperationBeforeWrite, kCopy = zef::kOperationBackup;
+
+struct Kept {  // an edition: path, second, writer, how taken, content
+    const char* path;
+    uint32_t time;
+    uint32_t processId;
+    uint32_t operation;
+    const char* content;
+};
+struct Seen {  // a journal entry: ms, kind, folder, writer, path, to
+    uint64_t unixMs;
+    ChangeKind kind;
+    bool folder;
+    uint32_t processId;
+    const char* path;
+    const char* to;
+};
+struct Now {  // the present: path, content (nullptr: a folder)
+    const char* path;
+    const char* content;
+};
+struct PlanCase {
+    const char* name;
+    std::vector<Kept> editions;
+    std::vector<Seen> journal;
+    std::vector<Now> present;
+    std::set<uint32_t> writers;
+    bool quarantine;
+    std::vector<std::string> expected;  // "action path [<- from | @edition]"
+};
+
+std::string Shown(const RollbackStep& step) {
+    std::string text = std::string(StepActionName(step.action)) + " " + platform::ToUtf8(step.path);
+    if (!step.from.empty()) text += " <- " + platform::ToUtf8(step.from);
+    if (step.editionId != 0) text += " @" + std::to_string(step.editionId);
+    return text;
+}
+
+TEST(RollbackPlan, BringsTheTreeBackAsItWasAndNeverEmptiesAFile) {
+    const uint32_t W = 7, R = 5;
+    const PlanCase cases[] = {
+        {"changed since: the newest edition of the moment", {{"/t/a", 990, 0, kCopy, "old"}, {"/t/a", 1005, 0, kCopy, "new"}},
+         {}, {{"/t/a", "scrambled"}}, {}, false, {"restore /t/a @1"}},
+        {"as it was: nothing to do", {{"/t/a", 990, 0, kCopy, "same"}}, {}, {{"/t/a", "same"}}, {}, false, {}},
+        {"removed since: restored", {{"/t/a", 990, 0, kCopy, "gone"}}, {{kMoment + 10, ChangeKind::kRemoved, false, W, "/t/a", ""}},
+         {}, {}, false, {"restore /t/a @1"}},
+        {"renamed since with its bytes: renamed back", {{"/t/a", 990, 0, kCopy, "x"}},
+         {{kMoment + 10, ChangeKind::kRenamed, false, W, "/t/a", "/t/b"}}, {{"/t/b", "x"}}, {}, false,
+         {"rename back /t/a <- /t/b"}},
+        {"renamed since and rewritten: restored, the new name is new", {{"/t/a", 990, 0, kCopy, "x"}},
+         {{kMoment + 10, ChangeKind::kRenamed, false, W, "/t/a", "/t/a.tmp"}}, {{"/t/a.tmp", "cipher"}}, {}, true,
+         {"restore /t/a @1", "quarantine /t/a.tmp <- /t/a.tmp"}},
+        {"a folder renamed since goes back with its files", {{"/t/d/f", 990, 0, kCopy, "y"}},
+         {{kMoment + 10, ChangeKind::kRenamed, true, W, "/t/d", "/t/e"},
+          {kMoment + 10, ChangeKind::kRenamed, false, W, "/t/d/f", "/t/e/f"}},
+         {{"/t/e", nullptr}, {"/t/e/f", "y"}}, {}, false, {"rename folder back /t/d <- /t/e"}},
+        {"created since: left, or quarantined when asked", {},
+         {{kMoment + 10, ChangeKind::kCreated, false, W, "/t/n", ""}}, {{"/t/n", "new"}}, {}, false,
+         {"leave /t/n <- /t/n"}},
+        {"the writer's empty version at creation is never restored", {{"/t/n", 1001, W, kBefore, ""}},
+         {{kMoment + 10, ChangeKind::kCreated, false, W, "/t/n", ""}}, {{"/t/n", "cipher"}}, {W}, true,
+         {"quarantine /t/n <- /t/n"}},
+        {"a reader's version serves the writer that took none", {{"/t/a", 999, R, kBefore, "orig"}, {"/t/a", 1001, W, kBefore, "cipher1"}},
+         {{kMoment + 10, ChangeKind::kWritten, false, W, "/t/a", ""}}, {{"/t/a", "cipher2"}}, {W}, false,
+         {"restore /t/a @1"}},
+        {"the writer's first version in the moment's second, not a later one", {{"/t/a", 999, 0, kCopy, "older"}, {"/t/a", 1000, W, kBefore, "orig"}, {"/t/a", 1000, W, kBefore, "cipher1"}},
+         {{kMoment + 10, ChangeKind::kWritten, false, W, "/t/a", ""}}, {{"/t/a", "cipher2"}}, {W}, false,
+         {"restore /t/a @2"}},
+        {"a copy after a change in the moment's own second may hold the writer's bytes", {{"/t/a", 999, 0, kCopy, "orig"}, {"/t/a", 1000, 0, kCopy, "cipher"}},
+         {{kMoment + 10, ChangeKind::kWritten, false, 0, "/t/a", ""}}, {{"/t/a", "cipher"}}, {0}, false,
+         {"restore /t/a @1"}},
+        {"another writer's changes stay", {{"/t/a", 990, 0, kCopy, "a0"}, {"/t/b", 990, 0, kCopy, "b0"}},
+         {{kMoment + 10, ChangeKind::kWritten, false, W, "/t/a", ""}, {kMoment + 20, ChangeKind::kWritten, false, 8, "/t/b", ""}},
+         {{"/t/a", "x"}, {"/t/b", "y"}}, {W}, false, {"restore /t/a @1"}},
+        {"removed before the moment: not brought back", {{"/t/a", 900, 0, kCopy, "old"}},
+         {{kMoment - 50000, ChangeKind::kRemoved, false, 3, "/t/a", ""}}, {}, {}, false, {}},
+        {"a folder in its place: said, not replaced", {{"/t/a", 990, 0, kCopy, "old"}}, {}, {{"/t/a", nullptr}}, {}, false,
+         {"cannot restore /t/a @1"}},
+    };
+    for (const PlanCase& c : cases) {
+        std::vector<zef::Edition> editions;
+        for (const Kept& k : c.editions) {
+            zef::Edition e;
+            e.editionId = static_cast<uint32_t>(editions.size() + 1);
+            e.path = platform::FromUtf8(k.path);
+            e.time = k.time;
+            e.processId = k.processId;
+            e.operation = k.operation;
+            e.size = std::string(k.content).size();
+            e.digest = zef::DigestOf(k.content, e.size);
+            editions.push_back(e);
+        }
+        std::vector<ChangeEntry> journal;
+        for (const Seen& s : c.journal)
+            journal.push_back({s.unixMs, s.kind, s.folder, s.processId, u"", platform::FromUtf8(s.path),
+                               platform::FromUtf8(s.to)});
+        std::map<std::u16string, const char*> now;
+        PresentTree present;
+        for (const Now& n : c.present) {
+            now[platform::FromUtf8(n.path)] = n.content;
+            if (n.content != nullptr) present.files.push_back(platform::FromUtf8(n.path));
+        }
+        present.look = [&now](const std::u16string& path) {
+            const auto found = now.find(path);
+            PresentFile file;
+            if (found == now.end()) return file;
+            file.kind = found->second == nullptr ? PresentFile::kFolder : PresentFile::kFile;
+            file.size = found->second == nullptr ? 0 : std::string(found->second).size();
+            return file;
+        };
+        present.digestOf = [&now](const std::u16string& path, zef::Digest& digest) {
+            const auto found = now.find(path);
+            if (found == now.end() || found->second == nullptr) return false;
+            digest = zef::DigestOf(found->second, std::string(found->second).size());
+            return true;
+        };
+        RollbackQuestion question;
+        question.folder = u"/t";
+        question.toUnixMs = kMoment;
+        question.processIds = c.writers;
+        question.quarantine = c.quarantine;
+        std::vector<std::string> shown;
+        for (const RollbackStep& step : PlanRollback(question, editions, journal, present))
+            shown.push_back(Shown(step));
+        EXPECT_EQ(c.expected, shown) << c.name;
+    }
+}
+
+TEST(ChangeLog, KeepsEveryWholeRecordThroughATornWriteAndAppendsAfterThem) {
+    const std::filesystem::path folder = MakeTestFolder("change-log");
+    const std::u16string db = folder.u16string();
+    ChangeEntry renamed{1234567, ChangeKind::kRenamed, true, 42, u"/usr/bin/x", u"/t/d", u"/t/é"};
+    {
+        ChangeLog log;
+        std::string error;
+        ASSERT_TRUE(log.Open(db, error)) << error;
+        ASSERT_TRUE(log.Append(renamed));
+    }
+    std::ofstream(std::filesystem::path(ChangeLogPath(db)), std::ios::app | std::ios::binary) << "\x20\x00\x00";
+    std::vector<ChangeEntry> read;
+    std::string note;
+    ASSERT_TRUE(ReadChangeLog(db, read, note));
+    ASSERT_EQ(1u, read.size()) << "the torn tail is left out";
+    EXPECT_EQ(u"/t/é", read[0].to);
+    EXPECT_TRUE(read[0].folder);
+    EXPECT_EQ(42u, read[0].processId);
+    {
+        ChangeLog log;
+        std::string error;
+        ASSERT_TRUE(log.Open(db, error)) << error;  // cuts the torn tail
+        ASSERT_TRUE(log.Append({99, ChangeKind::kRemoved, false, 0, u"", u"/t/a", u""}));
+    }
+    ASSERT_TRUE(ReadChangeLog(db, read, note));
+    ASSERT_EQ(2u, read.size());
+    EXPECT_TRUE(note.empty()) << note;
+    EXPECT_EQ(ChangeKind::kRemoved, read[1].kind);
+    std::filesystem::remove_all(folder);
+}
+
+TEST(ParseMoment, TakesCivilTimesSecondsSince1970AndTimesAgo) {
+    const uint64_t now = 1765000000000ull;
+    const struct {
+        const char* text;
+        bool valid;
+        uint64_t expected;
+    } cases[] = {
+        {"2025-12-06 05:46:40", true, 1764999999000ull + 1000},
+        {"2025-12-06T05:46:40.250Z", true, 1765000000250ull},
+        {"2025-12-06 05:46:40 UTC", true, 1765000000000ull},
+        {"2024-02-29 00:00:00", true, 1709164800000ull},
+        {"@1765000000", true, 1765000000000ull},
+        {"-10m", true, now - 600000},
+        {"-2d", true, now - 172800000},
+        {"2023-02-29 00:00:00", false, 0},
+        {"2025-13-01 00:00:00", false, 0},
+        {"2025-12-06 24:00:00", false, 0},
+        {"yesterday", false, 0},
+        {"-10w", false, 0},
+        {"@", false, 0},
+    };
+    for (const auto& c : cases) {
+        uint64_t ms = 0;
+        std::string error;
+        EXPECT_EQ(c.valid, ParseMoment(c.text, now, ms, error)) << c.text;
+        if (c.valid) EXPECT_EQ(c.expected, ms) << c.text;
+        else EXPECT_NE(std::string::npos, error.find("is not a moment")) << c.text;
+    }
+}
+
+TEST(OwnRestores, ChangesToThePathsBeingRestoredAreTheHostsOwnUntilTheQuietTimeEnds) {
+    // The host restores /w/a and /w/b from second 60 on; done at 62, quiet until 63.
+    const struct {
+        const char* name;
+        bool restoring;
+        const char* path;
+        double at;
+        bool own;
+    } cases[] = {
+        {"a restored file changed while restoring", true, "/w/a", 61, true},
+        {"another file changed while restoring", true, "/w/c", 61, false},
+        {"a restored file changed in the quiet time", false, "/w/b", 62.9, true},
+        {"a restored file changed after the quiet time", false, "/w/a", 63.5, false},
+    };
+    for (const auto& c : cases) {
+        OwnRestores own;
+        own.Begin({"/w/a", "/w/b"});
+        if (!c.restoring) own.Done(63.0);
+        EXPECT_EQ(c.own, own.IsOwn(c.path, c.at)) << c.name;
+        EXPECT_EQ(c.own ? 1u : 0u, own.TakeIgnoredCount()) << c.name;
+        EXPECT_EQ(0u, own.TakeIgnoredCount()) << c.name << ": the count starts again";
+    }
+    OwnRestores own;
+    own.Begin({"/w/a"});
+    own.Done(63.0);
+    EXPECT_FALSE(own.IsOwn("/w/a", 70.0));  // the first rollback's time is over
+    own.Begin({"/w/b"});
+    EXPECT_FALSE(own.IsOwn("/w/a", 71.0));
+    EXPECT_TRUE(own.IsOwn("/w/b", 71.0));
+}
+
+}  // namespace
