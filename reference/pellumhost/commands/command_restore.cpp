@@ -1,7 +1,9 @@
 // `restore FILE [--version N|mN]` through the file restore (0x23600001) or the restore of one
-// edition (0x23600005), and `restore --process PID` through the process walk (0x2360000D).
+// edition (0x23600005), and `restore --process PID` through the process walk (0x2360000D) and
+// the change journal.
 #include <filesystem>
 #include <memory>
+#include <set>
 
 #include "host/call_records.h"
 #include "host/restore_records.h"
@@ -12,7 +14,11 @@
 #include "reference/pellumhost/commands/progress_bar.h"
 #include "reference/pellumhost/commands/version_list.h"
 #include "reference/pellumhost/host_log.h"
+#include "reference/pellumhost/protection/change_log.h"
+#include "reference/pellumhost/protection/present_tree.h"
 #include "reference/pellumhost/protection/process_rollback.h"
+#include "reference/pellumhost/protection/rollback_steps.h"
+#include "reference/zef/store_check.h"
 
 namespace pellumhost {
 namespace {
@@ -95,6 +101,38 @@ int RestoreOneFile(const HostOptions& options, CommandOutput& output, PluginSess
     return kExitOk;
 }
 
+// The steps that undo what the process did according to the change journal, for the files its
+// walk did not bring back: a process that took no version of a file (another process's open,
+// or the baseline, held those bytes already) is undone all the same.
+std::vector<StepResult> UndoFromJournal(const HostOptions& options, PluginSession& session,
+                                        const std::vector<RolledBackFile>& walked,
+                                        const StepProgress& progress, std::string& problem) {
+    const std::u16string db = platform::FromUtf8(session.DbFolder());
+    std::vector<ChangeEntry> journal;
+    if (!ReadChangeLog(db, journal, problem)) return {};
+    RollbackQuestion question;
+    question.processIds.insert(options.processId);
+    std::set<std::u16string> files;
+    for (const ChangeEntry& entry : journal) {
+        if (entry.processId != options.processId || entry.folder || entry.kind == ChangeKind::kBackedUp)
+            continue;
+        if (question.toUnixMs == 0) question.toUnixMs = entry.unixMs;
+        files.insert(entry.kind == ChangeKind::kRenamed ? entry.to : entry.path);
+    }
+    for (const RolledBackFile& file : walked)
+        if (file.result == velk::kSuccess) files.erase(file.path);
+    if (files.empty()) return {};
+    std::vector<zef::Edition> editions;
+    if (!zef::EditionsUnder(db, u"", editions)) {
+        problem = "the database's edition log cannot be read; `Pellumhost check` says why";
+        return {};
+    }
+    const std::vector<RollbackStep> steps = PlanRollback(
+        question, editions, journal, PresentTreeOfFiles({files.begin(), files.end()}));
+    return RunRollbackSteps(session.Exports(), session.Wrapper(), steps,
+                            QuarantineFolder(db, UnixMilliseconds()), progress);
+}
+
 int RestoreProcess(const HostOptions& options, CommandOutput& output, PluginSession& session) {
     std::unique_ptr<ProgressBar> bar;
     const RollbackProgress progress = [&bar](size_t done, size_t total) {
@@ -105,36 +143,49 @@ int RestoreProcess(const HostOptions& options, CommandOutput& output, PluginSess
     const std::vector<RolledBackFile> files =
         RollBackProcess(session.Exports(), session.Wrapper(), options.processId, walked, progress);
     bar.reset();
+    std::string problem;
+    const std::vector<StepResult> steps = UndoFromJournal(options, session, files, progress, problem);
+    bar.reset();
     JsonWriter& json = output.Document();
     json.Key("processId").Unsigned(options.processId).Key("walkResult").Unsigned(walked);
     json.Key("files").BeginArray();
-    size_t failed = 0;
-    for (const RolledBackFile& file : files) {
-        const std::string path = platform::ToUtf8(file.path);
-        const bool ok = file.result == velk::kSuccess;
+    size_t failed = 0, done = 0;
+    const auto one = [&](const std::string& what, const std::u16string& path, uint32_t edition,
+                         uint32_t result, const std::string& said) {
+        const bool ok = result == velk::kSuccess;
         failed += ok ? 0 : 1;
+        done += ok ? 1 : 0;
         json.BeginObject()
-            .Key("file").String(path)
-            .Key("edition").Unsigned(file.versionId)
-            .Key("result").Unsigned(file.result)
+            .Key("file").String(platform::ToUtf8(path))
+            .Key("action").String(what)
+            .Key("edition").Unsigned(edition)
+            .Key("result").Unsigned(result)
             .Key("restored").Bool(ok)
             .EndObject();
-        output.Print("  %-8s %s  (%s)\n", ok ? "restored" : "FAILED", path.c_str(),
-                     RestoreResultText(file.result).c_str());
+        output.Print("  %-8s %s  (%s %s)\n", ok ? "restored" : "FAILED", platform::ToUtf8(path).c_str(),
+                     what.c_str(), said.c_str());
         HostLog(2, __LINE__, "restore of process " + std::to_string(options.processId) + ": " +
-                                 path + " " + ResultText(file.result));
-    }
-    json.EndArray().Key("restored").Unsigned(files.size() - failed).Key("failed").Unsigned(failed);
+                                 what + " " + platform::ToUtf8(path) + " " + ResultText(result));
+    };
+    for (const RolledBackFile& file : files)
+        one("restore", file.path, file.versionId, file.result, RestoreResultText(file.result));
+    for (const StepResult& step : steps)
+        one(StepActionName(step.step.action), step.step.path, step.step.editionId, step.result,
+            (step.step.action == StepAction::kRestore ? RestoreResultText(step.result)
+                                                     : ResultText(step.result)) +
+                (step.detail.empty() ? "" : "; " + step.detail));
+    json.EndArray().Key("restored").Unsigned(done).Key("failed").Unsigned(failed);
+    if (!problem.empty()) output.Print("%s\n", problem.c_str());
     if (velk::Failed(walked))
         return output.Fail(kExitFailed, "the process walk failed: " + ResultText(walked));
-    if (files.empty())
+    if (done + failed == 0)
         return output.Fail(kExitFailed, "no versions kept of files that process " +
                                             std::to_string(options.processId) + " changed");
-    output.Print("process %u: %zu file%s restored, %zu failed\n", options.processId,
-                 files.size() - failed, files.size() - failed == 1 ? "" : "s", failed);
+    output.Print("process %u: %zu file%s restored, %zu failed\n", options.processId, done,
+                 done == 1 ? "" : "s", failed);
     if (failed != 0)
         return output.Fail(kExitFailed, std::to_string(failed) + " of " +
-                                            std::to_string(files.size()) + " files not restored");
+                                            std::to_string(done + failed) + " files not restored");
     return kExitOk;
 }
 

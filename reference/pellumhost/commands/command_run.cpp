@@ -129,12 +129,12 @@ int RunServiceCommand(const HostOptions& options) {
         json.BeginObject().Key("folder").String(folder).Key("source").String(watched.kind);
         if (!watched.note.empty()) output.Print("%s\n", watched.note.c_str());
         output.Print("watching %s (%s)\n", folder.c_str(), watched.kind.c_str());
-        if (watched.AfterTheFact()) {
-            json.Key("baseline").Unsigned(watched.baseline);
-            output.Print("  baseline: %zu files backed up in %.3f s; the writer of a change is not "
-                         "known, so a flagged burst is rolled back file by file\n",
-                         watched.baseline, watched.baselineSeconds);
-        }
+        json.Key("baseline").Unsigned(watched.baseline);
+        output.Print("  baseline: %zu files backed up in %.3f s%s\n", watched.baseline,
+                     watched.baselineSeconds,
+                     watched.AfterTheFact() ? "; the writer of a change is not known after the "
+                                              "fact, so a flagged burst is rolled back as one"
+                                            : "");
         json.EndObject();
     }
     // While the service runs, other processes open nothing in the database (the source refuses

@@ -164,6 +164,7 @@ bool AfterTheFactBackup::BackUpLocked(const std::string& path) {
         return false;
     }
     m_lastBackupSecond[path] = static_cast<uint32_t>(std::time(nullptr));
+    if (m_backedUp) m_backedUp(path);
     return true;
 }
 

@@ -36,6 +36,10 @@ public:
     // A check asked between two backups, so that a long baseline answers a stop request at
     // once; called on the baseline's thread.
     void StopWhen(std::function<bool()> requested) { m_stopRequested = std::move(requested); }
+    // Called with each path once its backup has returned (under the lock; keep it short).
+    void OnBackedUp(std::function<void(const std::string& path)> backedUp) {
+        m_backedUp = std::move(backedUp);
+    }
     // path changed, seen at `at` on the detector's clock: backed up. False when it is one of
     // the host's own restores (then nothing is done).
     bool OnChange(const std::string& path, double at);
@@ -67,6 +71,7 @@ private:
     ICommonPluginInterface* m_wrapper;
     Log m_log;
     std::function<bool()> m_stopRequested;
+    std::function<void(const std::string& path)> m_backedUp;
     uint32_t m_maxSize = 0;  // bytes; 0: the engine gave none, so nothing is bounded
     std::atomic<bool> m_backUpChanges{false};
     std::atomic<int> m_handling{0};

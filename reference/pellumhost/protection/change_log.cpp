@@ -62,7 +62,7 @@ bool DecodeChange(const uint8_t* payload, size_t size, ChangeEntry& entry) {
     zef::RecordReader in(payload, size);
     uint32_t kind = 0, folder = 0;
     entry = ChangeEntry();
-    if (!in.U32(kind) || kind < 1 || kind > 4 || !in.U64(entry.unixMs) || !in.U32(folder) ||
+    if (!in.U32(kind) || kind < 1 || kind > 5 || !in.U64(entry.unixMs) || !in.U32(folder) ||
         folder > 1 || !in.U32(entry.processId) || !in.Text(entry.image) || !in.Text(entry.path) ||
         !in.Text(entry.to) || !in.AtEnd() || entry.path.empty())
         return false;

@@ -15,7 +15,9 @@
 
 namespace pellumhost {
 
-enum class ChangeKind : uint32_t { kWritten = 1, kCreated = 2, kRemoved = 3, kRenamed = 4 };
+// kBackedUp: the host's own backup of a file returned (its edition holds what the file held
+// before this moment), which tells a copy taken in the same second as a change from the change.
+enum class ChangeKind : uint32_t { kWritten = 1, kCreated = 2, kRemoved = 3, kRenamed = 4, kBackedUp = 5 };
 
 struct ChangeEntry {
     uint64_t unixMs = 0;

@@ -62,6 +62,13 @@ std::vector<std::u16string> FilesUnder(const std::u16string& folder, const std::
 
 }  // namespace
 
+PresentTree PresentTreeOfFiles(const std::vector<std::u16string>& files) {
+    PresentTree present{&LookAt, &DigestOfPresent, {}};
+    for (const std::u16string& file : files)
+        if (LookAt(file).kind == PresentFile::kFile) present.files.push_back(file);
+    return present;
+}
+
 PresentTree PresentTreeOf(const std::string& folder, const std::string& dbFolder) {
     return PresentTree{&LookAt, &DigestOfPresent,
                        FilesUnder(platform::FromUtf8(folder), platform::FromUtf8(dbFolder))};

@@ -11,5 +11,8 @@ namespace pellumhost {
 // regular file below it (links neither listed nor followed; the database folder left out when
 // it lies inside).
 PresentTree PresentTreeOf(const std::string& folder, const std::string& dbFolder);
+// The same present, but with files named rather than found by walking a folder (those of the
+// list that are regular files now).
+PresentTree PresentTreeOfFiles(const std::vector<std::u16string>& files);
 
 }  // namespace pellumhost

@@ -11,6 +11,7 @@ namespace {
 bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
 
 bool Within(const std::u16string& path, const std::u16string& folder) {
+    if (folder.empty()) return true;
     return path.compare(0, folder.size(), folder) == 0 &&
            (path.size() == folder.size() || IsSeparator(path[folder.size()]));
 }
@@ -60,11 +61,21 @@ private:
                 e->time <= moment)
                 return e;
             if (e->time > moment) break;
-            // A copy taken after a change, in the moment's own second, may hold the writer's bytes.
-            if (!beforeWrite && e->time == moment && Limited()) continue;
+            // A copy taken in the moment's own second may hold the writer's bytes, unless the
+            // journal shows the host's backup done before the moment.
+            if (!beforeWrite && e->time == moment && Limited() && !BackedUpBefore(path)) continue;
             chosen = e;
         }
         return chosen;
+    }
+
+    // Whether the journal shows a backup of path that returned in the moment's second, before it.
+    bool BackedUpBefore(const std::u16string& path) const {
+        for (const ChangeEntry& entry : m_journal)
+            if (entry.kind == ChangeKind::kBackedUp && entry.path == path &&
+                entry.unixMs / 1000 == MomentSecond() && entry.unixMs < m_q.toUnixMs)
+                return true;
+        return false;
     }
 
     // Whether path named a file at the moment, as far as the journal tells (it names changes
@@ -72,7 +83,7 @@ private:
     bool ExistedAtMoment(const std::u16string& path, bool hasEdition) const {
         bool exists = hasEdition;
         for (const ChangeEntry& entry : m_journal) {
-            if (Since(entry) || entry.folder) continue;
+            if (Since(entry) || entry.folder || entry.kind == ChangeKind::kBackedUp) continue;
             if (entry.path == path) exists = entry.kind == ChangeKind::kWritten ||
                                              entry.kind == ChangeKind::kCreated;
             else if (entry.kind == ChangeKind::kRenamed && entry.to == path) exists = true;
@@ -83,8 +94,8 @@ private:
     // Whether the writer changed path since the moment (any writer when none is named).
     bool TouchedSince(const std::u16string& path) const {
         for (const ChangeEntry& entry : m_journal)
-            if (Since(entry) && !entry.folder && ByWriter(entry.processId, entry.image) &&
-                (entry.path == path || entry.to == path))
+            if (Since(entry) && !entry.folder && entry.kind != ChangeKind::kBackedUp &&
+                ByWriter(entry.processId, entry.image) && (entry.path == path || entry.to == path))
                 return true;
         const auto found = m_editions.find(path);
         if (found != m_editions.end())
@@ -189,32 +200,39 @@ private:
         }
     }
 
-    // Files there now that did not exist at the moment and that the writer made since.
+    // Files there now that did not exist at the moment and that the writer made since: created
+    // or renamed there by it, or written by it with no edition older than the moment. A file it
+    // only wrote, with no edition at all, is named, never moved: nothing tells it was new.
     void Created() {
-        std::set<std::u16string> made;
+        std::set<std::u16string> made, written;
         for (const ChangeEntry& entry : m_journal) {
             if (entry.folder || !Since(entry) || !ByWriter(entry.processId, entry.image)) continue;
-            if (entry.kind == ChangeKind::kCreated || entry.kind == ChangeKind::kWritten)
-                made.insert(entry.path);
-            else if (entry.kind == ChangeKind::kRenamed)
-                made.insert(entry.to);
+            if (entry.kind == ChangeKind::kCreated) made.insert(entry.path);
+            else if (entry.kind == ChangeKind::kRenamed) made.insert(entry.to);
+            else if (entry.kind == ChangeKind::kWritten) written.insert(entry.path);
         }
         for (const std::u16string& file : m_present.files) {
             const std::u16string original = OriginalName(file);
             if (m_settled.count(original) != 0 || m_used.count(original) != 0) continue;
             if (EditionAt(original) != nullptr && ExistedAtMoment(original, true)) continue;
-            if (made.count(file) == 0 && made.count(original) == 0 &&
-                (Limited() || !NewSince(original)))
-                continue;
-            m_steps.push_back({m_q.quarantine ? StepAction::kQuarantine : StepAction::kLeaveCreated,
-                               original, file, 0, "created since"});
+            const bool wrote = written.count(file) != 0 || written.count(original) != 0;
+            const bool isNew = made.count(file) != 0 || made.count(original) != 0 ||
+                               ((wrote || !Limited()) && NewSince(original));
+            if (isNew)
+                m_steps.push_back({m_q.quarantine ? StepAction::kQuarantine : StepAction::kLeaveCreated,
+                                   original, file, 0, "created since"});
+            else if (wrote)
+                m_steps.push_back({StepAction::kNoContent, original, {}, 0,
+                                   "changed since, but no edition from before the change is kept"});
         }
     }
 
     // A file with no journal entry is new since the moment when its first edition is later.
     bool NewSince(const std::u16string& path) const {
         const auto found = m_editions.find(path);
-        return found != m_editions.end() && found->second.front()->time > MomentSecond();
+        if (found == m_editions.end()) return false;
+        const uint32_t first = found->second.front()->time;
+        return first > MomentSecond() || (first == MomentSecond() && !BackedUpBefore(path));
     }
 
     // The name a present file will have once the folders go back.

@@ -46,7 +46,7 @@ struct PresentFile {
 };
 
 struct RollbackQuestion {
-    std::u16string folder;        // the tree; no separator at its end
+    std::u16string folder;        // the tree; no separator at its end; empty: every file
     uint64_t toUnixMs = 0;        // the moment
     std::set<uint32_t> processIds;  // limit to these writers (empty: every writer)
     std::u16string image;         // limit to this writer's image (empty: any)

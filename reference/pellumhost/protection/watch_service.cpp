@@ -80,6 +80,9 @@ FileActivityCallbacks WatchService::CallbacksFor() {
 
 bool WatchService::KeepJournal(const std::string& dbFolder, std::string& error) {
     m_dbFolder = dbFolder;
+    m_backups.OnBackedUp([this](const std::string& path) {
+        Journal(ChangeKind::kBackedUp, false, 0, {}, path);
+    });
     return m_journal.Open(platform::FromUtf8(dbFolder), error);
 }
 
@@ -116,14 +119,14 @@ bool WatchService::Watch(const std::string& folder, WatchedFolder& watched, std:
     if (!watched.note.empty()) HostLog(3, __LINE__, watched.note);
     HostLog(2, __LINE__, "watching " + folder + " (" + watched.kind + ")");
     m_sources.push_back(std::move(source));
-    if (watched.AfterTheFact()) {
-        m_backups.BackUpChanges(true);
-        const double started = DetectorSeconds();
-        watched.baseline = m_backups.Baseline(folder);
-        watched.baselineSeconds = DetectorSeconds() - started;
-        HostLog(2, __LINE__, "baseline of " + folder + ": " + std::to_string(watched.baseline) +
-                                 " files backed up");
-    }
+    // Every file gets an edition when its folder is first protected (the store keeps unchanged
+    // content once), so that one removed without ever being opened for writing comes back.
+    if (watched.AfterTheFact()) m_backups.BackUpChanges(true);
+    const double started = DetectorSeconds();
+    watched.baseline = m_backups.Baseline(folder);
+    watched.baselineSeconds = DetectorSeconds() - started;
+    HostLog(2, __LINE__, "baseline of " + folder + ": " + std::to_string(watched.baseline) +
+                             " files backed up");
     return true;
 }
 
@@ -184,7 +187,9 @@ uint64_t WatchService::FirstChangeOf(uint32_t writer, double flaggedAt,
     const double agoMs = (DetectorSeconds() - flaggedAt + window) * 1000;
     const uint64_t earliest = agoMs >= static_cast<double>(nowMs) ? 0 : nowMs - static_cast<uint64_t>(agoMs);
     for (const ChangeEntry& entry : journal)
-        if (entry.unixMs >= earliest && entry.processId == writer && !entry.folder) return entry.unixMs;
+        if (entry.unixMs >= earliest && entry.processId == writer && !entry.folder &&
+            entry.kind != ChangeKind::kBackedUp)
+            return entry.unixMs;
     return earliest;
 }
 

@@ -1,11 +1,11 @@
 // The service loop's watching, the same for `run` and the demo: a file activity source per
 // watched folder, wired to the host service (an open is delivered to the plug-in, which takes
-// its version; a finished write is judged by the detector). A folder whose source sees changes
-// only after the fact is backed up whole when watching starts, and each change once written.
-// A flagged writer is rolled back once it has gone quiet: a known process through the plug-in's
-// process walk (0x2360000D), the unknown writer of after-the-fact changes (process 0) as a
-// burst; either way what the writer changed since its first change is undone from the
-// database's editions and the change journal (rollback_plan.h) and its new files quarantined;
+// its version; a finished write is judged by the detector) and to the change journal. Every
+// folder is backed up whole when watching starts; one whose source sees changes only after the
+// fact has each change backed up once written. A flagged writer (a known process, or the
+// unknown writer of after-the-fact changes, process 0) is rolled back once it has gone quiet:
+// what it changed since its first change is undone from the database's editions and the change
+// journal (rollback_plan.h) and its new files quarantined;
 // each rollback is handed to a callback.
 //
 // Threads: the sources' worker threads run the callbacks; the flagged writers, the counters and
@@ -36,7 +36,7 @@ struct WatchedFolder {
     std::string folder;
     std::string kind;              // "before-write" or "after-the-fact"
     std::string note;              // why the best source is not the before-write one; often empty
-    size_t baseline = 0;           // after the fact: the files the engine holds once watching starts
+    size_t baseline = 0;           // the files the engine holds once watching starts
     double baselineSeconds = 0;
     bool AfterTheFact() const { return kind == "after-the-fact"; }
 };
