@@ -643,9 +643,12 @@ AddResult EditionStore::KeepStaged(const std::u16string& staged, const CopyOutco
                                              u": the store is closed or read-only."));
         return AddResult::kReadOnly;
     }
-    // Unchanged content: the newest edition of the path already holds these bytes.
+    // Unchanged content: the newest edition of the path already holds these bytes, taken the
+    // same way for the same writer. Another writer's version of the same bytes is an edition
+    // of its own (sharing the content), so that the writer's versions still list it.
     const Edition* newest = m_set.NewestOf(origin.path);
     if (newest != nullptr && newest->digest == copy.digest && newest->size == copy.size &&
+        newest->processId == origin.processId && newest->operation == origin.operation &&
         SameContent(m_files, staged, m_layout.ContentFile(newest->digest, newest->blobSuffix))) {
         m_files.remove(staged.c_str());
         if (editionId != nullptr) *editionId = newest->editionId;

@@ -284,9 +284,10 @@ ph status --db "$db" --json >"$work/status-conf.json"
 expect "status reads the configuration file run wrote" [ "$(field "$work/status-conf.json" \
   '(d["configuration"]["file"], d["configuration"]["problems"])')" = "('$db/Pellumhost.conf', 0)" ]
 ph versions "$files/watched/3.txt" --db "$db" --json >"$work/watched.json"
-# The baseline holds the bytes before the write; the writer's open found them kept already.
+# The baseline edition, then the writer's own version of the same bytes (sharing the content).
 expect "the version taken before the write" [ "$(field "$work/watched.json" \
-  '(len(d["versions"]), d["versions"][0]["size"])')" = "(1, $(wc -c <"$work/originals/3.txt"))" ]
+  '(len(d["versions"]), d["versions"][0]["size"], d["versions"][0]["writerImage"])')" = \
+  "(2, $(wc -c <"$work/originals/3.txt"), '$(readlink -f /bin/sh)')" ]
 # On a terminal (script gives one) the restore of five files draws its progress bar.
 script -qec "$(printf '%q ' "${host[@]}" restore --process "$(cat "$work/writer")" --db "$db")" \
   /dev/null >"$work/process.out"

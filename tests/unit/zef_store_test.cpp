@@ -147,7 +147,7 @@ TEST_F(StoreTest, EditionsRoundTripByteForByteAcrossAReopen) {
     }
 }
 
-TEST_F(StoreTest, SameContentIsStoredOnceAndUnchangedContentMakesNoEdition) {
+TEST_F(StoreTest, SameContentIsStoredOnceAndUnchangedContentMakesNoEditionForTheSameWriter) {
     EditionStore store(zef::SystemFileTable(), m_log);
     ASSERT_EQ(OpenResult::kOk, store.Open(m_db, m_limits));
     const std::string bytes = RandomBytes(4096, 1);
@@ -162,6 +162,13 @@ TEST_F(StoreTest, SameContentIsStoredOnceAndUnchangedContentMakesNoEdition) {
     uint32_t id = 0;
     EXPECT_EQ(AddResult::kUnchanged, store.AddFromFile(again, UINT64_MAX, &id));
     EXPECT_EQ(first, id);
+    // The same bytes for another writer: an edition of its own, the content still kept once.
+    zef::EditionOrigin writer = again;
+    writer.processId = 77;
+    writer.operation = zef::kOperationBeforeWrite;
+    EXPECT_EQ(AddResult::kAdded, store.AddFromFile(writer, UINT64_MAX, &id));
+    EXPECT_TRUE(store.Delete(id));
+    EXPECT_EQ(1u, ContentFiles());
 
     // Changed content, several times within one second: each is its own edition, newest first.
     std::vector<uint32_t> made;
