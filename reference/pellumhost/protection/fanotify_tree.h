@@ -2,7 +2,8 @@
 // names each change by its folder's file handle and the entry's name) tells of entries created,
 // removed and renamed in them. A folder created or moved in is marked in both groups (the
 // source's permission group too, so that opens in it are held) and then read, so that what was
-// put in it before the mark is still reported; a folder removed or moved out is forgotten. The
+// put in it before the mark is still reported (with the process that made the folder, since no
+// event names the one that filled it); a folder removed or moved out is forgotten. The
 // handle of every marked folder is kept with its path, so that a change in a folder removed
 // since (rm -r) or renamed since still names the path it had; a handle never seen is opened to
 // learn its path. Linux-only: built with the fanotify source.
