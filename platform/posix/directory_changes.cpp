@@ -55,9 +55,26 @@ struct DirectoryChanges::State {
     void Renamed(const std::string& from, const std::string& to) {
         for (auto& entry : folders) {
             std::string& path = entry.second;
-            if (path == from || (path.compare(0, from.size(), from) == 0 && path[from.size()] == '/'))
-                path = to + path.substr(from.size());
+            if (Within(path, from)) path = to + path.substr(from.size());
         }
+    }
+
+    // A watched folder moved out of the tree: its watches, which would follow it, are taken
+    // off (what happens to it now happens outside).
+    void MovedOut(const std::string& folder) {
+        for (auto it = folders.begin(); it != folders.end();) {
+            if (!Within(it->second, folder)) {
+                ++it;
+                continue;
+            }
+            inotify_rm_watch(notify, it->first);
+            it = folders.erase(it);
+        }
+    }
+
+    static bool Within(const std::string& path, const std::string& folder) {
+        return path.compare(0, folder.size(), folder) == 0 &&
+               (path.size() == folder.size() || path[folder.size()] == '/');
     }
 };
 
@@ -108,6 +125,7 @@ ChangesRead DirectoryChanges::Read(uint32_t timeoutMs, std::vector<DirectoryChan
     bool movedFolder = false;
     const auto settleMove = [&] {
         if (!movedFrom.empty()) changes.push_back({ChangeAction::kRemoved, FromUtf8(movedFrom), {}});
+        if (!movedFrom.empty() && movedFolder) s.MovedOut(movedFrom);
         movedFrom.clear();
     };
     for (ssize_t at = 0; n > 0 && at < n;) {

@@ -117,6 +117,13 @@ TEST_F(ReporterTest, TellsEachChangeOnceAndWhatAFolderReadAgainFinds) {
              r.Apply({ChangeAction::kRenamed, t.Path("a.txt.locked"), t.Path("a.txt")}, t0);
          },
          {"n a.txt -> a.txt.locked", "w a.txt.locked"}},
+        {"a file renamed and removed before it settled is removed under its new name",
+         [&](const ReporterTest& t, const fs::path& f, pellumhost::ChangeReporter& r) {
+             fs::remove(f / "a.txt");
+             r.Apply({ChangeAction::kRenamed, t.Path("a.txt.locked"), t.Path("a.txt")}, t0);
+             r.Apply({ChangeAction::kRemoved, t.Path("a.txt.locked"), {}}, t0);
+         },
+         {"n a.txt -> a.txt.locked", "r a.txt.locked"}},
         {"a copy renamed over a file while it settles is a write of that file only",
          [&](const ReporterTest& t, const fs::path& f, pellumhost::ChangeReporter& r) {
              WriteFileBytes(f / "d.tmp", "delta");
@@ -231,15 +238,23 @@ TEST(AfterTheFactSource, ReportsCreationsWritesRemovalsAndRenamesUnderTheWholeTr
     EXPECT_TRUE(recorder.WaitFor("w later/deeper/late.txt")) << recorder.All();
     fs::rename(folder / "later", folder / "renamed");
     EXPECT_TRUE(recorder.WaitFor("n later/deeper/late.txt -> renamed/deeper/late.txt")) << recorder.All();
+    // A folder moved out is removed, its file first, and what happens to it outside is not seen.
+    const fs::path outside = MakeTestFolder("after-the-fact-outside");
+    fs::rename(folder / "renamed", outside / "renamed");
+    EXPECT_TRUE(recorder.WaitFor("R renamed")) << recorder.All();
+    WriteFileBytes(outside / "renamed" / "deeper" / "outside.txt", "outside");
     // A folder removed with what it held names each file it held, then itself.
     fs::remove_all(folder / "sub");
     EXPECT_TRUE(recorder.WaitFor("R sub")) << recorder.All();
     source->Stop();
+    fs::remove_all(outside);
+    EXPECT_EQ(std::string::npos, recorder.All().find("outside.txt")) << recorder.All();
     const std::vector<std::string> lines = recorder.Lines();
     const auto at = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line); };
     EXPECT_LT(at("C later"), at("C later/deeper")) << recorder.All();
     EXPECT_LT(at("N later -> renamed"), at("n later/deeper/late.txt -> renamed/deeper/late.txt"))
         << recorder.All();
+    EXPECT_LT(at("r renamed/deeper/late.txt"), at("R renamed")) << recorder.All();
     EXPECT_LT(at("r sub/new.txt"), at("R sub")) << recorder.All();
     EXPECT_LT(at("r sub/moved.txt.locked"), at("R sub")) << recorder.All();
     EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "c sub/new.txt")) << recorder.All();

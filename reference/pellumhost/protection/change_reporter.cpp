@@ -66,27 +66,27 @@ void ChangeReporter::Created(const std::u16string& path, Clock::time_point now) 
     if (m_callbacks.onCreated) m_callbacks.onCreated(0, platform::ToUtf8(path), false);
 }
 
-std::vector<std::u16string> ChangeReporter::Forget(const std::u16string& path) {
-    std::vector<std::u16string> forgotten;
+FolderSnapshot ChangeReporter::Forget(const std::u16string& path) {
+    FolderSnapshot forgotten;
     const auto file = m_seen.find(path);
     if (file != m_seen.end()) {
+        forgotten.insert(*file);
         m_seen.erase(file);
-        forgotten.push_back(path);
         return forgotten;
     }
     const std::u16string inside = path + platform::DirectoryChanges::Separator();
     for (auto it = m_seen.lower_bound(inside);
          it != m_seen.end() && it->first.compare(0, inside.size(), inside) == 0;) {
-        forgotten.push_back(it->first);
+        forgotten.insert(*it);
         it = m_seen.erase(it);
     }
     return forgotten;
 }
 
 void ChangeReporter::RemovedTree(const std::u16string& path) {
-    const std::vector<std::u16string> files = Forget(path);
-    const bool folder = !files.empty() && files.front() != path;
-    for (const std::u16string& file : files) Removed(file, false);
+    const FolderSnapshot files = Forget(path);
+    const bool folder = !files.empty() && files.begin()->first != path;
+    for (const auto& file : files) Removed(file.first, false);
     if (!TakeFolders(m_folders, path).empty() || folder) Removed(path, true);
 }
 
@@ -107,10 +107,11 @@ void ChangeReporter::Renamed(const std::u16string& from, const std::u16string& t
         if (m_callbacks.onRenamed)
             m_callbacks.onRenamed(0, platform::ToUtf8(from), platform::ToUtf8(to), true);
     }
-    for (const std::u16string& old : Forget(from)) {
-        const std::u16string renamed = to + old.substr(from.size());
+    for (const auto& old : Forget(from)) {
+        const std::u16string renamed = to + old.first.substr(from.size());
         if (m_callbacks.onRenamed)
-            m_callbacks.onRenamed(0, platform::ToUtf8(old), platform::ToUtf8(renamed), false);
+            m_callbacks.onRenamed(0, platform::ToUtf8(old.first), platform::ToUtf8(renamed), false);
+        m_seen[renamed] = old.second;  // seen under its new name, so that its removal is told
         m_settling[renamed] = now;
     }
     if (!folder) m_settling[to] = now;

@@ -42,7 +42,8 @@ public:
     void Log(const std::string& line);
 
 private:
-    std::vector<std::u16string> Forget(const std::u16string& path);
+    // Takes the files seen at path or below it out of what was seen, and returns them.
+    FolderSnapshot Forget(const std::u16string& path);
     void Created(const std::u16string& path, Clock::time_point now);
     // A removal or a move out: the files seen at path or below it, then the folder.
     void RemovedTree(const std::u16string& path);
