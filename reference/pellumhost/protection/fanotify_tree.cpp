@@ -53,11 +53,10 @@ struct EventNames {
     EventName entry, from, to;
 };
 
-// Reads the event's information records; the handles in them are not aligned, so they are
-// copied out field by field.
-EventNames NamesOf(const fanotify_event_metadata& event) {
+// Reads the information records of the event at base; the handles in them are not aligned,
+// so they are copied out field by field.
+EventNames NamesOf(const fanotify_event_metadata& event, const unsigned char* base) {
     EventNames names;
-    const auto* base = reinterpret_cast<const unsigned char*>(&event);
     constexpr size_t kRecord = sizeof(fanotify_event_info_fid);
     for (size_t at = event.metadata_len; at + kRecord <= event.event_len;) {
         fanotify_event_info_header header;
@@ -213,9 +212,12 @@ void FanotifyTree::Read(uint32_t self, std::vector<EntryChange>& changes,
         const std::string folder = name.folder.empty() ? std::string() : PathOf(name.folder);
         return folder.empty() || name.name.empty() ? std::string() : folder + "/" + name.name;
     };
-    auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer);
-    for (ssize_t left = n; left > 0 && FAN_EVENT_OK(event, left); event = FAN_EVENT_NEXT(event, left)) {
-        if (event->mask & FAN_Q_OVERFLOW) {
+    // Events with names are 4-byte aligned only: each one's metadata is copied out.
+    fanotify_event_metadata event;
+    for (size_t at = 0; n > 0 && at + sizeof event <= static_cast<size_t>(n); at += event.event_len) {
+        std::memcpy(&event, buffer + at, sizeof event);
+        if (event.event_len < event.metadata_len || at + event.event_len > static_cast<size_t>(n)) break;
+        if (event.mask & FAN_Q_OVERFLOW) {
             // Folders made meanwhile may have been missed: every folder is marked again.
             std::vector<std::string> folders = List(m_root).folders;
             for (const std::string& folder : m_guarded) {
@@ -229,16 +231,16 @@ void FanotifyTree::Read(uint32_t self, std::vector<EntryChange>& changes,
                             ": the system lost count of some, which are not reported");
             continue;
         }
-        const uint32_t pid = static_cast<uint32_t>(event->pid);
-        const bool report = pid != self, folder = (event->mask & FAN_ONDIR) != 0;
-        const EventNames names = NamesOf(*event);
-        if (event->mask & FAN_RENAME) {
+        const uint32_t pid = static_cast<uint32_t>(event.pid);
+        const bool report = pid != self, folder = (event.mask & FAN_ONDIR) != 0;
+        const EventNames names = NamesOf(event, buffer + at);
+        if (event.mask & FAN_RENAME) {
             Renamed(pathOf(names.from), pathOf(names.to), folder, pid, report, changes);
             continue;
         }
         const std::string path = pathOf(names.entry);
         if (path.empty()) continue;
-        const bool created = (event->mask & FAN_CREATE) != 0, removed = (event->mask & FAN_DELETE) != 0;
+        const bool created = (event.mask & FAN_CREATE) != 0, removed = (event.mask & FAN_DELETE) != 0;
         // A creation and a removal of one name may come merged into one event: when the name
         // is there now, the creation came last.
         const bool createdLast = created && removed && Exists(path);
