@@ -40,6 +40,7 @@ TEST(BeforeWriteSource, HoldsOpensInNewFoldersAndReportsEntriesWithTheirProcess)
     WriteFileBytes(folder / "doomed.txt", "doomed");
     WriteFileBytes(folder / "plain.txt", "plain");
     WriteFileBytes(folder / "box" / "inner" / "deep.txt", "deep");
+    WriteFileBytes(folder / "box" / "top.txt", "top");
     ActivityRecorder recorder(folder, true);
     pellumhost::FileActivityCallbacks callbacks = recorder.Callbacks();
     // What a held open finds in its file: the bytes from before the write.
@@ -76,7 +77,17 @@ TEST(BeforeWriteSource, HoldsOpensInNewFoldersAndReportsEntriesWithTheirProcess)
     EXPECT_TRUE(recorder.WaitFor(deepRenamed)) << recorder.All();
     const std::string gone = std::to_string(RunChild(folder, "exec rm -r crate/inner"));
     EXPECT_TRUE(recorder.WaitFor("R " + gone + " crate/inner")) << recorder.All();
+    // A folder moved out is removed, its files first, and drops out: what is written in it
+    // outside is not seen (the removal after it is, and entries are reported in order).
+    const fs::path outside = fs::canonical(MakeTestFolder("before-write-outside"));
+    const std::string out = std::to_string(RunChild(folder, "exec mv crate " + outside.string()));
+    EXPECT_TRUE(recorder.WaitFor("R " + out + " crate")) << recorder.All();
+    ASSERT_NE(0u, RunChild(outside, "echo late > crate/late.txt"));
+    const std::string last = std::to_string(RunChild(folder, "exec rm plain.txt.locked"));
+    EXPECT_TRUE(recorder.WaitFor("r " + last + " plain.txt.locked")) << recorder.All();
     source->Stop();
+    fs::remove_all(outside);
+    EXPECT_EQ(std::string::npos, recorder.All().find("late.txt")) << recorder.All();
 
     const std::vector<std::string> lines = recorder.Lines();
     const auto at = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line); };
@@ -91,6 +102,7 @@ TEST(BeforeWriteSource, HoldsOpensInNewFoldersAndReportsEntriesWithTheirProcess)
     EXPECT_EQ(1, std::count(bare.begin(), bare.end(), "c quick/deeper/q.txt")) << recorder.All();
     EXPECT_LT(at("N " + mover + " box -> crate"), at(deepRenamed)) << recorder.All();
     EXPECT_LT(at("r " + gone + " crate/inner/deep.txt"), at("R " + gone + " crate/inner")) << recorder.All();
+    EXPECT_LT(at("r " + out + " crate/top.txt"), at("R " + out + " crate")) << recorder.All();
     EXPECT_EQ(lines.end(), std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
                   return line.rfind("c ", 0) == 0 && line.find("new/f.txt") != std::string::npos;
               })) << "the service's own file was reported:\n" << recorder.All();

@@ -186,7 +186,10 @@ void FanotifyTree::UnmarkFolder(const std::string& folder) {
 
 std::string FanotifyTree::PathOf(const std::string& handle) const {
     const auto known = m_paths.find(handle);
-    if (known != m_paths.end()) return known->second;
+    return known != m_paths.end() ? known->second : PathNow(handle);
+}
+
+std::string FanotifyTree::PathNow(const std::string& handle) const {
     if (handle.size() < sizeof(int) || handle.size() - sizeof(int) > MAX_HANDLE_SZ) return {};
     alignas(file_handle) unsigned char buffer[sizeof(file_handle) + MAX_HANDLE_SZ];
     auto* opened = reinterpret_cast<file_handle*>(buffer);
@@ -293,8 +296,14 @@ void FanotifyTree::Forget(const std::string& folder) {
         it = PathWithin(*it, folder) ? m_listed.erase(it) : std::next(it);
 }
 
-void FanotifyTree::Renamed(const std::string& from, const std::string& to, bool folder,
-                           uint32_t pid, bool report, std::vector<EntryChange>& changes) {
+void FanotifyTree::Renamed(const std::string& from, std::string to, bool folder, uint32_t pid,
+                           bool report, std::vector<EntryChange>& changes) {
+    if (folder && to.empty()) {
+        // Moved out: fanotify names only the marked side of a move, but the folder's handle
+        // still opens it where it went, to be read and have its marks taken off.
+        for (const auto& known : m_paths)
+            if (known.second == from) to = PathNow(known.first);
+    }
     const bool fromWatched = !from.empty() && Watched(from), toWatched = !to.empty() && Watched(to);
     const bool toMarked = toWatched || (!to.empty() && Guarded(to));
     m_listed.erase(to);

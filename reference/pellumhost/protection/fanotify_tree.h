@@ -71,10 +71,14 @@ private:
                  std::vector<EntryChange>& changes);
     void Removed(const std::string& path, bool folder, uint32_t pid, bool report,
                  std::vector<EntryChange>& changes);
-    void Renamed(const std::string& from, const std::string& to, bool folder, uint32_t pid,
-                 bool report, std::vector<EntryChange>& changes);
+    // A move: from is empty when it came from outside what is marked, to when it went there.
+    void Renamed(const std::string& from, std::string to, bool folder, uint32_t pid, bool report,
+                 std::vector<EntryChange>& changes);
     void Forget(const std::string& folder);
+    // The path of a folder by its handle: the one kept while it is marked, else where it is now.
     std::string PathOf(const std::string& handle) const;
+    // Where the folder of a handle is now; empty when it is gone.
+    std::string PathNow(const std::string& handle) const;
 
     int m_openGroup = -1;
     int m_entryGroup = -1;
