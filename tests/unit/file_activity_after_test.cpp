@@ -124,6 +124,11 @@ TEST_F(ReporterTest, TellsEachChangeOnceAndWhatAFolderReadAgainFinds) {
              r.Apply({ChangeAction::kRemoved, t.Path("a.txt.locked"), {}}, t0);
          },
          {"n a.txt -> a.txt.locked", "r a.txt.locked"}},
+        {"a creation told under a folder neither seen nor there (moved out since) is passed over",
+         [&](const ReporterTest& t, const fs::path&, pellumhost::ChangeReporter& r) {
+             r.Apply({ChangeAction::kCreated, t.Path("gone/late.txt"), {}}, t0);
+         },
+         {}},
         {"a copy renamed over a file while it settles is a write of that file only",
          [&](const ReporterTest& t, const fs::path& f, pellumhost::ChangeReporter& r) {
              WriteFileBytes(f / "d.tmp", "delta");

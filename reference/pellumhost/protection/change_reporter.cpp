@@ -56,6 +56,11 @@ void ChangeReporter::Apply(const platform::DirectoryChange& change, Clock::time_
 }
 
 void ChangeReporter::Created(const std::u16string& path, Clock::time_point now) {
+    const std::u16string parent = path.substr(0, path.rfind(platform::DirectoryChanges::Separator()));
+    SeenFile there;
+    if (parent != m_root && m_folders.count(parent) == 0 && !platform::IsFolder(path.c_str()) &&
+        !platform::FileStamp(path.c_str(), &there.size, &there.writeTime))
+        return;  // under a folder gone (a reader may still tell of one moved out): not in the tree
     if (platform::IsFolder(path.c_str())) {
         if (m_folders.insert(path).second && m_callbacks.onCreated)
             m_callbacks.onCreated(0, platform::ToUtf8(path), true);
