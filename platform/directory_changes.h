@@ -1,9 +1,10 @@
-// A reader of the changes under a folder and every folder below it: files written (or moved
-// in), removed (or moved out) and renamed inside the tree, and the moments the system lost
-// count of them. Windows reads with ReadDirectoryChangesW over the whole tree; Linux watches
-// every folder with inotify, a folder that appears later as it appears (its files are reported
-// as written). Neither tells who made a change. One thread reads; Wake may be called from any
-// other.
+// A reader of the changes under a folder and every folder below it: files and folders created
+// (or moved in), files written, files and folders removed (or moved out) and renamed inside the
+// tree, and the moments the system lost count of them. Windows reads with ReadDirectoryChangesW
+// over the whole tree; Linux watches every folder with inotify, a folder that appears later as
+// it appears. A folder that appears with something in it (moved in, or filled before its watch)
+// is followed by what it holds, each as created; what is also told by its own event may come
+// twice. Neither tells who made a change. One thread reads; Wake may be called from any other.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -13,7 +14,8 @@
 namespace platform {
 
 enum class ChangeAction : uint8_t {
-    kWritten,    // created, written (Windows: while it is written, often more than once) or moved in
+    kCreated,    // a file or a folder created or moved in
+    kWritten,    // a file written (Windows: while it is written, often more than once)
     kRemoved,    // deleted or moved out of the tree: a file, or a folder with what it held
     kRenamed,    // renamed inside the tree, from `from` to `path` (a file or a folder)
     kUnwatched,  // the folder `path` below the watched one cannot be watched: its changes are lost

@@ -1,5 +1,5 @@
 // inotify over every folder of the tree: a folder created or moved in is watched as it appears
-// and the files it holds are reported; a move whose two halves (the same cookie) arrive in one
+// and what it holds is reported as created (it may have been filled before its watch); a move whose two halves (the same cookie) arrive in one
 // read is a rename, a lone half a move in or out. An eventfd wakes the reader.
 #include "platform/directory_changes.h"
 
@@ -36,15 +36,18 @@ struct DirectoryChanges::State {
         else folders[wd] = folder;
     }
 
-    // Watches folder and every folder below it; with report, every file found is written.
+    // Watches folder and every folder below it, each before it is read (links are not
+    // followed); with report, each folder and file found is created.
     void WatchTree(const std::string& folder, bool report, std::vector<DirectoryChange>& changes) {
         Watch(folder, changes);
         std::error_code ec;
         for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
              !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-            if (it->is_directory(ec)) Watch(it->path().string(), changes);
-            else if (report && it->is_regular_file(ec))
-                changes.push_back({ChangeAction::kWritten, FromUtf8(it->path().string()), {}});
+            const std::filesystem::file_type type = it->symlink_status(ec).type();
+            const bool isFolder = type == std::filesystem::file_type::directory;
+            if (isFolder) Watch(it->path().string(), changes);
+            if (report && (isFolder || type == std::filesystem::file_type::regular))
+                changes.push_back({ChangeAction::kCreated, FromUtf8(it->path().string()), {}});
         }
     }
 
@@ -52,9 +55,26 @@ struct DirectoryChanges::State {
     void Renamed(const std::string& from, const std::string& to) {
         for (auto& entry : folders) {
             std::string& path = entry.second;
-            if (path == from || (path.compare(0, from.size(), from) == 0 && path[from.size()] == '/'))
-                path = to + path.substr(from.size());
+            if (Within(path, from)) path = to + path.substr(from.size());
         }
+    }
+
+    // A watched folder moved out of the tree: its watches, which would follow it, are taken
+    // off (what happens to it now happens outside).
+    void MovedOut(const std::string& folder) {
+        for (auto it = folders.begin(); it != folders.end();) {
+            if (!Within(it->second, folder)) {
+                ++it;
+                continue;
+            }
+            inotify_rm_watch(notify, it->first);
+            it = folders.erase(it);
+        }
+    }
+
+    static bool Within(const std::string& path, const std::string& folder) {
+        return path.compare(0, folder.size(), folder) == 0 &&
+               (path.size() == folder.size() || path[folder.size()] == '/');
     }
 };
 
@@ -105,6 +125,7 @@ ChangesRead DirectoryChanges::Read(uint32_t timeoutMs, std::vector<DirectoryChan
     bool movedFolder = false;
     const auto settleMove = [&] {
         if (!movedFrom.empty()) changes.push_back({ChangeAction::kRemoved, FromUtf8(movedFrom), {}});
+        if (!movedFrom.empty() && movedFolder) s.MovedOut(movedFrom);
         movedFrom.clear();
     };
     for (ssize_t at = 0; n > 0 && at < n;) {
@@ -136,11 +157,12 @@ ChangesRead DirectoryChanges::Read(uint32_t timeoutMs, std::vector<DirectoryChan
             changes.push_back({ChangeAction::kRenamed, FromUtf8(path), FromUtf8(movedFrom)});
             if (movedFolder) s.Renamed(movedFrom, path);
             movedFrom.clear();
-        } else if (isFolder && (event.mask & (IN_CREATE | IN_MOVED_TO))) {
-            s.WatchTree(path, true, changes);
+        } else if (event.mask & (IN_CREATE | IN_MOVED_TO)) {
+            changes.push_back({ChangeAction::kCreated, FromUtf8(path), {}});
+            if (isFolder) s.WatchTree(path, true, changes);
         } else if (event.mask & IN_DELETE) {
             changes.push_back({ChangeAction::kRemoved, FromUtf8(path), {}});
-        } else if (!isFolder && (event.mask & (IN_CLOSE_WRITE | IN_MOVED_TO))) {
+        } else if (!isFolder && (event.mask & IN_CLOSE_WRITE)) {
             changes.push_back({ChangeAction::kWritten, FromUtf8(path), {}});
         }
     }

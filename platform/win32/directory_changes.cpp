@@ -1,10 +1,13 @@
 // ReadDirectoryChangesW over the whole tree, one overlapped read at a time; an event wakes the
 // reader. A rename's old name is followed by its new one in the same read; an old name left
-// alone at the end of a read was moved out. A read that completes with no bytes, or with
+// alone at the end of a read was moved out. A folder moved in is told alone, so what it holds
+// is read and reported as created. A read that completes with no bytes, or with
 // ERROR_NOTIFY_ENUM_DIR, lost changes: the system's buffer overflowed.
 #include "platform/directory_changes.h"
 
 #include <windows.h>
+
+#include <filesystem>
 
 #include "platform/text.h"
 
@@ -17,6 +20,20 @@ constexpr DWORD kFilter =
     FILE_NOTIFY_CHANGE_SIZE;
 
 const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+// A file or folder that appeared, and, for a folder moved in with something in it, what it
+// holds (links are not followed).
+void Appeared(const std::u16string& path, std::vector<DirectoryChange>& changes) {
+    changes.push_back({ChangeAction::kCreated, path, {}});
+    std::error_code ec;
+    if (!std::filesystem::is_directory(std::filesystem::symlink_status(path, ec))) return;
+    for (auto it = std::filesystem::recursive_directory_iterator(std::filesystem::path(path), ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        const std::filesystem::file_type type = it->symlink_status(ec).type();
+        if (type == std::filesystem::file_type::directory || type == std::filesystem::file_type::regular)
+            changes.push_back({ChangeAction::kCreated, it->path().u16string(), {}});
+    }
+}
 
 }  // namespace
 
@@ -51,6 +68,8 @@ struct DirectoryChanges::State {
             }
             switch (info->Action) {
                 case FILE_ACTION_ADDED:
+                    changes.push_back({ChangeAction::kCreated, path, {}});
+                    break;
                 case FILE_ACTION_MODIFIED:
                     changes.push_back({ChangeAction::kWritten, path, {}});
                     break;
@@ -61,7 +80,7 @@ struct DirectoryChanges::State {
                     oldName = path;
                     break;
                 case FILE_ACTION_RENAMED_NEW_NAME:
-                    if (oldName.empty()) changes.push_back({ChangeAction::kWritten, path, {}});
+                    if (oldName.empty()) Appeared(path, changes);
                     else changes.push_back({ChangeAction::kRenamed, path, oldName});
                     oldName.clear();
                     break;

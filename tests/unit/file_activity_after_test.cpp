@@ -4,11 +4,10 @@
 // on (inotify on Linux, ReadDirectoryChangesW under Wine).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "reference/pellumhost/protection/change_reporter.h"
 #include "reference/pellumhost/protection/file_activity.h"
 #include "reference/pellumhost/protection/folder_snapshot.h"
+#include "tests/fakes/activity_recorder.h"
 #include "tests/fakes/test_folder.h"
 
 namespace fs = std::filesystem;
@@ -60,72 +60,6 @@ TEST(FolderSnapshot, HoldsTheRegularFilesOfTheWholeTree) {
     EXPECT_EQ(300u, snapshot.at((folder / "sub" / "deeper" / "low.bin").u16string()).size);
     fs::remove_all(folder);
 }
-
-// What the source reported, one line per callback: "w PATH", "r PATH", "n FROM -> TO"; with a
-// root, each path is relative to it with '/' between its parts.
-class Recorder {
-public:
-    Recorder() = default;
-    explicit Recorder(const fs::path& root) : m_root(root.string()) {}
-    pellumhost::FileActivityCallbacks Callbacks() {
-        pellumhost::FileActivityCallbacks callbacks;
-        callbacks.onWritten = [this](uint32_t, const std::string& path, const std::vector<uint8_t>&) {
-            Add("w " + Shown(path));
-        };
-        callbacks.onRemoved = [this](uint32_t, const std::string& path, bool folder) {
-            Add((folder ? "R " : "r ") + Shown(path));
-        };
-        callbacks.onRenamed = [this](uint32_t, const std::string& from, const std::string& to,
-                                     bool folder) {
-            Add((folder ? "N " : "n ") + Shown(from) + " -> " + Shown(to));
-        };
-        callbacks.log = [this](const std::string& line) {
-            std::lock_guard<std::mutex> guard(m_lock);
-            m_log += line + "\n";
-        };
-        return callbacks;
-    }
-    std::vector<std::string> Lines() {
-        std::lock_guard<std::mutex> guard(m_lock);
-        return m_lines;
-    }
-    std::string Log() {
-        std::lock_guard<std::mutex> guard(m_lock);
-        return m_log;
-    }
-    // Waits (at most 10 s) for line; true when it came.
-    bool WaitFor(const std::string& line) {
-        std::unique_lock<std::mutex> guard(m_lock);
-        return m_changed.wait_for(guard, std::chrono::seconds(10), [&] {
-            for (const std::string& seen : m_lines) if (seen == line) return true;
-            return false;
-        });
-    }
-    std::string All() {
-        std::lock_guard<std::mutex> guard(m_lock);
-        std::string all;
-        for (const std::string& line : m_lines) all += line + "\n";
-        return all;
-    }
-
-private:
-    std::string Shown(std::string path) const {
-        if (m_root.empty() || path.compare(0, m_root.size(), m_root) != 0) return path;
-        path = path.substr(m_root.size() + 1);
-        for (char& c : path) if (c == '\\') c = '/';
-        return path;
-    }
-    void Add(const std::string& line) {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_lines.push_back(line);
-        m_changed.notify_all();
-    }
-    std::mutex m_lock;
-    std::condition_variable m_changed;
-    std::vector<std::string> m_lines;
-    std::string m_log;
-    std::string m_root;
-};
 
 using platform::ChangeAction;
 using Clock = pellumhost::ChangeReporter::Clock;
@@ -183,6 +117,18 @@ TEST_F(ReporterTest, TellsEachChangeOnceAndWhatAFolderReadAgainFinds) {
              r.Apply({ChangeAction::kRenamed, t.Path("a.txt.locked"), t.Path("a.txt")}, t0);
          },
          {"n a.txt -> a.txt.locked", "w a.txt.locked"}},
+        {"a file renamed and removed before it settled is removed under its new name",
+         [&](const ReporterTest& t, const fs::path& f, pellumhost::ChangeReporter& r) {
+             fs::remove(f / "a.txt");
+             r.Apply({ChangeAction::kRenamed, t.Path("a.txt.locked"), t.Path("a.txt")}, t0);
+             r.Apply({ChangeAction::kRemoved, t.Path("a.txt.locked"), {}}, t0);
+         },
+         {"n a.txt -> a.txt.locked", "r a.txt.locked"}},
+        {"a creation told under a folder neither seen nor there (moved out since) is passed over",
+         [&](const ReporterTest& t, const fs::path&, pellumhost::ChangeReporter& r) {
+             r.Apply({ChangeAction::kCreated, t.Path("gone/late.txt"), {}}, t0);
+         },
+         {}},
         {"a copy renamed over a file while it settles is a write of that file only",
          [&](const ReporterTest& t, const fs::path& f, pellumhost::ChangeReporter& r) {
              WriteFileBytes(f / "d.tmp", "delta");
@@ -191,19 +137,42 @@ TEST_F(ReporterTest, TellsEachChangeOnceAndWhatAFolderReadAgainFinds) {
              r.Apply({ChangeAction::kRenamed, t.Path("a.txt"), t.Path("d.tmp")}, t0);
          },
          {"w a.txt"}},
-        {"a removed folder names each file seen in it",
+        {"a removed folder names each file seen in it, then itself",
          [&](const ReporterTest& t, const fs::path& f, pellumhost::ChangeReporter& r) {
              fs::remove_all(f / "sub");
              r.Apply({ChangeAction::kRemoved, t.Path("sub"), {}}, t0);
          },
-         {"r sub/b.txt", "r sub/c.txt"}},
-        {"a renamed folder renames each file seen in it",
+         {"r sub/b.txt", "r sub/c.txt", "R sub"}},
+        {"a renamed folder is renamed as a folder, then each file seen in it",
          [&](const ReporterTest& t, const fs::path& f, pellumhost::ChangeReporter& r) {
              fs::rename(f / "sub", f / "moved");
              r.Apply({ChangeAction::kRenamed, t.Path("moved"), t.Path("sub")}, t0);
          },
-         {"n sub/b.txt -> moved/b.txt", "n sub/c.txt -> moved/c.txt", "w moved/b.txt",
-          "w moved/c.txt"}},
+         {"N sub -> moved", "n sub/b.txt -> moved/b.txt", "n sub/c.txt -> moved/c.txt",
+          "w moved/b.txt", "w moved/c.txt"}},
+        {"a file created is told at once and written once settled; told again, only written",
+         [&](const ReporterTest& t, const fs::path& f, pellumhost::ChangeReporter& r) {
+             WriteFileBytes(f / "new.txt", "november");
+             r.Apply({ChangeAction::kCreated, t.Path("new.txt"), {}}, t0);
+             written(t, r, "new.txt");
+             r.Apply({ChangeAction::kCreated, t.Path("new.txt"), {}}, t0);
+         },
+         {"c new.txt", "w new.txt"}},
+        {"a folder created, even empty, is created and removed as a folder",
+         [&](const ReporterTest& t, const fs::path& f, pellumhost::ChangeReporter& r) {
+             fs::create_directories(f / "made");
+             r.Apply({ChangeAction::kCreated, t.Path("made"), {}}, t0);
+             r.Apply({ChangeAction::kCreated, t.Path("made"), {}}, t0);
+             fs::remove(f / "made");
+             r.Apply({ChangeAction::kRemoved, t.Path("made"), {}}, t0);
+         },
+         {"C made", "R made"}},
+        {"a file created and gone before it settled is created and removed, never written",
+         [&](const ReporterTest& t, const fs::path&, pellumhost::ChangeReporter& r) {
+             r.Apply({ChangeAction::kCreated, t.Path("brief.txt"), {}}, t0);
+             r.Apply({ChangeAction::kRemoved, t.Path("brief.txt"), {}}, t0);
+         },
+         {"c brief.txt", "r brief.txt"}},
         {"a file gone again before it settled is not reported",
          [&](const ReporterTest& t, const fs::path&, pellumhost::ChangeReporter& r) {
              written(t, r, "gone.txt");
@@ -212,16 +181,18 @@ TEST_F(ReporterTest, TellsEachChangeOnceAndWhatAFolderReadAgainFinds) {
         {"after an overflow the folder read again tells what changed unseen",
          [&](const ReporterTest&, const fs::path& f, pellumhost::ChangeReporter& r) {
              WriteFileBytes(f / "a.txt", "a longer alpha");
-             fs::remove(f / "sub" / "b.txt");
-             WriteFileBytes(f / "e.txt", "echo");
+             fs::remove_all(f / "sub");
+             fs::create_directories(f / "made");
+             WriteFileBytes(f / "made" / "e.txt", "echo");
              r.Rescan(t0);
          },
-         {"r sub/b.txt", "w a.txt", "w e.txt"}},
+         {"C made", "c made/e.txt", "r sub/b.txt", "r sub/c.txt", "R sub", "w a.txt",
+          "w made/e.txt"}},
     };
     for (const ReporterCase& c : cases) {
         TearDown();
         SetUp();
-        Recorder recorder(m_folder);
+        ActivityRecorder recorder(m_folder);
         pellumhost::ChangeReporter reporter(m_folder.u16string(), recorder.Callbacks());
         c.happen(*this, m_folder, reporter);
         reporter.ReportSettled(t0 + pellumhost::kSettle / 2);
@@ -234,7 +205,7 @@ TEST_F(ReporterTest, TellsEachChangeOnceAndWhatAFolderReadAgainFinds) {
 }
 
 TEST_F(ReporterTest, AnOverflowIsSaidInTheLogWithWhatTheFolderReadAgainFound) {
-    Recorder recorder(m_folder);
+    ActivityRecorder recorder(m_folder);
     pellumhost::ChangeReporter reporter(m_folder.u16string(), recorder.Callbacks());
     fs::remove(m_folder / "a.txt");
     WriteFileBytes(m_folder / "sub" / "c.txt", "CHARLIE, changed");
@@ -243,33 +214,55 @@ TEST_F(ReporterTest, AnOverflowIsSaidInTheLogWithWhatTheFolderReadAgainFound) {
     EXPECT_NE(std::string::npos, recorder.Log().find("1 files new or changed, 1 removed"));
 }
 
-TEST(AfterTheFactSource, ReportsWritesRemovalsAndRenamesUnderTheWholeTree) {
+TEST(AfterTheFactSource, ReportsCreationsWritesRemovalsAndRenamesUnderTheWholeTree) {
     const fs::path folder = MakeTestFolder("after-the-fact");
     fs::create_directories(folder / "sub");
     WriteFileBytes(folder / "kept.txt", "kept");
     WriteFileBytes(folder / "sub" / "doomed.txt", "doomed");
     WriteFileBytes(folder / "sub" / "moved.txt", "moved");
-    Recorder recorder;
+    ActivityRecorder recorder(folder);
     std::unique_ptr<pellumhost::FileActivitySource> source = pellumhost::MakeAfterTheFactSource();
     ASSERT_NE(nullptr, source);
     std::string error;
     ASSERT_TRUE(source->Start(folder.string(), recorder.Callbacks(), error)) << error;
     EXPECT_STREQ("after-the-fact", source->Kind());
 
-    const fs::path written = folder / "sub" / "new.txt", doomed = folder / "sub" / "doomed.txt",
-                   moved = folder / "sub" / "moved.txt", locked = folder / "sub" / "moved.txt.locked";
-    WriteFileBytes(written, "fresh");
-    EXPECT_TRUE(recorder.WaitFor("w " + written.string())) << recorder.All();
-    fs::remove(doomed);
-    EXPECT_TRUE(recorder.WaitFor("r " + doomed.string())) << recorder.All();
-    fs::rename(moved, locked);
-    EXPECT_TRUE(recorder.WaitFor("n " + moved.string() + " -> " + locked.string())) << recorder.All();
-    EXPECT_TRUE(recorder.WaitFor("w " + locked.string())) << recorder.All();
-    // A folder removed with what it held names each file it held.
+    WriteFileBytes(folder / "sub" / "new.txt", "fresh");
+    EXPECT_TRUE(recorder.WaitFor("c sub/new.txt")) << recorder.All();
+    EXPECT_TRUE(recorder.WaitFor("w sub/new.txt")) << recorder.All();
+    fs::remove(folder / "sub" / "doomed.txt");
+    EXPECT_TRUE(recorder.WaitFor("r sub/doomed.txt")) << recorder.All();
+    fs::rename(folder / "sub" / "moved.txt", folder / "sub" / "moved.txt.locked");
+    EXPECT_TRUE(recorder.WaitFor("n sub/moved.txt -> sub/moved.txt.locked")) << recorder.All();
+    EXPECT_TRUE(recorder.WaitFor("w sub/moved.txt.locked")) << recorder.All();
+    // A folder made after the start is watched: a file written in it is seen, and a rename of
+    // the folder names it as a folder and then its file.
+    fs::create_directories(folder / "later" / "deeper");
+    EXPECT_TRUE(recorder.WaitFor("C later/deeper")) << recorder.All();
+    WriteFileBytes(folder / "later" / "deeper" / "late.txt", "late");
+    EXPECT_TRUE(recorder.WaitFor("w later/deeper/late.txt")) << recorder.All();
+    fs::rename(folder / "later", folder / "renamed");
+    EXPECT_TRUE(recorder.WaitFor("n later/deeper/late.txt -> renamed/deeper/late.txt")) << recorder.All();
+    // A folder moved out is removed, its file first, and what happens to it outside is not seen.
+    const fs::path outside = MakeTestFolder("after-the-fact-outside");
+    fs::rename(folder / "renamed", outside / "renamed");
+    EXPECT_TRUE(recorder.WaitFor("R renamed")) << recorder.All();
+    WriteFileBytes(outside / "renamed" / "deeper" / "outside.txt", "outside");
+    // A folder removed with what it held names each file it held, then itself.
     fs::remove_all(folder / "sub");
-    EXPECT_TRUE(recorder.WaitFor("r " + written.string())) << recorder.All();
-    EXPECT_TRUE(recorder.WaitFor("r " + locked.string())) << recorder.All();
+    EXPECT_TRUE(recorder.WaitFor("R sub")) << recorder.All();
     source->Stop();
+    fs::remove_all(outside);
+    EXPECT_EQ(std::string::npos, recorder.All().find("outside.txt")) << recorder.All();
+    const std::vector<std::string> lines = recorder.Lines();
+    const auto at = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line); };
+    EXPECT_LT(at("C later"), at("C later/deeper")) << recorder.All();
+    EXPECT_LT(at("N later -> renamed"), at("n later/deeper/late.txt -> renamed/deeper/late.txt"))
+        << recorder.All();
+    EXPECT_LT(at("r renamed/deeper/late.txt"), at("R renamed")) << recorder.All();
+    EXPECT_LT(at("r sub/new.txt"), at("R sub")) << recorder.All();
+    EXPECT_LT(at("r sub/moved.txt.locked"), at("R sub")) << recorder.All();
+    EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "c sub/new.txt")) << recorder.All();
     EXPECT_EQ(std::string::npos, recorder.All().find("kept.txt")) << "an untouched file is reported";
     fs::remove_all(folder);
 }

@@ -1,14 +1,17 @@
 // What an after-the-fact source makes of the changes its directory reader gives. A written
 // file is reported once it has been quiet for kSettle (Windows tells of a write while it
-// happens, often more than once); a removal or a rename is reported at once, and a file renamed
-// while it settles is reported under its new name. The reporter keeps the size and write time
-// of every file it saw, so that a removed or renamed folder names its files and, when the
-// system loses count of the changes, the folder read again tells what changed. The system does
-// not tell the writer, so every change is reported for process 0. Not locked: one thread (the
-// source's reader) calls it.
+// happens, often more than once); a creation, a removal or a rename is reported at once, and a
+// file renamed while it settles is reported under its new name. A file created is then written
+// once it settles; one told created again (the reader may tell twice) is only written. The
+// reporter keeps the size and write time of every file it saw and the folders it knows, so that
+// a renamed folder is reported as a folder and then names its files, a removed folder names its
+// files before itself and, when the system loses count of the changes, the folder read again
+// tells what changed. The system does not tell the writer, so every change is reported for
+// process 0. Not locked: one thread (the source's reader) calls it.
 #pragma once
 #include <chrono>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,7 +32,8 @@ public:
 
     void Apply(const platform::DirectoryChange& change, Clock::time_point now);
     // The system lost count of the changes: the folder is read again against what was seen,
-    // a file gone is reported removed, one new or changed is reported written once settled.
+    // a file or folder gone is reported removed, one new created, and a file new or changed is
+    // reported written once settled.
     void Rescan(Clock::time_point now);
     // Reports each write quiet for kSettle at now.
     void ReportSettled(Clock::time_point now);
@@ -38,15 +42,20 @@ public:
     void Log(const std::string& line);
 
 private:
-    std::vector<std::u16string> Forget(const std::u16string& path);
-    void Removed(const std::u16string& path);
+    // Takes the files seen at path or below it out of what was seen, and returns them.
+    FolderSnapshot Forget(const std::u16string& path);
+    void Created(const std::u16string& path, Clock::time_point now);
+    // A removal or a move out: the files seen at path or below it, then the folder.
+    void RemovedTree(const std::u16string& path);
+    void Removed(const std::u16string& path, bool folder);
     void Renamed(const std::u16string& from, const std::u16string& to, Clock::time_point now);
     void Report(const std::u16string& path);
 
     const std::u16string m_root;
     const FileActivityCallbacks m_callbacks;
     std::map<std::u16string, Clock::time_point> m_settling;  // written, reported once quiet
-    FolderSnapshot m_seen;
+    std::set<std::u16string> m_folders;  // below the root
+    FolderSnapshot m_seen;  // a file created and not settled yet has no stamp
 };
 
 }  // namespace pellumhost

@@ -1,9 +1,12 @@
-// fanotify as the file activity source: a reader thread answers the service's own opens at
-// once, refuses other processes' opens in a guarded folder, and queues the others; a worker
-// forwards each queued open and then allows it. An open not answered within the bound is
-// allowed by the reader, and the log says so. A permission event does not tell an open for
-// reading from one for writing, so a guarded folder refuses every open by another process,
-// but for the paths it lets others open (allowed at once, and not forwarded).
+// fanotify as the file activity source, with two groups. The permission group: a reader thread
+// answers the service's own opens at once, refuses other processes' opens in a guarded folder,
+// and queues the others; a worker forwards each queued open and then allows it. An open not
+// answered within the bound is allowed by the reader, and the log says so. A permission event
+// does not tell an open for reading from one for writing, so a guarded folder refuses every
+// open by another process, but for the paths it lets others open (allowed at once, and not
+// forwarded). The entry group (FanotifyTree) tells of files and folders created, removed and
+// renamed, and keeps both groups' marks on every folder of the tree, those created later
+// included; the reader queues its changes for the worker in the order they came.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/fanotify.h>
@@ -14,11 +17,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <filesystem>
 #include <map>
 #include <mutex>
 #include <thread>
 
+#include "reference/pellumhost/protection/fanotify_tree.h"
 #include "reference/pellumhost/protection/file_activity.h"
 
 namespace pellumhost {
@@ -26,30 +29,6 @@ namespace {
 
 constexpr auto kBound = std::chrono::milliseconds(2000);
 constexpr size_t kHeadBytes = 65536;
-
-// path is folder itself or lies below it.
-bool Within(const std::string& path, const std::string& folder) {
-    return path.compare(0, folder.size(), folder) == 0 &&
-           (path.size() == folder.size() || path[folder.size()] == '/');
-}
-
-std::string FdPath(int fd) {
-    char link[64], path[4096];
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    const ssize_t n = readlink(link, path, sizeof path - 1);
-    return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
-}
-
-// A folder and every folder below it: fanotify marks one folder and its direct children.
-std::vector<std::string> FolderTree(const std::string& folder) {
-    std::error_code ec;
-    std::vector<std::string> folders{folder};
-    for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_directory(ec)) folders.push_back(it->path().string());
-    }
-    return folders;
-}
 
 class FanotifySource final : public FileActivitySource {
 public:
@@ -60,13 +39,10 @@ public:
                std::string& error) override {
         m_fd = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY);
         if (m_fd < 0) return error = "fanotify is not available (root is needed)", false;
-        for (const std::string& f : FolderTree(folder)) {
-            if (fanotify_mark(m_fd, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_CLOSE_WRITE | FAN_EVENT_ON_CHILD,
-                              AT_FDCWD, f.c_str()) != 0) {
-                close(m_fd);
-                m_fd = -1;
-                return error = "cannot watch " + f, false;
-            }
+        if (m_tree.Start(m_fd, folder, error).empty()) {
+            close(m_fd);
+            m_fd = -1;
+            return false;
         }
         m_callbacks = std::move(callbacks);
         m_running = true;
@@ -79,14 +55,7 @@ public:
 
     bool Guard(const std::string& folder, bool protect, std::string& why) override {
         if (m_fd < 0) return why = "the fanotify source is not started", false;
-        for (const std::string& f : FolderTree(folder)) {
-            if (fanotify_mark(m_fd, protect ? FAN_MARK_ADD : FAN_MARK_REMOVE,
-                              FAN_OPEN_PERM | FAN_EVENT_ON_CHILD, AT_FDCWD, f.c_str()) != 0 &&
-                protect) {
-                why = "fanotify cannot mark " + f;
-                return false;
-            }
-        }
+        if (!m_tree.Guard(folder, protect, why)) return false;
         std::lock_guard<std::mutex> guard(m_lock);
         if (protect) m_guarded.push_back(folder);
         else m_guarded.erase(std::remove(m_guarded.begin(), m_guarded.end(), folder), m_guarded.end());
@@ -105,15 +74,20 @@ public:
         m_worker.join();
         for (auto& entry : m_pending) Answer(entry.first, FAN_ALLOW);
         for (auto& queued : m_queue) if (queued.fd >= 0) close(queued.fd);
+        m_tree.Stop();
         close(m_fd);
         m_fd = -1;
     }
 
 private:
+    // What the worker does next: forward an open or a finished write (fd, the permission
+    // group's descriptor), report a change of the entry group, or write a line to the log.
     struct Queued {
-        int fd;
-        uint32_t pid;
-        uint64_t mask;
+        int fd = -1;
+        uint32_t pid = 0;
+        uint64_t mask = 0;
+        std::vector<EntryChange> changes;
+        std::string line;
     };
 
     void Answer(int fd, uint32_t verdict) {
@@ -121,44 +95,71 @@ private:
         (void)!write(m_fd, &response, sizeof response);
     }
 
+    // Queues a line for the log; the caller holds m_lock.
+    void Say(std::string line) {
+        Queued said;
+        said.line = std::move(line);
+        m_queue.push_back(std::move(said));
+        m_wake.notify_one();
+    }
+
     void ReadLoop() {
-        alignas(fanotify_event_metadata) char buffer[8192];
         const uint32_t self = static_cast<uint32_t>(getpid());
         while (m_running) {
-            pollfd p{m_fd, POLLIN, 0};
-            if (poll(&p, 1, 100) > 0) {
-                const ssize_t n = read(m_fd, buffer, sizeof buffer);
-                auto* m = reinterpret_cast<fanotify_event_metadata*>(buffer);
-                for (ssize_t left = n; left > 0 && FAN_EVENT_OK(m, left); m = FAN_EVENT_NEXT(m, left)) {
-                    if (m->fd < 0) continue;
-                    const uint32_t pid = static_cast<uint32_t>(m->pid);
-                    if (pid == self) {
-                        if (m->mask & FAN_OPEN_PERM) Answer(m->fd, FAN_ALLOW);
-                        close(m->fd);
-                        continue;
-                    }
-                    if ((m->mask & FAN_OPEN_PERM) && Refused(m->fd, pid)) continue;
-                    if ((m->mask & FAN_OPEN_PERM) && OpenToOthers(m->fd)) {
-                        Answer(m->fd, FAN_ALLOW);
-                        close(m->fd);
-                        continue;
-                    }
-                    std::lock_guard<std::mutex> guard(m_lock);
-                    if (m->mask & FAN_OPEN_PERM) m_pending[m->fd] = std::chrono::steady_clock::now();
-                    m_queue.push_back({m->fd, pid, m->mask});
-                    m_wake.notify_one();
-                }
+            pollfd waits[2] = {{m_fd, POLLIN, 0}, {m_tree.Descriptor(), POLLIN, 0}};
+            if (poll(waits, 2, 100) > 0) {
+                if (waits[0].revents & POLLIN) ReadOpens(self);
+                if (waits[1].revents & POLLIN) ReadEntries(self);
             }
             std::lock_guard<std::mutex> guard(m_lock);
             const auto now = std::chrono::steady_clock::now();
             for (auto it = m_pending.begin(); it != m_pending.end();) {
                 if (now - it->second < kBound) { ++it; continue; }
                 Answer(it->first, FAN_ALLOW);
-                m_callbacks.log("an open waited longer than 2000 ms for its version; allowed "
-                                "without one");
+                Say("an open waited longer than 2000 ms for its version; allowed without one");
                 it = m_pending.erase(it);
             }
         }
+    }
+
+    void ReadOpens(uint32_t self) {
+        alignas(fanotify_event_metadata) char buffer[8192];
+        const ssize_t n = read(m_fd, buffer, sizeof buffer);
+        auto* m = reinterpret_cast<fanotify_event_metadata*>(buffer);
+        for (ssize_t left = n; left > 0 && FAN_EVENT_OK(m, left); m = FAN_EVENT_NEXT(m, left)) {
+            if (m->fd < 0) continue;
+            const uint32_t pid = static_cast<uint32_t>(m->pid);
+            if (pid == self) {
+                if (m->mask & FAN_OPEN_PERM) Answer(m->fd, FAN_ALLOW);
+                close(m->fd);
+                continue;
+            }
+            if ((m->mask & FAN_OPEN_PERM) && Refused(m->fd, pid)) continue;
+            if ((m->mask & FAN_OPEN_PERM) && OpenToOthers(m->fd)) {
+                Answer(m->fd, FAN_ALLOW);
+                close(m->fd);
+                continue;
+            }
+            std::lock_guard<std::mutex> guard(m_lock);
+            if (m->mask & FAN_OPEN_PERM) m_pending[m->fd] = std::chrono::steady_clock::now();
+            Queued event;
+            event.fd = m->fd;
+            event.pid = pid;
+            event.mask = m->mask;
+            m_queue.push_back(std::move(event));
+            m_wake.notify_one();
+        }
+    }
+
+    void ReadEntries(uint32_t self) {
+        Queued read;
+        std::vector<std::string> notes;
+        m_tree.Read(self, read.changes, notes);
+        std::lock_guard<std::mutex> guard(m_lock);
+        for (std::string& note : notes) Say(std::move(note));
+        if (read.changes.empty()) return;
+        m_queue.push_back(std::move(read));
+        m_wake.notify_one();
     }
 
     // An open by another process in a guarded folder is refused here, its descriptor closed.
@@ -167,17 +168,18 @@ private:
         {
             std::lock_guard<std::mutex> guard(m_lock);
             if (m_guarded.empty()) return false;
-            path = FdPath(fd);
+            path = DescriptorPath(fd);
             bool inside = false;
-            for (const std::string& folder : m_guarded) inside = inside || Within(path, folder);
+            for (const std::string& folder : m_guarded) inside = inside || PathWithin(path, folder);
             if (!inside) return false;
             for (const std::string& open : m_openToOthers)
-                if (Within(path, open)) return false;
+                if (PathWithin(path, open)) return false;
         }
         Answer(fd, FAN_DENY);
         close(fd);
-        m_callbacks.log("refused an open of " + path + " by process " + std::to_string(pid) +
-                        " (" + ProcessImage(pid) + "): the folder is protected");
+        std::lock_guard<std::mutex> guard(m_lock);
+        Say("refused an open of " + path + " by process " + std::to_string(pid) + " (" +
+            ProcessImage(pid) + "): the folder is protected");
         return true;
     }
 
@@ -185,28 +187,46 @@ private:
     bool OpenToOthers(int fd) {
         std::lock_guard<std::mutex> guard(m_lock);
         if (m_guarded.empty()) return false;
-        const std::string path = FdPath(fd);
+        const std::string path = DescriptorPath(fd);
         bool guarded = false;
-        for (const std::string& folder : m_guarded) guarded = guarded || Within(path, folder);
+        for (const std::string& folder : m_guarded) guarded = guarded || PathWithin(path, folder);
         if (!guarded) return false;
         for (const std::string& open : m_openToOthers)
-            if (Within(path, open)) return true;
+            if (PathWithin(path, open)) return true;
         return false;
+    }
+
+    void Report(const EntryChange& change) {
+        switch (change.kind) {
+            case EntryChange::Kind::kCreated:
+                if (m_callbacks.onCreated) m_callbacks.onCreated(change.processId, change.path, change.folder);
+                break;
+            case EntryChange::Kind::kRemoved:
+                if (m_callbacks.onRemoved) m_callbacks.onRemoved(change.processId, change.path, change.folder);
+                break;
+            case EntryChange::Kind::kRenamed:
+                if (m_callbacks.onRenamed)
+                    m_callbacks.onRenamed(change.processId, change.path, change.to, change.folder);
+                break;
+        }
     }
 
     void WorkLoop() {
         for (;;) {
-            Queued next{};
+            Queued next;
             {
                 std::unique_lock<std::mutex> guard(m_lock);
                 m_wake.wait(guard, [this] { return !m_queue.empty() || !m_running; });
                 if (!m_running) return;
-                next = m_queue.front();
+                next = std::move(m_queue.front());
                 m_queue.pop_front();
             }
-            const std::string path = FdPath(next.fd);
+            if (!next.line.empty() && m_callbacks.log) m_callbacks.log(next.line);
+            for (const EntryChange& change : next.changes) Report(change);
+            if (next.fd < 0) continue;
+            const std::string path = DescriptorPath(next.fd);
             if (next.mask & FAN_OPEN_PERM) {
-                m_callbacks.onOpen(next.pid, path);
+                if (m_callbacks.onOpen) m_callbacks.onOpen(next.pid, path);
                 std::lock_guard<std::mutex> guard(m_lock);
                 const auto read = m_pending.find(next.fd);
                 if (read != m_pending.end()) {
@@ -217,7 +237,7 @@ private:
                     m_pending.erase(read);
                 }
             }
-            if (next.mask & FAN_CLOSE_WRITE) {
+            if ((next.mask & FAN_CLOSE_WRITE) && m_callbacks.onWritten) {
                 std::vector<uint8_t> head(kHeadBytes);
                 const ssize_t n = pread(next.fd, head.data(), head.size(), 0);
                 head.resize(n > 0 ? static_cast<size_t>(n) : 0);
@@ -229,6 +249,7 @@ private:
     }
 
     int m_fd = -1;
+    FanotifyTree m_tree;
     std::atomic<bool> m_running{false};
     std::thread m_reader, m_worker;
     std::mutex m_lock;

@@ -7,13 +7,15 @@
 
 namespace pellumhost {
 
-FolderSnapshot TakeSnapshot(const std::u16string& folder) {
+FolderSnapshot TakeSnapshot(const std::u16string& folder, std::set<std::u16string>* folders) {
     FolderSnapshot snapshot;
     std::error_code ec;
     for (auto it = std::filesystem::recursive_directory_iterator(std::filesystem::path(folder), ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_symlink(ec) || !it->is_regular_file(ec)) continue;  // links are not followed
+        const std::filesystem::file_type type = it->symlink_status(ec).type();  // links not followed
         const std::u16string path = it->path().u16string();
+        if (type == std::filesystem::file_type::directory && folders != nullptr) folders->insert(path);
+        if (type != std::filesystem::file_type::regular) continue;
         SeenFile seen;
         if (platform::FileStamp(path.c_str(), &seen.size, &seen.writeTime)) snapshot[path] = seen;
     }

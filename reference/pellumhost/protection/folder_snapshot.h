@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,10 @@ struct SeenFile {
 // By full path, in the platform's separators.
 using FolderSnapshot = std::map<std::u16string, SeenFile>;
 
-// Every regular file under folder as it is now; what cannot be listed or read is left out.
-FolderSnapshot TakeSnapshot(const std::u16string& folder);
+// Every regular file under folder as it is now, and with folders every folder below it; what
+// cannot be listed or read is left out.
+FolderSnapshot TakeSnapshot(const std::u16string& folder,
+                            std::set<std::u16string>* folders = nullptr);
 
 struct SnapshotDifference {
     std::vector<std::u16string> changed;  // new, or another size or write time

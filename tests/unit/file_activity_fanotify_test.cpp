@@ -1,0 +1,112 @@
+// The before-write source (fanotify, Linux, root) in one run on a temporary tree: a folder made
+// after the start has the opens in it held and its writes seen, and files and folders created,
+// removed and renamed by another process are reported with that process. The changes are made
+// by child shells, since the service's own process is never held nor reported.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "reference/pellumhost/protection/file_activity.h"
+#include "tests/fakes/activity_recorder.h"
+#include "tests/fakes/test_folder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Runs script in a child shell from folder and returns the child's process id, once it ended
+// successfully (0 otherwise). "exec" in script keeps the command in that process.
+uint32_t RunChild(const fs::path& folder, const std::string& script) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (chdir(folder.c_str()) == 0) execl("/bin/sh", "sh", "-c", script.c_str(), nullptr);
+        _exit(127);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return 0;
+    return static_cast<uint32_t>(child);
+}
+
+TEST(BeforeWriteSource, HoldsOpensInNewFoldersAndReportsEntriesWithTheirProcess) {
+    if (geteuid() != 0) GTEST_SKIP() << "fanotify needs root";
+    const fs::path folder = fs::canonical(MakeTestFolder("before-write"));
+    fs::create_directories(folder / "box" / "inner");
+    WriteFileBytes(folder / "doomed.txt", "doomed");
+    WriteFileBytes(folder / "plain.txt", "plain");
+    WriteFileBytes(folder / "box" / "inner" / "deep.txt", "deep");
+    WriteFileBytes(folder / "box" / "top.txt", "top");
+    ActivityRecorder recorder(folder, true);
+    pellumhost::FileActivityCallbacks callbacks = recorder.Callbacks();
+    // What a held open finds in its file: the bytes from before the write.
+    std::string atOpen;
+    callbacks.onOpen = [&](uint32_t pid, const std::string& path) {
+        if (path == (folder / "new" / "f.txt").string()) atOpen = ReadFileBytes(path);
+        recorder.Add("o", pid, path);
+    };
+    std::unique_ptr<pellumhost::FileActivitySource> source = pellumhost::MakeBeforeWriteSource();
+    ASSERT_NE(nullptr, source);
+    std::string error;
+    ASSERT_TRUE(source->Start(folder.string(), callbacks, error)) << error;
+
+    const uint32_t made = RunChild(folder, "exec mkdir new");
+    ASSERT_NE(0u, made);
+    const std::string newFolder = "C " + std::to_string(made) + " new";
+    ASSERT_TRUE(recorder.WaitFor(newFolder)) << recorder.All();
+    WriteFileBytes(folder / "new" / "f.txt", "original");  // the service's own: not reported
+    const uint32_t writer = RunChild(folder, "printf changed > new/f.txt");
+    ASSERT_NE(0u, writer);
+    const std::string w = std::to_string(writer);
+    EXPECT_TRUE(recorder.WaitFor("w " + w + " new/f.txt")) << recorder.All();
+    // A folder made and filled at once (mkdir, then the shell writes): what was put in it
+    // before its mark is still reported, by the process that made the folder when it was (the
+    // entry group reports in order: it is reported before the removal that follows).
+    ASSERT_NE(0u, RunChild(folder, "mkdir -p quick/deeper && echo x > quick/deeper/q.txt"));
+    const uint32_t remover = RunChild(folder, "exec rm doomed.txt");
+    EXPECT_TRUE(recorder.WaitFor("r " + std::to_string(remover) + " doomed.txt")) << recorder.All();
+    const uint32_t renamer = RunChild(folder, "exec mv plain.txt plain.txt.locked");
+    EXPECT_TRUE(recorder.WaitFor("n " + std::to_string(renamer) + " plain.txt -> plain.txt.locked"))
+        << recorder.All();
+    const std::string mover = std::to_string(RunChild(folder, "exec mv box crate"));
+    const std::string deepRenamed = "n " + mover + " box/inner/deep.txt -> crate/inner/deep.txt";
+    EXPECT_TRUE(recorder.WaitFor(deepRenamed)) << recorder.All();
+    const std::string gone = std::to_string(RunChild(folder, "exec rm -r crate/inner"));
+    EXPECT_TRUE(recorder.WaitFor("R " + gone + " crate/inner")) << recorder.All();
+    // A folder moved out is removed, its files first, and drops out: what is written in it
+    // outside is not seen (the removal after it is, and entries are reported in order).
+    const fs::path outside = fs::canonical(MakeTestFolder("before-write-outside"));
+    const std::string out = std::to_string(RunChild(folder, "exec mv crate " + outside.string()));
+    EXPECT_TRUE(recorder.WaitFor("R " + out + " crate")) << recorder.All();
+    ASSERT_NE(0u, RunChild(outside, "echo late > crate/late.txt"));
+    const std::string last = std::to_string(RunChild(folder, "exec rm plain.txt.locked"));
+    EXPECT_TRUE(recorder.WaitFor("r " + last + " plain.txt.locked")) << recorder.All();
+    source->Stop();
+    fs::remove_all(outside);
+    EXPECT_EQ(std::string::npos, recorder.All().find("late.txt")) << recorder.All();
+
+    const std::vector<std::string> lines = recorder.Lines();
+    const auto at = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line); };
+    EXPECT_EQ("original", atOpen) << "the open was let through before its version was taken";
+    EXPECT_LT(at("o " + w + " new/f.txt"), at("w " + w + " new/f.txt")) << recorder.All();
+    EXPECT_FALSE(source->HoldMicroseconds().empty());
+    // The same lines without their processes.
+    std::vector<std::string> bare;
+    for (const std::string& line : lines) bare.push_back(line.substr(0, 2) + line.substr(line.find(' ', 2) + 1));
+    const auto bareAt = [&](const std::string& line) { return std::find(bare.begin(), bare.end(), line); };
+    EXPECT_LT(bareAt("C quick"), bareAt("C quick/deeper")) << recorder.All();
+    EXPECT_EQ(1, std::count(bare.begin(), bare.end(), "c quick/deeper/q.txt")) << recorder.All();
+    EXPECT_LT(at("N " + mover + " box -> crate"), at(deepRenamed)) << recorder.All();
+    EXPECT_LT(at("r " + gone + " crate/inner/deep.txt"), at("R " + gone + " crate/inner")) << recorder.All();
+    EXPECT_LT(at("r " + out + " crate/top.txt"), at("R " + out + " crate")) << recorder.All();
+    EXPECT_EQ(lines.end(), std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+                  return line.rfind("c ", 0) == 0 && line.find("new/f.txt") != std::string::npos;
+              })) << "the service's own file was reported:\n" << recorder.All();
+    fs::remove_all(folder);
+}
+
+}  // namespace
