@@ -26,6 +26,7 @@ KNOWN_FAILING=${KNOWN_FAILING-"
   gzip/before-write
   folder-rename/after-the-fact delete/after-the-fact slow/after-the-fact zeros/after-the-fact
   tar/after-the-fact gzip/after-the-fact cp/after-the-fact git/after-the-fact
+  read-first/before-write new-folder/before-write
 "}
 
 work=$(mktemp -d)
@@ -122,17 +123,30 @@ db.close()
 PY
 }
 
-# The attacker classes: class name, then ScenarioAttacker's options for it. The slow attacker
-# writes a file a second against a 3 s window (MinFiles 5): the rate of one file every 3 s
-# against the default 10 s window, in a sixth of the time.
-declare -A attack_options=([slow]="--pause 1000 --limit 6")
-attacks=(rewrite header truncate mmap copy-delete tmp-swap folder-rename delete slow per-process zeros)
+# The attack cases: a case is an attacker class by the same name over the whole tree unless
+# attack_runs gives the class, the folder in the tree and ScenarioAttacker's options. The slow
+# attacker writes a file a second against a 3 s window (MinFiles 5): the rate of one file
+# every 3 s against the default 10 s window, in a sixth of the time. Two cases prepare the tree
+# once the service runs (before_attack_CASE): read-first has another process read every file
+# just before the attack; new-folder copies docs/ into a folder made after the service started
+# and attacks that folder 2.5 s later, out of its 2 s window (after the fact, where the writer
+# is not known, a change within the window is taken for part of the attack).
+declare -A attack_runs=([slow]="slow . --pause 1000 --limit 6" [read-first]="rewrite ."
+                        [new-folder]="rewrite later")
+before_attack_read-first() { find "$1" -type f -exec cat {} + >/dev/null; }
+before_attack_new-folder() { cp -r "$1/docs" "$1/later" && sleep 2.5; }
+attacks=(rewrite header truncate mmap copy-delete tmp-swap folder-rename delete slow per-process zeros
+         read-first new-folder)
 benign=(tar gzip appends cp owner git sqlite)
 
 # settings CASE: the scenario's configuration file.
 settings() {
   printf '[engine]\nPerProcessBackupQuota = 100000\n[detector]\nMinFiles = 5\n'
-  if [ "$1" = slow ]; then printf 'WindowSeconds = 3\n'; else printf 'WindowSeconds = 10\n'; fi
+  case $1 in
+    slow) printf 'WindowSeconds = 3\n' ;;
+    new-folder) printf 'WindowSeconds = 2\n' ;;
+    *) printf 'WindowSeconds = 10\n' ;;
+  esac
 }
 
 # flag_seconds LOG T0: seconds from T0 (epoch) to the first flag in LOG; empty when none.
@@ -167,13 +181,18 @@ run_case() {
     echo "FAIL $id: the service did not start: $(tail -3 "$c/run.out")"; fail=1
     kill "$svc" 2>/dev/null; wait "$svc" 2>/dev/null; return
   fi
-  t0=$(date +%s.%N)
   if [ "$kind" = attack ]; then
+    if declare -F "before_attack_$name" >/dev/null; then
+      "before_attack_$name" "$c/tree"
+      sums "$c/tree" >"$c/before.sha"
+    fi
+    local how=(${attack_runs[$name]:-$name .})
     # In a subshell of its own: the shell that saw it killed says so in attacker.out.
-    # shellcheck disable=SC2086  # the options are words
-    ("$attacker" "$name" "$c/tree" ${attack_options[$name]:-}; exit $?) >"$c/attacker.out" 2>&1
+    t0=$(date +%s.%N)
+    ("$attacker" "${how[0]}" "$c/tree/${how[1]}" "${how[@]:2}"; exit $?) >"$c/attacker.out" 2>&1
     [ $? = 2 ] && { echo "FAIL $id: the attacker refused its command line: $(cat "$c/attacker.out")"; fail=1; }
   else
+    t0=$(date +%s.%N)
     ("benign_$name" "$c/tree" "$c"; exit $?) >"$c/workload.out" 2>&1 || workload_failed=1
     sums "$c/tree" >"$c/expected.sha"
   fi
@@ -220,7 +239,7 @@ run_case() {
                  outcome="known failure" ;;
     *) [ $verdict = pass ] && outcome=ok || { outcome=FAIL; fail=1; } ;;
   esac
-  local what="$lost of $total files lost, $empty left empty"
+  local what="$lost of $(wc -l <"$c/before.sha") files lost, $empty left empty"
   [ "$kind" = benign ] && what="$lost files not as the workload left them"
   printf '%-5s %-28s %-7s %s, flagged %s%s\n' \
     "$([ "$outcome" = FAIL ] && echo FAIL || echo ok)" "$id" "$kind" "$what" "$flagged" \
