@@ -1,5 +1,6 @@
 // The attacker classes. The "ciphertext" is the content XORed with a keystream from a random
-// seed: as high in entropy as a real cipher's, and never the same twice.
+// seed: as high in entropy as a real cipher's, never the same twice, and with no byte left as
+// it was (the keystream has no zero byte).
 #include "reference/scenario_attacker/attacks.h"
 
 #include <algorithm>
