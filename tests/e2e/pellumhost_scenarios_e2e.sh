@@ -165,7 +165,8 @@ settings() {
   esac
 }
 
-# flag_seconds LOG T0: seconds from T0 (epoch) to the first flag in LOG; empty when none.
+# flag_seconds LOG T0: seconds from T0 (epoch) to the first flag in LOG (its lines carry the
+# local time); empty when none.
 flag_seconds() {
   local line stamp
   line=$(grep -m1 "flagged as rogue" "$1") || return 0
@@ -174,7 +175,7 @@ flag_seconds() {
   python3 -c 'import sys, datetime
 s = sys.argv[1].replace("T", " ")
 t = datetime.datetime.strptime(s, "%Y-%m-%d %H:%M:%S.%f" if "." in s else "%Y-%m-%d %H:%M:%S")
-print("%.2f" % max(0.0, t.replace(tzinfo=datetime.timezone.utc).timestamp() - float(sys.argv[2])))' \
+print("%.2f" % max(0.0, t.timestamp() - float(sys.argv[2])))' \
     "$stamp" "$2"
 }
 
