@@ -12,9 +12,10 @@
 # Every case has one expected result (the one above). A case in KNOWN_FAILING that misses it is
 # printed as "known failure" and does not fail the run; any other miss does. Names are
 # CASE/SOURCE (wine-after-the-fact: the Windows build's source); remove a name once the change
-# that fixes it has merged and it passes every run. Two pass in some runs only: git/after-the-
-# fact (the commit's burst of compressed objects is sometimes flagged) and new-folder/wine-after-
-# the-fact (under load, Wine reports some of the copy late enough to fall in the attack's burst).
+# that fixes it has merged and it passes every run. Three pass in some runs only: git/after-the-
+# fact and cp/wine-after-the-fact (their bursts of compressed files are flagged in some runs),
+# and new-folder/wine-after-the-fact (Wine reports some of the copy late enough to fall in the
+# attack's burst).
 #
 # Usage: pellumhost_scenarios_e2e.sh HOST [TABLE]   (TABLE: the markdown table's file;
 # pellumhost_scenarios.md in the current folder when not given). SCENARIOS="rewrite tar ..."
