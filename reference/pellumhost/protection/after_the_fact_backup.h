@@ -35,6 +35,9 @@ public:
     // A check asked between two backups, so that a long baseline answers a stop request at
     // once; called on the baseline's thread.
     void StopWhen(std::function<bool()> requested) { m_stopRequested = std::move(requested); }
+    // Told each regular file the baseline finds, before it is backed up (the detector's memory
+    // of what existed); called on the baseline's thread under this object's lock.
+    void NoteBaseline(std::function<void(const std::string& path)> note) { m_noteBaseline = std::move(note); }
     // writer (0: unknown) changed path, seen at `at` on the detector's clock: noted and backed
     // up. False when it is one of the host's own restores (then nothing is done).
     bool OnChange(uint32_t writer, const std::string& path, double at);
@@ -69,6 +72,7 @@ private:
     ICommonPluginInterface* m_wrapper;
     Log m_log;
     std::function<bool()> m_stopRequested;
+    std::function<void(const std::string& path)> m_noteBaseline;
     uint32_t m_maxSize = 0;  // bytes; 0: the engine gave none, so nothing is bounded
     std::atomic<bool> m_backUpChanges{false};
     std::atomic<int> m_handling{0};

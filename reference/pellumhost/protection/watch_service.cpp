@@ -1,11 +1,11 @@
 // Watching folders, backing up after-the-fact changes, and rolling back flagged writers.
 #include "reference/pellumhost/protection/watch_service.h"
 
+#include <algorithm>
 
 #include "host/result_codes.h"
 #include "platform/text.h"
 #include "reference/pellumhost/host_log.h"
-#include "reference/pellumhost/protection/process_image.h"
 #include "reference/pellumhost/protection/rogue_detector.h"
 
 namespace pellumhost {
@@ -22,15 +22,22 @@ WatchService::WatchService(ReferenceHostService& service, const PluginExports& p
       m_wrapper(wrapper),
       m_choice(choice),
       m_backups(plugin, wrapper,
-                [](uint32_t level, const std::string& line) { HostLog(level, __LINE__, line); }) {}
+                [](uint32_t level, const std::string& line) { HostLog(level, __LINE__, line); }) {
+    m_backups.NoteBaseline([this](const std::string& path) { m_service.NoteExisting(path); });
+}
 
 WatchService::~WatchService() { Stop(); }
 
 FileActivityCallbacks WatchService::CallbacksFor() {
-    FileActivityCallbacks callbacks = m_service.ActivityCallbacks([this](uint32_t processId) {
+    FileActivityCallbacks callbacks = m_service.ActivityCallbacks([this](const FlaggedActor& actor) {
         std::lock_guard<std::mutex> guard(m_lock);
         const double now = DetectorSeconds();
-        m_flagged.emplace(processId, Flag{now, now, {}});
+        // An actor flagged already comes again with each process that joins it.
+        const auto known = m_flagged.find(actor.processIds.front());
+        if (known == m_flagged.end())
+            m_flagged.emplace(actor.processIds.front(), Flag{now, now, actor});
+        else
+            known->second.actor = actor;
     });
     callbacks.onOpen = [this, deliver = callbacks.onOpen](uint32_t processId, const std::string& path) {
         deliver(processId, path);
@@ -40,16 +47,15 @@ FileActivityCallbacks WatchService::CallbacksFor() {
     callbacks.onWritten = [this, judge = callbacks.onWritten](uint32_t processId,
                                                               const std::string& path,
                                                               const std::vector<uint8_t>& head) {
-        // The image is read before the judgement: a flagged process is stopped at once.
-        const std::string image = processId != 0 ? ProcessImage(processId) : std::string();
         judge(processId, path, head);
         std::lock_guard<std::mutex> guard(m_lock);
         ++m_writes;
         m_lastWrite = DetectorSeconds();
-        const auto flagged = m_flagged.find(processId);
-        if (flagged == m_flagged.end()) return;
-        flagged->second.lastWrite = m_lastWrite;
-        if (flagged->second.image.empty()) flagged->second.image = image;
+        for (auto& flagged : m_flagged) {
+            const std::vector<uint32_t>& pids = flagged.second.actor.processIds;
+            if (std::find(pids.begin(), pids.end(), processId) != pids.end())
+                flagged.second.lastWrite = m_lastWrite;
+        }
     };
     // Changes seen after the fact are noted and backed up before they are judged, so that a
     // burst that flags its writer is in the journal whole; the changes a burst rollback's own
@@ -130,14 +136,20 @@ size_t WatchService::RollBackQuiet(double quietSeconds, const RollbackReport& re
 Rollback WatchService::RollBack(uint32_t writer, const Flag& flag, const RollbackProgress& progress) {
     Rollback rollback;
     rollback.writer = writer;
-    rollback.image = flag.image;
+    rollback.image = flag.actor.image;
     const double started = DetectorSeconds();
     if (writer != 0) {
         rollback.byProcess = true;
-        rollback.files = RollBackProcess(m_plugin, m_wrapper, writer, rollback.walkResult, progress);
+        for (uint32_t processId : flag.actor.processIds) {
+            const std::vector<RolledBackFile> files =
+                RollBackProcess(m_plugin, m_wrapper, processId, rollback.walkResult, progress);
+            rollback.files.insert(rollback.files.end(), files.begin(), files.end());
+        }
     } else {
-        const std::vector<BurstFile> burst = m_backups.BurstOf(
-            writer, flag.flaggedAt, m_service.Configuration().Detector().windowSeconds);
+        // From the actor's first counted action (a slow one's began long before its flag).
+        const double window = std::max<double>(m_service.Configuration().Detector().windowSeconds,
+                                               flag.flaggedAt - flag.actor.firstAction);
+        const std::vector<BurstFile> burst = m_backups.BurstOf(writer, flag.flaggedAt, window);
         rollback.files = m_backups.RollBack(burst);
     }
     rollback.seconds = DetectorSeconds() - started;

@@ -23,6 +23,7 @@
 #include "reference/pellumhost/protection/after_the_fact_backup.h"
 #include "reference/pellumhost/protection/file_activity.h"
 #include "reference/pellumhost/protection/process_rollback.h"
+#include "reference/pellumhost/protection/rogue_detector.h"
 #include "reference/pellumhost/services/reference_host_service.h"
 
 namespace pellumhost {
@@ -88,7 +89,7 @@ private:
     struct Flag {
         double flaggedAt;
         double lastWrite;
-        std::string image;
+        FlaggedActor actor;
     };
 
     // The one place where a source's callbacks are wired to the service.
@@ -104,7 +105,7 @@ private:
     bool m_guarding = false;
 
     mutable std::mutex m_lock;  // the members below
-    std::map<uint32_t, Flag> m_flagged;
+    std::map<uint32_t, Flag> m_flagged;  // by the actor's first process
     uint64_t m_opens = 0, m_writes = 0;
     double m_lastWrite = 0;  // of any writer
 };

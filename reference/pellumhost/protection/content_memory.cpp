@@ -1,0 +1,103 @@
+// The detector's memory of file contents: prints by path, moved with renames, and recent
+// removals.
+#include "reference/pellumhost/protection/content_memory.h"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+namespace pellumhost {
+namespace {
+
+// FNV-1a, 64 bits: cheap, and only compared with prints of the same file.
+uint64_t Fingerprint(const uint8_t* bytes, size_t count) {
+    uint64_t hash = 0xcbf29ce484222325ull;
+    for (size_t i = 0; i < count; ++i) hash = (hash ^ bytes[i]) * 0x100000001b3ull;
+    return hash;
+}
+
+bool Below(const std::string& path, const std::string& folder) {
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+           (path[folder.size()] == '/' || path[folder.size()] == '\\');
+}
+
+}  // namespace
+
+ContentPrint PrintOf(const uint8_t* head, size_t count, uint64_t size) {
+    ContentPrint print;
+    print.size = size;
+    print.hashed = static_cast<uint32_t>(std::min<uint64_t>({count, size, kFingerprintBytes}));
+    print.fingerprint = Fingerprint(head, print.hashed);
+    print.kind = KindOf(head, std::min<size_t>(count, kFingerprintBytes));
+    return print;
+}
+
+bool KeepsContent(const ContentPrint& before, const uint8_t* head, size_t count, uint64_t size) {
+    return size >= before.size && count >= before.hashed &&
+           Fingerprint(head, before.hashed) == before.fingerprint;
+}
+
+bool SamePrint(const ContentPrint& a, const ContentPrint& b) {
+    return a.size == b.size && a.hashed == b.hashed && a.fingerprint == b.fingerprint;
+}
+
+const RememberedFile* ContentMemory::Find(const std::string& path) const {
+    const auto found = m_files.find(path);
+    return found == m_files.end() ? nullptr : &found->second;
+}
+
+void ContentMemory::Note(const std::string& path, const ContentPrint& print,
+                         const std::string& writer, double at) {
+    m_files[path] = RememberedFile{print, writer, at};
+}
+
+bool ContentMemory::Take(const std::string& path, RememberedFile& taken) {
+    const auto found = m_files.find(path);
+    if (found == m_files.end()) return false;
+    taken = std::move(found->second);
+    m_files.erase(found);
+    return true;
+}
+
+void ContentMemory::MoveFolder(const std::string& folder, const std::string& to) {
+    std::vector<std::pair<std::string, RememberedFile>> moved;
+    auto it = m_files.upper_bound(folder);
+    while (it != m_files.end() && it->first.compare(0, folder.size(), folder) == 0) {
+        if (Below(it->first, folder)) {
+            moved.emplace_back(to + it->first.substr(folder.size()), std::move(it->second));
+            it = m_files.erase(it);
+        } else {
+            ++it;  // "folder2/x" sorts among "folder/..." and is not below it
+        }
+    }
+    for (auto& entry : moved) m_files[entry.first] = std::move(entry.second);
+}
+
+void ContentMemory::ForgetWriter(const std::string& writer) {
+    for (auto& entry : m_files)
+        if (entry.second.writer == writer) entry.second.writer.clear();
+}
+
+void ContentMemory::NoteRemoval(const std::string& path, const ContentPrint& print,
+                                const std::string& actor, double at, double keepSeconds) {
+    while (!m_expiry.empty() && m_expiry.front().first < at) {
+        const auto old = m_removals.find(m_expiry.front().second);
+        if (old != m_removals.end() && old->second.until < at) m_removals.erase(old);
+        m_expiry.pop_front();
+    }
+    m_removals[path] = Removal{actor, print, at, at + keepSeconds};
+    m_expiry.emplace_back(at + keepSeconds, path);
+}
+
+bool ContentMemory::TakeRemoval(const std::string& path, const std::string& actor, double now,
+                                ContentPrint& print, double& removedAt) {
+    const auto found = m_removals.find(path);
+    if (found == m_removals.end() || found->second.actor != actor || found->second.until < now)
+        return false;
+    print = found->second.print;
+    removedAt = found->second.at;
+    m_removals.erase(found);
+    return true;
+}
+
+}  // namespace pellumhost
