@@ -139,8 +139,8 @@ RogueDetector::Verdict RogueDetector::Count(const Action& action) {
     state.flagged = true;
     std::string pids;
     for (uint32_t pid : state.processIds) pids += (pids.empty() ? "" : " ") + std::to_string(pid);
-    std::string why = "actor " + action.actor + " (processes " + pids + ") flagged as rogue: " +
-                      Figures(state, recentFiles) + "; since its first counted action " +
+    std::string why = verdict.why + "; process flagged as rogue with its actor " + action.actor +
+                      " (processes " + pids + "); since its first counted action " +
                       std::to_string(static_cast<long long>(action.at - state.firstAction)) +
                       " s ago:";
     const Damage kinds[] = {Damage::kOverwritten, Damage::kTruncated, Damage::kRemoved,

@@ -40,9 +40,9 @@ void LogProblems(const std::string& path, const std::vector<ConfigurationProblem
 
 std::string DetectorText(const DetectorSettings& settings) {
     char text[256];
-    std::snprintf(text, sizeof text, "flags at %u files destroyed within %u s or a score of "
-                  "%.1f (halves every %u s); random bytes from %.2f bits per byte in %u bytes or "
-                  "more; %zu trusted",
+    std::snprintf(text, sizeof text, "%u files within %u s destroyed, or a score of %.1f "
+                  "(halving every %u s), flag an actor; random bytes from %.2f bits per byte in "
+                  "%u bytes or more; %zu trusted",
                   settings.minFiles, settings.windowSeconds, settings.longScore,
                   settings.halfLifeSeconds, settings.minEntropy, settings.minBytes,
                   settings.trustedImages.size());
