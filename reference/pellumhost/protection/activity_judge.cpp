@@ -17,10 +17,12 @@ namespace {
 
 bool ReadStartOf(const std::string& path, size_t want, uint64_t& size, std::vector<uint8_t>& head) {
     const std::u16string wide = platform::FromUtf8(path);
+    uint64_t writeTime = 0;
+    head.clear();
+    if (want == 0) return platform::FileStamp(wide.c_str(), &size, &writeTime);  // the size alone
     const platform::FileHandle file = platform::OpenForReadingWithoutLinks(wide.c_str(), nullptr);
     if (file == platform::kInvalidFile) return false;
-    uint64_t writeTime = 0;
-    bool read = platform::FileStamp(wide.c_str(), &size, &writeTime);
+    const bool read = platform::FileStamp(wide.c_str(), &size, &writeTime);
     head.resize(want);
     uint32_t held = 0, got = 0;
     while (read && held < want &&
@@ -32,9 +34,8 @@ bool ReadStartOf(const std::string& path, size_t want, uint64_t& size, std::vect
     return read;
 }
 
-bool AllOneByte(const std::vector<uint8_t>& head) {
-    return !head.empty() &&
-           std::all_of(head.begin(), head.end(), [&](uint8_t b) { return b == head.front(); });
+bool AllOneByte(const uint8_t* bytes, size_t count) {
+    return count != 0 && std::all_of(bytes, bytes + count, [&](uint8_t b) { return b == bytes[0]; });
 }
 
 }  // namespace
@@ -133,11 +134,14 @@ void ActivityJudge::OnWritten(uint32_t processId, const std::string& path,
         if (before != nullptr && before->print.size > 0 && !Owns(*before, actor.key, now) &&
             !KeepsContent(before->print, head.data(), head.size(), size)) {
             damage = size < before->print.size ? Damage::kTruncated : Damage::kOverwritten;
+            // The start judged is the one fingerprinted: enough to tell random bytes, and the
+            // cost stays the same for a source that hands over more.
+            const size_t judged = std::min(head.size(), kFingerprintBytes);
             if (before->print.kind != ContentKind::kUnknown) {
-                if (print.kind == ContentKind::kUnknown && head.size() >= settings.minBytes &&
-                    EntropyOf(head.data(), head.size()) >= settings.minEntropy)
+                if (print.kind == ContentKind::kUnknown && judged >= settings.minBytes &&
+                    EntropyOf(head.data(), judged) >= settings.minEntropy)
                     signal = Signal::kEncrypted;
-                else if (AllOneByte(head))
+                else if (AllOneByte(head.data(), judged))
                     signal = Signal::kWiped;
             }
         }

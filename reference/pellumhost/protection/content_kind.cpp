@@ -42,12 +42,17 @@ const Signature kSignatures[] = {
 // Plain text has (almost) no control bytes but tabs, line ends and form feeds; random bytes
 // have about one in eight. UTF-8 beyond ASCII passes as text.
 bool LooksLikeText(const uint8_t* head, size_t count) {
+    static const struct ControlBytes {
+        uint8_t is[256] = {};
+        ControlBytes() {
+            for (int b = 0; b < 0x20; ++b) is[b] = 1;
+            is[0x7F] = 1;
+            is['\t'] = is['\n'] = is['\r'] = is['\f'] = 0;
+        }
+    } kControl;
+    if (std::memchr(head, 0, count) != nullptr) return false;
     size_t control = 0;
-    for (size_t i = 0; i < count; ++i) {
-        const uint8_t b = head[i];
-        if (b == 0) return false;
-        if ((b < 0x20 && b != '\t' && b != '\n' && b != '\r' && b != '\f') || b == 0x7F) ++control;
-    }
+    for (size_t i = 0; i < count; ++i) control += kControl.is[head[i]];
     return control * 100 <= count;
 }
 

@@ -3,16 +3,30 @@
 #include "reference/pellumhost/protection/content_memory.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 #include <vector>
 
 namespace pellumhost {
 namespace {
 
-// FNV-1a, 64 bits: cheap, and only compared with prints of the same file.
+// Four multiply-xor lanes over 8-byte words, then FNV-1a over the tail: cheap (a 4 KiB start
+// in well under a microsecond), and only ever compared with prints of the same file.
 uint64_t Fingerprint(const uint8_t* bytes, size_t count) {
-    uint64_t hash = 0xcbf29ce484222325ull;
-    for (size_t i = 0; i < count; ++i) hash = (hash ^ bytes[i]) * 0x100000001b3ull;
+    constexpr uint64_t kPrime = 0x100000001b3ull;
+    uint64_t lanes[4] = {0xcbf29ce484222325ull, 0x9e3779b97f4a7c15ull, 0xc2b2ae3d27d4eb4full,
+                         0x165667b19e3779f9ull};
+    size_t at = 0;
+    for (; at + 32 <= count; at += 32) {
+        for (size_t lane = 0; lane < 4; ++lane) {
+            uint64_t word;
+            std::memcpy(&word, bytes + at + 8 * lane, 8);
+            lanes[lane] = (lanes[lane] ^ word) * kPrime;
+            lanes[lane] ^= lanes[lane] >> 29;
+        }
+    }
+    uint64_t hash = lanes[0] ^ (lanes[1] * 3) ^ (lanes[2] * 5) ^ (lanes[3] * 7) ^ count;
+    for (; at < count; ++at) hash = (hash ^ bytes[at]) * kPrime;
     return hash;
 }
 

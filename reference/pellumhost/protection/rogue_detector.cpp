@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <set>
 
 namespace pellumhost {
 namespace {
@@ -64,11 +63,12 @@ void RogueDetector::Decay(ActorState& state, double now) const {
 }
 
 size_t RogueDetector::RecentFiles(ActorState& state, double now) const {
-    while (!state.recent.empty() && state.recent.front().at < now - m_settings.windowSeconds)
+    while (!state.recent.empty() && state.recent.front().at < now - m_settings.windowSeconds) {
+        const auto file = state.recentFiles.find(state.recent.front().path);
+        if (file != state.recentFiles.end() && --file->second == 0) state.recentFiles.erase(file);
         state.recent.pop_front();
-    std::set<std::string> files;
-    for (const Hit& hit : state.recent) files.insert(hit.path);
-    return files.size();
+    }
+    return state.recentFiles.size();
 }
 
 void RogueDetector::Sweep(double now) {
@@ -123,7 +123,8 @@ RogueDetector::Verdict RogueDetector::Count(const Action& action) {
     if (weight > 0) {
         if (state.score < kSpentScore || state.firstAction < 0) state.firstAction = action.at;
         state.score += weight;
-        state.recent.push_back(Hit{action.at, action.path, weight});
+        state.recent.push_back(Hit{action.at, action.path});
+        ++state.recentFiles[action.path];
         if (action.signal != Signal::kNone) {
             ++state.signal[static_cast<size_t>(action.signal)];
             state.lastSignalPath = action.path;
@@ -169,6 +170,8 @@ bool RogueDetector::Refund(const std::string& actor, const std::string& path, do
     ActorState& state = found->second;
     for (auto hit = state.recent.rbegin(); hit != state.recent.rend(); ++hit) {
         if (hit->path != path) continue;
+        const auto file = state.recentFiles.find(path);
+        if (file != state.recentFiles.end() && --file->second == 0) state.recentFiles.erase(file);
         state.recent.erase(std::next(hit).base());
         break;
     }

@@ -106,12 +106,12 @@ private:
     struct Hit {
         double at;
         std::string path;
-        double weight;
     };
     struct ActorState {
         std::vector<uint32_t> processIds;
         std::string image;
         std::deque<Hit> recent;  // destructions within the short window, oldest first
+        std::map<std::string, size_t> recentFiles;  // the hits in recent, by file
         double score = 0, scoreAt = 0;
         double firstAction = -1;
         size_t created = 0, renamed = 0;
