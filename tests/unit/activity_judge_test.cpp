@@ -167,6 +167,22 @@ TEST(ActivityJudge, FlagsDestructionEarlyAndNeverBenignWork) {
                                       {at, 55, Op::kRemove, Doc(i), {}, ""}};
          }),
          9, "5 removed, 5 created", 1, 0},
+        {"renamed to NAME.tmp, ciphertext written under NAME, NAME.tmp removed",
+         EachFile(8, 0.5, [](size_t i, double at) {
+             return std::vector<Step>{{at, 56, Op::kRename, Doc(i), {}, Doc(i) + ".tmp"},
+                                      {at, 56, Op::kCreateWrite, Doc(i), Random(4096, uint32_t(i)), ""},
+                                      {at, 56, Op::kRemove, Doc(i) + ".tmp", {}, ""}};
+         }),
+         14, "5 turned from a known kind into random bytes", 1, 0},
+        {"an editor's saves: the old version renamed away, the new one written, the old removed",
+         EachFile(kTreeFiles, 0.1, [](size_t i, double at) {
+             Bytes edited = Text(i);
+             edited.back() = '!';
+             return std::vector<Step>{{at, 76, Op::kRename, Doc(i), {}, Doc(i) + "~"},
+                                      {at, 76, Op::kCreateWrite, Doc(i), edited, ""},
+                                      {at, 76, Op::kRemove, Doc(i) + "~", {}, ""}};
+         }),
+         -1, "", 0, 0},
         {"gzip -k: new files only",
          EachFile(kTreeFiles, 0.1, [](size_t i, double at) {
              return std::vector<Step>{{at, 70, Op::kCreateWrite, Doc(i) + ".gz", Gzip(uint32_t(i)), ""}};

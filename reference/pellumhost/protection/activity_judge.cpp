@@ -127,19 +127,20 @@ void ActivityJudge::OnWritten(uint32_t processId, const std::string& path,
         const double now = m_system.seconds();
         const DetectorSettings& settings = m_detector.Settings();
         const Actor actor = m_lineage.ActorOf(processId, now);
-        const ContentPrint print = PrintOf(head.data(), head.size(), size);
+        ContentPrint print = PrintOf(head.data(), head.size(), size);
+        // The start judged is the one fingerprinted: enough to tell random bytes, and the cost
+        // stays the same for a source that hands over more.
+        const size_t judged = std::min(head.size(), kFingerprintBytes);
+        print.random = print.kind == ContentKind::kUnknown && judged >= settings.minBytes &&
+                       EntropyOf(head.data(), judged) >= settings.minEntropy;
         const RememberedFile* before = m_memory.Find(path);
         Damage damage = Damage::kNone;
         Signal signal = Signal::kNone;
         if (before != nullptr && before->print.size > 0 && !Owns(*before, actor.key, now) &&
             !KeepsContent(before->print, head.data(), head.size(), size)) {
             damage = size < before->print.size ? Damage::kTruncated : Damage::kOverwritten;
-            // The start judged is the one fingerprinted: enough to tell random bytes, and the
-            // cost stays the same for a source that hands over more.
-            const size_t judged = std::min(head.size(), kFingerprintBytes);
             if (before->print.kind != ContentKind::kUnknown) {
-                if (print.kind == ContentKind::kUnknown && judged >= settings.minBytes &&
-                    EntropyOf(head.data(), judged) >= settings.minEntropy)
+                if (print.random)
                     signal = Signal::kEncrypted;
                 else if (AllOneByte(head.data(), judged))
                     signal = Signal::kWiped;
@@ -167,7 +168,7 @@ void ActivityJudge::OnCreated(uint32_t processId, const std::string& path, bool 
         const RememberedFile* known = m_memory.Find(path);
         // A creation reported after the creator's first write keeps what the write noted.
         if (!folder && (known == nullptr || known->writer != actor.key))
-            m_memory.Note(path, ContentPrint{}, actor.key, now);
+            m_memory.Note(path, PrintOf(nullptr, 0, 0), actor.key, now);
         outcome = CountLocked(actor, processId, ActionKind::kCreate, path, Damage::kNone,
                               Signal::kNone, now);
     }
@@ -186,9 +187,22 @@ void ActivityJudge::OnRemoved(uint32_t processId, const std::string& path, bool 
         const bool known = m_memory.Take(path, gone);
         // A file never seen had content nobody watched being made: its removal counts.
         const bool lost = !known || (gone.print.size > 0 && !Owns(gone, actor.key, now));
-        if (known && lost) m_memory.NoteRemoval(path, gone.print, actor.key, now, kRecreateSeconds);
-        outcome = CountLocked(actor, processId, ActionKind::kRemove, path,
-                              lost ? Damage::kRemoved : Damage::kNone, Signal::kNone, now);
+        Damage damage = lost ? Damage::kRemoved : Damage::kNone;
+        Signal signal = Signal::kNone;
+        if (lost && known && gone.movedBy == actor.key) {
+            // Renamed away by this actor, and now a new version of its own under the old name:
+            // saved (an editor's backup removed), or replaced by its ciphertext.
+            const RememberedFile* version = m_memory.Find(gone.movedFrom);
+            if (version != nullptr && Owns(*version, actor.key, now)) {
+                if (version->print.random && gone.print.kind != ContentKind::kUnknown)
+                    signal = Signal::kEncrypted;
+                else if (!version->print.random && version->print.kind == gone.print.kind)
+                    damage = Damage::kNone;
+            }
+        }
+        if (known && damage != Damage::kNone)
+            m_memory.NoteRemoval(path, gone.print, actor.key, now, kRecreateSeconds);
+        outcome = CountLocked(actor, processId, ActionKind::kRemove, path, damage, signal, now);
     }
     Act(outcome, onFlagged);
 }
@@ -201,6 +215,7 @@ void ActivityJudge::OnRenamed(uint32_t processId, const std::string& from, const
         const double now = m_system.seconds();
         const Actor actor = m_lineage.ActorOf(processId, now);
         Damage damage = Damage::kNone;
+        Signal signal = Signal::kNone;
         if (folder) {
             m_memory.MoveFolder(from, to);
         } else {
@@ -210,13 +225,22 @@ void ActivityJudge::OnRenamed(uint32_t processId, const std::string& from, const
             if (m_memory.Take(from, moved)) {
                 const RememberedFile* target = m_memory.Find(to);
                 if (target != nullptr && target->print.size > 0 && !Owns(*target, actor.key, now) &&
-                    !SamePrint(target->print, moved.print))
-                    damage = Damage::kReplaced;
-                m_memory.Note(to, moved.print, moved.writer, moved.at);
+                    !SamePrint(target->print, moved.print)) {
+                    // A new version the actor wrote, renamed over the old one (a save), loses
+                    // nothing; random bytes over a known kind are its ciphertext.
+                    const bool newVersion = Owns(moved, actor.key, now) && !moved.print.random &&
+                                            moved.print.kind == target->print.kind;
+                    if (!newVersion) damage = Damage::kReplaced;
+                    if (!newVersion && moved.print.random && target->print.kind != ContentKind::kUnknown)
+                        signal = Signal::kEncrypted;
+                }
+                moved.movedFrom = from;
+                moved.movedBy = actor.key;
+                m_memory.Put(to, std::move(moved));
             }
         }
         outcome = CountLocked(actor, processId, ActionKind::kRename, folder ? from : to, damage,
-                              Signal::kNone, now);
+                              signal, now);
     }
     Act(outcome, onFlagged);
 }
@@ -236,7 +260,8 @@ ActivityJudge::Outcome ActivityJudge::CountLocked(const Actor& actor, uint32_t p
     action.at = now;
     outcome.verdict = m_detector.Count(action);
     outcome.processId = processId;
-    outcome.log = damage != Damage::kNone || outcome.verdict.flagged || outcome.verdict.joined;
+    outcome.log = damage != Damage::kNone || outcome.verdict.flagged || outcome.verdict.joined ||
+                  (outcome.verdict.trusted && kind != ActionKind::kCreate);
     if (outcome.verdict.flagged || outcome.verdict.joined) {
         outcome.flagged = *m_detector.Flagged(actor.key);
         const double since = std::max(0.0, now - outcome.flagged.firstAction);

@@ -62,7 +62,11 @@ const RememberedFile* ContentMemory::Find(const std::string& path) const {
 
 void ContentMemory::Note(const std::string& path, const ContentPrint& print,
                          const std::string& writer, double at) {
-    m_files[path] = RememberedFile{print, writer, at};
+    m_files[path] = RememberedFile{print, writer, at, {}, {}};
+}
+
+void ContentMemory::Put(const std::string& path, RememberedFile file) {
+    m_files[path] = std::move(file);
 }
 
 bool ContentMemory::Take(const std::string& path, RememberedFile& taken) {

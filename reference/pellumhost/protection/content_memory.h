@@ -23,6 +23,7 @@ struct ContentPrint {
     uint64_t fingerprint = 0;  // of the first `hashed` bytes
     uint32_t hashed = 0;       // min(size, kFingerprintBytes), or fewer when fewer were read
     ContentKind kind = ContentKind::kUnknown;
+    bool random = false;  // random bytes of no known kind (where a write was measured)
 };
 
 // The print of a file of size bytes whose first bytes are head.
@@ -36,6 +37,9 @@ struct RememberedFile {
     ContentPrint print;
     std::string writer;  // the actor that created or wrote it last; empty: none seen
     double at = 0;       // when, on the detector's clock
+    // The name it had before its last rename, and the actor that renamed it: a file renamed
+    // away and removed once a new version is under its old name was saved, not lost.
+    std::string movedFrom, movedBy;
 };
 
 class ContentMemory {
@@ -44,6 +48,7 @@ public:
     const RememberedFile* Find(const std::string& path) const;
     void Note(const std::string& path, const ContentPrint& print, const std::string& writer,
               double at);
+    void Put(const std::string& path, RememberedFile file);
     // Takes the file's record away (its name is gone); false when none was known.
     bool Take(const std::string& path, RememberedFile& taken);
     // Every record below folder moves below to (a folder renamed).

@@ -106,7 +106,9 @@ RogueDetector::Verdict RogueDetector::Count(const Action& action) {
                             (action.image.empty() ? std::string("image unknown") : action.image) + ")";
     const std::string what = action.path + " " + KindText(action.kind) + " by " + who;
     if (IsTrustedImage(m_settings, action.image)) {
-        verdict.why = what + ": trusted, not counted";
+        verdict.trusted = true;
+        verdict.why = who + " is trusted; " + action.path + " " + KindText(action.kind) +
+                      ", not counted";
         return verdict;
     }
     if (state.flagged) {

@@ -81,6 +81,7 @@ public:
     struct Verdict {
         bool flagged = false;  // this action flags its actor (once)
         bool joined = false;   // a process new to an actor flagged already
+        bool trusted = false;  // the image is trusted: nothing counted
         std::string why;       // the decision in words
     };
     // Counts one action.
