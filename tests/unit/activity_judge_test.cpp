@@ -217,6 +217,9 @@ TEST(ActivityJudge, FlagsDestructionEarlyAndNeverBenignWork) {
                                       {at, 74, Op::kRename, Doc(i) + ".bak", {}, Doc(i)}};
          }),
          -1, "", 0, 0},
+        {"the service's own restores",
+         EachFile(kTreeFiles, 0.1, rewrite(kService, [](size_t i) { return Bytes(Text(i).size(), 0); })),
+         -1, "", 0, 0},
         {"a trusted image",
          EachFile(kTreeFiles, 0.1, rewrite(75, [](size_t i) { return Random(4096, uint32_t(i)); })),
          -1, "trusted", 0, 0},

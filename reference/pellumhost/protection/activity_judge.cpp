@@ -82,6 +82,11 @@ FileActivityCallbacks ActivityJudge::Callbacks(OnFlagged onFlagged) {
     return callbacks;
 }
 
+// The service's own restores are never judged (a restore overwrites what a rogue wrote).
+bool ActivityJudge::Own(uint32_t processId) const {
+    return processId != 0 && processId == m_system.processes.self;
+}
+
 bool ActivityJudge::Owns(const RememberedFile& file, const std::string& actor, double now) const {
     // What an actor wrote itself is its own to change for a while (journals, temporaries,
     // a file saved twice); not for ever, since the unknown writer is one actor for everyone.
@@ -91,6 +96,7 @@ bool ActivityJudge::Owns(const RememberedFile& file, const std::string& actor, d
 
 // Before-write: the content as it is while the open is held is what a write would destroy.
 void ActivityJudge::OnOpen(uint32_t processId, const std::string& path, const OnFlagged& onFlagged) {
+    if (Own(processId)) return;
     uint64_t size = 0;
     std::vector<uint8_t> head;
     const bool read = m_system.readStart(path, kFingerprintBytes, size, head);
@@ -118,6 +124,7 @@ void ActivityJudge::OnOpen(uint32_t processId, const std::string& path, const On
 
 void ActivityJudge::OnWritten(uint32_t processId, const std::string& path,
                               const std::vector<uint8_t>& head, const OnFlagged& onFlagged) {
+    if (Own(processId)) return;
     uint64_t size = 0;
     std::vector<uint8_t> none;
     if (!m_system.readStart(path, 0, size, none) || size < head.size()) size = head.size();
@@ -160,6 +167,7 @@ void ActivityJudge::OnWritten(uint32_t processId, const std::string& path,
 
 void ActivityJudge::OnCreated(uint32_t processId, const std::string& path, bool folder,
                               const OnFlagged& onFlagged) {
+    if (Own(processId)) return;
     Outcome outcome;
     {
         std::lock_guard<std::mutex> guard(m_lock);
@@ -177,7 +185,7 @@ void ActivityJudge::OnCreated(uint32_t processId, const std::string& path, bool 
 
 void ActivityJudge::OnRemoved(uint32_t processId, const std::string& path, bool folder,
                               const OnFlagged& onFlagged) {
-    if (folder) return;  // its files were reported one by one before it
+    if (folder || Own(processId)) return;  // a folder's files were reported before it
     Outcome outcome;
     {
         std::lock_guard<std::mutex> guard(m_lock);
@@ -209,6 +217,7 @@ void ActivityJudge::OnRemoved(uint32_t processId, const std::string& path, bool 
 
 void ActivityJudge::OnRenamed(uint32_t processId, const std::string& from, const std::string& to,
                               bool folder, const OnFlagged& onFlagged) {
+    if (Own(processId)) return;
     Outcome outcome;
     {
         std::lock_guard<std::mutex> guard(m_lock);

@@ -75,6 +75,7 @@ private:
                         const std::string& path, Damage damage, Signal signal, double now);
     void Act(const Outcome& outcome, const OnFlagged& onFlagged);
     void Stop(uint32_t processId);
+    bool Own(uint32_t processId) const;
     bool Owns(const RememberedFile& file, const std::string& actor, double now) const;
 
     JudgeSystem m_system;
