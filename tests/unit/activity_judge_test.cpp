@@ -183,6 +183,12 @@ TEST(ActivityJudge, FlagsDestructionEarlyAndNeverBenignWork) {
                                       {at, 76, Op::kRemove, Doc(i) + "~", {}, ""}};
          }),
          -1, "", 0, 0},
+        {"each file first rewritten with its own bytes, then encrypted",
+         EachFile(8, 0.5, [](size_t i, double at) {
+             return std::vector<Step>{{at, 57, Op::kWrite, Doc(i), Text(i), ""},
+                                      {at, 57, Op::kWrite, Doc(i), Random(4096, uint32_t(i)), ""}};
+         }),
+         9, "random bytes", 1, 0},
         {"gzip -k: new files only",
          EachFile(kTreeFiles, 0.1, [](size_t i, double at) {
              return std::vector<Step>{{at, 70, Op::kCreateWrite, Doc(i) + ".gz", Gzip(uint32_t(i)), ""}};

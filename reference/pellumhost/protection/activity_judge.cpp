@@ -159,7 +159,12 @@ void ActivityJudge::OnWritten(uint32_t processId, const std::string& path,
             m_memory.TakeRemoval(path, actor.key, now, removed, removedAt) &&
             SamePrint(removed, print))
             m_detector.Refund(actor.key, path, removedAt, now);
-        m_memory.Note(path, print, actor.key, now);
+        // A file becomes the writer's own only when it held nothing of anybody else's: bytes
+        // rewritten as they were or appended to leave it its owner's (or nobody's).
+        const bool takesOver = before == nullptr || before->print.size == 0 ||
+                               damage != Damage::kNone || Owns(*before, actor.key, now);
+        m_memory.Note(path, print, takesOver ? actor.key : before->writer,
+                      takesOver ? now : before->at);
         outcome = CountLocked(actor, processId, ActionKind::kWrite, path, damage, signal, now);
     }
     Act(outcome, onFlagged);
