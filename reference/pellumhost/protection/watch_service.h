@@ -2,9 +2,10 @@
 // watched folder, wired to the host service (an open is delivered to the plug-in, which takes
 // its version; a finished write is judged by the detector). A folder whose source sees changes
 // only after the fact is backed up whole when watching starts, and each change once written.
-// A flagged writer is rolled back once it has gone quiet: a known process through the plug-in's
-// process walk (0x2360000D), the unknown writer of after-the-fact changes (process 0) as a
-// burst, each file from its edition before the burst; each rollback is handed to a callback.
+// A flagged writer (an actor: one or more processes) is rolled back once it has gone quiet:
+// each known process through the plug-in's process walk (0x2360000D), the unknown writer of
+// after-the-fact changes (process 0) as a burst from its first counted action, each file from
+// its edition before the burst; each rollback is handed to a callback.
 //
 // Threads: the sources' worker threads run the callbacks; the flagged writers, the counters and
 // the content of the service's own restores are kept under one lock, never held while the
