@@ -200,6 +200,18 @@ TEST(ActivityJudge, FlagsDestructionEarlyAndNeverBenignWork) {
                                       {at, 71, Op::kCreateWrite, Doc(i), Text(i), ""}};
          }),
          -1, "", 0, 0},
+        {"a checkout: each changed file removed, then its new version created",
+         EachFile(kTreeFiles, 0.1, [](size_t i, double at) {
+             return std::vector<Step>{{at, 77, Op::kRemove, Doc(i), {}, ""},
+                                      {at, 77, Op::kCreateWrite, Doc(i), Text(i + 100, 2500), ""}};
+         }),
+         -1, "", 0, 0},
+        {"removed, then zeros created in its place",
+         EachFile(8, 0.5, [](size_t i, double at) {
+             return std::vector<Step>{{at, 58, Op::kRemove, Doc(i), {}, ""},
+                                      {at, 58, Op::kCreateWrite, Doc(i), Bytes(3000, 0), ""}};
+         }),
+         8, "5 removed", 1, 0},
         {"SQLite: a journal created and removed per transaction",
          EachFile(kTreeFiles, 0.2, [](size_t i, double at) {
              Bytes db = Text(i);

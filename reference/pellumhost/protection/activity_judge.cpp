@@ -153,11 +153,15 @@ void ActivityJudge::OnWritten(uint32_t processId, const std::string& path,
                     signal = Signal::kWiped;
             }
         }
+        // A removal undone by the same actor soon after: the same bytes again (an archiver
+        // that unlinks first), or a new version of the same kind (a checkout replaces each
+        // file so) lost nothing; random bytes or one repeated byte in its place did.
         ContentPrint removed;
         double removedAt = 0;
         if (damage == Damage::kNone &&
             m_memory.TakeRemoval(path, actor.key, now, removed, removedAt) &&
-            SamePrint(removed, print))
+            (SamePrint(removed, print) ||
+             (!print.random && print.kind == removed.kind && !AllOneByte(head.data(), judged))))
             m_detector.Refund(actor.key, path, removedAt, now);
         // A file becomes the writer's own only when it held nothing of anybody else's: bytes
         // rewritten as they were or appended to leave it its owner's (or nobody's).
