@@ -158,6 +158,11 @@ TEST(ActivityJudge, FlagsDestructionEarlyAndNeverBenignWork) {
              return std::vector<Step>{{at, 61 + uint32_t(i), Op::kWrite, Doc(i), Random(4096, uint32_t(i)), ""}};
          }),
          4, "processes 61 62 63 64 65", 8, 0},
+        {"a program that starts itself again per file is one actor with its first process",
+         EachFile(8, 0.5, [](size_t i, double at) {
+             return std::vector<Step>{{at, 80 + uint32_t(i), Op::kWrite, Doc(i), Random(4096, uint32_t(i)), ""}};
+         }),
+         4, "processes 80 81 82 83 84", 8, 0},
         {"after the fact, the unknown writer is one actor and is not stopped",
          EachFile(8, 0.5, rewrite(0, [](size_t i) { return Random(4096, uint32_t(i)); })), 4,
          "actor 0", 0, 0},
@@ -247,9 +252,10 @@ TEST(ActivityJudge, FlagsDestructionEarlyAndNeverBenignWork) {
         Fixture fixture;
         for (size_t i = 0; i < kTreeFiles; ++i) fixture.files[Doc(i)] = Text(i);
         fixture.files["/w/app.db"] = Bytes(4096, 'q');
-        for (uint32_t pid = 50; pid < 80; ++pid) fixture.processes[pid] = {kShell, "/tmp/rogue"};
+        for (uint32_t pid = 50; pid <= 80; ++pid) fixture.processes[pid] = {kShell, "/tmp/rogue"};
         for (uint32_t pid = 61; pid < 70; ++pid) fixture.processes[pid] = {60, "/usr/bin/openssl"};
         fixture.processes[60] = {kShell, "/usr/bin/python3"};
+        for (uint32_t pid = 81; pid < 90; ++pid) fixture.processes[pid] = {pid - 1, "/tmp/rogue"};
         fixture.processes[75] = {kShell, "/usr/bin/rsync"};
         fixture.processes[kShell] = {1, "/bin/bash"};
         pellumhost::DetectorSettings settings;
