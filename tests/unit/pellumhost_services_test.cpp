@@ -74,7 +74,8 @@ TEST(ConfigurationFile, LinesAreReadAndProblemsNamedWithTheirLine) {
     const ParseCase cases[] = {
         {"sections, comments and blanks",
          "# a comment\n[engine]\nDbSize = 12\n; another\n\n[detector]\nMinFiles = 3\n"
-         "MinEntropy = 6.5\nMinBytes=100\nTrusted = /usr/bin/zip\nTrusted = rsync\n",
+         "MinEntropy = 6.5\nMinBytes=100\nTrusted = /usr/bin/zip\nTrusted = rsync\nLongScore = 20.5\n"
+         "HalfLifeSeconds = 600\n",
          0, "", 3, 6.5, 100, 2, 12},
         {"lines before any section are the engine's", "  DbSize =  77  \r\n", 0, "",
          d.minFiles, d.minEntropy, d.minBytes, 0, 77},
@@ -86,6 +87,10 @@ TEST(ConfigurationFile, LinesAreReadAndProblemsNamedWithTheirLine) {
          "MinFiles", d.minFiles, d.minEntropy, 7, 0, -1},
         {"zero files never flags anything, so it is refused", "[detector]\nMinFiles = 0\n", 2,
          "MinFiles", d.minFiles, d.minEntropy, d.minBytes, 0, -1},
+        {"a half-life past a week", "[detector]\nHalfLifeSeconds = 604801\n", 2, "HalfLifeSeconds",
+         d.minFiles, d.minEntropy, d.minBytes, 0, -1},
+        {"a long score under one would flag any single loss", "[detector]\nLongScore = 0.5\n", 2,
+         "LongScore", d.minFiles, d.minEntropy, d.minBytes, 0, -1},
         {"entropy above eight bits", "[detector]\n\nMinEntropy = 9\n", 3, "MinEntropy", d.minFiles,
          d.minEntropy, d.minBytes, 0, -1},
         {"an unknown detector key", "[detector]\nMaxFiles = 3\n", 2, "MaxFiles", d.minFiles,
@@ -535,45 +540,6 @@ TEST(ProtectedStorage, ServesReadsOfStoredContentFromProtectedFoldersOnly) {
     EXPECT_FALSE(guarded[1].second);
     EXPECT_TRUE(storage.Folders().empty());
     fs::remove_all(folder);
-}
-
-// ---- the detector's trusted processes ----------------------------------------------------
-
-TEST(RogueDetector, ATrustedWriterIsLeftAloneWhileAnUntrustedOneWithTheSamePatternIsFlagged) {
-    struct TrustCase {
-        const char* name;
-        std::vector<std::string> trusted;
-        bool trustedFlagged;
-    };
-    const TrustCase cases[] = {
-        {"trusted by file name", {"rsync"}, false},
-        {"trusted by full path", {"/usr/bin/rsync"}, false},
-        {"another folder's path does not match", {"/opt/rsync"}, true},
-        {"a name is not a prefix", {"rsy"}, true},
-    };
-    for (const TrustCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        pellumhost::DetectorSettings settings;
-        settings.minFiles = 3;
-        settings.trustedImages = c.trusted;
-        pellumhost::RogueDetector detector(settings);
-        bool trustedFlagged = false, rogueFlagged = false;
-        for (int i = 0; i < 4; ++i) {  // the two interleaved, the same files, the same entropy
-            const std::string file = "/w/f" + std::to_string(i);
-            std::string why;
-            trustedFlagged |= detector.OnWrite(5, "/usr/bin/rsync", file, 7.9, i, why, 4096);
-            if (!c.trustedFlagged) {
-                EXPECT_NE(why.find("trusted"), std::string::npos) << why;
-            }
-            rogueFlagged |= detector.OnWrite(9, "/tmp/rogue", file, 7.9, i, why, 4096);
-        }
-        EXPECT_EQ(trustedFlagged, c.trustedFlagged);
-        EXPECT_TRUE(rogueFlagged);
-    }
-    pellumhost::RogueDetector detector(pellumhost::DetectorSettings{});
-    std::string why;
-    EXPECT_FALSE(detector.OnWrite(9, "/tmp/rogue", "/w/small", 8, 0, why, 100));
-    EXPECT_NE(why.find("100 bytes, below 512; not judged"), std::string::npos) << why;
 }
 
 }  // namespace

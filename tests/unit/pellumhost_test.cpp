@@ -1,6 +1,6 @@
 // The reference host's own parts: its event-message writer read back by the plug-in's reader
-// and by the FlatBuffers verifier, the rogue-writer detector's decisions, and the command
-// line: the option parser, the JSON writer and the progress bar.
+// and by the FlatBuffers verifier, and the command line: the option parser, the JSON writer
+// and the progress bar.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,7 +14,6 @@
 #include "reference/pellumhost/commands/progress_bar.h"
 #include "reference/pellumhost/services/event_message_writer.h"
 #include "reference/pellumhost/host_options.h"
-#include "reference/pellumhost/protection/rogue_detector.h"
 
 namespace {
 
@@ -82,89 +81,6 @@ TEST(EventMessageWriter, TheSizeWordCoversTheWholeMessage) {
     std::memcpy(data.data() + velk::kEventMessageSizeAt, &size, 4);
     velk::EventMessageView view;
     EXPECT_FALSE(velk::ReadEventMessage(data.data(), &view));
-}
-
-TEST(RogueDetector, EntropyIsMeasuredInBitsPerByte) {
-    std::vector<uint8_t> uniform(256 * 4);
-    for (size_t i = 0; i < uniform.size(); ++i) uniform[i] = static_cast<uint8_t>(i);
-    const std::vector<uint8_t> constant(1000, 'a');
-    const std::vector<uint8_t> two = {0, 1, 0, 1};
-    EXPECT_DOUBLE_EQ(pellumhost::EntropyOf(uniform.data(), uniform.size()), 8.0);
-    EXPECT_DOUBLE_EQ(pellumhost::EntropyOf(constant.data(), constant.size()), 0.0);
-    EXPECT_DOUBLE_EQ(pellumhost::EntropyOf(two.data(), two.size()), 1.0);
-    EXPECT_DOUBLE_EQ(pellumhost::EntropyOf(nullptr, 0), 0.0);
-}
-
-struct Write {
-    uint32_t pid;
-    const char* image;
-    const char* path;
-    double entropy;
-    double at;
-    bool flags;  // this write flags its process
-};
-
-struct DetectorCase {
-    const char* name;
-    std::vector<Write> writes;
-};
-
-TEST(RogueDetector, FlagsManyHighEntropyRewritesInAShortTimeOnly) {
-    const DetectorCase cases[] = {
-        {"three files in time flag on the third",
-         {{9, "/bin/r", "a", 7.9, 0, false}, {9, "/bin/r", "b", 7.9, 1, false},
-          {9, "/bin/r", "c", 7.9, 2, true}, {9, "/bin/r", "d", 7.9, 3, false}}},
-        {"low-entropy writes are not counted",
-         {{9, "/bin/r", "a", 4.0, 0, false}, {9, "/bin/r", "b", 7.9, 1, false},
-          {9, "/bin/r", "c", 5.0, 2, false}, {9, "/bin/r", "d", 7.9, 3, false}}},
-        {"the same file rewritten counts once",
-         {{9, "/bin/r", "a", 7.9, 0, false}, {9, "/bin/r", "a", 7.9, 1, false},
-          {9, "/bin/r", "a", 7.9, 2, false}, {9, "/bin/r", "b", 7.9, 3, false}}},
-        {"writes older than the window drop out",
-         {{9, "/bin/r", "a", 7.9, 0, false}, {9, "/bin/r", "b", 7.9, 1, false},
-          {9, "/bin/r", "c", 7.9, 20, false}, {9, "/bin/r", "d", 7.9, 21, false},
-          {9, "/bin/r", "e", 7.9, 22, true}}},
-        {"a trusted image is never flagged",
-         {{5, "/usr/bin/zip", "a", 8, 0, false}, {5, "/usr/bin/zip", "b", 8, 1, false},
-          {5, "/usr/bin/zip", "c", 8, 2, false}, {5, "/usr/bin/zip", "d", 8, 3, false}}},
-        {"processes are counted apart",
-         {{1, "/bin/r", "a", 7.9, 0, false}, {2, "/bin/r", "b", 7.9, 1, false},
-          {1, "/bin/r", "c", 7.9, 2, false}, {2, "/bin/r", "d", 7.9, 3, false},
-          {2, "/bin/r", "e", 7.9, 4, true}}},
-    };
-    for (const DetectorCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        pellumhost::DetectorSettings settings;
-        settings.minFiles = 3;
-        settings.windowSeconds = 10;
-        settings.minEntropy = 7.0;
-        settings.trustedImages = {"/usr/bin/zip"};
-        pellumhost::RogueDetector detector(settings);
-        for (const Write& w : c.writes) {
-            std::string why;
-            EXPECT_EQ(detector.OnWrite(w.pid, w.image, w.path, w.entropy, w.at, why), w.flags)
-                << why;
-            EXPECT_NE(why.find(w.path), std::string::npos) << why;  // each decision names its file
-        }
-    }
-}
-
-TEST(RogueDetector, AForgottenWriterIsJudgedAfreshAndFlaggedByANewBurstOnly) {
-    pellumhost::DetectorSettings settings;
-    settings.minFiles = 3;
-    pellumhost::RogueDetector detector(settings);
-    std::string why;
-    int flags = 0;
-    for (const char* path : {"a", "b", "c", "d"})
-        flags += detector.OnWrite(0, "", path, 7.9, 1, why) ? 1 : 0;
-    EXPECT_EQ(flags, 1);
-    EXPECT_TRUE(detector.Flagged(0));
-    detector.Forget(0);
-    EXPECT_FALSE(detector.Flagged(0));
-    // The writes before the flag are not counted again: a new burst needs minFiles of its own.
-    EXPECT_FALSE(detector.OnWrite(0, "", "e", 7.9, 2, why)) << why;
-    EXPECT_FALSE(detector.OnWrite(0, "", "f", 7.9, 2, why)) << why;
-    EXPECT_TRUE(detector.OnWrite(0, "", "g", 7.9, 2, why)) << why;
 }
 
 struct ParseCase {

@@ -14,8 +14,12 @@
 #include "platform/file_ops.h"
 #include "platform/module.h"
 #include "platform/process.h"
+#include "platform/process_image.h"
+#include "platform/process_launch.h"
+#include "platform/process_parent.h"
 #include "platform/readable_memory.h"
 #include "platform/registry.h"
+#include "platform/sleep.h"
 #include "platform/storage_file.h"
 #include "platform/thread_word.h"
 #include "tests/fakes/test_folder.h"
@@ -336,6 +340,20 @@ TEST(Process, ThreadsHaveTheirOwnIdsInOneProcess) {
     EXPECT_NE(platform::CurrentProcessId(), 0u);
     EXPECT_EQ(otherProcess, platform::CurrentProcessId());
     EXPECT_NE(otherThread, mainThread);
+}
+
+// The child of the test below: it waits to be ended.
+TEST(ParentWorker, DISABLED_Wait) { platform::SleepMilliseconds(30000); }
+
+TEST(Process, AChildNamesThisProcessAsItsParentUntilItIsGone) {
+    EXPECT_EQ(platform::ParentProcessId(0), 0u);
+    const uint32_t child = platform::LaunchProgram(
+        platform::ProcessImagePath(platform::CurrentProcessId()),
+        {"--gtest_filter=ParentWorker.DISABLED_Wait", "--gtest_also_run_disabled_tests"});
+    ASSERT_NE(child, 0u);
+    EXPECT_EQ(platform::ParentProcessId(child), platform::CurrentProcessId());
+    ASSERT_TRUE(platform::KillProcess(child));
+    EXPECT_EQ(platform::ParentProcessId(child), 0u);
 }
 
 // A thread's end is seen by its id: the call counter takes an ended thread's slot on that word,

@@ -40,6 +40,7 @@ size_t AfterTheFactBackup::Baseline(const std::string& folder) {
         }
         if (!it->is_regular_file(ec)) continue;
         std::lock_guard<std::mutex> guard(m_lock);
+        if (m_noteBaseline) m_noteBaseline(it->path().string());
         if (BackUpLocked(it->path().string())) ++held;
     }
     if (ec) m_log(3, "the baseline stopped early: " + folder + " cannot be listed (" + ec.message() + ")");

@@ -43,6 +43,9 @@ public:
     // path changed, seen at `at` on the detector's clock: backed up. False when it is one of
     // the host's own restores (then nothing is done).
     bool OnChange(const std::string& path, double at);
+    // Told each regular file the baseline finds, before it is backed up (the detector's memory
+    // of what existed); called on the baseline's thread under this object's lock.
+    void NoteBaseline(std::function<void(const std::string& path)> note) { m_noteBaseline = std::move(note); }
 
     // Callbacks for a file activity source: once BackUpChanges(true), each write, removal and
     // rename is noted (and a write backed up) before it goes on to next's callback of the same
@@ -72,6 +75,7 @@ private:
     Log m_log;
     std::function<bool()> m_stopRequested;
     std::function<void(const std::string& path)> m_backedUp;
+    std::function<void(const std::string& path)> m_noteBaseline;
     uint32_t m_maxSize = 0;  // bytes; 0: the engine gave none, so nothing is bounded
     std::atomic<bool> m_backUpChanges{false};
     std::atomic<int> m_handling{0};

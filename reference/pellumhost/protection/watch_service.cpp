@@ -1,16 +1,17 @@
 // Watching folders, backing up after-the-fact changes, and rolling back flagged writers.
 #include "reference/pellumhost/protection/watch_service.h"
 
+#include <algorithm>
 
+#include "host/call_records.h"
 #include "host/result_codes.h"
 #include "platform/text.h"
-#include "host/call_records.h"
 #include "reference/pellumhost/host_log.h"
 #include "reference/pellumhost/protection/present_tree.h"
-#include "reference/pellumhost/result_text.h"
-#include "reference/zef/store_check.h"
 #include "reference/pellumhost/protection/process_image.h"
 #include "reference/pellumhost/protection/rogue_detector.h"
+#include "reference/pellumhost/result_text.h"
+#include "reference/zef/store_check.h"
 
 namespace pellumhost {
 size_t Rollback::Done() const {
@@ -26,15 +27,22 @@ WatchService::WatchService(ReferenceHostService& service, const PluginExports& p
       m_wrapper(wrapper),
       m_choice(choice),
       m_backups(plugin, wrapper,
-                [](uint32_t level, const std::string& line) { HostLog(level, __LINE__, line); }) {}
+                [](uint32_t level, const std::string& line) { HostLog(level, __LINE__, line); }) {
+    m_backups.NoteBaseline([this](const std::string& path) { m_service.NoteExisting(path); });
+}
 
 WatchService::~WatchService() { Stop(); }
 
 FileActivityCallbacks WatchService::CallbacksFor() {
-    FileActivityCallbacks callbacks = m_service.ActivityCallbacks([this](uint32_t processId) {
+    FileActivityCallbacks callbacks = m_service.ActivityCallbacks([this](const FlaggedActor& actor) {
         std::lock_guard<std::mutex> guard(m_lock);
         const double now = DetectorSeconds();
-        m_flagged.emplace(processId, Flag{now, now, {}});
+        // An actor flagged already comes again with each process that joins it.
+        const auto known = m_flagged.find(actor.processIds.front());
+        if (known == m_flagged.end())
+            m_flagged.emplace(actor.processIds.front(), Flag{now, now, actor});
+        else
+            known->second.actor = actor;
     });
     callbacks.onOpen = [this, deliver = callbacks.onOpen](uint32_t processId, const std::string& path) {
         deliver(processId, path);
@@ -51,10 +59,11 @@ FileActivityCallbacks WatchService::CallbacksFor() {
         std::lock_guard<std::mutex> guard(m_lock);
         ++m_writes;
         m_lastWrite = DetectorSeconds();
-        const auto flagged = m_flagged.find(processId);
-        if (flagged == m_flagged.end()) return;
-        flagged->second.lastWrite = m_lastWrite;
-        if (flagged->second.image.empty()) flagged->second.image = image;
+        for (auto& flagged : m_flagged) {
+            const std::vector<uint32_t>& pids = flagged.second.actor.processIds;
+            if (std::find(pids.begin(), pids.end(), processId) != pids.end())
+                flagged.second.lastWrite = m_lastWrite;
+        }
     };
     callbacks.onCreated = [this, next = callbacks.onCreated](uint32_t processId,
                                                              const std::string& path, bool folder) {
@@ -180,15 +189,18 @@ size_t WatchService::RollBackQuiet(double quietSeconds, const RollbackReport& re
     }
 }
 
-uint64_t WatchService::FirstChangeOf(uint32_t writer, double flaggedAt,
-                                     const std::vector<ChangeEntry>& journal) const {
+uint64_t WatchService::FirstChangeOf(const Flag& flag, const std::vector<ChangeEntry>& journal) const {
+    // From the window before the flag, or the actor's first counted action when that is older
+    // (a slow attacker's began long before its flag).
     const double window = m_service.Configuration().Detector().windowSeconds;
     const uint64_t nowMs = UnixMilliseconds();
-    const double agoMs = (DetectorSeconds() - flaggedAt + window) * 1000;
-    const uint64_t earliest = agoMs >= static_cast<double>(nowMs) ? 0 : nowMs - static_cast<uint64_t>(agoMs);
+    const double agoMs = (DetectorSeconds() - flag.flaggedAt + window) * 1000;
+    uint64_t earliest = agoMs >= static_cast<double>(nowMs) ? 0 : nowMs - static_cast<uint64_t>(agoMs);
+    if (flag.actor.firstActionUnixMs != 0) earliest = std::min(earliest, flag.actor.firstActionUnixMs);
+    const std::vector<uint32_t>& pids = flag.actor.processIds;
     for (const ChangeEntry& entry : journal)
-        if (entry.unixMs >= earliest && entry.processId == writer && !entry.folder &&
-            entry.kind != ChangeKind::kBackedUp)
+        if (entry.unixMs >= earliest && !entry.folder && entry.kind != ChangeKind::kBackedUp &&
+            std::find(pids.begin(), pids.end(), entry.processId) != pids.end())
             return entry.unixMs;
     return earliest;
 }
@@ -196,7 +208,7 @@ uint64_t WatchService::FirstChangeOf(uint32_t writer, double flaggedAt,
 Rollback WatchService::RollBack(uint32_t writer, const Flag& flag, const RollbackProgress& progress) {
     Rollback rollback;
     rollback.writer = writer;
-    rollback.image = flag.image;
+    rollback.image = flag.actor.image;
     const double started = DetectorSeconds();
     // The versions held in memory become editions first, so that the plan sees every one.
     m_plugin.CallFunc(m_wrapper, velk::kFnFlushEvents, nullptr, nullptr);
@@ -206,13 +218,13 @@ Rollback WatchService::RollBack(uint32_t writer, const Flag& flag, const Rollbac
     std::string note;
     if (!ReadChangeLog(db, journal, note)) rollback.problem = note;
     else if (!note.empty()) HostLog(3, __LINE__, note);
-    rollback.fromUnixMs = FirstChangeOf(writer, flag.flaggedAt, journal);
+    rollback.fromUnixMs = FirstChangeOf(flag, journal);
     std::vector<RollbackStep> steps;
     for (const std::string& folder : m_folders) {
         RollbackQuestion question;
         question.folder = platform::FromUtf8(folder);
         question.toUnixMs = rollback.fromUnixMs;
-        question.processIds.insert(writer);
+        question.processIds.insert(flag.actor.processIds.begin(), flag.actor.processIds.end());
         question.quarantine = true;
         std::vector<zef::Edition> editions;
         if (!zef::EditionsUnder(db, question.folder, editions)) {

@@ -2,8 +2,8 @@
 // watched folder, wired to the host service (an open is delivered to the plug-in, which takes
 // its version; a finished write is judged by the detector) and to the change journal. Every
 // folder is backed up whole when watching starts; one whose source sees changes only after the
-// fact has each change backed up once written. A flagged writer (a known process, or the
-// unknown writer of after-the-fact changes, process 0) is rolled back once it has gone quiet:
+// fact has each change backed up once written. A flagged writer (an actor: one or more
+// processes, or the unknown writer of after-the-fact changes, process 0) is rolled back once it has gone quiet:
 // what it changed since its first change is undone from the database's editions and the change
 // journal (rollback_plan.h) and its new files quarantined;
 // each rollback is handed to a callback.
@@ -27,6 +27,7 @@
 #include "reference/pellumhost/protection/file_activity.h"
 #include "reference/pellumhost/protection/process_rollback.h"
 #include "reference/pellumhost/protection/rollback_steps.h"
+#include "reference/pellumhost/protection/rogue_detector.h"
 #include "reference/pellumhost/services/reference_host_service.h"
 
 namespace pellumhost {
@@ -96,14 +97,14 @@ private:
     struct Flag {
         double flaggedAt;
         double lastWrite;
-        std::string image;
+        FlaggedActor actor;
     };
 
     // The one place where a source's callbacks are wired to the service.
     FileActivityCallbacks CallbacksFor();
     Rollback RollBack(uint32_t writer, const Flag& flag, const RollbackProgress& progress);
-    // The unix time of the writer's first change within the detector's window before the flag.
-    uint64_t FirstChangeOf(uint32_t writer, double flaggedAt, const std::vector<ChangeEntry>& journal) const;
+    // The unix time of the actor's first change: what its rollback undoes began then.
+    uint64_t FirstChangeOf(const Flag& flag, const std::vector<ChangeEntry>& journal) const;
     static std::string ImageOf(uint32_t processId);
     void Journal(ChangeKind kind, bool folder, uint32_t processId, const std::string& image,
                  const std::string& path, const std::string& to = {});
@@ -120,7 +121,7 @@ private:
     bool m_guarding = false;
 
     mutable std::mutex m_lock;  // the members below
-    std::map<uint32_t, Flag> m_flagged;
+    std::map<uint32_t, Flag> m_flagged;  // by the actor's first process
     uint64_t m_opens = 0, m_writes = 0;
     double m_lastWrite = 0;  // of any writer
 };

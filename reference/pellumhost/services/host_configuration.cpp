@@ -20,7 +20,8 @@ std::string Trim(const std::string& text) {
 }
 
 bool IsDetectorKey(const std::string& name) {
-    for (const char* key : {"MinFiles", "WindowSeconds", "MinEntropy", "MinBytes", "Trusted"})
+    for (const char* key : {"MinFiles", "WindowSeconds", "LongScore", "HalfLifeSeconds",
+                            "MinEntropy", "MinBytes", "Trusted"})
         if (name == key) return true;
     return false;
 }
@@ -126,25 +127,35 @@ bool HostConfiguration::Override(const std::string& assignment, std::string& err
 
 bool HostConfiguration::SetDetector(const std::string& name, const std::string& value,
                                     std::string& error) {
-    if (name == "MinFiles" || name == "WindowSeconds" || name == "MinBytes") {
+    if (name == "MinFiles" || name == "WindowSeconds" || name == "MinBytes" ||
+        name == "HalfLifeSeconds") {
+        // A window or half-life past a week would keep an actor's counts for ever.
+        const uint32_t high = name == "WindowSeconds" || name == "HalfLifeSeconds" ? 604800u
+                                                                                  : 0xFFFFFFFFu;
         uint32_t count = 0;
-        if (!ParseCount(value, 1, count)) {
-            error = name + " takes a whole number of at least 1, not '" + value + "'";
+        if (!ParseCount(value, 1, count) || count > high) {
+            error = name + " takes a whole number from 1 to " + std::to_string(high) + ", not '" +
+                    value + "'";
             return false;
         }
         (name == "MinFiles" ? m_detector.minFiles
-                            : name == "WindowSeconds" ? m_detector.windowSeconds
-                                                      : m_detector.minBytes) = count;
+         : name == "WindowSeconds" ? m_detector.windowSeconds
+         : name == "HalfLifeSeconds" ? m_detector.halfLifeSeconds
+                                     : m_detector.minBytes) = count;
         return true;
     }
-    if (name == "MinEntropy") {
+    if (name == "MinEntropy" || name == "LongScore") {
+        const double high = name == "MinEntropy" ? 8 : 1000000;
+        const double low = name == "MinEntropy" ? 0 : 1;
         char* end = nullptr;
-        const double bits = std::strtod(value.c_str(), &end);
-        if (value.empty() || *end != '\0' || !std::isfinite(bits) || bits < 0 || bits > 8) {
-            error = "MinEntropy takes bits per byte from 0 to 8, not '" + value + "'";
+        const double number = std::strtod(value.c_str(), &end);
+        if (value.empty() || *end != '\0' || !std::isfinite(number) || number < low || number > high) {
+            error = name + (name == "MinEntropy" ? " takes bits per byte from 0 to 8"
+                                                 : " takes a score from 1 to 1000000") +
+                    ", not '" + value + "'";
             return false;
         }
-        m_detector.minEntropy = bits;
+        (name == "MinEntropy" ? m_detector.minEntropy : m_detector.longScore) = number;
         return true;
     }
     if (name == "Trusted") {
@@ -153,7 +164,8 @@ bool HostConfiguration::SetDetector(const std::string& name, const std::string& 
         return true;
     }
     error = "unknown key '" + name +
-            "' in [detector] (known: MinFiles WindowSeconds MinEntropy MinBytes Trusted)";
+            "' in [detector] (known: MinFiles WindowSeconds LongScore HalfLifeSeconds MinEntropy "
+            "MinBytes Trusted)";
     return false;
 }
 
@@ -169,6 +181,8 @@ std::string HostConfiguration::DefaultText(const std::string& dbPath, const std:
     const DetectorSettings defaults;
     char entropy[32];
     std::snprintf(entropy, sizeof entropy, "%.1f", defaults.minEntropy);
+    char longScore[32];
+    std::snprintf(longScore, sizeof longScore, "%.1f", defaults.longScore);
     return "# Pellumhost configuration. Lines are 'Name = Value'; a line that begins with # or ;\n"
            "# is a comment. The service notices a saved change within a second or so and tells\n"
            "# the plug-in; DbSize, Enable, WorkMode and the quotas apply at once, the rest at\n"
@@ -192,10 +206,18 @@ std::string HostConfiguration::DefaultText(const std::string& dbPath, const std:
            "FeedbackSwitch = 1\n"
            "\n"
            "[detector]\n"
-           "# A process is flagged when it rewrites MinFiles files within WindowSeconds with\n"
-           "# content of at least MinEntropy bits per byte; writes under MinBytes are not judged.\n"
+           "# The detector counts what is destroyed, per actor (a process with its parent and\n"
+           "# image): content overwritten, truncated, removed, or replaced by a rename. Creating\n"
+           "# and renaming files counts nothing. An actor is flagged when it destroys MinFiles\n"
+           "# files within WindowSeconds, or when its score reaches LongScore: each file\n"
+           "# destroyed adds 1 (2 when a known kind of file turns into random bytes or one\n"
+           "# repeated byte), and the score halves every HalfLifeSeconds.\n"
            "MinFiles = " + std::to_string(defaults.minFiles) + "\n"
            "WindowSeconds = " + std::to_string(defaults.windowSeconds) + "\n"
+           "LongScore = " + longScore + "\n"
+           "HalfLifeSeconds = " + std::to_string(defaults.halfLifeSeconds) + "\n"
+           "# New content of no known kind is random bytes from MinEntropy bits per byte, judged\n"
+           "# on MinBytes bytes or more.\n"
            "MinEntropy = " + entropy + "\n"
            "MinBytes = " + std::to_string(defaults.minBytes) + "\n"
            "# Processes never flagged, one line each: a full image path, or a file name that\n"

@@ -37,8 +37,8 @@ public:
     static HostConfiguration Parse(const std::string& text, std::vector<ConfigurationProblem>& problems);
 
     // "Name=Value" given on the command line: an engine setting, or a detector key written as
-    // "detector.Name" (a bare MinFiles, WindowSeconds, MinEntropy, MinBytes or Trusted is
-    // taken as one too). Overrides win over the file, also after the file is read again.
+    // "detector.Name" (a bare MinFiles, WindowSeconds, LongScore, HalfLifeSeconds, MinEntropy,
+    // MinBytes or Trusted is taken as one too). Overrides win over the file, also after the file is read again.
     bool Override(const std::string& assignment, std::string& error);
 
     // The same file read again, with the same overrides on top.

@@ -9,8 +9,6 @@
 #include "host/call_records.h"
 #include "host/result_codes.h"
 #include "host/velk_data_handle_wrapper.h"
-#include "platform/process.h"
-#include "platform/process_stop.h"
 #include "platform/text.h"
 #include "reference/pellumhost/services/event_message_writer.h"
 #include "reference/pellumhost/services/file_change_watcher.h"
@@ -41,11 +39,13 @@ void LogProblems(const std::string& path, const std::vector<ConfigurationProblem
 }
 
 std::string DetectorText(const DetectorSettings& settings) {
-    char text[160];
-    std::snprintf(text, sizeof text, "%u files within %u s at %.2f bits per byte or more, "
-                  "writes of %u bytes or more, %zu trusted",
-                  settings.minFiles, settings.windowSeconds, settings.minEntropy,
-                  settings.minBytes, settings.trustedImages.size());
+    char text[256];
+    std::snprintf(text, sizeof text, "%u files within %u s destroyed, or a score of %.1f "
+                  "(halving every %u s), flag an actor; random bytes from %.2f bits per byte in "
+                  "%u bytes or more; %zu trusted",
+                  settings.minFiles, settings.windowSeconds, settings.longScore,
+                  settings.halfLifeSeconds, settings.minEntropy, settings.minBytes,
+                  settings.trustedImages.size());
     return text;
 }
 
@@ -55,7 +55,10 @@ ReferenceHostService::ReferenceHostService(const HostSettings& settings)
     : ReferenceHostService(HostConfiguration(settings)) {}
 
 ReferenceHostService::ReferenceHostService(HostConfiguration configuration)
-    : m_configuration(std::move(configuration)), m_detector(m_configuration.Detector()) {
+    : m_configuration(std::move(configuration)),
+      m_judge(m_configuration.Detector(), SystemJudge([](uint32_t level, const std::string& line) {
+                  HostLog(level, __LINE__, line);
+              })) {
     m_events.SetDelivery([this](uint32_t moduleId, uint32_t interfaceId, uint32_t functionId,
                                 void* input, void* output) {
         return CallSubscriber(moduleId, interfaceId, functionId, input, output);
@@ -177,10 +180,7 @@ std::vector<std::string> ReferenceHostService::ReloadConfiguration() {
     HostConfiguration after = before.Reload(problems);
     LogProblems(after.Path(), problems);
     const std::vector<std::string> changed = before.Engine().ChangedNames(after.Engine());
-    {
-        std::lock_guard<std::mutex> guard(m_detectorLock);
-        m_detector.Reconfigure(after.Detector());
-    }
+    m_judge.Reconfigure(after.Detector());
     HostLog(2, __LINE__, "configuration: " + after.Path() + " read again; detector: " +
                              DetectorText(after.Detector()));
     VELK_DataHandleWrapper message;
@@ -203,51 +203,13 @@ std::vector<std::string> ReferenceHostService::ReloadConfiguration() {
     return changed;
 }
 
-bool ReferenceHostService::JudgeWrite(uint32_t processId, const std::string& path,
-                                      const std::vector<uint8_t>& head, std::string& why) {
-    bool flagged;
-    {
-        std::lock_guard<std::mutex> guard(m_detectorLock);
-        flagged = m_detector.OnWrite(processId, ProcessImage(processId), path,
-                                     EntropyOf(head.data(), head.size()), DetectorSeconds(), why,
-                                     head.size());
-    }
-    HostLog(2, __LINE__, "detector: " + why);
-    if (flagged) StopFlagged(processId);
-    return flagged;
-}
-
-void ReferenceHostService::ForgetFlag(uint32_t processId) {
-    std::lock_guard<std::mutex> guard(m_detectorLock);
-    m_detector.Forget(processId);
-}
-
-void ReferenceHostService::StopFlagged(uint32_t processId) {
-    if (processId == platform::CurrentProcessId() || processId <= 1) {
-        HostLog(3, __LINE__, "detector: process " + std::to_string(processId) +
-                                 " is not stopped: it is this service or the system's first");
-        return;
-    }
-    if (platform::TerminateProcessById(processId))
-        HostLog(2, __LINE__, "detector: process " + std::to_string(processId) +
-                                 " stopped before its files are rolled back");
-    else
-        HostLog(3, __LINE__, "detector: process " + std::to_string(processId) +
-                                 " could not be stopped (gone already, or not ours to stop)");
-}
-
-FileActivityCallbacks ReferenceHostService::ActivityCallbacks(
-    std::function<void(uint32_t processId)> onFlagged) {
-    FileActivityCallbacks callbacks;
-    callbacks.onOpen = [this](uint32_t processId, const std::string& path) {
+FileActivityCallbacks ReferenceHostService::ActivityCallbacks(ActivityJudge::OnFlagged onFlagged) {
+    FileActivityCallbacks callbacks = m_judge.Callbacks(std::move(onFlagged));
+    callbacks.onOpen = [this, judge = callbacks.onOpen](uint32_t processId, const std::string& path) {
         std::vector<uint8_t> message;
         WriteFileEventMessage(platform::FromUtf8(path), processId, 0, message);
         m_events.DeliverEvent(velk::kEventIntegration, message.data());
-    };
-    callbacks.onWritten = [this, onFlagged](uint32_t processId, const std::string& path,
-                                            const std::vector<uint8_t>& head) {
-        std::string why;
-        if (JudgeWrite(processId, path, head, why) && onFlagged) onFlagged(processId);
+        judge(processId, path);
     };
     callbacks.log = [](const std::string& line) { HostLog(3, __LINE__, line); };
     return callbacks;

@@ -4,11 +4,12 @@
 // change message when the file changes), the feedback service (10, 101) that writes a decoded
 // feedback log, the storage service (20001, 200011) with the protected database folders, and
 // system information (40002, 400021: a process's image path, the cloud test). Any other
-// interface is refused with a null handle. Beside them it judges the writes the file activity
-// source reports and stops a process it flags. Every request is noted in the host's log.
+// interface is refused with a null handle. Beside them it hands the file activity that sources
+// report to the activity judge, which stops the processes of an actor it flags. Every request
+// is noted in the host's log.
 //
 // Threads: the plug-in calls the components from any thread; the configuration is read and
-// replaced under one lock, the detector has its own; no lock is held while the plug-in runs.
+// replaced under one lock, the judge has its own; no lock is held while the plug-in runs.
 #pragma once
 #include <chrono>
 #include <cstdint>
@@ -23,11 +24,11 @@
 #include "host/host_service.h"
 #include "reference/pellumhost/services/event_processor.h"
 #include "reference/pellumhost/services/feedback_log.h"
+#include "reference/pellumhost/protection/activity_judge.h"
 #include "reference/pellumhost/protection/file_activity.h"
 #include "reference/pellumhost/services/host_configuration.h"
 #include "reference/pellumhost/services/host_settings.h"
 #include "reference/pellumhost/services/protected_storage.h"
-#include "reference/pellumhost/protection/rogue_detector.h"
 
 namespace pellumhost {
 
@@ -63,15 +64,14 @@ public:
     HostConfiguration Configuration() const;
 
     // Callbacks for a file activity source: an open is delivered to the subscribers of
-    // integration events (the plug-in takes its version), a finished write is judged, and a
-    // process flagged is stopped and then handed to onFlagged.
-    FileActivityCallbacks ActivityCallbacks(std::function<void(uint32_t processId)> onFlagged);
-    // Judges one finished write (the bytes are the file's first ones); true when it flags the
-    // process, which is then stopped. why receives the decision.
-    bool JudgeWrite(uint32_t processId, const std::string& path, const std::vector<uint8_t>& head,
-                    std::string& why);
-    // Judges processId afresh from now on (RogueDetector::Forget), once it is rolled back.
-    void ForgetFlag(uint32_t processId);
+    // integration events (the plug-in takes its version) and then judged, as is every other
+    // action; the processes of an actor flagged are stopped and the actor handed to onFlagged
+    // (ActivityJudge::Callbacks).
+    FileActivityCallbacks ActivityCallbacks(ActivityJudge::OnFlagged onFlagged);
+    // The judge's memory of a file whose content existed when watching started.
+    void NoteExisting(const std::string& path) { m_judge.NoteExisting(path); }
+    // Judges the actor of processId afresh from now on, once it is rolled back.
+    void ForgetFlag(uint32_t processId) { m_judge.ForgetActorOf(processId); }
 
     EventProcessor& Events() { return m_events; }
     ProtectedStorage& Storage() { return m_storage; }
@@ -86,14 +86,12 @@ private:
     uint32_t SystemInfo(uint32_t functionId, const void* input, void* output);
     uint32_t CallSubscriber(uint32_t moduleId, uint32_t interfaceId, uint32_t functionId,
                             void* input, void* output);
-    void StopFlagged(uint32_t processId);
 
     mutable std::mutex m_lock;  // m_configuration, m_plugin
     HostConfiguration m_configuration;
     const PluginExports* m_plugin = nullptr;
 
-    std::mutex m_detectorLock;
-    RogueDetector m_detector;
+    ActivityJudge m_judge;
 
     EventProcessor m_events;
     ProtectedStorage m_storage;

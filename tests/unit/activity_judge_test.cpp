@@ -1,0 +1,287 @@
+// The detector judged through the activity judge as a source drives it, on a fake tree, fake
+// processes and a fake clock: each row is a workload, whether and at which step it flags, and
+// a word of the line that says why. Attackers must be flagged early; benign work never.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "reference/pellumhost/protection/activity_judge.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using pellumhost::FlaggedActor;
+
+enum class Op { kWrite, kCreateWrite, kRemove, kRename };
+
+struct Step {
+    double at;
+    uint32_t pid;
+    Op op;
+    std::string path;
+    Bytes bytes;     // what a write leaves
+    std::string to;  // a rename's new path
+};
+
+constexpr size_t kTreeFiles = 20;
+constexpr uint32_t kService = 100, kShell = 10;
+
+std::string Doc(size_t i) { return "/w/doc" + std::to_string(i) + (i % 2 ? ".pdf" : ".txt"); }
+
+Bytes Text(size_t i, size_t size = 3000) {
+    std::string text = i % 2 ? "%PDF-1.7\n" : "";
+    while (text.size() < size) text += "line " + std::to_string(i) + " of a document\n";
+    return Bytes(text.begin(), text.begin() + static_cast<long>(size));
+}
+
+Bytes Random(size_t size, uint32_t seed) {
+    std::mt19937 random(seed);
+    Bytes bytes(size);
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
+    bytes[0] = 0x05;  // no signature by chance
+    return bytes;
+}
+
+Bytes Gzip(uint32_t seed) {
+    Bytes bytes = Random(2000, seed);
+    bytes[0] = 0x1F;
+    bytes[1] = 0x8B;
+    return bytes;
+}
+
+// One step per file of the tree, `every` seconds apart, made by make(i).
+template <typename Make>
+std::vector<Step> EachFile(size_t count, double every, Make make) {
+    std::vector<Step> steps;
+    for (size_t i = 0; i < count; ++i) {
+        const std::vector<Step> more = make(i, every * static_cast<double>(i));
+        steps.insert(steps.end(), more.begin(), more.end());
+    }
+    return steps;
+}
+
+struct Row {
+    const char* name;
+    std::vector<Step> steps;
+    int flagsAt;             // the step that flags; -1: never
+    const char* word;        // in the flag's line (or the log when it never flags)
+    size_t stopped;          // processes stopped in all
+    double firstAction;      // the flagged actor's
+};
+
+struct Fixture {
+    std::map<std::string, Bytes> files;
+    std::map<uint32_t, std::pair<uint32_t, std::string>> processes;  // pid -> parent, image
+    double now = 0;
+    std::vector<uint32_t> stopped;
+    std::vector<std::string> log;
+    std::vector<FlaggedActor> flags;
+
+    pellumhost::JudgeSystem System() {
+        pellumhost::JudgeSystem system;
+        system.processes.parentOf = [this](uint32_t pid) { return processes[pid].first; };
+        system.processes.imageOf = [this](uint32_t pid) { return processes[pid].second; };
+        system.processes.self = kService;
+        system.readStart = [this](const std::string& path, size_t want, uint64_t& size, Bytes& head) {
+            const auto found = files.find(path);
+            if (found == files.end()) return false;
+            size = found->second.size();
+            head.assign(found->second.begin(),
+                        found->second.begin() + static_cast<long>(std::min(want, found->second.size())));
+            return true;
+        };
+        system.stop = [this](uint32_t pid) { return stopped.push_back(pid), true; };
+        system.seconds = [this] { return now; };
+        system.unixMs = [this] { return 1700000000000ull + static_cast<uint64_t>(now * 1000); };
+        system.log = [this](uint32_t, const std::string& line) { log.push_back(line); };
+        return system;
+    }
+
+    // Runs step as its source reports it: a known process through the before-write source
+    // (the open first, while the old content is there), process 0 after the fact.
+    void Run(pellumhost::ActivityJudge& judge, const Step& step) {
+        now = step.at;
+        const auto onFlagged = [this](const FlaggedActor& actor) { flags.push_back(actor); };
+        const auto write = [&] {
+            if (step.pid != 0) judge.OnOpen(step.pid, step.path, onFlagged);
+            files[step.path] = step.bytes;
+            judge.OnWritten(step.pid, step.path, step.bytes, onFlagged);
+        };
+        switch (step.op) {
+            case Op::kWrite: write(); break;
+            case Op::kCreateWrite:
+                files[step.path] = {};
+                judge.OnCreated(step.pid, step.path, false, onFlagged);
+                write();
+                break;
+            case Op::kRemove:
+                files.erase(step.path);
+                judge.OnRemoved(step.pid, step.path, false, onFlagged);
+                break;
+            case Op::kRename:
+                files[step.to] = files[step.path];
+                files.erase(step.path);
+                judge.OnRenamed(step.pid, step.path, step.to, false, onFlagged);
+                break;
+        }
+    }
+};
+
+TEST(ActivityJudge, FlagsDestructionEarlyAndNeverBenignWork) {
+    // pid 50..: attackers started from the shell; 60 spawns 61.. one per file.
+    const auto rewrite = [](uint32_t pid, Bytes (*bytes)(size_t)) {
+        return [=](size_t i, double at) { return std::vector<Step>{{at, pid, Op::kWrite, Doc(i), bytes(i), ""}}; };
+    };
+    const Row rows[] = {
+        {"textbook rewrite with random bytes",
+         EachFile(8, 0.5, rewrite(50, [](size_t i) { return Random(4096, uint32_t(i)); })), 4,
+         "into random bytes", 1, 0},
+        {"zeros of the same length",
+         EachFile(8, 0.5, rewrite(51, [](size_t i) { return Bytes(Text(i).size(), 0); })), 4,
+         "one repeated byte", 1, 0},
+        {"delete-only",
+         EachFile(8, 0.5, [](size_t i, double at) { return std::vector<Step>{{at, 52, Op::kRemove, Doc(i), {}, ""}}; }),
+         4, "5 removed", 1, 0},
+        {"a slow attacker, one file every 3 s, caught by the decaying score",
+         EachFile(kTreeFiles, 3, rewrite(53, [](size_t i) { return Random(4096, uint32_t(i)); })), 5,
+         "4 files destroyed within 10 s", 1, 0},
+        {"a slow deleter needs the plain score",
+         EachFile(kTreeFiles, 3, [](size_t i, double at) { return std::vector<Step>{{at, 54, Op::kRemove, Doc(i), {}, ""}}; }),
+         10, "11 removed", 1, 0},
+        {"one child per file is one actor; later children are stopped as they come",
+         EachFile(8, 0.5, [](size_t i, double at) {
+             return std::vector<Step>{{at, 61 + uint32_t(i), Op::kWrite, Doc(i), Random(4096, uint32_t(i)), ""}};
+         }),
+         4, "processes 61 62 63 64 65", 8, 0},
+        {"a program that starts itself again per file is one actor with its first process",
+         EachFile(8, 0.5, [](size_t i, double at) {
+             return std::vector<Step>{{at, 80 + uint32_t(i), Op::kWrite, Doc(i), Random(4096, uint32_t(i)), ""}};
+         }),
+         4, "processes 80 81 82 83 84", 8, 0},
+        {"after the fact, the unknown writer is one actor and is not stopped",
+         EachFile(8, 0.5, rewrite(0, [](size_t i) { return Random(4096, uint32_t(i)); })), 4,
+         "actor 0", 0, 0},
+        {"encrypted copy, then the original removed",
+         EachFile(8, 0.5, [](size_t i, double at) {
+             return std::vector<Step>{{at, 55, Op::kCreateWrite, Doc(i) + ".locked", Random(4096, uint32_t(i)), ""},
+                                      {at, 55, Op::kRemove, Doc(i), {}, ""}};
+         }),
+         9, "5 removed, 5 created", 1, 0},
+        {"renamed to NAME.tmp, ciphertext written under NAME, NAME.tmp removed",
+         EachFile(8, 0.5, [](size_t i, double at) {
+             return std::vector<Step>{{at, 56, Op::kRename, Doc(i), {}, Doc(i) + ".tmp"},
+                                      {at, 56, Op::kCreateWrite, Doc(i), Random(4096, uint32_t(i)), ""},
+                                      {at, 56, Op::kRemove, Doc(i) + ".tmp", {}, ""}};
+         }),
+         14, "5 turned from a known kind into random bytes", 1, 0},
+        {"an editor's saves: the old version renamed away, the new one written, the old removed",
+         EachFile(kTreeFiles, 0.1, [](size_t i, double at) {
+             Bytes edited = Text(i);
+             edited.back() = '!';
+             return std::vector<Step>{{at, 76, Op::kRename, Doc(i), {}, Doc(i) + "~"},
+                                      {at, 76, Op::kCreateWrite, Doc(i), edited, ""},
+                                      {at, 76, Op::kRemove, Doc(i) + "~", {}, ""}};
+         }),
+         -1, "", 0, 0},
+        {"each file first rewritten with its own bytes, then encrypted",
+         EachFile(8, 0.5, [](size_t i, double at) {
+             return std::vector<Step>{{at, 57, Op::kWrite, Doc(i), Text(i), ""},
+                                      {at, 57, Op::kWrite, Doc(i), Random(4096, uint32_t(i)), ""}};
+         }),
+         9, "random bytes", 1, 0},
+        {"gzip -k: new files only",
+         EachFile(kTreeFiles, 0.1, [](size_t i, double at) {
+             return std::vector<Step>{{at, 70, Op::kCreateWrite, Doc(i) + ".gz", Gzip(uint32_t(i)), ""}};
+         }),
+         -1, "", 0, 0},
+        {"an archive extracted over the tree: unlink, then the same bytes again",
+         EachFile(kTreeFiles, 0.1, [](size_t i, double at) {
+             return std::vector<Step>{{at, 71, Op::kRemove, Doc(i), {}, ""},
+                                      {at, 71, Op::kCreateWrite, Doc(i), Text(i), ""}};
+         }),
+         -1, "", 0, 0},
+        {"a checkout: each changed file removed, then its new version created",
+         EachFile(kTreeFiles, 0.1, [](size_t i, double at) {
+             return std::vector<Step>{{at, 77, Op::kRemove, Doc(i), {}, ""},
+                                      {at, 77, Op::kCreateWrite, Doc(i), Text(i + 100, 2500), ""}};
+         }),
+         -1, "", 0, 0},
+        {"removed, then zeros created in its place",
+         EachFile(8, 0.5, [](size_t i, double at) {
+             return std::vector<Step>{{at, 58, Op::kRemove, Doc(i), {}, ""},
+                                      {at, 58, Op::kCreateWrite, Doc(i), Bytes(3000, 0), ""}};
+         }),
+         8, "5 removed", 1, 0},
+        {"SQLite: a journal created and removed per transaction",
+         EachFile(kTreeFiles, 0.2, [](size_t i, double at) {
+             Bytes db = Text(i);
+             std::copy_n("SQLite format 3", 16, db.begin());
+             return std::vector<Step>{{at, 72, Op::kCreateWrite, "/w/db-journal", Text(i + 1), ""},
+                                      {at, 72, Op::kWrite, "/w/app.db", db, ""},
+                                      {at, 72, Op::kRemove, "/w/db-journal", {}, ""}};
+         }),
+         -1, "", 0, 0},
+        {"a rewrite with the bytes each file held, and appends",
+         EachFile(kTreeFiles, 0.1, [](size_t i, double at) {
+             Bytes longer = Text(i);
+             longer.push_back('\n');
+             return std::vector<Step>{{at, 73, Op::kWrite, Doc(i), Text(i), ""},
+                                      {at, 73, Op::kWrite, Doc(i), longer, ""}};
+         }),
+         -1, "", 0, 0},
+        {"files renamed into a folder and back",
+         EachFile(kTreeFiles, 0.1, [](size_t i, double at) {
+             return std::vector<Step>{{at, 74, Op::kRename, Doc(i), {}, Doc(i) + ".bak"},
+                                      {at, 74, Op::kRename, Doc(i) + ".bak", {}, Doc(i)}};
+         }),
+         -1, "", 0, 0},
+        {"the service's own restores",
+         EachFile(kTreeFiles, 0.1, rewrite(kService, [](size_t i) { return Bytes(Text(i).size(), 0); })),
+         -1, "", 0, 0},
+        {"a trusted image",
+         EachFile(kTreeFiles, 0.1, rewrite(75, [](size_t i) { return Random(4096, uint32_t(i)); })),
+         -1, "trusted", 0, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Fixture fixture;
+        for (size_t i = 0; i < kTreeFiles; ++i) fixture.files[Doc(i)] = Text(i);
+        fixture.files["/w/app.db"] = Bytes(4096, 'q');
+        for (uint32_t pid = 50; pid <= 80; ++pid) fixture.processes[pid] = {kShell, "/tmp/rogue"};
+        for (uint32_t pid = 61; pid < 70; ++pid) fixture.processes[pid] = {60, "/usr/bin/openssl"};
+        fixture.processes[60] = {kShell, "/usr/bin/python3"};
+        for (uint32_t pid = 81; pid < 90; ++pid) fixture.processes[pid] = {pid - 1, "/tmp/rogue"};
+        fixture.processes[75] = {kShell, "/usr/bin/rsync"};
+        fixture.processes[kShell] = {1, "/bin/bash"};
+        pellumhost::DetectorSettings settings;
+        settings.trustedImages = {"rsync"};
+        pellumhost::ActivityJudge judge(settings, fixture.System());
+        for (const auto& file : fixture.files) judge.NoteExisting(file.first);
+        int flaggedAt = -1;
+        for (size_t i = 0; i < row.steps.size(); ++i) {
+            fixture.Run(judge, row.steps[i]);
+            if (flaggedAt < 0 && !fixture.flags.empty()) flaggedAt = static_cast<int>(i);
+        }
+        EXPECT_EQ(flaggedAt, row.flagsAt);
+        EXPECT_EQ(fixture.stopped.size(), row.stopped);
+        std::string log;
+        for (const std::string& line : fixture.log) log += line + "\n";
+        if (!fixture.flags.empty()) {
+            const FlaggedActor& flag = fixture.flags.front();
+            EXPECT_NE(flag.why.find(row.word), std::string::npos) << flag.why;
+            EXPECT_DOUBLE_EQ(flag.firstAction, row.firstAction);
+            EXPECT_EQ(flag.firstActionUnixMs, 1700000000000ull);
+            // The last report of the actor holds every process that acted, stopped or not.
+            EXPECT_EQ(fixture.flags.back().processIds.size(), std::max<size_t>(row.stopped, 1));
+        } else {
+            EXPECT_NE(log.find(row.word), std::string::npos) << log;
+        }
+    }
+}
+
+}  // namespace
