@@ -12,10 +12,7 @@
 # Every case has one expected result (the one above). A case in KNOWN_FAILING that misses it is
 # printed as "known failure" and does not fail the run; any other miss does. Names are
 # CASE/SOURCE (wine-after-the-fact: the Windows build's source); remove a name once the change
-# that fixes it has merged and it passes every run. Three pass in some runs only: git/after-the-
-# fact and cp/wine-after-the-fact (their bursts of compressed files are flagged in some runs),
-# and new-folder/wine-after-the-fact (Wine reports some of the copy late enough to fall in the
-# attack's burst).
+# that fixes it has merged and it passes every run. The list is empty: every case passes.
 #
 # Usage: pellumhost_scenarios_e2e.sh HOST [TABLE]   (TABLE: the markdown table's file;
 # pellumhost_scenarios.md in the current folder when not given). SCENARIOS="rewrite tar ..."
@@ -34,17 +31,7 @@ if [[ $host == *.exe ]]; then
   # Test engines are not signed: the test build of the plug-in accepts them.
   service=("$runner" "$host" --plugin "$bin/PlugEngineZefUnsignedOk.dll")
 fi
-KNOWN_FAILING=${KNOWN_FAILING-"
-  copy-delete/before-write tmp-swap/before-write folder-rename/before-write delete/before-write
-  slow/before-write per-process/before-write zeros/before-write tar/before-write
-  gzip/before-write
-  folder-rename/after-the-fact delete/after-the-fact slow/after-the-fact zeros/after-the-fact
-  tar/after-the-fact gzip/after-the-fact cp/after-the-fact git/after-the-fact
-  read-first/before-write new-folder/before-write
-  folder-rename/wine-after-the-fact delete/wine-after-the-fact slow/wine-after-the-fact
-  zeros/wine-after-the-fact new-folder/wine-after-the-fact tar/wine-after-the-fact
-  gzip/wine-after-the-fact cp/wine-after-the-fact git/wine-after-the-fact
-"}
+KNOWN_FAILING=${KNOWN_FAILING-""}
 
 work=$(mktemp -d)
 trap 'if [ -n "${KEEP_CASES:-}" ]; then echo "cases kept in $work"; else rm -rf "$work"; fi' EXIT
@@ -218,17 +205,12 @@ run_case() {
   fi
   # A flagged writer is rolled back once quiet for a second: wait until every flag has its
   # rollback reported (at most 30 s); with no flag, 2 s for the last changes to be judged.
-  # (A stop request comes before any rollback not yet begun.) Under Wine the runner prints the
-  # host's output only once it has ended: there the end of each burst rollback (the only kind
-  # after the fact) is read from the log.
+  # The end of each rollback is read from the host's log (under Wine the runner prints the
+  # host's output only once it has ended).
   local waited=0 flags rollbacks
   while [ $waited -lt 300 ]; do
     flags=$(grep -c "flagged as rogue" "$log")
-    if [ $windows = 1 ]; then
-      rollbacks=$(grep -c "ignored as the host's own restores" "$log")
-    else
-      rollbacks=$(grep -c "files restored in" "$c/run.out")
-    fi
+    rollbacks=$(grep -c "rollback of [0-9]* finished" "$log")
     [ "$flags" -gt 0 ] && [ "$rollbacks" -ge "$flags" ] && break
     [ "$flags" = 0 ] && [ $waited -ge 20 ] && break
     sleep 0.1; waited=$((waited + 1))

@@ -104,7 +104,16 @@ TEST_F(ReporterTest, TellsEachChangeOnceAndWhatAFolderReadAgainFinds) {
              for (int i = 0; i < 3; ++i) written(t, r, "a.txt");
          },
          {"w a.txt"}},
-        {"a removal of a file seen is told at once, of one never seen not at all",
+        {"a file removed and made again while it settles: removed, created and written together",
+         [&](const ReporterTest& t, const fs::path& f, pellumhost::ChangeReporter& r) {
+             WriteFileBytes(f / "a.txt", "ALPHA 2");
+             r.Apply({ChangeAction::kRemoved, t.Path("a.txt"), {}}, t0);
+             r.Apply({ChangeAction::kRemoved, t.Path("sub/b.txt"), {}}, t0);
+             r.Apply({ChangeAction::kCreated, t.Path("a.txt"), {}}, t0);
+             written(t, r, "a.txt");
+         },
+         {"r a.txt", "c a.txt", "w a.txt", "r sub/b.txt"}},
+        {"a removal of a file seen is told once settled, of one never seen not at all",
          [&](const ReporterTest& t, const fs::path& f, pellumhost::ChangeReporter& r) {
              fs::remove(f / "a.txt");
              r.Apply({ChangeAction::kRemoved, t.Path("a.txt"), {}}, t0);

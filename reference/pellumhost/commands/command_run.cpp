@@ -162,6 +162,8 @@ int RunServiceCommand(const HostOptions& options) {
         while (!platform::WaitForStopRequest(kPollMilliseconds) && !StopRequested(db))
             watch.RollBackQuiet(kQuietSeconds, report, progress);
         HostLog(2, __LINE__, "stop requested");
+        // A writer flagged but not yet quiet is rolled back now, not left as it was.
+        watch.RollBackQuiet(0, report, progress);
     }
     json.EndArray();
     watch.Stop();

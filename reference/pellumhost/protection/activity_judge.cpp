@@ -15,6 +15,10 @@
 namespace pellumhost {
 namespace {
 
+// The key of the unknown writer's actor (process 0), and how long what it wrote is its own.
+const char kUnknownActor[] = "0";
+constexpr double kUnknownWriterOwnsSeconds = 2.0;
+
 bool ReadStartOf(const std::string& path, size_t want, uint64_t& size, std::vector<uint8_t>& head) {
     const std::u16string wide = platform::FromUtf8(path);
     uint64_t writeTime = 0;
@@ -89,9 +93,12 @@ bool ActivityJudge::Own(uint32_t processId) const {
 
 bool ActivityJudge::Owns(const RememberedFile& file, const std::string& actor, double now) const {
     // What an actor wrote itself is its own to change for a while (journals, temporaries,
-    // a file saved twice); not for ever, since the unknown writer is one actor for everyone.
-    return !file.writer.empty() && file.writer == actor &&
-           now - file.at < m_detector.Settings().halfLifeSeconds;
+    // a file saved twice); not for ever. The unknown writer of after-the-fact changes is one
+    // actor for every process, so what it wrote is its own only for a moment (a journal made
+    // and removed at once), else a copy made before an attack would shelter the copy from it.
+    const double owned = actor == kUnknownActor ? kUnknownWriterOwnsSeconds
+                                                : static_cast<double>(m_detector.Settings().halfLifeSeconds);
+    return !file.writer.empty() && file.writer == actor && now - file.at < owned;
 }
 
 // Before-write: the content as it is while the open is held is what a write would destroy.
@@ -116,7 +123,11 @@ void ActivityJudge::OnOpen(uint32_t processId, const std::string& path, const On
         if (read) {
             const ContentPrint print = PrintOf(head.data(), head.size(), size);
             const RememberedFile* known = m_memory.Find(path);
-            if (known == nullptr || !SamePrint(known->print, print)) m_memory.Note(path, print, "", now);
+            // A file found empty that held content was cut by its path, which holds no open:
+            // what it held is what the coming write destroys.
+            const bool cutUnseen = known != nullptr && known->print.size > 0 && size == 0;
+            if (!cutUnseen && (known == nullptr || !SamePrint(known->print, print)))
+                m_memory.Note(path, print, "", now);
         }
     }
     Act(outcome, onFlagged);

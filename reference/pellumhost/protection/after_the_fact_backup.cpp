@@ -50,6 +50,7 @@ size_t AfterTheFactBackup::Baseline(const std::string& folder) {
 bool AfterTheFactBackup::OnChange(const std::string& path, double at) {
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_ownRestores.IsOwn(path, at)) return false;
+    if (m_changeSeen) m_changeSeen(path);
     BackUpLocked(path);
     return true;
 }

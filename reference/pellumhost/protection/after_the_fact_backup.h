@@ -36,6 +36,10 @@ public:
     // A check asked between two backups, so that a long baseline answers a stop request at
     // once; called on the baseline's thread.
     void StopWhen(std::function<bool()> requested) { m_stopRequested = std::move(requested); }
+    // Called with each change seen after the fact that is not the host's own, before it is
+    // backed up (under the lock; keep it short): a journal then has the change before its copy.
+    void OnChangeSeen(std::function<void(const std::string& path)> seen) { m_changeSeen = std::move(seen); }
+    bool BacksUpChanges() const { return m_backUpChanges; }
     // Called with each path once its backup has returned (under the lock; keep it short).
     void OnBackedUp(std::function<void(const std::string& path)> backedUp) {
         m_backedUp = std::move(backedUp);
@@ -75,6 +79,7 @@ private:
     Log m_log;
     std::function<bool()> m_stopRequested;
     std::function<void(const std::string& path)> m_backedUp;
+    std::function<void(const std::string& path)> m_changeSeen;
     std::function<void(const std::string& path)> m_noteBaseline;
     uint32_t m_maxSize = 0;  // bytes; 0: the engine gave none, so nothing is bounded
     std::atomic<bool> m_backUpChanges{false};

@@ -44,7 +44,12 @@ void ChangeReporter::Apply(const platform::DirectoryChange& change, Clock::time_
             break;
         case platform::ChangeAction::kRemoved:
             m_settling.erase(change.path);
-            RemovedTree(change.path);
+            if (m_seen.count(change.path) != 0 && m_folders.count(change.path) == 0) {
+                m_seen.erase(change.path);
+                m_removing[change.path] = now;
+            } else {
+                RemovedTree(change.path);
+            }
             break;
         case platform::ChangeAction::kRenamed:
             Renamed(change.from, change.path, now);
@@ -67,6 +72,7 @@ void ChangeReporter::Created(const std::u16string& path, Clock::time_point now) 
         return;
     }
     m_settling[path] = now;
+    if (m_removing.count(path) != 0) return;  // made again: told with its removal
     if (!m_seen.emplace(path, SeenFile{}).second) return;  // told again: only a write
     if (m_callbacks.onCreated) m_callbacks.onCreated(0, platform::ToUtf8(path), false);
 }
@@ -89,6 +95,14 @@ FolderSnapshot ChangeReporter::Forget(const std::u16string& path) {
 }
 
 void ChangeReporter::RemovedTree(const std::u16string& path) {
+    // The removals still held of files in it are told first: a folder goes after its files.
+    const std::u16string inside = path + platform::DirectoryChanges::Separator();
+    for (auto it = m_removing.lower_bound(inside);
+         it != m_removing.end() && it->first.compare(0, inside.size(), inside) == 0;) {
+        Removed(it->first, false);
+        m_settling.erase(it->first);
+        it = m_removing.erase(it);
+    }
     const FolderSnapshot files = Forget(path);
     const bool folder = !files.empty() && files.begin()->first != path;
     for (const auto& file : files) Removed(file.first, false);
@@ -103,6 +117,8 @@ void ChangeReporter::Removed(const std::u16string& path, bool folder) {
 // then written under its new one.
 void ChangeReporter::Renamed(const std::u16string& from, const std::u16string& to,
                              Clock::time_point now) {
+    // A removal still held is told before anything takes its name.
+    if (m_removing.erase(to) != 0) Removed(to, false);
     m_settling.erase(from);
     const bool folder = m_folders.count(from) != 0 || platform::IsFolder(to.c_str());
     if (folder) {
@@ -123,6 +139,8 @@ void ChangeReporter::Renamed(const std::u16string& from, const std::u16string& t
 }
 
 void ChangeReporter::Rescan(Clock::time_point now) {
+    for (const auto& removed : m_removing) Removed(removed.first, false);
+    m_removing.clear();
     std::set<std::u16string> folders;
     const FolderSnapshot found = TakeSnapshot(m_root, &folders);
     const SnapshotDifference difference = CompareSnapshots(m_seen, found);
@@ -149,6 +167,21 @@ void ChangeReporter::Rescan(Clock::time_point now) {
 }
 
 void ChangeReporter::ReportSettled(Clock::time_point now) {
+    for (auto it = m_removing.begin(); it != m_removing.end();) {
+        if (now - it->second < kSettle) {
+            ++it;
+            continue;
+        }
+        const std::u16string path = it->first;
+        it = m_removing.erase(it);
+        Removed(path, false);
+        const auto again = m_settling.find(path);
+        if (again == m_settling.end()) continue;
+        m_settling.erase(again);
+        m_seen.emplace(path, SeenFile{});
+        if (m_callbacks.onCreated) m_callbacks.onCreated(0, platform::ToUtf8(path), false);
+        Report(path);
+    }
     for (auto it = m_settling.begin(); it != m_settling.end();) {
         if (now - it->second < kSettle) {
             ++it;

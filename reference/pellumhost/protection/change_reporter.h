@@ -38,7 +38,7 @@ public:
     // Reports each write quiet for kSettle at now.
     void ReportSettled(Clock::time_point now);
     // True while a write waits to settle.
-    bool Settling() const { return !m_settling.empty(); }
+    bool Settling() const { return !m_settling.empty() || !m_removing.empty(); }
     void Log(const std::string& line);
 
 private:
@@ -54,6 +54,10 @@ private:
     const std::u16string m_root;
     const FileActivityCallbacks m_callbacks;
     std::map<std::u16string, Clock::time_point> m_settling;  // written, reported once quiet
+    // Files removed, reported once kSettle has passed: one made again under the same name
+    // meanwhile (an archiver replaces a file so) is told as removed, created and written at
+    // once, so that a judge sees each file's replacement whole before the next removal.
+    std::map<std::u16string, Clock::time_point> m_removing;
     std::set<std::u16string> m_folders;  // below the root
     FolderSnapshot m_seen;  // a file created and not settled yet has no stamp
 };

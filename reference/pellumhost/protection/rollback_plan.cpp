@@ -57,9 +57,11 @@ private:
             const bool beforeWrite = e->operation == zef::kOperationBeforeWrite;
             // The writer's first version about the moment holds what it found: the content
             // before its first write, whatever another process's version held.
+            // An empty one is what it found after it cut the file by path, or made it: never
+            // the content to bring back.
             if (Limited() && beforeWrite && ByWriter(e->processId, e->image) && e->time + 1 >= moment &&
                 e->time <= moment)
-                return e;
+                return e->size != 0 ? e : chosen;
             if (e->time > moment) break;
             // A copy taken in the moment's own second may hold the writer's bytes, unless the
             // journal shows the host's backup done before the moment.

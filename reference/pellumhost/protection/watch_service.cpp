@@ -2,6 +2,7 @@
 #include "reference/pellumhost/protection/watch_service.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "host/call_records.h"
 #include "host/result_codes.h"
@@ -53,8 +54,9 @@ FileActivityCallbacks WatchService::CallbacksFor() {
                                                               const std::string& path,
                                                               const std::vector<uint8_t>& head) {
         // The image is read before the judgement: a flagged process is stopped at once.
-        const std::string image = processId != 0 ? ProcessImage(processId) : std::string();
-        Journal(ChangeKind::kWritten, false, processId, image, path);
+        // (After the fact, the change went into the journal before its backup.)
+        if (!m_backups.BacksUpChanges())
+            Journal(ChangeKind::kWritten, false, processId, ImageOf(processId), path);
         judge(processId, path, head);
         std::lock_guard<std::mutex> guard(m_lock);
         ++m_writes;
@@ -91,6 +93,9 @@ bool WatchService::KeepJournal(const std::string& dbFolder, std::string& error) 
     m_dbFolder = dbFolder;
     m_backups.OnBackedUp([this](const std::string& path) {
         Journal(ChangeKind::kBackedUp, false, 0, {}, path);
+    });
+    m_backups.OnChangeSeen([this](const std::string& path) {
+        Journal(ChangeKind::kWritten, false, 0, {}, path);
     });
     return m_journal.Open(platform::FromUtf8(dbFolder), error);
 }
@@ -196,7 +201,10 @@ uint64_t WatchService::FirstChangeOf(const Flag& flag, const std::vector<ChangeE
     const uint64_t nowMs = UnixMilliseconds();
     const double agoMs = (DetectorSeconds() - flag.flaggedAt + window) * 1000;
     uint64_t earliest = agoMs >= static_cast<double>(nowMs) ? 0 : nowMs - static_cast<uint64_t>(agoMs);
-    if (flag.actor.firstActionUnixMs != 0) earliest = std::min(earliest, flag.actor.firstActionUnixMs);
+    // The journal notes a change just before the detector counts it: a second of slack.
+    if (flag.actor.firstActionUnixMs != 0)
+        earliest = std::min(earliest, flag.actor.firstActionUnixMs - std::min<uint64_t>(
+                                                                        flag.actor.firstActionUnixMs, 1000));
     const std::vector<uint32_t>& pids = flag.actor.processIds;
     for (const ChangeEntry& entry : journal)
         if (entry.unixMs >= earliest && !entry.folder && entry.kind != ChangeKind::kBackedUp &&
@@ -253,6 +261,10 @@ Rollback WatchService::RollBack(uint32_t writer, const Flag& flag, const Rollbac
                                  (step.detail.empty() ? "" : " (" + step.detail + ")"));
     if (!rollback.problem.empty())
         HostLog(3, __LINE__, "rollback of " + std::to_string(writer) + ": " + rollback.problem);
+    char summary[96];
+    std::snprintf(summary, sizeof summary, ": %zu of %zu steps done in %.3f s", rollback.Done(),
+                  rollback.steps.size(), rollback.seconds);
+    HostLog(2, __LINE__, "rollback of " + std::to_string(writer) + " finished" + summary);
     return rollback;
 }
 
