@@ -136,17 +136,21 @@ PY
 # and attacks that folder 2.5 s later, out of its 2 s window (after the fact, where the writer
 # is not known, a change within the window is taken for part of the attack).
 declare -A attack_runs=([slow]="slow . --pause 1000 --limit 6" [read-first]="rewrite ."
-                        [new-folder]="rewrite later")
+                        [new-folder]="rewrite later" [unflagged]="folder-rename .")
 before_attack_read-first() { find "$1" -type f -exec cat {} + >/dev/null; }
 before_attack_new-folder() { cp -r "$1/docs" "$1/later" && sleep 2.5; }
+# unflagged: the detector is set never to flag; once the service has stopped,
+# `rollback --to` a moment before the attack must bring every byte back on its own.
 attacks=(rewrite header truncate mmap copy-delete tmp-swap folder-rename delete slow per-process zeros
-         read-first new-folder)
+         read-first new-folder unflagged)
 benign=(tar gzip appends cp owner git sqlite)
 
 # settings CASE: the scenario's configuration file.
 settings() {
-  printf '[engine]\nPerProcessBackupQuota = 100000\n[detector]\nMinFiles = 5\n'
+  printf '[engine]\nPerProcessBackupQuota = 100000\n[detector]\n'
+  [ "$1" = unflagged ] || printf 'MinFiles = 5\n'
   case $1 in
+    unflagged) printf 'WindowSeconds = 10\nMinFiles = 100000\nLongScore = 1000000\n' ;;
     slow) printf 'WindowSeconds = 3\n' ;;
     new-folder) printf 'WindowSeconds = 2\n' ;;
     *) printf 'WindowSeconds = 10\n' ;;
@@ -193,7 +197,9 @@ run_case() {
       "before_attack_$name" "$c/tree"
       sums "$c/tree" >"$c/before.sha"
     fi
-    local how=(${attack_runs[$name]:-$name .})
+    local how=(${attack_runs[$name]:-$name .}) moment=
+    # A moment in a whole second of its own between the baseline and the attack.
+    [ "$name" = unflagged ] && { sleep 1.1; moment=$(date +%s); sleep 1.1; }
     # In a subshell of its own: the shell that saw it killed says so in attacker.out.
     t0=$(date +%s.%N)
     ("${attacker[@]}" "${how[0]}" "$c/tree/${how[1]}" "${how[@]:2}"; exit $?) >"$c/attacker.out" 2>&1
@@ -225,6 +231,12 @@ run_case() {
 
   flagged=no; grep -q "flagged as rogue" "$log" && flagged=yes
   seconds=$(flag_seconds "$log" "$t0")
+  if [ -n "${moment:-}" ]; then
+    "${service[@]}" rollback "$c/tree" --to "@$moment" --db "$c/db" --config "$c/scenario.conf" \
+      >"$c/rollback.out" 2>&1 ||
+      { echo "FAIL $id: rollback --to exited $?: $(tail -3 "$c/rollback.out")"; fail=1; }
+    [ $flagged = no ] || { echo "FAIL $id: the detector set never to flag flagged"; fail=1; }
+  fi
   empty=-
   if [ "$kind" = attack ]; then
     # Lost: an original not back at its path byte for byte. Left empty: a file of 0 bytes in
