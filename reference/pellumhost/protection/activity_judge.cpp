@@ -17,7 +17,7 @@ namespace {
 
 // The key of the unknown writer's actor (process 0), and how long what it wrote is its own.
 const char kUnknownActor[] = "0";
-constexpr double kUnknownWriterOwnsSeconds = 2.0;
+constexpr double kUnknownWriterOwnsSeconds = 1.0;
 
 bool ReadStartOf(const std::string& path, size_t want, uint64_t& size, std::vector<uint8_t>& head) {
     const std::u16string wide = platform::FromUtf8(path);
@@ -94,7 +94,7 @@ bool ActivityJudge::Own(uint32_t processId) const {
 bool ActivityJudge::Owns(const RememberedFile& file, const std::string& actor, double now) const {
     // What an actor wrote itself is its own to change for a while (journals, temporaries,
     // a file saved twice); not for ever. The unknown writer of after-the-fact changes is one
-    // actor for every process, so what it wrote is its own only for a moment (a journal made
+    // actor for every process, so what it wrote is its own only for a second (a journal made
     // and removed at once), else a copy made before an attack would shelter the copy from it.
     const double owned = actor == kUnknownActor ? kUnknownWriterOwnsSeconds
                                                 : static_cast<double>(m_detector.Settings().halfLifeSeconds);

@@ -48,10 +48,16 @@ size_t AfterTheFactBackup::Baseline(const std::string& folder) {
 }
 
 bool AfterTheFactBackup::OnChange(const std::string& path, double at) {
+    if (!Seen(path, at)) return false;
+    std::lock_guard<std::mutex> guard(m_lock);
+    BackUpLocked(path);
+    return true;
+}
+
+bool AfterTheFactBackup::Seen(const std::string& path, double at) {
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_ownRestores.IsOwn(path, at)) return false;
     if (m_changeSeen) m_changeSeen(path);
-    BackUpLocked(path);
     return true;
 }
 
@@ -82,8 +88,13 @@ FileActivityCallbacks AfterTheFactBackup::Watching(const FileActivityCallbacks& 
     callbacks.onWritten = [this, next](uint32_t writer, const std::string& path,
                                        const std::vector<uint8_t>& head) {
         const Handling handling(m_handling);
-        if (m_backUpChanges && !OnChange(path, DetectorSeconds())) return;
+        // Journaled and judged as soon as seen; the copy, which may wait for the next second,
+        // comes after (a rollback waits while it is Busy).
+        if (m_backUpChanges && !Seen(path, DetectorSeconds())) return;
         if (next.onWritten) next.onWritten(writer, path, head);
+        if (!m_backUpChanges) return;
+        std::lock_guard<std::mutex> guard(m_lock);
+        BackUpLocked(path);
     };
     callbacks.onRemoved = [this, next](uint32_t writer, const std::string& path, bool folder) {
         const Handling handling(m_handling);

@@ -52,8 +52,8 @@ public:
     void NoteBaseline(std::function<void(const std::string& path)> note) { m_noteBaseline = std::move(note); }
 
     // Callbacks for a file activity source: once BackUpChanges(true), each write, removal and
-    // rename is noted (and a write backed up) before it goes on to next's callback of the same
-    // kind, and the host's own restores stop here. This object must outlive the source.
+    // rename is noted before it goes on to next's callback of the same kind (a write is backed
+    // up after it), and the host's own restores stop here. This object must outlive the source.
     FileActivityCallbacks Watching(const FileActivityCallbacks& next);
     void BackUpChanges(bool on) { m_backUpChanges = on; }
     // True while a change is being noted or backed up (a backup may wait up to a second for
@@ -71,6 +71,8 @@ public:
 
 private:
     bool BackUpLocked(const std::string& path);
+    // A change to path seen at `at`: false when it is the host's own restore, else journaled.
+    bool Seen(const std::string& path, double at);
     // False when a removal of path (or a rename from path to other) is the host's own restore.
     bool Others(const std::string& path, const std::string& other, double at);
 

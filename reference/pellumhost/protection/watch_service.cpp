@@ -2,7 +2,9 @@
 #include "reference/pellumhost/protection/watch_service.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "host/call_records.h"
 #include "host/result_codes.h"
@@ -173,6 +175,12 @@ bool WatchService::FlaggedAndQuiet(double quietSeconds) const {
 size_t WatchService::RollBackQuiet(double quietSeconds, const RollbackReport& report,
                                    const RollbackProgress& progress) {
     m_journal.FlushDue();
+    // A change still being backed up (its copy may wait up to a second for the next one) is
+    // not in the journal whole yet: a rollback waits for it, briefly even when stopping.
+    for (int waited = 0; m_backups.Busy(); ++waited) {
+        if (quietSeconds > 0 || waited == 150) return 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     size_t done = 0;
     for (;;) {
         uint32_t writer = 0;
@@ -195,16 +203,18 @@ size_t WatchService::RollBackQuiet(double quietSeconds, const RollbackReport& re
 }
 
 uint64_t WatchService::FirstChangeOf(const Flag& flag, const std::vector<ChangeEntry>& journal) const {
-    // From the window before the flag, or the actor's first counted action when that is older
-    // (a slow attacker's began long before its flag).
-    const double window = m_service.Configuration().Detector().windowSeconds;
-    const uint64_t nowMs = UnixMilliseconds();
-    const double agoMs = (DetectorSeconds() - flag.flaggedAt + window) * 1000;
-    uint64_t earliest = agoMs >= static_cast<double>(nowMs) ? 0 : nowMs - static_cast<uint64_t>(agoMs);
-    // The journal notes a change just before the detector counts it: a second of slack.
-    if (flag.actor.firstActionUnixMs != 0)
-        earliest = std::min(earliest, flag.actor.firstActionUnixMs - std::min<uint64_t>(
-                                                                        flag.actor.firstActionUnixMs, 1000));
+    // From the actor's first counted action (a slow one's began long before its flag), less a
+    // little: the journal notes a change just before the detector counts it. Without it, from
+    // the window before the flag.
+    uint64_t earliest = 0;
+    if (flag.actor.firstActionUnixMs != 0) {
+        earliest = flag.actor.firstActionUnixMs - std::min<uint64_t>(flag.actor.firstActionUnixMs, 250);
+    } else {
+        const double window = m_service.Configuration().Detector().windowSeconds;
+        const uint64_t nowMs = UnixMilliseconds();
+        const double agoMs = (DetectorSeconds() - flag.flaggedAt + window) * 1000;
+        earliest = agoMs >= static_cast<double>(nowMs) ? 0 : nowMs - static_cast<uint64_t>(agoMs);
+    }
     const std::vector<uint32_t>& pids = flag.actor.processIds;
     for (const ChangeEntry& entry : journal)
         if (entry.unixMs >= earliest && !entry.folder && entry.kind != ChangeKind::kBackedUp &&

@@ -80,8 +80,9 @@ public:
 
     // True once a writer is flagged and nobody has written for quietSeconds.
     bool FlaggedAndQuiet(double quietSeconds) const;
-    // Rolls back every flagged writer that has written nothing for quietSeconds, each handed
-    // to report once done; the detector then judges the writer afresh. Returns how many.
+    // Rolls back every flagged writer that has written nothing for quietSeconds (none while a
+    // change is still being backed up), each handed to report once done; the detector then
+    // judges the writer afresh. Returns how many.
     size_t RollBackQuiet(double quietSeconds, const RollbackReport& report,
                          const RollbackProgress& progress = {});
 
