@@ -203,18 +203,16 @@ size_t WatchService::RollBackQuiet(double quietSeconds, const RollbackReport& re
 }
 
 uint64_t WatchService::FirstChangeOf(const Flag& flag, const std::vector<ChangeEntry>& journal) const {
-    // From the actor's first counted action (a slow one's began long before its flag), less a
-    // little: the journal notes a change just before the detector counts it. Without it, from
-    // the window before the flag.
-    uint64_t earliest = 0;
-    if (flag.actor.firstActionUnixMs != 0) {
-        earliest = flag.actor.firstActionUnixMs - std::min<uint64_t>(flag.actor.firstActionUnixMs, 250);
-    } else {
-        const double window = m_service.Configuration().Detector().windowSeconds;
-        const uint64_t nowMs = UnixMilliseconds();
-        const double agoMs = (DetectorSeconds() - flag.flaggedAt + window) * 1000;
-        earliest = agoMs >= static_cast<double>(nowMs) ? 0 : nowMs - static_cast<uint64_t>(agoMs);
-    }
+    // From the window before the flag, or the actor's first counted action when that is older
+    // (a slow one's began long before its flag), less a second: the detector may count an
+    // actor's first changes late, or not at all.
+    const double window = m_service.Configuration().Detector().windowSeconds;
+    const uint64_t nowMs = UnixMilliseconds();
+    const double agoMs = (DetectorSeconds() - flag.flaggedAt + window) * 1000;
+    uint64_t earliest = agoMs >= static_cast<double>(nowMs) ? 0 : nowMs - static_cast<uint64_t>(agoMs);
+    if (flag.actor.firstActionUnixMs != 0)
+        earliest = std::min(earliest, flag.actor.firstActionUnixMs -
+                                          std::min<uint64_t>(flag.actor.firstActionUnixMs, 1000));
     const std::vector<uint32_t>& pids = flag.actor.processIds;
     for (const ChangeEntry& entry : journal)
         if (entry.unixMs >= earliest && !entry.folder && entry.kind != ChangeKind::kBackedUp &&
