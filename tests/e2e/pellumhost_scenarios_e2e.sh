@@ -15,9 +15,7 @@
 # that fixes it has merged and it passes every run. One is listed: under Wine, when the suite
 # runs its cases one after another, the copy into the new folder is told late enough in some
 # runs (about 1 in 3) that the unknown writer's rollback takes it for part of the attack, and
-# 4 or 5 of its files are quarantined instead of restored; alone it passes. And mmap after the
-# fact, on Linux, misses in about 1 run of 5: the rollback's plan then lacks the baseline
-# editions of some files (17 of 36 in one kept run) and leaves them encrypted; not understood yet.
+# 4 or 5 of its files are quarantined instead of restored; alone it passes.
 #
 # Usage: pellumhost_scenarios_e2e.sh HOST [TABLE]   (TABLE: the markdown table's file;
 # pellumhost_scenarios.md in the current folder when not given). SCENARIOS="rewrite tar ..."
@@ -36,7 +34,7 @@ if [[ $host == *.exe ]]; then
   # Test engines are not signed: the test build of the plug-in accepts them.
   service=("$runner" "$host" --plugin "$bin/PlugEngineZefUnsignedOk.dll")
 fi
-KNOWN_FAILING=${KNOWN_FAILING-"new-folder/wine-after-the-fact mmap/after-the-fact"}
+KNOWN_FAILING=${KNOWN_FAILING-"new-folder/wine-after-the-fact"}
 
 work=$(mktemp -d)
 trap 'if [ -n "${KEEP_CASES:-}" ]; then echo "cases kept in $work"; else rm -rf "$work"; fi' EXIT

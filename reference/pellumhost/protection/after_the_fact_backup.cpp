@@ -11,6 +11,7 @@
 #include "host/call_records.h"
 #include "host/result_codes.h"
 #include "platform/text.h"
+#include "reference/pellumhost/protection/change_log.h"
 #include "reference/pellumhost/protection/rogue_detector.h"
 
 namespace pellumhost {
@@ -167,7 +168,9 @@ bool AfterTheFactBackup::BackUpLocked(const std::string& path) {
     // A path's editions must be a second apart to be told apart by time.
     const auto last = m_lastBackupSecond.find(path);
     const uint32_t notBefore = last == m_lastBackupSecond.end() ? 0 : last->second + 1;
-    while (static_cast<uint32_t>(std::time(nullptr)) < notBefore)
+    // The engine stamps an edition with the system's coarse clock (time()), which may lag the
+    // precise one by a few milliseconds: both must have reached the next second.
+    while (static_cast<uint32_t>(std::time(nullptr)) < notBefore || UnixMilliseconds() / 1000 < notBefore)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     const std::u16string wide = platform::FromUtf8(path);
     velk::BackupFileRequest request{wide.c_str()};
@@ -176,8 +179,11 @@ bool AfterTheFactBackup::BackUpLocked(const std::string& path) {
         m_log(3, path + " is not backed up: result " + std::to_string(result));
         return false;
     }
-    m_lastBackupSecond[path] = static_cast<uint32_t>(std::time(nullptr));
-    if (m_backedUp) m_backedUp(path);
+    // One reading of the clock for the spacing and for the journal, so that both agree on the
+    // second a backup ended in.
+    const uint64_t doneMs = UnixMilliseconds();
+    m_lastBackupSecond[path] = static_cast<uint32_t>(doneMs / 1000);
+    if (m_backedUp) m_backedUp(path, doneMs);
     return true;
 }
 

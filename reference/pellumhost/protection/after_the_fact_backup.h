@@ -40,8 +40,9 @@ public:
     // backed up (under the lock; keep it short): a journal then has the change before its copy.
     void OnChangeSeen(std::function<void(const std::string& path)> seen) { m_changeSeen = std::move(seen); }
     bool BacksUpChanges() const { return m_backUpChanges; }
-    // Called with each path once its backup has returned (under the lock; keep it short).
-    void OnBackedUp(std::function<void(const std::string& path)> backedUp) {
+    // Called with each path once its backup has returned, with that moment in milliseconds
+    // since 1970 (under the lock; keep it short).
+    void OnBackedUp(std::function<void(const std::string& path, uint64_t unixMs)> backedUp) {
         m_backedUp = std::move(backedUp);
     }
     // path changed, seen at `at` on the detector's clock: backed up. False when it is one of
@@ -80,7 +81,7 @@ private:
     ICommonPluginInterface* m_wrapper;
     Log m_log;
     std::function<bool()> m_stopRequested;
-    std::function<void(const std::string& path)> m_backedUp;
+    std::function<void(const std::string& path, uint64_t unixMs)> m_backedUp;
     std::function<void(const std::string& path)> m_changeSeen;
     std::function<void(const std::string& path)> m_noteBaseline;
     uint32_t m_maxSize = 0;  // bytes; 0: the engine gave none, so nothing is bounded

@@ -93,8 +93,8 @@ FileActivityCallbacks WatchService::CallbacksFor() {
 
 bool WatchService::KeepJournal(const std::string& dbFolder, std::string& error) {
     m_dbFolder = dbFolder;
-    m_backups.OnBackedUp([this](const std::string& path) {
-        Journal(ChangeKind::kBackedUp, false, 0, {}, path);
+    m_backups.OnBackedUp([this](const std::string& path, uint64_t unixMs) {
+        Journal(ChangeKind::kBackedUp, false, 0, {}, path, {}, unixMs);
     });
     m_backups.OnChangeSeen([this](const std::string& path) {
         Journal(ChangeKind::kWritten, false, 0, {}, path);
@@ -108,10 +108,10 @@ std::string WatchService::ImageOf(uint32_t processId) {
 
 void WatchService::Journal(ChangeKind kind, bool folder, uint32_t processId,
                            const std::string& image, const std::string& path,
-                           const std::string& to) {
+                           const std::string& to, uint64_t unixMs) {
     if (!m_journal.IsOpen()) return;
     ChangeEntry entry;
-    entry.unixMs = UnixMilliseconds();
+    entry.unixMs = unixMs != 0 ? unixMs : UnixMilliseconds();
     entry.kind = kind;
     entry.folder = folder;
     entry.processId = processId;

@@ -108,7 +108,7 @@ private:
     uint64_t FirstChangeOf(const Flag& flag, const std::vector<ChangeEntry>& journal) const;
     static std::string ImageOf(uint32_t processId);
     void Journal(ChangeKind kind, bool folder, uint32_t processId, const std::string& image,
-                 const std::string& path, const std::string& to = {});
+                 const std::string& path, const std::string& to = {}, uint64_t unixMs = 0);
 
     ReferenceHostService& m_service;
     const PluginExports& m_plugin;
