@@ -80,10 +80,11 @@ private:
         return false;
     }
 
-    // Whether path named a file at the moment, as far as the journal tells (it names changes
-    // only while a service ran): the last change to it before the moment decides.
-    bool ExistedAtMoment(const std::u16string& path, bool hasEdition) const {
-        bool exists = hasEdition;
+    // Whether path, which has an edition from by then, still named a file at the moment, as far
+    // as the journal tells (it names changes only while a service ran): the last change to it
+    // before the moment decides.
+    bool ExistedAtMoment(const std::u16string& path) const {
+        bool exists = true;
         for (const ChangeEntry& entry : m_journal) {
             if (Since(entry) || entry.folder || entry.kind == ChangeKind::kBackedUp) continue;
             if (entry.path == path) exists = entry.kind == ChangeKind::kWritten ||
@@ -142,7 +143,7 @@ private:
                 m_settled.count(entry.path) != 0)
                 continue;
             const zef::Edition* then = EditionAt(entry.path);
-            if (then == nullptr || !ExistedAtMoment(entry.path, true) ||
+            if (then == nullptr || !ExistedAtMoment(entry.path) ||
                 LookNow(entry.path).kind != PresentFile::kMissing)
                 continue;
             // The last name is a present one; the step names it as it will be once the
@@ -179,7 +180,7 @@ private:
             if (m_settled.count(path) != 0) continue;
             if (Limited() && !TouchedSince(path)) continue;
             const zef::Edition* then = EditionAt(path);
-            if (then == nullptr || !ExistedAtMoment(path, true)) continue;
+            if (then == nullptr || !ExistedAtMoment(path)) continue;
             const PresentFile now = LookNow(path);
             const char* why = now.kind == PresentFile::kMissing ? "removed since" : "changed since";
             if (now.kind == PresentFile::kFile && now.size == then->size) {
@@ -216,7 +217,7 @@ private:
         for (const std::u16string& file : m_present.files) {
             const std::u16string original = OriginalName(file);
             if (m_settled.count(original) != 0 || m_used.count(original) != 0) continue;
-            if (EditionAt(original) != nullptr && ExistedAtMoment(original, true)) continue;
+            if (EditionAt(original) != nullptr && ExistedAtMoment(original)) continue;
             const bool wrote = written.count(file) != 0 || written.count(original) != 0;
             const bool isNew = made.count(file) != 0 || made.count(original) != 0 ||
                                ((wrote || !Limited()) && NewSince(original));
