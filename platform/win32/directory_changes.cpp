@@ -1,7 +1,8 @@
 // ReadDirectoryChangesW over the whole tree, one overlapped read at a time; an event wakes the
 // reader. A rename's old name is followed by its new one in the same read; an old name left
 // alone at the end of a read was moved out. A folder moved in is told alone, so what it holds
-// is read and reported as created. A read that completes with no bytes, or with
+// is read and reported as created; so is what a new folder holds when its creation is read,
+// since files made in it at once may be told before the folder is watched, or not at all. A read that completes with no bytes, or with
 // ERROR_NOTIFY_ENUM_DIR, lost changes: the system's buffer overflowed.
 #include "platform/directory_changes.h"
 
@@ -21,8 +22,8 @@ constexpr DWORD kFilter =
 
 const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
-// A file or folder that appeared, and, for a folder moved in with something in it, what it
-// holds (links are not followed).
+// A file or folder that appeared, and, for a folder, what it already holds (links are not
+// followed). A file told again later is only a creation reported twice.
 void Appeared(const std::u16string& path, std::vector<DirectoryChange>& changes) {
     changes.push_back({ChangeAction::kCreated, path, {}});
     std::error_code ec;
@@ -68,7 +69,7 @@ struct DirectoryChanges::State {
             }
             switch (info->Action) {
                 case FILE_ACTION_ADDED:
-                    changes.push_back({ChangeAction::kCreated, path, {}});
+                    Appeared(path, changes);
                     break;
                 case FILE_ACTION_MODIFIED:
                     changes.push_back({ChangeAction::kWritten, path, {}});

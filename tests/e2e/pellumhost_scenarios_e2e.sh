@@ -12,10 +12,7 @@
 # Every case has one expected result (the one above). A case in KNOWN_FAILING that misses it is
 # printed as "known failure" and does not fail the run; any other miss does. Names are
 # CASE/SOURCE (wine-after-the-fact: the Windows build's source); remove a name once the change
-# that fixes it has merged and it passes every run. One is listed: under Wine, when the suite
-# runs its cases one after another, the copy into the new folder is told late enough in some
-# runs (about 1 in 3) that the unknown writer's rollback takes it for part of the attack, and
-# 4 or 5 of its files are quarantined instead of restored; alone it passes.
+# that fixes it has merged and it passes every run. None is listed today.
 #
 # Usage: pellumhost_scenarios_e2e.sh HOST [TABLE]   (TABLE: the markdown table's file;
 # pellumhost_scenarios.md in the current folder when not given). SCENARIOS="rewrite tar ..."
@@ -34,7 +31,7 @@ if [[ $host == *.exe ]]; then
   # Test engines are not signed: the test build of the plug-in accepts them.
   service=("$runner" "$host" --plugin "$bin/PlugEngineZefUnsignedOk.dll")
 fi
-KNOWN_FAILING=${KNOWN_FAILING-"new-folder/wine-after-the-fact"}
+KNOWN_FAILING=${KNOWN_FAILING-""}
 
 work=$(mktemp -d)
 trap 'if [ -n "${KEEP_CASES:-}" ]; then echo "cases kept in $work"; else rm -rf "$work"; fi' EXIT
