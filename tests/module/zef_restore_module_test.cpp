@@ -336,22 +336,19 @@ TEST_F(ZefRestoreModuleTest, EachRestoreRouteBringsBackTheChosenBytes) {
     }
 }
 
-// Restoring a file that has no version at all fails with its own code, in the report too.
-TEST_F(ZefRestoreModuleTest, ARestoreWithoutVersionsIsReportedAsNoBackup) {
-    Write(kCurrent);
+// Restoring a file that has no version at all fails with its own code, in the report too; a
+// file event that names only a path, no process, is then enough to take a version.
+TEST_F(ZefRestoreModuleTest, ARestoreWithoutVersionsIsNoBackupAndAnEventWithOnlyAPathTakesOne) {
+    Write(kFirst);
     uint32_t reboot = 0;
-    EXPECT_EQ(0xE0360002u, RestoreFile(kFirst, &reboot));
+    EXPECT_EQ(0xE0360002u, RestoreFile(kSecond, &reboot));
     EXPECT_EQ(0u, reboot);
-    EXPECT_EQ(kCurrent, ReadFileBytes(fs::path(m_path)));
+    EXPECT_EQ(kFirst, ReadFileBytes(fs::path(m_path)));
     const std::string report = ReportLog();
     EXPECT_NE(std::string::npos, report.find("ErrorCode         : VELK_ZEF_NO_BACKUP (E0360002)")) << report;
     EXPECT_NE(std::string::npos, report.find("Result            : Failure"));
     EXPECT_EQ(1u, m_feedback.size());
-}
 
-// A file event that names only a path, no process, is enough to take a version.
-TEST_F(ZefRestoreModuleTest, AFileEventWithOnlyAPathTakesAVersion) {
-    Write(kFirst);
     Event(std::nullopt);
     Write(kCurrent);
     ASSERT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnFlushValidEvents, nullptr, nullptr));

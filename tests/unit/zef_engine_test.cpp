@@ -1,7 +1,7 @@
-// The reference engine in-process: versions and their refusals, memory searches,
-// flushes into editions, database searches and copies, restores (attributes, missing folders,
-// two at once), report completion, boot results across runs, the pattern, bad handles and
-// texts, and many threads at once.
+// The reference engine in-process: versions and their refusals, memory searches, flushes into
+// editions, database searches and copies, restores (attributes, missing folders), report
+// completion, boot results across runs, the pattern, bad handles and texts, and many threads
+// at once.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -289,22 +289,6 @@ TEST_F(EngineTest, RestoresReplaceWholeKeepAttributesAndRefuseWhatTheyCannotDo) 
     EXPECT_EQ(2u, files);
 }
 
-TEST_F(EngineTest, TwoRestoresOfOneFileAtOnceLeaveOneWholeContent) {
-    const std::string first(300000, 'f');
-    const std::string second(200000, 's');
-    const std::u16string target = File("shared", "original");
-    const std::u16string copyA = File("a", first);
-    const std::u16string copyB = File("b", second);
-    for (int round = 0; round < 5; ++round) {
-        std::thread a([&] { EXPECT_EQ(1u, m_engine->RestoreByCopy(target.c_str(), copyA.c_str(), nullptr, 0, nullptr)); });
-        std::thread b([&] { EXPECT_EQ(1u, m_engine->RestoreByCopy(target.c_str(), copyB.c_str(), nullptr, 0, nullptr)); });
-        a.join();
-        b.join();
-        const std::string now = ReadFileBytes(fs::path(target));
-        EXPECT_TRUE(now == first || now == second);
-    }
-}
-
 TEST_F(EngineTest, BootResultsAreWhatThePreviousRunRestored) {
     const std::u16string target = File("restored", "x");
     const std::u16string copy = File("copy", "y");
@@ -447,19 +431,6 @@ TEST_F(EngineTest, ThePatternIsValidCorruptOrDisablingAndAnswersPolicies) {
     EXPECT_NE(0u, m_engine->QueryPtnPolicy(1, 1, nullptr));
 }
 
-TEST_F(EngineTest, SettingsRefuseBadTextsAndUnknownIds) {
-    const char16_t illFormed[] = {0xDC00, 0};
-    EXPECT_NE(0u, SetText(*m_engine, zef::kSettingDbPath, illFormed));
-    EXPECT_NE(0u, m_engine->ChangeConfigure(zef::kSettingDbPath, nullptr));
-    EXPECT_NE(0u, SetNumber(*m_engine, 99, 1));
-    uint32_t value = 3;
-    EXPECT_EQ(0u, m_engine->ChangeRunningConfigure(zef::kSettingPerProcessBackupQuota, &value));
-    EXPECT_EQ(3u, m_engine->Settings().perProcessQuota);
-    EXPECT_NE(0u, m_engine->ChangeRunningConfigure(zef::kSettingDbPath, &value));
-    EXPECT_NE(0u, m_engine->ChangeRunningConfigure(zef::kSettingDbSize, nullptr));
-    EXPECT_EQ((m_root / "db").u16string(), m_engine->Settings().dbPath);
-}
-
 // Content that is damaged or gone after its edition was made: the listing marks the edition,
 // and neither a copy nor a restore hands out its bytes or falls back to another edition.
 TEST_F(EngineTest, DamagedOrMissingContentIsMarkedAndNeverHandedOut) {
@@ -515,8 +486,9 @@ TEST_F(EngineTest, DamagedOrMissingContentIsMarkedAndNeverHandedOut) {
 }
 
 // Numeric settings outside their range, negative ones among them, are refused with a line and
-// leave the setting as it was; 0 has a meaning of its own where the table gives one.
-TEST_F(EngineTest, NumericSettingsAreRangeChecked) {
+// leave the setting as it was; 0 has a meaning of its own where the table gives one. Bad texts,
+// unknown ids and settings that cannot change while running are refused too.
+TEST_F(EngineTest, SettingsAreRangeCheckedAndRefuseBadTextsAndUnknownIds) {
     struct Case {
         uint32_t id;
         uint32_t value;
@@ -540,17 +512,34 @@ TEST_F(EngineTest, NumericSettingsAreRangeChecked) {
         EXPECT_EQ(c.taken ? c.value : before.numeric.value, after.numeric.value) << c.id;
     }
     EXPECT_NE(std::string::npos, LogText().find("a negative value (-1) is outside 0 to 4194304"));
+    const char16_t illFormed[] = {0xDC00, 0};
+    EXPECT_NE(0u, SetText(*m_engine, zef::kSettingDbPath, illFormed));
+    EXPECT_NE(0u, m_engine->ChangeConfigure(zef::kSettingDbPath, nullptr));
+    EXPECT_NE(0u, SetNumber(*m_engine, 99, 1));
+    uint32_t value = 3;
+    EXPECT_EQ(0u, m_engine->ChangeRunningConfigure(zef::kSettingPerProcessBackupQuota, &value));
+    EXPECT_EQ(3u, m_engine->Settings().perProcessQuota);
+    EXPECT_NE(0u, m_engine->ChangeRunningConfigure(zef::kSettingDbPath, &value));
+    EXPECT_NE(0u, m_engine->ChangeRunningConfigure(zef::kSettingDbSize, nullptr));
+    EXPECT_EQ((m_root / "db").u16string(), m_engine->Settings().dbPath);
 }
 
+// Each thread also restores one shared file from a copy of its own: it ends holding one of
+// them whole.
 TEST_F(EngineTest, ThreadsTakeVersionsFlushSearchAndRestoreAtOnce) {
     constexpr int kThreads = 4;
     constexpr int kRounds = 10;
     SetNumber(*m_engine, zef::kSettingPerProcessBackupQuota, 0);
+    const std::u16string shared = File("shared", "original");
+    std::vector<std::string> wholes;
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
+        wholes.push_back(std::string(100000 + 50000 * t, static_cast<char>('a' + t)));
+        const std::u16string whole = File("whole" + std::to_string(t), wholes.back());
+        threads.emplace_back([&, t, whole] {
             const std::string name = "t" + std::to_string(t);
             for (int r = 0; r < kRounds; ++r) {
+                EXPECT_EQ(1u, m_engine->RestoreByCopy(shared.c_str(), whole.c_str(), nullptr, 0, nullptr));
                 const std::u16string path = File(name, name + " round " + std::to_string(r));
                 m_engine->TakeVersion(path.c_str(), static_cast<uint32_t>(t + 1));
                 zef::FindHandle find = m_engine->MemFindFirstFile(path.c_str());
@@ -575,6 +564,8 @@ TEST_F(EngineTest, ThreadsTakeVersionsFlushSearchAndRestoreAtOnce) {
     m_engine->FlushEvents();
     EXPECT_EQ(0u, m_engine->MemoryVersionCount());
     EXPECT_EQ(0u, m_engine->OpenSearches());
+    const std::string now = ReadFileBytes(fs::path(shared));
+    EXPECT_NE(wholes.end(), std::find(wholes.begin(), wholes.end(), now)) << now.size() << " bytes";
 }
 
 }  // namespace
