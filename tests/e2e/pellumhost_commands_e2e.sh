@@ -41,13 +41,24 @@ same() { cmp -s "$1" "$2"; }
 ph restore >/dev/null 2>&1; check "restore without FILE or --process" 2 $?
 ph versions a b >/dev/null 2>&1; check "versions with two files" 2 $?
 ph restore f --version 0 >/dev/null 2>&1; check "restore --version 0" 2 $?
-helped=(run versions restore backup status policies)
-[ $windows = 1 ] && helped=(restore)  # every start under Wine costs seconds; the unit test has the rest
+# The overview lists every command once and the shared options; a command's help gives its own
+# usage first, points to the overview for the shared options and tells the exit statuses.
+commands=(demo lifecycle run stop versions restore rollback backup status policies check repair)
+ph --help >"$work/help" 2>&1; check "--help" 0 $?
+for command in "${commands[@]}"; do
+  [ "$(grep -c "^  $command " "$work/help")" = 1 ] || { echo "FAIL --help lists $command not once"; fail=1; }
+done
+grep -q -- "--log-file PATH" "$work/help" || { echo "FAIL --help lacks the shared options"; fail=1; }
+helped=("${commands[@]}")
+[ $windows = 1 ] && helped=(restore)  # every start under Wine costs seconds
 for command in "${helped[@]}"; do
   ph "$command" --help >"$work/help" 2>&1
   check "$command --help" 0 $?
-  grep -q "usage: Pellumhost $command" "$work/help" && grep -q "Exit status" "$work/help" ||
-    { echo "FAIL $command --help lacks its synopsis or the exit statuses"; fail=1; }
+  head -n 1 "$work/help" | grep -q "^usage: Pellumhost $command" && grep -q "Exit status" "$work/help" &&
+    grep -q "12 the database is damaged" "$work/help" && grep -q '`Pellumhost --help`' "$work/help" &&
+    ! grep -q -- "--log-file PATH" "$work/help" ||
+    { echo "FAIL $command --help: not its synopsis first, the exit statuses and a pointer to the shared options"; fail=1; }
+  [ "$command" != restore ] || grep -q -- "--version N" "$work/help" || { echo "FAIL restore --help lacks --version N"; fail=1; }
 done
 
 # Two editions of one file, each from its own run, then read back as a script would.

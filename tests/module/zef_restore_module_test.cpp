@@ -1,7 +1,8 @@
-// The plug-in serving walks and restores from the reference engine, with the versions taken
-// on file events that the plug-in forwards: the copies and bytes that come back, the order and
-// time bounds a user relies on, Report.log as the plug-in writes it and the restore feedback
-// the host receives.
+// The plug-in driving the reference engine through the engine's exports: backups, listings and
+// deletions as the demo makes them, the database kept across a restart of both modules, and
+// the walks and restores of the versions taken on file events that the plug-in forwards (the
+// copies and bytes that come back, the order and time bounds a user relies on, Report.log as
+// the plug-in writes it and the restore feedback the host receives).
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine_api/zef_records.h"
 #include "host/call_records.h"
 #include "host/feedback_records.h"
 #include "host/restore_records.h"
@@ -39,6 +41,14 @@ struct Seen {
     std::u16string path;      // the backed-up file's own path (process walk)
     std::u16string image;
 };
+
+// A listing's callback: the file and its edition count.
+uint32_t CollectFile(uint64_t context, const void* backupFile, uint64_t, uint32_t) {
+    const auto* info = static_cast<const zef::BackupFileInfo*>(backupFile);
+    reinterpret_cast<std::vector<std::pair<std::u16string, uint32_t>>*>(context)->push_back(
+        {info->filePath, info->editionCount});
+    return 1;
+}
 
 platform::SystemTime Utc(int64_t seconds) {
     const std::time_t t = static_cast<std::time_t>(seconds);
@@ -326,22 +336,19 @@ TEST_F(ZefRestoreModuleTest, EachRestoreRouteBringsBackTheChosenBytes) {
     }
 }
 
-// Restoring a file that has no version at all fails with its own code, in the report too.
-TEST_F(ZefRestoreModuleTest, ARestoreWithoutVersionsIsReportedAsNoBackup) {
-    Write(kCurrent);
+// Restoring a file that has no version at all fails with its own code, in the report too; a
+// file event that names only a path, no process, is then enough to take a version.
+TEST_F(ZefRestoreModuleTest, ARestoreWithoutVersionsIsNoBackupAndAnEventWithOnlyAPathTakesOne) {
+    Write(kFirst);
     uint32_t reboot = 0;
-    EXPECT_EQ(0xE0360002u, RestoreFile(kFirst, &reboot));
+    EXPECT_EQ(0xE0360002u, RestoreFile(kSecond, &reboot));
     EXPECT_EQ(0u, reboot);
-    EXPECT_EQ(kCurrent, ReadFileBytes(fs::path(m_path)));
+    EXPECT_EQ(kFirst, ReadFileBytes(fs::path(m_path)));
     const std::string report = ReportLog();
     EXPECT_NE(std::string::npos, report.find("ErrorCode         : VELK_ZEF_NO_BACKUP (E0360002)")) << report;
     EXPECT_NE(std::string::npos, report.find("Result            : Failure"));
     EXPECT_EQ(1u, m_feedback.size());
-}
 
-// A file event that names only a path, no process, is enough to take a version.
-TEST_F(ZefRestoreModuleTest, AFileEventWithOnlyAPathTakesAVersion) {
-    Write(kFirst);
     Event(std::nullopt);
     Write(kCurrent);
     ASSERT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnFlushValidEvents, nullptr, nullptr));
@@ -350,6 +357,59 @@ TEST_F(ZefRestoreModuleTest, AFileEventWithOnlyAPathTakesAVersion) {
     EXPECT_EQ(kFirst, infos[0].bytes);
     EXPECT_NE(0u, infos[0].versionId);
     EXPECT_EQ(u"", infos[0].image);
+}
+
+// The demo's own calls: backups, listings (all and by time), deletions, the maximum file size,
+// flushes and the process list; the database and the engine's log in the folders the plug-in
+// gave it, kept across a restart of both modules.
+TEST_F(ZefRestoreModuleTest, BackupsListingsAndDeletionsReachTheEngineAndOutliveARestart) {
+    constexpr uint32_t kBackupFailed = 0xE0360006, kDeleteFailed = 0xE0360007;
+    const auto backup = [&](const std::u16string& path) {
+        velk::BackupFileRequest request{path.c_str()};
+        return m_plugin->Call(velk::kFnBackupFile, &request, nullptr);
+    };
+    using Listing = std::vector<std::pair<std::u16string, uint32_t>>;
+    const auto list = [&](uint16_t fromYear, uint16_t toYear) {
+        Listing listed;
+        if (fromYear == 0) {
+            velk::BackupFileListRequest request{reinterpret_cast<uint64_t>(&listed), CollectFile, 0};
+            EXPECT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnListBackupFiles, &request, nullptr));
+        } else {
+            velk::BackupFileRangeRequest request{{fromYear, 1, 0, 1, 0, 0, 0, 0}, {toYear, 1, 0, 1, 0, 0, 0, 0},
+                                                 reinterpret_cast<uint64_t>(&listed), CollectFile, 0};
+            EXPECT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnListBackupFilesInRange, &request, nullptr));
+        }
+        return listed;
+    };
+    const std::u16string notes = (m_folder / "files" / "notes.txt").u16string();
+    Write(kFirst);
+    WriteFileBytes(fs::path(notes), "meeting notes");
+    EXPECT_EQ(velk::kSuccess, backup(m_path));
+    EXPECT_EQ(velk::kSuccess, backup(notes));
+    Write(kSecond);
+    EXPECT_EQ(velk::kSuccess, backup(m_path));
+    EXPECT_EQ(kBackupFailed, backup((m_folder / "files" / "missing").u16string()));
+    EXPECT_EQ((Listing{{m_path, 2}, {notes, 1}}), list(0, 0));
+    EXPECT_EQ(2u, list(2000, 2100).size());
+    EXPECT_EQ(0u, list(1990, 1999).size());
+    // Editions are numbered from 1 in a new database: the second is the notes'.
+    velk::EditionDeleteRequest remove{2};
+    EXPECT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnDeleteEdition, &remove, nullptr));
+    EXPECT_EQ(kDeleteFailed, m_plugin->Call(velk::kFnDeleteEdition, &remove, nullptr));
+
+    uint32_t maxSize = 0;
+    EXPECT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnMaxFileSize, nullptr, &maxSize));
+    EXPECT_EQ(256u << 20, maxSize);
+    velk::PidListUpdateRequest ended{2, 1234}, unknown{9, 1234};
+    EXPECT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnUpdatePidList, &ended, nullptr));
+    EXPECT_EQ(kBackupFailed, m_plugin->Call(velk::kFnUpdatePidList, &unknown, nullptr));
+    EXPECT_TRUE(fs::exists(m_folder / "Data" / "editions.log"));
+    EXPECT_TRUE(fs::exists(m_folder / "Log" / "ZefEngine.log"));
+
+    m_plugin.reset();
+    m_plugin.emplace(m_folder);
+    ASSERT_TRUE(m_plugin->Running());
+    EXPECT_EQ((Listing{{m_path, 2}}), list(0, 0));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The detector judged through the activity judge as a source drives it, on a fake tree, fake
 // processes and a fake clock: each row is a workload, whether and at which step it flags, and
-// a word of the line that says why. Attackers must be flagged early; benign work never.
+// a word of the line that says why. Attackers must be flagged early; benign work never (the
+// scenario suite runs gzip, tar, SQLite and appends against the real sources).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -44,13 +45,6 @@ Bytes Random(size_t size, uint32_t seed) {
     Bytes bytes(size);
     for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
     bytes[0] = 0x05;  // no signature by chance
-    return bytes;
-}
-
-Bytes Gzip(uint32_t seed) {
-    Bytes bytes = Random(2000, seed);
-    bytes[0] = 0x1F;
-    bytes[1] = 0x8B;
     return bytes;
 }
 
@@ -194,17 +188,6 @@ TEST(ActivityJudge, FlagsDestructionEarlyAndNeverBenignWork) {
                                       {at, 57, Op::kWrite, Doc(i), Random(4096, uint32_t(i)), ""}};
          }),
          9, "random bytes", 1, 0},
-        {"gzip -k: new files only",
-         EachFile(kTreeFiles, 0.1, [](size_t i, double at) {
-             return std::vector<Step>{{at, 70, Op::kCreateWrite, Doc(i) + ".gz", Gzip(uint32_t(i)), ""}};
-         }),
-         -1, "", 0, 0},
-        {"an archive extracted over the tree: unlink, then the same bytes again",
-         EachFile(kTreeFiles, 0.1, [](size_t i, double at) {
-             return std::vector<Step>{{at, 71, Op::kRemove, Doc(i), {}, ""},
-                                      {at, 71, Op::kCreateWrite, Doc(i), Text(i), ""}};
-         }),
-         -1, "", 0, 0},
         {"a checkout: each changed file removed, then its new version created",
          EachFile(kTreeFiles, 0.1, [](size_t i, double at) {
              return std::vector<Step>{{at, 77, Op::kRemove, Doc(i), {}, ""},
@@ -217,23 +200,6 @@ TEST(ActivityJudge, FlagsDestructionEarlyAndNeverBenignWork) {
                                       {at, 58, Op::kCreateWrite, Doc(i), Bytes(3000, 0), ""}};
          }),
          8, "5 removed", 1, 0},
-        {"SQLite: a journal created and removed per transaction",
-         EachFile(kTreeFiles, 0.2, [](size_t i, double at) {
-             Bytes db = Text(i);
-             std::copy_n("SQLite format 3", 16, db.begin());
-             return std::vector<Step>{{at, 72, Op::kCreateWrite, "/w/db-journal", Text(i + 1), ""},
-                                      {at, 72, Op::kWrite, "/w/app.db", db, ""},
-                                      {at, 72, Op::kRemove, "/w/db-journal", {}, ""}};
-         }),
-         -1, "", 0, 0},
-        {"a rewrite with the bytes each file held, and appends",
-         EachFile(kTreeFiles, 0.1, [](size_t i, double at) {
-             Bytes longer = Text(i);
-             longer.push_back('\n');
-             return std::vector<Step>{{at, 73, Op::kWrite, Doc(i), Text(i), ""},
-                                      {at, 73, Op::kWrite, Doc(i), longer, ""}};
-         }),
-         -1, "", 0, 0},
         {"files renamed into a folder and back",
          EachFile(kTreeFiles, 0.1, [](size_t i, double at) {
              return std::vector<Step>{{at, 74, Op::kRename, Doc(i), {}, Doc(i) + ".bak"},
@@ -251,7 +217,6 @@ TEST(ActivityJudge, FlagsDestructionEarlyAndNeverBenignWork) {
         SCOPED_TRACE(row.name);
         Fixture fixture;
         for (size_t i = 0; i < kTreeFiles; ++i) fixture.files[Doc(i)] = Text(i);
-        fixture.files["/w/app.db"] = Bytes(4096, 'q');
         for (uint32_t pid = 50; pid <= 80; ++pid) fixture.processes[pid] = {kShell, "/tmp/rogue"};
         for (uint32_t pid = 61; pid < 70; ++pid) fixture.processes[pid] = {60, "/usr/bin/openssl"};
         fixture.processes[60] = {kShell, "/usr/bin/python3"};

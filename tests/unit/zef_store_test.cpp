@@ -502,7 +502,11 @@ TEST(EditionLogTest, ReplayCutsATornTailAndRefusesDamageInTheMiddle) {
 
 TEST_F(StoreTest, OneStorePerFolderAndTheNextKeepsWhatTheLastLeft) {
     EditionStore first(zef::SystemFileTable(), m_log);
+    WriteFileBytes(m_root / "plainfile", "x");
+    EXPECT_EQ(OpenResult::kFolderUnusable, first.Open((m_root / "plainfile" / "db").u16string(), m_limits));
+    EXPECT_EQ(OpenResult::kFolderUnusable, first.Open(u"", m_limits));
     ASSERT_EQ(OpenResult::kOk, first.Open(m_db, m_limits));
+    EXPECT_EQ(OpenResult::kLocked, first.Open(m_db, m_limits));  // open already
     const uint32_t id = Add(first, Source("f", "content"));
     EditionStore second(zef::SystemFileTable(), m_log);
     EXPECT_EQ(OpenResult::kLocked, second.Open(m_db, m_limits));
@@ -540,41 +544,30 @@ TEST_F(StoreTest, OneStorePerFolderAndTheNextKeepsWhatTheLastLeft) {
 #endif
 }
 
-TEST_F(StoreTest, AnUnusableFolderOrSourceGetsAClearResult) {
-    EditionStore store(zef::SystemFileTable(), m_log);
-    WriteFileBytes(m_root / "plainfile", "x");
-    EXPECT_EQ(OpenResult::kFolderUnusable, store.Open((m_root / "plainfile" / "db").u16string(), m_limits));
-    EXPECT_EQ(OpenResult::kFolderUnusable, store.Open(u"", m_limits));
-    ASSERT_EQ(OpenResult::kOk, store.Open(m_db, m_limits));
-    EXPECT_EQ(OpenResult::kLocked, store.Open(m_db, m_limits));  // open already
-    EXPECT_EQ(OpenResult::kLocked, EditionStore(zef::SystemFileTable(), m_log).Open(m_db, m_limits));
-    zef::EditionOrigin large;
-    large.path = Source("large", std::string(100, 'l'));
-    EXPECT_EQ(AddResult::kTooLarge, store.AddFromFile(large, 99, nullptr));
-    EXPECT_NE(std::string::npos, m_log.RecentLines().back().find("100 bytes are over the limit of 99 bytes"));
-    EXPECT_EQ(AddResult::kAdded, store.AddFromFile(large, 100, nullptr));
-}
-
 // Why an edition is not made, each with its result and the words of its line.
 TEST_F(StoreTest, AnEditionNotMadeSaysWhy) {
     static platform::FileFailure failure;
     struct Case {
         const char* name;
         const char* source;  // the source's bytes, or null for a source that does not exist
+        uint64_t limit;      // the largest source taken
         bool writesFail;
         platform::FileFailure failure;
         AddResult result;
         const char* line;
     };
     const Case cases[] = {
-        {"missing file", nullptr, false, platform::FileFailure::kMissing,
+        {"missing file", nullptr, UINT64_MAX, false, platform::FileFailure::kMissing,
          AddResult::kSourceUnreadable, "it does not exist"},
-        {"unreadable file", "bytes", true, platform::FileFailure::kDenied,
+        {"unreadable file", "bytes", UINT64_MAX, true, platform::FileFailure::kDenied,
          AddResult::kSourceUnreadable, "permission to read it is denied"},
-        {"full disk", "bytes", true, platform::FileFailure::kDiskFull, AddResult::kDiskFull,
+        {"full disk", "bytes", UINT64_MAX, true, platform::FileFailure::kDiskFull, AddResult::kDiskFull,
          "the disk that holds the database is full"},
-        {"database not writable", "bytes", true, platform::FileFailure::kDenied,
+        {"database not writable", "bytes", UINT64_MAX, true, platform::FileFailure::kDenied,
          AddResult::kStoreFailed, "may not be written"},
+        {"a byte over the limit", "bytes", 4, false, platform::FileFailure::kOther, AddResult::kTooLarge,
+         "5 bytes are over the limit of 4 bytes"},
+        {"at the limit", "bytes", 5, false, platform::FileFailure::kOther, AddResult::kAdded, nullptr},
     };
     for (const Case& c : cases) {
         fs::remove_all(m_db);
@@ -589,8 +582,10 @@ TEST_F(StoreTest, AnEditionNotMadeSaysWhy) {
             table.openSource = [](const char16_t*, bool*) { return zef::kInvalidFile; };
         zef::EditionOrigin origin;
         origin.path = c.source != nullptr ? Source("source", c.source) : (m_root / "missing").u16string();
-        EXPECT_EQ(c.result, store.AddFromFile(origin, UINT64_MAX, nullptr)) << c.name;
-        EXPECT_NE(std::string::npos, m_log.RecentLines().back().find(c.line)) << c.name;
+        EXPECT_EQ(c.result, store.AddFromFile(origin, c.limit, nullptr)) << c.name;
+        if (c.line != nullptr) {
+            EXPECT_NE(std::string::npos, m_log.RecentLines().back().find(c.line)) << c.name;
+        }
     }
 }
 
