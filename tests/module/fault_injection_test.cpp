@@ -118,10 +118,12 @@ TEST(FaultInjection, HostInterfaceGoneBetweenCalls) {
     }
 }
 
-// Engine entry points that fail, or answer sizes and handles that mean nothing.
+// Engine entry points that succeed, fail, or answer sizes and handles that mean nothing: each
+// answer maps to its result code, and the 32-bit output holds what the call leaves there.
 TEST(FaultInjection, EngineFailuresAndGarbageAnswers) {
     static char16_t path[] = u"/srv/share/report.docx";
     static velk::BackupFileRequest backup{path};
+    static velk::BackupFileRequest noPath{nullptr};
     static velk::EditionDeleteRequest deletion{7};
     static velk::PidListUpdateRequest pids{4, 2};
     const struct {
@@ -133,15 +135,22 @@ TEST(FaultInjection, EngineFailuresAndGarbageAnswers) {
         uint32_t result;
         uint32_t output;  // what the call leaves in its 32-bit output
     } cases[] = {
+        {"a maximum file size", "GetSupportFileMaxSize", 0x100000, velk::kFnMaxFileSize, nullptr,
+         velk::kSuccess, 0x100000},
         {"no maximum file size", "GetSupportFileMaxSize", 0, velk::kFnMaxFileSize, nullptr,
          0xE0360008, 0},
         {"every size bit set", "GetSupportFileMaxSize", 0xFFFFFFFF, velk::kFnMaxFileSize, nullptr,
          velk::kSuccess, 0xFFFFFFFF},
         {"size past 32 bits", "GetSupportFileMaxSize", 0x1234500000001, velk::kFnMaxFileSize,
          nullptr, velk::kSuccess, 1},
+        {"backup done", "BackupFile", 0, velk::kFnBackupFile, &backup, velk::kSuccess, 0x5A5A},
+        {"backup without a path", "BackupFile", 0, velk::kFnBackupFile, &noPath,
+         velk::kBadArgument, 0x5A5A},
         {"backup failed", "BackupFile", 1, velk::kFnBackupFile, &backup, 0xE0360006, 0x5A5A},
         {"backup answered garbage", "BackupFile", 0xFFFFFFFF, velk::kFnBackupFile, &backup,
          0xE0360006, 0x5A5A},
+        {"delete done", "DeleteEditionByEditionID", 1, velk::kFnDeleteEdition, &deletion,
+         velk::kSuccess, 0x5A5A},
         {"delete refused", "DeleteEditionByEditionID", 0, velk::kFnDeleteEdition, &deletion,
          0xE0360007, 0x5A5A},
         {"process list refused", "UpdateObjPidList", 0xDEAD, velk::kFnUpdatePidList, &pids,
@@ -258,7 +267,7 @@ TEST(FaultInjection, VersionsWithoutACopyAreSkippedThroughTheExports) {
         PluginHarness plugin;
         ASSERT_TRUE(plugin.Loaded());
         ASSERT_TRUE(plugin.Start());
-        const FakeVersionsControl& versions = plugin.Versions();
+        const FakeZefControl& versions = plugin.Engine();
         versions.AddMemory(path, 5, 500, u"", kFakeNoCopy, kProcess);
         versions.AddMemory(path, 4, 400, u"", 0, kProcess);
         versions.AddEdition(path, 20, 300, 0, 0, kFakeNoCopy, kProcess);
@@ -317,7 +326,7 @@ TEST(FaultInjection, RestoreFeedbackServiceGoneBeforeTheFeedback) {
         plugin.Host().AddInterface(velk::kFeedbackModule, velk::kFeedbackInterface,
                                    [](uint32_t, void*, void*) { return velk::kSuccess; });
         ASSERT_TRUE(plugin.Start());
-        plugin.Versions().AddEdition(path, 21, 200);
+        plugin.Engine().AddEdition(path, 21, 200);
         plugin.Engine().SetResult("RestoreByCopy", 1);
         plugin.Engine().SetResult("RestoreByEdition", 1);
         ICommonPluginInterface* wrapper = plugin.Exports().QueryInterface(kPluginInterfaceId);

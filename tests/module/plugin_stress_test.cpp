@@ -78,7 +78,7 @@ TEST(Stress, CallsWhileTakenOutOfServiceAndStoppedAreAllAnswered) {
         ASSERT_TRUE(plugin.Start());
         ICommonPluginInterface* wrapper = plugin.Exports().QueryInterface(kPluginInterfaceId);
         ASSERT_NE(wrapper, nullptr);
-        const FakeVersionsControl& versions = plugin.Versions();
+        const FakeZefControl& versions = plugin.Engine();
         const std::filesystem::path copies = plugin.Folder() / "copies";
         std::filesystem::create_directories(copies);
         versions.SetCopyFolder(copies.u16string());
@@ -180,7 +180,7 @@ void RunShutdownCycles(const std::string& pluginBuild, int cycles) {
     options.pluginBuild = pluginBuild;
     PluginHarness plugin(options);
     ASSERT_TRUE(plugin.Loaded());
-    const FakeVersionsControl& versions = plugin.Versions();
+    const FakeZefControl& versions = plugin.Engine();
     // Stored editions only: their copies are names, not files, so a cycle costs no disk.
     versions.AddEdition(kVersionedFile, 10, 2000);
     versions.AddEdition(kVersionedFile, 11, 1000);

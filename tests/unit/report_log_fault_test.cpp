@@ -88,7 +88,7 @@ TEST_F(ReportLogFaultTest, RestoresAnswerAndLaterSummariesAreWrittenWhole) {
         std::vector<std::u16string> paths;
         for (int i = 0; i < restores; ++i) {
             paths.push_back(u"/srv/share/r" + std::u16string(1, static_cast<char16_t>(u'1' + i)));
-            versions->AddEdition(paths.back().c_str(), 10 + static_cast<uint32_t>(i), 100);
+            engine->AddEdition(paths.back().c_str(), 10 + static_cast<uint32_t>(i), 100);
         }
         Started();
         engine->SetResult("RestoreByCopy", 1);
