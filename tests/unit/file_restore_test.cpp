@@ -161,9 +161,11 @@ TEST_F(FileRestoreTest, VersionsWithoutACopyAreCountedButOfferedToNobody) {
     CallbackScript script{{{0, 1}, {1, 1}}};
     engine->SetResult("RestoreByCopy", 1);
     uint32_t reboot = 0;
+    StartLogCapture();
     EXPECT_EQ(Restore(script, reboot), velk::kSuccess);
     EXPECT_EQ(script.seen, (std::vector<std::string>{"", "edition-10"}))
         << "an empty copy path is still offered; a version without a copy is not";
+    EXPECT_TRUE(Lines().empty()) << "skipped without a word";
     EXPECT_EQ(SummaryLine(ReportLog(), "IndexFromNewToOld"), "IndexFromNewToOld : 4");
     EXPECT_EQ(SummaryLine(ReportLog(), "SkippedEditions"), "SkippedEditions   : 1");
     EXPECT_TRUE(engine->NothingLeftBehind());

@@ -197,11 +197,15 @@ TEST_F(VersionWalkTest, VersionsWithoutCopiesAreSkippedAndNothingFoundIsSuccess)
 
     engine->AddMemory(kFile, 5, 200, u"", kFakeNoCopy);
     engine->AddMemory(kFile, 4, 150, u"", kFakeOverlongText);
+    engine->AddEdition(kFile, 20, 120, 3, 0, kFakeNoCopy);
+    engine->AddEdition(kFile, 10, 100, 2);
     CallbackScript script;
+    StartLogCapture();
     EXPECT_EQ(WalkFile(velk::kFnEnumFileVersionInfo, script), velk::kSuccess);
-    ASSERT_EQ(script.seen.size(), 1u);
     // An engine that fills the image buffer still leaves a terminated text of 259 units.
-    EXPECT_EQ(script.seen[0], "mem-4 id=0 t=150 img=" + std::string(259, 'x'));
+    EXPECT_EQ(script.seen, (std::vector<std::string>{"mem-4 id=0 t=150 img=" + std::string(259, 'x'),
+                                                     "edition-10 id=10 t=100 img="}));
+    EXPECT_TRUE(Lines().empty()) << "a version without a copy is skipped without a word";
     EXPECT_TRUE(engine->NothingLeftBehind());
 }
 
@@ -209,11 +213,12 @@ TEST_F(VersionWalkTest, ProcessVersionsInOrderWithActionsAndResults) {
     Started();
     ScriptFile(kProcess);
     engine->AddEdition(u"C:\\other.txt", 50, 90, 0, 0, 0, kProcess + 1);  // another process
+    engine->AddEdition(kFile, 5, 90, 0, 0, kFakeNoCopy, kProcess);  // restored without a copy
     engine->SetResult("RestoreByCopy", 1);
     engine->SetResult("RestoreByEdition", 1);
     // MemPurgeVersionByPid and DeleteEditionByEditionID answer 0: both fail.
     engine->SetReboot(1);
-    CallbackScript script{{{1, 1}, {2, 1}, {1, 1}, {2, 1}}};
+    CallbackScript script{{{1, 1}, {2, 1}, {1, 1}, {2, 1}, {1, 1}}};
     EXPECT_EQ(WalkProcess(script), velk::kSuccess);
     const std::string file = Text(kFile);
     EXPECT_EQ(script.seen, (std::vector<std::string>{
@@ -221,17 +226,20 @@ TEST_F(VersionWalkTest, ProcessVersionsInOrderWithActionsAndResults) {
                                file + " id=0 t=150 img=",
                                file + " id=20 t=120 img=C:\\app\\saver.exe",
                                file + " id=10 t=100 img=",
+                               file + " id=5 t=90 img=",
                            }));
     EXPECT_EQ(script.results, (std::vector<std::string>{
                                   file + " id=0 20FF0000 reboot=1",
                                   file + " id=0 E0360007 reboot=0",
                                   file + " id=20 20FF0000 reboot=1",
                                   file + " id=10 E0360007 reboot=0",
+                                  file + " id=5 20FF0000 reboot=1",
                               }));
     EXPECT_EQ(Actions(), (Calls{"RestoreByCopy(" + file + ",mem-5,Eicar,3,ptr)",
                                 "MemPurgeVersionByPid(v4)",
                                 "RestoreByEdition(" + file + ",20,Eicar,3,ptr)",
-                                "DeleteEditionByEditionID(10)"}));
+                                "DeleteEditionByEditionID(10)",
+                                "RestoreByEdition(" + file + ",5,Eicar,3,ptr)"}));
     EXPECT_EQ(engine->CallsTo({"MemFindFirstFileByPid", "FindFirstFileEditionByPid"}),
               (Calls{"MemFindFirstFileByPid(77,0,0)", "FindFirstFileEditionByPid(77,1,null,&150,ptr)"}));
     EXPECT_TRUE(engine->NothingLeftBehind());
