@@ -1,6 +1,7 @@
 // The versions a fake engine holds, as a test scripts them, and the fake's counts of what it
 // lent out: find handles, storage connections and temporary copies. Shared by the fake engine
-// module and the tests that steer it, across the module boundary, so plain C records only.
+// module and the tests that steer it (tests/fakes/fake_zef_control.h), across the module
+// boundary, so plain C records only.
 #pragma once
 #include <cstdint>
 
@@ -40,19 +41,5 @@ constexpr uint32_t kFakeMemoryCopiesLeft = 2; // temporary files of memory versi
 constexpr uint32_t kFakeEditionCopiesLeft = 3;// copies of editions not given back
 constexpr uint32_t kFakeBadReturns = 4;       // closes or frees of what was not lent
 constexpr uint32_t kFakeCopiesMade = 5;       // temporary copies made, of both kinds
-
-typedef void (*FakeZef_AddVersion_t)(const FakeZefVersion* version);
-typedef void (*FakeZef_SetWriterImage_t)(uint32_t writerRecordId, const char16_t* image);
-// The folder in which the fake makes the temporary files of memory versions.
-typedef void (*FakeZef_SetCopyFolder_t)(const char16_t* folder);
-typedef uint32_t (*FakeZef_Count_t)(uint32_t what);
-// What RestoreByCopy and RestoreByEdition leave in their reboot flag.
-typedef void (*FakeZef_SetReboot_t)(uint32_t reboot);
-// The engine's part of the report that FbCompleteAdvanceData fills (from ValidEditions on,
-// without SkippedEditions and IndexFromNewToOld).
-typedef void (*FakeZef_SetAdvanceData_t)(const zef::RestoreReport* report);
-// One boot result, fetched by RmFetchDbeResult in the order added.
-typedef void (*FakeZef_AddBootResult_t)(uint32_t code, uint64_t value, const char16_t* name,
-                                        uint64_t fileTime);
 
 }  // extern "C"

@@ -1,29 +1,25 @@
-// Resolving and reading the fake engine's control exports.
+// Reading the fake engine's call record and counts.
 #include "tests/fakes/fake_zef_control.h"
 
-FakeZefControl::FakeZefControl(platform::ModuleHandle fake) {
-    reset_ = platform::FindExportAs<decltype(reset_)>(fake, "FakeZef_Reset");
-    setQuiet_ = platform::FindExportAs<decltype(setQuiet_)>(fake, "FakeZef_SetQuiet");
-    setResult_ = platform::FindExportAs<decltype(setResult_)>(fake, "FakeZef_SetResult");
-    setDelay_ = platform::FindExportAs<decltype(setDelay_)>(fake, "FakeZef_SetDelay");
-    callCount_ = platform::FindExportAs<decltype(callCount_)>(fake, "FakeZef_CallCount");
-    getCall_ = platform::FindExportAs<decltype(getCall_)>(fake, "FakeZef_GetCall");
-    getCallback_ = platform::FindExportAs<decltype(getCallback_)>(fake, "FakeZef_GetCallback");
-    setPolicy_ = platform::FindExportAs<decltype(setPolicy_)>(fake, "FakeZef_SetPolicy");
-    lateCalls_ = platform::FindExportAs<decltype(lateCalls_)>(fake, "FakeZef_LateCalls");
-}
-
 bool FakeZefControl::IsComplete() const {
-    return reset_ && setQuiet_ && setResult_ && setDelay_ && callCount_ && getCall_ && getCallback_ &&
-           setPolicy_ && lateCalls_;
+    for (const char* name : {"FakeZef_Reset", "FakeZef_SetQuiet", "FakeZef_SetResult",
+                             "FakeZef_SetDelay", "FakeZef_CallCount", "FakeZef_GetCall",
+                             "FakeZef_GetCallback", "FakeZef_SetPolicy", "FakeZef_LateCalls",
+                             "FakeZef_AddVersion", "FakeZef_SetWriterImage", "FakeZef_SetCopyFolder",
+                             "FakeZef_Count", "FakeZef_SetReboot", "FakeZef_SetAdvanceData",
+                             "FakeZef_AddBootResult"}) {
+        if (platform::FindExport(fake_, name) == nullptr) return false;
+    }
+    return true;
 }
 
 std::vector<std::string> FakeZefControl::Calls() const {
     std::vector<std::string> calls;
-    const uint32_t count = callCount_();
+    const uint32_t count = Get<uint32_t (*)()>("FakeZef_CallCount")();
+    const auto getCall = Get<int32_t (*)(uint32_t, char*, uint32_t)>("FakeZef_GetCall");
     for (uint32_t i = 0; i < count; ++i) {
         char text[2048];
-        if (getCall_(i, text, sizeof text) >= 0) calls.emplace_back(text);
+        if (getCall(i, text, sizeof text) >= 0) calls.emplace_back(text);
     }
     return calls;
 }
@@ -39,4 +35,10 @@ std::vector<std::string> FakeZefControl::CallsTo(const std::vector<std::string>&
         }
     }
     return picked;
+}
+
+bool FakeZefControl::NothingLeftBehind() const {
+    return Count(kFakeOpenHandles) == 0 && Count(kFakeOpenConnections) == 0 &&
+           Count(kFakeMemoryCopiesLeft) == 0 && Count(kFakeEditionCopiesLeft) == 0 &&
+           Count(kFakeBadReturns) == 0;
 }

@@ -1,51 +1,48 @@
 // Control of the scriptable fake engine, which tests place beside the plug-in as its engine.
 // The fake exports every engine entry point, records each call in order as text
-// ("IsDisabledByPattern(/tmp/x/Pattern)"), and answers what the test scripted (0, or null,
-// by default). Tests load the same module by path and steer it through these exports.
+// ("IsDisabledByPattern(/tmp/x/Pattern)"), and answers what the test scripted (0, or null, by
+// default) or, for the calls about versions, from the versions the test added. Tests load the
+// same module by path and steer it through its FakeZef_ exports, resolved here by name.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "platform/dynamic_module.h"
+#include "platform/text.h"
+#include "tests/fakes/fake_versions.h"
 
-extern "C" {
-typedef void (*FakeZef_Reset_t)();
-// Quiet (non-zero): no recording, no script, every entry point answers 0 at once.
-typedef void (*FakeZef_SetQuiet_t)(int32_t quiet);
-// The answer of one entry point, by export name (a handle as its address value).
-typedef void (*FakeZef_SetResult_t)(const char* entryPoint, uint64_t result);
-// Makes one entry point sleep this long before it answers.
-typedef void (*FakeZef_SetDelay_t)(const char* entryPoint, uint32_t milliseconds);
-typedef uint32_t (*FakeZef_CallCount_t)();
-// Copies call `index` as terminated UTF-8 text; returns its length, or -1 without such call.
-typedef int32_t (*FakeZef_GetCall_t)(uint32_t index, char* buffer, uint32_t capacity);
-// What QueryPtnPolicy(type, subtype) fills in (texts may hold null entries).
-typedef void (*FakeZef_SetPolicy_t)(uint32_t type, uint32_t subtype, uint32_t valueType,
-                                    uint32_t present, uint32_t count,
-                                    const char16_t* const* texts, uint32_t textCount);
-// Calls that reached the engine after its Stop (Finalize aside) and before its next life.
-typedef uint64_t (*FakeZef_LateCalls_t)();
-// The callback the plug-in lent as setting 12 or 13, or null.
-typedef void* (*FakeZef_GetCallback_t)(uint32_t settingId);
-}
-
-// The control exports of a loaded fake, resolved once.
 class FakeZefControl {
 public:
-    explicit FakeZefControl(platform::ModuleHandle fake);
+    explicit FakeZefControl(platform::ModuleHandle fake) : fake_(fake) {}
 
+    // Every control export was found.
     bool IsComplete() const;
-    void Reset() const { reset_(); }
-    void SetQuiet(bool quiet) const { setQuiet_(quiet ? 1 : 0); }
-    void SetResult(const char* entryPoint, uint64_t result) const { setResult_(entryPoint, result); }
-    void SetDelay(const char* entryPoint, uint32_t ms) const { setDelay_(entryPoint, ms); }
-    void* Callback(uint32_t settingId) const { return getCallback_(settingId); }
-    uint64_t LateCalls() const { return lateCalls_(); }
+    // Forgets calls, script, versions, copies and counts.
+    void Reset() const { Get<void (*)()>("FakeZef_Reset")(); }
+    // Quiet: no recording, no script, every entry point answers 0 at once.
+    void SetQuiet(bool quiet) const { Get<void (*)(int32_t)>("FakeZef_SetQuiet")(quiet ? 1 : 0); }
+    // The answer of one entry point, by export name (a handle as its address value).
+    void SetResult(const char* entryPoint, uint64_t result) const {
+        Get<void (*)(const char*, uint64_t)>("FakeZef_SetResult")(entryPoint, result);
+    }
+    // Makes one entry point sleep this long before it answers.
+    void SetDelay(const char* entryPoint, uint32_t ms) const {
+        Get<void (*)(const char*, uint32_t)>("FakeZef_SetDelay")(entryPoint, ms);
+    }
+    // The callback the plug-in lent as setting 12 or 13, or null.
+    void* Callback(uint32_t settingId) const {
+        return Get<void* (*)(uint32_t)>("FakeZef_GetCallback")(settingId);
+    }
+    // Calls that reached the engine after its Stop (Finalize aside) and before its next life.
+    uint64_t LateCalls() const { return Get<uint64_t (*)()>("FakeZef_LateCalls")(); }
+    // What QueryPtnPolicy(type, subtype) fills in (texts may hold null entries).
     void SetPolicy(uint32_t type, uint32_t subtype, uint32_t valueType, uint32_t present,
                    uint32_t count, const std::vector<const char16_t*>& texts) const {
-        setPolicy_(type, subtype, valueType, present, count, texts.data(),
-                   static_cast<uint32_t>(texts.size()));
+        Get<void (*)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, const char16_t* const*,
+                     uint32_t)>("FakeZef_SetPolicy")(type, subtype, valueType, present, count,
+                                                     texts.data(),
+                                                     static_cast<uint32_t>(texts.size()));
     }
 
     std::vector<std::string> Calls() const;
@@ -53,14 +50,59 @@ public:
     // or that name followed by '(').
     std::vector<std::string> CallsTo(const std::vector<std::string>& entryPoints) const;
 
+    // The versions it holds: of one place they are found in the order added (newest first).
+    void Add(const FakeZefVersion& version) const {
+        Get<void (*)(const FakeZefVersion*)>("FakeZef_AddVersion")(&version);
+    }
+    // A version in memory of a file (process 0 unless given).
+    void AddMemory(const char16_t* file, uint32_t id, uint32_t time, const char16_t* image = u"",
+                   uint32_t flags = 0, uint32_t processId = 0) const {
+        Add({kFakeInMemory, processId, file, id, time, 0, 0, image, flags});
+    }
+    // A stored edition of a file.
+    void AddEdition(const char16_t* file, uint32_t id, uint32_t time, int32_t uniqueId = 0,
+                    uint32_t writerRecordId = 0, uint32_t flags = 0,
+                    uint32_t processId = 0) const {
+        Add({kFakeInStorage, processId, file, id, time, uniqueId, writerRecordId, nullptr, flags});
+    }
+    void SetWriterImage(uint32_t id, const char16_t* image) const {
+        Get<void (*)(uint32_t, const char16_t*)>("FakeZef_SetWriterImage")(id, image);
+    }
+    // The folder in which the fake makes the temporary files of memory versions.
+    void SetCopyFolder(const std::u16string& folder) const {
+        Get<void (*)(const char16_t*)>("FakeZef_SetCopyFolder")(folder.c_str());
+    }
+    // One of the fake's counts (kFakeOpenHandles...).
+    uint32_t Count(uint32_t what) const { return Get<uint32_t (*)(uint32_t)>("FakeZef_Count")(what); }
+    // True when every handle, connection and copy was given back, and nothing twice.
+    bool NothingLeftBehind() const;
+    // What RestoreByCopy and RestoreByEdition leave in their reboot flag.
+    void SetReboot(uint32_t reboot) const { Get<void (*)(uint32_t)>("FakeZef_SetReboot")(reboot); }
+    // The engine's part of the report that FbCompleteAdvanceData fills (from ValidEditions on,
+    // without SkippedEditions and IndexFromNewToOld).
+    void SetAdvanceData(const zef::RestoreReport& report) const {
+        Get<void (*)(const zef::RestoreReport*)>("FakeZef_SetAdvanceData")(&report);
+    }
+    // One boot result, fetched by RmFetchDbeResult in the order added.
+    void AddBootResult(uint32_t code, uint64_t value, const char16_t* name,
+                       uint64_t fileTime) const {
+        Get<void (*)(uint32_t, uint64_t, const char16_t*, uint64_t)>("FakeZef_AddBootResult")(
+            code, value, name, fileTime);
+    }
+
 private:
-    FakeZef_Reset_t reset_ = nullptr;
-    FakeZef_SetQuiet_t setQuiet_ = nullptr;
-    FakeZef_SetResult_t setResult_ = nullptr;
-    FakeZef_SetDelay_t setDelay_ = nullptr;
-    FakeZef_CallCount_t callCount_ = nullptr;
-    FakeZef_GetCall_t getCall_ = nullptr;
-    FakeZef_GetCallback_t getCallback_ = nullptr;
-    FakeZef_LateCalls_t lateCalls_ = nullptr;
-    FakeZef_SetPolicy_t setPolicy_ = nullptr;
+    template <typename F>
+    F Get(const char* name) const {
+        return platform::FindExportAs<F>(fake_, name);
+    }
+    platform::ModuleHandle fake_;
 };
+
+// The fake's name for a copy it made: "mem-4" for ".../mem-4-7.tmp" (memory version 4),
+// "edition-21" for ".../edition-21-8"; "null" for no path.
+inline std::string CopyTag(const char16_t* path) {
+    if (path == nullptr) return "null";
+    std::string text = platform::ToUtf8(path);
+    text = text.substr(text.find_last_of("/\\") + 1);
+    return text.substr(0, text.rfind('-'));
+}

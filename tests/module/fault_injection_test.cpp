@@ -1,7 +1,8 @@
 // Faults from outside the plug-in, one table per behaviour: host interfaces that answer at start
 // and are gone at the next call (the feedback service even between a restore and its
-// feedback), engine entry points that fail or answer garbage, versions the engine cannot copy,
-// and a Report.log that cannot be created. Each is answered with its documented result and
+// feedback), and engine entry points that fail or answer garbage. (Versions the engine cannot
+// copy and a Report.log that cannot be written are tested on the wrapper, in
+// version_walk_test.cpp, file_restore_test.cpp and report_log_fault_test.cpp.) Each is answered with its documented result and
 // diagnostic line; the engine is still stopped and unloaded, and nothing crashes.
 #include <gtest/gtest.h>
 
@@ -118,10 +119,12 @@ TEST(FaultInjection, HostInterfaceGoneBetweenCalls) {
     }
 }
 
-// Engine entry points that fail, or answer sizes and handles that mean nothing.
+// Engine entry points that succeed, fail, or answer sizes and handles that mean nothing: each
+// answer maps to its result code, and the 32-bit output holds what the call leaves there.
 TEST(FaultInjection, EngineFailuresAndGarbageAnswers) {
     static char16_t path[] = u"/srv/share/report.docx";
     static velk::BackupFileRequest backup{path};
+    static velk::BackupFileRequest noPath{nullptr};
     static velk::EditionDeleteRequest deletion{7};
     static velk::PidListUpdateRequest pids{4, 2};
     const struct {
@@ -133,15 +136,22 @@ TEST(FaultInjection, EngineFailuresAndGarbageAnswers) {
         uint32_t result;
         uint32_t output;  // what the call leaves in its 32-bit output
     } cases[] = {
+        {"a maximum file size", "GetSupportFileMaxSize", 0x100000, velk::kFnMaxFileSize, nullptr,
+         velk::kSuccess, 0x100000},
         {"no maximum file size", "GetSupportFileMaxSize", 0, velk::kFnMaxFileSize, nullptr,
          0xE0360008, 0},
         {"every size bit set", "GetSupportFileMaxSize", 0xFFFFFFFF, velk::kFnMaxFileSize, nullptr,
          velk::kSuccess, 0xFFFFFFFF},
         {"size past 32 bits", "GetSupportFileMaxSize", 0x1234500000001, velk::kFnMaxFileSize,
          nullptr, velk::kSuccess, 1},
+        {"backup done", "BackupFile", 0, velk::kFnBackupFile, &backup, velk::kSuccess, 0x5A5A},
+        {"backup without a path", "BackupFile", 0, velk::kFnBackupFile, &noPath,
+         velk::kBadArgument, 0x5A5A},
         {"backup failed", "BackupFile", 1, velk::kFnBackupFile, &backup, 0xE0360006, 0x5A5A},
         {"backup answered garbage", "BackupFile", 0xFFFFFFFF, velk::kFnBackupFile, &backup,
          0xE0360006, 0x5A5A},
+        {"delete done", "DeleteEditionByEditionID", 1, velk::kFnDeleteEdition, &deletion,
+         velk::kSuccess, 0x5A5A},
         {"delete refused", "DeleteEditionByEditionID", 0, velk::kFnDeleteEdition, &deletion,
          0xE0360007, 0x5A5A},
         {"process list refused", "UpdateObjPidList", 0xDEAD, velk::kFnUpdatePidList, &pids,
@@ -162,120 +172,6 @@ TEST(FaultInjection, EngineFailuresAndGarbageAnswers) {
     }
     EXPECT_EQ(plugin.Exports().PreUninitialize(), velk::kSuccess);
     EXPECT_EQ(CountOf(plugin.Engine().Calls(), "Stop"), 1u);
-}
-
-// Report.log cannot be created (a folder stands where it belongs): the engine still starts,
-// every restore still reaches the engine and answers what the engine made of it, and the
-// report is simply not written.
-TEST(FaultInjection, RestoresAnswerWhenReportLogCannotBeCreated) {
-    static char16_t path[] = u"/srv/share/report.docx";
-    const struct {
-        const char* what;
-        uint64_t engineAnswer;  // RestoreByEdition: non-zero on success
-        uint32_t result;
-    } cases[] = {
-        {"restored", 1, velk::kSuccess},
-        {"engine failed", 0, 0xE0360004},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        PluginHarness plugin;
-        ASSERT_TRUE(plugin.Loaded());
-        const std::filesystem::path report = plugin.Folder() / "Log" / "Report.log";
-        std::filesystem::create_directories(report);
-        ASSERT_TRUE(plugin.Start());
-        ICommonPluginInterface* wrapper = plugin.Exports().QueryInterface(kPluginInterfaceId);
-        ASSERT_NE(wrapper, nullptr);
-        plugin.Engine().SetResult("RestoreByEdition", c.engineAnswer);
-        velk::EditionRestoreRequest request{nullptr, path, 1, 2, 0, 9};
-        uint32_t reboot = 0x5A5A;
-        EXPECT_EQ(plugin.Exports().CallFunc(wrapper, velk::kFnRestoreEdition, &request, &reboot),
-                  c.result);
-        EXPECT_EQ(plugin.Engine().CallsTo({"RestoreByEdition"}).size(), 1u);
-        EXPECT_TRUE(std::filesystem::is_directory(report));
-        EXPECT_EQ(plugin.Exports().PreUninitialize(), velk::kSuccess);
-        EXPECT_EQ(CountOf(plugin.Engine().Calls(), "Finalize"), 1u);
-    }
-}
-
-// What the host's version callbacks were shown or told, in order.
-std::vector<std::string> g_seen;
-
-int32_t SeeCopy(uint64_t, const char16_t* copyPath, uint64_t, uint32_t* action) {
-    g_seen.push_back(CopyTag(copyPath));
-    *action = velk::kDecisionNone;
-    return 1;
-}
-int32_t SeeInfo(velk::FileVersionInfo* info, uint32_t* action) {
-    g_seen.push_back(CopyTag(info->path));
-    *action = velk::kDecisionNone;
-    return 1;
-}
-void SeeResult(const velk::VersionActionResult* result, uint64_t) {
-    char text[32];
-    std::snprintf(text, sizeof text, "v%u:%x", result->versionId, result->resultCode);
-    g_seen.push_back(text);
-}
-int32_t RestoreEach(velk::ProcessVersionInfo*, velk::VersionAction* action) {
-    action->kind = velk::kDecisionRestore;
-    action->resultCallback = &SeeResult;
-    return 1;
-}
-int32_t ChooseFirstShown(void*, const char16_t* versionPath, void*, uint32_t* decision) {
-    g_seen.push_back(CopyTag(versionPath));
-    *decision = velk::kDecisionRestore;
-    return 0;
-}
-
-// Versions the engine cannot copy, reached through the exports: the walks skip them without a
-// callback, a restore of one by process is told 0xE0360003, a file restore takes the next
-// version; nothing is left borrowed and no diagnostic line is written.
-TEST(FaultInjection, VersionsWithoutACopyAreSkippedThroughTheExports) {
-    static char16_t path[] = u"/srv/share/ledger.xlsx";
-    constexpr uint32_t kProcess = 42;
-    static velk::FileVersionRequest copies{path, 0, reinterpret_cast<void (*)()>(&SeeCopy), 0};
-    static velk::FileVersionRequest infos{path, 0, reinterpret_cast<void (*)()>(&SeeInfo), 0};
-    static velk::ProcessVersionRequest byProcess{kProcess, {}, {}, 0, &RestoreEach, 0};
-    static velk::RestoreFileRequest restore{nullptr, &ChooseFirstShown, nullptr, nullptr, path,
-                                            0, 0, 0};
-    const struct {
-        const char* what;
-        uint32_t functionId;
-        void* input;
-        uint32_t result;
-        std::vector<std::string> seen;
-    } cases[] = {
-        {"copies of a file's versions", velk::kFnEnumFileVersions, &copies, velk::kSuccess,
-         {"mem-4", "edition-21"}},
-        {"a file's versions with their times", velk::kFnEnumFileVersionInfo, &infos,
-         velk::kSuccess, {"mem-4", "edition-21"}},
-        {"restores of a process's versions", velk::kFnEnumProcessVersions, &byProcess,
-         velk::kSuccess, {"v0:e0360003", "v0:20ff0000", "v20:20ff0000", "v21:20ff0000"}},
-        {"a file restore", velk::kFnRestoreFile, &restore, velk::kSuccess, {"mem-4"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        PluginHarness plugin;
-        ASSERT_TRUE(plugin.Loaded());
-        ASSERT_TRUE(plugin.Start());
-        const FakeVersionsControl& versions = plugin.Versions();
-        versions.AddMemory(path, 5, 500, u"", kFakeNoCopy, kProcess);
-        versions.AddMemory(path, 4, 400, u"", 0, kProcess);
-        versions.AddEdition(path, 20, 300, 0, 0, kFakeNoCopy, kProcess);
-        versions.AddEdition(path, 21, 200, 0, 0, 0, kProcess);
-        plugin.Engine().SetResult("RestoreByCopy", 1);
-        plugin.Engine().SetResult("RestoreByEdition", 1);
-        ICommonPluginInterface* wrapper = plugin.Exports().QueryInterface(kPluginInterfaceId);
-        ASSERT_NE(wrapper, nullptr);
-        g_seen.clear();
-        StartLogCapture();
-        uint32_t reboot = 0x5A5A;
-        EXPECT_EQ(plugin.Exports().CallFunc(wrapper, c.functionId, c.input, &reboot), c.result);
-        EXPECT_EQ(g_seen, c.seen);
-        EXPECT_EQ(WrapperLines(), Lines{});
-        EXPECT_TRUE(versions.NothingLeftBehind());
-        ExpectStoppedOnce(plugin);
-    }
 }
 
 int32_t ChooseAndLoseFeedback(void* host, const char16_t*, void*, uint32_t* decision) {
@@ -317,7 +213,7 @@ TEST(FaultInjection, RestoreFeedbackServiceGoneBeforeTheFeedback) {
         plugin.Host().AddInterface(velk::kFeedbackModule, velk::kFeedbackInterface,
                                    [](uint32_t, void*, void*) { return velk::kSuccess; });
         ASSERT_TRUE(plugin.Start());
-        plugin.Versions().AddEdition(path, 21, 200);
+        plugin.Engine().AddEdition(path, 21, 200);
         plugin.Engine().SetResult("RestoreByCopy", 1);
         plugin.Engine().SetResult("RestoreByEdition", 1);
         ICommonPluginInterface* wrapper = plugin.Exports().QueryInterface(kPluginInterfaceId);

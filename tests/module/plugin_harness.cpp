@@ -33,9 +33,10 @@ PluginHarness::PluginHarness(const Options& options) : folder_(MakeTestFolder("p
         engine_ = Load(EnginePath());
         if (engine_ != nullptr) {
             engineControl_ = std::make_unique<FakeZefControl>(engine_);
-            engineControl_->Reset();
-            versionsControl_ = std::make_unique<FakeVersionsControl>(engine_);
-            if (versionsControl_->IsComplete()) versionsControl_->SetCopyFolder(folder_.u16string());
+            if (engineControl_->IsComplete()) {
+                engineControl_->Reset();
+                engineControl_->SetCopyFolder(folder_.u16string());
+            }
         }
     }
     plugin_ = Load(folder_ / ModuleFileName("PlugEngineZef"));
@@ -48,15 +49,13 @@ PluginHarness::~PluginHarness() {
         platform::UnloadModule(plugin_);
     }
     engineControl_.reset();
-    versionsControl_.reset();
     platform::UnloadModule(engine_);
     std::error_code ignored;
     fs::remove_all(folder_, ignored);
 }
 
 bool PluginHarness::Loaded() const {
-    const bool engineReady = !engineWanted_ || (engineControl_ && engineControl_->IsComplete() &&
-                                                versionsControl_->IsComplete());
+    const bool engineReady = !engineWanted_ || (engineControl_ && engineControl_->IsComplete());
     return plugin_ != nullptr && engineReady && exports_.Initialize && exports_.PostInitialize &&
            exports_.PreUninitialize && exports_.Uninitialize && exports_.QueryInterface &&
            exports_.CallFunc && exports_.OnNotify && exports_.GetModuleID &&

@@ -7,7 +7,6 @@
 
 #include "host/common_plugin_interface.h"
 #include "platform/dynamic_module.h"
-#include "tests/fakes/fake_versions_control.h"
 #include "tests/fakes/fake_zef_control.h"
 #include "tests/fakes/scripted_host.h"
 #include "tests/fakes/test_folder.h"
@@ -28,9 +27,8 @@ public:
     // The plug-in's ten exports were found (and the engine, when one was asked for, loaded).
     bool Loaded() const;
     const PluginExports& Exports() const { return exports_; }
+    // The fake engine; it makes its copies in Folder() unless told otherwise.
     const FakeZefControl& Engine() const { return *engineControl_; }
-    // The fake engine's scripted versions; it makes its copies in Folder() unless told otherwise.
-    const FakeVersionsControl& Versions() const { return *versionsControl_; }
     ScriptedHost& Host() { return host_; }
     std::filesystem::path Folder() const { return folder_; }
     std::filesystem::path EnginePath() const { return folder_ / ModuleFileName("Zef"); }
@@ -44,7 +42,6 @@ private:
     platform::ModuleHandle engine_ = nullptr;
     platform::ModuleHandle plugin_ = nullptr;
     std::unique_ptr<FakeZefControl> engineControl_;
-    std::unique_ptr<FakeVersionsControl> versionsControl_;
     PluginExports exports_;
     ScriptedHost host_;
 };

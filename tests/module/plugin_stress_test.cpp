@@ -1,10 +1,8 @@
-// Shut-down under load: host threads keep calling (events, walks, restores, flushes and
-// configuration changes) while the host takes the plug-in out of service (4104, 4117) and then
-// stops it. Every call gets the answer it gets while running or "not running", and the engine
-// sees no call after its Stop. The walks and restores carry real requests over versions that
-// the engine holds, so their callbacks run while the shut-down waits for them. And the same race
-// a million times over: start and shut down, with every call held between its running test and
-// its count.
+// Shut-down under load, cycle after cycle: host threads keep calling (events, flushes, walks
+// whose callbacks call the wrapper again, restores, configuration changes) while the plug-in is
+// started and shut down, now and then taken out of service first (4104, 4117). Every call gets
+// its running answer or "not running", no call reaches the engine after its Stop, everything
+// the walks and restores borrowed is given back, and every wait is bounded.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,8 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <memory>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,131 +24,26 @@
 
 namespace {
 
-struct Call {
-    const char* name;
-    uint32_t functionId;
-    void* input;
-};
-
 constexpr char16_t kVersionedFile[] = u"/srv/share/documents/report.docx";
 
-// Callbacks of the host's walk and restore: counted, they look at every version and choose
-// none, so that every walk and restore goes through all the engine holds.
+// What the walks and restores were shown, and what the walks' callbacks' own calls were told.
 std::atomic<int64_t> g_versionsShown{0};
-int32_t ShowCopy(uint64_t, const char16_t* copyPath, uint64_t, uint32_t* action) {
-    if (copyPath != nullptr) ++g_versionsShown;
-    *action = velk::kDecisionNone;
-    return 1;
-}
+std::atomic<int64_t> g_directAdmitted{0};
+std::atomic<int64_t> g_directRefused{0};
+std::atomic<int64_t> g_directWrong{0};
+
+// A restore's callback: it looks at every version and chooses none.
 int32_t ChooseNone(void*, const char16_t* versionPath, void*, uint32_t* decision) {
     if (versionPath != nullptr) ++g_versionsShown;
     *decision = velk::kDecisionNone;
     return 1;
 }
 
-TEST(Stress, CallsWhileTakenOutOfServiceAndStoppedAreAllAnswered) {
-    constexpr int kCallers = 6;
-    velk::FileVersionRequest walk{kVersionedFile, 0,
-                                  reinterpret_cast<void (*)()>(&ShowCopy), 0};
-    velk::RestoreFileRequest restore{nullptr, &ChooseNone, nullptr, nullptr, kVersionedFile,
-                                     0, 0, 0};
-    const std::vector<uint8_t> event =
-        EventMessageData(FileEvent(u"/srv/share/documents/report.docx", 0x20));
-    auto record = std::make_unique<velk::EventRecord>();
-    record->eventId = velk::kEventIntegration;
-    record->eventData = event.data();
-    // A change whose message handle names no record: read as an empty batch.
-    velk::ConfigurationChangeRequest change{velk::kKindConfigurationChanged, 0, 0, {7, 7}};
-    const Call calls[] = {
-        {"file event", velk::kFnForwardEvent, record.get()},
-        {"flush", velk::kFnFlushEvents, nullptr},
-        {"walk without a request", velk::kFnEnumFileVersions, nullptr},
-        {"walk", velk::kFnEnumFileVersions, &walk},
-        {"restore", velk::kFnRestoreFile, &restore},
-        {"configuration change", velk::kFnHostRequest2, &change},
-    };
-    // Out of service by 4104, by 4117, or stopped while fully running.
-    for (const int32_t notification : {4104, 4117, 0, 4104, 4117, 0}) {
-        SCOPED_TRACE(notification);
-        PluginHarness plugin;
-        ASSERT_TRUE(plugin.Loaded());
-        ASSERT_TRUE(plugin.Start());
-        ICommonPluginInterface* wrapper = plugin.Exports().QueryInterface(kPluginInterfaceId);
-        ASSERT_NE(wrapper, nullptr);
-        const FakeVersionsControl& versions = plugin.Versions();
-        const std::filesystem::path copies = plugin.Folder() / "copies";
-        std::filesystem::create_directories(copies);
-        versions.SetCopyFolder(copies.u16string());
-        for (uint32_t id = 1; id <= 3; ++id) versions.AddMemory(kVersionedFile, id, 100 * id);
-        g_versionsShown = 0;
-        std::vector<uint32_t> whileRunning;
-        uint32_t response = 0;
-        for (const Call& call : calls) {
-            whileRunning.push_back(
-                plugin.Exports().CallFunc(wrapper, call.functionId, call.input, &response));
-        }
-
-        std::atomic<bool> stop{false};
-        std::atomic<int> unexpected{0};
-        std::atomic<uint64_t> lastUnexpected{0};  // the call's index, then its answer
-        std::atomic<int64_t> answered{0};
-        std::vector<std::thread> callers;
-        for (int t = 0; t < kCallers; ++t) {
-            callers.emplace_back([&, t] {
-                uint32_t output = 0;
-                for (size_t i = static_cast<size_t>(t); !stop.load(); ++i) {
-                    const size_t which = i % std::size(calls);
-                    const uint32_t result = plugin.Exports().CallFunc(
-                        wrapper, calls[which].functionId, calls[which].input, &output);
-                    if (result != whileRunning[which] && result != velk::kZefNotRunning) {
-                        lastUnexpected = static_cast<uint64_t>(which) << 32 | result;
-                        ++unexpected;
-                    }
-                    ++answered;
-                }
-            });
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        // On a loaded machine (Wine starting threads slowly) the callers may not have run yet:
-        // wait, bounded, until one call was answered, so that the shut-down has calls to race.
-        for (int wait = 0; wait < 5000 && answered.load() == 0; ++wait)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        if (notification != 0) {
-            EXPECT_EQ(plugin.Exports().OnNotify(notification, nullptr, nullptr),
-                      velk::kOutOfService);
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        EXPECT_EQ(plugin.Exports().PreUninitialize(), velk::kSuccess);
-        stop = true;
-        for (std::thread& caller : callers) caller.join();
-        EXPECT_EQ(unexpected.load(), 0)
-            << calls[lastUnexpected >> 32].name << " answered " << std::hex
-            << static_cast<uint32_t>(lastUnexpected);
-        EXPECT_GT(answered.load(), 0);
-        EXPECT_GT(g_versionsShown.load(), 0);
-        EXPECT_TRUE(versions.NothingLeftBehind());
-        const std::vector<std::string> engineCalls = plugin.Engine().Calls();
-        const auto stopAt = std::find(engineCalls.begin(), engineCalls.end(), "Stop");
-        ASSERT_NE(stopAt, engineCalls.end());
-        EXPECT_EQ(std::count(stopAt, engineCalls.end(), "FlushEvents"), 0);
-        EXPECT_EQ(std::count(stopAt, engineCalls.end(), "NotifyEvent"), 0);
-    }
-}
-
-// Start-and-shut-down cycles: a few hundred in the suite (fewer under valgrind, which sets
-// the variable), PEZ_STRESS_CYCLES for the long run outside it.
-int StressCycles() {
-    const char* cycles = std::getenv("PEZ_STRESS_CYCLES");
-    return cycles != nullptr && std::atoi(cycles) > 0 ? std::atoi(cycles) : 300;
-}
-
-// A caller's walk: its context is the wrapper the call went to, and the callback calls that
-// wrapper again directly, through slot 4, as a host component holding the interface may. The
-// call that runs the callback keeps the wrapper alive meanwhile.
-std::atomic<int64_t> g_directAdmitted{0};
-std::atomic<int64_t> g_directRefused{0};
-std::atomic<int64_t> g_directWrong{0};
-int32_t CallTheWrapperAgain(uint64_t context, const char16_t*, uint64_t, uint32_t* action) {
+// A walk's callback: its context is the wrapper the call went to, which it calls again directly,
+// through slot 4, as a host component holding the interface may. The call that runs the
+// callback keeps the wrapper alive meanwhile.
+int32_t CallTheWrapperAgain(uint64_t context, const char16_t* copyPath, uint64_t, uint32_t* action) {
+    if (copyPath != nullptr) ++g_versionsShown;
     auto* wrapper = reinterpret_cast<ICommonPluginInterface*>(context);
     const uint32_t result = wrapper->CallFunc(velk::kFnFlushEvents, nullptr, nullptr);
     if (result == velk::kSuccess) {
@@ -165,27 +57,45 @@ int32_t CallTheWrapperAgain(uint64_t context, const char16_t*, uint64_t, uint32_
     return 1;
 }
 
+// Start-and-shut-down cycles: a few hundred in the suite (fewer under valgrind, which sets
+// the variable), PEZ_STRESS_CYCLES for the long run outside it.
+int StressCycles() {
+    const char* cycles = std::getenv("PEZ_STRESS_CYCLES");
+    return cycles != nullptr && std::atoi(cycles) > 0 ? std::atoi(cycles) : 300;
+}
+
+struct Run {
+    std::string pluginBuild;  // the build of the plug-in under test ("": the harness's own)
+    int cycles;
+    // Versions in memory (temporary files), every call recorded, six callers, and in two cycles
+    // of three the plug-in taken out of service (4104, 4117) before the shut-down. Otherwise
+    // stored editions (names, not files), nothing recorded, three callers: a million cycles
+    // run in bounded memory.
+    bool outOfServiceFirst;
+};
+
 // Each cycle starts the whole plug-in and shuts it down with PreUninitialize: that is the one
 // path that stops the engine (the wrapper's count drained) and deletes the wrapper (the
-// export's count drained); notifications 4104 and 4117 only clear the running flag. The test
-// build given holds every call 20 us between a running test and the count after it, so that
-// shut-downs keep landing inside that window. No call may reach the engine after its Stop,
-// every call gets its running answer or "not running", and every wait is bounded.
-void RunShutdownCycles(const std::string& pluginBuild, int cycles) {
-    constexpr int kCallers = 3;
+// export's count drained); notifications 4104 and 4117 only clear the running flag.
+void RunShutdownCycles(const Run& run) {
+    const int callerCount = run.outOfServiceFirst ? 6 : 3;
+    g_versionsShown = 0;
     g_directAdmitted = 0;
     g_directRefused = 0;
     g_directWrong = 0;
     PluginHarness::Options options;
-    options.pluginBuild = pluginBuild;
+    options.pluginBuild = run.pluginBuild;
     PluginHarness plugin(options);
     ASSERT_TRUE(plugin.Loaded());
-    const FakeVersionsControl& versions = plugin.Versions();
-    // Stored editions only: their copies are names, not files, so a cycle costs no disk.
-    versions.AddEdition(kVersionedFile, 10, 2000);
-    versions.AddEdition(kVersionedFile, 11, 1000);
-    plugin.Engine().SetQuiet(true);  // nothing recorded: a million cycles in bounded memory
-    Quastle_SetCapture(0);
+    const FakeZefControl& engine = plugin.Engine();
+    if (run.outOfServiceFirst) {
+        for (uint32_t id = 1; id <= 3; ++id) engine.AddMemory(kVersionedFile, id, 100 * id);
+    } else {
+        engine.AddEdition(kVersionedFile, 10, 2000);
+        engine.AddEdition(kVersionedFile, 11, 1000);
+        engine.SetQuiet(true);
+        Quastle_SetCapture(0);
+    }
 
     const std::vector<uint8_t> event = EventMessageData(FileEvent(kVersionedFile, 0x20));
     velk::EventRecord record{};
@@ -193,27 +103,35 @@ void RunShutdownCycles(const std::string& pluginBuild, int cycles) {
     record.eventData = event.data();
     velk::RestoreFileRequest restore{nullptr, &ChooseNone, nullptr, nullptr, kVersionedFile,
                                      0, 0, 0};
+    // A change whose message handle names no record: read as an empty batch.
+    velk::ConfigurationChangeRequest change{velk::kKindConfigurationChanged, 0, 0, {7, 7}};
     // The walk's request is made per call, with the wrapper in its context.
-    const Call calls[] = {
-        {"file event", velk::kFnForwardEvent, &record},
-        {"flush", velk::kFnFlushEvents, nullptr},
-        {"walk", velk::kFnEnumFileVersions, nullptr},
-        {"restore", velk::kFnRestoreFile, &restore},
+    const struct {
+        const char* name;
+        uint32_t functionId;
+        void* input;
+        uint32_t whileRunning;
+    } calls[] = {
+        {"file event", velk::kFnForwardEvent, &record, velk::kSuccess},
+        {"flush", velk::kFnFlushEvents, nullptr, velk::kSuccess},
+        {"walk", velk::kFnEnumFileVersions, nullptr, velk::kSuccess},
+        {"restore", velk::kFnRestoreFile, &restore, 0xE0360003},
+        {"configuration change", velk::kFnHostRequest2, &change, velk::kSuccess},
+        {"walk without a request", velk::kFnEnumFileVersions, nullptr, velk::kBadArgument},
     };
-    const uint32_t whileRunning[] = {velk::kSuccess, velk::kSuccess, velk::kSuccess, 0xE0360003};
 
     // The test's own gate: a caller announces the cycle whose wrapper it is about to use, then
     // looks at the gate again; the main thread closes the gate after the shut-down and waits
     // until no caller still holds that cycle's (deleted) wrapper before it starts the next.
     std::atomic<int64_t> openCycle{-1};
     std::atomic<ICommonPluginInterface*> current{nullptr};
-    std::atomic<int64_t> busyWith[kCallers];
+    std::vector<std::atomic<int64_t>> busyWith(static_cast<size_t>(callerCount));
     for (auto& busy : busyWith) busy = -1;
     std::atomic<bool> finished{false};
     std::atomic<int64_t> admitted{0}, refused{0}, wrong{0};
     std::atomic<uint64_t> lastWrong{0};
     std::vector<std::thread> callers;
-    for (int t = 0; t < kCallers; ++t) {
+    for (int t = 0; t < callerCount; ++t) {
         callers.emplace_back([&, t] {
             uint32_t output = 0;
             // Each cycle starts a caller's calls afresh, the first caller's with the walk:
@@ -227,7 +145,7 @@ void RunShutdownCycles(const std::string& pluginBuild, int cycles) {
                     std::this_thread::yield();
                     continue;
                 }
-                busyWith[t] = cycle;
+                busyWith[static_cast<size_t>(t)] = cycle;
                 bool wasRefused = false;
                 if (openCycle.load() == cycle) {
                     if (callsFor != cycle) {
@@ -239,12 +157,10 @@ void RunShutdownCycles(const std::string& pluginBuild, int cycles) {
                     velk::FileVersionRequest walk{
                         kVersionedFile, reinterpret_cast<uint64_t>(wrapper),
                         reinterpret_cast<void (*)()>(&CallTheWrapperAgain), 0};
-                    void* input = calls[which].functionId == velk::kFnEnumFileVersions
-                                      ? &walk
-                                      : calls[which].input;
+                    void* input = which == 2 ? &walk : calls[which].input;
                     const uint32_t result = plugin.Exports().CallFunc(
                         wrapper, calls[which].functionId, input, &output);
-                    if (result == whileRunning[which]) {
+                    if (result == calls[which].whileRunning) {
                         ++admitted;
                     } else if (result == velk::kZefNotRunning) {
                         ++refused;
@@ -254,7 +170,7 @@ void RunShutdownCycles(const std::string& pluginBuild, int cycles) {
                         ++wrong;
                     }
                 }
-                busyWith[t] = -1;
+                busyWith[static_cast<size_t>(t)] = -1;
                 // A refusal means the shut-down is under way: give its thread the core
                 // (valgrind runs one thread at a time, and callers spinning on refusals kept
                 // the shut-down's 50 ms waits from ending for seconds).
@@ -287,15 +203,16 @@ void RunShutdownCycles(const std::string& pluginBuild, int cycles) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         std::printf("%s: %d cycles in %.1f s: %lld calls admitted, %lld refused as not running; "
                     "%lld direct calls from callbacks admitted, %lld refused; %llu late calls\n",
-                    pluginBuild.c_str(), done, seconds, static_cast<long long>(admitted.load()),
+                    run.pluginBuild.empty() ? "PlugEngineZef" : run.pluginBuild.c_str(), done, seconds, static_cast<long long>(admitted.load()),
                     static_cast<long long>(refused.load()),
                     static_cast<long long>(g_directAdmitted.load()),
                     static_cast<long long>(g_directRefused.load()),
-                    static_cast<unsigned long long>(plugin.Engine().LateCalls()));
+                    static_cast<unsigned long long>(engine.LateCalls()));
         std::fflush(stdout);
     };
+    const int32_t kTakenOut[] = {4104, 4117, 0};
     int64_t lateCycles = 0;
-    for (int cycle = 0; cycle < cycles; ++cycle) {
+    for (int cycle = 0; cycle < run.cycles; ++cycle) {
         progress = cycle;
         ASSERT_TRUE(plugin.Start()) << "cycle " << cycle;
         ICommonPluginInterface* wrapper = plugin.Exports().QueryInterface(kPluginInterfaceId);
@@ -307,45 +224,61 @@ void RunShutdownCycles(const std::string& pluginBuild, int cycles) {
         for (int spin = 0; spin < 100000 && admitted.load() == before; ++spin) {
             std::this_thread::yield();
         }
-        const uint64_t lateBefore = plugin.Engine().LateCalls();
+        const uint64_t lateBefore = engine.LateCalls();
+        const int32_t notification = run.outOfServiceFirst ? kTakenOut[cycle % 3] : 0;
+        if (notification != 0) {
+            EXPECT_EQ(plugin.Exports().OnNotify(notification, nullptr, nullptr), velk::kOutOfService);
+        }
         EXPECT_EQ(plugin.Exports().PreUninitialize(), velk::kSuccess);
         openCycle = -1;
-        for (int t = 0; t < kCallers; ++t) {
-            for (int spin = 0; busyWith[t].load() == cycle; ++spin) {
+        for (const auto& busy : busyWith) {
+            for (int spin = 0; busy.load() == cycle; ++spin) {
                 ASSERT_LT(spin, 10000000) << "a caller never came back from cycle " << cycle;
                 std::this_thread::yield();
             }
         }
-        if (plugin.Engine().LateCalls() != lateBefore) ++lateCycles;
+        if (engine.LateCalls() != lateBefore) ++lateCycles;
         plugin.Host().ClearLog();
-        if ((cycle + 1) % 50000 == 0 && cycle + 1 < cycles) report(cycle + 1);
+        if ((cycle + 1) % 50000 == 0 && cycle + 1 < run.cycles) report(cycle + 1);
     }
     finished = true;
     for (std::thread& caller : callers) caller.join();
     watchdog.join();
-    plugin.Engine().SetQuiet(false);
+    engine.SetQuiet(false);
 
-    report(cycles);
-    EXPECT_EQ(plugin.Engine().LateCalls(), 0u) << "in " << lateCycles << " cycles";
+    report(run.cycles);
+    EXPECT_EQ(engine.LateCalls(), 0u) << "in " << lateCycles << " cycles";
     EXPECT_EQ(wrong.load(), 0) << calls[lastWrong >> 32].name << " answered " << std::hex
                                << static_cast<uint32_t>(lastWrong);
     EXPECT_EQ(g_directWrong.load(), 0);
     EXPECT_GT(admitted.load(), 0);
-    EXPECT_GT(refused.load(), 0);
+    EXPECT_GT(g_versionsShown.load(), 0);
+    EXPECT_TRUE(engine.NothingLeftBehind());
     // The callbacks' own calls ran; whether one was admitted depends on where the shut-downs fell.
     EXPECT_GT(g_directAdmitted.load() + g_directRefused.load(), 0);
+    if (!run.outOfServiceFirst) {
+        EXPECT_GT(refused.load(), 0);
+    }
 }
 
-// Held in the export only: a shut-down rarely finds a call inside to wait for, so a million
-// cycles take minutes.
+// The plug-in (on Windows its build that accepts the unsigned test engine), taken out of
+// service before some of its shut-downs, with versions in memory whose copies the walks and
+// restores racing the shut-downs must give back (left to the sanitizers: under valgrind six
+// callers take minutes).
+TEST(Stress, CallsWhileTakenOutOfServiceAndStoppedAreAllAnswered) {
+    RunShutdownCycles({"", 6, true});
+}
+
+// Held in the export only, 20 us between a running test and the count after it: a shut-down
+// rarely finds a call inside to wait for, so a million cycles take minutes.
 TEST(ShutdownCycles, CallsHeldBeforeTheExportsCount) {
-    RunShutdownCycles("PlugEngineZefAdmissionDelay", StressCycles());
+    RunShutdownCycles({"PlugEngineZefAdmissionDelay", StressCycles(), false});
 }
 
 // Held in the wrapper too, where a held call is inside the export's count: most shut-downs
 // wait for it in 50 ms steps, so this runs a tenth of the cycles.
 TEST(ShutdownCycles, CallsHeldBeforeTheWrappersCountToo) {
-    RunShutdownCycles("PlugEngineZefWrapperAdmissionDelay", std::max(StressCycles() / 10, 10));
+    RunShutdownCycles({"PlugEngineZefWrapperAdmissionDelay", std::max(StressCycles() / 10, 10), false});
 }
 
 }  // namespace

@@ -48,9 +48,9 @@ TEST_F(BootResultsTest, RecordsCarryEachResultAtItsOffset) {
     OfferFeedback();
     Started();
     const std::u16string longName(70, u'n');
-    versions->AddBootResult(0, 0x1122334455667788ull, u"BootCheck", kEpochAsFileTime + 10000000ull * 1000);
-    versions->AddBootResult(0x12345678, 7, longName.c_str(), 5);  // before 1970
-    versions->AddBootResult(0xFFFF0001, 0, nullptr, kEpochAsFileTime);
+    engine->AddBootResult(0, 0x1122334455667788ull, u"BootCheck", kEpochAsFileTime + 10000000ull * 1000);
+    engine->AddBootResult(0x12345678, 7, longName.c_str(), 5);  // before 1970
+    engine->AddBootResult(0xFFFF0001, 0, nullptr, kEpochAsFileTime);
     EXPECT_EQ(Ask(velk::kFnHostRequest3), 0x20FF0001u) << "the host's own answer";
     ASSERT_EQ(records.size(), 3u);
     const struct {
@@ -63,24 +63,20 @@ TEST_F(BootResultsTest, RecordsCarryEachResultAtItsOffset) {
                     {0, u"", 0, 0xE0F00001}};
     for (size_t i = 0; i < records.size(); ++i) {
         const std::string& r = records[i];
-        EXPECT_EQ(At<uint32_t>(r, 0), 2u);
-        EXPECT_EQ(At<uint64_t>(r, 8), expected[i].time) << i;
-        EXPECT_EQ(At<uint32_t>(r, 28), 100u);
-        std::u16string name(reinterpret_cast<const char16_t*>(r.data() + 32));
-        EXPECT_EQ(name, expected[i].name) << i;
-        EXPECT_EQ(At<char16_t>(r, 32 + 2 * 64), u'\0') << "cut to 64 and terminated";
-        EXPECT_EQ(At<uint32_t>(r, 304), 1u);
-        EXPECT_EQ(At<uint64_t>(r, 312), expected[i].value) << i;
-        EXPECT_EQ(At<uint32_t>(r, 444), 0x20360003u);
-        EXPECT_EQ(At<uint32_t>(r, 448), 3u);
-        EXPECT_EQ(At<uint32_t>(r, 452), expected[i].status) << i;
-        EXPECT_EQ(At<uint32_t>(r, 456), 15u);
-        EXPECT_EQ(At<uint32_t>(r, 460) & 0x20u, 0x20u);
-        EXPECT_EQ(At<uint64_t>(r, 464), 0u);
-        EXPECT_EQ(At<uint32_t>(r, 484), 1u);
-        EXPECT_EQ(At<uint64_t>(r, 552), 0u);
-        EXPECT_EQ(At<uint64_t>(r, 560), 0u);
-        EXPECT_EQ(At<uint32_t>(r, 624), 648u);
+        // The name is cut to 64 units and terminated.
+        EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(r.data() + 32)), expected[i].name) << i;
+        EXPECT_EQ(At<char16_t>(r, 32 + 2 * 64), u'\0') << i;
+        // The fields at 0, 8, 28, 304, 312, 444, 448, 452, 456, 460 (bit 0x20), 464, 484, 552,
+        // 560 and 624.
+        EXPECT_EQ((std::vector<uint64_t>{At<uint32_t>(r, 0), At<uint64_t>(r, 8), At<uint32_t>(r, 28),
+                                         At<uint32_t>(r, 304), At<uint64_t>(r, 312), At<uint32_t>(r, 444),
+                                         At<uint32_t>(r, 448), At<uint32_t>(r, 452), At<uint32_t>(r, 456),
+                                         At<uint32_t>(r, 460) & 0x20u, At<uint64_t>(r, 464),
+                                         At<uint32_t>(r, 484), At<uint64_t>(r, 552), At<uint64_t>(r, 560),
+                                         At<uint32_t>(r, 624)}),
+                  (std::vector<uint64_t>{2, expected[i].time, 100, 1, expected[i].value, 0x20360003, 3,
+                                         expected[i].status, 15, 0x20, 0, 1, 0, 0, 648}))
+            << i;
     }
     EXPECT_EQ(engine->CallsTo({"RmAllocDbeResults", "RmFreeDbeResults", "RmDeleteDbeResults"}),
               (Calls{"RmAllocDbeResults", "RmFreeDbeResults"}));
@@ -114,7 +110,7 @@ TEST_F(BootResultsTest, NothingSentIsNotMarked) {
         Started();
         engine->Reset();
         engine->SetResult("RmAllocDbeResults", c.allocated);
-        for (int i = 0; i < c.results; ++i) versions->AddBootResult(0, 0, u"x", 0);
+        for (int i = 0; i < c.results; ++i) engine->AddBootResult(0, 0, u"x", 0);
         EXPECT_EQ(Ask(), c.result) << c.why << " (a failed group A call ends as not handled)";
         EXPECT_EQ(sends, 0) << c.why;
         EXPECT_EQ(engine->CallsTo({"RmAllocDbeResults", "RmFetchDbeResult", "RmFreeDbeResults"}),
@@ -140,9 +136,8 @@ TEST_F(BootResultsTest, AnEngineWithoutFetchSendsNothing) {
     ASSERT_NE(module, nullptr);
     {
         FakeZefControl otherControl(module);
-        FakeVersionsControl otherVersions(module);
         otherControl.Reset();
-        otherVersions.AddBootResult(0, 1, u"x", 0);
+        otherControl.AddBootResult(0, 1, u"x", 0);
         OfferFeedback();
         auto* w = new CZefEngineWrapper(otherEngine.u16string().c_str(), &host);
         ASSERT_EQ(w->StartEngine(), 1u);

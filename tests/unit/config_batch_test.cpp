@@ -1,5 +1,6 @@
-// Configuration batches through the reference message library: the wire format as written,
-// replies as a host builds them, and the reading rules by key and status.
+// Configuration batches through the reference message library: round trips, replies as a host
+// builds them, and the reading rules by key and status (the wire format as written is in
+// config_wire_test.cpp).
 #include "config/config_batch.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +22,7 @@ constexpr uint32_t kLogPath = 0x03620002;
 constexpr uint32_t kEnable = 0x03610009;
 constexpr uint32_t kWorkMode = 0x0367000A;
 
+// How many fields of the name a record holds.
 uint32_t Count(const VELK_DataHandleWrapper& record, uint32_t nameId) {
     uint32_t count = 0;
     record.GetSizeOf(nameId, count);
@@ -39,52 +41,6 @@ void AddReplyCommand(VELK_DataHandleWrapper& batch, uint32_t key, uint32_t statu
     if (datum) datum(value);
     command.PutData(value);
     batch.PutData(command);
-}
-
-TEST(ConfigBatch, EmptyBatchIsActionAndHeaderOnly) {
-    CConfigBatchCommands batch(2);
-    VELK_DataHandleWrapper out;
-    ASSERT_EQ(batch.Serialize(out), kOk);
-    uint32_t name = 0, action = 0;
-    out.GetNameId(name);
-    EXPECT_EQ(name, config::CFGMSG_BATCH);
-    EXPECT_EQ(out.GetUInt32At(config::CFGMSG_ACTION, action), kOk);
-    EXPECT_EQ(action, 2u);
-    EXPECT_EQ(Count(out, config::CFGMSG_HEADER), 1u);
-    EXPECT_EQ(Count(out, config::CFGMSG_COMMAND), 0u);
-
-    VELK_DataHandleWrapper header, texts, wide, numbers;
-    out.GetDataAt(config::CFGMSG_HEADER, 0, header);
-    EXPECT_EQ(Count(header, 0x207D3), 1u);
-    ASSERT_EQ(header.GetDataAt(0x10002, 0, texts), kOk);
-    EXPECT_EQ(Count(texts, 0x2076D) + Count(texts, 0x2076E), 2u);
-    ASSERT_EQ(texts.GetDataAt(0x10001, 0, wide), kOk);
-    EXPECT_EQ(Count(wide, 0x20641) + Count(wide, 0x20640), 2u);
-    ASSERT_EQ(texts.GetDataAt(0x10003, 0, numbers), kOk);
-    EXPECT_EQ(Count(numbers, 0x20899) + Count(numbers, 0x2089A) + Count(numbers, 0x2089B), 3u);
-}
-
-TEST(ConfigBatch, CommandsGoOutInKeyOrderAndTheFirstOfAKeyWins) {
-    CConfigBatchCommands batch(2);
-    EXPECT_EQ(batch.AddCommand(4, kDbSize, 1024), kOk);
-    EXPECT_EQ(batch.AddCommand(4, kLogPath, std::u16string(u"C:\\log")), kOk);
-    EXPECT_EQ(batch.AddCommand(4, kEnable, true), kOk);
-    EXPECT_EQ(batch.AddCommand(4, kDbSize, 2048), kOk);  // same key: dropped
-    VELK_DataHandleWrapper out;
-    ASSERT_EQ(batch.Serialize(out), kOk);
-    ASSERT_EQ(Count(out, config::CFGMSG_COMMAND), 3u);
-    const uint32_t expected[] = {kEnable, kLogPath, kDbSize};
-    for (uint32_t i = 0; i < 3; ++i) {
-        VELK_DataHandleWrapper command;
-        out.GetDataAt(config::CFGMSG_COMMAND, i, command);
-        uint32_t key = 0;
-        command.GetUInt32At(config::CFGMSG_NAME_ID, key);
-        EXPECT_EQ(key, expected[i]);
-    }
-    const CConfigBatchCommands parsed(out);
-    int size = 0;
-    EXPECT_EQ(parsed.GetValue(kDbSize, size), kOk);
-    EXPECT_EQ(size, 1024);
 }
 
 TEST(ConfigBatch, RoundTripKeepsTypesValuesAndAction) {

@@ -120,15 +120,23 @@ TEST(ConfigWire, EachValueClassWritesItsDatumInItsOwnKindAndWidth) {
     EXPECT_EQ(std::u16string(units, length), u"C:\\db");
 }
 
+// The batch's fields in order, its action, its header, and its commands in ascending key order
+// (of a key given twice the first wins).
 TEST(ConfigWire, BatchCommandAndHeaderFieldsInTheirOrder) {
     config::CConfigBatchCommands batch(2);
-    batch.AddCommand(4, 0x03670004, 1024);
-    batch.AddCommand(4, 0x03610009, true);
+    EXPECT_EQ(batch.AddCommand(4, 0x03670004, 1024), velk::kSuccess);
+    EXPECT_EQ(batch.AddCommand(4, 0x03610009, true), velk::kSuccess);
+    EXPECT_EQ(batch.AddCommand(4, 0x03670004, 2048), velk::kSuccess);  // same key: dropped
     VELK_DataHandleWrapper out;
     ASSERT_EQ(batch.Serialize(out), velk::kSuccess);
-    uint32_t name = 0;
+    uint32_t name = 0, action = 0;
     VELK_Msg_GetNameID(out.Handle(), &name);
     EXPECT_EQ(name, 0x70001u);
+    VELK_Msg_GetUInt32At(out.Handle(), 0x70003, 0, &action);
+    EXPECT_EQ(action, 2u);
+    int size = 0;
+    EXPECT_EQ(config::CConfigBatchCommands(out).GetValue(0x03670004, size), velk::kSuccess);
+    EXPECT_EQ(size, 1024);
     EXPECT_EQ(FieldsOf(out.Handle()), (Fields{{0x70003, kUInt32, 0}, {0x20515, kRecord, 0},
                                               {0x70002, kRecord, 0}, {0x70002, kRecord, 0}}));
 
@@ -142,8 +150,7 @@ TEST(ConfigWire, BatchCommandAndHeaderFieldsInTheirOrder) {
     const Nested numbers(texts.handle, 0x10003);
     EXPECT_EQ(FieldsOf(numbers.handle),
               (Fields{{0x20899, kUInt32, 0}, {0x2089A, kUInt32, 0}, {0x2089B, kUInt32, 0}}));
-
-    // Commands in ascending key order, each: type, key, status, value type, value record.
+    // Each command: type, key, status, value type, value record.
     const uint32_t keys[] = {0x03610009, 0x03670004};
     for (uint32_t i = 0; i < 2; ++i) {
         const Nested command(out.Handle(), 0x70002, i);

@@ -72,16 +72,20 @@ TEST_F(DiagLogTest, HostLevelDecidesWhichLinesPass) {
     }
 }
 
+// Without the log library's handle no text is built, no level asked and nothing flushed.
 TEST_F(DiagLogTest, NullHandleBuildsNoTextAndNeverFlushes) {
     Quastle_SetLevel(kTag, 1);
     Quastle_SetEnabled(0);
     int builds = 0;
     kDiag.Write(kDiagError, 7, CountingPiece{&builds}, u"x", 5u);
+    DiagText text;
+    text.AppendWide(u"x");
+    DiagLine(nullptr, kTag, 5, u"PlugEngineZef", 1).Flush(text);
     QuastleCounters counters{};
     Quastle_GetCounters(&counters);
     EXPECT_EQ(builds, 0);
     EXPECT_EQ(counters.flush, 0u);
-    EXPECT_EQ(counters.getLogLevel, 0u);  // no handle, so no level to ask for
+    EXPECT_EQ(counters.getLogLevel, 0u);
     EXPECT_EQ(counters.getDefaultHandle, 1u);
 }
 
@@ -100,13 +104,15 @@ TEST_F(DiagLogTest, LevelIsAskedAgainForEveryLine) {
     EXPECT_EQ(Captured(0).line, 2u);
 }
 
-TEST_F(DiagLogTest, LineCarriesTagLevelSourceLineAndPiecesInOrder) {
+TEST_F(DiagLogTest, LineCarriesTagLevelSourceLineAndPiecesInOrderOrNull) {
     Quastle_SetLevel(kTag, 2);
     kDiag.Write(kDiagError, 409, u"Failed to verify ZEF engine: ", u"/opt/x/Zef.so", u" rc=",
                 0xE0FF0015u, u" ", true);
     kDiag.Enter(379, u"Plugin_Interface_Initialize");
     kDiag.Leave(414, u"Plugin_Interface_Initialize");
-    ASSERT_EQ(Quastle_CapturedCount(), 3u);
+    kDiag.Write(kDiagTrace, 12);
+    kDiag.Write(kDiagTrace, 13, u"");
+    ASSERT_EQ(Quastle_CapturedCount(), 5u);
 
     const QuastleLine error = Captured(0);
     EXPECT_EQ(std::u16string(error.moduleTag), kTag);
@@ -119,14 +125,8 @@ TEST_F(DiagLogTest, LineCarriesTagLevelSourceLineAndPiecesInOrder) {
     EXPECT_EQ(Captured(1).level, kDiagTrace);
     EXPECT_EQ(TextOf(Captured(2)), u"<== Plugin_Interface_Initialize,");
     EXPECT_EQ(Captured(2).line, 414u);
-}
-
-TEST_F(DiagLogTest, EmptyMessageIsFlushedAsNullWithLengthZero) {
-    Quastle_SetLevel(kTag, 2);
-    kDiag.Write(kDiagTrace, 12);
-    kDiag.Write(kDiagTrace, 13, u"");
-    ASSERT_EQ(Quastle_CapturedCount(), 2u);
-    for (uint32_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(Captured(2).messageWasNull, 0u);
+    for (uint32_t i : {3u, 4u}) {  // an empty message is flushed as null with length 0
         EXPECT_EQ(Captured(i).messageWasNull, 1u);
         EXPECT_EQ(Captured(i).textBytes, 0u);
     }
@@ -140,15 +140,6 @@ TEST_F(DiagLogTest, OtherTagsKeepTheirOwnLevel) {
     kDiag.Write(kDiagTrace, 2, u"on");
     ASSERT_EQ(Quastle_CapturedCount(), 1u);
     EXPECT_EQ(TextOf(Captured(0)), u"on");
-}
-
-TEST_F(DiagLogTest, DiagLineWithoutHandleDoesNothing) {
-    DiagText text;
-    text.AppendWide(u"x");
-    DiagLine(nullptr, kTag, 5, u"PlugEngineZef", 1).Flush(text);
-    QuastleCounters counters{};
-    Quastle_GetCounters(&counters);
-    EXPECT_EQ(counters.flush, 0u);
 }
 
 }  // namespace

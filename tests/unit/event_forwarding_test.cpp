@@ -105,17 +105,7 @@ TEST_F(EventForwardingTest, ProcessEvents) {
     }
 }
 
-TEST_F(EventForwardingTest, ProcessEventWithoutResponseIsRefused) {
-    CZefEngineWrapper& w = Ready();
-    velk::ProcessEventRecord process{};
-    process.eventClass = 1;
-    process.operation = 9;
-    const auto record = Event(velk::kEventProcess, &process);
-    EXPECT_EQ(w.CallFunc(velk::kFnForwardEvent, record.get(), nullptr), velk::kBadArgument);
-    EXPECT_TRUE(engine->Calls().empty());
-}
-
-TEST_F(EventForwardingTest, EventsByIdAndMissingPointers) {
+TEST_F(EventForwardingTest, EventsByIdMissingPointersAndRefusals) {
     CZefEngineWrapper& w = Ready();
     uint8_t opaque[16] = {};
     uint32_t response = kUntouched;
@@ -132,6 +122,16 @@ TEST_F(EventForwardingTest, EventsByIdAndMissingPointers) {
     EXPECT_EQ(engine->Calls(), (Calls{"NotifyEvent(" + Address(opaque) + ")"}));
     EXPECT_EQ(response, kUntouched);
     EXPECT_TRUE(Lines().empty());
+    // A process event that would be answered needs the response; a disabled engine takes none.
+    velk::ProcessEventRecord process{};
+    process.eventClass = 1;
+    process.operation = 9;
+    const auto terminated = Event(velk::kEventProcess, &process);
+    engine->Reset();
+    EXPECT_EQ(w.CallFunc(velk::kFnForwardEvent, terminated.get(), nullptr), velk::kBadArgument);
+    Disable(w);
+    EXPECT_EQ(w.CallFunc(velk::kFnForwardEvent, forwarded.get(), &response), velk::kBadArgument);
+    EXPECT_TRUE(engine->Calls().empty());
 }
 
 struct MessageCase {
@@ -227,16 +227,6 @@ TEST_F(EventForwardingTest, FileEventLinesOnlyWhenTracing) {
     }
     EXPECT_EQ(engine->Calls(), (Calls{"NotifyEvent(" + Address(writable.data()) + ")"}));
     EXPECT_TRUE(Lines().empty());
-}
-
-TEST_F(EventForwardingTest, DisabledEngineRefusesEvents) {
-    CZefEngineWrapper& w = Ready();
-    Disable(w);
-    engine->Reset();
-    uint8_t opaque[16] = {};
-    const auto record = Event(velk::kEventOpaque, opaque);
-    EXPECT_EQ(w.CallFunc(velk::kFnForwardEvent, record.get(), nullptr), velk::kBadArgument);
-    EXPECT_TRUE(engine->Calls().empty());
 }
 
 }  // namespace

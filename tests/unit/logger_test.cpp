@@ -55,32 +55,28 @@ protected:
     fs::path path;
 };
 
-TEST_F(LoggerTest, NewFileStartsWithOneByteOrderMark) {
+// A new file starts with one byte-order mark (a reopened one gets none); lines above the
+// maximum level or above 6 are dropped; a source's base name and line follow the text.
+TEST_F(LoggerTest, MarkLevelsAndSourceSuffix) {
     {
         util::CLogger logger(platform::SystemFileOps(), FakeTicks);
-        OpenBare(logger);
+        OpenBare(logger, 4);
+        logger.Write(5, u"debug");
         logger.Write(4, u"first %d", 1);
+        logger.Write(0, u"zero");
     }
-    {
-        util::CLogger logger(platform::SystemFileOps(), FakeTicks);
-        OpenBare(logger);
-        logger.Write(4, u"second");
-    }
-    EXPECT_EQ(ReadUtf16File(path), u"\uFEFFfirst 1\r\nsecond\r\n");
-}
-
-TEST_F(LoggerTest, LevelsAboveTheMaximumOrSixAreDropped) {
     util::CLogger logger(platform::SystemFileOps(), FakeTicks);
-    OpenBare(logger, 4);
-    logger.Write(5, u"debug");
-    logger.Write(4, u"info");
-    logger.Write(0, u"zero");
+    OpenBare(logger, 9);
+    logger.Write(7, u"seven");
+    logger.Write(6, u"six");
+    const util::FormatArg none[1] = {};
+    logger.WriteV(u"C:\\src\\engine\\restore.cpp", 42, 4, u"a", none, 0);
+    logger.WriteV(u"/src/engine/report.cpp", 7, 4, u"b", none, 0);
+    logger.WriteV(u"plain.cpp", 1, 4, u"c", none, 0);
+    logger.WriteV(u"skipped.cpp", 0, 4, u"d", none, 0);
     logger.Close();
-    util::CLogger wide(platform::SystemFileOps(), FakeTicks);
-    OpenBare(wide, 9);
-    wide.Write(7, u"seven");
-    wide.Write(6, u"six");
-    EXPECT_EQ(ReadUtf16File(path), u"\uFEFFinfo\r\nzero\r\nsix\r\n");
+    EXPECT_EQ(ReadUtf16File(path), u"\uFEFFfirst 1\r\nzero\r\nsix\r\na[.\\restore.cpp(42)]\r\n"
+                                   u"b[.\\report.cpp(7)]\r\nc[.\\plain.cpp(1)]\r\nd\r\n");
 }
 
 // The header's fields as numbers, read back from a written line.
@@ -234,18 +230,6 @@ TEST_F(LoggerTest, RotatedNameIsCutTo260Units) {
         logger.Write(4, u"x");
         EXPECT_EQ(g_rotatedTo, (name + u".old").substr(0, 260)) << length;
     }
-}
-
-TEST_F(LoggerTest, SourceSuffixUsesTheBaseName) {
-    util::CLogger logger(platform::SystemFileOps(), FakeTicks);
-    OpenBare(logger);
-    const util::FormatArg none[1] = {};
-    logger.WriteV(u"C:\\src\\engine\\restore.cpp", 42, 4, u"a", none, 0);
-    logger.WriteV(u"/src/engine/report.cpp", 7, 4, u"b", none, 0);
-    logger.WriteV(u"plain.cpp", 1, 4, u"c", none, 0);
-    logger.WriteV(u"skipped.cpp", 0, 4, u"d", none, 0);
-    EXPECT_EQ(ReadUtf16File(path),
-              u"\uFEFFa[.\\restore.cpp(42)]\r\nb[.\\report.cpp(7)]\r\nc[.\\plain.cpp(1)]\r\nd\r\n");
 }
 
 TEST_F(LoggerTest, LongLinesAreWrittenWhole) {

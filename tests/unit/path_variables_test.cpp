@@ -140,7 +140,7 @@ public:
     int32_t queryResult = 0;
     std::u16string value;
     std::u16string image;
-    uint32_t lastError = 0x57;
+    uint32_t lastError = 0;
 
     int32_t OpenKey(platform::RegKey&, const char16_t*, uint32_t) const override {
         return openResult;
@@ -161,36 +161,28 @@ public:
 
 const std::u16string kHostFolder = kSep + u"opt" + kSep + u"velk" + kSep;
 
-TEST(InstallPath, ComesFromTheRegistryWhenItHasIt) {
-    StartLogCapture();
-    ScriptedProbe probe;
-    probe.value = u"D:\\VELK\\";
-    probe.image = kHostFolder + platform::kHostImageName;
-    EXPECT_EQ(util::GetInstallPath(probe), u"D:\\VELK\\");
-    EXPECT_TRUE(CapturedLines(u"Util COMMON").empty());
-}
-
-TEST(InstallPath, FallsBackToTheHostImageFolder) {
+// The install path comes from the registry when it has it; else from the folder of the host's
+// image when the image is the host's; else it is empty. Each failed step writes its line.
+TEST(InstallPath, ComesFromTheRegistryOrTheHostImageFolder) {
+    const CapturedLine noKey{5, 96, "util_EnvironmentVar",
+                             "regKey.Open() fail!\nopen  HKEY_LOCAL_MACHINE  fail!\nkey =SOFTWARE\\Orvane\\VELK"};
+    const CapturedLine noValue{5, 88, "util_EnvironmentVar",
+                               "regKey.QueryValue() fail!\nkey =SOFTWARE\\Orvane\\VELK,wstrItemName =InstallDir"};
+    const std::u16string host = kHostFolder + platform::kHostImageName;
     const struct {
         const char* why;
-        int32_t open;
-        int32_t query;
-        std::u16string value;
-        std::u16string image;
-        std::u16string result;
-        uint32_t line;
-        std::string text;
+        int32_t open, query;
+        std::u16string value, image, result;
+        std::vector<CapturedLine> lines;
     } cases[] = {
-        {"key missing", 2, 0, u"", kHostFolder + platform::kHostImageName, kHostFolder, 96,
-         "regKey.Open() fail!\nopen  HKEY_LOCAL_MACHINE  fail!\nkey =SOFTWARE\\Orvane\\VELK"},
-        {"value missing", 0, 2, u"", kHostFolder + platform::kHostImageName, kHostFolder, 88,
-         "regKey.QueryValue() fail!\nkey =SOFTWARE\\Orvane\\VELK,wstrItemName =InstallDir"},
-        {"value empty", 0, 0, u"", kHostFolder + platform::kHostImageName, kHostFolder, 88,
-         "regKey.QueryValue() fail!\nkey =SOFTWARE\\Orvane\\VELK,wstrItemName =InstallDir"},
-        {"image of another program", 2, 0, u"", kHostFolder + u"other", u"", 96,
-         "regKey.Open() fail!\nopen  HKEY_LOCAL_MACHINE  fail!\nkey =SOFTWARE\\Orvane\\VELK"},
-        {"image shorter than the name", 2, 0, u"", u"x", u"", 96,
-         "regKey.Open() fail!\nopen  HKEY_LOCAL_MACHINE  fail!\nkey =SOFTWARE\\Orvane\\VELK"},
+        {"in the registry", 0, 0, u"D:\\VELK\\", host, u"D:\\VELK\\", {}},
+        {"key missing", 2, 0, u"", host, kHostFolder, {noKey}},
+        {"value missing", 0, 2, u"", host, kHostFolder, {noValue}},
+        {"value empty", 0, 0, u"", host, kHostFolder, {noValue}},
+        {"image of another program", 2, 0, u"", kHostFolder + u"other", u"", {noKey}},
+        {"image shorter than the name", 2, 0, u"", u"x", u"", {noKey}},
+        {"no image", 2, 0, u"", u"", u"",
+         {noKey, {5, 105, "util_EnvironmentVar", "Failed to call GetModuleFileName. GetLastError(): 0x7a"}}},
     };
     for (const auto& c : cases) {
         StartLogCapture();
@@ -199,23 +191,10 @@ TEST(InstallPath, FallsBackToTheHostImageFolder) {
         probe.queryResult = c.query;
         probe.value = c.value;
         probe.image = c.image;
+        probe.lastError = 0x7A;
         EXPECT_EQ(util::GetInstallPath(probe), c.result) << c.why;
-        EXPECT_EQ(CapturedLines(u"Util COMMON"),
-                  (std::vector<CapturedLine>{{5, c.line, "util_EnvironmentVar", c.text}}))
-            << c.why;
+        EXPECT_EQ(CapturedLines(u"Util COMMON"), c.lines) << c.why;
     }
-}
-
-TEST(InstallPath, NoProcessImageMeansNoInstallPath) {
-    StartLogCapture();
-    ScriptedProbe probe;
-    probe.openResult = 2;
-    probe.lastError = 0x7A;
-    EXPECT_EQ(util::GetInstallPath(probe), u"");
-    const std::vector<CapturedLine> lines = CapturedLines(u"Util COMMON");
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[1], (CapturedLine{5, 105, "util_EnvironmentVar",
-                                      "Failed to call GetModuleFileName. GetLastError(): 0x7a"}));
 }
 
 TEST(EnvironmentValue, DefinedOrItsOwnName) {

@@ -88,7 +88,7 @@ TEST_F(ReportLogFaultTest, RestoresAnswerAndLaterSummariesAreWrittenWhole) {
         std::vector<std::u16string> paths;
         for (int i = 0; i < restores; ++i) {
             paths.push_back(u"/srv/share/r" + std::u16string(1, static_cast<char16_t>(u'1' + i)));
-            versions->AddEdition(paths.back().c_str(), 10 + static_cast<uint32_t>(i), 100);
+            engine->AddEdition(paths.back().c_str(), 10 + static_cast<uint32_t>(i), 100);
         }
         Started();
         engine->SetResult("RestoreByCopy", 1);
@@ -138,6 +138,23 @@ TEST_F(ReportLogFaultTest, RestoresAnswerAndLaterSummariesAreWrittenWhole) {
         engine->Reset();
         fs::remove_all(folder / "Log");
     }
+}
+
+// Report.log cannot be created at all: the engine starts all the same, and every restore
+// reaches it and answers what the engine made of it.
+TEST_F(ReportLogFaultTest, RestoresAnswerWhenTheLogCannotBeCreated) {
+    SetFileFaults(kOpenFails);
+    Started();
+    for (const uint64_t restored : {uint64_t{1}, uint64_t{0}}) {
+        engine->SetResult("RestoreByEdition", restored);
+        velk::EditionRestoreRequest request{nullptr, u"/srv/share/report.docx", 1, 2, 0, 9};
+        uint32_t reboot = 0x5A5A;
+        EXPECT_EQ(wrapper->CallFunc(velk::kFnRestoreEdition, &request, &reboot),
+                  restored != 0 ? velk::kSuccess : 0xE0360004u);
+    }
+    EXPECT_EQ(engine->CallsTo({"RestoreByEdition"}).size(), 2u);
+    EXPECT_GT(FailedFileCalls(), 0u);
+    EXPECT_FALSE(fs::exists(LogPath()));
 }
 
 }  // namespace

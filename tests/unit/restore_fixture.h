@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "host/restore_records.h"
-#include "tests/fakes/fake_versions_control.h"
 #include "tests/unit/wrapper_fixture.h"
 
 // One answer of a host callback: the decision or action, and whether to go on.
@@ -48,16 +47,13 @@ class RestoreTest : public EngineWrapperTest {
 protected:
     void SetUp() override {
         EngineWrapperTest::SetUp();
-        versions = std::make_unique<FakeVersionsControl>(held);
-        ASSERT_TRUE(versions->IsComplete());
         copies = folder / "copies";
         std::filesystem::create_directories(copies);
-        versions->SetCopyFolder(copies.u16string());
+        engine->SetCopyFolder(copies.u16string());
     }
 
     // Report.log of the default configuration, as UTF-8 (without the byte-order mark).
     std::string ReportLog() const { return Utf8WithoutMark(folder / "Log" / "Report.log"); }
 
-    std::unique_ptr<FakeVersionsControl> versions;
     std::filesystem::path copies;
 };

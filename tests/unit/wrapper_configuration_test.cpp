@@ -2,6 +2,10 @@
 // hand-over to the engine, and changes while running.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "engine/configuration_keys.h"
 #include "tests/unit/wrapper_fixture.h"
 
@@ -59,31 +63,47 @@ TEST_F(EngineWrapperTest, QueryAsksThirteenKeysWithGetCommands) {
     EXPECT_EQ(size, 1024) << "the constructor's value";
 }
 
-TEST_F(EngineWrapperTest, FullAnswerSettlesEverySetting) {
+// The numeric settings in one line (level, size, feedback, security, days kept, enable, mode,
+// quota, the two maximum sizes), and the three paths.
+std::string Numbers(const CZefEngineWrapper::Settings& s) {
+    std::string text;
+    for (const int64_t n : {int64_t{s.debugLevel}, int64_t{s.dbSize}, int64_t{s.feedbackSwitch},
+                            int64_t{s.securityLevel}, int64_t{s.historyKeepDays}, int64_t{s.enable},
+                            int64_t{s.workMode}, int64_t{s.perProcessBackupQuota},
+                            int64_t{s.maxBackupFileSize}, int64_t{s.maxBackupFileSizePidMode}}) {
+        text += (text.empty() ? "" : " ") + std::to_string(n);
+    }
+    return text;
+}
+std::vector<std::u16string> Paths(const CZefEngineWrapper::Settings& s) {
+    return {s.debugLogPath, s.patternPath, s.dbPath};
+}
+
+// A full answer settles every setting, each with its line; UseDefaultConfiguration then takes
+// the defaults back but keeps Enable and the two maximum sizes.
+TEST_F(EngineWrapperTest, FullAnswerSettlesEverySettingAndDefaultsKeepEnableAndTheSizes) {
     const std::u16string base = folder.u16string() + u"/";
     AnswerConfiguration([&](config::CConfigBatchCommands& reply) { AnswerAll(reply, base); });
     CZefEngineWrapper& w = Make();
     ASSERT_EQ(w.QueryConfiguration(), velk::kSuccess);
-    const CZefEngineWrapper::Settings s = w.CurrentSettings();
-    EXPECT_EQ(s.debugLevel, 5);
-    EXPECT_EQ(s.dbSize, 2048);
-    EXPECT_EQ(s.debugLogPath, base + u"log");
-    EXPECT_EQ(s.patternPath, base + u"ptn");
-    EXPECT_EQ(s.dbPath, base + u"db");
-    EXPECT_EQ(s.feedbackSwitch, 1);
-    EXPECT_EQ(s.securityLevel, 3);
-    EXPECT_EQ(s.historyKeepDays, 30);
-    EXPECT_FALSE(s.enable);
-    EXPECT_EQ(s.workMode, 2u);
-    EXPECT_EQ(s.perProcessBackupQuota, 9u);
-    EXPECT_EQ(s.maxBackupFileSize, 4096u);
-    EXPECT_EQ(s.maxBackupFileSizePidMode, 8192u);
-    const std::vector<std::string> lines = Lines();
+    EXPECT_EQ(Numbers(w.CurrentSettings()), "5 2048 1 3 30 0 2 9 4096 8192");
+    EXPECT_EQ(Paths(w.CurrentSettings()),
+              (std::vector<std::u16string>{base + u"log", base + u"ptn", base + u"db"}));
+    std::vector<std::string> lines = Lines();
     ASSERT_EQ(lines.size(), 13u);
     EXPECT_EQ(lines[0], "Query configuration: DebugLevel = 0x5");
     EXPECT_EQ(lines[2], "Query configuration: FeedbackSwtich = 0x1");
     EXPECT_EQ(lines[8], "Query configuration: Enable = 0");
     EXPECT_EQ(lines[12], "Query configuration: Max backup file size(PidMode) = 0x2000");
+
+    StartLogCapture();
+    w.UseDefaultConfiguration();
+    EXPECT_EQ(Numbers(w.CurrentSettings()), "4 1024 0 1 21 0 1 6 4096 8192");
+    EXPECT_EQ(w.CurrentSettings().dbPath, Folder("Data"));
+    lines = Lines();
+    ASSERT_EQ(lines.size(), 10u);
+    EXPECT_EQ(lines[0], "Use default configuration: DbSize = 0x400");
+    EXPECT_EQ(lines[9], "Use default configuration: Per process backup quota = 0x6");
 }
 
 TEST_F(EngineWrapperTest, PartialAnswerFallsBackWithOneOrTwoLinesEach) {
@@ -92,15 +112,9 @@ TEST_F(EngineWrapperTest, PartialAnswerFallsBackWithOneOrTwoLinesEach) {
     });
     CZefEngineWrapper& w = Make();
     ASSERT_EQ(w.QueryConfiguration(), velk::kSuccess);
-    const CZefEngineWrapper::Settings s = w.CurrentSettings();
-    EXPECT_EQ(s.dbSize, 4096);
-    EXPECT_EQ(s.debugLevel, 4);
-    EXPECT_EQ(s.historyKeepDays, 21);
-    EXPECT_EQ(s.securityLevel, 1);
-    EXPECT_TRUE(s.enable);
-    EXPECT_EQ(s.dbPath, Folder("Data"));
-    EXPECT_EQ(s.patternPath, Folder("Pattern"));
-    EXPECT_EQ(s.debugLogPath, Folder("Log"));
+    EXPECT_EQ(Numbers(w.CurrentSettings()), "4 4096 0 1 21 1 1 6 0 0");
+    EXPECT_EQ(Paths(w.CurrentSettings()),
+              (std::vector<std::u16string>{Folder("Log"), Folder("Pattern"), Folder("Data")}));
     const std::string data = Utf8(folder / "Data");
     EXPECT_EQ(Lines(), (std::vector<std::string>{
                            "Query configuration fail, use default: DebugLevel = 0x4",
@@ -124,27 +138,24 @@ TEST_F(EngineWrapperTest, PartialAnswerFallsBackWithOneOrTwoLinesEach) {
                        }));
 }
 
-TEST_F(EngineWrapperTest, HostFailuresAndWrongTypesFallBack) {
+TEST_F(EngineWrapperTest, WrongTypesFallBackAndConvertibleTextIsTaken) {
     AnswerConfiguration([](config::CConfigBatchCommands& reply) {
         reply.AddCommand(4, VELK_CFG_ZEF_DEBUG_LEVEL, std::u16string(u"not a number"));
         reply.AddCommand(4, VELK_CFG_ZEF_WORK_MODE, -3);  // out of the unsigned range
-        reply.AddCommand(4, VELK_CFG_ZEF_DB_SIZE, std::u16string(u"512"));  // text that converts
+        reply.AddCommand(4, VELK_CFG_ZEF_DB_SIZE, std::u16string(u"512"));
     });
     CZefEngineWrapper& w = Make();
     w.QueryConfiguration();
-    EXPECT_EQ(w.CurrentSettings().debugLevel, 4);
-    EXPECT_EQ(w.CurrentSettings().workMode, 1u);
-    EXPECT_EQ(w.CurrentSettings().dbSize, 512);
+    EXPECT_EQ(Numbers(w.CurrentSettings()), "4 512 0 1 21 1 1 6 0 0");
 }
 
 TEST_F(EngineWrapperTest, NoConfigurationServiceMeansDefaults) {
     CZefEngineWrapper& w = Make();  // the host has no (5, 51)
     EXPECT_EQ(w.QueryConfiguration(), velk::kSuccess);
-    EXPECT_EQ(w.CurrentSettings().debugLevel, 4);
+    EXPECT_EQ(Numbers(w.CurrentSettings()), "4 1024 0 1 21 1 1 6 0 0");
     EXPECT_EQ(w.CurrentSettings().dbPath, Folder("Data"));
     EXPECT_EQ(Lines().size(), 18u);
-    const std::vector<std::string> log = host.Log();
-    EXPECT_EQ(log, (std::vector<std::string>{"query 5/51 refused", "release null"}));
+    EXPECT_EQ(host.Log(), (std::vector<std::string>{"query 5/51 refused", "release null"}));
 }
 
 TEST_F(EngineWrapperTest, HostErrorResultSkipsTheReply) {
@@ -164,38 +175,14 @@ TEST_F(EngineWrapperTest, PathVariablesAreExpandedOrReplacedByTheDefault) {
     });
     CZefEngineWrapper& w = Make();
     w.QueryConfiguration();
-    EXPECT_EQ(w.CurrentSettings().dbPath, util::ModulePathVariables().at(u"%APPDATA%") + u"x");
-    EXPECT_EQ(w.CurrentSettings().patternPath, Folder("Pattern"));
-    EXPECT_EQ(w.CurrentSettings().debugLogPath, u"100%");
+    EXPECT_EQ(Paths(w.CurrentSettings()),
+              (std::vector<std::u16string>{u"100%", Folder("Pattern"),
+                                           util::ModulePathVariables().at(u"%APPDATA%") + u"x"}));
     const std::vector<std::string> lines = Lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(),
                         "Failed: Expand(VELK_CFG_ZEF_PATTERN_PATH), use default: PatternPath = " +
                             Utf8(folder / "Pattern")),
               lines.end());
-}
-
-TEST_F(EngineWrapperTest, UseDefaultConfigurationKeepsEnableAndTheSizes) {
-    const std::u16string base = folder.u16string() + u"/";
-    AnswerConfiguration([&](config::CConfigBatchCommands& reply) { AnswerAll(reply, base); });
-    CZefEngineWrapper& w = Make();
-    w.QueryConfiguration();
-    StartLogCapture();
-    w.UseDefaultConfiguration();
-    const CZefEngineWrapper::Settings s = w.CurrentSettings();
-    EXPECT_EQ(s.debugLevel, 4);
-    EXPECT_EQ(s.dbSize, 1024);
-    EXPECT_EQ(s.feedbackSwitch, 0);
-    EXPECT_EQ(s.historyKeepDays, 21);
-    EXPECT_EQ(s.securityLevel, 1);
-    EXPECT_EQ(s.workMode, 1u);
-    EXPECT_EQ(s.perProcessBackupQuota, 6u);
-    EXPECT_FALSE(s.enable);
-    EXPECT_EQ(s.maxBackupFileSize, 4096u);
-    EXPECT_EQ(s.dbPath, Folder("Data"));
-    const std::vector<std::string> lines = Lines();
-    ASSERT_EQ(lines.size(), 10u);
-    EXPECT_EQ(lines[0], "Use default configuration: DbSize = 0x400");
-    EXPECT_EQ(lines[9], "Use default configuration: Per process backup quota = 0x6");
 }
 
 TEST_F(EngineWrapperTest, ConfigureEngineHandsOverEverySettingInOrder) {

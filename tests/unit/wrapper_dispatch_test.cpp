@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "engine/zef_time.h"
+#include "host/restore_records.h"
 #include "platform/module.h"
 #include "tests/unit/wrapper_fixture.h"
 
@@ -22,9 +23,18 @@ struct DispatchCase {
     bool withOutput;
     uint32_t enabledResult;
     Calls engineCalls;  // what reaches the engine while enabled
+    void* request = nullptr;  // the input instead of the shared block
 };
 
+int32_t ChooseNothing(void*, const char16_t*, void*, uint32_t*) { return 0; }
+int32_t TakeNoAction(velk::ProcessVersionInfo*, velk::VersionAction*) { return 0; }
+
 TEST_F(EngineWrapperTest, DispatchByStateAndFunctionId) {
+    velk::FileVersionRequest walkWithoutPath{nullptr, 0, reinterpret_cast<void (*)()>(&ChooseNothing), 0};
+    velk::ProcessVersionRequest processZero{0, {}, {}, 0, TakeNoAction, 0};
+    velk::RestoreFileRequest restoreWithoutPath{nullptr, ChooseNothing, nullptr, nullptr, nullptr, 0, 0, 0};
+    velk::RestoreFileRequest restore{nullptr, ChooseNothing, nullptr, nullptr, u"C:\\a.txt", 0, 0, 0};
+    velk::EditionRestoreRequest editionZero{nullptr, u"C:\\a.txt", 0, 0, 0, 0};
     const DispatchCase cases[] = {
         {"flush events", velk::kFnFlushEvents, false, false, velk::kSuccess, {"FlushEvents"}},
         {"flush valid events", velk::kFnFlushValidEvents, false, false, velk::kSuccess,
@@ -47,10 +57,22 @@ TEST_F(EngineWrapperTest, DispatchByStateAndFunctionId) {
          velk::kBadArgument, {}},
         {"version info without a callback", velk::kFnEnumFileVersionInfo, true, false,
          velk::kBadArgument, {}},
-        {"process versions of process 0", velk::kFnEnumProcessVersions, true, false,
+        {"process walk without a callback", velk::kFnEnumProcessVersions, true, false,
          velk::kBadArgument, {}},
         {"boot results without a request", velk::kFnHostRequest2, false, false,
          velk::kNotHandled, {}},
+        {"file walk without a path", velk::kFnEnumFileVersions, true, false, velk::kBadArgument,
+         {}, &walkWithoutPath},
+        {"version info without a request", velk::kFnEnumFileVersionInfo, false, false,
+         velk::kBadArgument, {}},
+        {"process walk of process 0", velk::kFnEnumProcessVersions, true, false,
+         velk::kBadArgument, {}, &processZero},
+        {"restore without a path", velk::kFnRestoreFile, true, true, velk::kBadArgument, {},
+         &restoreWithoutPath},
+        {"restore without the reboot output", velk::kFnRestoreFile, true, false,
+         velk::kBadArgument, {}, &restore},
+        {"restore of edition 0", velk::kFnRestoreEdition, true, true, velk::kBadArgument, {},
+         &editionZero},
     };
     CZefEngineWrapper& w = Started();
     // One input block that every request shape can read: zeros, an edition id of 77, and
@@ -60,9 +82,10 @@ TEST_F(EngineWrapperTest, DispatchByStateAndFunctionId) {
     velk::PidListUpdateRequest pids{4, 5};
     uint32_t output[16] = {};
     for (const DispatchCase& c : cases) {
-        void* in = c.withInput ? (c.functionId == velk::kFnUpdatePidList ? static_cast<void*>(&pids)
-                                                                          : static_cast<void*>(input))
-                               : nullptr;
+        void* in = c.request != nullptr ? c.request
+                   : c.withInput ? (c.functionId == velk::kFnUpdatePidList ? static_cast<void*>(&pids)
+                                                                            : static_cast<void*>(input))
+                                 : nullptr;
         void* out = c.withOutput ? static_cast<void*>(output) : nullptr;
         engine->Reset();
         EXPECT_EQ(w.CallFunc(c.functionId, in, out), c.enabledResult) << c.why;
@@ -95,34 +118,6 @@ TEST_F(EngineWrapperTest, NothingIsServedBeforeStartOrAfterStop) {
     EXPECT_EQ(w.CallFunc(velk::kFnFlushEvents, nullptr, nullptr), velk::kZefNotRunning);
     EXPECT_EQ(w.CallFunc(velk::kFnQueryPatternPolicies, nullptr, nullptr), velk::kZefNotRunning);
     EXPECT_TRUE(engine->Calls().empty());
-}
-
-TEST_F(EngineWrapperTest, EngineResultsMapToResultCodes) {
-    CZefEngineWrapper& w = Started();
-    const std::u16string file = u"C:\\docs\\a.txt";
-    velk::BackupFileRequest backup{file.c_str()};
-    engine->SetResult("BackupFile", 1);
-    EXPECT_EQ(w.CallFunc(velk::kFnBackupFile, &backup, nullptr), 0xE0360006u);
-    engine->SetResult("BackupFile", 0);
-    EXPECT_EQ(w.CallFunc(velk::kFnBackupFile, &backup, nullptr), velk::kSuccess);
-    velk::BackupFileRequest noPath{nullptr};
-    EXPECT_EQ(w.CallFunc(velk::kFnBackupFile, &noPath, nullptr), velk::kBadArgument);
-
-    velk::EditionDeleteRequest edition{9};
-    engine->SetResult("DeleteEditionByEditionID", 1);
-    EXPECT_EQ(w.CallFunc(velk::kFnDeleteEdition, &edition, nullptr), velk::kSuccess);
-
-    uint32_t size = 5;
-    engine->SetResult("GetSupportFileMaxSize", 0x100000);
-    EXPECT_EQ(w.CallFunc(velk::kFnMaxFileSize, nullptr, &size), velk::kSuccess);
-    EXPECT_EQ(size, 0x100000u);
-    engine->SetResult("GetSupportFileMaxSize", 0);
-    EXPECT_EQ(w.CallFunc(velk::kFnMaxFileSize, nullptr, &size), 0xE0360008u);
-    EXPECT_EQ(size, 0u) << "the engine's 0 is stored too";
-
-    velk::PidListUpdateRequest pids{1, 2};
-    engine->SetResult("UpdateObjPidList", 3);
-    EXPECT_EQ(w.CallFunc(velk::kFnUpdatePidList, &pids, nullptr), 0xE0360006u);
 }
 
 // A listing callback that stops after `keep` files and counts what it saw.

@@ -53,6 +53,10 @@ FakeState& State() {
     static FakeState state;  // goes with the module when it is unloaded
     return state;
 }
+// Declares s, the state, locked for the rest of the enclosing block.
+#define LOCKED_STATE(s) \
+    FakeState& s = State(); \
+    const std::lock_guard<std::mutex> s##Guard(s.lock)
 
 std::string Arg(const char16_t* text) { return text ? platform::ToUtf8(text) : "null"; }
 std::string Arg(uint32_t value) { return std::to_string(value); }
@@ -117,8 +121,7 @@ extern "C" {
 // --- control ---
 
 PEZ_EXPORT void FakeZef_Reset() {
-    FakeState& state = State();
-    std::lock_guard<std::mutex> guard(state.lock);
+    LOCKED_STATE(state);
     state.calls.clear();
     state.results.clear();
     state.delays.clear();
@@ -134,8 +137,7 @@ PEZ_EXPORT uint64_t FakeZef_LateCalls() { return g_lateCalls.load(); }
 PEZ_EXPORT void FakeZef_SetPolicy(uint32_t type, uint32_t subtype, uint32_t valueType,
                                   uint32_t present, uint32_t count, const char16_t* const* texts,
                                   uint32_t textCount) {
-    FakeState& state = State();
-    std::lock_guard<std::mutex> guard(state.lock);
+    LOCKED_STATE(state);
     ScriptedPolicy& policy = state.policies[{type, subtype}];
     policy = ScriptedPolicy{valueType, present, count, {}, {}, {}};
     for (uint32_t i = 0; i < textCount; ++i) {
@@ -147,26 +149,22 @@ PEZ_EXPORT void FakeZef_SetPolicy(uint32_t type, uint32_t subtype, uint32_t valu
 PEZ_EXPORT void FakeZef_SetQuiet(int32_t quiet) { g_quiet = quiet != 0; }
 
 PEZ_EXPORT void FakeZef_SetResult(const char* entryPoint, uint64_t result) {
-    FakeState& state = State();
-    std::lock_guard<std::mutex> guard(state.lock);
+    LOCKED_STATE(state);
     state.results[entryPoint] = result;
 }
 
 PEZ_EXPORT void FakeZef_SetDelay(const char* entryPoint, uint32_t milliseconds) {
-    FakeState& state = State();
-    std::lock_guard<std::mutex> guard(state.lock);
+    LOCKED_STATE(state);
     state.delays[entryPoint] = milliseconds;
 }
 
 PEZ_EXPORT uint32_t FakeZef_CallCount() {
-    FakeState& state = State();
-    std::lock_guard<std::mutex> guard(state.lock);
+    LOCKED_STATE(state);
     return static_cast<uint32_t>(state.calls.size());
 }
 
 PEZ_EXPORT int32_t FakeZef_GetCall(uint32_t index, char* buffer, uint32_t capacity) {
-    FakeState& state = State();
-    std::lock_guard<std::mutex> guard(state.lock);
+    LOCKED_STATE(state);
     if (index >= state.calls.size() || buffer == nullptr || capacity == 0) return -1;
     const std::string& call = state.calls[index];
     const size_t length = call.size() < capacity ? call.size() : capacity - 1;
@@ -176,8 +174,7 @@ PEZ_EXPORT int32_t FakeZef_GetCall(uint32_t index, char* buffer, uint32_t capaci
 }
 
 PEZ_EXPORT void* FakeZef_GetCallback(uint32_t settingId) {
-    FakeState& state = State();
-    std::lock_guard<std::mutex> guard(state.lock);
+    LOCKED_STATE(state);
     const auto found = state.callbacks.find(settingId);
     return found != state.callbacks.end() ? found->second : nullptr;
 }
@@ -420,8 +417,7 @@ uint32_t MemGetBackupVersionByPid(zef::FindHandle find, uint32_t capacity, char1
 }
 uint32_t QueryPtnPolicy(uint32_t type, uint32_t subtype, zef::PatternPolicy* policy) {
     const uint32_t result = Call<uint32_t>("QueryPtnPolicy", type, subtype, policy);
-    FakeState& state = State();
-    std::lock_guard<std::mutex> guard(state.lock);
+    LOCKED_STATE(state);
     const auto found = state.policies.find({type, subtype});
     if (result != 0 || policy == nullptr || found == state.policies.end()) return result;
     ScriptedPolicy& scripted = found->second;

@@ -59,6 +59,10 @@ Model& TheModel() {
     static Model model;
     return model;
 }
+// Declares m, the model, locked for the rest of the enclosing block.
+#define LOCKED_MODEL(m) \
+    Model& m = TheModel(); \
+    const std::lock_guard<std::mutex> m##Guard(m.lock)
 
 // Copies a text into a buffer of capacity units; an overlong one fills it, unterminated.
 uint32_t CopyText(const std::u16string& text, uint32_t capacity, char16_t* out,
@@ -124,8 +128,7 @@ const Version* Advance(Model& m, zef::FindHandle find) {
 }  // namespace
 
 void Reset() {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     std::error_code ignored;
     for (const auto& copy : m.memoryCopies) std::filesystem::remove(copy, ignored);
     m.versions.clear();
@@ -142,8 +145,7 @@ void Reset() {
 }
 
 zef::FindHandle FindMemory(const char16_t* filePath) {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     const std::u16string path = filePath != nullptr ? filePath : u"";
     return Open(m, [&](const Version& v) {
         return v.script.place == kFakeInMemory && v.filePath == path;
@@ -151,8 +153,7 @@ zef::FindHandle FindMemory(const char16_t* filePath) {
 }
 
 zef::FindHandle FindMemoryByProcess(uint32_t processId, uint32_t from, uint32_t to) {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     return Open(m, [&](const Version& v) {
         return v.script.place == kFakeInMemory && v.script.processId == processId &&
                InBounds(v.script.time, from != 0 ? &from : nullptr, to != 0 ? &to : nullptr);
@@ -161,8 +162,7 @@ zef::FindHandle FindMemoryByProcess(uint32_t processId, uint32_t from, uint32_t 
 
 zef::FindHandle FindStored(const char16_t* filePath, const uint32_t* from, const uint32_t* to,
                            zef::EditionFindData* data) {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     const std::u16string path = filePath != nullptr ? filePath : u"";
     const zef::FindHandle find = Open(m, [&](const Version& v) {
         return v.script.place == kFakeInStorage && v.filePath == path &&
@@ -174,8 +174,7 @@ zef::FindHandle FindStored(const char16_t* filePath, const uint32_t* from, const
 
 zef::FindHandle FindStoredByProcess(uint32_t processId, const uint32_t* from, const uint32_t* to,
                                     zef::EditionFindDataByPid* data) {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     const zef::FindHandle find = Open(m, [&](const Version& v) {
         return v.script.place == kFakeInStorage && v.script.processId == processId &&
                InBounds(v.script.time, from, to);
@@ -185,14 +184,12 @@ zef::FindHandle FindStoredByProcess(uint32_t processId, const uint32_t* from, co
 }
 
 uint32_t Next(zef::FindHandle find) {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     return Advance(m, find) != nullptr ? 1 : 0;
 }
 
 uint32_t NextStored(zef::FindHandle find, zef::EditionFindData* data) {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     const Version* v = Advance(m, find);
     if (v == nullptr) return 0;
     FillEdition(*v, data);
@@ -200,8 +197,7 @@ uint32_t NextStored(zef::FindHandle find, zef::EditionFindData* data) {
 }
 
 uint32_t NextStoredByProcess(zef::FindHandle find, zef::EditionFindDataByPid* data) {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     const Version* v = Advance(m, find);
     if (v == nullptr) return 0;
     FillEditionByProcess(*v, data);
@@ -209,35 +205,30 @@ uint32_t NextStoredByProcess(zef::FindHandle find, zef::EditionFindDataByPid* da
 }
 
 void Close(zef::FindHandle find) {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     if (m.searches.erase(reinterpret_cast<uintptr_t>(find)) == 0) ++m.badReturns;
 }
 
 std::string Describe(zef::FindHandle find) {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     const Version* v = Current(m, find);
     return v != nullptr ? "v" + std::to_string(v->script.id) : "unknown";
 }
 
 uint32_t VersionId(zef::FindHandle find) {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     const Version* v = Current(m, find);
     return v != nullptr ? v->script.id : 0;
 }
 
 uint32_t VersionTime(zef::FindHandle find) {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     const Version* v = Current(m, find);
     return v != nullptr ? v->script.time : 0;
 }
 
 uint32_t MakeMemoryCopy(zef::FindHandle find, uint32_t capacity, char16_t* path) {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     const Version* v = Current(m, find);
     if (v == nullptr || (v->script.flags & kFakeNoCopy) != 0) return 0;
     if ((v->script.flags & kFakeEmptyCopyPath) != 0) return CopyText(u"", capacity, path);
@@ -251,24 +242,21 @@ uint32_t MakeMemoryCopy(zef::FindHandle find, uint32_t capacity, char16_t* path)
 }
 
 uint32_t FilePath(zef::FindHandle find, uint32_t capacity, char16_t* path) {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     const Version* v = Current(m, find);
     if (v == nullptr || (v->script.flags & kFakeNoPath) != 0) return 0;
     return CopyText(v->filePath, capacity, path, (v->script.flags & kFakeOverlongText) != 0);
 }
 
 uint32_t Image(zef::FindHandle find, uint32_t capacity, char16_t* image) {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     const Version* v = Current(m, find);
     if (v == nullptr) return 0;
     return CopyText(v->image, capacity, image, (v->script.flags & kFakeOverlongText) != 0);
 }
 
 uint32_t MakeEditionCopy(uint32_t editionId, uint32_t capacity, char16_t* path) {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     for (const auto& v : m.versions) {
         if (v->script.place != kFakeInStorage || v->script.id != editionId) continue;
         if ((v->script.flags & kFakeNoCopy) != 0) return 0;
@@ -284,8 +272,7 @@ uint32_t MakeEditionCopy(uint32_t editionId, uint32_t capacity, char16_t* path) 
 }
 
 uint32_t FreeEditionCopy(const char16_t* path) {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     if (path == nullptr || m.editionCopies.erase(path) == 0) ++m.badReturns;
     return 1;
 }
@@ -297,33 +284,28 @@ int32_t UniqueId(const void* keyArea) {
 }
 
 uint32_t WriterImage(uint32_t writerRecordId, uint32_t capacity, char16_t* image) {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     const auto it = m.writerImages.find(writerRecordId);
     return it != m.writerImages.end() ? CopyText(it->second, capacity, image) : 0;
 }
 
 void Connect() {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     ++m.connections;
 }
 
 void Disconnect() {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     --m.connections;
 }
 
 uint32_t Reboot() {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     return m.reboot;
 }
 
 void CompleteReport(zef::RestoreReport* report) {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     if (report == nullptr || !m.advanceScripted) return;
     report->validEditions = m.advance.validEditions;
     // From TimeStamp to the end, everything is the engine's.
@@ -332,15 +314,13 @@ void CompleteReport(zef::RestoreReport* report) {
 }
 
 uint32_t BootResultCount() {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     return static_cast<uint32_t>(m.bootResults.size());
 }
 
 uint32_t FetchBootResult(uint32_t index, uint32_t* code, uint64_t* value, const char16_t** name,
                          uint64_t* fileTime) {
-    Model& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     if (index >= m.bootResults.size()) return 0;
     const BootResult& result = m.bootResults[index];
     if (code != nullptr) *code = result.code;
@@ -352,13 +332,13 @@ uint32_t FetchBootResult(uint32_t index, uint32_t* code, uint64_t* value, const 
 
 }  // namespace fake_versions
 
+using fake_versions::Model;
 using fake_versions::TheModel;
 
 extern "C" {
 
 PEZ_EXPORT void FakeZef_AddVersion(const FakeZefVersion* version) {
-    auto& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     auto added = std::make_unique<fake_versions::Version>();
     added->script = *version;
     added->filePath = version->filePath != nullptr ? version->filePath : u"";
@@ -367,20 +347,17 @@ PEZ_EXPORT void FakeZef_AddVersion(const FakeZefVersion* version) {
 }
 
 PEZ_EXPORT void FakeZef_SetWriterImage(uint32_t writerRecordId, const char16_t* image) {
-    auto& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     m.writerImages[writerRecordId] = image != nullptr ? image : u"";
 }
 
 PEZ_EXPORT void FakeZef_SetCopyFolder(const char16_t* folder) {
-    auto& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     m.copyFolder = folder != nullptr ? folder : u"";
 }
 
 PEZ_EXPORT uint32_t FakeZef_Count(uint32_t what) {
-    auto& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     switch (what) {
         case kFakeOpenHandles:
             return static_cast<uint32_t>(m.searches.size());
@@ -403,22 +380,19 @@ PEZ_EXPORT uint32_t FakeZef_Count(uint32_t what) {
 }
 
 PEZ_EXPORT void FakeZef_SetReboot(uint32_t reboot) {
-    auto& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     m.reboot = reboot;
 }
 
 PEZ_EXPORT void FakeZef_SetAdvanceData(const zef::RestoreReport* report) {
-    auto& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     m.advanceScripted = report != nullptr;
     if (report != nullptr) m.advance = *report;
 }
 
 PEZ_EXPORT void FakeZef_AddBootResult(uint32_t code, uint64_t value, const char16_t* name,
                                       uint64_t fileTime) {
-    auto& m = TheModel();
-    std::lock_guard<std::mutex> guard(m.lock);
+    LOCKED_MODEL(m);
     m.bootResults.push_back({code, value, name != nullptr ? name : u"", fileTime});
 }
 
