@@ -146,6 +146,13 @@ void StagedNotes::Commit() {
 void StagedNotes::Close() {
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_file == kInvalidFile) return;
+    // What stays for the next start is the live notes alone: the done ones are left behind
+    // once, here, rather than carried in the database until then.
+    if (m_bytes > m_liveBytes + sizeof kNotesMagic && RewriteLocked()) {
+        m_files.close(m_file);
+        m_file = kInvalidFile;
+        return;
+    }
     if (m_dirty) m_files.flush(m_file);
     m_files.close(m_file);
     m_file = kInvalidFile;

@@ -46,6 +46,7 @@ public:
     // Pushes what was appended to the disk, and rewrites the journal with the live notes alone
     // once most of it is done with (written beside and renamed over, durably).
     void Commit();
+    // Leaves the journal durable, holding the live notes alone.
     void Close();
     size_t LiveCount() const;
 
