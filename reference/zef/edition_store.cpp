@@ -139,6 +139,7 @@ OpenResult EditionStore::Open(const std::u16string& folder, const StoreLimits& l
     if (why != nullptr) *why = reason;
     if (result != OpenResult::kOk && result != OpenResult::kReadOnly) return result;
     if (result == OpenResult::kOk) {
+        m_closing = false;
         AdoptStaged();
         m_stopping = false;
         m_committer = std::thread([this] { CommitLoop(); });
@@ -420,6 +421,7 @@ void EditionStore::CommitLoop() {
 }
 
 void EditionStore::Close() {
+    m_closing = true;
     {
         std::lock_guard<std::mutex> one(m_commitLock);
         m_stopping = true;
@@ -642,6 +644,7 @@ void EditionStore::ShareStagedContent() {
     for (const std::u16string& staged : batch) {
         Digest digest{};
         uint64_t size = 0;
+        if (m_closing.load()) return;  // what is left stays a copy of its own
         if (!DigestOfFile(m_files, staged, &digest, &size)) continue;  // kept or dropped
         std::u16string blob;
         {

@@ -164,6 +164,7 @@ private:
     std::thread m_committer;
     std::atomic<uint32_t> m_stagingCounter{0};
     std::atomic<bool> m_cloneUnsupported{false};
+    std::atomic<bool> m_closing{false};  // a close waits for no more sharing
     std::atomic<uint32_t> m_nextUniqueId{1};
 };
 
