@@ -204,7 +204,20 @@ def watch_section(watch):
         w["db_bytes"] / 1e6, w["content_bytes"] / 1e6, "met" if ratio <= 1.1 else "missed", ratio))
     lines.append("| Pellumhost.log lines per write (default level) | %.2f | | | | | | |" % (
         w["log_lines"] / (2.0 * w["files"])))
-    lines.append("")
+    lines += [
+        "",
+        "Where the limit column is below 1, the watched run cost less than the unwatched one plus "
+        "the copy as `cp` makes it: the engine copies inside the kernel with fewer calls per "
+        "file than `cp`. What a held open costs beyond the copy: the reader's read of the "
+        "event and of the file's path, the hand-off to the worker thread, the event message "
+        "through the plug-in, the engine's two looks at the file's size and time around the "
+        "copy and one append to `staged.log`, and the detector's read of the file's first "
+        "4 KiB; the answer goes out after that. The log keeps one line per write at the "
+        "default level: the plug-in's own trace line for each file event it forwards (level "
+        "2); `--log-level 3` leaves it out. The database holds, besides the unique content, "
+        "a descriptor and a log record per edition, the journal of staged versions and the "
+        "host's change journal (about 0.3 KB each per write, for files of 6 KB on average).",
+        ""]
     return lines, data
 
 
