@@ -207,12 +207,14 @@ def watch_section(watch):
     lines += [
         "",
         "Where the limit column is below 1, the watched run cost less than the unwatched one plus "
-        "the copy as `cp` makes it: the engine copies inside the kernel with fewer calls per "
-        "file than `cp`. What a held open costs beyond the copy: the reader's read of the "
+        "the copy as `cp -r` makes it (which makes the tree's folders too). What a held open costs beyond the copy: the reader's read of the "
         "event and of the file's path, the hand-off to the worker thread, the event message "
         "through the plug-in, the engine's two looks at the file's size and time around the "
         "copy and one append to `staged.log`, and the detector's read of the file's first "
-        "4 KiB; the answer goes out after that. The log keeps one line per write at the "
+        "4 KiB; the answer goes out after that. Each version is a new file in `staging/` (and "
+        "each copy of the limit one in its folder): where creating a file is slow, as on an "
+        "ext4 file system after many deletions, that creation is most of both costs. The "
+        "log keeps one line per write at the "
         "default level: the plug-in's own trace line for each file event it forwards (level "
         "2); `--log-level 3` leaves it out. The database holds, besides the unique content, "
         "a descriptor and a log record per edition, the journal of staged versions and the "
