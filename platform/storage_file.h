@@ -19,8 +19,10 @@ struct FileOwnership {
     uint32_t mode = 0;
 };
 
-// Why the calling thread's last file call failed, as far as a message needs to tell.
-enum class FileFailure : uint32_t { kOther, kMissing, kDenied, kDiskFull };
+// Why the calling thread's last file call failed, as far as a message needs to tell;
+// kUnsupported: the file system cannot do it at all (a block clone on ext4), so a caller may
+// stop asking.
+enum class FileFailure : uint32_t { kOther, kMissing, kDenied, kDiskFull, kUnsupported };
 FileFailure LastFileFailure();
 
 // Opens an existing file for reading, shared with writers and deleters; kInvalidFile on failure.
@@ -46,7 +48,8 @@ bool ReadOwnership(FileHandle file, FileOwnership* ownership);
 bool ApplyOwnership(FileHandle file, const FileOwnership& ownership);
 void CloseFile(FileHandle file);
 // Makes target share source's blocks (FICLONE on btrfs and XFS); false where the file system
-// cannot, and always on Windows. The target must be empty and open for writing.
+// cannot (LastFileFailure then tells kUnsupported), and always on Windows. The target must be
+// empty and open for writing.
 bool CloneFileBlocks(FileHandle source, FileHandle target);
 // Copies the rest of source into target inside the kernel (copy_file_range on Linux); false,
 // with nothing copied, where the system cannot (always on Windows, where callers read and
@@ -56,6 +59,9 @@ bool CopyFileData(FileHandle source, FileHandle target, uint64_t* copied);
 // Linux; MOVEFILE_WRITE_THROUGH on Windows).
 bool ReplaceFileDurably(const char16_t* from, const char16_t* to);
 bool RemoveFile(const char16_t* path);
+// Gives an existing file a second name in the same file system (a hard link); false where the
+// system cannot, or name exists.
+bool LinkFile(const char16_t* existing, const char16_t* name);
 // Holds path open and locked against every other holder, in this process or another; the
 // system releases it when the holder dies. kInvalidFile when someone else holds it (then
 // *heldElsewhere, when given, is true) or the file cannot be opened.

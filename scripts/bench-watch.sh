@@ -4,8 +4,12 @@
 #   append   each file appended one line, each by its own shell redirection (an open per file)
 #   rewrite  each file rewritten in place by one python3 process
 #   stop     `Pellumhost stop` after that work, until the service has stopped
-# Also: the lines Pellumhost.log gained, and the database's size against the unique bytes it
-# holds. Prints one line per figure and writes them as JSON to $1 (default: bench-watch.json).
+#   copy     the limit: each file's bytes copied once into a new file by one process (cp -r,
+#            no block sharing), the least that taking a version of every file can cost
+# Also: the lines Pellumhost.log gained, how long opens were held (p50, p99, as `run` reports
+# them), and the database's size against the unique bytes it holds (every distinct content
+# once, stored or still staged). Prints one line per figure and writes them as JSON to $1
+# (default: bench-watch.json).
 # Usage: sudo scripts/bench-watch.sh [out.json] [files]   (build/linux must be built)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -50,6 +54,9 @@ for root, _, names in os.walk(sys.argv[1]):
             f.write(data.replace(b"#", b"#", 1))
 EOF
 }
+copy_all() {  # copy_all FROM TO: every file's bytes once into a new file under TO, one process
+  cp -r --reflink=never "$1" "$2"
+}
 timed() {  # timed NAME COMMAND... : prints and records the seconds COMMAND took
   local name=$1; shift
   sync
@@ -68,6 +75,7 @@ echo "tree: $files files, $bytes bytes (from /usr/include)"
 
 timed append_unwatched append_all "$work/plain"
 timed rewrite_unwatched rewrite_all "$work/plain"
+timed copy copy_all "$work/plain" "$work/copies"
 
 db=$work/db
 "$host" run --watch "$work/watched" --source before-write --db "$db" >"$work/run.out" 2>&1 &
@@ -80,11 +88,25 @@ timed rewrite_watched rewrite_all "$work/watched"
 timed stop stop_service
 log_lines=$(( $(wc -l <"$db/Log/Pellumhost.log") - log_before ))
 db_bytes=$(du -sb --exclude=Log "$db" | cut -f1)
-# The unique content the database keeps: every distinct content file once.
-unique=$(find "$db" -path "$db/Log" -prune -o -type f -path '*/content/*' -print0 | xargs -0 -r cat | wc -c)
-hold=$(grep -o 'p99 [0-9]* us' "$work/run.out" | head -n 1 | grep -o '[0-9]*' || true)
+# The unique content the database keeps: every distinct content once, stored or staged.
+unique=$(python3 - "$db" <<'EOF'
+import hashlib, os, sys
+sizes = {}
+for folder in ("content", "staging"):
+    top = os.path.join(sys.argv[1], folder)
+    for name in os.listdir(top) if os.path.isdir(top) else []:
+        with open(os.path.join(top, name), "rb") as f:
+            data = f.read()
+        sizes[hashlib.sha1(data).digest()] = len(data)
+print(sum(sizes.values()))
+EOF
+)
+held=$(sed -n 's/.*opens held for a version: [0-9]*, p50 \([0-9]*\) us, p99 \([0-9]*\) us.*/\1 \2/p' "$work/run.out")
+hold50=${held% *}
+hold99=${held#* }
 echo "Pellumhost.log lines for $((2 * files)) writes: $log_lines"
-echo "database: $db_bytes bytes for $unique bytes of content"
+echo "database: $db_bytes bytes for $unique bytes of unique content"
+if [[ -n $held ]]; then echo "opens held for a version: p50 $hold50 us, p99 $hold99 us"; fi
 
 python3 - "$out" <<EOF
 import json, sys
@@ -93,9 +115,10 @@ for line in """$(for k in "${!figures[@]}"; do echo "$k=${figures[$k]}"; done)""
     k, v = line.split("=")
     f[k] = float(v)
 f.update(files=$files, tree_bytes=$bytes, log_lines=$log_lines, db_bytes=$db_bytes,
-         content_bytes=$unique, open_hold_p99_us=${hold:-None})
+         content_bytes=$unique, open_hold_p50_us=${hold50:-None}, open_hold_p99_us=${hold99:-None})
 json.dump(f, open(sys.argv[1], "w"), indent=1)
-print("append  %.1fx, rewrite %.1fx (watched over unwatched)" % (
-    f["append_watched"] / f["append_unwatched"], f["rewrite_watched"] / f["rewrite_unwatched"]))
+print("append  %.1fx, rewrite %.1fx (watched over unwatched); the copy limit adds %.3f s" % (
+    f["append_watched"] / f["append_unwatched"], f["rewrite_watched"] / f["rewrite_unwatched"],
+    f["copy"]))
 EOF
 echo "wrote $out"

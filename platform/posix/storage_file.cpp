@@ -85,6 +85,8 @@ FileFailure LastFileFailure() {
         case EROFS: return FileFailure::kDenied;
         case ENOSPC:
         case EDQUOT: return FileFailure::kDiskFull;
+        case EOPNOTSUPP:
+        case ENOTTY: return FileFailure::kUnsupported;
         default: return FileFailure::kOther;
     }
 }
@@ -138,6 +140,11 @@ bool ReplaceFileDurably(const char16_t* from, const char16_t* to) {
 
 bool RemoveFile(const char16_t* path) {
     return path != nullptr && unlink(ToUtf8(path).c_str()) == 0;
+}
+
+bool LinkFile(const char16_t* existing, const char16_t* name) {
+    return existing != nullptr && name != nullptr &&
+           link(ToUtf8(existing).c_str(), ToUtf8(name).c_str()) == 0;
 }
 
 FileHandle LockExclusively(const char16_t* path, bool* heldElsewhere) {

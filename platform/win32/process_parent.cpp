@@ -1,4 +1,4 @@
-// A process's parent from a Toolhelp snapshot of the process table.
+// A process's parent from a Toolhelp snapshot of the process table, its start from its times.
 #include "platform/process_parent.h"
 
 #include <windows.h>
@@ -21,6 +21,17 @@ uint32_t ParentProcessId(uint32_t processId) {
     }
     CloseHandle(snapshot);
     return parent;
+}
+
+uint64_t ProcessStartTime(uint32_t processId) {
+    if (processId == 0) return 0;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (process == nullptr) return 0;
+    FILETIME created{}, exited{}, kernel{}, user{};
+    const BOOL read = GetProcessTimes(process, &created, &exited, &kernel, &user);
+    CloseHandle(process);
+    if (!read) return 0;
+    return (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
 }  // namespace platform

@@ -54,6 +54,7 @@ FileFailure LastFileFailure() {
         case ERROR_SHARING_VIOLATION: return FileFailure::kDenied;
         case ERROR_DISK_FULL:
         case ERROR_HANDLE_DISK_FULL: return FileFailure::kDiskFull;
+        case ERROR_NOT_SUPPORTED: return FileFailure::kUnsupported;
         default: return FileFailure::kOther;
     }
 }
@@ -83,7 +84,10 @@ void CloseFile(FileHandle file) {
     if (file != kInvalidFile) CloseHandle(AsHandle(file));
 }
 
-bool CloneFileBlocks(FileHandle, FileHandle) { return false; }
+bool CloneFileBlocks(FileHandle, FileHandle) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+}
 
 bool CopyFileData(FileHandle, FileHandle, uint64_t* copied) {
     *copied = 0;
@@ -97,6 +101,11 @@ bool ReplaceFileDurably(const char16_t* from, const char16_t* to) {
 }
 
 bool RemoveFile(const char16_t* path) { return path != nullptr && DeleteFileW(Wide(path)) != 0; }
+
+bool LinkFile(const char16_t* existing, const char16_t* name) {
+    return existing != nullptr && name != nullptr &&
+           CreateHardLinkW(Wide(name), Wide(existing), nullptr) != 0;
+}
 
 FileHandle LockExclusively(const char16_t* path, bool* heldElsewhere) {
     if (heldElsewhere != nullptr) *heldElsewhere = false;

@@ -93,6 +93,7 @@ StoreLayout::StoreLayout(const std::u16string& root)
       content(JoinPath(root, u"content")),
       descriptors(JoinPath(root, u"editions")),
       staging(JoinPath(root, u"staging")),
+      notes(JoinPath(root, u"staged.log")),
       log(JoinPath(root, u"editions.log")),
       legacyIndex(JoinPath(root, u"index.zef")),
       lock(JoinPath(root, u"zef.lock")) {}
@@ -105,7 +106,8 @@ std::u16string StoreLayout::DescriptorFile(uint32_t editionId) const {
     return JoinPath(descriptors, Concat(editionId, kDescriptorSuffix));
 }
 
-EditionStore::EditionStore(const FileTable& files, EngineLog& log) : m_files(files), m_log(log) {}
+EditionStore::EditionStore(const FileTable& files, EngineLog& log)
+    : m_files(files), m_log(log), m_notes(files) {}
 
 EditionStore::~EditionStore() { Close(); }
 
@@ -137,6 +139,7 @@ OpenResult EditionStore::Open(const std::u16string& folder, const StoreLimits& l
     if (why != nullptr) *why = reason;
     if (result != OpenResult::kOk && result != OpenResult::kReadOnly) return result;
     if (result == OpenResult::kOk) {
+        m_closing = false;
         AdoptStaged();
         m_stopping = false;
         m_committer = std::thread([this] { CommitLoop(); });
@@ -159,6 +162,7 @@ OpenResult EditionStore::OpenLocked(const std::u16string& folder, std::u16string
     }
     m_folder = folder;
     m_layout = StoreLayout(folder);
+    m_cloneUnsupported = false;
     m_staging = m_layout.staging;
     m_set = EditionSet();
     m_readOnly = false;
@@ -367,7 +371,15 @@ void EditionStore::Commit() {
         m_logDirty = false;
         logFile = m_logFile;
     }
-    if (paths.empty() && !logDirty && removals.empty()) return;
+    {
+        std::lock_guard<std::mutex> staged(m_stagedLock);
+        paths.insert(paths.end(), m_stagedUnflushed.begin(), m_stagedUnflushed.end());
+        m_stagedUnflushed.clear();
+    }
+    // The journal of staged notes after the copies it names (already durable when the whole
+    // file system was flushed; then this flush finds nothing to write).
+    const auto commitNotes = [this] { m_notes.Commit(); };
+    if (paths.empty() && !logDirty && removals.empty()) return commitNotes();
     // One flush of the file system where the system has one (content, descriptors, staged
     // copies and the log at once); else each file, then the folders, then the log.
     bool durable = m_files.flushFileSystem(m_layout.folder.c_str());
@@ -379,6 +391,7 @@ void EditionStore::Commit() {
             m_files.flushPath(m_layout.staging.c_str());
         }
     }
+    commitNotes();
     // A compaction replaces the log's handle under this lock, so the handle is flushed under
     // it too.
     std::lock_guard<std::mutex> guard(m_lock);
@@ -402,11 +415,13 @@ void EditionStore::CommitLoop() {
         if (m_stopping) return;
         wait.unlock();
         Commit();
+        ShareStagedContent();
         wait.lock();
     }
 }
 
 void EditionStore::Close() {
+    m_closing = true;
     {
         std::lock_guard<std::mutex> one(m_commitLock);
         m_stopping = true;
@@ -414,6 +429,7 @@ void EditionStore::Close() {
     m_wake.notify_all();
     if (m_committer.joinable()) m_committer.join();
     Commit();
+    m_notes.Close();
     std::lock_guard<std::mutex> guard(m_lock);
     if (!m_open) return;
     if (m_logFile != kInvalidFile) m_files.close(m_logFile);
@@ -512,38 +528,61 @@ void EditionStore::RestageMovedCopy(const std::u16string& staged, const Edition&
 }
 
 // Staged versions of a run that ended before keeping them: each noted copy becomes an
-// edition; a copy without its note was never finished and goes.
+// edition; a copy without its note was never finished and goes, unless the journal is damaged
+// (then no copy is proved garbage). Notes of an earlier version, a file beside each copy, are
+// taken into the journal first.
 void EditionStore::AdoptStaged() {
     std::vector<std::u16string> names;
     m_files.listFiles(m_staging.c_str(), names);
-    std::set<std::u16string> present(names.begin(), names.end());
-    uint32_t adopted = 0;
+    const std::set<std::u16string> present(names.begin(), names.end());
+    std::vector<NotedCopy> noted;
+    bool damaged = false;
+    std::u16string why;
+    if (!m_notes.Open(m_layout.notes, noted, &damaged, why)) {
+        m_log.Write(LogLevel::kError, Concat(u"Versions staged from now on have no note (", why,
+                                             u"); the staged copies of the last run are kept as they are."));
+        return;
+    }
+    if (damaged)
+        m_log.Write(LogLevel::kWarning, Concat(u"The journal of staged versions ", m_layout.notes,
+                                               u" is damaged; the copies it may name are kept as they are."));
+    std::set<std::u16string> keep;
+    std::vector<std::u16string> earlierNotes;
     for (const std::u16string& name : names) {
         if (!EndsWith(name, kNoteSuffix)) continue;
         const std::u16string copyName = name.substr(0, name.size() - (std::size(kNoteSuffix) - 1));
-        const std::u16string staged = JoinPath(m_staging, copyName);
         const std::u16string note = JoinPath(m_staging, name);
-        LogRecord record;
-        present.erase(name);
-        present.erase(copyName);
-        if (!ReadFramedFile(m_files, note, kStagedMagic, record)) {
+        NotedCopy taken{copyName, LogRecord()};
+        if (!ReadFramedFile(m_files, note, kStagedMagic, taken.note) || !m_notes.Note(copyName, taken.note)) {
             m_log.Write(LogLevel::kWarning, Concat(u"The staged note ", note,
                                                    u" is damaged; its copy is kept as it is."));
+            keep.insert(name);
+            keep.insert(copyName);
             continue;
         }
+        noted.push_back(taken);
+        earlierNotes.push_back(note);
+    }
+    uint32_t adopted = 0;
+    for (const NotedCopy& n : noted) {
+        const std::u16string staged = JoinPath(m_staging, n.name);
+        keep.insert(n.name);
         EditionOrigin origin;
-        origin.path = record.edition.path;
-        origin.image = record.edition.image;
-        origin.processId = record.edition.processId;
+        origin.path = n.note.edition.path;
+        origin.image = n.note.edition.image;
+        origin.processId = n.note.edition.processId;
         origin.operation = kOperationBeforeWrite;
-        origin.uniqueId = record.edition.uniqueId;
-        origin.time = record.edition.time;
-        if (std::find(names.begin(), names.end(), copyName) == names.end())
-            RestageMovedCopy(staged, record.edition);
+        origin.uniqueId = n.note.edition.uniqueId;
+        origin.time = n.note.edition.time;
+        if (present.count(n.name) == 0) RestageMovedCopy(staged, n.note.edition);
         const AddResult added = AddFromStaged(staged, origin, nullptr);
         if (added == AddResult::kAdded || added == AddResult::kUnchanged) ++adopted;
     }
-    for (const std::u16string& name : present) m_files.remove(JoinPath(m_staging, name).c_str());
+    m_notes.Commit();  // the earlier notes are in the journal before their files go
+    for (const std::u16string& note : earlierNotes) m_files.remove(note.c_str());
+    for (const std::u16string& name : names)
+        if (!damaged && keep.count(name) == 0 && !EndsWith(name, kNoteSuffix))
+            m_files.remove(JoinPath(m_staging, name).c_str());
     if (adopted != 0)
         m_log.Write(LogLevel::kInfo, Concat(u"Kept ", adopted, u" staged versions of the last run as editions."));
 }
@@ -552,24 +591,83 @@ std::u16string EditionStore::NewStagingPath(const char16_t* prefix) {
     return JoinPath(m_staging, Concat(prefix, Now(), u"-", ++m_stagingCounter, u".tmp"));
 }
 
+void EditionStore::CloneUnsupported() {
+    if (!m_cloneUnsupported.exchange(true))
+        m_log.Write(LogLevel::kInfo, Concat(u"The file system of ", m_folder, u" cannot clone "
+                                            u"blocks; content is copied into it from now on."));
+}
+
 // Taken on the event path, so without the lock that an index write holds.
 uint32_t EditionStore::NewUniqueId() { return m_nextUniqueId.fetch_add(1); }
 
+// A staged copy's name in the journal: its name in the staging folder.
+std::u16string EditionStore::StagedName(const std::u16string& staged) const {
+    const bool inside = staged.size() > m_staging.size() + 1 &&
+                        staged.compare(0, m_staging.size(), m_staging) == 0;
+    return inside ? staged.substr(m_staging.size() + 1) : staged;
+}
+
+// On the event path: one append to the open journal. The version outlives a killed process
+// from here on (the append is in the system's hands), and a power loss after the committer's
+// next flush, which makes the copy and the journal durable together.
 void EditionStore::NoteStaged(const std::u16string& staged, const EditionOrigin& origin) {
-    const std::u16string note = staged + kNoteSuffix;
-    if (!WriteNew(m_files, note, FramedFile(kStagedMagic, StagedNote(origin)))) {
+    if (!m_notes.Note(StagedName(staged), StagedNote(origin))) {
         m_log.Write(LogLevel::kWarning, Concat(u"The staged version of ", origin.path,
                                                u" has no note; a crash before it is kept loses it."));
         return;
     }
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_unflushed.push_back(staged);
-    m_unflushed.push_back(note);
+    std::lock_guard<std::mutex> guard(m_stagedLock);
+    m_stagedUnflushed.push_back(staged);
+    m_stagedToShare.push_back(staged);
 }
 
 void EditionStore::DropStaged(const std::u16string& staged) {
+    m_notes.Done(StagedName(staged));  // first: a copy no longer noted is never shared
     m_files.remove(staged.c_str());
-    m_files.remove((staged + kNoteSuffix).c_str());
+}
+
+// A staged copy (of a file a writer is about to change) very often holds bytes the store has
+// already, the file's newest edition: its own blocks are then waste until the copy is kept.
+// Once its bytes are proved the same (digest, then every byte), the stored file gets the
+// copy's name (a hard link, renamed over it), and the copy's blocks go. The content file never
+// changes, so the version reads the same bytes either way; where a link cannot be made the
+// copy stays as it is. Runs on the committer, a bounded batch per round, off the event path.
+void EditionStore::ShareStagedContent() {
+    constexpr size_t kBatch = 256;
+    std::vector<std::u16string> batch;
+    {
+        std::lock_guard<std::mutex> guard(m_stagedLock);
+        const size_t n = std::min(kBatch, m_stagedToShare.size());
+        batch.assign(m_stagedToShare.begin(), m_stagedToShare.begin() + static_cast<std::ptrdiff_t>(n));
+        m_stagedToShare.erase(m_stagedToShare.begin(), m_stagedToShare.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+    for (const std::u16string& staged : batch) {
+        Digest digest{};
+        uint64_t size = 0;
+        if (m_closing.load()) return;  // what is left stays a copy of its own
+        if (!DigestOfFile(m_files, staged, &digest, &size)) continue;  // kept or dropped
+        std::u16string blob;
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            if (!m_open || m_readOnly || !m_set.Referenced({digest, 0})) continue;
+            blob = m_layout.ContentFile(digest, 0);
+        }
+        if (!SameContent(m_files, staged, blob)) continue;
+        const std::u16string shared = staged + u".shared";
+        if (!m_files.link(blob.c_str(), shared.c_str())) continue;
+        // Under the index lock (a keep moves or removes the copy under it) and while the copy
+        // is still noted (a drop is noted done before the copy goes): the link never lands on
+        // a name that was let go.
+        bool replaced = false;
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            ScopedFile still(m_files, m_files.openForReading(staged.c_str()));
+            replaced = still.IsOpen() && m_notes.IfNoted(StagedName(staged), [&] {
+                return m_files.rename(shared.c_str(), staged.c_str());
+            });
+        }
+        if (!replaced) m_files.remove(shared.c_str());
+    }
 }
 
 AddResult EditionStore::AddFromFile(const EditionOrigin& origin, uint64_t limit,
@@ -582,8 +680,10 @@ AddResult EditionStore::AddFromFile(const EditionOrigin& origin, uint64_t limit,
     CopyRequest request;
     request.hash = true;
     request.limit = limit;
+    request.clone = MayClone();
     const CopyOutcome copy = CopyFileContent(m_files, origin.path, staged, request);
     const platform::FileFailure failure = m_files.lastFailure();
+    if (copy.cloneUnsupported) CloneUnsupported();
     if (copy.status == CopyStatus::kTooLarge) {
         m_log.Write(LogLevel::kWarning, Concat(u"No edition of ", origin.path, u": its ",
                                                copy.size, u" bytes are over the limit of ",
@@ -612,7 +712,7 @@ AddResult EditionStore::AddFromStaged(const std::u16string& staged, const Editio
         if (!file.IsOpen()) {
             m_log.Write(LogLevel::kError, Concat(u"The staged version of ", origin.path,
                                                  u" is gone; no edition."));
-            m_files.remove((staged + kNoteSuffix).c_str());
+            m_notes.Done(StagedName(staged));
             return AddResult::kSourceUnreadable;
         }
         copy.ownershipKnown = platform::ReadOwnership(file.Get(), &copy.ownership);
@@ -627,11 +727,10 @@ AddResult EditionStore::AddFromStaged(const std::u16string& staged, const Editio
     LogRecord note = StagedNote(origin);
     note.edition.size = copy.size;
     note.edition.digest = copy.digest;
-    WriteFileAtomically(m_files, staged + kNoteSuffix, FramedFile(kStagedMagic, note), false);
+    m_notes.Note(StagedName(staged), note);
     copy.status = CopyStatus::kOk;
     const AddResult added = KeepStaged(staged, copy, origin, editionId);
-    if (added == AddResult::kAdded || added == AddResult::kUnchanged)
-        m_files.remove((staged + kNoteSuffix).c_str());
+    if (added == AddResult::kAdded || added == AddResult::kUnchanged) m_notes.Done(StagedName(staged));
     return added;
 }
 

@@ -3,7 +3,9 @@
 // edition log, staged versions that outlive the process, the purge by age and by writer's
 // share of the quota, and the folder's lock, so that one store at a time writes a folder.
 // One lock guards the index; copies, hashing and flushes run outside it. A committer thread
-// makes what was written durable every kCommitMilliseconds. Safe from any thread.
+// makes what was written durable every kCommitMilliseconds, and then gives each staged copy
+// whose bytes the store holds already the stored file's blocks instead of its own. Safe from
+// any thread.
 #pragma once
 #include <atomic>
 #include <condition_variable>
@@ -17,6 +19,7 @@
 #include "reference/zef/engine_log.h"
 #include "reference/zef/file_copy.h"
 #include "reference/zef/file_table.h"
+#include "reference/zef/staged_notes.h"
 
 namespace zef {
 
@@ -51,7 +54,7 @@ struct EditionOrigin {
 // The folder's files, by name.
 struct StoreLayout {
     explicit StoreLayout(const std::u16string& folder);
-    std::u16string folder, content, descriptors, staging, log, legacyIndex, lock;
+    std::u16string folder, content, descriptors, staging, notes, log, legacyIndex, lock;
     std::u16string ContentFile(const Digest& digest, uint32_t suffix) const;
     std::u16string DescriptorFile(uint32_t editionId) const;
 };
@@ -112,6 +115,10 @@ public:
     // A fresh name in the folder for copies on their way in.
     std::u16string NewStagingPath(const char16_t* prefix);
     const std::u16string& StagingFolder() const { return m_staging; }
+    // Whether a copy into the folder should try a block clone: not once its file system
+    // refused one as unsupported (told by CloneUnsupported), until the store opens again.
+    bool MayClone() const { return !m_cloneUnsupported.load(); }
+    void CloneUnsupported();
     uint32_t NewUniqueId();
 
 private:
@@ -127,7 +134,9 @@ private:
     void ReclaimLocked();
     void AdoptStaged();
     void RestageMovedCopy(const std::u16string& staged, const Edition& noted);
+    std::u16string StagedName(const std::u16string& staged) const;
     void CommitLoop();
+    void ShareStagedContent();
     void Refuse(const std::u16string& what);
 
     const FileTable& m_files;
@@ -143,6 +152,10 @@ private:
     EditionSet m_set;
     StoreLimits m_limits;
     std::vector<std::u16string> m_unflushed;  // written, not yet flushed
+    StagedNotes m_notes;
+    std::mutex m_stagedLock;                   // guards m_stagedUnflushed alone
+    std::vector<std::u16string> m_stagedUnflushed;  // staged copies noted, not yet flushed
+    std::vector<std::u16string> m_stagedToShare;    // staged copies not yet compared with content
     std::vector<Edition> m_removals;          // removed in the log; content goes once durable
     bool m_logDirty = false;
     std::mutex m_commitLock;                  // one commit at a time
@@ -150,6 +163,8 @@ private:
     bool m_stopping = false;
     std::thread m_committer;
     std::atomic<uint32_t> m_stagingCounter{0};
+    std::atomic<bool> m_cloneUnsupported{false};
+    std::atomic<bool> m_closing{false};  // a close waits for no more sharing
     std::atomic<uint32_t> m_nextUniqueId{1};
 };
 

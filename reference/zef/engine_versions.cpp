@@ -89,8 +89,10 @@ VersionResult Engine::TakeVersion(const char16_t* source, uint32_t processId) {
     version.copyPath = store->NewStagingPath(u"m");
     CopyRequest request;
     request.limit = limit;
+    request.clone = store->MayClone();
     const CopyOutcome copy = CopyFileContent(m_files, path, version.copyPath, request);
     m_lastCopyMethod.store(copy.method);
+    if (copy.cloneUnsupported) store->CloneUnsupported();
     uint64_t sizeAfter = 0;
     uint64_t writeTimeAfter = 0;
     if (copy.status != CopyStatus::kOk) {

@@ -45,7 +45,10 @@ void CopyOpenFiles(const FileTable& files, FileHandle in, FileHandle out,
     DigestBuilder digest;
     uint64_t copied = 0;
     outcome.status = CopyStatus::kTargetFailed;
-    if (files.clone(in, out)) {
+    const bool cloned = request.clone && files.clone(in, out);
+    outcome.cloneUnsupported =
+        request.clone && !cloned && files.lastFailure() == platform::FileFailure::kUnsupported;
+    if (cloned) {
         outcome.method = CopyMethod::kClone;
         if (request.hash) {
             buffer.reset(new uint8_t[kChunk]);

@@ -18,6 +18,7 @@ enum class CopyStatus { kOk, kSourceUnreadable, kTooLarge, kTargetFailed };
 struct CopyRequest {
     bool hash = false;     // compute the SHA-1 of the content
     bool durable = false;  // flush the target to the disk before answering
+    bool clone = true;     // try a block clone first (false: the file system refused one)
     uint64_t limit = UINT64_MAX;  // larger sources are refused with kTooLarge
 };
 
@@ -29,6 +30,7 @@ struct CopyOutcome {
     bool ownershipKnown = false;  // the source's owner, group and mode, read as it was opened
     platform::FileOwnership ownership;
     bool sourceIsLink = false;  // kSourceUnreadable because a link was not followed
+    bool cloneUnsupported = false;  // the target's file system cannot clone: ask no more
 };
 
 // Copies source into target (created or emptied); on failure the target is removed.

@@ -43,7 +43,10 @@ const FileTable& SystemFileTable() {
         [](const char16_t* path) { return platform::RemoveFile(LongPathForm(path).c_str()); },
         platform::SystemFileOps().createFolderTree,
         platform::ListFiles,
-        platform::LastFileFailure};
+        platform::LastFileFailure,
+        [](const char16_t* existing, const char16_t* name) {
+            return platform::LinkFile(LongPathForm(existing).c_str(), LongPathForm(name).c_str());
+        }};
     return table;
 }
 

@@ -44,6 +44,8 @@ struct FileTable {
     bool (*listFiles)(const char16_t* folder, std::vector<std::u16string>& names);
     // Why the calling thread's last call of the table failed.
     platform::FileFailure (*lastFailure)();
+    // Gives an existing file a second name (a hard link); false where the system cannot.
+    bool (*link)(const char16_t* existing, const char16_t* name);
 };
 
 // The operating system's own calls.

@@ -14,13 +14,31 @@ bool NewestFirst(const MemoryVersion& a, const MemoryVersion& b) {
 
 Admission MemoryVersions::AdmitLocked(const std::u16string& path, uint32_t processId,
                                       uint64_t size, uint64_t writeTime, uint32_t quota) const {
-    uint32_t held = 0;
-    for (const MemoryVersion& v : m_versions) {
-        if (v.path == path && v.size == size && v.writeTime == writeTime)
-            return Admission::kAlreadyKept;
-        if (v.processId == processId) ++held;
+    const auto stamps = m_stamps.find(path);
+    if (stamps != m_stamps.end() &&
+        std::find(stamps->second.begin(), stamps->second.end(), std::make_pair(size, writeTime)) !=
+            stamps->second.end())
+        return Admission::kAlreadyKept;
+    const auto held = m_perProcess.find(processId);
+    return quota != 0 && held != m_perProcess.end() && held->second >= quota ? Admission::kQuotaUsed
+                                                                              : Admission::kTake;
+}
+
+void MemoryVersions::IndexLocked(const MemoryVersion& version) {
+    m_stamps[version.path].emplace_back(version.size, version.writeTime);
+    ++m_perProcess[version.processId];
+}
+
+void MemoryVersions::UnindexLocked(const MemoryVersion& version) {
+    const auto stamps = m_stamps.find(version.path);
+    if (stamps != m_stamps.end()) {
+        auto& list = stamps->second;
+        const auto one = std::find(list.begin(), list.end(), std::make_pair(version.size, version.writeTime));
+        if (one != list.end()) list.erase(one);
+        if (list.empty()) m_stamps.erase(stamps);
     }
-    return quota != 0 && held >= quota ? Admission::kQuotaUsed : Admission::kTake;
+    const auto held = m_perProcess.find(version.processId);
+    if (held != m_perProcess.end() && --held->second == 0) m_perProcess.erase(held);
 }
 
 Admission MemoryVersions::Admit(const std::u16string& path, uint32_t processId, uint64_t size,
@@ -33,7 +51,10 @@ Admission MemoryVersions::Add(const MemoryVersion& version, uint32_t quota) {
     std::lock_guard<std::mutex> guard(m_lock);
     const Admission admission =
         AdmitLocked(version.path, version.processId, version.size, version.writeTime, quota);
-    if (admission == Admission::kTake) m_versions.push_back(version);
+    if (admission == Admission::kTake) {
+        m_versions.push_back(version);
+        IndexLocked(version);
+    }
     return admission;
 }
 
@@ -63,6 +84,7 @@ bool MemoryVersions::Remove(uint32_t uniqueId, MemoryVersion* removed) {
                                     [&](const MemoryVersion& v) { return v.uniqueId == uniqueId; });
     if (found == m_versions.end()) return false;
     if (removed != nullptr) *removed = *found;
+    UnindexLocked(*found);
     m_versions.erase(found);
     return true;
 }
@@ -72,7 +94,14 @@ std::vector<MemoryVersion> MemoryVersions::TakeIf(
     std::lock_guard<std::mutex> guard(m_lock);
     std::vector<MemoryVersion> taken;
     std::vector<MemoryVersion> kept;
-    for (MemoryVersion& v : m_versions) (match(v) ? taken : kept).push_back(std::move(v));
+    for (MemoryVersion& v : m_versions) {
+        if (!match(v)) {
+            kept.push_back(std::move(v));
+            continue;
+        }
+        UnindexLocked(v);
+        taken.push_back(std::move(v));
+    }
     m_versions.swap(kept);
     return taken;
 }

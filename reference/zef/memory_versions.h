@@ -1,11 +1,14 @@
 // Versions taken on file events and not yet turned into editions: the content of a file as it
 // was before a process wrote it, held as a staged copy in the store's folder. One lock guards
-// the list; safe from any thread.
+// the list and its two indexes (by path, and a count by process), which keep the admission of
+// an event constant in time however many versions are held; safe from any thread.
 #pragma once
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace zef {
@@ -44,9 +47,14 @@ public:
 private:
     Admission AdmitLocked(const std::u16string& path, uint32_t processId, uint64_t size,
                           uint64_t writeTime, uint32_t quota) const;
+    void IndexLocked(const MemoryVersion& version);
+    void UnindexLocked(const MemoryVersion& version);
 
     mutable std::mutex m_lock;
     std::vector<MemoryVersion> m_versions;  // in the order taken
+    // Size and write time of each version held, by path; versions held, by process.
+    std::unordered_map<std::u16string, std::vector<std::pair<uint64_t, uint64_t>>> m_stamps;
+    std::unordered_map<uint32_t, uint32_t> m_perProcess;
 };
 
 }  // namespace zef

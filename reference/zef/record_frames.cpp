@@ -54,8 +54,9 @@ LogScan ScanFrames(const uint8_t* bytes, size_t size, const char* magic, const c
                    const std::function<FrameVerdict(const uint8_t* payload, size_t size)>& visit) {
     LogScan scan;
     if (size < kMagicBytes) {
-        // A file whose magic never reached the disk whole holds no record yet.
-        if (std::memcmp(bytes, magic, size) == 0) {
+        // A file whose magic never reached the disk whole holds no record yet (an empty one
+        // may come without a buffer at all).
+        if (size == 0 || std::memcmp(bytes, magic, size) == 0) {
             scan.state = size == 0 ? LogState::kWhole : LogState::kTornTail;
             scan.reason = u"its first bytes were never written whole";
             return scan;

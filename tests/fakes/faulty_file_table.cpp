@@ -72,6 +72,9 @@ uint32_t CreateFolderTree(const char16_t* folder) {
 bool ListFiles(const char16_t* folder, std::vector<std::u16string>& names) {
     return !Dead() && System().listFiles(folder, names);
 }
+bool Link(const char16_t* existing, const char16_t* name) {
+    return Step() && System().link(existing, name);
+}
 
 }  // namespace
 
@@ -84,7 +87,8 @@ const zef::FileTable& FaultyFileTable() {
                                       Remove,
                                       CreateFolderTree,
                                       ListFiles,
-                                      platform::LastFileFailure};
+                                      platform::LastFileFailure,
+                                      Link};
     return table;
 }
 

@@ -168,6 +168,14 @@ int RunServiceCommand(const HostOptions& options) {
     json.EndArray();
     watch.Stop();
     service.StopWatchingConfiguration();
+    const std::vector<double> holds = watch.HoldMicroseconds();
+    json.Key("heldOpens").Unsigned(holds.size());
+    if (!holds.empty()) {
+        json.Key("heldP50Us").Number(static_cast<int64_t>(Percentile(holds, 0.5)))
+            .Key("heldP99Us").Number(static_cast<int64_t>(Percentile(holds, 0.99)));
+        output.Print("opens held for a version: %zu, p50 %.0f us, p99 %.0f us\n", holds.size(),
+                     Percentile(holds, 0.5), Percentile(holds, 0.99));
+    }
     json.Key("opens").Unsigned(watch.Opens()).Key("writes").Unsigned(watch.Writes());
     session.Stop();
     const int32_t registrations = session.Service().Registrations();

@@ -81,13 +81,6 @@ std::vector<fs::path> MakeSampleFiles(const fs::path& folder) {
     return files;
 }
 
-// Microseconds at the given fraction of the sorted samples.
-double Percentile(std::vector<double> samples, double fraction) {
-    if (samples.empty()) return 0;
-    std::sort(samples.begin(), samples.end());
-    return samples[static_cast<size_t>(fraction * static_cast<double>(samples.size() - 1))];
-}
-
 // Opens and closes every file once, unwatched: the anchor for the held opens.
 std::vector<double> TimeUnwatchedOpens(const std::vector<fs::path>& files) {
     std::vector<double> times;

@@ -86,6 +86,7 @@ private:
         int fd = -1;
         uint32_t pid = 0;
         uint64_t mask = 0;
+        std::string path;  // of fd, read once by the reader
         std::vector<EntryChange> changes;
         std::string line;
     };
@@ -134,8 +135,10 @@ private:
                 close(m->fd);
                 continue;
             }
-            if ((m->mask & FAN_OPEN_PERM) && Refused(m->fd, pid)) continue;
-            if ((m->mask & FAN_OPEN_PERM) && OpenToOthers(m->fd)) {
+            // The path is read once per event (a system call), for the guard and the worker.
+            std::string path = DescriptorPath(m->fd);
+            if ((m->mask & FAN_OPEN_PERM) && Refused(m->fd, pid, path)) continue;
+            if ((m->mask & FAN_OPEN_PERM) && OpenToOthers(path)) {
                 Answer(m->fd, FAN_ALLOW);
                 close(m->fd);
                 continue;
@@ -146,6 +149,7 @@ private:
             event.fd = m->fd;
             event.pid = pid;
             event.mask = m->mask;
+            event.path = std::move(path);
             m_queue.push_back(std::move(event));
             m_wake.notify_one();
         }
@@ -163,12 +167,10 @@ private:
     }
 
     // An open by another process in a guarded folder is refused here, its descriptor closed.
-    bool Refused(int fd, uint32_t pid) {
-        std::string path;
+    bool Refused(int fd, uint32_t pid, const std::string& path) {
         {
             std::lock_guard<std::mutex> guard(m_lock);
             if (m_guarded.empty()) return false;
-            path = DescriptorPath(fd);
             bool inside = false;
             for (const std::string& folder : m_guarded) inside = inside || PathWithin(path, folder);
             if (!inside) return false;
@@ -184,10 +186,9 @@ private:
     }
 
     // An open in a guarded folder of a path that others may open: allowed at once.
-    bool OpenToOthers(int fd) {
+    bool OpenToOthers(const std::string& path) {
         std::lock_guard<std::mutex> guard(m_lock);
         if (m_guarded.empty()) return false;
-        const std::string path = DescriptorPath(fd);
         bool guarded = false;
         for (const std::string& folder : m_guarded) guarded = guarded || PathWithin(path, folder);
         if (!guarded) return false;
@@ -224,7 +225,7 @@ private:
             if (!next.line.empty() && m_callbacks.log) m_callbacks.log(next.line);
             for (const EntryChange& change : next.changes) Report(change);
             if (next.fd < 0) continue;
-            const std::string path = DescriptorPath(next.fd);
+            const std::string& path = next.path;
             if (next.mask & FAN_OPEN_PERM) {
                 if (m_callbacks.onOpen) m_callbacks.onOpen(next.pid, path);
                 std::lock_guard<std::mutex> guard(m_lock);

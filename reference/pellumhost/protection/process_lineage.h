@@ -3,7 +3,9 @@
 // (parent, image): its parent's when the parent runs the same image, else its own parent with
 // its image, or the process alone when its parent is the system's first process, this service
 // or unknown. The parent is read when the process is first seen (before-write: at its open,
-// while it is alive) and kept a while; the unknown writer of after-the-fact changes (process
+// while it is alive) and kept a while, with the process's start: a kept process id whose start
+// differs (checked at most once a second) was reused by another process, which is resolved
+// anew. The unknown writer of after-the-fact changes (process
 // 0) is one actor. Not thread-safe: the activity judge holds its lock around every call.
 #pragma once
 #include <cstdint>
@@ -22,6 +24,7 @@ struct Actor {
 struct ProcessFacts {
     std::function<uint32_t(uint32_t processId)> parentOf;      // 0: unknown
     std::function<std::string(uint32_t processId)> imageOf;    // empty: unknown
+    std::function<uint64_t(uint32_t processId)> startOf;       // 0 or none: unknown
     uint32_t self = 0;                                         // this service's process
 };
 ProcessFacts SystemProcessFacts();
@@ -37,7 +40,10 @@ private:
     struct Known {
         Actor actor;
         double lastSeen;
+        uint64_t start;      // 0: unknown
+        double startCheck;   // when start was last read
     };
+    uint64_t StartOf(uint32_t processId) const;
     Actor Resolve(uint32_t processId, double now, int depth);
 
     ProcessFacts m_facts;

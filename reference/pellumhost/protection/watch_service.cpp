@@ -286,6 +286,12 @@ uint64_t WatchService::Writes() const {
     return m_writes;
 }
 
+double Percentile(std::vector<double> samples, double fraction) {
+    if (samples.empty()) return 0;
+    std::sort(samples.begin(), samples.end());
+    return samples[static_cast<size_t>(fraction * static_cast<double>(samples.size() - 1))];
+}
+
 std::vector<double> WatchService::HoldMicroseconds() const {
     std::vector<double> holds;
     for (const auto& source : m_sources) {

@@ -127,4 +127,7 @@ private:
     double m_lastWrite = 0;  // of any writer
 };
 
+// The sample at the given fraction (0.5: the median) of samples, 0 when there are none.
+double Percentile(std::vector<double> samples, double fraction);
+
 }  // namespace pellumhost
