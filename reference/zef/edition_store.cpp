@@ -64,6 +64,10 @@ LogRecord StagedNote(const EditionOrigin& origin) {
     note.edition.operation = kOperationBeforeWrite;
     note.edition.uniqueId = origin.uniqueId;
     note.edition.time = origin.time;
+    note.edition.ownershipKnown = origin.ownershipKnown;
+    note.edition.owner = origin.ownership.owner;
+    note.edition.group = origin.ownership.group;
+    note.edition.mode = origin.ownership.mode;
     return note;
 }
 
@@ -574,6 +578,8 @@ void EditionStore::AdoptStaged() {
         origin.operation = kOperationBeforeWrite;
         origin.uniqueId = n.note.edition.uniqueId;
         origin.time = n.note.edition.time;
+        origin.ownershipKnown = n.note.edition.ownershipKnown;
+        origin.ownership = {n.note.edition.owner, n.note.edition.group, n.note.edition.mode};
         if (present.count(n.name) == 0) RestageMovedCopy(staged, n.note.edition);
         const AddResult added = AddFromStaged(staged, origin, nullptr);
         if (added == AddResult::kAdded || added == AddResult::kUnchanged) ++adopted;
@@ -715,7 +721,12 @@ AddResult EditionStore::AddFromStaged(const std::u16string& staged, const Editio
             m_notes.Done(StagedName(staged));
             return AddResult::kSourceUnreadable;
         }
-        copy.ownershipKnown = platform::ReadOwnership(file.Get(), &copy.ownership);
+        // A note of an earlier format does not say the source's ownership: the copy's is the
+        // best there is.
+        copy.ownershipKnown = origin.ownershipKnown;
+        copy.ownership = origin.ownership;
+        if (!origin.ownershipKnown)
+            copy.ownershipKnown = platform::ReadOwnership(file.Get(), &copy.ownership);
     }
     if (!DigestOfFile(m_files, staged, &copy.digest, &copy.size)) {
         m_log.Write(LogLevel::kError, Concat(u"The staged version of ", origin.path,

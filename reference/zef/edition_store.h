@@ -49,6 +49,10 @@ struct EditionOrigin {
     uint32_t operation = kOperationBackup;
     uint32_t uniqueId = 0;  // 0: the store gives a fresh one
     uint32_t time = 0;      // 0: now
+    // The source file's owner, group and mode as it was copied: a staged copy is the service's
+    // own file, so an edition made from one takes these, not the copy's.
+    bool ownershipKnown = false;
+    platform::FileOwnership ownership;
 };
 
 // The folder's files, by name.

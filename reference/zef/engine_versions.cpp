@@ -117,6 +117,8 @@ VersionResult Engine::TakeVersion(const char16_t* source, uint32_t processId) {
     version.writeTime = writeTime;
     version.path = path;
     version.image = ImageOf(processId);
+    version.ownershipKnown = copy.ownershipKnown;
+    version.ownership = copy.ownership;
     // The note lets the version outlive this process: the next start keeps it as an edition.
     EditionOrigin origin;
     origin.path = version.path;
@@ -124,6 +126,8 @@ VersionResult Engine::TakeVersion(const char16_t* source, uint32_t processId) {
     origin.processId = version.processId;
     origin.uniqueId = version.uniqueId;
     origin.time = version.time;
+    origin.ownershipKnown = version.ownershipKnown;
+    origin.ownership = version.ownership;
     store->NoteStaged(version.copyPath, origin);
     const Admission admission = m_memory.Add(version, settings.perProcessQuota);
     if (admission != Admission::kTake) {
@@ -153,6 +157,8 @@ uint32_t Engine::KeepAsEditions(std::vector<MemoryVersion> versions,
         origin.operation = kOperationBeforeWrite;
         origin.uniqueId = v.uniqueId;
         origin.time = v.time;
+        origin.ownershipKnown = v.ownershipKnown;
+        origin.ownership = v.ownership;
         const AddResult added = store->AddFromStaged(v.copyPath, origin, nullptr);
         if (added == AddResult::kAdded || added == AddResult::kUnchanged) ++kept;
     }

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/storage_file.h"
+
 namespace zef {
 
 struct MemoryVersion {
@@ -22,6 +24,8 @@ struct MemoryVersion {
     std::u16string path;
     std::u16string image;
     std::u16string copyPath;  // the staged copy
+    bool ownershipKnown = false;  // the file's owner, group and mode as it was copied
+    platform::FileOwnership ownership;
 };
 
 enum class Admission { kTake, kAlreadyKept, kQuotaUsed };

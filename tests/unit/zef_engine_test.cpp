@@ -160,6 +160,8 @@ TEST_F(EngineTest, MemorySearchesGoNewestFirstAndGiveCopiesImagesAndPurges) {
 TEST_F(EngineTest, FlushesTurnVersionsIntoEditionsThatKeepTheirUniqueIds) {
     const std::u16string changed = File("changed", "old content");
     const std::u16string untouched = File("untouched", "same content");
+    // The staged copy is the service's own file: the edition keeps the source's mode.
+    fs::permissions(fs::path(changed), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     ASSERT_EQ(VersionResult::kTaken, m_engine->TakeVersion(changed.c_str(), 9));
     ASSERT_EQ(VersionResult::kTaken, m_engine->TakeVersion(untouched.c_str(), 9));
     zef::FindHandle memory = m_engine->MemFindFirstFile(changed.c_str());
@@ -185,6 +187,14 @@ TEST_F(EngineTest, FlushesTurnVersionsIntoEditionsThatKeepTheirUniqueIds) {
     // Only the engine's own copies are freed.
     EXPECT_EQ(0u, m_engine->FreeFileEdition(changed.c_str()));
     EXPECT_TRUE(fs::exists(fs::path(changed)));
+    fs::remove(fs::path(changed));
+    uint32_t reboot = 0;
+    ASSERT_EQ(1u, m_engine->RestoreByEdition(changed.c_str(), data.editionId, nullptr, 0, &reboot));
+    EXPECT_EQ("old content", ReadFileBytes(fs::path(changed)));
+#if !defined(_WIN32)
+    EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
+              fs::status(fs::path(changed)).permissions() & fs::perms::all);
+#endif
 
     // FlushEvents keeps every version; a process that ends has its versions kept too.
     ASSERT_EQ(VersionResult::kTaken, m_engine->TakeVersion(untouched.c_str(), 5));
