@@ -518,6 +518,8 @@ TEST_F(StoreTest, OneStorePerFolderAndTheNextKeepsWhatTheLastLeft) {
     origin.processId = 77;
     origin.uniqueId = 4242;
     origin.time = 1234;
+    origin.ownershipKnown = true;  // the source's, not the staged copy's
+    origin.ownership = {1000, 1000, 0640};
     first.NoteStaged(staged, origin);
     first.Close();
     fs::permissions(fs::path(m_db) / "content", fs::perms::others_read, fs::perm_options::add);
@@ -533,6 +535,9 @@ TEST_F(StoreTest, OneStorePerFolderAndTheNextKeepsWhatTheLastLeft) {
     EXPECT_EQ(4242u, kept[0].uniqueId);
     EXPECT_EQ(1234u, kept[0].time);
     EXPECT_EQ(77u, kept[0].processId);
+    EXPECT_TRUE(kept[0].ownershipKnown);
+    EXPECT_EQ(1000u, kept[0].owner);
+    EXPECT_EQ(0640u, kept[0].mode);
     EXPECT_LT(id, kept[0].editionId);
     EXPECT_TRUE(fs::is_empty(fs::path(m_db) / "staging"));
     EXPECT_EQ("orphan", ReadFileBytes(fs::path(m_db) / "content" / "00ff-0"));  // within its grace
@@ -542,6 +547,47 @@ TEST_F(StoreTest, OneStorePerFolderAndTheNextKeepsWhatTheLastLeft) {
         EXPECT_EQ(fs::perms::none, fs::status(fs::path(m_db) / folder).permissions() &
                                        (fs::perms::group_all | fs::perms::others_all)) << folder;
 #endif
+}
+
+// Damage in the middle of the journal of staged versions: the copies it may name are no
+// proof of garbage, so none is deleted; the notes before the damage still become editions.
+TEST_F(StoreTest, ADamagedJournalOfStagedVersionsDeletesNoCopy) {
+    std::vector<std::u16string> staged;
+    {
+        EditionStore store(zef::SystemFileTable(), m_log);
+        ASSERT_EQ(OpenResult::kOk, store.Open(m_db, m_limits));
+        for (const char* name : {"a", "b", "c"}) {
+            staged.push_back(store.NewStagingPath(u"m"));
+            WriteFileBytes(fs::path(staged.back()), std::string("staged ") + name);
+            zef::EditionOrigin origin;
+            origin.path = (m_root / name).u16string();
+            store.NoteStaged(staged.back(), origin);
+        }
+        store.Close();  // a killed service: the notes stay, nothing is kept yet
+    }
+    const fs::path journal = fs::path(m_db) / "staged.log";
+    std::string bytes = ReadFileBytes(journal);
+    ASSERT_GT(bytes.size(), 64u);
+    bytes[bytes.size() / 2] ^= 0x40;
+    WriteFileBytes(journal, bytes);
+
+    EditionStore reopened(zef::SystemFileTable(), m_log);
+    ASSERT_EQ(OpenResult::kOk, reopened.Open(m_db, m_limits));
+    std::string lines;
+    for (const std::string& line : m_log.RecentLines()) lines += line + "\n";
+    EXPECT_NE(std::string::npos, lines.find("is damaged")) << lines;
+    size_t left = 0, kept = 0;
+    for (size_t i = 0; i < staged.size(); ++i) {
+        const std::string name(1, static_cast<char>('a' + i));
+        const auto editions = reopened.EditionsOfPath((m_root / name).u16string(), nullptr, nullptr);
+        kept += editions.size();
+        if (!editions.empty()) {
+            EXPECT_EQ("staged " + name, Content(reopened, editions[0].editionId));
+        }
+        left += fs::exists(fs::path(staged[i]));
+    }
+    EXPECT_GE(kept, 1u);                    // the first note precedes the damage
+    EXPECT_EQ(staged.size(), kept + left);  // every copy is an edition or still staged
 }
 
 // Why an edition is not made, each with its result and the words of its line.
