@@ -12,7 +12,11 @@
 # Every case has one expected result (the one above). A case in KNOWN_FAILING that misses it is
 # printed as "known failure" and does not fail the run; any other miss does. Names are
 # CASE/SOURCE (wine-after-the-fact: the Windows build's source); remove a name once the change
-# that fixes it has merged and it passes every run. None is listed today.
+# that fixes it has merged and it passes every run. One is listed: under Wine on a loaded
+# machine the attacker can pause past the service's one quiet second in the middle of its
+# work; the unknown writer is rolled back then, and what it destroys after that rollback is
+# caught only when it again reaches the detector's bar (5 files) before it ends, so a short
+# tail (and a removal seen while the second rollback runs) can stay lost.
 #
 # Usage: pellumhost_scenarios_e2e.sh HOST [TABLE]   (TABLE: the markdown table's file;
 # pellumhost_scenarios.md in the current folder when not given). SCENARIOS="rewrite tar ..."
@@ -31,7 +35,7 @@ if [[ $host == *.exe ]]; then
   # Test engines are not signed: the test build of the plug-in accepts them.
   service=("$runner" "$host" --plugin "$bin/PlugEngineZefUnsignedOk.dll")
 fi
-KNOWN_FAILING=${KNOWN_FAILING-""}
+KNOWN_FAILING=${KNOWN_FAILING-"copy-delete/wine-after-the-fact"}
 
 work=$(mktemp -d)
 trap 'if [ -n "${KEEP_CASES:-}" ]; then echo "cases kept in $work"; else rm -rf "$work"; fi' EXIT
