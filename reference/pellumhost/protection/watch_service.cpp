@@ -61,6 +61,7 @@ FileActivityCallbacks WatchService::CallbacksFor() {
             Journal(ChangeKind::kWritten, false, processId, ImageOf(processId), path);
         judge(processId, path, head);
         std::lock_guard<std::mutex> guard(m_lock);
+        NoteChangeDuringRollbackLocked(processId);
         ++m_writes;
         m_lastWrite = DetectorSeconds();
         for (auto& flagged : m_flagged) {
@@ -72,23 +73,42 @@ FileActivityCallbacks WatchService::CallbacksFor() {
     callbacks.onCreated = [this, next = callbacks.onCreated](uint32_t processId,
                                                              const std::string& path, bool folder) {
         Journal(ChangeKind::kCreated, folder, processId, ImageOf(processId), path);
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            NoteChangeDuringRollbackLocked(processId);
+        }
         if (next) next(processId, path, folder);
     };
     callbacks.onRemoved = [this, next = callbacks.onRemoved](uint32_t processId,
                                                              const std::string& path, bool folder) {
         Journal(ChangeKind::kRemoved, folder, processId, ImageOf(processId), path);
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            NoteChangeDuringRollbackLocked(processId);
+        }
         if (next) next(processId, path, folder);
     };
     callbacks.onRenamed = [this, next = callbacks.onRenamed](uint32_t processId,
                                                              const std::string& from,
                                                              const std::string& to, bool folder) {
         Journal(ChangeKind::kRenamed, folder, processId, ImageOf(processId), from, to);
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            NoteChangeDuringRollbackLocked(processId);
+        }
         if (next) next(processId, from, to, folder);
     };
     // Changes seen after the fact are noted and backed up before they are judged, so that a
     // burst that flags its writer is in the journal whole; the changes a burst rollback's own
     // restores cause stop there.
     return m_backups.Watching(callbacks);
+}
+
+void WatchService::NoteChangeDuringRollbackLocked(uint32_t processId) {
+    if (std::find(m_rollingBack.begin(), m_rollingBack.end(), processId) == m_rollingBack.end())
+        return;
+    m_changedDuringRollback = true;
+    m_lastChangeDuringRollback = DetectorSeconds();
 }
 
 bool WatchService::KeepJournal(const std::string& dbFolder, std::string& error) {
@@ -182,6 +202,7 @@ size_t WatchService::RollBackQuiet(double quietSeconds, const RollbackReport& re
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     size_t done = 0;
+    std::map<uint32_t, int> passes;
     for (;;) {
         uint32_t writer = 0;
         Flag flag{};
@@ -194,9 +215,25 @@ size_t WatchService::RollBackQuiet(double quietSeconds, const RollbackReport& re
             writer = due->first;
             flag = due->second;
             m_flagged.erase(due);
+            m_rollingBack = flag.actor.processIds;
+            m_changedDuringRollback = false;
         }
         const Rollback rollback = RollBack(writer, flag, progress);
-        m_service.ForgetFlag(writer);
+        bool again = false;
+        {
+            // A writer that went on while its rollback ran (an attacker paused past the quiet
+            // second) stays flagged and is rolled back again once quiet: its plan was read
+            // before those changes. Otherwise the detector forgets it. When stopping, a writer
+            // that never stops gets a few passes, not an endless loop.
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_rollingBack.clear();
+            again = m_changedDuringRollback && (quietSeconds > 0 || ++passes[writer] < 3);
+            if (again) {
+                flag.lastWrite = m_lastChangeDuringRollback;
+                m_flagged.emplace(writer, flag);
+            }
+        }
+        if (!again) m_service.ForgetFlag(writer);
         ++done;
         if (report) report(rollback);
     }

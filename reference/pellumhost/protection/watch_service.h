@@ -103,6 +103,8 @@ private:
 
     // The one place where a source's callbacks are wired to the service.
     FileActivityCallbacks CallbacksFor();
+    // Notes a change by processId while a rollback of its actor runs (m_lock held).
+    void NoteChangeDuringRollbackLocked(uint32_t processId);
     Rollback RollBack(uint32_t writer, const Flag& flag, const RollbackProgress& progress);
     // The unix time of the actor's first change: what its rollback undoes began then.
     uint64_t FirstChangeOf(const Flag& flag, const std::vector<ChangeEntry>& journal) const;
@@ -125,6 +127,11 @@ private:
     std::map<uint32_t, Flag> m_flagged;  // by the actor's first process
     uint64_t m_opens = 0, m_writes = 0;
     double m_lastWrite = 0;  // of any writer
+    // The actor being rolled back, and whether it changed something meanwhile (and when): what
+    // it did after the plan was read is undone by another pass.
+    std::vector<uint32_t> m_rollingBack;
+    bool m_changedDuringRollback = false;
+    double m_lastChangeDuringRollback = 0;
 };
 
 // The sample at the given fraction (0.5: the median) of samples, 0 when there are none.
