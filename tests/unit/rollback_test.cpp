@@ -85,6 +85,8 @@ TEST(RollbackPlan, BringsTheTreeBackAsItWasAndNeverEmptiesAFile) {
         {"a copy backed up before the moment, in its second, counts", {{"/t/a", 1000, 0, kCopy, "orig"}},
          {{kMoment - 300, ChangeKind::kBackedUp, false, 0, "/t/a", ""}, {kMoment + 10, ChangeKind::kWritten, false, W, "/t/a", ""}},
          {{"/t/a", "cipher"}}, {W}, true, {"restore /t/a @1"}},
+        {"a moment before the service ran: its baseline is no sign of new files", {{"/t/a", 1003, 0, kCopy, "orig"}},
+         {{kMoment + 3000, ChangeKind::kBackedUp, false, 0, "/t/a", ""}}, {{"/t/a", "orig"}}, {}, true, {}},
         {"written since with no edition at all: named, not moved", {},
          {{kMoment + 10, ChangeKind::kWritten, false, W, "/t/a", ""}}, {{"/t/a", "cipher"}}, {W}, true,
          {"cannot restore /t/a"}},

@@ -230,10 +230,13 @@ private:
         }
     }
 
-    // A file with no journal entry is new since the moment when its first edition is later.
+    // A file with no journal entry is new since the moment when its first edition is later,
+    // provided the journal ran by then: a service started after the moment backs up what was
+    // already there after it, and that is no sign of a new file.
     bool NewSince(const std::u16string& path) const {
         const auto found = m_editions.find(path);
-        if (found == m_editions.end()) return false;
+        if (found == m_editions.end() || m_journal.empty() || m_journal.front().unixMs > m_q.toUnixMs)
+            return false;
         const uint32_t first = found->second.front()->time;
         return first > MomentSecond() || (first == MomentSecond() && !BackedUpBefore(path));
     }
