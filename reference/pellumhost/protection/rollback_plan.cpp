@@ -68,7 +68,26 @@ private:
             if (!beforeWrite && e->time == moment && Limited() && !BackedUpBefore(path)) continue;
             chosen = e;
         }
+        if (chosen == nullptr && JournalBegan() > m_q.toUnixMs) return FirstSeen(path, *found->second.front());
         return chosen;
+    }
+
+    // When the journal began, in ms (0 when it is empty).
+    uint64_t JournalBegan() const { return m_journal.empty() ? 0 : m_journal.front().unixMs; }
+
+    // Before the journal began nothing is known of a file but what the service first kept of
+    // it: its first edition stands for the moment when it is older than any change journaled
+    // to the file (the next second, since editions keep whole seconds) and the file was not
+    // made since.
+    const zef::Edition* FirstSeen(const std::u16string& path, const zef::Edition& first) const {
+        for (const ChangeEntry& entry : m_journal) {
+            if (entry.folder || entry.kind == ChangeKind::kBackedUp) continue;
+            const bool names = entry.path == path || (entry.kind == ChangeKind::kRenamed && entry.to == path);
+            if (!names) continue;
+            if (entry.kind == ChangeKind::kCreated || entry.to == path) return nullptr;
+            return entry.unixMs / 1000 > first.time ? &first : nullptr;
+        }
+        return &first;
     }
 
     // Whether the journal shows a backup of path that returned in the moment's second, before it.
