@@ -2,8 +2,9 @@
 // reader. A rename's old name is followed by its new one in the same read; an old name left
 // alone at the end of a read was moved out. A folder moved in is told alone, so what it holds
 // is read and reported as created; so is what a new folder holds when its creation is read,
-// since files made in it at once may be told before the folder is watched, or not at all. A read that completes with no bytes, or with
-// ERROR_NOTIFY_ENUM_DIR, lost changes: the system's buffer overflowed.
+// since files made in it at once may be told before the folder is watched, or not at all. A
+// read that completes with no bytes, or with ERROR_NOTIFY_ENUM_DIR, lost changes: the system's
+// buffer overflowed.
 #include "platform/directory_changes.h"
 
 #include <windows.h>

@@ -71,6 +71,20 @@ LogRecord StagedNote(const EditionOrigin& origin) {
     return note;
 }
 
+// The origin a staged note gives back (the inverse of StagedNote).
+EditionOrigin StagedOrigin(const Edition& noted) {
+    EditionOrigin origin;
+    origin.path = noted.path;
+    origin.image = noted.image;
+    origin.processId = noted.processId;
+    origin.operation = kOperationBeforeWrite;
+    origin.uniqueId = noted.uniqueId;
+    origin.time = noted.time;
+    origin.ownershipKnown = noted.ownershipKnown;
+    origin.ownership = {noted.owner, noted.group, noted.mode};
+    return origin;
+}
+
 }  // namespace
 
 bool DigestOfFile(const FileTable& files, const std::u16string& path, Digest* digest,
@@ -571,17 +585,8 @@ void EditionStore::AdoptStaged() {
     for (const NotedCopy& n : noted) {
         const std::u16string staged = JoinPath(m_staging, n.name);
         keep.insert(n.name);
-        EditionOrigin origin;
-        origin.path = n.note.edition.path;
-        origin.image = n.note.edition.image;
-        origin.processId = n.note.edition.processId;
-        origin.operation = kOperationBeforeWrite;
-        origin.uniqueId = n.note.edition.uniqueId;
-        origin.time = n.note.edition.time;
-        origin.ownershipKnown = n.note.edition.ownershipKnown;
-        origin.ownership = {n.note.edition.owner, n.note.edition.group, n.note.edition.mode};
         if (present.count(n.name) == 0) RestageMovedCopy(staged, n.note.edition);
-        const AddResult added = AddFromStaged(staged, origin, nullptr);
+        const AddResult added = AddFromStaged(staged, StagedOrigin(n.note.edition), nullptr);
         if (added == AddResult::kAdded || added == AddResult::kUnchanged) ++adopted;
     }
     m_notes.Commit();  // the earlier notes are in the journal before their files go

@@ -13,6 +13,20 @@ namespace {
 
 uint32_t Now() { return static_cast<uint32_t>(std::time(nullptr)); }
 
+// What an edition of a version taken before a write says of where it came from.
+EditionOrigin OriginOf(const MemoryVersion& version) {
+    EditionOrigin origin;
+    origin.path = version.path;
+    origin.image = version.image;
+    origin.processId = version.processId;
+    origin.operation = kOperationBeforeWrite;
+    origin.uniqueId = version.uniqueId;
+    origin.time = version.time;
+    origin.ownershipKnown = version.ownershipKnown;
+    origin.ownership = version.ownership;
+    return origin;
+}
+
 struct MemorySearch : SearchState {
     std::vector<MemoryVersion> versions;  // newest first
     size_t at = 0;
@@ -120,15 +134,7 @@ VersionResult Engine::TakeVersion(const char16_t* source, uint32_t processId) {
     version.ownershipKnown = copy.ownershipKnown;
     version.ownership = copy.ownership;
     // The note lets the version outlive this process: the next start keeps it as an edition.
-    EditionOrigin origin;
-    origin.path = version.path;
-    origin.image = version.image;
-    origin.processId = version.processId;
-    origin.uniqueId = version.uniqueId;
-    origin.time = version.time;
-    origin.ownershipKnown = version.ownershipKnown;
-    origin.ownership = version.ownership;
-    store->NoteStaged(version.copyPath, origin);
+    store->NoteStaged(version.copyPath, OriginOf(version));
     const Admission admission = m_memory.Add(version, settings.perProcessQuota);
     if (admission != Admission::kTake) {
         store->DropStaged(version.copyPath);
@@ -150,16 +156,7 @@ uint32_t Engine::KeepAsEditions(std::vector<MemoryVersion> versions,
             ++left;
             continue;
         }
-        EditionOrigin origin;
-        origin.path = v.path;
-        origin.image = v.image;
-        origin.processId = v.processId;
-        origin.operation = kOperationBeforeWrite;
-        origin.uniqueId = v.uniqueId;
-        origin.time = v.time;
-        origin.ownershipKnown = v.ownershipKnown;
-        origin.ownership = v.ownership;
-        const AddResult added = store->AddFromStaged(v.copyPath, origin, nullptr);
+        const AddResult added = store->AddFromStaged(v.copyPath, OriginOf(v), nullptr);
         if (added == AddResult::kAdded || added == AddResult::kUnchanged) ++kept;
     }
     if (left != 0)

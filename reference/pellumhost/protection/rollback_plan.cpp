@@ -254,7 +254,7 @@ private:
     // already there after it, and that is no sign of a new file.
     bool NewSince(const std::u16string& path) const {
         const auto found = m_editions.find(path);
-        if (found == m_editions.end() || m_journal.empty() || m_journal.front().unixMs > m_q.toUnixMs)
+        if (found == m_editions.end() || JournalBegan() == 0 || JournalBegan() > m_q.toUnixMs)
             return false;
         const uint32_t first = found->second.front()->time;
         return first > MomentSecond() || (first == MomentSecond() && !BackedUpBefore(path));

@@ -73,35 +73,31 @@ FileActivityCallbacks WatchService::CallbacksFor() {
     callbacks.onCreated = [this, next = callbacks.onCreated](uint32_t processId,
                                                              const std::string& path, bool folder) {
         Journal(ChangeKind::kCreated, folder, processId, ImageOf(processId), path);
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-            NoteChangeDuringRollbackLocked(processId);
-        }
+        NoteChangeDuringRollback(processId);
         if (next) next(processId, path, folder);
     };
     callbacks.onRemoved = [this, next = callbacks.onRemoved](uint32_t processId,
                                                              const std::string& path, bool folder) {
         Journal(ChangeKind::kRemoved, folder, processId, ImageOf(processId), path);
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-            NoteChangeDuringRollbackLocked(processId);
-        }
+        NoteChangeDuringRollback(processId);
         if (next) next(processId, path, folder);
     };
     callbacks.onRenamed = [this, next = callbacks.onRenamed](uint32_t processId,
                                                              const std::string& from,
                                                              const std::string& to, bool folder) {
         Journal(ChangeKind::kRenamed, folder, processId, ImageOf(processId), from, to);
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-            NoteChangeDuringRollbackLocked(processId);
-        }
+        NoteChangeDuringRollback(processId);
         if (next) next(processId, from, to, folder);
     };
     // Changes seen after the fact are noted and backed up before they are judged, so that a
     // burst that flags its writer is in the journal whole; the changes a burst rollback's own
     // restores cause stop there.
     return m_backups.Watching(callbacks);
+}
+
+void WatchService::NoteChangeDuringRollback(uint32_t processId) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    NoteChangeDuringRollbackLocked(processId);
 }
 
 void WatchService::NoteChangeDuringRollbackLocked(uint32_t processId) {

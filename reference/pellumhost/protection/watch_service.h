@@ -103,7 +103,8 @@ private:
 
     // The one place where a source's callbacks are wired to the service.
     FileActivityCallbacks CallbacksFor();
-    // Notes a change by processId while a rollback of its actor runs (m_lock held).
+    // Notes a change by processId while a rollback of its actor runs (Locked: m_lock held).
+    void NoteChangeDuringRollback(uint32_t processId);
     void NoteChangeDuringRollbackLocked(uint32_t processId);
     Rollback RollBack(uint32_t writer, const Flag& flag, const RollbackProgress& progress);
     // The unix time of the actor's first change: what its rollback undoes began then.
