@@ -23,4 +23,4 @@ filters=()
 for folder in plugin engine config util host platform; do filters+=(--filter "$PWD/$folder/"); done
 gcovr --root . "${filters[@]}" --exclude '.*/win32/.*' --exclude-unreachable-branches \
   --exclude-throw-branches --gcov-ignore-parse-errors --print-summary --json-summary "$build/coverage.json" \
-  --json-summary-pretty -o /dev/null "$build"
+  --json-summary-pretty -o "$build/coverage.txt" "$build"
