@@ -1,10 +1,10 @@
-// The platform layer: own module path, full paths, file sizes, clock, ids, the thread word.
+// The platform layer: own module path, full paths, file appends and sizes, links, the registry,
+// clock, processes and threads, readable memory, UTF-8 and code-page text.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <cstdio>
+#include <atomic>
 #include <filesystem>
-#include <mutex>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +21,7 @@
 #include "platform/registry.h"
 #include "platform/sleep.h"
 #include "platform/storage_file.h"
+#include "platform/text.h"
 #include "platform/thread_word.h"
 #include "tests/fakes/test_folder.h"
 
@@ -104,61 +105,42 @@ TEST(FullPath, ResolvesDotsAndSeparatorsLexicallyAsTheWindowsCall) {
     EXPECT_EQ(ops.fullPath(u"", buffer, 8), 0u);
 }
 
-// The rotation rule compares the low 32 bits of a log's size, so those must be exact also
-// when they are all ones (4 GiB - 1), which the Windows call also answers on failure.
-TEST(FileSize, LowWordIsExactUpToAllOnes) {
-    const std::filesystem::path folder = MakeTestFolder("file_size");
-    const std::filesystem::path file = folder / "sparse.log";
-    const auto& ops = platform::SystemFileOps();
-    bool existed = true;
-    const platform::FileHandle handle = ops.openAlways(file.u16string().c_str(), &existed);
-    ASSERT_NE(handle, platform::kInvalidFile);
-    EXPECT_FALSE(existed);
-    for (const uint64_t size : {uint64_t{5}, uint64_t{0xFFFFFFFE}, uint64_t{0xFFFFFFFF},
-                                uint64_t{0x100000000}, uint64_t{0x1FFFFFFFF}, uint64_t{0}}) {
-        std::filesystem::resize_file(file, size);  // sparse: nothing is written
-        EXPECT_EQ(ops.sizeLow(handle), static_cast<uint32_t>(size)) << std::hex << size;
-    }
-    ops.close(handle);
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
-}
-
 // A log is appended to by two handles in turn (another process's writer, or this one's after a
 // reopen): each line lands after the other's, none over it, whether it was moved to the end
 // first or not (the handles append by themselves, so the logger's move costs no system call).
-TEST(FileAppend, LinesOfTwoHandlesInTurnAllStay) {
-    const std::filesystem::path folder = MakeTestFolder("file_append");
+// The rotation rule compares the low 32 bits of a log's size, so those must be exact also
+// when they are all ones (4 GiB - 1), which the Windows call also answers on failure.
+TEST(FileOps, TwoHandlesAppendInTurnAndTheSizesLowWordIsExact) {
+    const std::filesystem::path folder = MakeTestFolder("file_ops");
     const std::u16string file = (folder / "shared.log").u16string();
     const auto& ops = platform::SystemFileOps();
     bool existed = true;
     const platform::FileHandle first = ops.openAlways(file.c_str(), &existed);
+    EXPECT_FALSE(existed);
     const platform::FileHandle second = ops.openAlways(file.c_str(), &existed);
+    EXPECT_TRUE(existed);
     ASSERT_NE(first, platform::kInvalidFile);
     ASSERT_NE(second, platform::kInvalidFile);
-    EXPECT_TRUE(existed);
     std::string expected;
     const std::string lines[] = {"one\n", "second\n", "three\n", "fourth\n"};
     for (size_t i = 0; i < std::size(lines); ++i) {
-        const std::string& line = lines[i];
         const platform::FileHandle writer = i % 2 == 0 ? first : second;
         if (i < 2) {
             ASSERT_TRUE(ops.seekToEnd(writer));
         }
-        ASSERT_TRUE(ops.write(writer, line.data(), static_cast<uint32_t>(line.size())));
-        expected += line;
+        ASSERT_TRUE(ops.write(writer, lines[i].data(), static_cast<uint32_t>(lines[i].size())));
+        expected += lines[i];
     }
     EXPECT_EQ(ops.sizeLow(first), expected.size());
+    EXPECT_EQ(ReadFileBytes(folder / "shared.log"), expected);
+    for (const uint64_t size : {uint64_t{0xFFFFFFFE}, uint64_t{0xFFFFFFFF}, uint64_t{0x100000000},
+                                uint64_t{0x1FFFFFFFF}, uint64_t{0}}) {
+        std::filesystem::resize_file(folder / "shared.log", size);  // sparse: nothing is written
+        EXPECT_EQ(ops.sizeLow(second), static_cast<uint32_t>(size)) << std::hex << size;
+    }
     ops.close(first);
     ops.close(second);
-    std::string content(expected.size() + 8, '\0');
-    FILE* stream = std::fopen((folder / "shared.log").string().c_str(), "rb");
-    ASSERT_NE(stream, nullptr);
-    content.resize(std::fread(content.data(), 1, content.size(), stream));
-    std::fclose(stream);
-    EXPECT_EQ(content, expected);
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
+    std::filesystem::remove_all(folder);
 }
 
 // A registry that answers as a test scripts it, noting every access asked for.
@@ -327,28 +309,16 @@ TEST(Process, AChildNamesThisProcessAsItsParentUntilItIsGone) {
 // A thread's end is seen by its id: the call counter takes an ended thread's slot on that word,
 // so a living thread must never be taken for ended.
 TEST(Process, ThreadEndedOnlyOnceTheThreadHasEnded) {
-    std::mutex lock;
-    std::condition_variable changed;
-    bool started = false, release = false;
-    uint32_t id = 0;
+    std::promise<uint32_t> started;
+    std::promise<void> release;
     std::thread thread([&] {
-        std::unique_lock<std::mutex> guard(lock);
-        id = platform::CurrentThreadId();
-        started = true;
-        changed.notify_all();
-        changed.wait(guard, [&] { return release; });
+        started.set_value(platform::CurrentThreadId());
+        release.get_future().wait();
     });
-    {
-        std::unique_lock<std::mutex> guard(lock);
-        changed.wait(guard, [&] { return started; });
-    }
+    const uint32_t id = started.get_future().get();
     EXPECT_FALSE(platform::ThreadEnded(id));
     EXPECT_FALSE(platform::ThreadEnded(platform::CurrentThreadId()));
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        release = true;
-    }
-    changed.notify_all();
+    release.set_value();
     thread.join();
     // A joined thread's task may linger in the kernel for a moment after the join returns.
     bool ended = false;
@@ -363,17 +333,12 @@ TEST(Process, ThreadEndedOnlyOnceTheThreadHasEnded) {
 TEST(ThreadWord, EachThreadReadsItsOwnAndANewThreadReadsZero) {
     constexpr uint64_t kThreads = 16;
     constexpr uint64_t kRounds = 2000;
-    std::mutex lock;
-    std::condition_variable changed;
-    bool go = false;
+    std::atomic<bool> go{false};
     std::vector<uint64_t> wrong(kThreads, 0), zeroBefore(kThreads, 0);
     std::vector<std::thread> threads;
     for (uint64_t t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
-            {
-                std::unique_lock<std::mutex> guard(lock);
-                changed.wait(guard, [&] { return go; });
-            }
+            while (!go.load()) std::this_thread::yield();
             zeroBefore[t] = platform::ThreadWord() == 0 ? 1 : 0;
             for (uint64_t round = 1; round <= kRounds; ++round) {
                 const uint64_t mine = (round << 40) | (t << 32) | (UINT32_MAX - t);
@@ -383,11 +348,7 @@ TEST(ThreadWord, EachThreadReadsItsOwnAndANewThreadReadsZero) {
             }
         });
     }
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        go = true;
-    }
-    changed.notify_all();
+    go = true;
     for (std::thread& thread : threads) thread.join();
     for (uint64_t t = 0; t < kThreads; ++t) {
         EXPECT_EQ(zeroBefore[t], 1u) << "thread " << t;
@@ -418,6 +379,75 @@ TEST(ReadableMemory, TerminatedTextIsReadToItsZeroWithinTheLimitAndNeverFromAnUn
         EXPECT_EQ(platform::ReadTerminatedText(c.from, c.limit), c.expected) << c.why;
     char copy[16] = {};
     EXPECT_EQ(platform::CopyReadable(unmapped, copy, sizeof copy), 0u);
+}
+
+TEST(Utf8, RoundTripsEveryPlane) {
+    const std::u16string samples[] = {
+        u"", u"ascii", u"caf\u00e9", u"\u4e2d\u6587", u"\U0001F600 \U0010FFFF", u"a\u0000b",
+    };
+    for (const std::u16string& text : samples) {
+        EXPECT_EQ(platform::FromUtf8(platform::ToUtf8(text)), text);
+    }
+    EXPECT_EQ(platform::ToUtf8(u"\u00e9\U0001F600"), "\xC3\xA9\xF0\x9F\x98\x80");
+    // Unpaired surrogates become replacement characters.
+    EXPECT_EQ(platform::ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+    EXPECT_EQ(platform::ToUtf8(std::u16string{char16_t(0xDC00), u'a'}), "\xEF\xBF\xBD" "a");
+}
+
+TEST(Utf8, IllFormedInputBecomesReplacementCharacters) {
+    const struct {
+        const char* why;
+        std::string utf8;
+        std::u16string utf16;
+    } cases[] = {
+        {"lone continuation", "a\x80z", u"a\uFFFDz"},
+        {"overlong slash", "\xC0\xAF", u"\uFFFD\uFFFD"},
+        {"overlong three-byte", "\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},
+        {"encoded surrogate", "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
+        {"above U+10FFFF", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"truncated at end", "x\xE4\xB8", u"x\uFFFD"},
+        {"truncated before ASCII", "\xF0\x9F" "A", u"\uFFFD" u"A"},
+        {"invalid lead", "\xFF", u"\uFFFD"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform::FromUtf8(c.utf8), c.utf16) << c.why;
+    }
+}
+
+TEST(Utf16ToUtf8, ConvertsWithTheTerminatorOrNotAtAll) {
+    const struct {
+        const char* why;
+        std::u16string text;
+        int capacity;
+        int result;
+        std::string bytes;
+    } cases[] = {
+        {"fits exactly", u"\u4e2d\u00e9", 6, 6, "\xE4\xB8\xAD\xC3\xA9"},
+        {"one byte short of the terminator", u"\u4e2d\u00e9", 5, 0, ""},
+        {"empty text: the terminator alone", u"", 1, 1, ""},
+        {"a pair of surrogates", u"\U0001F600", 5, 5, "\xF0\x9F\x98\x80"},
+        {"no room at all", u"a", 0, 0, ""},
+    };
+    for (const auto& c : cases) {
+        char out[16] = {'#'};
+        EXPECT_EQ(platform::Utf16ToUtf8(c.text, out, c.capacity), c.result) << c.why;
+        if (c.result > 0) {
+            EXPECT_EQ(std::string(out), c.bytes) << c.why;
+        }
+    }
+    EXPECT_EQ(platform::Utf16ToUtf8(u"a", nullptr, 4), 0);
+}
+
+TEST(AnsiToUtf16, CountsThenConverts) {
+    const char* text = "Report";
+    EXPECT_EQ(platform::AnsiToUtf16(text, 6, nullptr, 0), 6);
+    char16_t out[8] = {};
+    EXPECT_EQ(platform::AnsiToUtf16(text, 6, out, 8), 6);
+    EXPECT_EQ(std::u16string(out), u"Report");
+    EXPECT_EQ(platform::AnsiToUtf16(text, 6, out, 3), 0);  // too small: nothing converted
+    EXPECT_EQ(platform::AnsiToUtf16(text, -1, nullptr, 0), 7);  // with the terminator
+    EXPECT_EQ(platform::AnsiToUtf16(nullptr, 3, out, 8), 0);
+    EXPECT_EQ(platform::AnsiToUtf16(text, 0, out, 8), 0);
 }
 
 }  // namespace
