@@ -65,9 +65,14 @@ void Build(Reader& in, VELK_DataHandleWrapper& record, int depth) {
     }
 }
 
+template <typename T>
+void ReadAs(const config::CConfigBatchCommands& batch, uint32_t key) {
+    T value{};
+    batch.GetValue(key, value);
+}
 template <typename... T>
 void ReadAsEveryType(const config::CConfigBatchCommands& batch, uint32_t key) {
-    (..., [&] { T value{}; batch.GetValue(key, value); }());
+    (ReadAs<T>(batch, key), ...);
 }
 
 void ReadEverything(const config::CConfigBatchCommands& batch) {

@@ -1,11 +1,15 @@
 // Configuration batches through the reference message library: the wire form a host reads
-// (each field's name and kind in the order written), replies as a host builds them and the
-// reading rules by key and status, malformed replies, and commands with their dispatch.
+// (each field's name and kind in the order written, each value class's datum), replies as a
+// host builds them and the reading rules by key and status, malformed replies, and commands
+// with their dispatch.
 #include "config/config_batch.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,13 +23,13 @@ constexpr uint32_t kOk = velk::kSuccess;
 constexpr uint32_t kRefused = velk::kBadArgument;
 constexpr uint32_t kDbSize = 0x03670004, kLogPath = 0x03620002, kEnable = 0x03610009, kWorkMode = 0x0367000A;
 
-// A record's fields in order, as "name:kind" pairs in hex.
+// A record's fields in order, as "name:kind" in hex, with ":bytes" for binary and text fields.
 std::string FieldsOf(const VELK_DataHandleWrapper& record) {
     std::string fields;
     uint32_t name = 0, kind = 0, bytes = 0;
     for (uint32_t i = 0; velk::Succeeded(Morrick_GetFieldAt(record.Handle(), i, &name, &kind, &bytes)); ++i) {
-        char field[24];
-        std::snprintf(field, sizeof field, "%s%x:%u", i == 0 ? "" : " ", name, kind);
+        char field[40];
+        std::snprintf(field, sizeof field, bytes != 0 ? "%s%x:%u:%u" : "%s%x:%u", i == 0 ? "" : " ", name, kind, bytes);
         fields += field;
     }
     return fields;
@@ -36,32 +40,71 @@ struct Nested {
     }
     VELK_DataHandleWrapper record;
 };
+// The bytes of a value record's datum, little-endian.
+std::vector<uint8_t> DatumOf(const VELK_DataHandleWrapper& value, uint32_t kind) {
+    std::vector<uint8_t> bytes(16);
+    uint32_t size = 16, number = 0;
+    std::u16string text;
+    if (kind == MORRICK_FIELD_BINARY) {
+        value.GetBinaryAt(config::CFGMSG_VALUE, bytes.data(), size);
+    } else if (kind == MORRICK_FIELD_WSTRING) {
+        value.GetWStringAt(config::CFGMSG_VALUE, text);
+        size = static_cast<uint32_t>(2 * text.size());
+        std::memcpy(bytes.data(), text.data(), size);
+    } else {
+        value.GetUInt32At(config::CFGMSG_VALUE, number);
+        size = 4;
+        std::memcpy(bytes.data(), &number, size);
+    }
+    bytes.resize(size);
+    return bytes;
+}
 
 // A reply command record as a host writes it; no status field when status is 0.
 void AddReplyCommand(VELK_DataHandleWrapper& batch, uint32_t key, uint32_t status, int32_t valueType,
-                     const std::u16string* text = nullptr, const int32_t* number = nullptr) {
+                     std::optional<int32_t> number = std::nullopt) {
     VELK_DataHandleWrapper command(config::CFGMSG_COMMAND, true);
     command.PutInt32(config::CFGMSG_COMMAND_TYPE, 4);
     command.PutUInt32(config::CFGMSG_NAME_ID, key);
     if (status != 0) command.PutInt32(config::CFGMSG_STATUS, static_cast<int32_t>(status));
     command.PutInt32(config::CFGMSG_VALUE_TYPE, valueType);
     VELK_DataHandleWrapper value(config::CFGMSG_VALUE, true);
-    if (text != nullptr) value.PutWString(config::CFGMSG_VALUE, *text);
-    if (number != nullptr) value.PutInt32(config::CFGMSG_VALUE, *number);
+    if (number) value.PutInt32(config::CFGMSG_VALUE, *number);
     command.PutData(value);
     batch.PutData(command);
 }
 
 // A written batch: action, header and commands in ascending key order (of a key given twice
-// the first wins), each command's fields in order. Each value class's own wire form is in
-// config_value_test.cpp; the wrapper's configuration tests read written batches back.
-TEST(ConfigBatch, WrittenBatchHasTheHostsLayout) {
-    CConfigBatchCommands batch(2);
-    EXPECT_EQ(batch.AddCommand(4, kLogPath, std::u16string(u"%velk_data_path%Log")), kOk);
-    EXPECT_EQ(batch.AddCommand(4, kDbSize, -5), kOk);
-    EXPECT_EQ(batch.AddCommand(4, kEnable, false), kOk);
-    EXPECT_EQ(batch.AddCommand(4, kWorkMode, 7u), kOk);
-    EXPECT_EQ(batch.AddCommand(4, kDbSize, 2048), kOk);  // same key: dropped
+// the first wins), each command's fields in order, and each value class's datum in a kind and
+// width of its own; read back, each command comes as the class of its type with its datum.
+TEST(ConfigBatch, WrittenBatchHasTheHostsLayoutAndEachClassItsDatum) {
+    using B = CConfigBatchCommands;
+    constexpr uint32_t kInt32 = MORRICK_FIELD_INT32, kUInt32 = MORRICK_FIELD_UINT32,
+                       kBinary = MORRICK_FIELD_BINARY, kWString = MORRICK_FIELD_WSTRING;
+    const struct {
+        uint32_t (*add)(B&, uint32_t key);
+        uint32_t valueType, kind;
+        std::vector<uint8_t> bytes;
+        std::u16string text;  // as the parsed value reads
+    } cases[] = {  // in key order: 1, 2, ...
+        {[](B& b, uint32_t k) { return b.AddCommand(4, k, true); }, config::CVT_BOOL, kInt32, {1, 0, 0, 0}, u"1"},
+        {[](B& b, uint32_t k) { return b.AddCommand(4, k, static_cast<char>(-2)); }, config::CVT_CHAR, kBinary, {0xFE}, u"\u00fe"},
+        {[](B& b, uint32_t k) { return b.AddCommand(4, k, static_cast<unsigned char>(0xAB)); }, config::CVT_UCHAR, kBinary, {0xAB}, u"\u00ab"},
+        {[](B& b, uint32_t k) { return b.AddCommand(4, k, static_cast<short>(-2)); }, config::CVT_SHORT, kBinary, {0xFE, 0xFF}, u"-2"},
+        {[](B& b, uint32_t k) { return b.AddCommand(4, k, static_cast<unsigned short>(0x1234)); }, config::CVT_USHORT, kBinary, {0x34, 0x12}, u"4660"},
+        {[](B& b, uint32_t k) { return b.AddCommand(4, k, -5); }, config::CVT_INT, kInt32, {0xFB, 0xFF, 0xFF, 0xFF}, u"-5"},
+        {[](B& b, uint32_t k) { return b.AddCommand(4, k, 0x89ABCDEFu); }, config::CVT_UINT, kUInt32, {0xEF, 0xCD, 0xAB, 0x89}, u"2309737967"},
+        {[](B& b, uint32_t k) { return b.AddCommand(4, k, int64_t{-0x0102030405060708}); }, config::CVT_INT64, kBinary,
+         {0xF8, 0xF8, 0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE}, u"-72623859790382856"},
+        {[](B& b, uint32_t k) { return b.AddCommand(4, k, uint64_t{0x0102030405060708}); }, config::CVT_UINT64, kBinary,
+         {8, 7, 6, 5, 4, 3, 2, 1}, u"72623859790382856"},
+        {[](B& b, uint32_t k) { return b.AddCommand(4, k, std::u16string(u"C:\\\u00e9")); }, config::CVT_WSTR, kWString,
+         {'C', 0, ':', 0, '\\', 0, 0xE9, 0}, u"C:\\\u00e9"},
+    };
+    const uint32_t count = static_cast<uint32_t>(std::size(cases));
+    B batch(2);
+    for (uint32_t i = count; i > 0; --i) EXPECT_EQ(cases[i - 1].add(batch, i), kOk);
+    EXPECT_EQ(batch.AddCommand(4, 1, false), kOk);  // the same key again: dropped
     VELK_DataHandleWrapper out;
     ASSERT_EQ(batch.Serialize(out), kOk);
     uint32_t name = 0, action = 0;
@@ -69,27 +112,37 @@ TEST(ConfigBatch, WrittenBatchHasTheHostsLayout) {
     out.GetUInt32At(0x70003, action);
     EXPECT_EQ(name, 0x70001u);
     EXPECT_EQ(action, 2u);
-    EXPECT_EQ(FieldsOf(out), "70003:1 20515:5 70002:5 70002:5 70002:5 70002:5");
+    std::string commands;
+    for (uint32_t i = 0; i < count; ++i) commands += " 70002:5";
+    EXPECT_EQ(FieldsOf(out), "70003:1 20515:5" + commands);
     const Nested header(out, 0x20515), texts(header.record, 0x10002);
     EXPECT_EQ(FieldsOf(header.record), "207d3:3 10002:5");
     EXPECT_EQ(FieldsOf(texts.record), "2076d:3 2076e:3 10001:5 10003:5");
     EXPECT_EQ(FieldsOf(Nested(texts.record, 0x10001).record), "20641:1 20640:4");
     EXPECT_EQ(FieldsOf(Nested(texts.record, 0x10003).record), "20899:1 2089a:1 2089b:1");
-    const uint32_t keys[] = {kEnable, kLogPath, kDbSize, kWorkMode};
-    for (uint32_t i = 0; i < 4; ++i) {
-        const Nested command(out, 0x70002, i);
-        EXPECT_EQ(FieldsOf(command.record), "70006:0 70004:1 70008:0 70007:0 70005:5") << i;
-        uint32_t type = 0, key = 0, status = 0;
+    const B parsed(out);
+    for (uint32_t i = 0; i < count; ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(c.valueType);
+        const Nested command(out, 0x70002, i), value(command.record, 0x70005);
+        EXPECT_EQ(FieldsOf(command.record), "70006:0 70004:1 70008:0 70007:0 70005:5");
+        uint32_t type = 0, key = 0, status = 0, valueType = 0;
         command.record.GetUInt32At(0x70006, type);
         command.record.GetUInt32At(0x70004, key);
         command.record.GetUInt32At(0x70008, status);
+        command.record.GetUInt32At(0x70007, valueType);
         EXPECT_EQ(type, 4u);
-        EXPECT_EQ(key, keys[i]);
+        EXPECT_EQ(key, i + 1);
         EXPECT_EQ(status, kOk);
+        EXPECT_EQ(valueType, c.valueType);
+        const std::string width = c.kind == kBinary || c.kind == kWString ? ":" + std::to_string(c.bytes.size()) : "";
+        EXPECT_EQ(FieldsOf(value.record), "70005:" + std::to_string(c.kind) + width);
+        EXPECT_EQ(DatumOf(value.record, c.kind), c.bytes);
+        std::u16string text;
+        EXPECT_EQ(parsed.GetValue(i + 1, text), kOk);
+        EXPECT_EQ(text, c.text);
+        EXPECT_EQ(parsed.Find(i + 1)->GetValueType(), c.valueType);
     }
-    int size = 0;
-    EXPECT_EQ(CConfigBatchCommands(out).GetValue(kDbSize, size), kOk);
-    EXPECT_EQ(size, -5) << "the first of a key given twice";
 }
 
 // A host's reply is read by key with the host's status: a failed command's value and one without
@@ -97,12 +150,11 @@ TEST(ConfigBatch, WrittenBatchHasTheHostsLayout) {
 // fit, or a value type this system does not know, is refused.
 TEST(ConfigBatch, ReplyIsReadByKeyWithItsStatus) {
     VELK_DataHandleWrapper reply(config::CFGMSG_BATCH, true);  // no action, no header
-    const int32_t n99 = 99, n300 = 300, n1 = 1;
-    AddReplyCommand(reply, kDbSize, 0xE0FF0005, config::CVT_INT, nullptr, &n99);
-    AddReplyCommand(reply, kWorkMode, kOk, config::CVT_INT, nullptr, &n300);
-    AddReplyCommand(reply, kWorkMode, kOk, config::CVT_INT, nullptr, &n1);
+    AddReplyCommand(reply, kDbSize, 0xE0FF0005, config::CVT_INT, 99);
+    AddReplyCommand(reply, kWorkMode, kOk, config::CVT_INT, 300);
+    AddReplyCommand(reply, kWorkMode, kOk, config::CVT_INT, 1);
     AddReplyCommand(reply, kEnable, kOk, 12);
-    AddReplyCommand(reply, kLogPath, 0, config::CVT_INT, nullptr, &n99);  // no status
+    AddReplyCommand(reply, kLogPath, 0, config::CVT_INT, 99);  // no status
 
     const CConfigBatchCommands parsed(reply);
     EXPECT_EQ(parsed.Action(), 0u);
@@ -137,8 +189,7 @@ TEST(ConfigBatch, MalformedAndValuelessCommands) {
     header.PutData(texts);
     reply.PutData(header);
     reply.PutData(VELK_DataHandleWrapper(config::CFGMSG_COMMAND, true));
-    const int32_t nine = 9;
-    AddReplyCommand(reply, kDbSize, kOk, config::CVT_INT, nullptr, &nine);
+    AddReplyCommand(reply, kDbSize, kOk, config::CVT_INT, 9);
     AddReplyCommand(reply, kWorkMode, kOk, 99);  // no such value type: no value
 
     const CConfigBatchCommands parsed(reply);
