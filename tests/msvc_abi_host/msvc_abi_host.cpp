@@ -57,13 +57,7 @@ void Print(const char* text) {
 
 void PrintHex(uint64_t value) {
     char text[19] = "0x";
-    int digits = 1;
-    while (digits < 16 && (value >> (4 * digits)) != 0) ++digits;
-    for (int i = 0; i < digits; ++i) {
-        const unsigned nibble = (value >> (4 * (digits - 1 - i))) & 0xF;
-        text[2 + i] = static_cast<char>(nibble < 10 ? '0' + nibble : 'a' + nibble - 10);
-    }
-    text[2 + digits] = 0;
+    for (int i = 0; i < 16; ++i) text[2 + i] = "0123456789abcdef"[(value >> (60 - 4 * i)) & 0xF];
     Print(text);
 }
 
@@ -298,8 +292,7 @@ private:
     }
 };
 
-// ---- The fake engine's controls (the engine the plug-in loaded, reached by the same path) ---
-
+// The fake engine's control (the engine the plug-in loaded, reached by the same path).
 struct EngineControl {
     void (*SetResult)(const char* entryPoint, uint64_t result);
 };
@@ -327,20 +320,12 @@ Path Beside(const wchar_t* name) {
     return path;
 }
 
-// Loads a module from this program's folder; a failure is printed with the path and the error.
+// Loads a module from this program's folder; a failure is printed with the error.
 void* LoadBeside(const wchar_t* name) {
-    const Path path = Beside(name);
-    void* module = LoadLibraryW(path.text);
+    void* module = LoadLibraryW(Beside(name).text);
     if (module == nullptr) {
-        const uint32_t error = GetLastError();
-        char text[kPathUnits] = {};
-        for (uint32_t i = 0; i + 1 < kPathUnits && path.text[i] != 0; ++i) {
-            text[i] = path.text[i] < 0x80 ? static_cast<char>(path.text[i]) : '?';
-        }
-        Print("        cannot load ");
-        Print(text);
-        Print(", error ");
-        PrintHex(error);
+        Print("        cannot load, error ");
+        PrintHex(GetLastError());
         Print("\r\n");
     }
     return module;

@@ -143,21 +143,6 @@ TEST(FileOps, TwoHandlesAppendInTurnAndTheSizesLowWordIsExact) {
     std::filesystem::remove_all(folder);
 }
 
-// A registry that answers as a test scripts it, noting every access asked for.
-std::vector<uint32_t> g_accessAsked;
-std::vector<void*> g_keysClosed;
-int32_t g_missingIn64BitView = 0;  // the error for an open in the 64-bit view, 0 = none
-int32_t g_missingInPlainView = 0;
-char g_keys[2];
-int32_t ScriptedOpen(const char16_t*, uint32_t access, void** key) {
-    g_accessAsked.push_back(access);
-    const bool wow64 = (access & 0x100) != 0;
-    const int32_t error = wow64 ? g_missingIn64BitView : g_missingInPlainView;
-    if (error == 0) *key = &g_keys[wow64 ? 1 : 0];
-    return error;
-}
-void ScriptedClose(void* key) { g_keysClosed.push_back(key); }
-
 // A folder reached without links, and the files a root service creates, opens, renames and
 // removes in it: nothing a link names is ever opened or written.
 TEST(AnchoredFiles, NoLinkOnTheWayIsFollowedAndNothingPlantedIsTouched) {
@@ -227,44 +212,54 @@ TEST(AnchoredFiles, NoLinkOnTheWayIsFollowedAndNothingPlantedIsTouched) {
     fs::remove_all(root);
 }
 
+// A registry that answers as a test scripts it: the error of an open in the 64-bit view and
+// in the plain one (0: found), and every access asked for and key closed, in order.
+struct ScriptedRegistry {
+    int32_t missing64, missingPlain;
+    std::vector<uint32_t> asked;
+    std::vector<void*> closed;
+} g_registry;
+char g_keys[2];
+const platform::RegistryCalls kScriptedRegistry{
+    [](const char16_t*, uint32_t access, void** key) {
+        g_registry.asked.push_back(access);
+        const bool wow64 = (access & 0x100) != 0;
+        const int32_t error = wow64 ? g_registry.missing64 : g_registry.missingPlain;
+        if (error == 0) *key = &g_keys[wow64 ? 1 : 0];
+        return error;
+    },
+    [](void* key) { g_registry.closed.push_back(key); }};
+
+// The 64-bit view first, then the access as given; the key is closed once, when its holder
+// goes, and a failed open keeps the key held before.
 TEST(Registry, OpenTriesThe64BitViewThenTheAccessAsGiven) {
-    constexpr uint32_t kRead = 0x20019;
-    const platform::RegistryCalls scripted{ScriptedOpen, ScriptedClose};
+    constexpr uint32_t kRead = 0x20019, k64 = kRead | 0x100;
     const struct {
-        const char* what;
-        int32_t missingIn64, missingInPlain;
-        int32_t result;
+        int32_t missing64, missingPlain, result;
         std::vector<uint32_t> asked;
-        void* held;
+        std::vector<void*> closed;
     } cases[] = {
-        {"found in the 64-bit view", 0, 0, 0, {kRead | 0x100}, &g_keys[1]},
-        {"refused there, found with the access as given", 5, 0, 0, {kRead | 0x100, kRead}, &g_keys[0]},
-        {"missing in both", 2, 2, 2, {kRead | 0x100, kRead}, nullptr},
+        {0, 0, 0, {k64}, {&g_keys[1]}},
+        {5, 0, 0, {k64, kRead}, {&g_keys[0]}},
+        {2, 2, 2, {k64, kRead}, {}},
     };
     for (const auto& c : cases) {
-        g_accessAsked.clear();
-        g_keysClosed.clear();
-        g_missingIn64BitView = c.missingIn64;
-        g_missingInPlainView = c.missingInPlain;
+        g_registry = {c.missing64, c.missingPlain, {}, {}};
         {
-            platform::RegKey key(scripted);
-            EXPECT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"SOFTWARE\\Orvane\\VELK", kRead),
-                      c.result) << c.what;
-            EXPECT_EQ(g_accessAsked, c.asked) << c.what;
-            EXPECT_EQ(key.IsOpen(), c.held != nullptr) << c.what;
+            platform::RegKey key(kScriptedRegistry);
+            EXPECT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"SOFTWARE\\Orvane\\VELK", kRead), c.result);
+            EXPECT_EQ(g_registry.asked, c.asked);
+            EXPECT_EQ(key.IsOpen(), !c.closed.empty());
         }
-        const std::vector<void*> closed = c.held != nullptr ? std::vector<void*>{c.held} : std::vector<void*>{};
-        EXPECT_EQ(g_keysClosed, closed) << c.what << ": closed once, when the holder goes";
+        EXPECT_EQ(g_registry.closed, c.closed);
     }
-    // A failed open keeps the key held before.
-    g_missingIn64BitView = g_missingInPlainView = 0;
-    platform::RegKey key(scripted);
+    g_registry = {0, 0, {}, {}};
+    platform::RegKey key(kScriptedRegistry);
     ASSERT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"A", kRead), 0);
-    g_missingIn64BitView = g_missingInPlainView = 2;
-    g_keysClosed.clear();
+    g_registry = {2, 2, {}, {}};
     EXPECT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"B", kRead), 2);
     EXPECT_TRUE(key.IsOpen());
-    EXPECT_TRUE(g_keysClosed.empty());
+    EXPECT_TRUE(g_registry.closed.empty());
 }
 
 // Linux has no registry; on Windows a key every system has opens and a made-up one does not.
