@@ -1,8 +1,8 @@
 // The platform layer: own module path, full paths, file appends and sizes, links, the registry,
-// clock, processes and threads, readable memory, UTF-8 and code-page text.
+// clock, processes and threads, readable memory, UTF-8 and code-page text. The thread word is
+// checked through the call counter that keeps its slot there (striped_counter_test.cpp).
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <future>
 #include <string>
@@ -22,7 +22,6 @@
 #include "platform/sleep.h"
 #include "platform/storage_file.h"
 #include "platform/text.h"
-#include "platform/thread_word.h"
 #include "tests/fakes/test_folder.h"
 
 namespace {
@@ -321,39 +320,6 @@ TEST(Process, ThreadEndedOnlyOnceTheThreadHasEnded) {
     EXPECT_TRUE(ended);
 }
 
-// Each thread has a word of its own, 0 until it sets it: threads released together set theirs
-// for the first time at once (on Windows the first set takes the module's TLS index), then keep
-// writing values that fill both halves, and each reads back only its own; a thread started
-// afterwards still reads 0.
-TEST(ThreadWord, EachThreadReadsItsOwnAndANewThreadReadsZero) {
-    constexpr uint64_t kThreads = 16;
-    constexpr uint64_t kRounds = 2000;
-    std::atomic<bool> go{false};
-    std::vector<uint64_t> wrong(kThreads, 0), zeroBefore(kThreads, 0);
-    std::vector<std::thread> threads;
-    for (uint64_t t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            while (!go.load()) std::this_thread::yield();
-            zeroBefore[t] = platform::ThreadWord() == 0 ? 1 : 0;
-            for (uint64_t round = 1; round <= kRounds; ++round) {
-                const uint64_t mine = (round << 40) | (t << 32) | (UINT32_MAX - t);
-                platform::SetThreadWord(mine);
-                if ((round & 63) == 0) std::this_thread::yield();
-                if (platform::ThreadWord() != mine) ++wrong[t];
-            }
-        });
-    }
-    go = true;
-    for (std::thread& thread : threads) thread.join();
-    for (uint64_t t = 0; t < kThreads; ++t) {
-        EXPECT_EQ(zeroBefore[t], 1u) << "thread " << t;
-        EXPECT_EQ(wrong[t], 0u) << "thread " << t;
-    }
-    uint64_t seenByNewThread = 1;
-    std::thread([&] { seenByNewThread = platform::ThreadWord(); }).join();
-    EXPECT_EQ(seenByNewThread, 0u);
-}
-
 TEST(ReadableMemory, TerminatedTextIsReadToItsZeroWithinTheLimitAndNeverFromAnUnmappedPage) {
     const std::string longName(6000, 'n');  // spans pages
     // The lowest pages of an address space are never mapped, here or under Wine.
@@ -409,31 +375,13 @@ TEST(Utf8, IllFormedInputBecomesReplacementCharacters) {
     }
 }
 
-TEST(Utf16ToUtf8, ConvertsWithTheTerminatorOrNotAtAll) {
-    const struct {
-        const char* why;
-        std::u16string text;
-        int capacity;
-        int result;
-        std::string bytes;
-    } cases[] = {
-        {"fits exactly", u"\u4e2d\u00e9", 6, 6, "\xE4\xB8\xAD\xC3\xA9"},
-        {"one byte short of the terminator", u"\u4e2d\u00e9", 5, 0, ""},
-        {"empty text: the terminator alone", u"", 1, 1, ""},
-        {"a pair of surrogates", u"\U0001F600", 5, 5, "\xF0\x9F\x98\x80"},
-        {"no room at all", u"a", 0, 0, ""},
-    };
-    for (const auto& c : cases) {
-        char out[16] = {'#'};
-        EXPECT_EQ(platform::Utf16ToUtf8(c.text, out, c.capacity), c.result) << c.why;
-        if (c.result > 0) {
-            EXPECT_EQ(std::string(out), c.bytes) << c.why;
-        }
-    }
+// The code page's conversion counts, then converts; the bounded UTF-8 conversion refuses no
+// room at all (its other bounds are those of the feedback writer's texts: protobuf_serialize_test).
+TEST(CodePageText, CountsThenConvertsAndNothingWithoutRoom) {
+    char bytes[4] = {'#'};
+    EXPECT_EQ(platform::Utf16ToUtf8(u"a", bytes, 0), 0);
+    EXPECT_EQ(bytes[0], '#');
     EXPECT_EQ(platform::Utf16ToUtf8(u"a", nullptr, 4), 0);
-}
-
-TEST(AnsiToUtf16, CountsThenConverts) {
     const char* text = "Report";
     EXPECT_EQ(platform::AnsiToUtf16(text, 6, nullptr, 0), 6);
     char16_t out[8] = {};

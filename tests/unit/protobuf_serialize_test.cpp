@@ -60,7 +60,9 @@ TEST(ProtocolBufferSerialize, RefusalsAndRoom) {
     // A text whose UTF-8 form needs more than 519 bytes is left out, and that is success.
     const std::u16string fits(173, u'\x4E2D');
     const std::u16string tooLong(174, u'\x4E2D');
+    const std::u16string oneByteOver = std::u16string(172, u'\x4E2D') + u"\u00e9ab";  // 520 bytes
     EXPECT_TRUE(s.PutWString(1, tooLong.c_str()));
+    EXPECT_TRUE(s.PutWString(1, oneByteOver.c_str()));
     EXPECT_EQ(s.Size(), 0u);
     EXPECT_TRUE(s.PutWString(1, fits.c_str()));
     EXPECT_EQ(s.Size(), 1u + 2u + 519u);

@@ -30,7 +30,9 @@ TEST(StripedCounter, UsesOwnedSlotsOnlyWhereTheBarrierWorksAndNotWhenAtomicIsAsk
 // More threads than owned slots, each holding nested calls: the ones past the slots share the
 // atomic, and the total counts every call of every kind of thread; each thread, with a slot or
 // without, knows that it is inside a call until it left the last (a shut-down run from inside a
-// call must not wait for it), and no thread takes another's calls for its own.
+// call must not wait for it), and no thread takes another's calls for its own. This is also
+// where the platform's thread word is checked: a word shared between threads, or a lost half
+// of it (the slot below, the shared calls above), shows here.
 TEST(StripedCounter, CountsEveryHeldCallWhenThreadsOutnumberTheSlots) {
     constexpr size_t kThreads = StripedCounter::kOwnedSlots + 8;
     constexpr int kNested = 3;
