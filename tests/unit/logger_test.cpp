@@ -222,7 +222,8 @@ TEST_F(LoggerTest, RotatedNameIsCutTo260Units) {
 }
 
 // Rotation needs a size above the limit in the low 32 bits (all ones rotates, a whole 4 GiB
-// does not) and a due check; it replaces an earlier rotated file.
+// does not: the platform's size call is exact in its low word) and a due check; it replaces an
+// earlier rotated file.
 TEST_F(LoggerTest, RotatesOnlyAboveTheLimitAndOnlyOnTheCheck) {
     const struct {
         uintmax_t size;
