@@ -189,22 +189,15 @@ TEST_F(LoggerTest, OpenResolvesDotsBeforeMakingTheFolderAndRefuses) {
 // File calls that note where a rotation goes, over a short real file whatever the path.
 std::u16string g_rotatedTo;
 fs::path g_shortFile;
-platform::FileHandle OpenShortFile(const char16_t*, bool* existed) {
-    return platform::SystemFileOps().openAlways(g_shortFile.u16string().c_str(), existed);
-}
-uint32_t AboveTheLimit(platform::FileHandle) { return util::CLogger::kSizeLimit + 1; }
-bool NoteRotation(const char16_t*, const char16_t* to) {
-    g_rotatedTo = to;
-    return true;
-}
-uint32_t FolderExists(const char16_t*) { return platform::kFolderExists; }
 
 TEST_F(LoggerTest, RotatedNameIsCutTo260Units) {
     platform::FileOps files = platform::SystemFileOps();
-    files.openAlways = OpenShortFile;
-    files.sizeLow = AboveTheLimit;
-    files.moveReplacing = NoteRotation;
-    files.createFolderTree = FolderExists;
+    files.openAlways = [](const char16_t*, bool* existed) {
+        return platform::SystemFileOps().openAlways(g_shortFile.u16string().c_str(), existed);
+    };
+    files.sizeLow = [](platform::FileHandle) { return util::CLogger::kSizeLimit + 1; };
+    files.moveReplacing = [](const char16_t*, const char16_t* to) { g_rotatedTo = to; return true; };
+    files.createFolderTree = [](const char16_t*) { return platform::kFolderExists; };
     g_shortFile = path;
     const std::u16string root = fs::path(u"/").make_preferred().u16string();
     // Up to 258 units: on Windows the drive makes the full path 260 units, the most it may have.

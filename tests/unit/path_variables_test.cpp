@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/environment.h"
@@ -118,14 +119,13 @@ TEST(PathVariables, ExpansionRules) {
     }
 }
 
-// A registry and a process image as a test wants them.
+// A registry and a process image as a test wants them; the last error is always 0x7a.
 class ScriptedProbe final : public util::InstallPathProbe {
 public:
-    int32_t openResult = 0;
-    int32_t queryResult = 0;
-    std::u16string value;
-    std::u16string image;
-    uint32_t lastError = 0;
+    ScriptedProbe(int32_t open, int32_t query, std::u16string registryValue, std::u16string imagePath)
+        : openResult(open), queryResult(query), value(std::move(registryValue)), image(std::move(imagePath)) {}
+    const int32_t openResult, queryResult;
+    const std::u16string value, image;
 
     int32_t OpenKey(platform::RegKey&, const char16_t*, uint32_t) const override {
         return openResult;
@@ -141,7 +141,7 @@ public:
         buffer[image.size()] = u'\0';
         return static_cast<uint32_t>(image.size());
     }
-    uint32_t LastError() const override { return lastError; }
+    uint32_t LastError() const override { return 0x7A; }
 };
 
 const std::u16string kHostFolder = kSep + u"opt" + kSep + u"velk" + kSep;
@@ -171,13 +171,7 @@ TEST(InstallPath, ComesFromTheRegistryOrTheHostImageFolder) {
     };
     for (const auto& c : cases) {
         StartLogCapture();
-        ScriptedProbe probe;
-        probe.openResult = c.open;
-        probe.queryResult = c.query;
-        probe.value = c.value;
-        probe.image = c.image;
-        probe.lastError = 0x7A;
-        EXPECT_EQ(util::GetInstallPath(probe), c.result) << c.why;
+        EXPECT_EQ(util::GetInstallPath(ScriptedProbe(c.open, c.query, c.value, c.image)), c.result) << c.why;
         EXPECT_EQ(CapturedLines(u"Util COMMON"), c.lines) << c.why;
     }
 }
