@@ -70,21 +70,15 @@ void ReadAs(const config::CConfigBatchCommands& batch, uint32_t key) {
     T value{};
     batch.GetValue(key, value);
 }
+template <typename... T>
+void ReadAsEveryType(const config::CConfigBatchCommands& batch, uint32_t key) {
+    (ReadAs<T>(batch, key), ...);
+}
 
 void ReadEverything(const config::CConfigBatchCommands& batch) {
     for (uint32_t key : kNames) {
-        ReadAs<std::u16string>(batch, key);
-        ReadAs<uint64_t>(batch, key);
-        ReadAs<unsigned int>(batch, key);
-        ReadAs<unsigned short>(batch, key);
-        ReadAs<unsigned char>(batch, key);
-        ReadAs<int64_t>(batch, key);
-        ReadAs<int>(batch, key);
-        ReadAs<short>(batch, key);
-        ReadAs<char>(batch, key);
-        ReadAs<bool>(batch, key);
-        VELK_DataHandleWrapper record;
-        batch.GetValue(key, record);
+        ReadAsEveryType<std::u16string, uint64_t, unsigned int, unsigned short, unsigned char, int64_t, int,
+                        short, char, bool, VELK_DataHandleWrapper>(batch, key);
     }
 }
 
@@ -98,29 +92,20 @@ struct Shape {
     }
 };
 
-// What a serialised and re-parsed batch must hold, and whether its Serialize must fail.
-std::map<uint32_t, Shape> Survivors(const config::CConfigBatchCommands& batch, bool* valueless) {
-    std::map<uint32_t, Shape> kept;
-    *valueless = false;
+// Each key's command as a batch holds it (the last of a repeated key); with `valueless` set, the
+// commands without value are left out and noted there: what a serialised and re-parsed batch
+// must hold, and whether its Serialize must fail.
+std::map<uint32_t, Shape> Shapes(const config::CConfigBatchCommands& batch, bool* valueless = nullptr) {
+    std::map<uint32_t, Shape> shapes;
     batch.ForEachCommand([&](const config::IConfigCommand& command) {
-        if (command.GetValueType() == config::CVT_NONE) {
+        if (valueless != nullptr && command.GetValueType() == config::CVT_NONE) {
             *valueless = true;
         } else {
-            kept[command.GetNameId()] = {command.GetCommandType(), command.GetStatus(),
-                                         command.GetValueType()};
+            shapes[command.GetNameId()] = {command.GetCommandType(), command.GetStatus(), command.GetValueType()};
         }
     });
     // The empty records stand last among key 0's commands, so a valued key 0 keeps its place.
-    if (*valueless) kept.emplace(0, Shape{0, 0xE0FF0001, config::CVT_NONE});
-    return kept;
-}
-
-std::map<uint32_t, Shape> Shapes(const config::CConfigBatchCommands& batch) {
-    std::map<uint32_t, Shape> shapes;
-    batch.ForEachCommand([&](const config::IConfigCommand& command) {
-        shapes[command.GetNameId()] = {command.GetCommandType(), command.GetStatus(),
-                                       command.GetValueType()};
-    });
+    if (valueless != nullptr && *valueless) shapes.emplace(0, Shape{0, 0xE0FF0001, config::CVT_NONE});
     return shapes;
 }
 
@@ -135,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     VELK_DataHandleWrapper again;
     const uint32_t written = parsed.Serialize(again);
     bool valueless = false;
-    const std::map<uint32_t, Shape> expected = Survivors(parsed, &valueless);
+    const std::map<uint32_t, Shape> expected = Shapes(parsed, &valueless);
     if ((written == 0xE0FF0007) != valueless) __builtin_trap();
     const config::CConfigBatchCommands reparsed(again);
     if (!(Shapes(reparsed) == expected)) __builtin_trap();

@@ -57,13 +57,7 @@ void Print(const char* text) {
 
 void PrintHex(uint64_t value) {
     char text[19] = "0x";
-    int digits = 1;
-    while (digits < 16 && (value >> (4 * digits)) != 0) ++digits;
-    for (int i = 0; i < digits; ++i) {
-        const unsigned nibble = (value >> (4 * (digits - 1 - i))) & 0xF;
-        text[2 + i] = static_cast<char>(nibble < 10 ? '0' + nibble : 'a' + nibble - 10);
-    }
-    text[2 + digits] = 0;
+    for (int i = 0; i < 16; ++i) text[2 + i] = "0123456789abcdef"[(value >> (60 - 4 * i)) & 0xF];
     Print(text);
 }
 
@@ -298,8 +292,7 @@ private:
     }
 };
 
-// ---- The fake engine's controls (the engine the plug-in loaded, reached by the same path) ---
-
+// The fake engine's control (the engine the plug-in loaded, reached by the same path).
 struct EngineControl {
     void (*SetResult)(const char* entryPoint, uint64_t result);
 };
@@ -327,20 +320,12 @@ Path Beside(const wchar_t* name) {
     return path;
 }
 
-// Loads a module from this program's folder; a failure is printed with the path and the error.
+// Loads a module from this program's folder; a failure is printed with the error.
 void* LoadBeside(const wchar_t* name) {
-    const Path path = Beside(name);
-    void* module = LoadLibraryW(path.text);
+    void* module = LoadLibraryW(Beside(name).text);
     if (module == nullptr) {
-        const uint32_t error = GetLastError();
-        char text[kPathUnits] = {};
-        for (uint32_t i = 0; i + 1 < kPathUnits && path.text[i] != 0; ++i) {
-            text[i] = path.text[i] < 0x80 ? static_cast<char>(path.text[i]) : '?';
-        }
-        Print("        cannot load ");
-        Print(text);
-        Print(", error ");
-        PrintHex(error);
+        Print("        cannot load, error ");
+        PrintHex(GetLastError());
         Print("\r\n");
     }
     return module;
@@ -348,17 +333,10 @@ void* LoadBeside(const wchar_t* name) {
 
 // ---- The run -------------------------------------------------------------------------------
 
-void CheckExportsBeforeStart(const Exports& plugin) {
-    CheckEqual(plugin.GetModuleID(), 10012, "Plugin_Interface_GetModuleID is 10012");
-    ModuleVersion version{9, 9, 9, 9};
-    plugin.GetModuleVersion(&version);
-    Check(version.major == 2 && version.minor == 0 && version.build == 1045 && version.reserved == 0,
-          "Plugin_Interface_GetModuleVersion fills 2, 0, 1045, 0");
-    plugin.GetModuleVersion(nullptr);
-    plugin.Release(&version);
-    Check(true, "Plugin_Interface_GetModuleVersion(null) and Plugin_Interface_Release return");
-    CheckEqual(reinterpret_cast<uintptr_t>(plugin.QueryInterface(100121)), 0,
-               "Plugin_Interface_QueryInterface before the start gives null");
+// The exports' own answers (and their refusals) are the module tests' concern; here they
+// show that a host of this compiler reaches the plug-in's objects through their tables.
+void CheckVersion(const ModuleVersion& version, const char* what) {
+    Check(version.major == 2 && version.minor == 0 && version.build == 1045 && version.reserved == 0, what);
 }
 
 void CheckInterfaceObject(const Exports& plugin, ICommonPluginInterface* object,
@@ -367,8 +345,7 @@ void CheckInterfaceObject(const Exports& plugin, ICommonPluginInterface* object,
     CheckEqual(object->GetInterfaceID(), 100121, "slot 2 GetInterfaceID is 100121");
     ModuleVersion version{};
     object->GetModuleVersion(&version);
-    Check(version.major == 2 && version.minor == 0 && version.build == 1045 && version.reserved == 0,
-          "slot 3 GetModuleVersion fills 2, 0, 1045, 0");
+    CheckVersion(version, "slot 3 GetModuleVersion fills 2, 0, 1045, 0");
     object->GetModuleVersion(nullptr);
 
     constexpr uint32_t kFlushEvents = 0x23600009, kMaxFileSize = 0x2360000A;
@@ -383,8 +360,6 @@ void CheckInterfaceObject(const Exports& plugin, ICommonPluginInterface* object,
     CheckEqual(plugin.CallFunc(object, kMaxFileSize, nullptr, &size), kSuccess,
                "Plugin_Interface_CallFunc forwards to the object");
     CheckEqual(size, 0x1234567, "Plugin_Interface_CallFunc passes the output pointer through");
-    CheckEqual(plugin.CallFunc(nullptr, kFlushEvents, nullptr, nullptr), 0xE0FF0007,
-               "Plugin_Interface_CallFunc refuses a null interface");
 }
 
 void AddComponent(HostMessage& message, int32_t type) {
@@ -438,7 +413,9 @@ void Run() {
     Check(ResolveExports(module, plugin), "the ten exports are found");
     if (g_failures != 0) return;
 
-    CheckExportsBeforeStart(plugin);
+    ModuleVersion version{9, 9, 9, 9};
+    plugin.GetModuleVersion(&version);
+    CheckVersion(version, "Plugin_Interface_GetModuleVersion fills 2, 0, 1045, 0");
     HostService host;
     CheckEqual(plugin.Initialize(&host), kSuccess, "Plugin_Interface_Initialize");
     CheckEqual(plugin.PostInitialize(), kSuccess, "Plugin_Interface_PostInitialize");
@@ -455,15 +432,9 @@ void Run() {
 
     ICommonPluginInterface* object = plugin.QueryInterface(100121);
     Check(object != nullptr, "Plugin_Interface_QueryInterface(100121) gives the object");
-    CheckEqual(reinterpret_cast<uintptr_t>(plugin.QueryInterface(1)), 0,
-               "Plugin_Interface_QueryInterface of another id gives null");
     if (object != nullptr) CheckInterfaceObject(plugin, object, engine);
     CheckNotifications(plugin, engine);
 
-    CheckEqual(plugin.OnNotify(4104, nullptr, nullptr), 0x60FF0013,
-               "notification 4104 takes the plug-in out of service");
-    CheckEqual(plugin.CallFunc(object, 0x23600009, nullptr, nullptr), 0xE0360009,
-               "calls are refused out of service");
     CheckEqual(plugin.PreUninitialize(), kSuccess, "Plugin_Interface_PreUninitialize");
     CheckEqual(plugin.Uninitialize(), kSuccess, "Plugin_Interface_Uninitialize");
     CheckEqual(host.unregistered, 3, "three event registrations removed at the stop");

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/environment.h"
@@ -18,13 +19,22 @@ using util::PathVariableTable;
 
 const std::u16string kSep(1, platform::kPathSeparator);
 
-std::u16string FakeInstall() { return u"C:\\VELK\\"; }
+// Sources that answer as a test wants and note each value asked for, in order.
+std::vector<std::u16string> g_asked;
+std::u16string FakeInstall() {
+    g_asked.push_back(u"install path");
+    return u"C:\\VELK\\";
+}
 std::u16string NoInstall() { return u""; }
 std::u16string FakeEnvironment(const char16_t* name) {
+    g_asked.push_back(name);
     const std::u16string text(name);
     return text == u"%TEMP%" ? u"T:\\tmp" : text == u"%TMP%" ? u"U:\\tmp" : text;
 }
-std::u16string FakeAppData() { return u"C:\\ProgramData"; }
+std::u16string FakeAppData() {
+    g_asked.push_back(u"application data");
+    return u"C:\\ProgramData";
+}
 std::u16string NoAppData() { return u""; }
 
 PathVariableTable Table(std::u16string (*install)() = FakeInstall,
@@ -32,40 +42,12 @@ PathVariableTable Table(std::u16string (*install)() = FakeInstall,
     return util::BuildPathVariableTable({install, FakeEnvironment, appData});
 }
 
-TEST(PathVariableTable, HoldsTheTwentyNineEntries) {
-    const PathVariableTable table = Table();
-    EXPECT_EQ(table.size(), 29u);
-    EXPECT_EQ(table.at(u"%velk_install_path%"), u"C:\\VELK\\");
-    EXPECT_EQ(table.at(u"%APPDATA%"), u"C:\\ProgramData") << "the folder, not the variable";
-    EXPECT_EQ(table.at(u"%TEMP%"), u"T:\\tmp");
-    EXPECT_EQ(table.at(u"%OS%"), u"%OS%") << "an undefined variable keeps its name";
-    EXPECT_EQ(table.at(u"%velk_virus_path%"),
-              u"C:\\ProgramData" + kSep + u"Orvane" + kSep + u"VELK" + kSep + u"temp" + kSep +
-                  u"virus" + kSep);
-    const PathVariableTable bare = Table(NoInstall, NoAppData);
-    EXPECT_EQ(bare.at(u"%orvane_data_path%"), kSep + u"Orvane" + kSep);
-    EXPECT_EQ(bare.at(u"%velk_quarantine_path%"),
-              kSep + u"Orvane" + kSep + u"VELK" + kSep + u"quarantine" + kSep);
-}
-
-// Sources that note each value asked for, in order.
-std::vector<std::u16string> g_asked;
-std::u16string RecordedInstall() {
-    g_asked.push_back(u"install path");
-    return u"C:\\VELK\\";
-}
-std::u16string RecordedEnvironment(const char16_t* name) {
-    g_asked.push_back(name);
-    return name;
-}
-std::u16string RecordedAppData() {
-    g_asked.push_back(u"application data");
-    return u"C:\\ProgramData";
-}
-
-TEST(PathVariableTable, EntriesAreComputedInTableOrder) {
+// The table's 29 entries, computed in the table's order: the install path, the environment
+// (an undefined variable keeps its name), then the five folders under the application data
+// folder, from that folder alone.
+TEST(PathVariableTable, HoldsTheTwentyNineEntriesComputedInOrder) {
     g_asked.clear();
-    util::BuildPathVariableTable({RecordedInstall, RecordedEnvironment, RecordedAppData});
+    const PathVariableTable table = Table();
     const std::vector<std::u16string> expected = {
         u"install path", u"%ALLUSERSPROFILE%", u"application data", u"%COMPUTERNAME%",
         u"%COMSPEC%", u"%HOMEDRIVE%", u"%HOMEPATH%", u"%PATH%", u"%PATHEXT%", u"%PROGRAMFILES%",
@@ -74,10 +56,17 @@ TEST(PathVariableTable, EntriesAreComputedInTableOrder) {
         u"%PROCESSOR_LEVEL%", u"%PROCESSOR_REVISION%", u"%NUMBER_OF_PROCESSORS%", u"%OS%"};
     ASSERT_GE(g_asked.size(), expected.size());
     EXPECT_EQ(std::vector<std::u16string>(g_asked.begin(), g_asked.begin() + expected.size()), expected);
-    // The five folders under the application data folder come last, from that folder alone.
-    for (size_t i = expected.size(); i < g_asked.size(); ++i) {
-        EXPECT_EQ(g_asked[i], u"application data") << i;
-    }
+    for (size_t i = expected.size(); i < g_asked.size(); ++i) EXPECT_EQ(g_asked[i], u"application data") << i;
+    EXPECT_EQ(table.size(), 29u);
+    EXPECT_EQ(table.at(u"%velk_install_path%"), u"C:\\VELK\\");
+    EXPECT_EQ(table.at(u"%APPDATA%"), u"C:\\ProgramData") << "the folder, not the variable";
+    EXPECT_EQ(table.at(u"%TEMP%"), u"T:\\tmp");
+    EXPECT_EQ(table.at(u"%OS%"), u"%OS%");
+    EXPECT_EQ(table.at(u"%velk_virus_path%"),
+              u"C:\\ProgramData" + kSep + u"Orvane" + kSep + u"VELK" + kSep + u"temp" + kSep + u"virus" + kSep);
+    const PathVariableTable bare = Table(NoInstall, NoAppData);
+    EXPECT_EQ(bare.at(u"%orvane_data_path%"), kSep + u"Orvane" + kSep);
+    EXPECT_EQ(bare.at(u"%velk_quarantine_path%"), kSep + u"Orvane" + kSep + u"VELK" + kSep + u"quarantine" + kSep);
 }
 
 TEST(PathVariableTable, ModuleTableWasBuiltAtLoad) {
@@ -87,6 +76,7 @@ TEST(PathVariableTable, ModuleTableWasBuiltAtLoad) {
     EXPECT_EQ(table.at(u"%velk_data_path%"),
               platform::CommonAppDataFolder() + kSep + u"Orvane" + kSep + u"VELK" + kSep);
     EXPECT_NE(table.at(u"%PATH%"), u"%PATH%") << "PATH is set wherever the tests run";
+    EXPECT_EQ(util::EnvironmentValue(u"%PEZ_NO_SUCH_VARIABLE_4711%"), u"%PEZ_NO_SUCH_VARIABLE_4711%");
 }
 
 TEST(PathVariables, ExpansionRules) {
@@ -121,26 +111,21 @@ TEST(PathVariables, ExpansionRules) {
         {"four signs: two doubled signs", u"%%%%", true, &table, u"%%", 1},
     };
     for (const auto& c : cases) {
-        std::u16string output = u"stale";
+        std::u16string output = u"stale", inPlace = c.input;
         EXPECT_EQ(ExpandPathVariables(c.input, output, c.unescape, *c.table), c.result) << c.why;
         EXPECT_EQ(output, c.output) << c.why;
+        EXPECT_EQ(ExpandPathVariables(inPlace, inPlace, c.unescape, *c.table), c.result) << c.why;
+        EXPECT_EQ(inPlace, c.output) << c.why << ": in place";
     }
 }
 
-TEST(PathVariables, ExpandsInPlace) {
-    std::u16string path = u"%TEMP%\\db";
-    EXPECT_EQ(ExpandPathVariables(path, path, true, Table()), 1);
-    EXPECT_EQ(path, u"T:\\tmp\\db");
-}
-
-// A registry and a process image as a test wants them.
+// A registry and a process image as a test wants them; the last error is always 0x7a.
 class ScriptedProbe final : public util::InstallPathProbe {
 public:
-    int32_t openResult = 0;
-    int32_t queryResult = 0;
-    std::u16string value;
-    std::u16string image;
-    uint32_t lastError = 0;
+    ScriptedProbe(int32_t open, int32_t query, std::u16string registryValue, std::u16string imagePath)
+        : openResult(open), queryResult(query), value(std::move(registryValue)), image(std::move(imagePath)) {}
+    const int32_t openResult, queryResult;
+    const std::u16string value, image;
 
     int32_t OpenKey(platform::RegKey&, const char16_t*, uint32_t) const override {
         return openResult;
@@ -156,7 +141,7 @@ public:
         buffer[image.size()] = u'\0';
         return static_cast<uint32_t>(image.size());
     }
-    uint32_t LastError() const override { return lastError; }
+    uint32_t LastError() const override { return 0x7A; }
 };
 
 const std::u16string kHostFolder = kSep + u"opt" + kSep + u"velk" + kSep;
@@ -186,20 +171,9 @@ TEST(InstallPath, ComesFromTheRegistryOrTheHostImageFolder) {
     };
     for (const auto& c : cases) {
         StartLogCapture();
-        ScriptedProbe probe;
-        probe.openResult = c.open;
-        probe.queryResult = c.query;
-        probe.value = c.value;
-        probe.image = c.image;
-        probe.lastError = 0x7A;
-        EXPECT_EQ(util::GetInstallPath(probe), c.result) << c.why;
+        EXPECT_EQ(util::GetInstallPath(ScriptedProbe(c.open, c.query, c.value, c.image)), c.result) << c.why;
         EXPECT_EQ(CapturedLines(u"Util COMMON"), c.lines) << c.why;
     }
-}
-
-TEST(EnvironmentValue, DefinedOrItsOwnName) {
-    EXPECT_NE(util::EnvironmentValue(u"%PATH%"), u"%PATH%");
-    EXPECT_EQ(util::EnvironmentValue(u"%PEZ_NO_SUCH_VARIABLE_4711%"), u"%PEZ_NO_SUCH_VARIABLE_4711%");
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
-// The platform layer: own module path, full paths, file sizes, clock, ids, the thread word.
+// The platform layer: own module path, full paths, file appends and sizes, links, the registry,
+// clock, processes and threads, readable memory, UTF-8 and code-page text. The thread word is
+// checked through the call counter that keeps its slot there (striped_counter_test.cpp).
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <cstdio>
 #include <filesystem>
-#include <mutex>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,7 +21,7 @@
 #include "platform/registry.h"
 #include "platform/sleep.h"
 #include "platform/storage_file.h"
-#include "platform/thread_word.h"
+#include "platform/text.h"
 #include "tests/fakes/test_folder.h"
 
 namespace {
@@ -66,8 +66,9 @@ std::u16string FullPathOf(const std::u16string& path, uint32_t capacity = 1024) 
     return buffer.substr(0, length);
 }
 
-// Dots and separators resolved lexically, as the Windows call does; a relative path starts at
-// the current folder; too small a buffer, or no path, gives 0.
+// Dots and separators resolved lexically, as the Windows call does (also past a file: the
+// logger's Open cases); a relative path starts at the current folder; too small a buffer, or no
+// path, gives 0.
 TEST(FullPath, ResolvesDotsAndSeparatorsLexicallyAsTheWindowsCall) {
     const std::u16string cwd = std::filesystem::current_path().u16string();
     const std::u16string parent = cwd.substr(0, cwd.rfind(platform::kPathSeparator));
@@ -85,9 +86,7 @@ TEST(FullPath, ResolvesDotsAndSeparatorsLexicallyAsTheWindowsCall) {
         {Native(u"/a/b/../"), Native(u"/a/")},
         {Native(u"/.."), Native(u"/")},
         {Native(u"/../../a"), Native(u"/a")},
-        {Native(u"/a/file.log/../x.log"), Native(u"/a/x.log")},
         {Separated(u"r.log"), cwd + Separated(u"/r.log")},
-        {Separated(u"sub1/../r.log"), cwd + Separated(u"/r.log")},
         {Separated(u"./x/./y"), cwd + Separated(u"/x/y")},
         {u".", cwd},
         {u"..", parent},
@@ -104,77 +103,37 @@ TEST(FullPath, ResolvesDotsAndSeparatorsLexicallyAsTheWindowsCall) {
     EXPECT_EQ(ops.fullPath(u"", buffer, 8), 0u);
 }
 
-// The rotation rule compares the low 32 bits of a log's size, so those must be exact also
-// when they are all ones (4 GiB - 1), which the Windows call also answers on failure.
-TEST(FileSize, LowWordIsExactUpToAllOnes) {
-    const std::filesystem::path folder = MakeTestFolder("file_size");
-    const std::filesystem::path file = folder / "sparse.log";
-    const auto& ops = platform::SystemFileOps();
-    bool existed = true;
-    const platform::FileHandle handle = ops.openAlways(file.u16string().c_str(), &existed);
-    ASSERT_NE(handle, platform::kInvalidFile);
-    EXPECT_FALSE(existed);
-    for (const uint64_t size : {uint64_t{5}, uint64_t{0xFFFFFFFE}, uint64_t{0xFFFFFFFF},
-                                uint64_t{0x100000000}, uint64_t{0x1FFFFFFFF}, uint64_t{0}}) {
-        std::filesystem::resize_file(file, size);  // sparse: nothing is written
-        EXPECT_EQ(ops.sizeLow(handle), static_cast<uint32_t>(size)) << std::hex << size;
-    }
-    ops.close(handle);
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
-}
-
 // A log is appended to by two handles in turn (another process's writer, or this one's after a
 // reopen): each line lands after the other's, none over it, whether it was moved to the end
 // first or not (the handles append by themselves, so the logger's move costs no system call).
-TEST(FileAppend, LinesOfTwoHandlesInTurnAllStay) {
-    const std::filesystem::path folder = MakeTestFolder("file_append");
+// The size's low word, exact up to all ones, is read through the logger's rotation rule.
+TEST(FileOps, TwoHandlesAppendInTurn) {
+    const std::filesystem::path folder = MakeTestFolder("file_ops");
     const std::u16string file = (folder / "shared.log").u16string();
     const auto& ops = platform::SystemFileOps();
     bool existed = true;
     const platform::FileHandle first = ops.openAlways(file.c_str(), &existed);
+    EXPECT_FALSE(existed);
     const platform::FileHandle second = ops.openAlways(file.c_str(), &existed);
+    EXPECT_TRUE(existed);
     ASSERT_NE(first, platform::kInvalidFile);
     ASSERT_NE(second, platform::kInvalidFile);
-    EXPECT_TRUE(existed);
     std::string expected;
     const std::string lines[] = {"one\n", "second\n", "three\n", "fourth\n"};
     for (size_t i = 0; i < std::size(lines); ++i) {
-        const std::string& line = lines[i];
         const platform::FileHandle writer = i % 2 == 0 ? first : second;
         if (i < 2) {
             ASSERT_TRUE(ops.seekToEnd(writer));
         }
-        ASSERT_TRUE(ops.write(writer, line.data(), static_cast<uint32_t>(line.size())));
-        expected += line;
+        ASSERT_TRUE(ops.write(writer, lines[i].data(), static_cast<uint32_t>(lines[i].size())));
+        expected += lines[i];
     }
     EXPECT_EQ(ops.sizeLow(first), expected.size());
+    EXPECT_EQ(ReadFileBytes(folder / "shared.log"), expected);
     ops.close(first);
     ops.close(second);
-    std::string content(expected.size() + 8, '\0');
-    FILE* stream = std::fopen((folder / "shared.log").string().c_str(), "rb");
-    ASSERT_NE(stream, nullptr);
-    content.resize(std::fread(content.data(), 1, content.size(), stream));
-    std::fclose(stream);
-    EXPECT_EQ(content, expected);
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
+    std::filesystem::remove_all(folder);
 }
-
-// A registry that answers as a test scripts it, noting every access asked for.
-std::vector<uint32_t> g_accessAsked;
-std::vector<void*> g_keysClosed;
-int32_t g_missingIn64BitView = 0;  // the error for an open in the 64-bit view, 0 = none
-int32_t g_missingInPlainView = 0;
-char g_keys[2];
-int32_t ScriptedOpen(const char16_t*, uint32_t access, void** key) {
-    g_accessAsked.push_back(access);
-    const bool wow64 = (access & 0x100) != 0;
-    const int32_t error = wow64 ? g_missingIn64BitView : g_missingInPlainView;
-    if (error == 0) *key = &g_keys[wow64 ? 1 : 0];
-    return error;
-}
-void ScriptedClose(void* key) { g_keysClosed.push_back(key); }
 
 // A folder reached without links, and the files a root service creates, opens, renames and
 // removes in it: nothing a link names is ever opened or written.
@@ -245,44 +204,54 @@ TEST(AnchoredFiles, NoLinkOnTheWayIsFollowedAndNothingPlantedIsTouched) {
     fs::remove_all(root);
 }
 
+// A registry that answers as a test scripts it: the error of an open in the 64-bit view and
+// in the plain one (0: found), and every access asked for and key closed, in order.
+struct ScriptedRegistry {
+    int32_t missing64, missingPlain;
+    std::vector<uint32_t> asked;
+    std::vector<void*> closed;
+} g_registry;
+char g_keys[2];
+const platform::RegistryCalls kScriptedRegistry{
+    [](const char16_t*, uint32_t access, void** key) {
+        g_registry.asked.push_back(access);
+        const bool wow64 = (access & 0x100) != 0;
+        const int32_t error = wow64 ? g_registry.missing64 : g_registry.missingPlain;
+        if (error == 0) *key = &g_keys[wow64 ? 1 : 0];
+        return error;
+    },
+    [](void* key) { g_registry.closed.push_back(key); }};
+
+// The 64-bit view first, then the access as given; the key is closed once, when its holder
+// goes, and a failed open keeps the key held before.
 TEST(Registry, OpenTriesThe64BitViewThenTheAccessAsGiven) {
-    constexpr uint32_t kRead = 0x20019;
-    const platform::RegistryCalls scripted{ScriptedOpen, ScriptedClose};
+    constexpr uint32_t kRead = 0x20019, k64 = kRead | 0x100;
     const struct {
-        const char* what;
-        int32_t missingIn64, missingInPlain;
-        int32_t result;
+        int32_t missing64, missingPlain, result;
         std::vector<uint32_t> asked;
-        void* held;
+        std::vector<void*> closed;
     } cases[] = {
-        {"found in the 64-bit view", 0, 0, 0, {kRead | 0x100}, &g_keys[1]},
-        {"refused there, found with the access as given", 5, 0, 0, {kRead | 0x100, kRead}, &g_keys[0]},
-        {"missing in both", 2, 2, 2, {kRead | 0x100, kRead}, nullptr},
+        {0, 0, 0, {k64}, {&g_keys[1]}},
+        {5, 0, 0, {k64, kRead}, {&g_keys[0]}},
+        {2, 2, 2, {k64, kRead}, {}},
     };
     for (const auto& c : cases) {
-        g_accessAsked.clear();
-        g_keysClosed.clear();
-        g_missingIn64BitView = c.missingIn64;
-        g_missingInPlainView = c.missingInPlain;
+        g_registry = {c.missing64, c.missingPlain, {}, {}};
         {
-            platform::RegKey key(scripted);
-            EXPECT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"SOFTWARE\\Orvane\\VELK", kRead),
-                      c.result) << c.what;
-            EXPECT_EQ(g_accessAsked, c.asked) << c.what;
-            EXPECT_EQ(key.IsOpen(), c.held != nullptr) << c.what;
+            platform::RegKey key(kScriptedRegistry);
+            EXPECT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"SOFTWARE\\Orvane\\VELK", kRead), c.result);
+            EXPECT_EQ(g_registry.asked, c.asked);
+            EXPECT_EQ(key.IsOpen(), !c.closed.empty());
         }
-        const std::vector<void*> closed = c.held != nullptr ? std::vector<void*>{c.held} : std::vector<void*>{};
-        EXPECT_EQ(g_keysClosed, closed) << c.what << ": closed once, when the holder goes";
+        EXPECT_EQ(g_registry.closed, c.closed);
     }
-    // A failed open keeps the key held before.
-    g_missingIn64BitView = g_missingInPlainView = 0;
-    platform::RegKey key(scripted);
+    g_registry = {0, 0, {}, {}};
+    platform::RegKey key(kScriptedRegistry);
     ASSERT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"A", kRead), 0);
-    g_missingIn64BitView = g_missingInPlainView = 2;
-    g_keysClosed.clear();
+    g_registry = {2, 2, {}, {}};
     EXPECT_EQ(key.Open(platform::RegistryRoot::kLocalMachine, u"B", kRead), 2);
     EXPECT_TRUE(key.IsOpen());
-    EXPECT_TRUE(g_keysClosed.empty());
+    EXPECT_TRUE(g_registry.closed.empty());
 }
 
 // Linux has no registry; on Windows a key every system has opens and a made-up one does not.
@@ -327,75 +296,21 @@ TEST(Process, AChildNamesThisProcessAsItsParentUntilItIsGone) {
 // A thread's end is seen by its id: the call counter takes an ended thread's slot on that word,
 // so a living thread must never be taken for ended.
 TEST(Process, ThreadEndedOnlyOnceTheThreadHasEnded) {
-    std::mutex lock;
-    std::condition_variable changed;
-    bool started = false, release = false;
-    uint32_t id = 0;
+    std::promise<uint32_t> started;
+    std::promise<void> release;
     std::thread thread([&] {
-        std::unique_lock<std::mutex> guard(lock);
-        id = platform::CurrentThreadId();
-        started = true;
-        changed.notify_all();
-        changed.wait(guard, [&] { return release; });
+        started.set_value(platform::CurrentThreadId());
+        release.get_future().wait();
     });
-    {
-        std::unique_lock<std::mutex> guard(lock);
-        changed.wait(guard, [&] { return started; });
-    }
+    const uint32_t id = started.get_future().get();
     EXPECT_FALSE(platform::ThreadEnded(id));
     EXPECT_FALSE(platform::ThreadEnded(platform::CurrentThreadId()));
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        release = true;
-    }
-    changed.notify_all();
+    release.set_value();
     thread.join();
     // A joined thread's task may linger in the kernel for a moment after the join returns.
     bool ended = false;
     for (int i = 0; i < 2000 && !(ended = platform::ThreadEnded(id)); ++i) platform::SleepMilliseconds(1);
     EXPECT_TRUE(ended);
-}
-
-// Each thread has a word of its own, 0 until it sets it: threads released together set theirs
-// for the first time at once (on Windows the first set takes the module's TLS index), then keep
-// writing values that fill both halves, and each reads back only its own; a thread started
-// afterwards still reads 0.
-TEST(ThreadWord, EachThreadReadsItsOwnAndANewThreadReadsZero) {
-    constexpr uint64_t kThreads = 16;
-    constexpr uint64_t kRounds = 2000;
-    std::mutex lock;
-    std::condition_variable changed;
-    bool go = false;
-    std::vector<uint64_t> wrong(kThreads, 0), zeroBefore(kThreads, 0);
-    std::vector<std::thread> threads;
-    for (uint64_t t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            {
-                std::unique_lock<std::mutex> guard(lock);
-                changed.wait(guard, [&] { return go; });
-            }
-            zeroBefore[t] = platform::ThreadWord() == 0 ? 1 : 0;
-            for (uint64_t round = 1; round <= kRounds; ++round) {
-                const uint64_t mine = (round << 40) | (t << 32) | (UINT32_MAX - t);
-                platform::SetThreadWord(mine);
-                if ((round & 63) == 0) std::this_thread::yield();
-                if (platform::ThreadWord() != mine) ++wrong[t];
-            }
-        });
-    }
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        go = true;
-    }
-    changed.notify_all();
-    for (std::thread& thread : threads) thread.join();
-    for (uint64_t t = 0; t < kThreads; ++t) {
-        EXPECT_EQ(zeroBefore[t], 1u) << "thread " << t;
-        EXPECT_EQ(wrong[t], 0u) << "thread " << t;
-    }
-    uint64_t seenByNewThread = 1;
-    std::thread([&] { seenByNewThread = platform::ThreadWord(); }).join();
-    EXPECT_EQ(seenByNewThread, 0u);
 }
 
 TEST(ReadableMemory, TerminatedTextIsReadToItsZeroWithinTheLimitAndNeverFromAnUnmappedPage) {
@@ -418,6 +333,57 @@ TEST(ReadableMemory, TerminatedTextIsReadToItsZeroWithinTheLimitAndNeverFromAnUn
         EXPECT_EQ(platform::ReadTerminatedText(c.from, c.limit), c.expected) << c.why;
     char copy[16] = {};
     EXPECT_EQ(platform::CopyReadable(unmapped, copy, sizeof copy), 0u);
+}
+
+TEST(Utf8, RoundTripsEveryPlane) {
+    const std::u16string samples[] = {
+        u"", u"ascii", u"caf\u00e9", u"\u4e2d\u6587", u"\U0001F600 \U0010FFFF", u"a\u0000b",
+    };
+    for (const std::u16string& text : samples) {
+        EXPECT_EQ(platform::FromUtf8(platform::ToUtf8(text)), text);
+    }
+    EXPECT_EQ(platform::ToUtf8(u"\u00e9\U0001F600"), "\xC3\xA9\xF0\x9F\x98\x80");
+    // Unpaired surrogates become replacement characters.
+    EXPECT_EQ(platform::ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+    EXPECT_EQ(platform::ToUtf8(std::u16string{char16_t(0xDC00), u'a'}), "\xEF\xBF\xBD" "a");
+}
+
+TEST(Utf8, IllFormedInputBecomesReplacementCharacters) {
+    const struct {
+        const char* why;
+        std::string utf8;
+        std::u16string utf16;
+    } cases[] = {
+        {"lone continuation", "a\x80z", u"a\uFFFDz"},
+        {"overlong slash", "\xC0\xAF", u"\uFFFD\uFFFD"},
+        {"overlong three-byte", "\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},
+        {"encoded surrogate", "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
+        {"above U+10FFFF", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"truncated at end", "x\xE4\xB8", u"x\uFFFD"},
+        {"truncated before ASCII", "\xF0\x9F" "A", u"\uFFFD" u"A"},
+        {"invalid lead", "\xFF", u"\uFFFD"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform::FromUtf8(c.utf8), c.utf16) << c.why;
+    }
+}
+
+// The code page's conversion counts, then converts; the bounded UTF-8 conversion refuses no
+// room at all (its other bounds are those of the feedback writer's texts: protobuf_serialize_test).
+TEST(CodePageText, CountsThenConvertsAndNothingWithoutRoom) {
+    char bytes[4] = {'#'};
+    EXPECT_EQ(platform::Utf16ToUtf8(u"a", bytes, 0), 0);
+    EXPECT_EQ(bytes[0], '#');
+    EXPECT_EQ(platform::Utf16ToUtf8(u"a", nullptr, 4), 0);
+    const char* text = "Report";
+    EXPECT_EQ(platform::AnsiToUtf16(text, 6, nullptr, 0), 6);
+    char16_t out[8] = {};
+    EXPECT_EQ(platform::AnsiToUtf16(text, 6, out, 8), 6);
+    EXPECT_EQ(std::u16string(out), u"Report");
+    EXPECT_EQ(platform::AnsiToUtf16(text, 6, out, 3), 0);  // too small: nothing converted
+    EXPECT_EQ(platform::AnsiToUtf16(text, -1, nullptr, 0), 7);  // with the terminator
+    EXPECT_EQ(platform::AnsiToUtf16(nullptr, 3, out, 8), 0);
+    EXPECT_EQ(platform::AnsiToUtf16(text, 0, out, 8), 0);
 }
 
 }  // namespace

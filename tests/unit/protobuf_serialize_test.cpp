@@ -15,44 +15,35 @@ std::vector<uint8_t> Bytes(const CProtocolBufferSerialize& s) {
     return {s.Data(), s.Data() + s.Size()};
 }
 
+using S = CProtocolBufferSerialize;
 struct WriterCase {
     const char* why;
-    bool (*write)(CProtocolBufferSerialize&);
+    bool (*write)(S&);
     std::vector<uint8_t> bytes;
 };
 
 TEST(ProtocolBufferSerialize, FieldsAreWrittenAsTheWireFormatSays) {
     const WriterCase cases[] = {
-        {"uint32 300", [](CProtocolBufferSerialize& s) { return s.PutUInt32(1, 300); },
-         {0x08, 0xAC, 0x02}},
-        {"int32 -1: ten bytes", [](CProtocolBufferSerialize& s) { return s.PutInt32(2, -1); },
+        {"uint32 300", [](S& s) { return s.PutUInt32(1, 300); }, {0x08, 0xAC, 0x02}},
+        {"int32 -1: ten bytes", [](S& s) { return s.PutInt32(2, -1); },
          {0x10, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}},
-        {"int32 -3", [](CProtocolBufferSerialize& s) { return s.PutInt32(2, -3); },
-         {0x10, 0xFD, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}},
-        {"int32 5", [](CProtocolBufferSerialize& s) { return s.PutInt32(3, 5); }, {0x18, 0x05}},
-        {"uint32 0", [](CProtocolBufferSerialize& s) { return s.PutUInt32(1, 0); }, {0x08, 0x00}},
-        {"uint32 127 and 128", [](CProtocolBufferSerialize& s) {
-             return s.PutUInt32(1, 127) && s.PutUInt32(1, 128);
-         }, {0x08, 0x7F, 0x08, 0x80, 0x01}},
-        {"uint32 2^28 - 1 and 2^32 - 1", [](CProtocolBufferSerialize& s) {
-             return s.PutUInt32(1, 0x0FFFFFFF) && s.PutUInt32(1, 0xFFFFFFFF);
-         }, {0x08, 0xFF, 0xFF, 0xFF, 0x7F, 0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F}},
-        {"field 16: a two-byte key", [](CProtocolBufferSerialize& s) { return s.PutUInt32(16, 1); },
-         {0x80, 0x01, 0x01}},
-        {"the version text", [](CProtocolBufferSerialize& s) { return s.PutWString(4, u"2.0.0.1045"); },
+        {"int32 -3", [](S& s) { return s.PutInt32(2, -3); }, {0x10, 0xFD, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}},
+        {"int32 5", [](S& s) { return s.PutInt32(3, 5); }, {0x18, 0x05}},
+        {"uint32 0", [](S& s) { return s.PutUInt32(1, 0); }, {0x08, 0x00}},
+        {"uint32 127 and 128", [](S& s) { return s.PutUInt32(1, 127) && s.PutUInt32(1, 128); }, {0x08, 0x7F, 0x08, 0x80, 0x01}},
+        {"uint32 2^28 - 1 and 2^32 - 1", [](S& s) { return s.PutUInt32(1, 0x0FFFFFFF) && s.PutUInt32(1, 0xFFFFFFFF); },
+         {0x08, 0xFF, 0xFF, 0xFF, 0x7F, 0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F}},
+        {"field 16: a two-byte key", [](S& s) { return s.PutUInt32(16, 1); }, {0x80, 0x01, 0x01}},
+        {"the version text", [](S& s) { return s.PutWString(4, u"2.0.0.1045"); },
          {0x22, 0x0A, '2', '.', '0', '.', '0', '.', '1', '0', '4', '5'}},
-        {"an empty text", [](CProtocolBufferSerialize& s) { return s.PutWString(3, u""); },
-         {0x1A, 0x00}},
-        {"a text beyond ASCII", [](CProtocolBufferSerialize& s) { return s.PutWString(1, u"\u00E9\u4E2D"); },
-         {0x0A, 0x05, 0xC3, 0xA9, 0xE4, 0xB8, 0xAD}},
-        {"bytes", [](CProtocolBufferSerialize& s) { return s.PutBytes(3, "\x00\x01", 2); },
-         {0x1A, 0x02, 0x00, 0x01}},
-        {"a varint64 of 2^63", [](CProtocolBufferSerialize& s) {
-             return s.WriteVarint64(uint64_t{1} << 63);
-         }, {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01}},
+        {"an empty text", [](S& s) { return s.PutWString(3, u""); }, {0x1A, 0x00}},
+        {"a text beyond ASCII", [](S& s) { return s.PutWString(1, u"\u00E9\u4E2D"); }, {0x0A, 0x05, 0xC3, 0xA9, 0xE4, 0xB8, 0xAD}},
+        {"bytes", [](S& s) { return s.PutBytes(3, "\x00\x01", 2); }, {0x1A, 0x02, 0x00, 0x01}},
+        {"a varint64 of 2^63", [](S& s) { return s.WriteVarint64(uint64_t{1} << 63); },
+         {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01}},
     };
     for (const WriterCase& c : cases) {
-        CProtocolBufferSerialize s;
+        S s;
         EXPECT_TRUE(c.write(s)) << c.why;
         EXPECT_EQ(Bytes(s), c.bytes) << c.why;
         EXPECT_EQ(s.Remaining(), 4096u - c.bytes.size()) << c.why;
@@ -69,7 +60,9 @@ TEST(ProtocolBufferSerialize, RefusalsAndRoom) {
     // A text whose UTF-8 form needs more than 519 bytes is left out, and that is success.
     const std::u16string fits(173, u'\x4E2D');
     const std::u16string tooLong(174, u'\x4E2D');
+    const std::u16string oneByteOver = std::u16string(172, u'\x4E2D') + u"\u00e9ab";  // 520 bytes
     EXPECT_TRUE(s.PutWString(1, tooLong.c_str()));
+    EXPECT_TRUE(s.PutWString(1, oneByteOver.c_str()));
     EXPECT_EQ(s.Size(), 0u);
     EXPECT_TRUE(s.PutWString(1, fits.c_str()));
     EXPECT_EQ(s.Size(), 1u + 2u + 519u);

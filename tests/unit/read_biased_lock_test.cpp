@@ -22,10 +22,6 @@ void Spin() {
     for (int spin = 0; spin < 200; ++spin) std::atomic_signal_fence(std::memory_order_seq_cst);
 }
 
-void ReadOnAnotherThread(ReadBiasedLock& lock) {
-    std::thread([&lock] { const SharedReading reading(lock); }).join();
-}
-
 // Readers check that a writer's two stores are never seen half done, while the writer keeps
 // revoking the bias that the readers keep turning back on; ThreadSanitizer sees any read that
 // is not ordered against the writes.
@@ -84,7 +80,7 @@ TEST(ReadBiasedLock, BiasFollowsReadersAndManyLocksReadAtOnceStillExcludeWriters
             if (i == 0) std::lock_guard<ReadBiasedLock> writing(*locks.back());
         }
         ASSERT_FALSE(locks.back()->ReadBiased()) << "one thread alone gains nothing";
-        ReadOnAnotherThread(*locks.back());
+        std::thread([&locks] { const SharedReading reading(*locks.back()); }).join();
         ASSERT_TRUE(locks.back()->ReadBiased());
     }
     std::vector<std::unique_ptr<SharedReading>> held;
