@@ -46,7 +46,7 @@ struct Record {
         uint8_t buffer[256];
         uint32_t size = 0;
         VELK_Msg_GetBinaryAt(handle, nameId, 0, buffer, sizeof buffer, &size);
-        return std::vector<uint8_t>(buffer, buffer + size);
+        return {buffer, buffer + size};
     }
     // A nested record; the caller destroys it with Release.
     Record Nested(uint32_t nameId, uint32_t index = 0) const {
@@ -128,8 +128,7 @@ TEST(EventRegistration, ThreeSubscriptionsAtStartAndThreeRemovalsAtStop) {
 
 TEST(EventRegistration, MissingEventProcessorDoesNotStopTheStart) {
     PluginHarness plugin;
-    ASSERT_TRUE(plugin.Loaded());
-    ASSERT_TRUE(plugin.Start());
+    ASSERT_NE(plugin.Running(), nullptr);
     EXPECT_NE(plugin.Exports().QueryInterface(kPluginInterfaceId), nullptr);
     Lines errors;
     for (const CapturedLine& line : CapturedLines()) {
@@ -146,9 +145,7 @@ TEST(HostNotifications, UnhandledIdsAndTakingOutOfService) {
     for (int32_t outOfService : {4107, 4104, 4117}) {
         SCOPED_TRACE(outOfService);
         PluginHarness plugin;
-        ASSERT_TRUE(plugin.Loaded());
-        ASSERT_TRUE(plugin.Start());
-        ICommonPluginInterface* wrapper = plugin.Exports().QueryInterface(kPluginInterfaceId);
+        ICommonPluginInterface* wrapper = plugin.Running();
         ASSERT_NE(wrapper, nullptr);
         HostMessageObject input, output;
         for (int32_t id : {4103, 4105, 4110, 4111, 4112, 4113, 4114, 4115, 4119, -1}) {
@@ -281,8 +278,7 @@ TEST(HostNotifications, ReplacedPatternIsCheckedWhileRunning) {
 // read once (left to the sanitizers, with the other thread-heavy tests).
 TEST(ReplacedComponentTest, OneObjectFromTwoThreadsGivesEachRecordOnce) {
     PluginHarness plugin;
-    ASSERT_TRUE(plugin.Loaded());
-    ASSERT_TRUE(plugin.Start());
+    ASSERT_NE(plugin.Running(), nullptr);
     plugin.Engine().SetResult("IsPatternValid", 1);
     constexpr int kRecords = 300;
     HostMessageObject input;
@@ -307,12 +303,8 @@ TEST(ReplacedComponentTest, OneObjectFromTwoThreadsGivesEachRecordOnce) {
 }
 
 TEST(Shutdown, CallHeldBetweenTheRunningTestAndTheWrapperIsWaitedFor) {
-    PluginHarness::Options options;
-    options.pluginBuild = "PlugEngineZefCallDelay";  // holds each call 300 ms after the test
-    PluginHarness plugin(options);
-    ASSERT_TRUE(plugin.Loaded());
-    ASSERT_TRUE(plugin.Start());
-    ICommonPluginInterface* wrapper = plugin.Exports().QueryInterface(kPluginInterfaceId);
+    PluginHarness plugin({"FakeZef", false, "PlugEngineZefCallDelay"});  // holds each call 300 ms after the test
+    ICommonPluginInterface* wrapper = plugin.Running();
     ASSERT_NE(wrapper, nullptr);
     std::atomic<uint32_t> result{0};
     std::thread caller([&] {
@@ -350,9 +342,7 @@ struct ShutdownFromCallback {
 TEST(Shutdown, AskedForFromInsideACallIsFinishedWhenTheCallReturns) {
     constexpr char16_t kFile[] = u"/srv/share/report.docx";
     PluginHarness plugin;
-    ASSERT_TRUE(plugin.Loaded());
-    ASSERT_TRUE(plugin.Start());
-    ICommonPluginInterface* wrapper = plugin.Exports().QueryInterface(kPluginInterfaceId);
+    ICommonPluginInterface* wrapper = plugin.Running();
     ASSERT_NE(wrapper, nullptr);
     const FakeZefControl& versions = plugin.Engine();
     for (uint32_t id = 1; id <= 3; ++id) versions.AddMemory(kFile, id, 100 * id);
@@ -379,8 +369,7 @@ TEST(Shutdown, AskedForFromInsideACallIsFinishedWhenTheCallReturns) {
 // down: the engine is stopped, unloaded and the wrapper deleted only after it has answered.
 TEST(Shutdown, NotificationAskingTheEngineIsWaitedFor) {
     PluginHarness plugin;
-    ASSERT_TRUE(plugin.Loaded());
-    ASSERT_TRUE(plugin.Start());
+    ASSERT_NE(plugin.Running(), nullptr);
     plugin.Engine().SetResult("IsPatternValid", 1);
     plugin.Engine().SetDelay("IsPatternValid", 300);
     HostMessageObject input;

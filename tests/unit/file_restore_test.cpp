@@ -6,27 +6,19 @@
 
 #include "engine/configuration_keys.h"
 #include "host/feedback_records.h"
-#include "tests/unit/restore_fixture.h"
+#include "tests/unit/wrapper_fixture.h"
 #include "tests/unit/wire_reader.h"
 
 namespace {
 
-using Calls = std::vector<std::string>;
 constexpr char16_t kFile[] = u"C:\\docs\\budget.xls";
 constexpr uint32_t kOption = 6;
 int g_userData = 0;
 
-std::string Text(const char16_t* text) { return platform::ToUtf8(text); }
-
 int32_t ChooseVersion(void* context, const char16_t* versionPath, void* userData,
                       uint32_t* decision) {
-    auto* script = static_cast<CallbackScript*>(context);
-    script->seen.push_back(CopyTag(versionPath) + (userData == &g_userData ? "" : " (data?)"));
-    if (CopyTag(versionPath).rfind("mem-", 0) == 0 &&
-        !std::filesystem::exists(std::filesystem::path(std::u16string(versionPath)))) {
-        script->copiesExisted = false;
-    }
-    const Answer answer = script->Next();
+    const Answer answer = static_cast<CallbackScript*>(context)->Next(
+        CopyTag(versionPath) + (userData == &g_userData ? "" : " (data?)"), versionPath);
     *decision = answer.action;
     return answer.goOn;
 }
@@ -38,7 +30,7 @@ std::string SummaryLine(const std::string& log, const std::string& label) {
     return log.substr(last + 2, log.find('\n', last) - last - 2);
 }
 
-class FileRestoreTest : public RestoreTest {
+class FileRestoreTest : public EngineWrapperTest {
 protected:
     // Two versions in memory, three editions; edition 30 repeats memory version 4.
     void ScriptVersions() {
@@ -83,23 +75,18 @@ protected:
     std::vector<std::string> feedback;
 };
 
-struct RestoreCase {
-    const char* why;
-    std::vector<Answer> answers;
-    uint64_t restoreResult;
-    uint32_t result;
-    uint32_t reboot;
-    uint32_t index;
-    uint32_t skipped;
-    std::string restoredFrom;  // the copy handed to RestoreByCopy, or empty
-    Calls storageEnd;          // FbCompleteAdvanceData with the edition id it was given
-    Calls deletes;
-};
-
 TEST_F(FileRestoreTest, ResultsCountersAndDecisions) {
     const Calls none;
     const Calls zeroed{"FbCompleteAdvanceData(0,ptr)", "DisconnectBackupStorage"};
-    const RestoreCase cases[] = {
+    const struct {
+        const char* why;
+        std::vector<Answer> answers;
+        uint64_t restoreResult;
+        uint32_t result, reboot, index, skipped;
+        std::string restoredFrom;  // the copy handed to RestoreByCopy, or empty
+        Calls storageEnd;          // FbCompleteAdvanceData with the edition id it was given
+        Calls deletes;
+    } cases[] = {
         {"the newest version chosen", {{1, 1}}, 1, velk::kSuccess, 1, 1, 0, "mem-5", none, none},
         {"the second-newest chosen", {{0, 1}, {1, 1}}, 1, velk::kSuccess, 1, 2, 1, "mem-4", none,
          none},
@@ -115,40 +102,35 @@ TEST_F(FileRestoreTest, ResultsCountersAndDecisions) {
         {"the caller stops in memory", {{0, 0}}, 1, 0xE0360003, 0, 1, 1, "", none, none},
     };
     Started();
-    for (const RestoreCase& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
         engine->Reset();
         ScriptVersions();
         engine->SetResult("RestoreByCopy", c.restoreResult);
         engine->SetReboot(1);
         CallbackScript script{c.answers};
         uint32_t reboot = 7;
-        EXPECT_EQ(Restore(script, reboot), c.result) << c.why;
-        EXPECT_EQ(reboot, c.reboot) << c.why;
-        EXPECT_TRUE(script.copiesExisted) << c.why;
+        EXPECT_EQ(Restore(script, reboot), c.result);
+        EXPECT_EQ(reboot, c.reboot);
+        EXPECT_TRUE(script.copiesExisted);
         const Calls restored = engine->CallsTo({"RestoreByCopy"});
         EXPECT_EQ(restored, c.restoredFrom.empty()
                                 ? Calls{}
                                 : Calls{"RestoreByCopy(" + Text(kFile) + "," + c.restoredFrom +
-                                        ",Eicar,6,ptr)"})
-            << c.why;
+                                        ",Eicar,6,ptr)"});
         EXPECT_EQ(engine->CallsTo({"FbCompleteAdvanceData", "DisconnectBackupStorage"}),
-                  c.storageEnd)
-            << c.why;
+                  c.storageEnd);
         if (!c.deletes.empty()) {
-            EXPECT_EQ(engine->CallsTo({"DeleteEditionByEditionID", "FreeFileEdition"}), c.deletes)
-                << c.why;
+            EXPECT_EQ(engine->CallsTo({"DeleteEditionByEditionID", "FreeFileEdition"}), c.deletes);
         }
-        EXPECT_TRUE(engine->NothingLeftBehind()) << c.why;
+        EXPECT_TRUE(engine->NothingLeftBehind());
         const std::string log = ReportLog();
         EXPECT_EQ(SummaryLine(log, "IndexFromNewToOld"),
-                  "IndexFromNewToOld : " + std::to_string(c.index))
-            << c.why;
+                  "IndexFromNewToOld : " + std::to_string(c.index));
         EXPECT_EQ(SummaryLine(log, "SkippedEditions"),
-                  "SkippedEditions   : " + std::to_string(c.skipped))
-            << c.why;
+                  "SkippedEditions   : " + std::to_string(c.skipped));
         EXPECT_EQ(SummaryLine(log, "Reboot"), c.reboot ? "Reboot            : Need"
-                                                       : "Reboot            : Need not")
-            << c.why;
+                                                       : "Reboot            : Need not");
     }
 }
 
@@ -187,16 +169,13 @@ TEST_F(FileRestoreTest, OverlapCheckUsesTheUniqueIdOfTheEdition) {
     EXPECT_EQ(SummaryLine(ReportLog(), "IndexFromNewToOld"), "IndexFromNewToOld : 4");
 }
 
-struct EmptyCase {
-    const char* why;
-    bool withVersion;
-    uint32_t purged;
-    uint32_t result;
-    std::string errorLine;
-};
-
 TEST_F(FileRestoreTest, NothingToRestore) {
-    const EmptyCase cases[] = {
+    const struct {
+        const char* why;
+        bool withVersion;
+        uint32_t purged, result;
+        std::string errorLine;
+    } cases[] = {
         {"no version anywhere", false, 0, 0xE0360002,
          "ErrorCode         : VELK_ZEF_NO_BACKUP (E0360002)"},
         {"no version, but purged editions", false, 3, 0xE0360005,
@@ -205,7 +184,8 @@ TEST_F(FileRestoreTest, NothingToRestore) {
          "ErrorCode         : VELK_ZEF_NO_VALID_BACKUP (E0360003)"},
     };
     Started();
-    for (const EmptyCase& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
         engine->Reset();
         if (c.withVersion) engine->AddEdition(kFile, 10, 100);
         zef::RestoreReport engineData{};
@@ -213,15 +193,15 @@ TEST_F(FileRestoreTest, NothingToRestore) {
         engine->SetAdvanceData(engineData);
         CallbackScript script;
         uint32_t reboot = 5;
-        EXPECT_EQ(Restore(script, reboot, nullptr), c.result) << c.why;
-        EXPECT_EQ(reboot, 0u) << c.why;
+        EXPECT_EQ(Restore(script, reboot, nullptr), c.result);
+        EXPECT_EQ(reboot, 0u);
         const std::string log = ReportLog();
-        EXPECT_EQ(SummaryLine(log, "ErrorCode"), c.errorLine) << c.why;
-        EXPECT_EQ(SummaryLine(log, "Result"), "Result            : Failure") << c.why;
-        EXPECT_EQ(SummaryLine(log, "VirusName"), "VirusName         : ") << c.why;
-        EXPECT_EQ(SummaryLine(log, "FileType"), "FileType          : -2147483647") << c.why;
-        EXPECT_EQ(SummaryLine(log, "TimeStamp"), "TimeStamp         : NULL (0)") << c.why;
-        EXPECT_TRUE(engine->NothingLeftBehind()) << c.why;
+        EXPECT_EQ(SummaryLine(log, "ErrorCode"), c.errorLine);
+        EXPECT_EQ(SummaryLine(log, "Result"), "Result            : Failure");
+        EXPECT_EQ(SummaryLine(log, "VirusName"), "VirusName         : ");
+        EXPECT_EQ(SummaryLine(log, "FileType"), "FileType          : -2147483647");
+        EXPECT_EQ(SummaryLine(log, "TimeStamp"), "TimeStamp         : NULL (0)");
+        EXPECT_TRUE(engine->NothingLeftBehind());
     }
     EXPECT_TRUE(engine->CallsTo({"GetBackupFileUniqID"}).empty())
         << "no version in memory: no overlap check";

@@ -4,29 +4,18 @@
 
 #include <cstdio>
 
-#include "tests/unit/restore_fixture.h"
+#include "tests/unit/wrapper_fixture.h"
 
 namespace {
 
-using Calls = std::vector<std::string>;
 constexpr char16_t kFile[] = u"C:\\docs\\report.doc";
 constexpr uint64_t kParameter = 0xABCDEF;
 constexpr uint32_t kProcess = 77;
 
-std::string Text(const char16_t* text) { return platform::ToUtf8(text); }
-
-bool CopyExists(const char16_t* path) {
-    return std::filesystem::exists(std::filesystem::path(std::u16string(path)));
-}
-
 int32_t CopyCallback(uint64_t context, const char16_t* copyPath, uint64_t parameter,
                      uint32_t* action) {
-    auto* script = reinterpret_cast<CallbackScript*>(context);
-    script->seen.push_back(CopyTag(copyPath) + (parameter == kParameter ? "" : " (parameter?)"));
-    if (CopyTag(copyPath).rfind("mem-", 0) == 0 && !CopyExists(copyPath)) {
-        script->copiesExisted = false;
-    }
-    const Answer answer = script->Next();
+    const Answer answer = reinterpret_cast<CallbackScript*>(context)->Next(
+        CopyTag(copyPath) + (parameter == kParameter ? "" : " (parameter?)"), copyPath);
     *action = answer.action;
     return answer.goOn;
 }
@@ -38,9 +27,7 @@ std::string Describe(const Info& info, const std::string& path) {
 }
 
 int32_t InfoCallback(velk::FileVersionInfo* info, uint32_t* action) {
-    auto* script = reinterpret_cast<CallbackScript*>(info->context);
-    script->seen.push_back(Describe(*info, CopyTag(info->path)));
-    const Answer answer = script->Next();
+    const Answer answer = reinterpret_cast<CallbackScript*>(info->context)->Next(Describe(*info, CopyTag(info->path)));
     *action = answer.action;
     return answer.goOn;
 }
@@ -55,8 +42,7 @@ void ResultCallback(const velk::VersionActionResult* result, uint64_t /*reserved
 
 int32_t ProcessCallback(velk::ProcessVersionInfo* info, velk::VersionAction* action) {
     auto* script = reinterpret_cast<CallbackScript*>(info->context);
-    script->seen.push_back(Describe(*info, Text(info->path)));
-    const Answer answer = script->Next();
+    const Answer answer = script->Next(Describe(*info, Text(info->path)));
     action->kind = answer.action;
     action->restoreOption = 3;
     action->virusName = u"Eicar";
@@ -65,7 +51,7 @@ int32_t ProcessCallback(velk::ProcessVersionInfo* info, velk::VersionAction* act
     return answer.goOn;
 }
 
-class VersionWalkTest : public RestoreTest {
+class VersionWalkTest : public EngineWrapperTest {
 protected:
     // Two versions in memory and four editions: edition 30 repeats memory version 4 (same
     // time, unique id not below 4); edition 40 is newer than the last memory version.
@@ -101,16 +87,14 @@ protected:
     }
 };
 
-struct FileWalkCase {
-    const char* why;
-    std::vector<Answer> answers;
-    std::vector<std::string> seen;
-    Calls actions;
-    bool storageWalked;
-};
-
 TEST_F(VersionWalkTest, FileVersionsInOrderWithStopRepeatAndActions) {
-    const FileWalkCase cases[] = {
+    const struct {
+        const char* why;
+        std::vector<Answer> answers;
+        std::vector<std::string> seen;
+        Calls actions;
+        bool storageWalked;
+    } cases[] = {
         {"every version; the repeated edition and the newer one are not shown", {},
          {"mem-5", "mem-4", "edition-20", "edition-10"},
          {"FreeFileEdition(copy)", "FreeFileEdition(copy)"}, true},
@@ -125,25 +109,25 @@ TEST_F(VersionWalkTest, FileVersionsInOrderWithStopRepeatAndActions) {
          {"FreeFileEdition(copy)"}, true},
     };
     Started();
-    for (const FileWalkCase& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
         engine->Reset();
         engine->SetCopyFolder(copies.u16string());
         ScriptFile();
         CallbackScript script{c.answers};
-        EXPECT_EQ(WalkFile(velk::kFnEnumFileVersions, script), velk::kSuccess) << c.why;
-        EXPECT_EQ(script.seen, c.seen) << c.why;
-        EXPECT_TRUE(script.copiesExisted) << c.why;
-        EXPECT_EQ(Actions(), c.actions) << c.why;
+        EXPECT_EQ(WalkFile(velk::kFnEnumFileVersions, script), velk::kSuccess);
+        EXPECT_EQ(script.seen, c.seen);
+        EXPECT_TRUE(script.copiesExisted);
+        EXPECT_EQ(Actions(), c.actions);
         const Calls connects = engine->CallsTo({"ConnectBackupStorage", "FindFirstFileEditionEx"});
         if (c.storageWalked) {
             EXPECT_EQ(connects, (Calls{"ConnectBackupStorage",
                                        "FindFirstFileEditionEx(" + Text(kFile) +
-                                           ",1,null,&150,ptr)"}))
-                << c.why << ": bounded by the last version in memory";
+                                           ",1,null,&150,ptr)"}));
         } else {
-            EXPECT_TRUE(connects.empty()) << c.why;
+            EXPECT_TRUE(connects.empty());
         }
-        EXPECT_TRUE(engine->NothingLeftBehind()) << c.why;
+        EXPECT_TRUE(engine->NothingLeftBehind());
     }
 }
 
@@ -245,35 +229,33 @@ TEST_F(VersionWalkTest, ProcessVersionsInOrderWithActionsAndResults) {
     EXPECT_TRUE(engine->NothingLeftBehind());
 }
 
-struct MemoryRestoreCase {
-    const char* why;
-    uint32_t flags;
-    uint64_t restoreResult;
-    std::string reported;
-    bool restoreCalled;
-};
-
 TEST_F(VersionWalkTest, RestoreOfAProcessVersionInMemory) {
-    const MemoryRestoreCase cases[] = {
+    const struct {
+        const char* why;
+        uint32_t flags;
+        uint64_t restoreResult;
+        std::string reported;
+        bool restoreCalled;
+    } cases[] = {
         {"restored", 0, 1, "20FF0000 reboot=2", true},
         {"the engine's restore fails", 0, 0, "E0360004 reboot=2", true},
         {"no copy can be made", kFakeNoCopy, 1, "E0360003 reboot=0", false},
         {"a copy without a path", kFakeEmptyCopyPath, 1, "E0360003 reboot=0", false},
     };
     Started();
-    for (const MemoryRestoreCase& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
         engine->Reset();
         engine->SetCopyFolder(copies.u16string());
         engine->AddMemory(kFile, 5, 200, u"", c.flags, kProcess);
         engine->SetResult("RestoreByCopy", c.restoreResult);
         engine->SetReboot(2);
         CallbackScript script{{{1, 0}}};
-        EXPECT_EQ(WalkProcess(script), velk::kSuccess) << c.why;
-        EXPECT_EQ(script.results, (std::vector<std::string>{Text(kFile) + " id=0 " + c.reported}))
-            << c.why;
-        EXPECT_EQ(engine->CallsTo({"RestoreByCopy"}).size(), c.restoreCalled ? 1u : 0u) << c.why;
-        EXPECT_TRUE(engine->CallsTo({"ConnectBackupStorage"}).empty()) << c.why << ": stopped";
-        EXPECT_TRUE(engine->NothingLeftBehind()) << c.why;
+        EXPECT_EQ(WalkProcess(script), velk::kSuccess);
+        EXPECT_EQ(script.results, (std::vector<std::string>{Text(kFile) + " id=0 " + c.reported}));
+        EXPECT_EQ(engine->CallsTo({"RestoreByCopy"}).size(), c.restoreCalled ? 1u : 0u);
+        EXPECT_TRUE(engine->CallsTo({"ConnectBackupStorage"}).empty());
+        EXPECT_TRUE(engine->NothingLeftBehind());
     }
 }
 
