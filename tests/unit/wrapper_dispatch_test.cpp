@@ -70,6 +70,43 @@ TEST_F(EngineWrapperTest, DispatchByStateAndFunctionId) {
     }
 }
 
+// Engine entry points that succeed, fail, or answer sizes that mean nothing: each answer maps
+// to its result code, and the 32-bit output holds what the call leaves there.
+TEST_F(EngineWrapperTest, EngineAnswersMapToResults) {
+    char16_t path[] = u"/srv/share/report.docx";
+    velk::BackupFileRequest backup{path}, noPath{nullptr};
+    velk::EditionDeleteRequest deletion{7};
+    velk::PidListUpdateRequest pids{4, 2};
+    const uint32_t kSize = velk::kFnMaxFileSize, kBackup = velk::kFnBackupFile, kKept = 0x5A5A;
+    const struct {
+        const char* entryPoint;
+        uint64_t answer;
+        uint32_t functionId;
+        void* input;
+        uint32_t result, output;
+    } cases[] = {
+        {"GetSupportFileMaxSize", 0x100000, kSize, nullptr, velk::kSuccess, 0x100000},
+        {"GetSupportFileMaxSize", 0, kSize, nullptr, 0xE0360008, 0},
+        {"GetSupportFileMaxSize", 0xFFFFFFFF, kSize, nullptr, velk::kSuccess, 0xFFFFFFFF},
+        {"GetSupportFileMaxSize", 0x1234500000001, kSize, nullptr, velk::kSuccess, 1},  // past 32 bits
+        {"BackupFile", 0, kBackup, &backup, velk::kSuccess, kKept},
+        {"BackupFile", 0, kBackup, &noPath, velk::kBadArgument, kKept},
+        {"BackupFile", 1, kBackup, &backup, 0xE0360006, kKept},
+        {"BackupFile", 0xFFFFFFFF, kBackup, &backup, 0xE0360006, kKept},
+        {"DeleteEditionByEditionID", 1, velk::kFnDeleteEdition, &deletion, velk::kSuccess, kKept},
+        {"UpdateObjPidList", 0xDEAD, velk::kFnUpdatePidList, &pids, 0xE0360006, kKept},
+    };
+    CZefEngineWrapper& w = Started();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.entryPoint) + " answering " + std::to_string(c.answer));
+        engine->SetResult(c.entryPoint, c.answer);
+        uint32_t output = kKept;
+        EXPECT_EQ(w.CallFunc(c.functionId, c.input, &output), c.result);
+        EXPECT_EQ(output, c.output);
+        engine->SetResult(c.entryPoint, 0);
+    }
+}
+
 // Not running (before start, after stop): every call is refused. Disabled: group A only.
 TEST_F(EngineWrapperTest, StoppedServesNothingAndDisabledServesGroupAOnly) {
     CZefEngineWrapper& w = Make();
