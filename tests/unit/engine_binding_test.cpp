@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "host/plugin_interface_class.h"
 #include "platform/module.h"
 #include "plugin/engine_location.h"
 #include "tests/unit/wrapper_fixture.h"
@@ -34,8 +35,12 @@ TEST(EngineLocation, BuiltFromThePluginFolder) {
 }
 
 // A path of 259 units is kept, a longer one dropped (and nothing loads); slot 0 with flag 1
-// frees the object (the sanitizers would see a leak or a double free).
+// frees the object (the sanitizers would see a leak or a double free). Without a host, no host
+// interface is called.
 TEST(EngineWrapperPath, KeepsPathsUpTo259UnitsAndSlotZeroFrees) {
+    PluginInterfaceClass noHost(nullptr, 3, 31);
+    EXPECT_FALSE(noHost.IsValid());
+    EXPECT_EQ(noHost.Call(0x5E23, nullptr, nullptr), velk::kNoHostInterface);
     for (const size_t length : {259u, 260u}) {
         auto* w = new CZefEngineWrapper(std::u16string(length, u'a').c_str(), nullptr);
         EXPECT_EQ(std::u16string(w->EnginePath()), length == 259 ? std::u16string(259, u'a') : u"");
