@@ -87,69 +87,73 @@ protected:
     }
 };
 
-TEST_F(VersionWalkTest, FileVersionsInOrderWithStopRepeatAndActions) {
+// A file's versions in order (memory first), with the stop and repeat rules, the actions, the
+// storage bounded by the last version in memory for copies (not for the information walk), and
+// versions without a copy skipped without a word; nothing is left behind.
+TEST_F(VersionWalkTest, FileWalksInOrderWithStopRepeatAndActions) {
+    const uint32_t kCopies = velk::kFnEnumFileVersions, kInfo = velk::kFnEnumFileVersionInfo;
+    const std::string file = Text(kFile);
+    const Calls bounded{"ConnectBackupStorage", "FindFirstFileEditionEx(" + file + ",1,null,&150,ptr)",
+                        "DisconnectBackupStorage"};
+    const std::string free = "FreeFileEdition(copy)";
     const struct {
         const char* why;
+        uint32_t functionId;
+        bool scripted;  // ScriptFile's versions, or those without copies and with overlong texts
         std::vector<Answer> answers;
         std::vector<std::string> seen;
-        Calls actions;
-        bool storageWalked;
+        Calls actions, storage;
     } cases[] = {
-        {"every version; the repeated edition and the newer one are not shown", {},
-         {"mem-5", "mem-4", "edition-20", "edition-10"},
-         {"FreeFileEdition(copy)", "FreeFileEdition(copy)"}, true},
-        {"stop at the first version in memory", {{0, 0}}, {"mem-5"}, {}, false},
-        {"purge a memory version, delete an edition after giving its copy back",
-         {{2, 1}, {0, 1}, {2, 1}},
-         {"mem-5", "mem-4", "edition-20", "edition-10"},
-         {"MemPurgeVersion(v5)", "FreeFileEdition(copy)", "DeleteEditionByEditionID(20)",
-          "FreeFileEdition(copy)"},
-         true},
-        {"stop in the storage", {{0, 1}, {0, 1}, {0, 0}}, {"mem-5", "mem-4", "edition-20"},
-         {"FreeFileEdition(copy)"}, true},
+        {"every version; the repeated edition and the newer one are not shown", kCopies, true, {},
+         {"mem-5", "mem-4", "edition-20", "edition-10"}, {free, free}, bounded},
+        {"stop at the first version in memory", kCopies, true, {{0, 0}}, {"mem-5"}, {}, {}},
+        {"purge a memory version, delete an edition after giving its copy back", kCopies, true,
+         {{2, 1}, {0, 1}, {2, 1}}, {"mem-5", "mem-4", "edition-20", "edition-10"},
+         {"MemPurgeVersion(v5)", free, "DeleteEditionByEditionID(20)", free}, bounded},
+        {"stop in the storage", kCopies, true, {{0, 1}, {0, 1}, {0, 0}}, {"mem-5", "mem-4", "edition-20"},
+         {free}, bounded},
+        // No time bound here: edition 40 is shown, edition 30 still repeats memory version 4.
+        {"information, never purging memory", kInfo, true, {{2, 1}, {0, 1}, {0, 1}, {2, 1}},
+         {"mem-5 id=0 t=200 img=C:\\app\\writer.exe", "mem-4 id=0 t=150 img=", "edition-40 id=40 t=300 img=",
+          "edition-20 id=20 t=120 img=C:\\app\\saver.exe", "edition-10 id=10 t=100 img="},
+         {free, free, "DeleteEditionByEditionID(20)", free},
+         {"ConnectBackupStorage", "FindFirstFileEdition(" + file + ",ptr)", "GetBackupFileByID(8,260,ptr)",
+          "DisconnectBackupStorage"}},
+        // An engine that fills the image buffer still leaves a terminated text of 259 units.
+        {"versions without copies", kInfo, false, {},
+         {"mem-4 id=0 t=150 img=" + std::string(259, 'x'), "edition-10 id=10 t=100 img="}, {free},
+         {"ConnectBackupStorage", "FindFirstFileEdition(" + file + ",ptr)", "DisconnectBackupStorage"}},
     };
     Started();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         engine->Reset();
         engine->SetCopyFolder(copies.u16string());
-        ScriptFile();
+        if (c.scripted) {
+            ScriptFile();
+        } else {
+            engine->AddMemory(kFile, 5, 200, u"", kFakeNoCopy);
+            engine->AddMemory(kFile, 4, 150, u"", kFakeOverlongText);
+            engine->AddEdition(kFile, 20, 120, 3, 0, kFakeNoCopy);
+            engine->AddEdition(kFile, 10, 100, 2);
+        }
         CallbackScript script{c.answers};
-        EXPECT_EQ(WalkFile(velk::kFnEnumFileVersions, script), velk::kSuccess);
+        StartLogCapture();
+        EXPECT_EQ(WalkFile(c.functionId, script), velk::kSuccess);
         EXPECT_EQ(script.seen, c.seen);
         EXPECT_TRUE(script.copiesExisted);
         EXPECT_EQ(Actions(), c.actions);
-        const Calls connects = engine->CallsTo({"ConnectBackupStorage", "FindFirstFileEditionEx"});
-        if (c.storageWalked) {
-            EXPECT_EQ(connects, (Calls{"ConnectBackupStorage",
-                                       "FindFirstFileEditionEx(" + Text(kFile) +
-                                           ",1,null,&150,ptr)"}));
-        } else {
-            EXPECT_TRUE(connects.empty());
-        }
+        EXPECT_EQ(engine->CallsTo({"ConnectBackupStorage", "FindFirstFileEditionEx", "FindFirstFileEdition",
+                                   "GetBackupFileByID", "DisconnectBackupStorage"}), c.storage);
+        EXPECT_TRUE(Lines().empty());
         EXPECT_TRUE(engine->NothingLeftBehind());
     }
-}
-
-TEST_F(VersionWalkTest, FileVersionInfoShowsIdsTimesImagesAndNeverPurgesMemory) {
-    Started();
-    ScriptFile();
-    CallbackScript script{{{2, 1}, {0, 1}, {0, 1}, {2, 1}}};
-    EXPECT_EQ(WalkFile(velk::kFnEnumFileVersionInfo, script), velk::kSuccess);
-    // No time bound here: edition 40 is shown, edition 30 still repeats memory version 4.
-    EXPECT_EQ(script.seen, (std::vector<std::string>{
-                               "mem-5 id=0 t=200 img=C:\\app\\writer.exe",
-                               "mem-4 id=0 t=150 img=",
-                               "edition-40 id=40 t=300 img=",
-                               "edition-20 id=20 t=120 img=C:\\app\\saver.exe",
-                               "edition-10 id=10 t=100 img=",
-                           }));
-    EXPECT_EQ(Actions(), (Calls{"FreeFileEdition(copy)", "FreeFileEdition(copy)",
-                                "DeleteEditionByEditionID(20)", "FreeFileEdition(copy)"}));
-    EXPECT_EQ(engine->CallsTo({"FindFirstFileEdition", "GetBackupFileByID"}),
-              (Calls{"FindFirstFileEdition(" + Text(kFile) + ",ptr)",
-                     "GetBackupFileByID(8,260,ptr)"}));
-    EXPECT_TRUE(engine->NothingLeftBehind());
+    engine->Reset();  // nothing found is success, the storage connected and let go
+    CallbackScript empty;
+    EXPECT_EQ(WalkFile(kInfo, empty), velk::kSuccess);
+    EXPECT_TRUE(empty.seen.empty());
+    EXPECT_EQ(engine->CallsTo({"ConnectBackupStorage", "DisconnectBackupStorage"}),
+              (Calls{"ConnectBackupStorage", "DisconnectBackupStorage"}));
 }
 
 TEST_F(VersionWalkTest, WithoutMemoryVersionsTheStorageIsBoundedByNowAndNothingRepeats) {
@@ -168,28 +172,6 @@ TEST_F(VersionWalkTest, WithoutMemoryVersionsTheStorageIsBoundedByNowAndNothingR
     const unsigned long bound = std::stoul(find[0].substr(prefix.size()));
     EXPECT_GE(bound, before);
     EXPECT_LE(bound, static_cast<uint32_t>(platform::UnixTimeNow()));
-    EXPECT_TRUE(engine->NothingLeftBehind());
-}
-
-TEST_F(VersionWalkTest, VersionsWithoutCopiesAreSkippedAndNothingFoundIsSuccess) {
-    Started();
-    CallbackScript empty;
-    EXPECT_EQ(WalkFile(velk::kFnEnumFileVersionInfo, empty), velk::kSuccess);
-    EXPECT_TRUE(empty.seen.empty());
-    EXPECT_EQ(engine->CallsTo({"ConnectBackupStorage", "DisconnectBackupStorage"}),
-              (Calls{"ConnectBackupStorage", "DisconnectBackupStorage"}));
-
-    engine->AddMemory(kFile, 5, 200, u"", kFakeNoCopy);
-    engine->AddMemory(kFile, 4, 150, u"", kFakeOverlongText);
-    engine->AddEdition(kFile, 20, 120, 3, 0, kFakeNoCopy);
-    engine->AddEdition(kFile, 10, 100, 2);
-    CallbackScript script;
-    StartLogCapture();
-    EXPECT_EQ(WalkFile(velk::kFnEnumFileVersionInfo, script), velk::kSuccess);
-    // An engine that fills the image buffer still leaves a terminated text of 259 units.
-    EXPECT_EQ(script.seen, (std::vector<std::string>{"mem-4 id=0 t=150 img=" + std::string(259, 'x'),
-                                                     "edition-10 id=10 t=100 img="}));
-    EXPECT_TRUE(Lines().empty()) << "a version without a copy is skipped without a word";
     EXPECT_TRUE(engine->NothingLeftBehind());
 }
 

@@ -238,6 +238,12 @@ void ScriptedReboot(uint32_t* reboot) {
     if (reboot != nullptr) *reboot = m.reboot;
 }
 
+// Storage connections lent out, counted from the call on.
+void CountConnection(int32_t change) {
+    LOCKED_STATE(m);
+    m.connections += change;
+}
+
 }  // namespace
 
 extern "C" {
@@ -291,10 +297,7 @@ PEZ_EXPORT void FakeZef_SetDelay(const char* entryPoint, uint32_t milliseconds) 
     state.delays[entryPoint] = milliseconds;
 }
 
-PEZ_EXPORT uint32_t FakeZef_CallCount() {
-    LOCKED_STATE(state);
-    return static_cast<uint32_t>(state.calls.size());
-}
+PEZ_EXPORT uint32_t FakeZef_CallCount() { LOCKED_STATE(state); return static_cast<uint32_t>(state.calls.size()); }
 
 PEZ_EXPORT int32_t FakeZef_GetCall(uint32_t index, char* buffer, uint32_t capacity) {
     LOCKED_STATE(state);
@@ -344,10 +347,7 @@ PEZ_EXPORT uint32_t FakeZef_Count(uint32_t what) {
     }
 }
 
-PEZ_EXPORT void FakeZef_SetReboot(uint32_t reboot) {
-    LOCKED_STATE(m);
-    m.reboot = reboot;
-}
+PEZ_EXPORT void FakeZef_SetReboot(uint32_t reboot) { LOCKED_STATE(m); m.reboot = reboot; }
 
 PEZ_EXPORT void FakeZef_SetAdvanceData(const zef::RestoreReport* report) {
     LOCKED_STATE(m);
@@ -380,20 +380,8 @@ PEZ_EXPORT void FakeZef_AddBootResult(uint32_t code, uint64_t value, const char1
         return answer;                                                        \
     }
 
-uint32_t ConnectBackupStorage() {
-    {
-        LOCKED_STATE(m);
-        ++m.connections;
-    }
-    return Call<uint32_t>("ConnectBackupStorage");
-}
-uint32_t DisconnectBackupStorage() {
-    {
-        LOCKED_STATE(m);
-        --m.connections;
-    }
-    return Call<uint32_t>("DisconnectBackupStorage");
-}
+uint32_t ConnectBackupStorage() { CountConnection(1); return Call<uint32_t>("ConnectBackupStorage"); }
+uint32_t DisconnectBackupStorage() { CountConnection(-1); return Call<uint32_t>("DisconnectBackupStorage"); }
 zef::FindHandle FindFirstFileEdition(const char16_t* filePath, zef::EditionFindData* data) {
     Call<void>("FindFirstFileEdition", filePath, data);
     return Open(kFakeInStorage, filePath ? filePath : u"", 0, nullptr, nullptr, data);
