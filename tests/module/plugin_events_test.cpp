@@ -299,6 +299,21 @@ TEST(ReplacedComponentTest, OneObjectFromTwoThreadsGivesEachRecordOnce) {
     EXPECT_EQ(other.load(), 0);
 }
 
+// A call held 300 ms between the running test and the wrapper while the plug-in shuts down:
+// it reaches a stopped wrapper, not a deleted one, and not the engine.
+TEST(Shutdown, CallHeldBetweenTheRunningTestAndTheWrapperIsWaitedFor) {
+    PluginHarness plugin({"FakeZef", false, "PlugEngineZefCallDelay"});
+    ICommonPluginInterface* wrapper = plugin.Running();
+    ASSERT_NE(wrapper, nullptr);
+    std::atomic<uint32_t> result{0};
+    std::thread caller([&] { result = plugin.Exports().CallFunc(wrapper, velk::kFnFlushEvents, nullptr, nullptr); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the call is being held
+    EXPECT_EQ(plugin.Exports().PreUninitialize(), velk::kSuccess);
+    caller.join();
+    EXPECT_EQ(result.load(), velk::kZefNotRunning);
+    EXPECT_TRUE(plugin.Engine().CallsTo({"FlushEvents"}).empty());
+}
+
 // A host whose walk callback shuts the plug-in down: PreUninitialize cannot wait for the call it
 // runs in, nor stop the engine under it. It answers at once, new calls are refused, the walk goes
 // on through every version, and the plug-in is shut down by the time the walk's CallFunc returns.
