@@ -84,73 +84,70 @@ protected:
 TEST_F(FileRestoreTest, ResultsCountersAndDecisions) {
     const Calls none;
     const Calls zeroed{"FbCompleteAdvanceData(0,ptr)", "DisconnectBackupStorage"};
+    const std::vector<std::string> all{"mem-5", "mem-4", "edition-20", "edition-10"};
     const struct {
         const char* why;
+        bool scripted;  // ScriptVersions' versions, or some without copies
         std::vector<Answer> answers;
         uint64_t restoreResult;
         uint32_t result, reboot, index, skipped;
+        std::vector<std::string> seen;
         std::string restoredFrom;  // the copy handed to RestoreByCopy, or empty
         Calls storageEnd;          // FbCompleteAdvanceData with the edition id it was given
         Calls deletes;
     } cases[] = {
-        {"the newest version chosen", {{1, 1}}, 1, velk::kSuccess, 1, 1, 0, "mem-5", none, none},
-        {"the second-newest chosen", {{0, 1}, {1, 1}}, 1, velk::kSuccess, 1, 2, 1, "mem-4", none,
+        {"the newest version chosen", true, {{1, 1}}, 1, velk::kSuccess, 1, 1, 0, {"mem-5"}, "mem-5", none, none},
+        {"the second-newest chosen", true, {{0, 1}, {1, 1}}, 1, velk::kSuccess, 1, 2, 1, {"mem-5", "mem-4"}, "mem-4",
+         none, none},
+        {"every version declined", true, {}, 1, 0xE0360003, 0, 5, 4, all, "", zeroed, none},
+        {"the chosen restore fails", true, {{1, 1}}, 0, 0xE0360004, 0, 1, 0, {"mem-5"}, "mem-5", none, none},
+        {"an edition chosen", true, {{0, 1}, {0, 1}, {1, 1}}, 1, velk::kSuccess, 1, 4, 2,
+         {"mem-5", "mem-4", "edition-20"}, "edition-20", {"FbCompleteAdvanceData(20,ptr)", "DisconnectBackupStorage"},
          none},
-        {"every version declined", {}, 1, 0xE0360003, 0, 5, 4, "", zeroed, none},
-        {"the chosen restore fails", {{1, 1}}, 0, 0xE0360004, 0, 1, 0, "mem-5", none, none},
-        {"an edition chosen", {{0, 1}, {0, 1}, {1, 1}}, 1, velk::kSuccess, 1, 4, 2, "edition-20",
-         {"FbCompleteAdvanceData(20,ptr)", "DisconnectBackupStorage"}, none},
-        {"an edition chosen, its restore fails", {{0, 1}, {0, 1}, {1, 1}}, 0, 0xE0360004, 0, 4,
-         2, "edition-20", zeroed, none},
-        {"decision 2 deletes editions only, then the caller stops",
-         {{2, 1}, {0, 1}, {2, 1}, {0, 0}}, 1, 0xE0360003, 0, 5, 4, "", zeroed,
+        {"an edition chosen, its restore fails", true, {{0, 1}, {0, 1}, {1, 1}}, 0, 0xE0360004, 0, 4, 2,
+         {"mem-5", "mem-4", "edition-20"}, "edition-20", zeroed, none},
+        {"decision 2 deletes editions only, then the caller stops", true, {{2, 1}, {0, 1}, {2, 1}, {0, 0}}, 1,
+         0xE0360003, 0, 5, 4, all, "", zeroed,
          {"DeleteEditionByEditionID(20)", "FreeFileEdition(copy)", "FreeFileEdition(copy)"}},
-        {"the caller stops in memory", {{0, 0}}, 1, 0xE0360003, 0, 1, 1, "", none, none},
+        {"the caller stops in memory", true, {{0, 0}}, 1, 0xE0360003, 0, 1, 1, {"mem-5"}, "", none, none},
+        // An empty copy path is still offered; a version without a copy is counted, offered to
+        // nobody, and skipped without a word.
+        {"versions without a copy", false, {{0, 1}, {1, 1}}, 1, velk::kSuccess, 1, 4, 1, {"", "edition-10"},
+         "edition-10", {"FbCompleteAdvanceData(10,ptr)", "DisconnectBackupStorage"}, none},
     };
     Started();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         engine->Reset();
-        ScriptVersions();
+        if (c.scripted) {
+            ScriptVersions();
+        } else {
+            engine->AddMemory(kFile, 6, 250, u"", kFakeNoCopy);
+            engine->AddMemory(kFile, 5, 200, u"", kFakeEmptyCopyPath);
+            engine->AddEdition(kFile, 20, 120, 3, 0, kFakeNoCopy);
+            engine->AddEdition(kFile, 10, 100, 2);
+        }
         engine->SetResult("RestoreByCopy", c.restoreResult);
         engine->SetReboot(1);
         CallbackScript script{c.answers};
         uint32_t reboot = 7;
+        StartLogCapture();
         EXPECT_EQ(Restore(script, reboot), c.result);
         EXPECT_EQ(reboot, c.reboot);
+        EXPECT_EQ(script.seen, c.seen);
         EXPECT_TRUE(script.copiesExisted);
-        const Calls restored = engine->CallsTo({"RestoreByCopy"});
-        EXPECT_EQ(restored, c.restoredFrom.empty()
-                                ? Calls{}
-                                : Calls{"RestoreByCopy(" + Text(kFile) + "," + c.restoredFrom +
-                                        ",Eicar,6,ptr)"});
-        EXPECT_EQ(engine->CallsTo({"FbCompleteAdvanceData", "DisconnectBackupStorage"}),
-                  c.storageEnd);
+        EXPECT_EQ(engine->CallsTo({"RestoreByCopy"}),
+                  c.restoredFrom.empty() ? Calls{}
+                                         : Calls{"RestoreByCopy(" + Text(kFile) + "," + c.restoredFrom + ",Eicar,6,ptr)"});
+        EXPECT_EQ(engine->CallsTo({"FbCompleteAdvanceData", "DisconnectBackupStorage"}), c.storageEnd);
         if (!c.deletes.empty()) {
             EXPECT_EQ(engine->CallsTo({"DeleteEditionByEditionID", "FreeFileEdition"}), c.deletes);
         }
+        EXPECT_TRUE(Lines().empty());
         EXPECT_TRUE(engine->NothingLeftBehind());
         EXPECT_EQ(Summary(ReportLog(), "IndexFromNewToOld SkippedEditions Reboot"),
                   std::to_string(c.index) + "|" + std::to_string(c.skipped) + (c.reboot ? "|Need" : "|Need not"));
     }
-}
-
-TEST_F(FileRestoreTest, VersionsWithoutACopyAreCountedButOfferedToNobody) {
-    Started();
-    engine->AddMemory(kFile, 6, 250, u"", kFakeNoCopy);
-    engine->AddMemory(kFile, 5, 200, u"", kFakeEmptyCopyPath);
-    engine->AddEdition(kFile, 20, 120, 3, 0, kFakeNoCopy);
-    engine->AddEdition(kFile, 10, 100, 2);
-    CallbackScript script{{{0, 1}, {1, 1}}};
-    engine->SetResult("RestoreByCopy", 1);
-    uint32_t reboot = 0;
-    StartLogCapture();
-    EXPECT_EQ(Restore(script, reboot), velk::kSuccess);
-    EXPECT_EQ(script.seen, (std::vector<std::string>{"", "edition-10"}))
-        << "an empty copy path is still offered; a version without a copy is not";
-    EXPECT_TRUE(Lines().empty()) << "skipped without a word";
-    EXPECT_EQ(Summary(ReportLog(), "IndexFromNewToOld SkippedEditions"), "4|1");
-    EXPECT_TRUE(engine->NothingLeftBehind());
 }
 
 TEST_F(FileRestoreTest, OverlapCheckUsesTheUniqueIdOfTheEdition) {
