@@ -46,7 +46,7 @@ struct Record {
         uint8_t buffer[256];
         uint32_t size = 0;
         VELK_Msg_GetBinaryAt(handle, nameId, 0, buffer, sizeof buffer, &size);
-        return std::vector<uint8_t>(buffer, buffer + size);
+        return {buffer, buffer + size};
     }
     // A nested record; the caller destroys it with Release.
     Record Nested(uint32_t nameId, uint32_t index = 0) const {
@@ -128,8 +128,7 @@ TEST(EventRegistration, ThreeSubscriptionsAtStartAndThreeRemovalsAtStop) {
 
 TEST(EventRegistration, MissingEventProcessorDoesNotStopTheStart) {
     PluginHarness plugin;
-    ASSERT_TRUE(plugin.Loaded());
-    ASSERT_TRUE(plugin.Start());
+    ASSERT_NE(plugin.Running(), nullptr);
     EXPECT_NE(plugin.Exports().QueryInterface(kPluginInterfaceId), nullptr);
     Lines errors;
     for (const CapturedLine& line : CapturedLines()) {
@@ -146,9 +145,7 @@ TEST(HostNotifications, UnhandledIdsAndTakingOutOfService) {
     for (int32_t outOfService : {4107, 4104, 4117}) {
         SCOPED_TRACE(outOfService);
         PluginHarness plugin;
-        ASSERT_TRUE(plugin.Loaded());
-        ASSERT_TRUE(plugin.Start());
-        ICommonPluginInterface* wrapper = plugin.Exports().QueryInterface(kPluginInterfaceId);
+        ICommonPluginInterface* wrapper = plugin.Running();
         ASSERT_NE(wrapper, nullptr);
         HostMessageObject input, output;
         for (int32_t id : {4103, 4105, 4110, 4111, 4112, 4113, 4114, 4115, 4119, -1}) {
@@ -218,14 +215,11 @@ TEST(HostNotifications, ComponentLocationsModuleInformationAndVersions) {
     EXPECT_EQ(list.Count(0x20A99), 2u);
     Record moduleEntry = list.Nested(0x100BD, 0);
     Record patternEntry = list.Nested(0x100BD, 1);
-    EXPECT_EQ(moduleEntry.Text(17), u"2.0.1045");
-    EXPECT_EQ(moduleEntry.Text(18), u".\\");
-    EXPECT_EQ(moduleEntry.Int(1), 2);
-    EXPECT_EQ(moduleEntry.Int(7), 10012);
-    EXPECT_EQ(moduleEntry.Int(8), 2);
-    EXPECT_EQ(patternEntry.Text(17), u"0");
-    EXPECT_EQ(patternEntry.Text(18), u".\\pattern");
-    EXPECT_EQ(patternEntry.Int(2), 0x48040053);
+    const auto texts = [](const Record& r) { return platform::ToUtf8(r.Text(17) + u" " + r.Text(18)); };
+    EXPECT_EQ(texts(moduleEntry), "2.0.1045 .\\");
+    EXPECT_EQ(texts(patternEntry), "0 .\\pattern");
+    EXPECT_EQ((std::vector<int32_t>{moduleEntry.Int(1), moduleEntry.Int(7), moduleEntry.Int(8), patternEntry.Int(2)}),
+              (std::vector<int32_t>{2, 10012, 2, 0x48040053}));
     for (Record* r : {&list, &moduleEntry, &patternEntry}) r->Release();
 }
 
@@ -281,8 +275,7 @@ TEST(HostNotifications, ReplacedPatternIsCheckedWhileRunning) {
 // read once (left to the sanitizers, with the other thread-heavy tests).
 TEST(ReplacedComponentTest, OneObjectFromTwoThreadsGivesEachRecordOnce) {
     PluginHarness plugin;
-    ASSERT_TRUE(plugin.Loaded());
-    ASSERT_TRUE(plugin.Start());
+    ASSERT_NE(plugin.Running(), nullptr);
     plugin.Engine().SetResult("IsPatternValid", 1);
     constexpr int kRecords = 300;
     HostMessageObject input;
@@ -306,22 +299,17 @@ TEST(ReplacedComponentTest, OneObjectFromTwoThreadsGivesEachRecordOnce) {
     EXPECT_EQ(other.load(), 0);
 }
 
+// A call held 300 ms between the running test and the wrapper while the plug-in shuts down:
+// it reaches a stopped wrapper, not a deleted one, and not the engine.
 TEST(Shutdown, CallHeldBetweenTheRunningTestAndTheWrapperIsWaitedFor) {
-    PluginHarness::Options options;
-    options.pluginBuild = "PlugEngineZefCallDelay";  // holds each call 300 ms after the test
-    PluginHarness plugin(options);
-    ASSERT_TRUE(plugin.Loaded());
-    ASSERT_TRUE(plugin.Start());
-    ICommonPluginInterface* wrapper = plugin.Exports().QueryInterface(kPluginInterfaceId);
+    PluginHarness plugin({"FakeZef", false, "PlugEngineZefCallDelay"});
+    ICommonPluginInterface* wrapper = plugin.Running();
     ASSERT_NE(wrapper, nullptr);
     std::atomic<uint32_t> result{0};
-    std::thread caller([&] {
-        result = plugin.Exports().CallFunc(wrapper, velk::kFnFlushEvents, nullptr, nullptr);
-    });
+    std::thread caller([&] { result = plugin.Exports().CallFunc(wrapper, velk::kFnFlushEvents, nullptr, nullptr); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the call is being held
     EXPECT_EQ(plugin.Exports().PreUninitialize(), velk::kSuccess);
     caller.join();
-    // The held call reached a stopped wrapper, not a deleted one, and not the engine.
     EXPECT_EQ(result.load(), velk::kZefNotRunning);
     EXPECT_TRUE(plugin.Engine().CallsTo({"FlushEvents"}).empty());
 }
@@ -350,9 +338,7 @@ struct ShutdownFromCallback {
 TEST(Shutdown, AskedForFromInsideACallIsFinishedWhenTheCallReturns) {
     constexpr char16_t kFile[] = u"/srv/share/report.docx";
     PluginHarness plugin;
-    ASSERT_TRUE(plugin.Loaded());
-    ASSERT_TRUE(plugin.Start());
-    ICommonPluginInterface* wrapper = plugin.Exports().QueryInterface(kPluginInterfaceId);
+    ICommonPluginInterface* wrapper = plugin.Running();
     ASSERT_NE(wrapper, nullptr);
     const FakeZefControl& versions = plugin.Engine();
     for (uint32_t id = 1; id <= 3; ++id) versions.AddMemory(kFile, id, 100 * id);
@@ -379,8 +365,7 @@ TEST(Shutdown, AskedForFromInsideACallIsFinishedWhenTheCallReturns) {
 // down: the engine is stopped, unloaded and the wrapper deleted only after it has answered.
 TEST(Shutdown, NotificationAskingTheEngineIsWaitedFor) {
     PluginHarness plugin;
-    ASSERT_TRUE(plugin.Loaded());
-    ASSERT_TRUE(plugin.Start());
+    ASSERT_NE(plugin.Running(), nullptr);
     plugin.Engine().SetResult("IsPatternValid", 1);
     plugin.Engine().SetDelay("IsPatternValid", 300);
     HostMessageObject input;

@@ -35,6 +35,10 @@ public:
 
     // Initialize with the scripted host, then PostInitialize; both results must be success.
     bool Start();
+    // Loaded and started: the plug-in's interface, or null.
+    ICommonPluginInterface* Running() {
+        return Loaded() && Start() ? exports_.QueryInterface(kPluginInterfaceId) : nullptr;
+    }
 
 private:
     bool engineWanted_ = false;

@@ -45,8 +45,7 @@ public:
     int calls = 0;
     struct {
         uint32_t function;
-        void* input;
-        void* output;
+        void *input, *output;
     } last{};
 };
 
@@ -112,9 +111,7 @@ TEST_F(PluginLifecycle, FullLifeCycle) {
     RecordingInterface other;
     int input = 0, output = 0;
     EXPECT_EQ(api.CallFunc(&other, 0x23600009, &input, &output), 0x20FF1234u);
-    EXPECT_EQ(other.last.function, 0x23600009u);
-    EXPECT_EQ(other.last.input, &input);
-    EXPECT_EQ(other.last.output, &output);
+    EXPECT_TRUE(other.last.function == 0x23600009u && other.last.input == &input && other.last.output == &output);
 
     EXPECT_EQ(api.PreUninitialize(), velk::kSuccess);
     EXPECT_EQ(plugin.Engine().CallsTo(kLifeCycle),
@@ -122,15 +119,11 @@ TEST_F(PluginLifecycle, FullLifeCycle) {
     EXPECT_EQ(api.CallFunc(&other, 0x23600009, nullptr, nullptr), velk::kZefNotRunning);
     EXPECT_EQ(api.QueryInterface(kPluginInterfaceId), nullptr);
     EXPECT_EQ(api.Uninitialize(), velk::kSuccess);
-    const struct {
-        uint32_t line;
-        const char* text;
-    } traces[] = {{379, "==> Plugin_Interface_Initialize,"}, {414, "<== Plugin_Interface_Initialize,"},
-                  {423, "==> Plugin_Interface_PostInitialize,"},
-                  {434, "<== Plugin_Interface_PostInitialize,"},
-                  {442, "==> Plugin_Interface_PreUninitialize,"},
-                  {449, "<== Plugin_Interface_PreUninitialize,"}};
-    for (const auto& t : traces) EXPECT_EQ(CapturedAt(t.line), (Lines{Line(2, t.line, t.text)}));
+    const std::pair<uint32_t, const char*> traces[] = {
+        {379, "==> Plugin_Interface_Initialize,"}, {414, "<== Plugin_Interface_Initialize,"},
+        {423, "==> Plugin_Interface_PostInitialize,"}, {434, "<== Plugin_Interface_PostInitialize,"},
+        {442, "==> Plugin_Interface_PreUninitialize,"}, {449, "<== Plugin_Interface_PreUninitialize,"}};
+    for (const auto& [line, text] : traces) EXPECT_EQ(CapturedAt(line), (Lines{Line(2, line, text)}));
 
     // After shut-down the plug-in may be initialised again.
     EXPECT_EQ(api.Initialize(&plugin.Host()), velk::kSuccess);
@@ -177,9 +170,7 @@ TEST(PluginStart, EngineAnswersAndMissingExportsDecideTheStart) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
-        PluginHarness::Options options;
-        options.engineVariant = c.variant;
-        PluginHarness plugin(options);
+        PluginHarness plugin({c.variant, false, ""});
         ASSERT_TRUE(plugin.Loaded());
         const PluginExports& api = plugin.Exports();
         plugin.Engine().SetResult(c.failing, 1);
@@ -228,10 +219,7 @@ TEST(PluginTrust, UntrustedEnginesAreRefused) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        PluginHarness::Options options;
-        options.engineVariant = c.variant;
-        options.releasePlugin = c.release;
-        PluginHarness plugin(options);
+        PluginHarness plugin({c.variant, c.release, ""});
         ASSERT_TRUE(plugin.Loaded());
         if (c.spoil != nullptr) c.spoil(plugin.EnginePath());
         EXPECT_EQ(plugin.Exports().Initialize(&plugin.Host()), velk::kEngineUntrusted);

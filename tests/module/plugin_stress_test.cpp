@@ -27,10 +27,7 @@ namespace {
 constexpr char16_t kVersionedFile[] = u"/srv/share/documents/report.docx";
 
 // What the walks and restores were shown, and what the walks' callbacks' own calls were told.
-std::atomic<int64_t> g_versionsShown{0};
-std::atomic<int64_t> g_directAdmitted{0};
-std::atomic<int64_t> g_directRefused{0};
-std::atomic<int64_t> g_directWrong{0};
+std::atomic<int64_t> g_versionsShown{0}, g_directAdmitted{0}, g_directRefused{0}, g_directWrong{0};
 
 // A restore's callback: it looks at every version and chooses none.
 int32_t ChooseNone(void*, const char16_t* versionPath, void*, uint32_t* decision) {
@@ -46,13 +43,7 @@ int32_t CallTheWrapperAgain(uint64_t context, const char16_t* copyPath, uint64_t
     if (copyPath != nullptr) ++g_versionsShown;
     auto* wrapper = reinterpret_cast<ICommonPluginInterface*>(context);
     const uint32_t result = wrapper->CallFunc(velk::kFnFlushEvents, nullptr, nullptr);
-    if (result == velk::kSuccess) {
-        ++g_directAdmitted;
-    } else if (result == velk::kZefNotRunning) {
-        ++g_directRefused;
-    } else {
-        ++g_directWrong;
-    }
+    ++(result == velk::kSuccess ? g_directAdmitted : result == velk::kZefNotRunning ? g_directRefused : g_directWrong);
     *action = velk::kDecisionNone;
     return 1;
 }
@@ -79,13 +70,8 @@ struct Run {
 // export's count drained); notifications 4104 and 4117 only clear the running flag.
 void RunShutdownCycles(const Run& run) {
     const int callerCount = run.outOfServiceFirst ? 6 : 3;
-    g_versionsShown = 0;
-    g_directAdmitted = 0;
-    g_directRefused = 0;
-    g_directWrong = 0;
-    PluginHarness::Options options;
-    options.pluginBuild = run.pluginBuild;
-    PluginHarness plugin(options);
+    g_versionsShown = g_directAdmitted = g_directRefused = g_directWrong = 0;
+    PluginHarness plugin({"FakeZef", false, run.pluginBuild});
     ASSERT_TRUE(plugin.Loaded());
     const FakeZefControl& engine = plugin.Engine();
     if (run.outOfServiceFirst) {
@@ -160,15 +146,11 @@ void RunShutdownCycles(const Run& run) {
                     void* input = which == 2 ? &walk : calls[which].input;
                     const uint32_t result = plugin.Exports().CallFunc(
                         wrapper, calls[which].functionId, input, &output);
-                    if (result == calls[which].whileRunning) {
-                        ++admitted;
-                    } else if (result == velk::kZefNotRunning) {
-                        ++refused;
-                        wasRefused = true;
-                    } else {
+                    wasRefused = result == velk::kZefNotRunning;
+                    if (result != calls[which].whileRunning && !wasRefused) {
                         lastWrong = static_cast<uint64_t>(which) << 32 | result;
-                        ++wrong;
                     }
+                    ++(result == calls[which].whileRunning ? admitted : wasRefused ? refused : wrong);
                 }
                 busyWith[static_cast<size_t>(t)] = -1;
                 // A refusal means the shut-down is under way: give its thread the core
@@ -183,9 +165,7 @@ void RunShutdownCycles(const Run& run) {
     // PreUninitialize that never returns is caught by this watchdog.
     std::atomic<int64_t> progress{0};
     std::thread watchdog([&] {
-        int64_t seen = -1;
-        for (int quiet = 0; !finished.load(); std::this_thread::sleep_for(
-                                                 std::chrono::milliseconds(100))) {
+        for (int64_t seen = -1, quiet = 0; !finished.load(); std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
             const int64_t now = progress.load();
             quiet = now == seen ? quiet + 1 : 0;
             seen = now;
@@ -199,14 +179,11 @@ void RunShutdownCycles(const Run& run) {
     const auto started = std::chrono::steady_clock::now();
     // One line of the counts so far; a long run prints one every 50000 cycles.
     const auto report = [&](int done) {
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        std::printf("%s: %d cycles in %.1f s: %lld calls admitted, %lld refused as not running; "
-                    "%lld direct calls from callbacks admitted, %lld refused; %llu late calls\n",
-                    run.pluginBuild.empty() ? "PlugEngineZef" : run.pluginBuild.c_str(), done, seconds, static_cast<long long>(admitted.load()),
-                    static_cast<long long>(refused.load()),
-                    static_cast<long long>(g_directAdmitted.load()),
-                    static_cast<long long>(g_directRefused.load()),
+        std::printf("%s: %d cycles in %.1f s: %lld calls admitted, %lld refused; from callbacks %lld admitted, "
+                    "%lld refused; %llu late calls\n", run.pluginBuild.empty() ? "PlugEngineZef" : run.pluginBuild.c_str(),
+                    done, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(),
+                    static_cast<long long>(admitted.load()), static_cast<long long>(refused.load()),
+                    static_cast<long long>(g_directAdmitted.load()), static_cast<long long>(g_directRefused.load()),
                     static_cast<unsigned long long>(engine.LateCalls()));
         std::fflush(stdout);
     };

@@ -4,11 +4,10 @@
 #include <cstring>
 
 #include "host/feedback_records.h"
-#include "tests/unit/restore_fixture.h"
+#include "tests/unit/wrapper_fixture.h"
 
 namespace {
 
-using Calls = std::vector<std::string>;
 constexpr uint64_t kEpochAsFileTime = 116444736000000000ull;
 
 template <typename T>
@@ -18,23 +17,20 @@ T At(const std::string& record, size_t offset) {
     return value;
 }
 
-class BootResultsTest : public RestoreTest {
+class BootResultsTest : public EngineWrapperTest {
 protected:
-    void OfferFeedback(uint32_t answer = 0x20FF0001) {
-        host.AddInterface(velk::kFeedbackModule, velk::kFeedbackInterface,
-                          [this, answer](uint32_t fn, void* in, void* out) {
-                              EXPECT_EQ(fn, velk::kFnSendBootResults);
-                              EXPECT_EQ(out, nullptr);
-                              const auto* request = static_cast<velk::BootResultsRequest*>(in);
-                              EXPECT_EQ(request->zero, 0u);
-                              for (uint8_t byte : request->reserved) EXPECT_EQ(byte, 0);
-                              const auto* bytes = reinterpret_cast<const char*>(request->records);
-                              for (uint32_t i = 0; i < request->count; ++i) {
-                                  records.emplace_back(bytes + i * 648, 648);
-                              }
-                              ++sends;
-                              return answer;
-                          });
+    void OfferFeedback() {
+        host.AddInterface(velk::kFeedbackModule, velk::kFeedbackInterface, [this](uint32_t fn, void* in, void* out) {
+            EXPECT_EQ(fn, velk::kFnSendBootResults);
+            EXPECT_EQ(out, nullptr);
+            const auto* request = static_cast<velk::BootResultsRequest*>(in);
+            EXPECT_EQ(request->zero, 0u);
+            for (uint8_t byte : request->reserved) EXPECT_EQ(byte, 0);
+            const auto* bytes = reinterpret_cast<const char*>(request->records);
+            for (uint32_t i = 0; i < request->count; ++i) records.emplace_back(bytes + i * 648, 648);
+            ++sends;
+            return 0x20FF0001u;
+        });
     }
     uint32_t Ask(uint32_t functionId = velk::kFnHostRequest1) {
         uint32_t request[8] = {velk::kKindBootResults};
@@ -86,70 +82,41 @@ TEST_F(BootResultsTest, RecordsCarryEachResultAtItsOffset) {
         << "sent results are deleted from the engine at stop";
 }
 
-struct NotSentCase {
-    const char* why;
-    uint64_t allocated;  // RmAllocDbeResults' answer (0: the scripted results' count)
-    int results;
-    bool withFeedback;
-    uint32_t result;
-    Calls engineCalls;
-};
-
+// Results that are not sent (a failed group A call ends as not handled) are not deleted at stop.
 TEST_F(BootResultsTest, NothingSentIsNotMarked) {
-    const NotSentCase cases[] = {
-        {"the engine has none: nothing to send, nothing to free", 0, 0, true, velk::kSuccess,
+    const Calls fetched{"RmAllocDbeResults", "RmFetchDbeResult(0,ptr,ptr,ptr,ptr,ptr,ptr)", "RmFreeDbeResults"};
+    const struct {
+        const char* why;
+        const char* variant;  // the engine, or null for the plain fake
+        uint64_t allocated;   // RmAllocDbeResults' answer (0: the scripted results' count)
+        int results;
+        bool withFeedback;
+        uint32_t result;
+        Calls engineCalls;
+    } cases[] = {
+        {"the engine has none: nothing to send, nothing to free", nullptr, 0, 0, true, velk::kSuccess,
          {"RmAllocDbeResults"}},
-        {"the first fetch fails", 2, 0, true, velk::kNotHandled,
-         {"RmAllocDbeResults", "RmFetchDbeResult(0,ptr,ptr,ptr,ptr,ptr,ptr)", "RmFreeDbeResults"}},
-        {"no feedback service", 0, 1, false, velk::kNotHandled,
-         {"RmAllocDbeResults", "RmFetchDbeResult(0,ptr,ptr,ptr,ptr,ptr,ptr)",
-          "RmFreeDbeResults"}},
+        {"the first fetch fails", nullptr, 2, 0, true, velk::kNotHandled, fetched},
+        {"no feedback service", nullptr, 0, 1, false, velk::kNotHandled, fetched},
+        {"an engine without RmFetchDbeResult", "FakeZefNoRmFetchDbeResult", 0, 1, true, velk::kNotHandled,
+         {"RmAllocDbeResults", "RmFreeDbeResults"}},
     };
-    for (const NotSentCase& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        if (c.variant != nullptr) UseEngine(c.variant, folder / c.variant);
         if (c.withFeedback) OfferFeedback();
         Started();
         engine->Reset();
         engine->SetResult("RmAllocDbeResults", c.allocated);
         for (int i = 0; i < c.results; ++i) engine->AddBootResult(0, 0, u"x", 0);
-        EXPECT_EQ(Ask(), c.result) << c.why << " (a failed group A call ends as not handled)";
-        EXPECT_EQ(sends, 0) << c.why;
-        EXPECT_EQ(engine->CallsTo({"RmAllocDbeResults", "RmFetchDbeResult", "RmFreeDbeResults"}),
-                  c.engineCalls)
-            << c.why;
+        EXPECT_EQ(Ask(), c.result);
+        EXPECT_EQ(sends, 0);
+        EXPECT_EQ(engine->CallsTo({"RmAllocDbeResults", "RmFetchDbeResult", "RmFreeDbeResults"}), c.engineCalls);
         engine->Reset();
-        wrapper->StopEngine();
-        EXPECT_TRUE(engine->CallsTo({"RmDeleteDbeResults"}).empty()) << c.why;
-        wrapper->DeletingDestructor(1);
-        wrapper = nullptr;
+        Drop();
+        EXPECT_TRUE(engine->CallsTo({"RmDeleteDbeResults"}).empty());
         host.RemoveInterface(velk::kFeedbackModule, velk::kFeedbackInterface);
     }
-}
-
-TEST_F(BootResultsTest, AnEngineWithoutFetchSendsNothing) {
-    // The same fake without RmFetchDbeResult, as the engine of a second wrapper.
-    const std::filesystem::path other = folder / "other";
-    std::filesystem::create_directories(other);
-    const std::filesystem::path otherEngine = other / ModuleFileName("Zef");
-    std::filesystem::copy_file(BuildOutputFolder() / ModuleFileName("FakeZefNoRmFetchDbeResult"),
-                               otherEngine);
-    platform::ModuleHandle module = platform::LoadModuleByPath(otherEngine.u16string().c_str());
-    ASSERT_NE(module, nullptr);
-    {
-        FakeZefControl otherControl(module);
-        otherControl.Reset();
-        otherControl.AddBootResult(0, 1, u"x", 0);
-        OfferFeedback();
-        auto* w = new CZefEngineWrapper(otherEngine.u16string().c_str(), &host);
-        ASSERT_EQ(w->StartEngine(), 1u);
-        uint32_t request[8] = {velk::kKindBootResults};
-        EXPECT_EQ(w->CallFunc(velk::kFnHostRequest2, request, nullptr), velk::kNotHandled);
-        EXPECT_EQ(sends, 0);
-        EXPECT_EQ(otherControl.CallsTo({"RmAllocDbeResults", "RmFreeDbeResults"}),
-                  (Calls{"RmAllocDbeResults", "RmFreeDbeResults"}));
-        w->StopEngine();
-        w->DeletingDestructor(1);
-    }
-    platform::UnloadModule(module);
 }
 
 }  // namespace

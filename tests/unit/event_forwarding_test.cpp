@@ -16,7 +16,6 @@
 
 namespace {
 
-using Calls = std::vector<std::string>;
 using Texts = std::vector<std::string>;
 constexpr uint32_t kUntouched = 0xDEADBEEF;
 
@@ -45,20 +44,18 @@ protected:
     }
 };
 
-struct ProcessCase {
-    const char* why;
-    uint32_t eventClass;
-    uint8_t flags;
-    uint32_t operation;
-    const char16_t* wideName;
-    uint64_t pidListResult;
-    uint32_t response;
-    Calls calls;
-    Texts lines;
-};
-
 TEST_F(EventForwardingTest, ProcessEvents) {
-    const ProcessCase cases[] = {
+    const struct {
+        const char* why;
+        uint32_t eventClass;
+        uint8_t flags;
+        uint32_t operation;
+        const char16_t* wideName;
+        uint64_t pidListResult;
+        uint32_t response;
+        Calls calls;
+        Texts lines;
+    } cases[] = {
         {"acknowledged only", 1, 4, 9, u"a.exe", 0, velk::kSuccess, {}, {}},
         {"acknowledged only, any operation", 7, 0xFF, 3, nullptr, 0, velk::kSuccess, {}, {}},
         {"another operation", 1, 0, 5, u"a.exe", 0, kUntouched, {}, {}},
@@ -74,7 +71,7 @@ TEST_F(EventForwardingTest, ProcessEvents) {
          {"UpdateObjPidList(2,1234)"}, {"Terminate process: 0x4d2,name:x.exe"}},
     };
     CZefEngineWrapper& w = Ready();
-    for (const ProcessCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         // The narrow name may run past the record: room for a long one behind it.
         struct {
@@ -134,13 +131,6 @@ TEST_F(EventForwardingTest, EventsByIdMissingPointersAndRefusals) {
     EXPECT_TRUE(engine->Calls().empty());
 }
 
-struct MessageCase {
-    const char* why;
-    EventMessageSpec spec;
-    bool forwarded;
-    Texts lines;
-};
-
 EventMessageSpec With(EventMessageSpec spec, void (*change)(EventMessageSpec&)) {
     change(spec);
     return spec;
@@ -151,7 +141,12 @@ TEST_F(EventForwardingTest, EventMessages) {
     const std::string shown = "C:\\Users\\ann\\report.docx";
     const std::string readOnly =
         "File is readonly, encrypt file will fail, so we don't trigger ZEF to backup it.";
-    const MessageCase cases[] = {
+    const struct {
+        const char* why;
+        EventMessageSpec spec;
+        bool forwarded;
+        Texts lines;
+    } cases[] = {
         {"read-only file", FileEvent(path, 0x21), false,
          {", Filepath: " + shown + ", Attribute: 0x21", readOnly}},
         {"file that may be written", FileEvent(path, 0x20), true,
@@ -185,7 +180,7 @@ TEST_F(EventForwardingTest, EventMessages) {
         {"neither ConfigID nor WMI", EventMessageSpec{}, false, {}},
     };
     CZefEngineWrapper& w = Ready();
-    for (const MessageCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         const std::vector<uint8_t> data = EventMessageData(c.spec, {211, 3});
         const auto record = Event(velk::kEventIntegration, data.data());

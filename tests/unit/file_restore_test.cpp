@@ -3,42 +3,40 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
 
 #include "engine/configuration_keys.h"
 #include "host/feedback_records.h"
-#include "tests/unit/restore_fixture.h"
+#include "tests/unit/wrapper_fixture.h"
 #include "tests/unit/wire_reader.h"
 
 namespace {
 
-using Calls = std::vector<std::string>;
 constexpr char16_t kFile[] = u"C:\\docs\\budget.xls";
 constexpr uint32_t kOption = 6;
 int g_userData = 0;
 
-std::string Text(const char16_t* text) { return platform::ToUtf8(text); }
-
 int32_t ChooseVersion(void* context, const char16_t* versionPath, void* userData,
                       uint32_t* decision) {
-    auto* script = static_cast<CallbackScript*>(context);
-    script->seen.push_back(CopyTag(versionPath) + (userData == &g_userData ? "" : " (data?)"));
-    if (CopyTag(versionPath).rfind("mem-", 0) == 0 &&
-        !std::filesystem::exists(std::filesystem::path(std::u16string(versionPath)))) {
-        script->copiesExisted = false;
-    }
-    const Answer answer = script->Next();
+    const Answer answer = static_cast<CallbackScript*>(context)->Next(
+        CopyTag(versionPath) + (userData == &g_userData ? "" : " (data?)"), versionPath);
     *decision = answer.action;
     return answer.goOn;
 }
 
-// The line of the last summary in Report.log that starts with the label.
-std::string SummaryLine(const std::string& log, const std::string& label) {
-    const size_t last = log.rfind("\t " + label);
-    if (last == std::string::npos) return "(none)";
-    return log.substr(last + 2, log.find('\n', last) - last - 2);
+// The values of the labels (separated by spaces) in the last summary of a log, joined by "|".
+std::string Summary(const std::string& log, const std::string& labels) {
+    std::string values, label;
+    for (std::istringstream in(labels); in >> label;) {
+        const size_t last = log.rfind("\t " + label + " ");
+        const size_t value = last == std::string::npos ? last : log.find(": ", last);
+        values += (values.empty() ? "" : "|") +
+                  (value == std::string::npos ? "(none)" : log.substr(value + 2, log.find('\n', value) - value - 2));
+    }
+    return values;
 }
 
-class FileRestoreTest : public RestoreTest {
+class FileRestoreTest : public EngineWrapperTest {
 protected:
     // Two versions in memory, three editions; edition 30 repeats memory version 4.
     void ScriptVersions() {
@@ -83,92 +81,73 @@ protected:
     std::vector<std::string> feedback;
 };
 
-struct RestoreCase {
-    const char* why;
-    std::vector<Answer> answers;
-    uint64_t restoreResult;
-    uint32_t result;
-    uint32_t reboot;
-    uint32_t index;
-    uint32_t skipped;
-    std::string restoredFrom;  // the copy handed to RestoreByCopy, or empty
-    Calls storageEnd;          // FbCompleteAdvanceData with the edition id it was given
-    Calls deletes;
-};
-
 TEST_F(FileRestoreTest, ResultsCountersAndDecisions) {
     const Calls none;
     const Calls zeroed{"FbCompleteAdvanceData(0,ptr)", "DisconnectBackupStorage"};
-    const RestoreCase cases[] = {
-        {"the newest version chosen", {{1, 1}}, 1, velk::kSuccess, 1, 1, 0, "mem-5", none, none},
-        {"the second-newest chosen", {{0, 1}, {1, 1}}, 1, velk::kSuccess, 1, 2, 1, "mem-4", none,
+    const std::vector<std::string> all{"mem-5", "mem-4", "edition-20", "edition-10"};
+    const struct {
+        const char* why;
+        bool scripted;  // ScriptVersions' versions, or some without copies
+        std::vector<Answer> answers;
+        uint64_t restoreResult;
+        uint32_t result, reboot, index, skipped;
+        std::vector<std::string> seen;
+        std::string restoredFrom;  // the copy handed to RestoreByCopy, or empty
+        Calls storageEnd;          // FbCompleteAdvanceData with the edition id it was given
+        Calls deletes;
+    } cases[] = {
+        {"the newest version chosen", true, {{1, 1}}, 1, velk::kSuccess, 1, 1, 0, {"mem-5"}, "mem-5", none, none},
+        {"the second-newest chosen", true, {{0, 1}, {1, 1}}, 1, velk::kSuccess, 1, 2, 1, {"mem-5", "mem-4"}, "mem-4",
+         none, none},
+        {"every version declined", true, {}, 1, 0xE0360003, 0, 5, 4, all, "", zeroed, none},
+        {"the chosen restore fails", true, {{1, 1}}, 0, 0xE0360004, 0, 1, 0, {"mem-5"}, "mem-5", none, none},
+        {"an edition chosen", true, {{0, 1}, {0, 1}, {1, 1}}, 1, velk::kSuccess, 1, 4, 2,
+         {"mem-5", "mem-4", "edition-20"}, "edition-20", {"FbCompleteAdvanceData(20,ptr)", "DisconnectBackupStorage"},
          none},
-        {"every version declined", {}, 1, 0xE0360003, 0, 5, 4, "", zeroed, none},
-        {"the chosen restore fails", {{1, 1}}, 0, 0xE0360004, 0, 1, 0, "mem-5", none, none},
-        {"an edition chosen", {{0, 1}, {0, 1}, {1, 1}}, 1, velk::kSuccess, 1, 4, 2, "edition-20",
-         {"FbCompleteAdvanceData(20,ptr)", "DisconnectBackupStorage"}, none},
-        {"an edition chosen, its restore fails", {{0, 1}, {0, 1}, {1, 1}}, 0, 0xE0360004, 0, 4,
-         2, "edition-20", zeroed, none},
-        {"decision 2 deletes editions only, then the caller stops",
-         {{2, 1}, {0, 1}, {2, 1}, {0, 0}}, 1, 0xE0360003, 0, 5, 4, "", zeroed,
+        {"an edition chosen, its restore fails", true, {{0, 1}, {0, 1}, {1, 1}}, 0, 0xE0360004, 0, 4, 2,
+         {"mem-5", "mem-4", "edition-20"}, "edition-20", zeroed, none},
+        {"decision 2 deletes editions only, then the caller stops", true, {{2, 1}, {0, 1}, {2, 1}, {0, 0}}, 1,
+         0xE0360003, 0, 5, 4, all, "", zeroed,
          {"DeleteEditionByEditionID(20)", "FreeFileEdition(copy)", "FreeFileEdition(copy)"}},
-        {"the caller stops in memory", {{0, 0}}, 1, 0xE0360003, 0, 1, 1, "", none, none},
+        {"the caller stops in memory", true, {{0, 0}}, 1, 0xE0360003, 0, 1, 1, {"mem-5"}, "", none, none},
+        // An empty copy path is still offered; a version without a copy is counted, offered to
+        // nobody, and skipped without a word.
+        {"versions without a copy", false, {{0, 1}, {1, 1}}, 1, velk::kSuccess, 1, 4, 1, {"", "edition-10"},
+         "edition-10", {"FbCompleteAdvanceData(10,ptr)", "DisconnectBackupStorage"}, none},
     };
     Started();
-    for (const RestoreCase& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
         engine->Reset();
-        ScriptVersions();
+        if (c.scripted) {
+            ScriptVersions();
+        } else {
+            engine->AddMemory(kFile, 6, 250, u"", kFakeNoCopy);
+            engine->AddMemory(kFile, 5, 200, u"", kFakeEmptyCopyPath);
+            engine->AddEdition(kFile, 20, 120, 3, 0, kFakeNoCopy);
+            engine->AddEdition(kFile, 10, 100, 2);
+        }
         engine->SetResult("RestoreByCopy", c.restoreResult);
         engine->SetReboot(1);
         CallbackScript script{c.answers};
         uint32_t reboot = 7;
-        EXPECT_EQ(Restore(script, reboot), c.result) << c.why;
-        EXPECT_EQ(reboot, c.reboot) << c.why;
-        EXPECT_TRUE(script.copiesExisted) << c.why;
-        const Calls restored = engine->CallsTo({"RestoreByCopy"});
-        EXPECT_EQ(restored, c.restoredFrom.empty()
-                                ? Calls{}
-                                : Calls{"RestoreByCopy(" + Text(kFile) + "," + c.restoredFrom +
-                                        ",Eicar,6,ptr)"})
-            << c.why;
-        EXPECT_EQ(engine->CallsTo({"FbCompleteAdvanceData", "DisconnectBackupStorage"}),
-                  c.storageEnd)
-            << c.why;
+        StartLogCapture();
+        EXPECT_EQ(Restore(script, reboot), c.result);
+        EXPECT_EQ(reboot, c.reboot);
+        EXPECT_EQ(script.seen, c.seen);
+        EXPECT_TRUE(script.copiesExisted);
+        EXPECT_EQ(engine->CallsTo({"RestoreByCopy"}),
+                  c.restoredFrom.empty() ? Calls{}
+                                         : Calls{"RestoreByCopy(" + Text(kFile) + "," + c.restoredFrom + ",Eicar,6,ptr)"});
+        EXPECT_EQ(engine->CallsTo({"FbCompleteAdvanceData", "DisconnectBackupStorage"}), c.storageEnd);
         if (!c.deletes.empty()) {
-            EXPECT_EQ(engine->CallsTo({"DeleteEditionByEditionID", "FreeFileEdition"}), c.deletes)
-                << c.why;
+            EXPECT_EQ(engine->CallsTo({"DeleteEditionByEditionID", "FreeFileEdition"}), c.deletes);
         }
-        EXPECT_TRUE(engine->NothingLeftBehind()) << c.why;
-        const std::string log = ReportLog();
-        EXPECT_EQ(SummaryLine(log, "IndexFromNewToOld"),
-                  "IndexFromNewToOld : " + std::to_string(c.index))
-            << c.why;
-        EXPECT_EQ(SummaryLine(log, "SkippedEditions"),
-                  "SkippedEditions   : " + std::to_string(c.skipped))
-            << c.why;
-        EXPECT_EQ(SummaryLine(log, "Reboot"), c.reboot ? "Reboot            : Need"
-                                                       : "Reboot            : Need not")
-            << c.why;
+        EXPECT_TRUE(Lines().empty());
+        EXPECT_TRUE(engine->NothingLeftBehind());
+        EXPECT_EQ(Summary(ReportLog(), "IndexFromNewToOld SkippedEditions Reboot"),
+                  std::to_string(c.index) + "|" + std::to_string(c.skipped) + (c.reboot ? "|Need" : "|Need not"));
     }
-}
-
-TEST_F(FileRestoreTest, VersionsWithoutACopyAreCountedButOfferedToNobody) {
-    Started();
-    engine->AddMemory(kFile, 6, 250, u"", kFakeNoCopy);
-    engine->AddMemory(kFile, 5, 200, u"", kFakeEmptyCopyPath);
-    engine->AddEdition(kFile, 20, 120, 3, 0, kFakeNoCopy);
-    engine->AddEdition(kFile, 10, 100, 2);
-    CallbackScript script{{{0, 1}, {1, 1}}};
-    engine->SetResult("RestoreByCopy", 1);
-    uint32_t reboot = 0;
-    StartLogCapture();
-    EXPECT_EQ(Restore(script, reboot), velk::kSuccess);
-    EXPECT_EQ(script.seen, (std::vector<std::string>{"", "edition-10"}))
-        << "an empty copy path is still offered; a version without a copy is not";
-    EXPECT_TRUE(Lines().empty()) << "skipped without a word";
-    EXPECT_EQ(SummaryLine(ReportLog(), "IndexFromNewToOld"), "IndexFromNewToOld : 4");
-    EXPECT_EQ(SummaryLine(ReportLog(), "SkippedEditions"), "SkippedEditions   : 1");
-    EXPECT_TRUE(engine->NothingLeftBehind());
 }
 
 TEST_F(FileRestoreTest, OverlapCheckUsesTheUniqueIdOfTheEdition) {
@@ -184,28 +163,26 @@ TEST_F(FileRestoreTest, OverlapCheckUsesTheUniqueIdOfTheEdition) {
     EXPECT_EQ(engine->CallsTo({"GetBackupFileUniqID"}),
               (Calls{"GetBackupFileUniqID(" + Text(kFile) + ",3)",
                      "GetBackupFileUniqID(" + Text(kFile) + ",4)"}));
-    EXPECT_EQ(SummaryLine(ReportLog(), "IndexFromNewToOld"), "IndexFromNewToOld : 4");
+    EXPECT_EQ(Summary(ReportLog(), "IndexFromNewToOld"), "4");
 }
 
-struct EmptyCase {
-    const char* why;
-    bool withVersion;
-    uint32_t purged;
-    uint32_t result;
-    std::string errorLine;
-};
-
 TEST_F(FileRestoreTest, NothingToRestore) {
-    const EmptyCase cases[] = {
+    const struct {
+        const char* why;
+        bool withVersion;
+        uint32_t purged, result;
+        std::string errorLine;
+    } cases[] = {
         {"no version anywhere", false, 0, 0xE0360002,
-         "ErrorCode         : VELK_ZEF_NO_BACKUP (E0360002)"},
+         "VELK_ZEF_NO_BACKUP (E0360002)"},
         {"no version, but purged editions", false, 3, 0xE0360005,
-         "ErrorCode         :  (E0360005)"},
+         " (E0360005)"},
         {"a declined version and purged editions", true, 3, 0xE0360003,
-         "ErrorCode         : VELK_ZEF_NO_VALID_BACKUP (E0360003)"},
+         "VELK_ZEF_NO_VALID_BACKUP (E0360003)"},
     };
     Started();
-    for (const EmptyCase& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
         engine->Reset();
         if (c.withVersion) engine->AddEdition(kFile, 10, 100);
         zef::RestoreReport engineData{};
@@ -213,15 +190,12 @@ TEST_F(FileRestoreTest, NothingToRestore) {
         engine->SetAdvanceData(engineData);
         CallbackScript script;
         uint32_t reboot = 5;
-        EXPECT_EQ(Restore(script, reboot, nullptr), c.result) << c.why;
-        EXPECT_EQ(reboot, 0u) << c.why;
+        EXPECT_EQ(Restore(script, reboot, nullptr), c.result);
+        EXPECT_EQ(reboot, 0u);
         const std::string log = ReportLog();
-        EXPECT_EQ(SummaryLine(log, "ErrorCode"), c.errorLine) << c.why;
-        EXPECT_EQ(SummaryLine(log, "Result"), "Result            : Failure") << c.why;
-        EXPECT_EQ(SummaryLine(log, "VirusName"), "VirusName         : ") << c.why;
-        EXPECT_EQ(SummaryLine(log, "FileType"), "FileType          : -2147483647") << c.why;
-        EXPECT_EQ(SummaryLine(log, "TimeStamp"), "TimeStamp         : NULL (0)") << c.why;
-        EXPECT_TRUE(engine->NothingLeftBehind()) << c.why;
+        EXPECT_EQ(Summary(log, "ErrorCode Result VirusName FileType TimeStamp"),
+                  c.errorLine + "|Failure||-2147483647|NULL (0)");
+        EXPECT_TRUE(engine->NothingLeftBehind());
     }
     EXPECT_TRUE(engine->CallsTo({"GetBackupFileUniqID"}).empty())
         << "no version in memory: no overlap check";
@@ -233,8 +207,8 @@ TEST_F(FileRestoreTest, RestoreByEditionWritesItsReport) {
         uint64_t engineResult;
         uint32_t result;
         const char* resultLine;
-    } const cases[] = {{1, velk::kSuccess, "Result            : Success"},
-                       {0, 0xE0360004, "Result            : Failure"}};
+    } const cases[] = {{1, velk::kSuccess, "Success"},
+                       {0, 0xE0360004, "Failure"}};
     for (const auto& c : cases) {
         engine->Reset();
         engine->SetResult("RestoreByEdition", c.engineResult);
@@ -248,10 +222,8 @@ TEST_F(FileRestoreTest, RestoreByEditionWritesItsReport) {
                          "RestoreByEdition(" + Text(kFile) + ",12,Eicar,6,ptr)",
                          "DisconnectBackupStorage", "FbCompleteAdvanceData(0,ptr)"}));
         const std::string log = ReportLog();
-        EXPECT_EQ(SummaryLine(log, "Result"), c.resultLine);
-        EXPECT_EQ(SummaryLine(log, "VirusType"), "VirusType         : -2147483648");
-        EXPECT_EQ(SummaryLine(log, "FileName"), "FileName          : " + Text(kFile));
-        EXPECT_EQ(SummaryLine(log, "Reboot"), "Reboot            : Need");
+        EXPECT_EQ(Summary(log, "Result VirusType FileName Reboot"),
+                  std::string(c.resultLine) + "|-2147483648|" + Text(kFile) + "|Need");
     }
 }
 
@@ -294,7 +266,7 @@ TEST_F(FileRestoreTest, FeedbackFollowsTheSwitchAndTheHost) {
     const std::vector<WireField> longTarget = ReadWire(WireFind(ReadWire(feedback[0]), 2).bytes);
     EXPECT_EQ(WireFind(longTarget, 1).number, 0u) << "the file name is left out";
     EXPECT_EQ(WireFind(longTarget, 3).bytes, Text(fits.c_str()));
-    EXPECT_EQ(SummaryLine(ReportLog(), "FileName"), "FileName          : " + Text(tooLong.c_str()));
+    EXPECT_EQ(Summary(ReportLog(), "FileName"), Text(tooLong.c_str()));
 }
 
 TEST_F(FileRestoreTest, NoFeedbackWhileTheSwitchIsOff) {
@@ -305,8 +277,7 @@ TEST_F(FileRestoreTest, NoFeedbackWhileTheSwitchIsOff) {
     uint32_t reboot = 0;
     EXPECT_EQ(Restore(script, reboot), 0xE0360003u);
     EXPECT_TRUE(feedback.empty());
-    EXPECT_EQ(SummaryLine(ReportLog(), "ErrorCode"),
-              "ErrorCode         : VELK_ZEF_NO_VALID_BACKUP (E0360003)");
+    EXPECT_EQ(Summary(ReportLog(), "ErrorCode"), "VELK_ZEF_NO_VALID_BACKUP (E0360003)");
 }
 
 }  // namespace

@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
+#include "host/host_message.h"
 #include "host/message_object.h"
 #include "host/result_codes.h"
-#include "host/host_message.h"
 
 namespace {
 
@@ -18,24 +18,22 @@ bool IsLive(const VELK_DataHandle& handle) {
     uint32_t name = 0;
     return velk::Succeeded(VELK_Msg_GetNameID(handle, &name));
 }
-
-TEST(MessageWrapper, ConstructorsCreateShareOrHoldNothing) {
-    VELK_DataHandleWrapper anonymous;
+uint32_t NameOf(const VELK_DataHandleWrapper& record) {
     uint32_t name = 99;
-    ASSERT_EQ(VELK_Msg_GetNameID(anonymous.Handle(), &name), velk::kSuccess);
-    EXPECT_EQ(name, 0u);
+    EXPECT_EQ(VELK_Msg_GetNameID(record.Handle(), &name), velk::kSuccess);
+    return name;
+}
 
-    VELK_DataHandleWrapper named(0x10030, true);
-    ASSERT_EQ(VELK_Msg_GetNameID(named.Handle(), &name), velk::kSuccess);
-    EXPECT_EQ(name, 0x10030u);
-
-    VELK_DataHandleWrapper none(0x10030, false);
+// Constructors create (anonymous or named), share, or hold nothing; an owner releases only its
+// own reference.
+TEST(MessageWrapper, ConstructorsCreateShareOrHoldNothing) {
+    VELK_DataHandleWrapper anonymous, named(0x10030, true), none(0x10030, false);
+    EXPECT_EQ(NameOf(anonymous), 0u);
+    EXPECT_EQ(NameOf(named), 0x10030u);
     EXPECT_TRUE(VELK_DataHandleWrapper::IsEmpty(none.Handle()));
     EXPECT_FALSE(VELK_DataHandleWrapper::IsEmpty(named.Handle()));
     EXPECT_TRUE(velk::Failed(none.PutInt32(1, 1)));  // calls on no record fail, not crash
-}
 
-TEST(MessageWrapper, SharingOwnersReleaseOnlyTheirOwnReference) {
     VELK_DataHandle first{};
     {
         auto original = std::make_unique<VELK_DataHandleWrapper>(7, true);
@@ -52,30 +50,45 @@ TEST(MessageWrapper, SharingOwnersReleaseOnlyTheirOwnReference) {
     EXPECT_FALSE(IsLive(first));
 }
 
-TEST(MessageWrapper, RepeatedNamesBecomeOccurrences) {
-    VELK_DataHandleWrapper record;
+// Repeated names become occurrences; a 64-bit number is eight little-endian bytes; an absent
+// or mistyped string reads empty with the library's result; a nested record is the child as it
+// was when put.
+TEST(MessageWrapper, TypedFieldsOccurrencesAndNestedRecords) {
+    VELK_DataHandleWrapper record, child(0x10030, true);
     record.PutInt32(0x2070E, -5);
     record.PutInt32(0x2070E, 6);
     int32_t value = 0;
+    uint32_t count = 0;
     EXPECT_EQ(record.GetInt32At(0x2070E, value), velk::kSuccess);
     EXPECT_EQ(value, -5);
     ASSERT_EQ(VELK_Msg_GetInt32At(record.Handle(), 0x2070E, 1, &value), velk::kSuccess);
     EXPECT_EQ(value, 6);
-    uint32_t count = 0;
     EXPECT_EQ(record.GetSizeOf(0x2070E, count), velk::kSuccess);
     EXPECT_EQ(count, 2u);
     EXPECT_TRUE(velk::Failed(VELK_Msg_GetInt32At(record.Handle(), 0x2070E, 2, &value)));
-}
 
-TEST(MessageWrapper, UInt64IsEightLittleEndianBytes) {
-    VELK_DataHandleWrapper record;
     ASSERT_EQ(record.PutUInt64(0x20A99, 0x0102030405060708ull), velk::kSuccess);
     uint8_t bytes[8] = {};
-    uint32_t size = 0;
-    ASSERT_EQ(VELK_Msg_GetBinaryAt(record.Handle(), 0x20A99, 0, bytes, 8, &size), velk::kSuccess);
-    EXPECT_EQ(size, 8u);
     const uint8_t expected[8] = {8, 7, 6, 5, 4, 3, 2, 1};
+    ASSERT_EQ(VELK_Msg_GetBinaryAt(record.Handle(), 0x20A99, 0, bytes, 8, &count), velk::kSuccess);
+    EXPECT_EQ(count, 8u);
     EXPECT_EQ(std::memcmp(bytes, expected, 8), 0);
+
+    record.PutUInt32(5, 1);
+    std::u16string text = u"stale";
+    EXPECT_EQ(record.GetWStringAt(4, text), MORRICK_E_NOT_FOUND);
+    EXPECT_TRUE(text.empty());
+    text = u"stale";
+    EXPECT_EQ(record.GetWStringAt(5, text), MORRICK_E_WRONG_TYPE);
+    EXPECT_TRUE(text.empty());
+
+    child.PutInt32(0x20711, 2);
+    ASSERT_EQ(record.PutData(child), velk::kSuccess);
+    child.PutInt32(0x20711, 3);  // after the put: not in the parent
+    VELK_DataHandleWrapper read(0, false);
+    ASSERT_EQ(record.ReadDataAt(0x10030, 0, read), velk::kSuccess);
+    read.GetSizeOf(0x20711, count);
+    EXPECT_EQ(count, 1u);
 }
 
 TEST(MessageWrapper, StringReadsAcrossTheLocalBufferBoundary) {
@@ -89,7 +102,6 @@ TEST(MessageWrapper, StringReadsAcrossTheLocalBufferBoundary) {
         }
         record.PutWString(17, wide);
         VELK_Msg_PutString(record.Handle(), 18, narrow.data(), length);
-
         std::u16string readWide = u"stale";
         std::string readNarrow = "stale";
         EXPECT_EQ(record.GetWStringAt(17, readWide), velk::kSuccess) << length;
@@ -99,18 +111,19 @@ TEST(MessageWrapper, StringReadsAcrossTheLocalBufferBoundary) {
     }
 }
 
-TEST(MessageWrapper, AbsentOrMistypedStringGivesEmptyTextAndTheLibraryResult) {
-    VELK_DataHandleWrapper record;
-    record.PutUInt32(5, 1);
-    std::u16string text = u"stale";
-    EXPECT_EQ(record.GetWStringAt(4, text), MORRICK_E_NOT_FOUND);
-    EXPECT_TRUE(text.empty());
-    text = u"stale";
-    EXPECT_EQ(record.GetWStringAt(5, text), MORRICK_E_WRONG_TYPE);
-    EXPECT_TRUE(text.empty());
-}
+// A host's message object as another compiler lays it out: the table pointer, the handle,
+// then that compiler's own members (a map as a head pointer and a size), and guard bytes.
+struct ForeignMessageObject {
+    const void* table;
+    VELK_DataHandle handle;
+    void* head;
+    uint64_t size;
+    unsigned char guard[32];
+};
 
-TEST(MessageWrapper, ReadCursorAdvancesOnlyOnSuccess) {
+// The read cursor advances only on success; a host's object is read through its handle alone,
+// the same object handed again giving the next record, and none of its bytes changed.
+TEST(MessageWrapper, ReadCursorsOfOwnAndHostObjects) {
     VELK_DataHandleWrapper list(0x100BE, true);
     for (uint32_t i = 0; i < 2; ++i) {
         VELK_DataHandleWrapper entry(0x100B5, true);
@@ -131,33 +144,7 @@ TEST(MessageWrapper, ReadCursorAdvancesOnlyOnSuccess) {
     EXPECT_TRUE(velk::Failed(list.ReadDataAt(0x100B5, list.NextIndex(0x100B5), past)));
     EXPECT_EQ(list.NextIndex(0x100B5), 2u);
     EXPECT_EQ(list.NextIndex(0x12345), 0u);
-}
 
-TEST(MessageWrapper, NestedRecordIsTheChildAsItWasWhenPut) {
-    VELK_DataHandleWrapper parent;
-    VELK_DataHandleWrapper child(0x10030, true);
-    child.PutInt32(0x20711, 2);
-    ASSERT_EQ(parent.PutData(child), velk::kSuccess);
-    child.PutInt32(0x20711, 3);  // after the put: not in the parent
-
-    VELK_DataHandleWrapper read(0, false);
-    ASSERT_EQ(parent.ReadDataAt(0x10030, 0, read), velk::kSuccess);
-    uint32_t count = 0;
-    read.GetSizeOf(0x20711, count);
-    EXPECT_EQ(count, 1u);
-}
-
-// A host's message object as another compiler lays it out: the table pointer, the handle,
-// then that compiler's own members (a map as a head pointer and a size), and guard bytes.
-struct ForeignMessageObject {
-    const void* table;
-    VELK_DataHandle handle;
-    void* head;
-    uint64_t size;
-    unsigned char guard[32];
-};
-
-TEST(MessageWrapper, HostMessageObjectIsReadThroughItsHandleOnly) {
     ForeignMessageObject host;
     std::memset(&host, 0xA5, sizeof host);
     VELK_Msg_CreateDataHandle(0, &host.handle);
@@ -169,16 +156,14 @@ TEST(MessageWrapper, HostMessageObjectIsReadThroughItsHandleOnly) {
     ForeignMessageObject before;
     std::memcpy(&before, &host, sizeof host);
     const void* received = &host;  // as the plug-in receives it
-
     EXPECT_EQ(HostMessageHandle(received).lo, host.handle.lo);
     for (int32_t expected : {3, 2}) {
         VELK_DataHandleWrapper entry(0, false);
         ASSERT_EQ(ReadNextHostRecord(received, 0x100B5, entry), velk::kSuccess);
         int32_t type = 0;
         entry.GetInt32At(1, type);
-        EXPECT_EQ(type, expected) << "the same object handed again gives the next record";
+        EXPECT_EQ(type, expected);
     }
-    VELK_DataHandleWrapper past(0, false);
     EXPECT_TRUE(velk::Failed(ReadNextHostRecord(received, 0x100B5, past)));
     EXPECT_EQ(std::memcmp(&before, &host, sizeof host), 0) << "no byte of the host's object changed";
     EXPECT_EQ(HostMessageHandle(nullptr).lo, 0u);
@@ -193,8 +178,8 @@ TEST(MessageWrapper, OwnObjectsHaveOneSlotThatDestroysAndFreesOnFlag) {
     const VELK_DataHandle held = inPlace->Handle();
     EXPECT_EQ(reinterpret_cast<const unsigned char*>(&inPlace->Handle()) - storage, 8)
         << "the handle follows the table pointer, as in a host's object";
-    void** table = *reinterpret_cast<void***>(inPlace);
-    EXPECT_EQ(reinterpret_cast<DeleteSlot>(table[0])(inPlace, 0), static_cast<void*>(storage));
+    EXPECT_EQ(reinterpret_cast<DeleteSlot>((*reinterpret_cast<void***>(inPlace))[0])(inPlace, 0),
+              static_cast<void*>(storage));
     EXPECT_FALSE(IsLive(held));
     // Flag set: destroyed and freed (the sanitizers see a leak if it is not).
     auto* onHeap = new VELK_DataHandleWrapper(0x10030, true);

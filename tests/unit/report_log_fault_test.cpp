@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "tests/fakes/faulty_file_ops.h"
-#include "tests/unit/restore_fixture.h"
+#include "tests/unit/wrapper_fixture.h"
 
 namespace {
 
@@ -47,16 +47,16 @@ std::vector<std::string> WholeSummaries(const std::string& log) {
     return names;
 }
 
-class ReportLogFaultTest : public RestoreTest {
+class ReportLogFaultTest : public EngineWrapperTest {
 protected:
     void SetUp() override {
-        RestoreTest::SetUp();
+        EngineWrapperTest::SetUp();
         reportFiles = &FaultyFileOps();
         reportTicks = ReportTicks;
     }
     void TearDown() override {
         SetFileFaults(0);
-        RestoreTest::TearDown();
+        EngineWrapperTest::TearDown();
     }
     fs::path LogPath() const { return folder / "Log" / "Report.log"; }
     std::string Log(const fs::path& path) const {

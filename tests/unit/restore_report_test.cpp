@@ -2,6 +2,7 @@
 // compared character for character in two time zones.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -11,7 +12,7 @@
 #include "engine/restore_report.h"
 #include "platform/text.h"
 #include "tests/fakes/test_folder.h"
-#include "tests/unit/restore_fixture.h"
+#include "tests/unit/wrapper_fixture.h"
 
 namespace {
 
@@ -21,70 +22,49 @@ bool g_convertible = true;
 int64_t FixedNow() { return 1700000000; }
 int32_t FixedBias() { return g_bias; }
 bool FixedToLocal(int64_t seconds, platform::SystemTime& local) {
-    if (!g_convertible) return false;
-    const int64_t shifted = seconds - int64_t{g_bias} * 60;
-    // Days since 1970 to a civil date (proleptic Gregorian).
-    int64_t days = shifted / 86400;
-    const int64_t rest = shifted % 86400;
-    days += 719468;
-    const int64_t era = days / 146097;
-    const int64_t dayOfEra = days - era * 146097;
-    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const int64_t mp = (5 * dayOfYear + 2) / 153;
-    const int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
-    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    const std::time_t shifted = static_cast<std::time_t>(seconds - int64_t{g_bias} * 60);
+    const std::tm* t = std::gmtime(&shifted);
+    if (!g_convertible || t == nullptr) return false;
     local = platform::SystemTime{};
-    local.wYear = static_cast<uint16_t>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
-    local.wMonth = static_cast<uint16_t>(month);
-    local.wDay = static_cast<uint16_t>(day);
-    local.wHour = static_cast<uint16_t>(rest / 3600);
-    local.wMinute = static_cast<uint16_t>(rest / 60 % 60);
-    local.wSecond = static_cast<uint16_t>(rest % 60);
+    local.wYear = static_cast<uint16_t>(t->tm_year + 1900);
+    local.wMonth = static_cast<uint16_t>(t->tm_mon + 1);
+    local.wDay = static_cast<uint16_t>(t->tm_mday);
+    local.wHour = static_cast<uint16_t>(t->tm_hour);
+    local.wMinute = static_cast<uint16_t>(t->tm_min);
+    local.wSecond = static_cast<uint16_t>(t->tm_sec);
     return true;
 }
 const engine_report::ReportClock kFixedClock{FixedNow, FixedBias, FixedToLocal};
 
-std::string Text(const char16_t* text) { return platform::ToUtf8(text); }
-
-TEST(RestoreReport, HeaderTimeZoneIsWholeHoursEastRoundedTowardZero) {
-    const struct {
-        int32_t bias;
-        int32_t timeZone;
-    } cases[] = {{-330, 5}, {60, -1}, {210, -3}, {0, 0}, {-60, 1}, {59, 0}, {-720, 12}};
-    for (const auto& c : cases) {
-        g_bias = c.bias;
+// The header's zone is whole hours east, rounded toward zero; request fields are cut and
+// signed; times are local, or NULL for 0 and for a time that does not convert.
+TEST(RestoreReport, HeaderRequestFieldsAndTimes) {
+    for (auto [bias, timeZone] : {std::pair<int32_t, int32_t>{-330, 5}, {60, -1}, {210, -3}, {0, 0}, {-60, 1},
+                                  {59, 0}, {-720, 12}}) {
+        g_bias = bias;
         zef::RestoreReport report{};
         engine_report::FillReportHeader(report, kFixedClock);
-        EXPECT_EQ(report.timeZone, c.timeZone) << c.bias;
+        EXPECT_EQ(report.timeZone, timeZone) << bias;
         EXPECT_EQ(report.requestTime, 1700000000u);
         EXPECT_EQ(report.constant15, 15u);
         EXPECT_EQ(Text(report.zefVersion), "2.0.0.1045");
     }
-}
-
-TEST(RestoreReport, RequestFieldsAreCutAndSigned) {
     zef::RestoreReport report{};
     const std::u16string longPath(300, u'p');
     engine_report::FillRequestFields(report, longPath.c_str(), nullptr, 0xFFFFFFFFu, 12);
-    EXPECT_EQ(Text(report.fileName), std::string(260, 'p'));
-    EXPECT_EQ(Text(report.virusName), "");
-    EXPECT_EQ(Text(report.virusType), "-1");
-    EXPECT_EQ(Text(report.fileType), "12");
-}
+    EXPECT_EQ(Text(report.fileName) + "|" + Text(report.virusName) + "|" + Text(report.virusType) + "|" +
+                  Text(report.fileType),
+              std::string(260, 'p') + "||-1|12");
 
-TEST(RestoreReport, TimesAreLocalOrNull) {
     g_bias = 210;
     char16_t buffer[261];
     const struct {
         uint32_t seconds;
         bool convertible;
         const char* text;
-    } cases[] = {{1700000000, true, "2023-11-14 18:43:20"},
-                 {0, true, "NULL"},
-                 {1700000000, false, "NULL"},
+    } times[] = {{1700000000, true, "2023-11-14 18:43:20"}, {0, true, "NULL"}, {1700000000, false, "NULL"},
                  {86400, true, "1970-01-01 20:30:00"}};
-    for (const auto& c : cases) {
+    for (const auto& c : times) {
         g_convertible = c.convertible;
         EXPECT_EQ(engine_report::FormatReportTime(c.seconds, buffer, 261, kFixedClock), buffer);
         EXPECT_EQ(Text(buffer), c.text) << c.seconds;

@@ -4,29 +4,18 @@
 
 #include <cstdio>
 
-#include "tests/unit/restore_fixture.h"
+#include "tests/unit/wrapper_fixture.h"
 
 namespace {
 
-using Calls = std::vector<std::string>;
 constexpr char16_t kFile[] = u"C:\\docs\\report.doc";
 constexpr uint64_t kParameter = 0xABCDEF;
 constexpr uint32_t kProcess = 77;
 
-std::string Text(const char16_t* text) { return platform::ToUtf8(text); }
-
-bool CopyExists(const char16_t* path) {
-    return std::filesystem::exists(std::filesystem::path(std::u16string(path)));
-}
-
 int32_t CopyCallback(uint64_t context, const char16_t* copyPath, uint64_t parameter,
                      uint32_t* action) {
-    auto* script = reinterpret_cast<CallbackScript*>(context);
-    script->seen.push_back(CopyTag(copyPath) + (parameter == kParameter ? "" : " (parameter?)"));
-    if (CopyTag(copyPath).rfind("mem-", 0) == 0 && !CopyExists(copyPath)) {
-        script->copiesExisted = false;
-    }
-    const Answer answer = script->Next();
+    const Answer answer = reinterpret_cast<CallbackScript*>(context)->Next(
+        CopyTag(copyPath) + (parameter == kParameter ? "" : " (parameter?)"), copyPath);
     *action = answer.action;
     return answer.goOn;
 }
@@ -38,9 +27,7 @@ std::string Describe(const Info& info, const std::string& path) {
 }
 
 int32_t InfoCallback(velk::FileVersionInfo* info, uint32_t* action) {
-    auto* script = reinterpret_cast<CallbackScript*>(info->context);
-    script->seen.push_back(Describe(*info, CopyTag(info->path)));
-    const Answer answer = script->Next();
+    const Answer answer = reinterpret_cast<CallbackScript*>(info->context)->Next(Describe(*info, CopyTag(info->path)));
     *action = answer.action;
     return answer.goOn;
 }
@@ -55,8 +42,7 @@ void ResultCallback(const velk::VersionActionResult* result, uint64_t /*reserved
 
 int32_t ProcessCallback(velk::ProcessVersionInfo* info, velk::VersionAction* action) {
     auto* script = reinterpret_cast<CallbackScript*>(info->context);
-    script->seen.push_back(Describe(*info, Text(info->path)));
-    const Answer answer = script->Next();
+    const Answer answer = script->Next(Describe(*info, Text(info->path)));
     action->kind = answer.action;
     action->restoreOption = 3;
     action->virusName = u"Eicar";
@@ -65,7 +51,7 @@ int32_t ProcessCallback(velk::ProcessVersionInfo* info, velk::VersionAction* act
     return answer.goOn;
 }
 
-class VersionWalkTest : public RestoreTest {
+class VersionWalkTest : public EngineWrapperTest {
 protected:
     // Two versions in memory and four editions: edition 30 repeats memory version 4 (same
     // time, unique id not below 4); edition 40 is newer than the last memory version.
@@ -101,71 +87,73 @@ protected:
     }
 };
 
-struct FileWalkCase {
-    const char* why;
-    std::vector<Answer> answers;
-    std::vector<std::string> seen;
-    Calls actions;
-    bool storageWalked;
-};
-
-TEST_F(VersionWalkTest, FileVersionsInOrderWithStopRepeatAndActions) {
-    const FileWalkCase cases[] = {
-        {"every version; the repeated edition and the newer one are not shown", {},
-         {"mem-5", "mem-4", "edition-20", "edition-10"},
-         {"FreeFileEdition(copy)", "FreeFileEdition(copy)"}, true},
-        {"stop at the first version in memory", {{0, 0}}, {"mem-5"}, {}, false},
-        {"purge a memory version, delete an edition after giving its copy back",
-         {{2, 1}, {0, 1}, {2, 1}},
-         {"mem-5", "mem-4", "edition-20", "edition-10"},
-         {"MemPurgeVersion(v5)", "FreeFileEdition(copy)", "DeleteEditionByEditionID(20)",
-          "FreeFileEdition(copy)"},
-         true},
-        {"stop in the storage", {{0, 1}, {0, 1}, {0, 0}}, {"mem-5", "mem-4", "edition-20"},
-         {"FreeFileEdition(copy)"}, true},
+// A file's versions in order (memory first), with the stop and repeat rules, the actions, the
+// storage bounded by the last version in memory for copies (not for the information walk), and
+// versions without a copy skipped without a word; nothing is left behind.
+TEST_F(VersionWalkTest, FileWalksInOrderWithStopRepeatAndActions) {
+    const uint32_t kCopies = velk::kFnEnumFileVersions, kInfo = velk::kFnEnumFileVersionInfo;
+    const std::string file = Text(kFile);
+    const Calls bounded{"ConnectBackupStorage", "FindFirstFileEditionEx(" + file + ",1,null,&150,ptr)",
+                        "DisconnectBackupStorage"};
+    const std::string free = "FreeFileEdition(copy)";
+    const struct {
+        const char* why;
+        uint32_t functionId;
+        bool scripted;  // ScriptFile's versions, or those without copies and with overlong texts
+        std::vector<Answer> answers;
+        std::vector<std::string> seen;
+        Calls actions, storage;
+    } cases[] = {
+        {"every version; the repeated edition and the newer one are not shown", kCopies, true, {},
+         {"mem-5", "mem-4", "edition-20", "edition-10"}, {free, free}, bounded},
+        {"stop at the first version in memory", kCopies, true, {{0, 0}}, {"mem-5"}, {}, {}},
+        {"purge a memory version, delete an edition after giving its copy back", kCopies, true,
+         {{2, 1}, {0, 1}, {2, 1}}, {"mem-5", "mem-4", "edition-20", "edition-10"},
+         {"MemPurgeVersion(v5)", free, "DeleteEditionByEditionID(20)", free}, bounded},
+        {"stop in the storage", kCopies, true, {{0, 1}, {0, 1}, {0, 0}}, {"mem-5", "mem-4", "edition-20"},
+         {free}, bounded},
+        // No time bound here: edition 40 is shown, edition 30 still repeats memory version 4.
+        {"information, never purging memory", kInfo, true, {{2, 1}, {0, 1}, {0, 1}, {2, 1}},
+         {"mem-5 id=0 t=200 img=C:\\app\\writer.exe", "mem-4 id=0 t=150 img=", "edition-40 id=40 t=300 img=",
+          "edition-20 id=20 t=120 img=C:\\app\\saver.exe", "edition-10 id=10 t=100 img="},
+         {free, free, "DeleteEditionByEditionID(20)", free},
+         {"ConnectBackupStorage", "FindFirstFileEdition(" + file + ",ptr)", "GetBackupFileByID(8,260,ptr)",
+          "DisconnectBackupStorage"}},
+        // An engine that fills the image buffer still leaves a terminated text of 259 units.
+        {"versions without copies", kInfo, false, {},
+         {"mem-4 id=0 t=150 img=" + std::string(259, 'x'), "edition-10 id=10 t=100 img="}, {free},
+         {"ConnectBackupStorage", "FindFirstFileEdition(" + file + ",ptr)", "DisconnectBackupStorage"}},
     };
     Started();
-    for (const FileWalkCase& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
         engine->Reset();
         engine->SetCopyFolder(copies.u16string());
-        ScriptFile();
-        CallbackScript script{c.answers};
-        EXPECT_EQ(WalkFile(velk::kFnEnumFileVersions, script), velk::kSuccess) << c.why;
-        EXPECT_EQ(script.seen, c.seen) << c.why;
-        EXPECT_TRUE(script.copiesExisted) << c.why;
-        EXPECT_EQ(Actions(), c.actions) << c.why;
-        const Calls connects = engine->CallsTo({"ConnectBackupStorage", "FindFirstFileEditionEx"});
-        if (c.storageWalked) {
-            EXPECT_EQ(connects, (Calls{"ConnectBackupStorage",
-                                       "FindFirstFileEditionEx(" + Text(kFile) +
-                                           ",1,null,&150,ptr)"}))
-                << c.why << ": bounded by the last version in memory";
+        if (c.scripted) {
+            ScriptFile();
         } else {
-            EXPECT_TRUE(connects.empty()) << c.why;
+            engine->AddMemory(kFile, 5, 200, u"", kFakeNoCopy);
+            engine->AddMemory(kFile, 4, 150, u"", kFakeOverlongText);
+            engine->AddEdition(kFile, 20, 120, 3, 0, kFakeNoCopy);
+            engine->AddEdition(kFile, 10, 100, 2);
         }
-        EXPECT_TRUE(engine->NothingLeftBehind()) << c.why;
+        CallbackScript script{c.answers};
+        StartLogCapture();
+        EXPECT_EQ(WalkFile(c.functionId, script), velk::kSuccess);
+        EXPECT_EQ(script.seen, c.seen);
+        EXPECT_TRUE(script.copiesExisted);
+        EXPECT_EQ(Actions(), c.actions);
+        EXPECT_EQ(engine->CallsTo({"ConnectBackupStorage", "FindFirstFileEditionEx", "FindFirstFileEdition",
+                                   "GetBackupFileByID", "DisconnectBackupStorage"}), c.storage);
+        EXPECT_TRUE(Lines().empty());
+        EXPECT_TRUE(engine->NothingLeftBehind());
     }
-}
-
-TEST_F(VersionWalkTest, FileVersionInfoShowsIdsTimesImagesAndNeverPurgesMemory) {
-    Started();
-    ScriptFile();
-    CallbackScript script{{{2, 1}, {0, 1}, {0, 1}, {2, 1}}};
-    EXPECT_EQ(WalkFile(velk::kFnEnumFileVersionInfo, script), velk::kSuccess);
-    // No time bound here: edition 40 is shown, edition 30 still repeats memory version 4.
-    EXPECT_EQ(script.seen, (std::vector<std::string>{
-                               "mem-5 id=0 t=200 img=C:\\app\\writer.exe",
-                               "mem-4 id=0 t=150 img=",
-                               "edition-40 id=40 t=300 img=",
-                               "edition-20 id=20 t=120 img=C:\\app\\saver.exe",
-                               "edition-10 id=10 t=100 img=",
-                           }));
-    EXPECT_EQ(Actions(), (Calls{"FreeFileEdition(copy)", "FreeFileEdition(copy)",
-                                "DeleteEditionByEditionID(20)", "FreeFileEdition(copy)"}));
-    EXPECT_EQ(engine->CallsTo({"FindFirstFileEdition", "GetBackupFileByID"}),
-              (Calls{"FindFirstFileEdition(" + Text(kFile) + ",ptr)",
-                     "GetBackupFileByID(8,260,ptr)"}));
-    EXPECT_TRUE(engine->NothingLeftBehind());
+    engine->Reset();  // nothing found is success, the storage connected and let go
+    CallbackScript empty;
+    EXPECT_EQ(WalkFile(kInfo, empty), velk::kSuccess);
+    EXPECT_TRUE(empty.seen.empty());
+    EXPECT_EQ(engine->CallsTo({"ConnectBackupStorage", "DisconnectBackupStorage"}),
+              (Calls{"ConnectBackupStorage", "DisconnectBackupStorage"}));
 }
 
 TEST_F(VersionWalkTest, WithoutMemoryVersionsTheStorageIsBoundedByNowAndNothingRepeats) {
@@ -184,28 +172,6 @@ TEST_F(VersionWalkTest, WithoutMemoryVersionsTheStorageIsBoundedByNowAndNothingR
     const unsigned long bound = std::stoul(find[0].substr(prefix.size()));
     EXPECT_GE(bound, before);
     EXPECT_LE(bound, static_cast<uint32_t>(platform::UnixTimeNow()));
-    EXPECT_TRUE(engine->NothingLeftBehind());
-}
-
-TEST_F(VersionWalkTest, VersionsWithoutCopiesAreSkippedAndNothingFoundIsSuccess) {
-    Started();
-    CallbackScript empty;
-    EXPECT_EQ(WalkFile(velk::kFnEnumFileVersionInfo, empty), velk::kSuccess);
-    EXPECT_TRUE(empty.seen.empty());
-    EXPECT_EQ(engine->CallsTo({"ConnectBackupStorage", "DisconnectBackupStorage"}),
-              (Calls{"ConnectBackupStorage", "DisconnectBackupStorage"}));
-
-    engine->AddMemory(kFile, 5, 200, u"", kFakeNoCopy);
-    engine->AddMemory(kFile, 4, 150, u"", kFakeOverlongText);
-    engine->AddEdition(kFile, 20, 120, 3, 0, kFakeNoCopy);
-    engine->AddEdition(kFile, 10, 100, 2);
-    CallbackScript script;
-    StartLogCapture();
-    EXPECT_EQ(WalkFile(velk::kFnEnumFileVersionInfo, script), velk::kSuccess);
-    // An engine that fills the image buffer still leaves a terminated text of 259 units.
-    EXPECT_EQ(script.seen, (std::vector<std::string>{"mem-4 id=0 t=150 img=" + std::string(259, 'x'),
-                                                     "edition-10 id=10 t=100 img="}));
-    EXPECT_TRUE(Lines().empty()) << "a version without a copy is skipped without a word";
     EXPECT_TRUE(engine->NothingLeftBehind());
 }
 
@@ -245,35 +211,33 @@ TEST_F(VersionWalkTest, ProcessVersionsInOrderWithActionsAndResults) {
     EXPECT_TRUE(engine->NothingLeftBehind());
 }
 
-struct MemoryRestoreCase {
-    const char* why;
-    uint32_t flags;
-    uint64_t restoreResult;
-    std::string reported;
-    bool restoreCalled;
-};
-
 TEST_F(VersionWalkTest, RestoreOfAProcessVersionInMemory) {
-    const MemoryRestoreCase cases[] = {
+    const struct {
+        const char* why;
+        uint32_t flags;
+        uint64_t restoreResult;
+        std::string reported;
+        bool restoreCalled;
+    } cases[] = {
         {"restored", 0, 1, "20FF0000 reboot=2", true},
         {"the engine's restore fails", 0, 0, "E0360004 reboot=2", true},
         {"no copy can be made", kFakeNoCopy, 1, "E0360003 reboot=0", false},
         {"a copy without a path", kFakeEmptyCopyPath, 1, "E0360003 reboot=0", false},
     };
     Started();
-    for (const MemoryRestoreCase& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
         engine->Reset();
         engine->SetCopyFolder(copies.u16string());
         engine->AddMemory(kFile, 5, 200, u"", c.flags, kProcess);
         engine->SetResult("RestoreByCopy", c.restoreResult);
         engine->SetReboot(2);
         CallbackScript script{{{1, 0}}};
-        EXPECT_EQ(WalkProcess(script), velk::kSuccess) << c.why;
-        EXPECT_EQ(script.results, (std::vector<std::string>{Text(kFile) + " id=0 " + c.reported}))
-            << c.why;
-        EXPECT_EQ(engine->CallsTo({"RestoreByCopy"}).size(), c.restoreCalled ? 1u : 0u) << c.why;
-        EXPECT_TRUE(engine->CallsTo({"ConnectBackupStorage"}).empty()) << c.why << ": stopped";
-        EXPECT_TRUE(engine->NothingLeftBehind()) << c.why;
+        EXPECT_EQ(WalkProcess(script), velk::kSuccess);
+        EXPECT_EQ(script.results, (std::vector<std::string>{Text(kFile) + " id=0 " + c.reported}));
+        EXPECT_EQ(engine->CallsTo({"RestoreByCopy"}).size(), c.restoreCalled ? 1u : 0u);
+        EXPECT_TRUE(engine->CallsTo({"ConnectBackupStorage"}).empty());
+        EXPECT_TRUE(engine->NothingLeftBehind());
     }
 }
 

@@ -1,5 +1,6 @@
 // An engine wrapper in-process: the fake engine copied into a fresh folder as the engine, a
-// scripted host, and helpers to answer the host's configuration query.
+// scripted host, helpers to answer the host's configuration query, and host callbacks that
+// answer from a script and record what they were shown.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include "engine/zef_engine_wrapper.h"
 #include "host/call_records.h"
 #include "host/message_object.h"
+#include "host/restore_records.h"
 #include "host/result_codes.h"
 #include "platform/dynamic_module.h"
 #include "platform/text.h"
@@ -22,18 +24,71 @@
 #include "tests/fakes/test_folder.h"
 #include "util/path_variables.h"
 
+using Calls = std::vector<std::string>;
+
+inline std::string Text(const char16_t* text) { return platform::ToUtf8(text); }
+
+// One answer of a host callback: the decision or action, and whether to go on.
+struct Answer {
+    uint32_t action = velk::kDecisionNone;
+    int32_t goOn = 1;
+};
+
+// The script of a host callback, passed through its context; past the script's end every
+// answer is "nothing, go on".
+struct CallbackScript {
+    CallbackScript() = default;
+    explicit CallbackScript(std::vector<Answer> script) : answers(std::move(script)) {}
+
+    std::vector<Answer> answers;
+    std::vector<std::string> seen;     // one entry per call, as the callback saw it
+    bool copiesExisted = true;         // every memory copy existed while it was shown
+    bool withResults = true;           // actions ask for a result callback
+    std::vector<std::string> results;  // what result callbacks were told
+
+    // Records what the callback saw (a copy by its tag) and gives the scripted answer.
+    Answer Next(const std::string& shown, const char16_t* copyPath = nullptr) {
+        seen.push_back(shown);
+        if (copyPath != nullptr && CopyTag(copyPath).rfind("mem-", 0) == 0 &&
+            !std::filesystem::exists(std::filesystem::path(std::u16string(copyPath)))) {
+            copiesExisted = false;
+        }
+        const size_t index = seen.size() - 1;
+        return index < answers.size() ? answers[index] : Answer{};
+    }
+};
+
+// A UTF-16LE file that starts with a byte-order mark, as UTF-8 without the mark; a file
+// without the mark reads as "(no byte-order mark)".
+inline std::string Utf8WithoutMark(const std::filesystem::path& path) {
+    const std::u16string units = ReadUtf16File(path);
+    if (units.empty() || units[0] != u'\uFEFF') return "(no byte-order mark)";
+    return platform::ToUtf8(units.substr(1));
+}
+
 class EngineWrapperTest : public ::testing::Test {
 protected:
     void SetUp() override {
         folder = MakeTestFolder("wrapper");
-        enginePath = folder / ModuleFileName("Zef");
-        std::filesystem::copy_file(BuildOutputFolder() / ModuleFileName("FakeZef"), enginePath);
+        copies = folder / "copies";
+        std::filesystem::create_directories(copies);
+        UseEngine("FakeZef", folder);
+        StartLogCapture();
+    }
+    // The build's fake engine variant copied into a folder as the engine of the wrappers Make
+    // builds, loaded and under control (the one before unloaded).
+    void UseEngine(const char* variant, const std::filesystem::path& into) {
+        engine.reset();
+        platform::UnloadModule(held);
+        std::filesystem::create_directories(into);
+        enginePath = into / ModuleFileName("Zef");
+        std::filesystem::copy_file(BuildOutputFolder() / ModuleFileName(variant), enginePath);
         held = platform::LoadModuleByPath(enginePath.u16string().c_str());
         ASSERT_NE(held, nullptr);
         engine = std::make_unique<FakeZefControl>(held);
         ASSERT_TRUE(engine->IsComplete());
         engine->Reset();
-        StartLogCapture();
+        engine->SetCopyFolder(copies.u16string());
     }
     void TearDown() override {
         if (wrapper != nullptr) {
@@ -57,6 +112,12 @@ protected:
         EXPECT_EQ(made.StartEngine(), 1u);
         EXPECT_EQ(made.IsEngineStarted(), 1u);
         return made;
+    }
+    // Stops and deletes the wrapper, for a test that makes another.
+    void Drop() {
+        wrapper->StopEngine();
+        wrapper->DeletingDestructor(1);
+        wrapper = nullptr;
     }
 
     // The host's configuration service answers with the batch that fill builds (and keeps the
@@ -92,13 +153,17 @@ protected:
         return platform::ToUtf8(path.u16string());
     }
     std::u16string Folder(const char* leaf) const { return (folder / leaf).u16string(); }
-    std::vector<std::string> Lines() const {
+    // The wrapper's captured texts, of one line number or (0) of all.
+    std::vector<std::string> Lines(uint32_t at = 0) const {
         std::vector<std::string> texts;
-        for (const CapturedLine& line : CapturedLines()) texts.push_back(line.text);
+        for (const CapturedLine& line : at != 0 ? CapturedAt(at) : CapturedLines()) texts.push_back(line.text);
         return texts;
     }
+    // Report.log of the default configuration, as UTF-8 (without the byte-order mark).
+    std::string ReportLog() const { return Utf8WithoutMark(folder / "Log" / "Report.log"); }
 
     std::filesystem::path folder;
+    std::filesystem::path copies;
     std::filesystem::path enginePath;
     platform::ModuleHandle held = nullptr;
     std::unique_ptr<FakeZefControl> engine;

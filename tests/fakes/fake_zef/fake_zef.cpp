@@ -1,12 +1,20 @@
-// The scriptable fake engine: every entry point records its call and answers as scripted.
-// Built in variants that lack one export (the build renames that function away).
+// The scriptable fake engine: every entry point records its call and answers as scripted or,
+// for the calls about versions, from the versions the test added, counting what it lends out
+// (find handles, storage connections, temporary copies) so that a test can prove the plug-in
+// gave everything back. Built in variants that lack one export (the build renames it away).
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,7 +22,7 @@
 #include "engine_api/zef_entry_points.h"
 #include "host/module_export.h"
 #include "platform/text.h"
-#include "tests/fakes/fake_zef/scripted_versions.h"
+#include "tests/fakes/fake_versions.h"
 
 extern "C" {
 ZEF_ENTRY_POINTS(ZEF_DECLARE_EXPORT)
@@ -23,21 +31,50 @@ ZEF_ENTRY_POINTS(ZEF_DECLARE_EXPORT)
 namespace {
 
 struct ScriptedPolicy {
-    uint32_t valueType = 0;
-    uint32_t present = 0;
-    uint32_t count = 0;
+    uint32_t valueType = 0, present = 0, count = 0;
     std::vector<std::u16string> texts;
     std::vector<bool> isNull;
     std::vector<const char16_t*> pointers;  // rebuilt for every query
 };
 
+struct Version {
+    FakeZefVersion script;
+    std::u16string filePath, image;
+};
+
+struct Search {
+    std::vector<const Version*> found;
+    size_t position = 0;
+};
+
+struct BootResult {
+    uint32_t code;
+    uint64_t value;
+    std::u16string name;
+    uint64_t fileTime;
+};
+
 struct FakeState {
     std::mutex lock;
+    // The script and the record of calls.
     std::map<std::pair<uint32_t, uint32_t>, ScriptedPolicy> policies;
     std::vector<std::string> calls;
     std::map<std::string, uint64_t> results;
     std::map<std::string, uint32_t> delays;
     std::map<uint32_t, void*> callbacks;
+    // The versions, and what was lent out of them.
+    std::vector<std::unique_ptr<Version>> versions;
+    std::map<uint32_t, std::u16string> writerImages;
+    std::map<uintptr_t, Search> searches;
+    uintptr_t nextHandle = 0x1000;
+    std::u16string copyFolder;
+    std::vector<std::filesystem::path> memoryCopies;
+    std::set<std::u16string> editionCopies;
+    uint32_t copySerial = 0, badReturns = 0, copiesMade = 0, reboot = 0;
+    int32_t connections = 0;
+    bool advanceScripted = false;
+    zef::RestoreReport advance{};
+    std::vector<BootResult> bootResults;
 };
 
 // Quiet: nothing is recorded or scripted, every entry answers 0 at once (for benchmarks).
@@ -66,12 +103,10 @@ std::string Arg(const std::string& text) { return text; }
 // A pointer whose identity a test checks: "@" and its address in hexadecimal.
 std::string Address(const void* pointer) {
     char text[24];
-    std::snprintf(text, sizeof text, "@%llx",
-                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(pointer)));
+    std::snprintf(text, sizeof text, "@%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(pointer)));
     return text;
 }
 
-std::string Join() { return {}; }
 template <typename First, typename... Rest>
 std::string Join(const First& first, const Rest&... rest) {
     std::string text = Arg(first);
@@ -79,39 +114,134 @@ std::string Join(const First& first, const Rest&... rest) {
     return text;
 }
 
-// Call without the lateness check, for the life-cycle entry points.
+// Records "name(args)" (or "name" without arguments), waits as scripted, and answers; without
+// the lateness check, for the life-cycle entry points.
 template <typename Result, typename... Args>
 Result Record(const char* name, const Args&... args) {
-    if (g_quiet.load(std::memory_order_relaxed)) {
-        if constexpr (!std::is_void_v<Result>) return Result{};
-        else return;
-    }
+    if (g_quiet.load(std::memory_order_relaxed)) return Result();
     uint32_t delay = 0;
     uint64_t result = 0;
     {
-        FakeState& state = State();
-        std::lock_guard<std::mutex> guard(state.lock);
-        state.calls.push_back(sizeof...(Args) == 0 ? std::string(name)
-                                                   : std::string(name) + "(" + Join(args...) + ")");
+        LOCKED_STATE(state);
+        if constexpr (sizeof...(Args) == 0) state.calls.emplace_back(name);
+        else state.calls.push_back(std::string(name) + "(" + Join(args...) + ")");
         const auto scripted = state.results.find(name);
         if (scripted != state.results.end()) result = scripted->second;
         const auto slow = state.delays.find(name);
         if (slow != state.delays.end()) delay = slow->second;
     }
     if (delay != 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-    if constexpr (std::is_pointer_v<Result>) {
-        return reinterpret_cast<Result>(static_cast<uintptr_t>(result));
-    } else if constexpr (!std::is_void_v<Result>) {
-        return static_cast<Result>(result);
-    }
+    if constexpr (std::is_pointer_v<Result>) return reinterpret_cast<Result>(static_cast<uintptr_t>(result));
+    else if constexpr (!std::is_void_v<Result>) return static_cast<Result>(result);
 }
 
-// Records "name(args)" (or "name" without arguments), waits as scripted, and answers; a
-// call on a stopped engine is counted as late.
+// Record, with a call on a stopped engine counted as late.
 template <typename Result, typename... Args>
 Result Call(const char* name, const Args&... args) {
     if (g_stopped.load()) ++g_lateCalls;
     return Record<Result>(name, args...);
+}
+
+// Copies a text into a buffer of capacity units; an overlong one fills it, unterminated.
+uint32_t CopyText(const std::u16string& text, uint32_t capacity, char16_t* out, bool overlong = false) {
+    if (out == nullptr || capacity == 0) return 0;
+    if (overlong) {
+        std::char_traits<char16_t>::assign(out, capacity, u'x');
+        return 1;
+    }
+    const size_t units = std::min<size_t>(text.size(), capacity - 1);
+    std::memcpy(out, text.data(), units * sizeof(char16_t));
+    out[units] = u'\0';
+    return 1;
+}
+bool Flag(const Version* v, uint32_t flag) { return v != nullptr && (v->script.flags & flag) != 0; }
+
+void FillEdition(const Version& v, zef::EditionFindData* data) {
+    if (data == nullptr) return;
+    data->editionId = v.script.id;
+    data->time = v.script.time;
+    data->writerRecordId = v.script.writerRecordId;
+    std::memcpy(data->keyArea, &v.script.uniqueId, sizeof v.script.uniqueId);
+}
+void FillEdition(const Version& v, zef::EditionFindDataByPid* data) {
+    if (data == nullptr) return;
+    FillEdition(v, &data->edition);
+    CopyText(v.filePath, zef::kTextUnits, data->filePath, Flag(&v, kFakeOverlongText));
+}
+
+bool InBounds(uint32_t time, const uint32_t* from, const uint32_t* to) {
+    return (from == nullptr || time >= *from) && (to == nullptr || time <= *to);
+}
+
+// Opens a search over the versions of one place that match a path (or, without one, a
+// process) within the bounds, filling data with the first; null (and nothing open) when none.
+template <typename Data = zef::EditionFindData>
+zef::FindHandle Open(uint32_t place, const char16_t* path, uint32_t processId, const uint32_t* from,
+                     const uint32_t* to, Data* data = nullptr) {
+    LOCKED_STATE(m);
+    Search search;
+    for (const auto& v : m.versions) {
+        const bool matches = path != nullptr ? v->filePath == path : v->script.processId == processId;
+        if (v->script.place == place && matches && InBounds(v->script.time, from, to)) search.found.push_back(v.get());
+    }
+    if (search.found.empty()) return nullptr;
+    FillEdition(*search.found[0], data);
+    const uintptr_t handle = m.nextHandle++;
+    m.searches[handle] = std::move(search);
+    return reinterpret_cast<zef::FindHandle>(handle);
+}
+
+const Version* Current(FakeState& m, zef::FindHandle find) {
+    const auto it = m.searches.find(reinterpret_cast<uintptr_t>(find));
+    return it != m.searches.end() ? it->second.found[it->second.position] : nullptr;
+}
+
+// Moves a search on, filling data; 0 at its end, where the search stays on its last version.
+// Next and Close are called with the state locked.
+template <typename Data = zef::EditionFindData>
+uint32_t Next(FakeState& m, zef::FindHandle find, Data* data = nullptr) {
+    const auto it = m.searches.find(reinterpret_cast<uintptr_t>(find));
+    if (it == m.searches.end() || it->second.position + 1 >= it->second.found.size()) return 0;
+    FillEdition(*it->second.found[++it->second.position], data);
+    return 1;
+}
+
+void Close(FakeState& m, zef::FindHandle find) {
+    if (m.searches.erase(reinterpret_cast<uintptr_t>(find)) == 0) ++m.badReturns;
+}
+
+// "v<id>" of the version a search stands at, for the call record.
+std::string Describe(zef::FindHandle find) {
+    LOCKED_STATE(m);
+    const Version* v = Current(m, find);
+    return v != nullptr ? "v" + std::to_string(v->script.id) : "unknown";
+}
+
+// A temporary copy named after its version ("mem-4-7.tmp", "edition-21-8"), in the copy folder.
+std::filesystem::path CopyPath(FakeState& m, const char* kind, uint32_t id) {
+    ++m.copiesMade;
+    return std::filesystem::path(m.copyFolder) / (kind + std::to_string(id) + "-" + std::to_string(++m.copySerial));
+}
+
+uint32_t MakeMemoryCopy(FakeState& m, const Version* v, uint32_t capacity, char16_t* path) {
+    if (v == nullptr || Flag(v, kFakeNoCopy)) return 0;
+    if (Flag(v, kFakeEmptyCopyPath)) return CopyText(u"", capacity, path);
+    const std::filesystem::path copy = CopyPath(m, "mem-", v->script.id).concat(".tmp");
+    std::ofstream(copy) << "copy";
+    m.memoryCopies.push_back(copy);
+    return CopyText(copy.u16string(), capacity, path);
+}
+
+// What RestoreByCopy and RestoreByEdition leave in their reboot flag.
+void ScriptedReboot(uint32_t* reboot) {
+    LOCKED_STATE(m);
+    if (reboot != nullptr) *reboot = m.reboot;
+}
+
+// Storage connections lent out, counted from the call on.
+void CountConnection(int32_t change) {
+    LOCKED_STATE(m);
+    m.connections += change;
 }
 
 }  // namespace
@@ -122,21 +252,30 @@ extern "C" {
 
 PEZ_EXPORT void FakeZef_Reset() {
     LOCKED_STATE(state);
+    std::error_code ignored;
+    for (const auto& copy : state.memoryCopies) std::filesystem::remove(copy, ignored);
     state.calls.clear();
     state.results.clear();
     state.delays.clear();
     state.callbacks.clear();
     state.policies.clear();
-    fake_versions::Reset();
+    state.versions.clear();
+    state.writerImages.clear();
+    state.searches.clear();
+    state.memoryCopies.clear();
+    state.editionCopies.clear();
+    state.connections = 0;
+    state.badReturns = state.copiesMade = state.reboot = 0;
+    state.advanceScripted = false;
+    state.bootResults.clear();
     g_stopped = false;
     g_lateCalls = 0;
 }
 
 PEZ_EXPORT uint64_t FakeZef_LateCalls() { return g_lateCalls.load(); }
 
-PEZ_EXPORT void FakeZef_SetPolicy(uint32_t type, uint32_t subtype, uint32_t valueType,
-                                  uint32_t present, uint32_t count, const char16_t* const* texts,
-                                  uint32_t textCount) {
+PEZ_EXPORT void FakeZef_SetPolicy(uint32_t type, uint32_t subtype, uint32_t valueType, uint32_t present,
+                                  uint32_t count, const char16_t* const* texts, uint32_t textCount) {
     LOCKED_STATE(state);
     ScriptedPolicy& policy = state.policies[{type, subtype}];
     policy = ScriptedPolicy{valueType, present, count, {}, {}, {}};
@@ -158,10 +297,7 @@ PEZ_EXPORT void FakeZef_SetDelay(const char* entryPoint, uint32_t milliseconds) 
     state.delays[entryPoint] = milliseconds;
 }
 
-PEZ_EXPORT uint32_t FakeZef_CallCount() {
-    LOCKED_STATE(state);
-    return static_cast<uint32_t>(state.calls.size());
-}
+PEZ_EXPORT uint32_t FakeZef_CallCount() { LOCKED_STATE(state); return static_cast<uint32_t>(state.calls.size()); }
 
 PEZ_EXPORT int32_t FakeZef_GetCall(uint32_t index, char* buffer, uint32_t capacity) {
     LOCKED_STATE(state);
@@ -179,36 +315,104 @@ PEZ_EXPORT void* FakeZef_GetCallback(uint32_t settingId) {
     return found != state.callbacks.end() ? found->second : nullptr;
 }
 
+PEZ_EXPORT void FakeZef_AddVersion(const FakeZefVersion* version) {
+    LOCKED_STATE(m);
+    m.versions.push_back(std::make_unique<Version>(Version{*version, version->filePath ? version->filePath : u"",
+                                                           version->image ? version->image : u""}));
+}
+
+PEZ_EXPORT void FakeZef_SetWriterImage(uint32_t writerRecordId, const char16_t* image) {
+    LOCKED_STATE(m);
+    m.writerImages[writerRecordId] = image != nullptr ? image : u"";
+}
+
+PEZ_EXPORT void FakeZef_SetCopyFolder(const char16_t* folder) {
+    LOCKED_STATE(m);
+    m.copyFolder = folder != nullptr ? folder : u"";
+}
+
+PEZ_EXPORT uint32_t FakeZef_Count(uint32_t what) {
+    LOCKED_STATE(m);
+    uint32_t left = 0;
+    switch (what) {
+        case kFakeOpenHandles: return static_cast<uint32_t>(m.searches.size());
+        case kFakeOpenConnections: return static_cast<uint32_t>(m.connections);
+        case kFakeMemoryCopiesLeft:
+            for (const auto& copy : m.memoryCopies) left += std::filesystem::exists(copy) ? 1 : 0;
+            return left;
+        case kFakeEditionCopiesLeft: return static_cast<uint32_t>(m.editionCopies.size());
+        case kFakeBadReturns: return m.badReturns;
+        case kFakeCopiesMade: return m.copiesMade;
+        default: return 0;
+    }
+}
+
+PEZ_EXPORT void FakeZef_SetReboot(uint32_t reboot) { LOCKED_STATE(m); m.reboot = reboot; }
+
+PEZ_EXPORT void FakeZef_SetAdvanceData(const zef::RestoreReport* report) {
+    LOCKED_STATE(m);
+    m.advanceScripted = report != nullptr;
+    if (report != nullptr) m.advance = *report;
+}
+
+PEZ_EXPORT void FakeZef_AddBootResult(uint32_t code, uint64_t value, const char16_t* name, uint64_t fileTime) {
+    LOCKED_STATE(m);
+    m.bootResults.push_back({code, value, name != nullptr ? name : u"", fileTime});
+}
+
 // --- the engine's entry points ---
 
-// The calls about versions record themselves and answer from the scripted versions.
-uint32_t ConnectBackupStorage() {
-    fake_versions::Connect();
-    return Call<uint32_t>("ConnectBackupStorage");
-}
-uint32_t DisconnectBackupStorage() {
-    fake_versions::Disconnect();
-    return Call<uint32_t>("DisconnectBackupStorage");
-}
+// The entry points that act on a search: each records "name(v<id>)" (and the capacity of the
+// buffer it is given), then answers from the version v the search stands at, with the state
+// m locked.
+#define ON_SEARCH(Result, name, answer)                      \
+    Result name(zef::FindHandle find) {                      \
+        Call<void>(#name, Describe(find));                   \
+        LOCKED_STATE(m);                                     \
+        [[maybe_unused]] const Version* v = Current(m, find); \
+        return answer;                                       \
+    }
+#define ON_SEARCH_TEXT(name, answer)                                          \
+    uint32_t name(zef::FindHandle find, uint32_t capacity, char16_t* text) {  \
+        Call<void>(#name, Describe(find), capacity);                          \
+        LOCKED_STATE(m);                                                      \
+        const Version* v = Current(m, find);                                  \
+        return answer;                                                        \
+    }
+
+uint32_t ConnectBackupStorage() { CountConnection(1); return Call<uint32_t>("ConnectBackupStorage"); }
+uint32_t DisconnectBackupStorage() { CountConnection(-1); return Call<uint32_t>("DisconnectBackupStorage"); }
 zef::FindHandle FindFirstFileEdition(const char16_t* filePath, zef::EditionFindData* data) {
     Call<void>("FindFirstFileEdition", filePath, data);
-    return fake_versions::FindStored(filePath, nullptr, nullptr, data);
+    return Open(kFakeInStorage, filePath ? filePath : u"", 0, nullptr, nullptr, data);
 }
 uint32_t FindNextFileEdition(zef::FindHandle find, zef::EditionFindData* data) {
-    Call<void>("FindNextFileEdition", fake_versions::Describe(find));
-    return fake_versions::NextStored(find, data);
+    Call<void>("FindNextFileEdition", Describe(find));
+    LOCKED_STATE(m);
+    return Next(m, find, data);
 }
 void FindFileEditionClose(zef::FindHandle find) {
-    Call<void>("FindFileEditionClose", fake_versions::Describe(find));
-    fake_versions::Close(find);
+    Call<void>("FindFileEditionClose", Describe(find));
+    LOCKED_STATE(m);
+    Close(m, find);
 }
 uint32_t GetFileEdition(uint32_t editionId, uint32_t capacity, char16_t* copy) {
     Call<void>("GetFileEdition", editionId, capacity, static_cast<const void*>(copy));
-    return fake_versions::MakeEditionCopy(editionId, capacity, copy);
+    LOCKED_STATE(m);
+    for (const auto& v : m.versions) {
+        if (v->script.place != kFakeInStorage || v->script.id != editionId) continue;
+        if (Flag(v.get(), kFakeNoCopy)) return 0;
+        const std::u16string path = CopyPath(m, "edition-", editionId).u16string();
+        m.editionCopies.insert(path);
+        return CopyText(path, capacity, copy);
+    }
+    return 0;
 }
 uint32_t FreeFileEdition(const char16_t* copyPath) {
     Call<void>("FreeFileEdition", std::string(copyPath != nullptr ? "copy" : "null"));
-    return fake_versions::FreeEditionCopy(copyPath);
+    LOCKED_STATE(m);
+    if (copyPath == nullptr || m.editionCopies.erase(copyPath) == 0) ++m.badReturns;
+    return 1;
 }
 
 uint32_t ChangeConfigure(uint32_t settingId, zef::ConfigureParameter* param) {
@@ -218,17 +422,14 @@ uint32_t ChangeConfigure(uint32_t settingId, zef::ConfigureParameter* param) {
         case zef::kSettingDebugLogPath:
         case zef::kSettingPatternPath:
         case zef::kSettingEngineFolder:
-            return Call<uint32_t>("ChangeConfigure", settingId,
-                                  static_cast<const char16_t*>(param->text.buffer));
+            return Call<uint32_t>("ChangeConfigure", settingId, static_cast<const char16_t*>(param->text.buffer));
         case zef::kSettingReadBackupFileData:
         case zef::kSettingGetImagePath: {
-            FakeState& state = State();
             {
-                std::lock_guard<std::mutex> guard(state.lock);
+                LOCKED_STATE(state);
                 state.callbacks[settingId] = param->callback.function;
             }
-            return Call<uint32_t>("ChangeConfigure", settingId,
-                                  static_cast<const void*>(param->callback.function));
+            return Call<uint32_t>("ChangeConfigure", settingId, static_cast<const void*>(param->callback.function));
         }
         default:
             return Call<uint32_t>("ChangeConfigure", settingId, param->numeric.value);
@@ -254,43 +455,48 @@ uint32_t NotifyEvent(void* eventData) {
     if (g_quiet.load(std::memory_order_relaxed)) return Call<uint32_t>("NotifyEvent");
     return Call<uint32_t>("NotifyEvent", Address(eventData));
 }
-uint32_t RestoreByCopy(const char16_t* filePath, const char16_t* copyPath,
-                       const char16_t* virusName, uint32_t restoreOption, uint32_t* reboot) {
+uint32_t RestoreByCopy(const char16_t* filePath, const char16_t* copyPath, const char16_t* virusName,
+                       uint32_t restoreOption, uint32_t* reboot) {
     // The copy shows as the version it was made from ("mem-3-1.tmp" as "mem-3").
     std::string copy = copyPath != nullptr ? platform::ToUtf8(copyPath) : "null";
     copy = copy.substr(copy.find_last_of("/\\") + 1);
     copy = copy.substr(0, copy.rfind('-'));
-    if (reboot != nullptr) *reboot = fake_versions::Reboot();
-    return Call<uint32_t>("RestoreByCopy", filePath, copy, virusName, restoreOption,
+    ScriptedReboot(reboot);
+    return Call<uint32_t>("RestoreByCopy", filePath, copy, virusName, restoreOption, static_cast<const void*>(reboot));
+}
+uint32_t RestoreByEdition(const char16_t* filePath, uint32_t editionId, const char16_t* virusName,
+                          uint32_t restoreOption, uint32_t* reboot) {
+    ScriptedReboot(reboot);
+    return Call<uint32_t>("RestoreByEdition", filePath, editionId, virusName, restoreOption,
                           static_cast<const void*>(reboot));
 }
 uint32_t RmAllocDbeResults() {
     const uint32_t scripted = Call<uint32_t>("RmAllocDbeResults");
-    return scripted != 0 ? scripted : fake_versions::BootResultCount();
+    LOCKED_STATE(m);
+    return scripted != 0 ? scripted : static_cast<uint32_t>(m.bootResults.size());
 }
 uint32_t RmFreeDbeResults() { return Call<uint32_t>("RmFreeDbeResults"); }
-uint32_t RmFetchDbeResult(uint32_t index, uint32_t* kind, uint32_t* code, uint64_t* value,
-                          uint32_t* detail, const char16_t** name, uint64_t* fileTime) {
-    Call<void>("RmFetchDbeResult", index, static_cast<const void*>(kind),
-               static_cast<const void*>(code), static_cast<const void*>(value),
-               static_cast<const void*>(detail), static_cast<const void*>(name),
+uint32_t RmFetchDbeResult(uint32_t index, uint32_t* kind, uint32_t* code, uint64_t* value, uint32_t* detail,
+                          const char16_t** name, uint64_t* fileTime) {
+    Call<void>("RmFetchDbeResult", index, static_cast<const void*>(kind), static_cast<const void*>(code),
+               static_cast<const void*>(value), static_cast<const void*>(detail), static_cast<const void*>(name),
                static_cast<const void*>(fileTime));
     if (kind != nullptr) *kind = 7;
     if (detail != nullptr) *detail = 9;
-    return fake_versions::FetchBootResult(index, code, value, name, fileTime);
+    LOCKED_STATE(m);
+    if (index >= m.bootResults.size()) return 0;
+    const BootResult& result = m.bootResults[index];
+    if (code != nullptr) *code = result.code;
+    if (value != nullptr) *value = result.value;
+    if (name != nullptr) *name = result.name.empty() ? nullptr : result.name.c_str();
+    if (fileTime != nullptr) *fileTime = result.fileTime;
+    return 1;
 }
 uint32_t RmDeleteDbeResults() { return Call<uint32_t>("RmDeleteDbeResults"); }
-uint32_t RestoreByEdition(const char16_t* filePath, uint32_t editionId, const char16_t* virusName,
-                          uint32_t restoreOption, uint32_t* reboot) {
-    if (reboot != nullptr) *reboot = fake_versions::Reboot();
-    return Call<uint32_t>("RestoreByEdition", filePath, editionId, virusName, restoreOption,
-                          static_cast<const void*>(reboot));
-}
 zef::FindHandle FindFirstBackupFile(zef::BackupFileFindData* data) {
     return Call<zef::FindHandle>("FindFirstBackupFile", data);
 }
-zef::FindHandle FindFirstBackupFileEx(uint32_t* fromTime, uint32_t* toTime,
-                                      zef::BackupFileFindData* data) {
+zef::FindHandle FindFirstBackupFileEx(uint32_t* fromTime, uint32_t* toTime, zef::BackupFileFindData* data) {
     return Call<zef::FindHandle>("FindFirstBackupFileEx", static_cast<const uint32_t*>(fromTime),
                                  static_cast<const uint32_t*>(toTime), data);
 }
@@ -300,22 +506,25 @@ uint32_t FindNextBackupFile(zef::FindHandle find, zef::BackupFileFindData* data)
 void FindBackupFileClose(zef::FindHandle find) { Call<void>("FindBackupFileClose", find); }
 uint32_t FbCompleteAdvanceData(zef::EditionFindData* edition, zef::RestoreReport* report) {
     // Recorded with the edition id it was given: 0 for a zeroed record.
-    const uint32_t result = Call<uint32_t>("FbCompleteAdvanceData",
-                                           edition != nullptr ? edition->editionId : 0u, report);
-    fake_versions::CompleteReport(report);
+    const uint32_t result =
+        Call<uint32_t>("FbCompleteAdvanceData", edition != nullptr ? edition->editionId : 0u, report);
+    LOCKED_STATE(m);
+    if (report == nullptr || !m.advanceScripted) return result;
+    report->validEditions = m.advance.validEditions;
+    // From TimeStamp to the end, everything is the engine's.
+    std::memcpy(&report->timeStamp, &m.advance.timeStamp,
+                sizeof(zef::RestoreReport) - offsetof(zef::RestoreReport, timeStamp));
     return result;
 }
 uint32_t FlushEvents() { return Call<uint32_t>("FlushEvents"); }
-uint32_t DeleteEditionByEditionID(uint32_t editionId) {
-    return Call<uint32_t>("DeleteEditionByEditionID", editionId);
-}
+uint32_t DeleteEditionByEditionID(uint32_t editionId) { return Call<uint32_t>("DeleteEditionByEditionID", editionId); }
 uint32_t BackupFile(const char16_t* filePath) { return Call<uint32_t>("BackupFile", filePath); }
-uint32_t IsPatternValid(const char16_t* patternFolder) {
-    return Call<uint32_t>("IsPatternValid", patternFolder);
-}
+uint32_t IsPatternValid(const char16_t* patternFolder) { return Call<uint32_t>("IsPatternValid", patternFolder); }
 uint32_t GetBackupFileByID(uint32_t id, uint32_t capacity, char16_t* buffer) {
     Call<void>("GetBackupFileByID", id, capacity, static_cast<const void*>(buffer));
-    return fake_versions::WriterImage(id, capacity, buffer);
+    LOCKED_STATE(m);
+    const auto it = m.writerImages.find(id);
+    return it != m.writerImages.end() ? CopyText(it->second, capacity, buffer) : 0;
 }
 uint32_t GetStatInfo(void* info) { return Call<uint32_t>("GetStatInfo", info); }
 uint32_t IsDisabledByPattern(const char16_t* patternFolder) {
@@ -323,98 +532,57 @@ uint32_t IsDisabledByPattern(const char16_t* patternFolder) {
     return Call<uint32_t>("IsDisabledByPattern", patternFolder);
 }
 uint32_t GetSupportFileMaxSize() { return Call<uint32_t>("GetSupportFileMaxSize"); }
-zef::FindHandle FindFirstFileEditionEx(const char16_t* filePath, uint32_t flags,
-                                       uint32_t* fromTime, uint32_t* toTime,
-                                       zef::EditionFindData* data) {
+zef::FindHandle FindFirstFileEditionEx(const char16_t* filePath, uint32_t flags, uint32_t* fromTime,
+                                       uint32_t* toTime, zef::EditionFindData* data) {
     Call<void>("FindFirstFileEditionEx", filePath, flags, static_cast<const uint32_t*>(fromTime),
                static_cast<const uint32_t*>(toTime), data);
-    return fake_versions::FindStored(filePath, fromTime, toTime, data);
+    return Open(kFakeInStorage, filePath ? filePath : u"", 0, fromTime, toTime, data);
 }
 zef::FindHandle MemFindFirstFile(const char16_t* filePath) {
     Call<void>("MemFindFirstFile", filePath);
-    return fake_versions::FindMemory(filePath);
+    return Open(kFakeInMemory, filePath ? filePath : u"", 0, nullptr, nullptr);
 }
-uint32_t MemFindNextFile(zef::FindHandle find) {
-    Call<void>("MemFindNextFile", fake_versions::Describe(find));
-    return fake_versions::Next(find);
-}
-void MemFindFileClose(zef::FindHandle find) {
-    Call<void>("MemFindFileClose", fake_versions::Describe(find));
-    fake_versions::Close(find);
-}
-uint32_t MemGetFindVersionTime(zef::FindHandle find) {
-    Call<void>("MemGetFindVersionTime", fake_versions::Describe(find));
-    return fake_versions::VersionTime(find);
-}
-uint32_t MemGetFindVersionPath(zef::FindHandle find, uint32_t capacity, char16_t* copy) {
-    Call<void>("MemGetFindVersionPath", fake_versions::Describe(find), capacity);
-    return fake_versions::MakeMemoryCopy(find, capacity, copy);
-}
-uint32_t MemGetFindVersionID(zef::FindHandle find) {
-    Call<void>("MemGetFindVersionID", fake_versions::Describe(find));
-    return fake_versions::VersionId(find);
-}
+ON_SEARCH(uint32_t, MemFindNextFile, Next(m, find))
+ON_SEARCH(void, MemFindFileClose, Close(m, find))
+ON_SEARCH(uint32_t, MemGetFindVersionTime, v != nullptr ? v->script.time : 0)
+ON_SEARCH_TEXT(MemGetFindVersionPath, MakeMemoryCopy(m, v, capacity, text))
+ON_SEARCH(uint32_t, MemGetFindVersionID, v != nullptr ? v->script.id : 0)
 int32_t GetBackupFileUniqID(const char16_t* filePath, const void* keyArea) {
-    const int32_t id = fake_versions::UniqueId(keyArea);
+    int32_t id = 0;
+    if (keyArea != nullptr) std::memcpy(&id, keyArea, sizeof id);
     Call<void>("GetBackupFileUniqID", filePath, static_cast<uint32_t>(id));
     return id;
 }
 uint32_t FlushValidEvents() { return Call<uint32_t>("FlushValidEvents"); }
-uint32_t MemGetSubjectProcessImage(zef::FindHandle find, uint32_t capacity, char16_t* image) {
-    Call<void>("MemGetSubjectProcessImage", fake_versions::Describe(find), capacity);
-    return fake_versions::Image(find, capacity, image);
-}
-uint32_t MemPurgeVersion(zef::FindHandle find) {
-    return Call<uint32_t>("MemPurgeVersion", fake_versions::Describe(find));
-}
+ON_SEARCH_TEXT(MemGetSubjectProcessImage, v ? CopyText(v->image, capacity, text, Flag(v, kFakeOverlongText)) : 0)
+uint32_t MemPurgeVersion(zef::FindHandle find) { return Call<uint32_t>("MemPurgeVersion", Describe(find)); }
 uint32_t UpdateObjPidList(uint32_t operation, uint32_t processId) {
     return Call<uint32_t>("UpdateObjPidList", operation, processId);
 }
-zef::FindHandle FindFirstFileEditionByPid(uint32_t processId, uint32_t flags, uint32_t* fromTime,
-                                          uint32_t* toTime, zef::EditionFindDataByPid* data) {
-    Call<void>("FindFirstFileEditionByPid", processId, flags,
-               static_cast<const uint32_t*>(fromTime), static_cast<const uint32_t*>(toTime), data);
-    return fake_versions::FindStoredByProcess(processId, fromTime, toTime, data);
+zef::FindHandle FindFirstFileEditionByPid(uint32_t processId, uint32_t flags, uint32_t* fromTime, uint32_t* toTime,
+                                          zef::EditionFindDataByPid* data) {
+    Call<void>("FindFirstFileEditionByPid", processId, flags, static_cast<const uint32_t*>(fromTime),
+               static_cast<const uint32_t*>(toTime), data);
+    return Open(kFakeInStorage, nullptr, processId, fromTime, toTime, data);
 }
 uint32_t FindNextFileEditionByPid(zef::FindHandle find, zef::EditionFindDataByPid* data) {
-    Call<void>("FindNextFileEditionByPid", fake_versions::Describe(find));
-    return fake_versions::NextStoredByProcess(find, data);
+    Call<void>("FindNextFileEditionByPid", Describe(find));
+    LOCKED_STATE(m);
+    return Next(m, find, data);
 }
 zef::FindHandle MemFindFirstFileByPid(uint32_t processId, uint32_t fromTime, uint32_t toTime) {
     Call<void>("MemFindFirstFileByPid", processId, fromTime, toTime);
-    return fake_versions::FindMemoryByProcess(processId, fromTime, toTime);
+    return Open(kFakeInMemory, nullptr, processId, fromTime != 0 ? &fromTime : nullptr, toTime != 0 ? &toTime : nullptr);
 }
-uint32_t MemFindNextFileByPid(zef::FindHandle find) {
-    Call<void>("MemFindNextFileByPid", fake_versions::Describe(find));
-    return fake_versions::Next(find);
-}
-void MemFindFileCloseByPid(zef::FindHandle find) {
-    Call<void>("MemFindFileCloseByPid", fake_versions::Describe(find));
-    fake_versions::Close(find);
-}
-uint32_t MemGetFindVersionTimeByPid(zef::FindHandle find) {
-    Call<void>("MemGetFindVersionTimeByPid", fake_versions::Describe(find));
-    return fake_versions::VersionTime(find);
-}
-uint32_t MemGetFindFilePathByPid(zef::FindHandle find, uint32_t capacity, char16_t* path) {
-    Call<void>("MemGetFindFilePathByPid", fake_versions::Describe(find), capacity);
-    return fake_versions::FilePath(find, capacity, path);
-}
-uint32_t MemGetFindVersionIDByPid(zef::FindHandle find) {
-    Call<void>("MemGetFindVersionIDByPid", fake_versions::Describe(find));
-    return fake_versions::VersionId(find);
-}
-uint32_t MemGetSubjectProcessImageByPid(zef::FindHandle find, uint32_t capacity, char16_t* image) {
-    Call<void>("MemGetSubjectProcessImageByPid", fake_versions::Describe(find), capacity);
-    return fake_versions::Image(find, capacity, image);
-}
-uint32_t MemPurgeVersionByPid(zef::FindHandle find) {
-    return Call<uint32_t>("MemPurgeVersionByPid", fake_versions::Describe(find));
-}
-uint32_t MemGetBackupVersionByPid(zef::FindHandle find, uint32_t capacity, char16_t* copy) {
-    Call<void>("MemGetBackupVersionByPid", fake_versions::Describe(find), capacity);
-    return fake_versions::MakeMemoryCopy(find, capacity, copy);
-}
+ON_SEARCH(uint32_t, MemFindNextFileByPid, Next(m, find))
+ON_SEARCH(void, MemFindFileCloseByPid, Close(m, find))
+ON_SEARCH(uint32_t, MemGetFindVersionTimeByPid, v != nullptr ? v->script.time : 0)
+ON_SEARCH_TEXT(MemGetFindFilePathByPid,
+               v && !Flag(v, kFakeNoPath) ? CopyText(v->filePath, capacity, text, Flag(v, kFakeOverlongText)) : 0)
+ON_SEARCH(uint32_t, MemGetFindVersionIDByPid, v != nullptr ? v->script.id : 0)
+ON_SEARCH_TEXT(MemGetSubjectProcessImageByPid, v ? CopyText(v->image, capacity, text, Flag(v, kFakeOverlongText)) : 0)
+uint32_t MemPurgeVersionByPid(zef::FindHandle find) { return Call<uint32_t>("MemPurgeVersionByPid", Describe(find)); }
+ON_SEARCH_TEXT(MemGetBackupVersionByPid, MakeMemoryCopy(m, v, capacity, text))
 uint32_t QueryPtnPolicy(uint32_t type, uint32_t subtype, zef::PatternPolicy* policy) {
     const uint32_t result = Call<uint32_t>("QueryPtnPolicy", type, subtype, policy);
     LOCKED_STATE(state);
