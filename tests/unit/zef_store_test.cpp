@@ -153,6 +153,7 @@ TEST_F(StoreTest, EditionsRoundTripAndContentIsKeptOnce) {
                   std::make_tuple(Content(*store, ids[i]), edition.size, edition.digest)) << cases[i].first;
     }
 
+    store.reset();  // its folder is taken away next
     store = Fresh();
     const std::string bytes = RandomBytes(4096, 1);
     // Other bytes already sit under this digest, as a crafted collision would.
@@ -330,6 +331,7 @@ TEST_F(StoreTest, EachKindOfDamageGetsItsAnswerAndNoContentIsDeleted) {
         if (c.opened != OpenResult::kOk) {
             EXPECT_EQ(StoreHealth::kHealthy, zef::RepairStore(m_db, report));
             EXPECT_EQ(2u, report.editions);
+            store.reset();
             store = Reopen();
         }
         const auto listedA = store->EditionsOfPath((m_root / "a").u16string(), nullptr, nullptr);
