@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Pellumhost's commands end to end, each run a separate process on one database: backup,
 # versions, restore (newest, one version, a process), status and policies with their --json
-# documents parsed back; the refusals and their exit statuses; the host killed in the middle of
-# a big backup losing no completed edition; service mode with its configuration file, a rogue
-# rolled back and a stop request. As root on Linux, service mode before-write too: a version
-# taken before another process writes, a clean stop on SIGTERM, a second instance refused.
+# documents parsed back; the refusals with their words and exit statuses; the host killed in
+# the middle of a big backup losing no completed edition; service mode with its configuration
+# file (changed while it runs), a rogue rolled back and a stop request. As root on Linux,
+# service mode before-write too: a version taken before another process writes, a clean stop
+# on SIGTERM, a second instance refused.
 # Usage: pellumhost_commands_e2e.sh HOST [HOST-ARGS...] (Windows: the Wine runner, then the .exe)
 set -uo pipefail
 host=("$@")

@@ -1,6 +1,6 @@
 // The reference host's own parts: its event-message writer read back by the plug-in's reader
-// and by the FlatBuffers verifier, and the command line: the option parser, the JSON writer
-// and the progress bar (the help texts are checked end to end).
+// and by the FlatBuffers verifier, and the command line: the lines the option parser takes, the
+// JSON writer and the progress bar (help texts and refused lines are checked end to end).
 #include <gtest/gtest.h>
 
 #include <algorithm>
