@@ -53,7 +53,7 @@ TEST(Morrick, TypedReadsRefuseOtherTypesAndNeedRoom) {
     VELK_Msg_PutWString(handle, 3, u"abcd", 4);
     VELK_Msg_PutString(handle, 4, "abc", 3);
     VELK_Msg_PutBinary(handle, 5, "\x01\x02\x03", 3);
-    uint32_t unsignedValue = 0, length = 0, size = 0;
+    uint32_t unsignedValue = 0, length = 0, ignored = 0, size = 0;
     int32_t signedValue = 0;
     char16_t text[5] = {};
     uint8_t bytes[3] = {};
@@ -66,11 +66,11 @@ TEST(Morrick, TypedReadsRefuseOtherTypesAndNeedRoom) {
         {"unsigned as int", [&] { return VELK_Msg_GetInt32At(handle, 2, 0, &signedValue); }, velk::kSuccess},
         {"bytes as int", [&] { return VELK_Msg_GetInt32At(handle, 5, 0, &signedValue); }, MORRICK_E_WRONG_TYPE},
         {"text as unsigned", [&] { return VELK_Msg_GetUInt32At(handle, 3, 0, &unsignedValue); }, MORRICK_E_WRONG_TYPE},
-        {"UTF-16 as narrow", [&] { return VELK_Msg_GetStringAt(handle, 3, 0, nullptr, 0, &length); }, MORRICK_E_WRONG_TYPE},
-        {"narrow as UTF-16", [&] { return VELK_Msg_GetWStringAt(handle, 4, 0, nullptr, 0, &length); }, MORRICK_E_WRONG_TYPE},
+        {"UTF-16 as narrow", [&] { return VELK_Msg_GetStringAt(handle, 3, 0, nullptr, 0, &ignored); }, MORRICK_E_WRONG_TYPE},
+        {"narrow as UTF-16", [&] { return VELK_Msg_GetWStringAt(handle, 4, 0, nullptr, 0, &ignored); }, MORRICK_E_WRONG_TYPE},
         {"missing", [&] { return VELK_Msg_GetInt32At(handle, 9, 0, &signedValue); }, MORRICK_E_NOT_FOUND},
         {"text length", [&] { return VELK_Msg_GetWStringAt(handle, 3, 0, nullptr, 0, &length); }, velk::kSuccess},
-        {"text without room for its zero", [&] { return VELK_Msg_GetWStringAt(handle, 3, 0, text, 4, &length); }, MORRICK_E_BUFFER_TOO_SMALL},
+        {"text without room for its zero", [&] { return VELK_Msg_GetWStringAt(handle, 3, 0, text, 4, &ignored); }, MORRICK_E_BUFFER_TOO_SMALL},
         {"bytes without room", [&] { return VELK_Msg_GetBinaryAt(handle, 5, 0, bytes, 2, &size); }, MORRICK_E_BUFFER_TOO_SMALL},
     };
     for (const auto& c : cases) EXPECT_EQ(c.read(), c.result) << c.name;
@@ -78,7 +78,7 @@ TEST(Morrick, TypedReadsRefuseOtherTypesAndNeedRoom) {
     EXPECT_EQ(signedValue, -7);
     EXPECT_EQ(length, 4u);
     EXPECT_EQ(size, 3u) << "the size needed is told";
-    EXPECT_EQ(VELK_Msg_GetWStringAt(handle, 3, 0, text, 5, &length), velk::kSuccess);
+    EXPECT_EQ(VELK_Msg_GetWStringAt(handle, 3, 0, text, 5, &ignored), velk::kSuccess);
     EXPECT_EQ(std::u16string(text), u"abcd");
     EXPECT_EQ(VELK_Msg_GetBinaryAt(handle, 5, 0, bytes, 3, &size), velk::kSuccess);
     EXPECT_EQ(bytes[2], 3);
