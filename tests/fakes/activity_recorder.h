@@ -3,6 +3,7 @@
 // (removed), "n FROM -> TO" / "N FROM -> TO" (renamed). With a root, each path is relative to
 // it with '/' between its parts; with processes, the process follows the letter ("r 123 a.txt").
 #pragma once
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -59,22 +60,18 @@ public:
         return m_log;
     }
     std::string All() {
-        std::lock_guard<std::mutex> guard(m_lock);
         std::string all;
-        for (const std::string& line : m_lines) all += line + "\n";
+        for (const std::string& line : Lines()) all += line + "\n";
         return all;
     }
     // Waits (at most 10 s) for line; true when it came.
     bool WaitFor(const std::string& line) {
         std::unique_lock<std::mutex> guard(m_lock);
-        return m_changed.wait_for(guard, std::chrono::seconds(10), [&] { return IndexOf(line) >= 0; });
+        return m_changed.wait_for(guard, std::chrono::seconds(10),
+                                  [&] { return std::find(m_lines.begin(), m_lines.end(), line) != m_lines.end(); });
     }
+
 private:
-    int IndexOf(const std::string& line) const {
-        for (size_t i = 0; i < m_lines.size(); ++i)
-            if (m_lines[i] == line) return static_cast<int>(i);
-        return -1;
-    }
     std::string Shown(std::string path) const {
         if (m_root.empty() || path.compare(0, m_root.size(), m_root) != 0) return path;
         path = path.substr(m_root.size() + 1);

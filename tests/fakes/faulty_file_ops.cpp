@@ -23,15 +23,10 @@ platform::FileHandle OpenAlways(const char16_t* path, bool* existed) {
 }
 bool Write(platform::FileHandle file, const void* bytes, uint32_t count) {
     if (Fails(kDiskFull)) return false;
-    if (Fails(kShortWrite)) {
-        System().write(file, bytes, count / 2);
-        return false;
-    }
-    return System().write(file, bytes, count);
+    const bool torn = Fails(kShortWrite);
+    return System().write(file, bytes, torn ? count / 2 : count) && !torn;
 }
-bool MoveReplacing(const char16_t* from, const char16_t* to) {
-    return !Fails(kRenameFails) && System().moveReplacing(from, to);
-}
+bool MoveReplacing(const char16_t* from, const char16_t* to) { return !Fails(kRenameFails) && System().moveReplacing(from, to); }
 
 }  // namespace
 

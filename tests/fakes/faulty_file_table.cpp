@@ -2,93 +2,62 @@
 #include "tests/fakes/faulty_file_table.h"
 
 #include <atomic>
+#include <type_traits>
 
 namespace zef_test {
 namespace {
-
-using zef::FileHandle;
 
 std::atomic<bool> g_armed{false};
 std::atomic<int64_t> g_failAt{-1};
 std::atomic<int64_t> g_calls{0};
 std::atomic<bool> g_crashed{false};
 
-const zef::FileTable& System() { return zef::SystemFileTable(); }
-
 // True when this disk-changing call may go ahead.
 bool Step() {
     if (!g_armed.load()) return true;
     if (g_crashed.load()) return false;
     const int64_t number = g_calls.fetch_add(1);
-    const int64_t failAt = g_failAt.load();
-    if (failAt >= 0 && number >= failAt) {
-        g_crashed.store(true);
-        return false;
-    }
-    return true;
+    if (g_failAt.load() < 0 || number < g_failAt.load()) return true;
+    g_crashed.store(true);
+    return false;
 }
 bool Dead() { return g_armed.load() && g_crashed.load(); }
 
-FileHandle OpenForReading(const char16_t* path) {
-    return Dead() ? zef::kInvalidFile : System().openForReading(path);
+template <typename R> R Failure() {
+    if constexpr (std::is_same_v<R, zef::FileHandle>) return zef::kInvalidFile;
+    else if constexpr (std::is_same_v<R, uint32_t>) return 5u;  // access denied
+    else return R{};
 }
-FileHandle OpenSource(const char16_t* path, bool* isLink) {
-    return Dead() ? zef::kInvalidFile : System().openSource(path, isLink);
-}
-FileHandle CreateForWriting(const char16_t* path) {
-    return Step() ? System().createForWriting(path) : zef::kInvalidFile;
-}
-FileHandle OpenForAppending(const char16_t* path) {
-    return Step() ? System().openForAppending(path) : zef::kInvalidFile;
-}
-bool Read(FileHandle file, void* buffer, uint32_t capacity, uint32_t* got) {
-    return !Dead() && System().read(file, buffer, capacity, got);
-}
+
+// Each entry of the system's table, as a call that changes the disk (counted, and refused
+// from the crash on) or one that only reads (refused once crashed).
+template <auto Entry, typename Signature> struct Faulty;
+template <auto Entry, typename R, typename... A> struct Faulty<Entry, R (*)(A...)> {
+    static R Changing(A... a) { return Step() ? (zef::SystemFileTable().*Entry)(a...) : Failure<R>(); }
+    static R Reading(A... a) { return Dead() ? Failure<R>() : (zef::SystemFileTable().*Entry)(a...); }
+};
+#define CHANGING(entry) Faulty<&zef::FileTable::entry, decltype(zef::FileTable::entry)>::Changing
+#define READING(entry) Faulty<&zef::FileTable::entry, decltype(zef::FileTable::entry)>::Reading
+
 // A write at the crash point is torn: half of it reaches the disk.
-bool Write(FileHandle file, const void* bytes, uint32_t count) {
-    if (Step()) return System().write(file, bytes, count);
-    if (!g_crashed.load() || count < 2) return false;
-    System().write(file, bytes, count / 2);
+bool Write(zef::FileHandle file, const void* bytes, uint32_t count) {
+    if (Step()) return zef::SystemFileTable().write(file, bytes, count);
+    if (g_crashed.load() && count >= 2) zef::SystemFileTable().write(file, bytes, count / 2);
     return false;
 }
-bool Flush(FileHandle file) { return Step() && System().flush(file); }
-bool FlushPath(const char16_t* path) { return Step() && System().flushPath(path); }
-bool FlushFileSystem(const char16_t* path) { return Step() && System().flushFileSystem(path); }
-bool Size(FileHandle file, uint64_t* size) { return !Dead() && System().size(file, size); }
-void Close(FileHandle file) { System().close(file); }
-bool Clone(FileHandle source, FileHandle target) {
-    return Step() && System().clone(source, target);
-}
-bool CopyData(FileHandle source, FileHandle target, uint64_t* copied) {
+bool CopyData(zef::FileHandle source, zef::FileHandle target, uint64_t* copied) {
     *copied = 0;
-    return Step() && System().copyData(source, target, copied);
-}
-bool Replace(const char16_t* from, const char16_t* to) { return Step() && System().replace(from, to); }
-bool Rename(const char16_t* from, const char16_t* to) { return Step() && System().rename(from, to); }
-bool Remove(const char16_t* path) { return Step() && System().remove(path); }
-uint32_t CreateFolderTree(const char16_t* folder) {
-    return Step() ? System().createFolderTree(folder) : 5u;
-}
-bool ListFiles(const char16_t* folder, std::vector<std::u16string>& names) {
-    return !Dead() && System().listFiles(folder, names);
-}
-bool Link(const char16_t* existing, const char16_t* name) {
-    return Step() && System().link(existing, name);
+    return Step() && zef::SystemFileTable().copyData(source, target, copied);
 }
 
 }  // namespace
 
 const zef::FileTable& FaultyFileTable() {
-    static const zef::FileTable table{OpenForReading, OpenSource, CreateForWriting, OpenForAppending,
-                                      Read,           Write,
-                                      Flush,          FlushPath,        FlushFileSystem,
-                                      Size,           Close,
-                                      Clone,          CopyData,         Replace, Rename,
-                                      Remove,
-                                      CreateFolderTree,
-                                      ListFiles,
-                                      platform::LastFileFailure,
-                                      Link};
+    static const zef::FileTable table{
+        READING(openForReading), READING(openSource), CHANGING(createForWriting), CHANGING(openForAppending),
+        READING(read), Write, CHANGING(flush), CHANGING(flushPath), CHANGING(flushFileSystem), READING(size),
+        zef::SystemFileTable().close, CHANGING(clone), CopyData, CHANGING(replace), CHANGING(rename),
+        CHANGING(remove), CHANGING(createFolderTree), READING(listFiles), platform::LastFileFailure, CHANGING(link)};
     return table;
 }
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine_api/zef_records.h"
@@ -106,30 +107,20 @@ protected:
     }
     // Two earlier contents kept by the writer's events, the file now holding a third.
     void History(bool flushed) {
-        Write(kFirst);
-        Event(kWriter);
-        Write(kSecond);
-        Event(kWriter);
+        for (const std::string& bytes : {kFirst, kSecond}) Write(bytes), Event(kWriter);
         Write(kCurrent);
-        if (flushed) {
-            ASSERT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnFlushEvents, nullptr, nullptr));
-        }
+        if (flushed) { ASSERT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnFlushEvents, nullptr, nullptr)); }
     }
 
-    std::vector<Seen> CopyWalk() {  // 0x23600003
+    // A file walk with copies (0x23600003) or with what is known of each version (0x23600007).
+    std::vector<Seen> FileWalk(uint32_t function, void (*callback)()) {
         std::vector<Seen> seen;
-        velk::FileVersionRequest request{m_path.c_str(), reinterpret_cast<uint64_t>(&seen),
-                                         reinterpret_cast<void (*)()>(&OnCopy), 0};
-        EXPECT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnEnumFileVersions, &request, nullptr));
+        velk::FileVersionRequest request{m_path.c_str(), reinterpret_cast<uint64_t>(&seen), callback, 0};
+        EXPECT_EQ(velk::kSuccess, m_plugin->Call(function, &request, nullptr));
         return seen;
     }
-    std::vector<Seen> InfoWalk() {  // 0x23600007
-        std::vector<Seen> seen;
-        velk::FileVersionRequest request{m_path.c_str(), reinterpret_cast<uint64_t>(&seen),
-                                         reinterpret_cast<void (*)()>(&OnInfo), 0};
-        EXPECT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnEnumFileVersionInfo, &request, nullptr));
-        return seen;
-    }
+    std::vector<Seen> CopyWalk() { return FileWalk(velk::kFnEnumFileVersions, reinterpret_cast<void (*)()>(&OnCopy)); }
+    std::vector<Seen> InfoWalk() { return FileWalk(velk::kFnEnumFileVersionInfo, reinterpret_cast<void (*)()>(&OnInfo)); }
     // 0x2360000D; restores the version at restoreAt (counted from the newest) when given.
     struct ProcessWalk {
         std::vector<Seen> seen;
@@ -200,68 +191,39 @@ protected:
 };
 
 // Versions held in memory and, after a flush, the editions made of them: every walk shows
-// both contents newest first, with the writer's image; editions carry falling ids.
-TEST_F(ZefRestoreModuleTest, EveryWalkShowsTheVersionsNewestFirst) {
+// both contents newest first, with the writer's image; editions carry falling ids, and the
+// bounds of a process walk are inclusive, down to the second an edition was made.
+TEST_F(ZefRestoreModuleTest, EveryWalkShowsTheVersionsNewestFirstWithinItsBounds) {
     for (const bool flushed : {false, true}) {
         SCOPED_TRACE(flushed ? "editions" : "memory versions");
         const int64_t before = platform::UnixTimeNow();
-        if (!flushed) {
-            History(false);
-        } else {
-            ASSERT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnFlushEvents, nullptr, nullptr));
-        }
+        if (!flushed) History(false);
+        else { ASSERT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnFlushEvents, nullptr, nullptr)); }
         const int64_t after = platform::UnixTimeNow();
-
-        std::vector<Seen> copies = CopyWalk();
-        ASSERT_EQ(2u, copies.size());
-        EXPECT_EQ(kSecond, copies[0].bytes);
-        EXPECT_EQ(kFirst, copies[1].bytes);
-
-        std::vector<Seen> infos = InfoWalk();
-        ASSERT_EQ(2u, infos.size());
-        EXPECT_EQ(kSecond, infos[0].bytes);
-        EXPECT_EQ(kFirst, infos[1].bytes);
-        ProcessWalk walk = WalkProcess(0, 0);
-        ASSERT_EQ(2u, walk.seen.size());
+        const std::vector<Seen> copies = CopyWalk(), infos = InfoWalk();
+        const ProcessWalk walk = WalkProcess(0, 0);
+        ASSERT_EQ(std::make_tuple(size_t{2}, size_t{2}, size_t{2}), std::make_tuple(copies.size(), infos.size(), walk.seen.size()));
         for (size_t i = 0; i < 2; ++i) {
-            EXPECT_EQ(infos[i].versionId, walk.seen[i].versionId) << i;
-            EXPECT_EQ(m_path, walk.seen[i].path) << i;
-            EXPECT_EQ(kWriterImage, walk.seen[i].image) << i;
-            EXPECT_EQ(kWriterImage, infos[i].image) << i;
-            if (!flushed) {
-                EXPECT_EQ(0u, infos[i].versionId);
-                EXPECT_GE(infos[i].time, before);
-                EXPECT_LE(infos[i].time, after);
-            }
+            const std::string& bytes = i == 0 ? kSecond : kFirst;
+            EXPECT_EQ(std::make_tuple(bytes, bytes, infos[i].versionId, m_path, std::u16string(kWriterImage), std::u16string(kWriterImage)),
+                      std::make_tuple(copies[i].bytes, infos[i].bytes, walk.seen[i].versionId, walk.seen[i].path, walk.seen[i].image, infos[i].image)) << i;
+            if (!flushed) { EXPECT_TRUE(infos[i].versionId == 0 && infos[i].time >= before && infos[i].time <= after) << i; }
         }
-        if (flushed) {
-            EXPECT_GT(infos[0].versionId, infos[1].versionId);
-            EXPECT_NE(0u, infos[1].versionId);
-        }
+        if (flushed) { EXPECT_TRUE(infos[0].versionId > infos[1].versionId && infos[1].versionId != 0); }
     }
     EXPECT_EQ(kCurrent, ReadFileBytes(fs::path(m_path)));  // walking restores nothing
-}
 
-// The bounds of a process walk are inclusive, down to the second an edition was made.
-TEST_F(ZefRestoreModuleTest, AProcessWalkKeepsVersionsOnItsBounds) {
-    History(true);
     const std::vector<Seen> infos = InfoWalk();
-    ASSERT_EQ(2u, infos.size());
     const int64_t newest = infos[0].time, oldest = infos[1].time;
     const struct {
         const char* name;
         int64_t from, to;
         size_t found;
     } cases[] = {
-        {"exactly the editions' seconds", oldest, newest, 2},
-        {"the newest second alone", newest, newest, newest == oldest ? 2u : 1u},
-        {"up to the second before", oldest - 100, oldest - 1, 0},
-        {"from the second after", newest + 1, newest + 100, 0},
-        {"no bounds", 0, 0, 2},
+        {"exactly the editions' seconds", oldest, newest, 2}, {"the newest second alone", newest, newest, newest == oldest ? 2u : 1u},
+        {"up to the second before", oldest - 100, oldest - 1, 0}, {"from the second after", newest + 1, newest + 100, 0},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.found, WalkProcess(c.from, c.to).seen.size()) << c.name;
-    }
+    for (const auto& c : cases) EXPECT_EQ(c.found, WalkProcess(c.from, c.to).seen.size()) << c.name;
 }
 
 // Each way of restoring brings the older content back byte for byte, with no reboot, and

@@ -131,35 +131,26 @@ TEST(ActivityJudge, FlagsDestructionEarlyAndNeverBenignWork) {
     const auto rewrite = [](uint32_t pid, Bytes (*bytes)(size_t)) {
         return [=](size_t i, double at) { return std::vector<Step>{{at, pid, Op::kWrite, Doc(i), bytes(i), ""}}; };
     };
+    const auto remove = [](uint32_t pid) {
+        return [=](size_t i, double at) { return std::vector<Step>{{at, pid, Op::kRemove, Doc(i), {}, ""}}; };
+    };
+    // One process per file: pid first + i.
+    const auto spawned = [](uint32_t first) {
+        return [=](size_t i, double at) { return std::vector<Step>{{at, first + uint32_t(i), Op::kWrite, Doc(i), Random(4096, uint32_t(i)), ""}}; };
+    };
+    Bytes (*const random)(size_t) = [](size_t i) { return Random(4096, uint32_t(i)); };
     const Row rows[] = {
-        {"textbook rewrite with random bytes",
-         EachFile(8, 0.5, rewrite(50, [](size_t i) { return Random(4096, uint32_t(i)); })), 4,
-         "into random bytes", 1, 0},
-        {"zeros of the same length",
-         EachFile(8, 0.5, rewrite(51, [](size_t i) { return Bytes(Text(i).size(), 0); })), 4,
-         "one repeated byte", 1, 0},
-        {"delete-only",
-         EachFile(8, 0.5, [](size_t i, double at) { return std::vector<Step>{{at, 52, Op::kRemove, Doc(i), {}, ""}}; }),
-         4, "5 removed", 1, 0},
-        {"a slow attacker, one file every 3 s, caught by the decaying score",
-         EachFile(kTreeFiles, 3, rewrite(53, [](size_t i) { return Random(4096, uint32_t(i)); })), 5,
+        {"textbook rewrite with random bytes", EachFile(8, 0.5, rewrite(50, random)), 4, "into random bytes", 1, 0},
+        {"zeros of the same length", EachFile(8, 0.5, rewrite(51, [](size_t i) { return Bytes(Text(i).size(), 0); })), 4, "one repeated byte", 1, 0},
+        {"delete-only", EachFile(8, 0.5, remove(52)), 4, "5 removed", 1, 0},
+        {"a slow attacker, one file every 3 s, caught by the decaying score", EachFile(kTreeFiles, 3, rewrite(53, random)), 5,
          "4 files destroyed within 10 s", 1, 0},
-        {"a slow deleter needs the plain score",
-         EachFile(kTreeFiles, 3, [](size_t i, double at) { return std::vector<Step>{{at, 54, Op::kRemove, Doc(i), {}, ""}}; }),
-         10, "11 removed", 1, 0},
-        {"one child per file is one actor; later children are stopped as they come",
-         EachFile(8, 0.5, [](size_t i, double at) {
-             return std::vector<Step>{{at, 61 + uint32_t(i), Op::kWrite, Doc(i), Random(4096, uint32_t(i)), ""}};
-         }),
-         4, "processes 61 62 63 64 65", 8, 0},
-        {"a program that starts itself again per file is one actor with its first process",
-         EachFile(8, 0.5, [](size_t i, double at) {
-             return std::vector<Step>{{at, 80 + uint32_t(i), Op::kWrite, Doc(i), Random(4096, uint32_t(i)), ""}};
-         }),
-         4, "processes 80 81 82 83 84", 8, 0},
-        {"after the fact, the unknown writer is one actor and is not stopped",
-         EachFile(8, 0.5, rewrite(0, [](size_t i) { return Random(4096, uint32_t(i)); })), 4,
-         "actor 0", 0, 0},
+        {"a slow deleter needs the plain score", EachFile(kTreeFiles, 3, remove(54)), 10, "11 removed", 1, 0},
+        {"one child per file is one actor; later children are stopped as they come", EachFile(8, 0.5, spawned(61)), 4,
+         "processes 61 62 63 64 65", 8, 0},
+        {"a program that starts itself again per file is one actor with its first process", EachFile(8, 0.5, spawned(80)), 4,
+         "processes 80 81 82 83 84", 8, 0},
+        {"after the fact, the unknown writer is one actor and is not stopped", EachFile(8, 0.5, rewrite(0, random)), 4, "actor 0", 0, 0},
         {"encrypted copy, then the original removed",
          EachFile(8, 0.5, [](size_t i, double at) {
              return std::vector<Step>{{at, 55, Op::kCreateWrite, Doc(i) + ".locked", Random(4096, uint32_t(i)), ""},
@@ -206,12 +197,8 @@ TEST(ActivityJudge, FlagsDestructionEarlyAndNeverBenignWork) {
                                       {at, 74, Op::kRename, Doc(i) + ".bak", {}, Doc(i)}};
          }),
          -1, "", 0, 0},
-        {"the service's own restores",
-         EachFile(kTreeFiles, 0.1, rewrite(kService, [](size_t i) { return Bytes(Text(i).size(), 0); })),
-         -1, "", 0, 0},
-        {"a trusted image",
-         EachFile(kTreeFiles, 0.1, rewrite(75, [](size_t i) { return Random(4096, uint32_t(i)); })),
-         -1, "trusted", 0, 0},
+        {"the service's own restores", EachFile(kTreeFiles, 0.1, rewrite(kService, [](size_t i) { return Bytes(Text(i).size(), 0); })), -1, "", 0, 0},
+        {"a trusted image", EachFile(kTreeFiles, 0.1, rewrite(75, random)), -1, "trusted", 0, 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

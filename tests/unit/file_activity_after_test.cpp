@@ -6,7 +6,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <functional>
+#include <map>
+#include <sstream>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -50,157 +51,73 @@ TEST(FolderSnapshot, AFolderReadAgainTellsWhatChangedSinceItWasSeen) {
 }
 
 using platform::ChangeAction;
-using Clock = pellumhost::ChangeReporter::Clock;
 
-// A watched folder holding a.txt, sub/b.txt and sub/c.txt, seen by a reporter when it starts.
-class ReporterTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        m_folder = MakeTestFolder("change-reporter");
-        fs::create_directories(m_folder / "sub");
-        WriteFileBytes(m_folder / "a.txt", "alpha");
-        WriteFileBytes(m_folder / "sub" / "b.txt", "bravo");
-        WriteFileBytes(m_folder / "sub" / "c.txt", "charlie");
-    }
-    void TearDown() override { fs::remove_all(m_folder); }
-
-public:
-    std::u16string Path(const char* relative) const {
-        return (m_folder / fs::path(relative).make_preferred()).u16string();
-    }
-
-protected:
-    fs::path m_folder;
-};
-
-// What happens under the folder (on its disk, and as the directory reader tells it).
-struct ReporterCase {
-    const char* name;
-    std::function<void(const ReporterTest&, const fs::path&, pellumhost::ChangeReporter&)> happen;
-    std::vector<std::string> reported;  // after every write has settled
-    const char* logged = "";            // a part of the log
-};
-
-TEST_F(ReporterTest, TellsEachChangeOnceAndWhatAFolderReadAgainFinds) {
-    const Clock::time_point t0 = Clock::now();
-    const auto written = [&](const ReporterTest& t, pellumhost::ChangeReporter& r, const char* p) {
-        r.Apply({ChangeAction::kWritten, t.Path(p), {}}, t0);
-    };
-    const ReporterCase cases[] = {
-        {"a write told three times is reported once",
-         [&](const ReporterTest& t, const fs::path& f, pellumhost::ChangeReporter& r) {
-             WriteFileBytes(f / "a.txt", "ALPHA!");
-             for (int i = 0; i < 3; ++i) written(t, r, "a.txt");
-         },
-         {"w a.txt"}},
+// A watched folder holding a.txt, sub/b.txt and sub/c.txt, seen by a reporter when it starts;
+// each case is a script of what happens on the disk ("put PATH BYTES", "rm PATH", "mv FROM TO",
+// "mkdir PATH") and what the directory reader tells ("w PATH" written, "c PATH" created,
+// "r PATH" removed, "n FROM TO" renamed, "rescan" after an overflow), then what is reported
+// once every write has settled, and a part of the log.
+TEST(ChangeReporter, TellsEachChangeOnceAndWhatAFolderReadAgainFinds) {
+    const struct {
+        const char* name;
+        const char* script;
+        std::vector<std::string> reported;
+        const char* logged;
+    } cases[] = {
+        {"a write told three times is reported once", "put a.txt ALPHA!; w a.txt; w a.txt; w a.txt", {"w a.txt"}, ""},
         {"a file removed and made again while it settles: removed, created and written together",
-         [&](const ReporterTest& t, const fs::path& f, pellumhost::ChangeReporter& r) {
-             WriteFileBytes(f / "a.txt", "ALPHA 2");
-             r.Apply({ChangeAction::kRemoved, t.Path("a.txt"), {}}, t0);
-             r.Apply({ChangeAction::kRemoved, t.Path("sub/b.txt"), {}}, t0);
-             r.Apply({ChangeAction::kCreated, t.Path("a.txt"), {}}, t0);
-             written(t, r, "a.txt");
-         },
-         {"r a.txt", "c a.txt", "w a.txt", "r sub/b.txt"}},
-        {"a removal of a file seen is told once settled, of one never seen not at all",
-         [&](const ReporterTest& t, const fs::path& f, pellumhost::ChangeReporter& r) {
-             fs::remove(f / "a.txt");
-             r.Apply({ChangeAction::kRemoved, t.Path("a.txt"), {}}, t0);
-             r.Apply({ChangeAction::kRemoved, t.Path("never.txt"), {}}, t0);
-         },
-         {"r a.txt"}},
-        {"a file seen and renamed: renamed, then written under its new name",
-         [&](const ReporterTest& t, const fs::path& f, pellumhost::ChangeReporter& r) {
-             fs::rename(f / "a.txt", f / "a.txt.locked");
-             r.Apply({ChangeAction::kRenamed, t.Path("a.txt.locked"), t.Path("a.txt")}, t0);
-         },
-         {"n a.txt -> a.txt.locked", "w a.txt.locked"}},
-        {"a file renamed and removed before it settled is removed under its new name",
-         [&](const ReporterTest& t, const fs::path& f, pellumhost::ChangeReporter& r) {
-             fs::remove(f / "a.txt");
-             r.Apply({ChangeAction::kRenamed, t.Path("a.txt.locked"), t.Path("a.txt")}, t0);
-             r.Apply({ChangeAction::kRemoved, t.Path("a.txt.locked"), {}}, t0);
-         },
-         {"n a.txt -> a.txt.locked", "r a.txt.locked"}},
-        {"a creation told under a folder neither seen nor there (moved out since) is passed over",
-         [&](const ReporterTest& t, const fs::path&, pellumhost::ChangeReporter& r) {
-             r.Apply({ChangeAction::kCreated, t.Path("gone/late.txt"), {}}, t0);
-         },
-         {}},
-        {"a copy renamed over a file while it settles is a write of that file only",
-         [&](const ReporterTest& t, const fs::path& f, pellumhost::ChangeReporter& r) {
-             WriteFileBytes(f / "d.tmp", "delta");
-             written(t, r, "d.tmp");
-             fs::rename(f / "d.tmp", f / "a.txt");
-             r.Apply({ChangeAction::kRenamed, t.Path("a.txt"), t.Path("d.tmp")}, t0);
-         },
-         {"w a.txt"}},
-        {"a removed folder names each file seen in it, then itself",
-         [&](const ReporterTest& t, const fs::path& f, pellumhost::ChangeReporter& r) {
-             fs::remove_all(f / "sub");
-             r.Apply({ChangeAction::kRemoved, t.Path("sub"), {}}, t0);
-         },
-         {"r sub/b.txt", "r sub/c.txt", "R sub"}},
-        {"a renamed folder is renamed as a folder, then each file seen in it",
-         [&](const ReporterTest& t, const fs::path& f, pellumhost::ChangeReporter& r) {
-             fs::rename(f / "sub", f / "moved");
-             r.Apply({ChangeAction::kRenamed, t.Path("moved"), t.Path("sub")}, t0);
-         },
-         {"N sub -> moved", "n sub/b.txt -> moved/b.txt", "n sub/c.txt -> moved/c.txt",
-          "w moved/b.txt", "w moved/c.txt"}},
+         "put a.txt ALPHA2; r a.txt; r sub/b.txt; c a.txt; w a.txt", {"r a.txt", "c a.txt", "w a.txt", "r sub/b.txt"}, ""},
+        {"a removal of a file seen is told once settled, of one never seen not at all", "rm a.txt; r a.txt; r never.txt", {"r a.txt"}, ""},
+        {"a file seen and renamed: renamed, then written under its new name", "mv a.txt a.txt.locked; n a.txt a.txt.locked",
+         {"n a.txt -> a.txt.locked", "w a.txt.locked"}, ""},
+        {"a file renamed and removed before it settled is removed under its new name", "rm a.txt; n a.txt a.txt.locked; r a.txt.locked",
+         {"n a.txt -> a.txt.locked", "r a.txt.locked"}, ""},
+        {"a creation told under a folder neither seen nor there (moved out since) is passed over", "c gone/late.txt", {}, ""},
+        {"a copy renamed over a file while it settles is a write of that file only", "put d.tmp delta; w d.tmp; mv d.tmp a.txt; n d.tmp a.txt",
+         {"w a.txt"}, ""},
+        {"a removed folder names each file seen in it, then itself", "rm sub; r sub", {"r sub/b.txt", "r sub/c.txt", "R sub"}, ""},
+        {"a renamed folder is renamed as a folder, then each file seen in it", "mv sub moved; n sub moved",
+         {"N sub -> moved", "n sub/b.txt -> moved/b.txt", "n sub/c.txt -> moved/c.txt", "w moved/b.txt", "w moved/c.txt"}, ""},
         {"a file created is told at once and written once settled; told again, only written",
-         [&](const ReporterTest& t, const fs::path& f, pellumhost::ChangeReporter& r) {
-             WriteFileBytes(f / "new.txt", "november");
-             r.Apply({ChangeAction::kCreated, t.Path("new.txt"), {}}, t0);
-             written(t, r, "new.txt");
-             r.Apply({ChangeAction::kCreated, t.Path("new.txt"), {}}, t0);
-         },
-         {"c new.txt", "w new.txt"}},
-        {"a folder created, even empty, is created and removed as a folder",
-         [&](const ReporterTest& t, const fs::path& f, pellumhost::ChangeReporter& r) {
-             fs::create_directories(f / "made");
-             r.Apply({ChangeAction::kCreated, t.Path("made"), {}}, t0);
-             r.Apply({ChangeAction::kCreated, t.Path("made"), {}}, t0);
-             fs::remove(f / "made");
-             r.Apply({ChangeAction::kRemoved, t.Path("made"), {}}, t0);
-         },
-         {"C made", "R made"}},
-        {"a file created and gone before it settled is created and removed, never written",
-         [&](const ReporterTest& t, const fs::path&, pellumhost::ChangeReporter& r) {
-             r.Apply({ChangeAction::kCreated, t.Path("brief.txt"), {}}, t0);
-             r.Apply({ChangeAction::kRemoved, t.Path("brief.txt"), {}}, t0);
-         },
-         {"c brief.txt", "r brief.txt"}},
-        {"a file gone again before it settled is not reported",
-         [&](const ReporterTest& t, const fs::path&, pellumhost::ChangeReporter& r) {
-             written(t, r, "gone.txt");
-         },
-         {}},
+         "put new.txt november; c new.txt; w new.txt; c new.txt", {"c new.txt", "w new.txt"}, ""},
+        {"a folder created, even empty, is created and removed as a folder", "mkdir made; c made; c made; rm made; r made", {"C made", "R made"}, ""},
+        {"a file created and gone before it settled is created and removed, never written", "c brief.txt; r brief.txt",
+         {"c brief.txt", "r brief.txt"}, ""},
+        {"a file gone again before it settled is not reported", "w gone.txt", {}, ""},
         {"after an overflow the folder, read again with the whole tree, tells what changed unseen",
-         [&](const ReporterTest&, const fs::path& f, pellumhost::ChangeReporter& r) {
-             WriteFileBytes(f / "a.txt", "a longer alpha");
-             fs::remove_all(f / "sub");
-             fs::create_directories(f / "made");
-             WriteFileBytes(f / "made" / "e.txt", "echo");
-             r.Rescan(t0);
-         },
-         {"C made", "c made/e.txt", "r sub/b.txt", "r sub/c.txt", "R sub", "w a.txt",
-          "w made/e.txt"},
-         "was read again: 2 files new or changed, 2 removed"},
+         "put a.txt a-longer-alpha; rm sub; mkdir made; put made/e.txt echo; rescan",
+         {"C made", "c made/e.txt", "r sub/b.txt", "r sub/c.txt", "R sub", "w a.txt", "w made/e.txt"}, "was read again: 2 files new or changed, 2 removed"},
     };
-    for (const ReporterCase& c : cases) {
-        TearDown();
-        SetUp();
-        ActivityRecorder recorder(m_folder);
-        pellumhost::ChangeReporter reporter(m_folder.u16string(), recorder.Callbacks());
-        c.happen(*this, m_folder, reporter);
+    const pellumhost::ChangeReporter::Clock::time_point t0 = pellumhost::ChangeReporter::Clock::now();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path folder = MakeTestFolder("change-reporter");
+        fs::create_directories(folder / "sub");
+        for (const char* file : {"a.txt", "sub/b.txt", "sub/c.txt"}) WriteFileBytes(folder / file, file);
+        const auto path = [&](const std::string& relative) { return (folder / fs::path(relative).make_preferred()).u16string(); };
+        ActivityRecorder recorder(folder);
+        pellumhost::ChangeReporter reporter(folder.u16string(), recorder.Callbacks());
+        std::istringstream script(c.script);
+        for (std::string step; std::getline(script, step, ';');) {
+            std::istringstream words(step);
+            std::string verb, first, second;
+            words >> verb >> first >> second;
+            const std::map<std::string, ChangeAction> told = {{"w", ChangeAction::kWritten}, {"c", ChangeAction::kCreated}, {"r", ChangeAction::kRemoved}};
+            if (verb == "put") WriteFileBytes(folder / first, second);
+            else if (verb == "rm") fs::remove_all(folder / first);
+            else if (verb == "mv") fs::rename(folder / first, folder / second);
+            else if (verb == "mkdir") fs::create_directories(folder / first);
+            else if (verb == "n") reporter.Apply({ChangeAction::kRenamed, path(second), path(first)}, t0);
+            else if (verb == "rescan") reporter.Rescan(t0);
+            else reporter.Apply({told.at(verb), path(first), {}}, t0);
+        }
         reporter.ReportSettled(t0 + pellumhost::kSettle / 2);
-        for (const std::string& line : recorder.Lines())
-            EXPECT_NE('w', line[0]) << c.name << ": a write reported before it settled: " << line;
+        for (const std::string& line : recorder.Lines()) EXPECT_NE('w', line[0]) << "a write reported before it settled: " << line;
         reporter.ReportSettled(t0 + pellumhost::kSettle);
-        EXPECT_EQ(c.reported, recorder.Lines()) << c.name;
-        EXPECT_NE(std::string::npos, recorder.Log().find(c.logged)) << c.name << ": " << recorder.Log();
-        EXPECT_FALSE(reporter.Settling()) << c.name;
+        EXPECT_EQ(c.reported, recorder.Lines());
+        EXPECT_NE(std::string::npos, recorder.Log().find(c.logged)) << recorder.Log();
+        EXPECT_FALSE(reporter.Settling());
+        fs::remove_all(folder);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,84 +19,68 @@ VELK_DataHandle Create(uint32_t name = 0) {
     return handle;
 }
 
-TEST(Morrick, BadHandlesFailWithBit31) {
+// A destroyed handle (its slot possibly taken again), a forged one and the empty one are
+// refused by every call; so are null arguments.
+TEST(Morrick, BadHandlesAndNullArgumentsAreRefused) {
     VELK_DataHandle destroyed = Create();
-    VELK_DataHandle copy = destroyed;
+    const VELK_DataHandle copy = destroyed;
     ASSERT_EQ(VELK_Msg_DestroyDataHandle(&destroyed), velk::kSuccess);
     EXPECT_EQ(destroyed.lo | destroyed.hi, 0u) << "destroy clears the variable";
-    const VELK_DataHandle forged{0x1234, 0x5678};
-    const VELK_DataHandle zero{0, 0};
-    VELK_DataHandle reused = Create();  // may take the destroyed slot: copy must stay dead
-    for (const VELK_DataHandle& bad : {copy, forged, zero}) {
-        int32_t value = 0;
-        uint32_t count = 0;
-        VELK_DataHandle target{};
-        EXPECT_EQ(VELK_Msg_PutInt32(bad, 1, 1), MORRICK_E_BAD_HANDLE);
-        EXPECT_EQ(VELK_Msg_GetInt32At(bad, 1, 0, &value), MORRICK_E_BAD_HANDLE);
-        EXPECT_EQ(VELK_Msg_GetSizeOf(bad, 1, &count), MORRICK_E_BAD_HANDLE);
-        EXPECT_EQ(VELK_Msg_ShareDataHandle(bad, &target), MORRICK_E_BAD_HANDLE);
-        EXPECT_EQ(VELK_Msg_PutData(reused, bad), MORRICK_E_BAD_HANDLE);
+    VELK_DataHandle good = Create();  // may take the destroyed slot: copy must stay dead
+    int32_t value = 0;
+    uint32_t count = 0;
+    VELK_DataHandle target{};
+    for (const VELK_DataHandle& bad : {copy, VELK_DataHandle{0x1234, 0x5678}, VELK_DataHandle{0, 0}}) {
         VELK_DataHandle again = bad;
-        EXPECT_EQ(VELK_Msg_DestroyDataHandle(&again), MORRICK_E_BAD_HANDLE);
+        for (const uint32_t result : {VELK_Msg_PutInt32(bad, 1, 1), VELK_Msg_GetInt32At(bad, 1, 0, &value), VELK_Msg_GetSizeOf(bad, 1, &count),
+                                      VELK_Msg_ShareDataHandle(bad, &target), VELK_Msg_PutData(good, bad), VELK_Msg_DestroyDataHandle(&again)})
+            EXPECT_EQ(result, MORRICK_E_BAD_HANDLE) << bad.lo;
     }
-    EXPECT_EQ(VELK_Msg_DestroyDataHandle(&reused), velk::kSuccess);
+    for (const uint32_t result : {VELK_Msg_CreateDataHandle(0, nullptr), VELK_Msg_ShareDataHandle(good, nullptr), VELK_Msg_DestroyDataHandle(nullptr),
+                                  VELK_Msg_PutBinary(good, 1, nullptr, 4), VELK_Msg_PutWString(good, 1, nullptr, 4), VELK_Msg_GetInt32At(good, 1, 0, nullptr),
+                                  VELK_Msg_GetWStringAt(good, 1, 0, nullptr, 0, nullptr), VELK_Msg_GetDataAt(good, 1, 0, nullptr), VELK_Msg_GetNameID(good, nullptr)})
+        EXPECT_EQ(result, MORRICK_E_NULL_ARGUMENT);
+    EXPECT_EQ(VELK_Msg_PutWString(good, 1, nullptr, 0), velk::kSuccess);  // empty text
+    EXPECT_EQ(VELK_Msg_DestroyDataHandle(&good), velk::kSuccess);
 }
 
-TEST(Morrick, NullArgumentsFail) {
-    VELK_DataHandle handle = Create();
-    EXPECT_EQ(VELK_Msg_CreateDataHandle(0, nullptr), MORRICK_E_NULL_ARGUMENT);
-    EXPECT_EQ(VELK_Msg_ShareDataHandle(handle, nullptr), MORRICK_E_NULL_ARGUMENT);
-    EXPECT_EQ(VELK_Msg_DestroyDataHandle(nullptr), MORRICK_E_NULL_ARGUMENT);
-    EXPECT_EQ(VELK_Msg_PutBinary(handle, 1, nullptr, 4), MORRICK_E_NULL_ARGUMENT);
-    EXPECT_EQ(VELK_Msg_PutWString(handle, 1, nullptr, 4), MORRICK_E_NULL_ARGUMENT);
-    EXPECT_EQ(VELK_Msg_PutWString(handle, 1, nullptr, 0), velk::kSuccess);  // empty text
-    EXPECT_EQ(VELK_Msg_GetInt32At(handle, 1, 0, nullptr), MORRICK_E_NULL_ARGUMENT);
-    EXPECT_EQ(VELK_Msg_GetWStringAt(handle, 1, 0, nullptr, 0, nullptr), MORRICK_E_NULL_ARGUMENT);
-    EXPECT_EQ(VELK_Msg_GetDataAt(handle, 1, 0, nullptr), MORRICK_E_NULL_ARGUMENT);
-    EXPECT_EQ(VELK_Msg_GetNameID(handle, nullptr), MORRICK_E_NULL_ARGUMENT);
-    VELK_Msg_DestroyDataHandle(&handle);
-}
-
-TEST(Morrick, TypedReadsRefuseOtherTypes) {
+// Reads by type: 32-bit integers read as either signedness, other types refused, a missing
+// field not found, texts and bytes only into a buffer with room (the size needed told).
+TEST(Morrick, TypedReadsRefuseOtherTypesAndNeedRoom) {
     VELK_DataHandle handle = Create();
     VELK_Msg_PutInt32(handle, 1, -7);
     VELK_Msg_PutUInt32(handle, 2, 0xFFFFFFF9u);
-    VELK_Msg_PutWString(handle, 3, u"abc", 3);
+    VELK_Msg_PutWString(handle, 3, u"abcd", 4);
     VELK_Msg_PutString(handle, 4, "abc", 3);
-    VELK_Msg_PutBinary(handle, 5, "abcd", 4);
-    uint32_t unsignedValue = 0;
+    VELK_Msg_PutBinary(handle, 5, "\x01\x02\x03", 3);
+    uint32_t unsignedValue = 0, length = 0, ignored = 0, size = 0;
     int32_t signedValue = 0;
-    uint32_t length = 0;
-    // 32-bit integers read as either signedness: the same bits.
-    EXPECT_EQ(VELK_Msg_GetUInt32At(handle, 1, 0, &unsignedValue), velk::kSuccess);
-    EXPECT_EQ(unsignedValue, 0xFFFFFFF9u);
-    EXPECT_EQ(VELK_Msg_GetInt32At(handle, 2, 0, &signedValue), velk::kSuccess);
-    EXPECT_EQ(signedValue, -7);
-    EXPECT_EQ(VELK_Msg_GetInt32At(handle, 5, 0, &signedValue), MORRICK_E_WRONG_TYPE);
-    EXPECT_EQ(VELK_Msg_GetUInt32At(handle, 3, 0, &unsignedValue), MORRICK_E_WRONG_TYPE);
-    EXPECT_EQ(VELK_Msg_GetStringAt(handle, 3, 0, nullptr, 0, &length), MORRICK_E_WRONG_TYPE);
-    EXPECT_EQ(VELK_Msg_GetWStringAt(handle, 4, 0, nullptr, 0, &length), MORRICK_E_WRONG_TYPE);
-    EXPECT_EQ(VELK_Msg_GetInt32At(handle, 9, 0, &signedValue), MORRICK_E_NOT_FOUND);
-    VELK_Msg_DestroyDataHandle(&handle);
-}
-
-TEST(Morrick, TextAndBinaryReadsNeedRoom) {
-    VELK_DataHandle handle = Create();
-    VELK_Msg_PutWString(handle, 1, u"abcd", 4);
-    VELK_Msg_PutBinary(handle, 2, "\x01\x02\x03", 3);
-    uint32_t length = 0;
-    EXPECT_EQ(VELK_Msg_GetWStringAt(handle, 1, 0, nullptr, 0, &length), velk::kSuccess);
-    EXPECT_EQ(length, 4u);
     char16_t text[5] = {};
-    EXPECT_EQ(VELK_Msg_GetWStringAt(handle, 1, 0, text, 4, &length), MORRICK_E_BUFFER_TOO_SMALL);
-    EXPECT_EQ(VELK_Msg_GetWStringAt(handle, 1, 0, text, 5, &length), velk::kSuccess);
-    EXPECT_EQ(std::u16string(text), u"abcd");
-
     uint8_t bytes[3] = {};
-    uint32_t size = 0;
-    EXPECT_EQ(VELK_Msg_GetBinaryAt(handle, 2, 0, bytes, 2, &size), MORRICK_E_BUFFER_TOO_SMALL);
+    const struct {
+        const char* name;
+        std::function<uint32_t()> read;
+        uint32_t result;
+    } cases[] = {
+        {"int as unsigned", [&] { return VELK_Msg_GetUInt32At(handle, 1, 0, &unsignedValue); }, velk::kSuccess},
+        {"unsigned as int", [&] { return VELK_Msg_GetInt32At(handle, 2, 0, &signedValue); }, velk::kSuccess},
+        {"bytes as int", [&] { return VELK_Msg_GetInt32At(handle, 5, 0, &signedValue); }, MORRICK_E_WRONG_TYPE},
+        {"text as unsigned", [&] { return VELK_Msg_GetUInt32At(handle, 3, 0, &unsignedValue); }, MORRICK_E_WRONG_TYPE},
+        {"UTF-16 as narrow", [&] { return VELK_Msg_GetStringAt(handle, 3, 0, nullptr, 0, &ignored); }, MORRICK_E_WRONG_TYPE},
+        {"narrow as UTF-16", [&] { return VELK_Msg_GetWStringAt(handle, 4, 0, nullptr, 0, &ignored); }, MORRICK_E_WRONG_TYPE},
+        {"missing", [&] { return VELK_Msg_GetInt32At(handle, 9, 0, &signedValue); }, MORRICK_E_NOT_FOUND},
+        {"text length", [&] { return VELK_Msg_GetWStringAt(handle, 3, 0, nullptr, 0, &length); }, velk::kSuccess},
+        {"text without room for its zero", [&] { return VELK_Msg_GetWStringAt(handle, 3, 0, text, 4, &ignored); }, MORRICK_E_BUFFER_TOO_SMALL},
+        {"bytes without room", [&] { return VELK_Msg_GetBinaryAt(handle, 5, 0, bytes, 2, &size); }, MORRICK_E_BUFFER_TOO_SMALL},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.read(), c.result) << c.name;
+    EXPECT_EQ(unsignedValue, 0xFFFFFFF9u);
+    EXPECT_EQ(signedValue, -7);
+    EXPECT_EQ(length, 4u);
     EXPECT_EQ(size, 3u) << "the size needed is told";
-    EXPECT_EQ(VELK_Msg_GetBinaryAt(handle, 2, 0, bytes, 3, &size), velk::kSuccess);
+    EXPECT_EQ(VELK_Msg_GetWStringAt(handle, 3, 0, text, 5, &ignored), velk::kSuccess);
+    EXPECT_EQ(std::u16string(text), u"abcd");
+    EXPECT_EQ(VELK_Msg_GetBinaryAt(handle, 5, 0, bytes, 3, &size), velk::kSuccess);
     EXPECT_EQ(bytes[2], 3);
     VELK_Msg_DestroyDataHandle(&handle);
 }
@@ -109,43 +94,34 @@ TEST(Morrick, GetDataAtRepointsAnExistingTarget) {
 
     VELK_DataHandle target = Create(0x999);
     ASSERT_EQ(VELK_Msg_GetDataAt(parent, 0x1028C, 1, &target), velk::kSuccess);
-    uint32_t name = 0, value = 0;
+    uint32_t name = 0, value = 0, count = 0;
     VELK_Msg_GetNameID(target, &name);
-    EXPECT_EQ(name, 0x1028Cu);
     VELK_Msg_GetUInt32At(target, 1, 0, &value);
-    EXPECT_EQ(value, 5u);
+    EXPECT_EQ(std::make_pair(name, value), std::make_pair(0x1028Cu, 5u));
     // Changing the delivered copy leaves the parent's nested record alone.
     VELK_Msg_PutUInt32(target, 1, 6);
     VELK_DataHandle again{};
     ASSERT_EQ(VELK_Msg_ReadDataAt(parent, 0x1028C, 1, &again), velk::kSuccess);
-    uint32_t count = 0;
     VELK_Msg_GetSizeOf(again, 1, &count);
     EXPECT_EQ(count, 1u);
     EXPECT_TRUE(velk::Failed(VELK_Msg_ReadDataAt(parent, 0x1028C, 2, &again)));
-    for (VELK_DataHandle* handle : {&parent, &child, &target, &again}) {
-        EXPECT_EQ(VELK_Msg_DestroyDataHandle(handle), velk::kSuccess);
-    }
+    for (VELK_DataHandle* handle : {&parent, &child, &target, &again}) EXPECT_EQ(VELK_Msg_DestroyDataHandle(handle), velk::kSuccess);
 }
 
 TEST(Morrick, HandlesSharedAndDestroyedFromManyThreads) {
     VELK_DataHandle shared = Create(1);
     VELK_Msg_PutUInt32(shared, 1, 77);
-    constexpr int kThreads = 4;
-    constexpr int kRounds = 2000;
+    constexpr int kThreads = 4, kRounds = 2000;
     std::atomic<int> wrongReads{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&] {
             for (int i = 0; i < kRounds; ++i) {
                 VELK_DataHandle mine{};
-                if (VELK_Msg_ShareDataHandle(shared, &mine) != velk::kSuccess) {
-                    ++wrongReads;
-                    continue;
-                }
                 uint32_t value = 0;
-                if (VELK_Msg_GetUInt32At(mine, 1, 0, &value) != velk::kSuccess || value != 77) {
+                if (VELK_Msg_ShareDataHandle(shared, &mine) != velk::kSuccess ||
+                    VELK_Msg_GetUInt32At(mine, 1, 0, &value) != velk::kSuccess || value != 77)
                     ++wrongReads;
-                }
                 VELK_Msg_PutInt32(mine, 2, i);  // writers on one record take its lock
                 VELK_Msg_DestroyDataHandle(&mine);
             }

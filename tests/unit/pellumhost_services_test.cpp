@@ -1,17 +1,17 @@
 // The reference host's services: the configuration file, its settings and its change message,
 // the feedback log's decoding of what the plug-in's writer produced, the event processor's
-// subscriptions, the storage service's reads (0xACBD) and the detector's trusted processes.
+// subscriptions and the storage service's reads (0xACBD). A changed file sent while the
+// service runs is checked end to end.
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
-#include <mutex>
+#include <sstream>
 #include <string>
-#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "config/config_batch.h"
@@ -25,7 +25,6 @@
 #include "reference/pellumhost/services/host_configuration.h"
 #include "reference/pellumhost/services/host_settings.h"
 #include "reference/pellumhost/services/protected_storage.h"
-#include "reference/pellumhost/services/reference_host_service.h"
 #include "tests/fakes/test_folder.h"
 
 namespace fs = std::filesystem;
@@ -37,17 +36,6 @@ namespace {
 constexpr uint32_t kDbSizeKey = 0x03670004;
 constexpr uint32_t kQuotaKey = 0x0367000B;
 
-// As an editor saves: a watcher never sees the file empty or half written.
-void SaveFile(const fs::path& path, const std::string& text) {
-    WriteFileBytes(path.string() + ".new", text);
-    std::error_code ec;
-    fs::rename(path.string() + ".new", path, ec);
-    if (ec) {  // a runtime that does not replace on rename
-        fs::remove(path);
-        fs::rename(path.string() + ".new", path);
-    }
-}
-
 // The engine settings as the plug-in reads them from a change message of every name.
 config::CConfigBatchCommands* ReadBack(const pellumhost::HostSettings& settings,
                                        VELK_DataHandleWrapper& message) {
@@ -58,76 +46,58 @@ config::CConfigBatchCommands* ReadBack(const pellumhost::HostSettings& settings,
 
 // ---- the configuration file ------------------------------------------------------------
 
-struct ParseCase {
-    const char* name;
-    const char* text;
-    uint32_t problemLine;  // 0: no problem
-    const char* problemKey;
-    uint32_t minFiles;     // the detector afterwards
-    double minEntropy;
-    uint32_t minBytes;
-    size_t trusted;
-    int dbSize;            // -1: not set
-};
+// The detector's settings and the engine's DbSize after a reading, those that differ from the
+// defaults, in one line.
+std::string Shown(const HostConfiguration& parsed) {
+    const pellumhost::DetectorSettings& d = parsed.Detector();
+    const pellumhost::DetectorSettings defaults;
+    VELK_DataHandleWrapper message;
+    std::unique_ptr<config::CConfigBatchCommands> read(ReadBack(parsed.Engine(), message));
+    int dbSize = -1;
+    read->GetValue(kDbSizeKey, dbSize);
+    std::ostringstream line;
+    if (d.minFiles != defaults.minFiles) line << "files=" << d.minFiles << " ";
+    if (d.minEntropy != defaults.minEntropy) line << "entropy=" << d.minEntropy << " ";
+    if (d.minBytes != defaults.minBytes) line << "bytes=" << d.minBytes << " ";
+    if (!d.trustedImages.empty()) line << "trusted=" << d.trustedImages.size() << " ";
+    if (dbSize != -1) line << "db=" << dbSize;
+    return line.str();
+}
 
 TEST(ConfigurationFile, LinesAreReadAndProblemsNamedWithTheirLine) {
-    const pellumhost::DetectorSettings d;
-    const ParseCase cases[] = {
-        {"sections, comments and blanks",
-         "# a comment\n[engine]\nDbSize = 12\n; another\n\n[detector]\nMinFiles = 3\n"
-         "MinEntropy = 6.5\nMinBytes=100\nTrusted = /usr/bin/zip\nTrusted = rsync\nLongScore = 20.5\n"
-         "HalfLifeSeconds = 600\n",
-         0, "", 3, 6.5, 100, 2, 12},
-        {"lines before any section are the engine's", "  DbSize =  77  \r\n", 0, "",
-         d.minFiles, d.minEntropy, d.minBytes, 0, 77},
-        {"an unknown engine key keeps the rest", "[engine]\nDbSize = 12\nNoSuch = 1\n", 3,
-         "NoSuch", d.minFiles, d.minEntropy, d.minBytes, 0, 12},
-        {"a bad engine value keeps the default", "DbSize = big\n", 1, "DbSize", d.minFiles,
-         d.minEntropy, d.minBytes, 0, -1},
-        {"a bad detector value keeps the default", "[detector]\nMinFiles = many\nMinBytes = 7\n", 2,
-         "MinFiles", d.minFiles, d.minEntropy, 7, 0, -1},
-        {"zero files never flags anything, so it is refused", "[detector]\nMinFiles = 0\n", 2,
-         "MinFiles", d.minFiles, d.minEntropy, d.minBytes, 0, -1},
-        {"a half-life past a week", "[detector]\nHalfLifeSeconds = 604801\n", 2, "HalfLifeSeconds",
-         d.minFiles, d.minEntropy, d.minBytes, 0, -1},
-        {"a long score under one would flag any single loss", "[detector]\nLongScore = 0.5\n", 2,
-         "LongScore", d.minFiles, d.minEntropy, d.minBytes, 0, -1},
-        {"entropy above eight bits", "[detector]\n\nMinEntropy = 9\n", 3, "MinEntropy", d.minFiles,
-         d.minEntropy, d.minBytes, 0, -1},
-        {"an unknown detector key", "[detector]\nMaxFiles = 3\n", 2, "MaxFiles", d.minFiles,
-         d.minEntropy, d.minBytes, 0, -1},
-        {"an unknown section's lines are ignored", "[other]\nX = 1\n[detector]\nMinBytes = 9\n", 1,
-         "other", d.minFiles, d.minEntropy, 9, 0, -1},
-        {"a line without a value", "[detector]\njunk\n", 2, "junk", d.minFiles, d.minEntropy,
-         d.minBytes, 0, -1},
-        {"an engine setting under [detector] is unknown there", "[detector]\nDbSize = 3\n", 2,
-         "DbSize", d.minFiles, d.minEntropy, d.minBytes, 0, -1},
+    const struct {
+        const char* name;
+        const char* text;
+        uint32_t problemLine;  // 0: no problem
+        const char* problemKey;
+        const char* shown;     // by Shown
+    } cases[] = {
+        {"sections, comments and blanks", "# a comment\n[engine]\nDbSize = 12\n; another\n\n[detector]\nMinFiles = 3\n"
+         "MinEntropy = 6.5\nMinBytes=100\nTrusted = /usr/bin/zip\nTrusted = rsync\nLongScore = 20.5\nHalfLifeSeconds = 600\n",
+         0, "", "files=3 entropy=6.5 bytes=100 trusted=2 db=12"},
+        {"lines before any section are the engine's", "  DbSize =  77  \r\n", 0, "", "db=77"},
+        {"an unknown engine key keeps the rest", "[engine]\nDbSize = 12\nNoSuch = 1\n", 3, "NoSuch", "db=12"},
+        {"a bad engine value keeps the default", "DbSize = big\n", 1, "DbSize", ""},
+        {"a bad detector value keeps the default", "[detector]\nMinFiles = many\nMinBytes = 7\n", 2, "MinFiles", "bytes=7 "},
+        {"zero files never flags anything, so it is refused", "[detector]\nMinFiles = 0\n", 2, "MinFiles", ""},
+        {"a half-life past a week", "[detector]\nHalfLifeSeconds = 604801\n", 2, "HalfLifeSeconds", ""},
+        {"a long score under one would flag any single loss", "[detector]\nLongScore = 0.5\n", 2, "LongScore", ""},
+        {"entropy above eight bits", "[detector]\n\nMinEntropy = 9\n", 3, "MinEntropy", ""},
+        {"an unknown detector key", "[detector]\nMaxFiles = 3\n", 2, "MaxFiles", ""},
+        {"an unknown section's lines are ignored", "[other]\nX = 1\n[detector]\nMinBytes = 9\n", 1, "other", "bytes=9 "},
+        {"a line without a value", "[detector]\njunk\n", 2, "junk", ""},
+        {"an engine setting under [detector] is unknown there", "[detector]\nDbSize = 3\n", 2, "DbSize", ""},
     };
-    for (const ParseCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<ConfigurationProblem> problems;
         const HostConfiguration parsed = HostConfiguration::Parse(c.text, problems);
-        if (c.problemLine == 0) {
-            EXPECT_TRUE(problems.empty()) << HostConfiguration::Describe("f", problems[0]);
-        } else {
-            ASSERT_EQ(problems.size(), 1u);
-            EXPECT_EQ(problems[0].line, c.problemLine);
-            EXPECT_EQ(problems[0].key, c.problemKey);
+        ASSERT_EQ(problems.size(), c.problemLine == 0 ? 0u : 1u);
+        if (c.problemLine != 0) {
             const std::string line = HostConfiguration::Describe("host.conf", problems[0]);
-            EXPECT_NE(line.find("host.conf line " + std::to_string(c.problemLine) + ": '" +
-                                c.problemKey + "'"),
-                      std::string::npos)
-                << line;
+            EXPECT_NE(line.find("host.conf line " + std::to_string(c.problemLine) + ": '" + c.problemKey + "'"), std::string::npos) << line;
         }
-        EXPECT_EQ(parsed.Detector().minFiles, c.minFiles);
-        EXPECT_DOUBLE_EQ(parsed.Detector().minEntropy, c.minEntropy);
-        EXPECT_EQ(parsed.Detector().minBytes, c.minBytes);
-        EXPECT_EQ(parsed.Detector().trustedImages.size(), c.trusted);
-        VELK_DataHandleWrapper message;
-        std::unique_ptr<config::CConfigBatchCommands> read(ReadBack(parsed.Engine(), message));
-        int dbSize = -1;
-        read->GetValue(kDbSizeKey, dbSize);
-        EXPECT_EQ(dbSize, c.dbSize);
+        EXPECT_EQ(Shown(parsed), c.shown);
     }
 }
 
@@ -158,6 +128,9 @@ TEST(ConfigurationFile, TheDefaultFileReadsCleanAndOverridesOutliveARereading) {
     EXPECT_EQ(dbSize, 64);
     EXPECT_EQ(read->GetValue(kQuotaKey, quota), 0x20FF0000u);
     EXPECT_EQ(quota, 9u);
+    VELK_DataHandleWrapper onlyQuota;  // a change message holds the settings it names alone
+    again.Engine().WriteChangeMessage({"PerProcessBackupQuota"}, onlyQuota);
+    EXPECT_NE(config::CConfigBatchCommands(onlyQuota).GetValue(kDbSizeKey, dbSize), 0x20FF0000u);
 
     fs::remove(path);
     const HostConfiguration missing = loaded.Reload(problems);
@@ -249,18 +222,14 @@ TEST(HostSettings, QueryIsAnsweredByKeyWithFailuresForTheRest) {
     ASSERT_EQ(settings.AnswerQuery(&request, &reply), 0x20FF0000u);
 
     const config::CConfigBatchCommands answer(reply);
-    int size = 0;
+    int size = 0, level = 7;
     std::u16string path;
     bool enable = true;
-    int level = 7;
-    EXPECT_EQ(answer.GetValue(0x03670004, size), 0x20FF0000u);
-    EXPECT_EQ(size, 12);
-    EXPECT_EQ(answer.GetValue(0x03620003, path), 0x20FF0000u);
-    EXPECT_EQ(path, u"/srv/zef");
-    EXPECT_EQ(answer.GetValue(0x03610009, enable), 0x20FF0000u);
-    EXPECT_FALSE(enable);
-    EXPECT_EQ(answer.GetValue(0x03670001, level), 0xE0FF0001u) << "not configured by the host";
-    EXPECT_EQ(level, 7);
+    const uint32_t results[] = {answer.GetValue(0x03670004, size), answer.GetValue(0x03620003, path), answer.GetValue(0x03610009, enable),
+                                answer.GetValue(0x03670001, level)};
+    EXPECT_EQ(std::vector<uint32_t>(results, results + 4), (std::vector<uint32_t>{0x20FF0000u, 0x20FF0000u, 0x20FF0000u, 0xE0FF0001u}))
+        << "the last is not configured by the host";
+    EXPECT_EQ(std::make_tuple(12, std::u16string(u"/srv/zef"), false, 7), std::make_tuple(size, path, enable, level));
     EXPECT_EQ(settings.AnswerQuery(nullptr, &reply), 0xE0FF0007u);
 }
 
@@ -282,18 +251,19 @@ void BuildSubscription(HostMessageObject& request, uint32_t eventClass,
     outer.PutInt32(0x207D2, static_cast<int32_t>(interfaceId));
 }
 
-struct Delivered {
-    uint32_t moduleId, functionId, kind;
-};
+// A call the event processor made: "module function kind", in hexadecimal.
+std::string Delivered(uint32_t moduleId, uint32_t functionId, uint32_t kind) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%x %x %x", moduleId, functionId, kind);
+    return text;
+}
 
 TEST(EventProcessor, SubscriptionsAreKeptDeliveredToAndRemoved) {
     pellumhost::EventProcessor events;
-    std::vector<Delivered> delivered;
+    std::vector<std::string> delivered;
     events.SetDelivery([&](uint32_t moduleId, uint32_t, uint32_t functionId, void* input, void*) {
-        const uint32_t kind = functionId == velk::kFnForwardEvent
-                                  ? static_cast<velk::EventRecord*>(input)->eventId
-                                  : *static_cast<uint32_t*>(input);
-        delivered.push_back({moduleId, functionId, kind});
+        const bool event = functionId == velk::kFnForwardEvent;
+        delivered.push_back(Delivered(moduleId, functionId, event ? static_cast<velk::EventRecord*>(input)->eventId : *static_cast<uint32_t*>(input)));
         return 0x20FF0000u;
     });
     HostMessageObject manager, integration, processor, other, malformed;
@@ -302,42 +272,30 @@ TEST(EventProcessor, SubscriptionsAreKeptDeliveredToAndRemoved) {
     BuildSubscription(processor, 0x10002001, {});
     BuildSubscription(other, 0x10002016, {}, 77, 771);
     VELK_DataHandleWrapper(malformed.handle).PutInt32(0x207D1, 10012);
-    for (HostMessageObject* request : {&manager, &integration, &processor, &other})
-        ASSERT_EQ(events.Register(request), 0x20FF0000u);
+    for (HostMessageObject* request : {&manager, &integration, &processor, &other}) ASSERT_EQ(events.Register(request), 0x20FF0000u);
     EXPECT_EQ(events.Register(&malformed), 0xE0FF0007u);
     EXPECT_EQ(events.Register(nullptr), 0xE0FF0007u);
     ASSERT_EQ(events.Count(), 4u);
     EXPECT_EQ(events.Subscriptions()[0].filter.size(), 8u);
 
     uint32_t change = velk::kKindConfigurationChanged, unknownKind = 0x12345678;
-    struct DeliveryCase {
+    const struct {
         const char* name;
         std::function<size_t()> deliver;
-        std::vector<Delivered> expected;
-    };
-    const DeliveryCase cases[] = {
-        {"a configuration change reaches the event-manager subscriber through 24101",
-         [&] { return events.DeliverRequest(change, &change); },
-         {{10012, velk::kFnHostRequest1, velk::kKindConfigurationChanged}}},
-        {"integration events reach both of their subscribers through 24105",
-         [&] { return events.DeliverEvent(0x10002016, "event"); },
-         {{10012, velk::kFnForwardEvent, 0x10002016}, {77, velk::kFnForwardEvent, 0x10002016}}},
-        {"process events", [&] { return events.DeliverEvent(0x10002001, "event"); },
-         {{10012, velk::kFnForwardEvent, 0x10002001}}},
-        {"a kind nobody asked for", [&] { return events.DeliverRequest(unknownKind, &unknownKind); },
-         {}},
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"a configuration change reaches the event-manager subscriber through 24101", [&] { return events.DeliverRequest(change, &change); },
+         {Delivered(10012, velk::kFnHostRequest1, change)}},
+        {"integration events reach both of their subscribers through 24105", [&] { return events.DeliverEvent(0x10002016, "event"); },
+         {Delivered(10012, velk::kFnForwardEvent, 0x10002016), Delivered(77, velk::kFnForwardEvent, 0x10002016)}},
+        {"process events", [&] { return events.DeliverEvent(0x10002001, "event"); }, {Delivered(10012, velk::kFnForwardEvent, 0x10002001)}},
+        {"a kind nobody asked for", [&] { return events.DeliverRequest(unknownKind, &unknownKind); }, {}},
         {"a class nobody subscribed to", [&] { return events.DeliverEvent(0x10002099, "e"); }, {}},
     };
-    for (const DeliveryCase& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& c : cases) {
         delivered.clear();
-        EXPECT_EQ(c.deliver(), c.expected.size());
-        ASSERT_EQ(delivered.size(), c.expected.size());
-        for (size_t i = 0; i < delivered.size(); ++i) {
-            EXPECT_EQ(delivered[i].moduleId, c.expected[i].moduleId);
-            EXPECT_EQ(delivered[i].functionId, c.expected[i].functionId);
-            EXPECT_EQ(delivered[i].kind, c.expected[i].kind);
-        }
+        EXPECT_EQ(c.deliver(), c.expected.size()) << c.name;
+        EXPECT_EQ(delivered, c.expected) << c.name;
     }
 
     for (HostMessageObject* request : {&manager, &integration, &processor, &other})
@@ -347,75 +305,6 @@ TEST(EventProcessor, SubscriptionsAreKeptDeliveredToAndRemoved) {
     delivered.clear();
     EXPECT_EQ(events.DeliverRequest(change, &change), 0u);
     EXPECT_TRUE(delivered.empty());
-}
-
-// A plug-in's exports as the service reaches a subscriber through them: the calls are noted.
-struct FakePlugin {
-    static std::mutex lock;
-    static std::vector<std::pair<uint32_t, std::vector<uint8_t>>> calls;  // function id, kind + quota
-    static uint32_t GetModuleID() { return 10012; }
-    static ICommonPluginInterface* QueryInterface(uint32_t id) {
-        return id == 100121 ? reinterpret_cast<ICommonPluginInterface*>(&calls) : nullptr;
-    }
-    static uint32_t CallFunc(ICommonPluginInterface*, uint32_t functionId, void* input, void*) {
-        const auto* request = static_cast<const velk::ConfigurationChangeRequest*>(input);
-        unsigned quota = 0;
-        const VELK_DataHandleWrapper message(request->message);
-        const config::CConfigBatchCommands batch(message);
-        int dbSize = 0;
-        const bool hasDbSize = batch.GetValue(kDbSizeKey, dbSize) == 0x20FF0000u;
-        batch.GetValue(kQuotaKey, quota);
-        std::lock_guard<std::mutex> guard(lock);
-        calls.push_back({functionId, {static_cast<uint8_t>(request->kind >> 24),
-                                      static_cast<uint8_t>(quota), hasDbSize}});
-        return 0x20FF0000;
-    }
-};
-std::mutex FakePlugin::lock;
-std::vector<std::pair<uint32_t, std::vector<uint8_t>>> FakePlugin::calls;
-
-TEST(ReferenceHostService, AChangedFileIsNoticedAndSentAsAChangeMessage) {
-    const fs::path folder = MakeTestFolder("pellumhost-change");
-    const fs::path path = folder / "host.conf";
-    WriteFileBytes(path, "DbSize = 100\nPerProcessBackupQuota = 6\n");
-    std::vector<ConfigurationProblem> problems;
-    pellumhost::ReferenceHostService service(HostConfiguration::Load(path.string(), problems));
-    PluginExports plugin;
-    plugin.GetModuleID = &FakePlugin::GetModuleID;
-    plugin.QueryInterface = &FakePlugin::QueryInterface;
-    plugin.CallFunc = &FakePlugin::CallFunc;
-    service.AttachPlugin(&plugin);
-    HostMessageObject manager;
-    BuildSubscription(manager, 0x10002004, {0x1000200D, 0x40016002});
-    void* processor = service.QueryHostInterface(HostInterfaceId(3, 31));
-    ASSERT_EQ(service.CallHostInterface(processor, 0x5E23, &manager, nullptr), 0x20FF0000u);
-    FakePlugin::calls.clear();
-
-    service.WatchConfiguration(std::chrono::milliseconds(10));
-    SaveFile(path, "DbSize = 100\nPerProcessBackupQuota = 200\n[detector]\nMinFiles = 2\n");
-    for (int i = 0; i < 500; ++i) {
-        {
-            std::lock_guard<std::mutex> guard(FakePlugin::lock);
-            if (!FakePlugin::calls.empty()) break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    service.StopWatchingConfiguration();
-    ASSERT_EQ(FakePlugin::calls.size(), 1u);
-    EXPECT_EQ(FakePlugin::calls[0].first, velk::kFnHostRequest1);
-    EXPECT_EQ(FakePlugin::calls[0].second[0], 0x40) << "kind 0x40016002";
-    EXPECT_EQ(FakePlugin::calls[0].second[1], 200) << "the new quota";
-    EXPECT_EQ(FakePlugin::calls[0].second[2], 0) << "DbSize did not change and is not sent";
-    EXPECT_EQ(service.Configuration().Detector().minFiles, 2u);
-
-    FakePlugin::calls.clear();
-    WriteFileBytes(path, "DbSize = 100\nPerProcessBackupQuota = 200\n# only a comment more\n");
-    EXPECT_TRUE(service.ReloadConfiguration().empty()) << "no engine setting changed";
-    EXPECT_TRUE(FakePlugin::calls.empty());
-    ASSERT_EQ(service.CallHostInterface(processor, 0x5E24, &manager, nullptr), 0x20FF0000u);
-    EXPECT_EQ(service.Registrations(), 0);
-    service.AttachPlugin(nullptr);
-    fs::remove_all(folder);
 }
 
 // ---- the feedback log ---------------------------------------------------------------------
@@ -510,11 +399,7 @@ TEST(FeedbackLog, RecordsFeedbackAndBootResultsAsTheyArrive) {
     for (const Call& call : calls) EXPECT_EQ(log.Record(call.functionId, call.input), call.result);
     EXPECT_EQ(log.Entries(), 4u) << "the malformed ones are recorded too, what was readable";
     log.Close();
-    std::string text;
-    {
-        std::ifstream in(folder / "feedback.log");  // closed before the folder is removed
-        text.assign(std::istreambuf_iterator<char>(in), {});
-    }
+    const std::string text = ReadFileBytes(folder / "feedback.log");
     for (const char* line : {"restore feedback (ZEF_001), 2 bytes\n",
                              "field 3 (wire type 0): not part of RestoreFeedback; skipped\n",
                              "boot results, 2\n",
@@ -541,7 +426,7 @@ TEST(ProtectedStorage, ServesReadsOfStoredContentFromProtectedFoldersOnly) {
     const std::u16string name = folder.u16string();
     const velk::DbProtectionRequest protect{1, 3, name.c_str(), static_cast<uint32_t>(name.size()), 1};
 
-    struct ReadCase {
+    const struct {
         const char* name;
         bool protectedFirst;
         uint8_t keyFirst;
@@ -549,8 +434,7 @@ TEST(ProtectedStorage, ServesReadsOfStoredContentFromProtectedFoldersOnly) {
         bool withBuffer;
         uint32_t result;
         const char* bytes;
-    };
-    const ReadCase cases[] = {
+    } cases[] = {
         {"not protected: not found", false, 0, 0, 4, true, 0xE0FF0001, ""},
         {"from the start", true, 0, 0, 4, true, 0x20FF0000, "0123"},
         {"from an offset, cut at the end", true, 0, 7, 8, true, 0x20FF0000, "789"},
@@ -558,7 +442,7 @@ TEST(ProtectedStorage, ServesReadsOfStoredContentFromProtectedFoldersOnly) {
         {"another key", true, 9, 0, 4, true, 0xE0FF0001, ""},
         {"no buffer", true, 0, 0, 4, false, 0xE0FF0007, ""},
     };
-    for (const ReadCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.protectedFirst && storage.Folders().empty()) {
             ASSERT_EQ(storage.Call(velk::kFnAddDbProtection, &protect, nullptr), 0x20FF0000u);

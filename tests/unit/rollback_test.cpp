@@ -5,7 +5,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <cstring>
 #include <map>
+#include <tuple>
 
 #include "platform/text.h"
 #include "reference/pellumhost/protection/change_log.h"
@@ -124,19 +126,14 @@ TEST(RollbackPlan, BringsTheTreeBackAsItWasAndNeverEmptiesAFile) {
         for (const Kept& k : c.editions) {
             zef::Edition e;
             e.editionId = static_cast<uint32_t>(editions.size() + 1);
-            e.path = platform::FromUtf8(k.path);
-            e.time = k.time;
-            e.processId = k.processId;
-            e.operation = k.operation;
-            e.size = std::string(k.content).size();
+            std::tie(e.path, e.time, e.processId, e.operation, e.size) = std::make_tuple(platform::FromUtf8(k.path), k.time, k.processId, k.operation, std::strlen(k.content));
             e.digest = zef::DigestOf(k.content, e.size);
             editions.push_back(e);
         }
         std::vector<ChangeEntry> journal;
         for (const Seen& s : c.journal)
-            journal.push_back({s.unixMs, s.kind, s.folder, s.processId, u"", platform::FromUtf8(s.path),
-                               platform::FromUtf8(s.to)});
-        std::map<std::u16string, const char*> now;
+            journal.push_back({s.unixMs, s.kind, s.folder, s.processId, u"", platform::FromUtf8(s.path), platform::FromUtf8(s.to)});
+        std::map<std::u16string, const char*> now;  // content, nullptr for a folder
         PresentTree present;
         for (const Now& n : c.present) {
             now[platform::FromUtf8(n.path)] = n.content;
@@ -144,26 +141,18 @@ TEST(RollbackPlan, BringsTheTreeBackAsItWasAndNeverEmptiesAFile) {
         }
         present.look = [&now](const std::u16string& path) {
             const auto found = now.find(path);
-            PresentFile file;
-            if (found == now.end()) return file;
-            file.kind = found->second == nullptr ? PresentFile::kFolder : PresentFile::kFile;
-            file.size = found->second == nullptr ? 0 : std::string(found->second).size();
-            return file;
+            if (found == now.end()) return PresentFile{};
+            return found->second == nullptr ? PresentFile{PresentFile::kFolder, 0} : PresentFile{PresentFile::kFile, std::strlen(found->second)};
         };
         present.digestOf = [&now](const std::u16string& path, zef::Digest& digest) {
             const auto found = now.find(path);
             if (found == now.end() || found->second == nullptr) return false;
-            digest = zef::DigestOf(found->second, std::string(found->second).size());
+            digest = zef::DigestOf(found->second, std::strlen(found->second));
             return true;
         };
-        RollbackQuestion question;
-        question.folder = u"/t";
-        question.toUnixMs = kMoment;
-        question.processIds = c.writers;
-        question.quarantine = c.quarantine;
+        const RollbackQuestion question{u"/t", kMoment, c.writers, u"", c.quarantine};
         std::vector<std::string> shown;
-        for (const RollbackStep& step : PlanRollback(question, editions, journal, present))
-            shown.push_back(Shown(step));
+        for (const RollbackStep& step : PlanRollback(question, editions, journal, present)) shown.push_back(Shown(step));
         EXPECT_EQ(c.expected, shown) << c.name;
     }
 }
@@ -183,9 +172,7 @@ TEST(ChangeLog, KeepsEveryWholeRecordThroughATornWriteAndAppendsAfterThem) {
     std::string note;
     ASSERT_TRUE(ReadChangeLog(db, read, note));
     ASSERT_EQ(1u, read.size()) << "the torn tail is left out";
-    EXPECT_EQ(u"/t/é", read[0].to);
-    EXPECT_TRUE(read[0].folder);
-    EXPECT_EQ(42u, read[0].processId);
+    EXPECT_EQ(std::make_tuple(std::u16string(u"/t/é"), true, 42u), std::make_tuple(read[0].to, read[0].folder, read[0].processId));
     {
         ChangeLog log;
         std::string error;

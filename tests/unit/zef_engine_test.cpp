@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "reference/zef/zef_engine.h"
@@ -47,8 +48,25 @@ protected:
         return (m_root / "files" / name).u16string();
     }
     std::u16string Path(const std::string& name) { return (m_root / "files" / name).u16string(); }
-    // The texts of the engine's log file.
-    std::string LogText() { return ReadFileBytes(m_root / "log" / "ZefEngine.log"); }
+    // Whether the engine's log file holds text.
+    bool Logged(const std::string& text) {
+        return ReadFileBytes(m_root / "log" / "ZefEngine.log").find(text) != std::string::npos;
+    }
+    // The newest edition of path (editionId 0 when none).
+    zef::EditionFindData Newest(const std::u16string& path) {
+        zef::EditionFindData data{};
+        m_engine->FindFileEditionClose(m_engine->FindFirstFileEdition(path.c_str(), &data));
+        return data;
+    }
+    // The bytes of an edition's copy, the copy freed again ("<none>" when none is given).
+    std::string CopyOf(zef::Engine& engine, uint32_t editionId) {
+        char16_t copy[300] = {};
+        if (engine.GetFileEdition(editionId, 261, copy) != 1) return "<none>";
+        const std::string bytes = ReadFileBytes(fs::path(std::u16string(copy)));
+        EXPECT_EQ(1u, engine.FreeFileEdition(copy));
+        EXPECT_FALSE(fs::exists(fs::path(std::u16string(copy))));
+        return bytes;
+    }
 
     fs::path m_root;
     std::unique_ptr<zef::Engine> m_engine;
@@ -69,16 +87,15 @@ std::u16string CopyText(const char16_t* buffer) { return buffer; }
 TEST_F(EngineTest, VersionsAreTakenOrRefusedWithAReason) {
     const std::u16string tooLong(260, u'a');
     const char16_t illFormed[] = {u'/', 0xD800, u'x', 0};
-    struct Case {
-        const char* name;
-        std::u16string path;      // empty: the text below
-        const char16_t* text;
-        uint32_t processId;
-        VersionResult expected;
-    };
     SetNumber(*m_engine, zef::kSettingPerProcessBackupQuota, 2);
     SetNumber(*m_engine, zef::kSettingMaxBackupFileSizePidMode, 1000);
-    const Case cases[] = {
+    const struct {
+        const char* name;
+        std::u16string path;
+        const char16_t* text;  // when path is empty
+        uint32_t processId;
+        VersionResult expected;
+    } cases[] = {
         {"first", File("a", "alpha"), nullptr, 1, VersionResult::kTaken},
         {"same content again", Path("a"), nullptr, 2, VersionResult::kAlreadyKept},
         {"second file", File("b", "beta"), nullptr, 1, VersionResult::kTaken},
@@ -90,50 +107,41 @@ TEST_F(EngineTest, VersionsAreTakenOrRefusedWithAReason) {
         {"260 units", u"", tooLong.c_str(), 3, VersionResult::kBadPath},
         {"lone surrogate", u"", illFormed, 3, VersionResult::kBadPath},
     };
-    for (const Case& c : cases) {
-        const char16_t* text = c.path.empty() ? c.text : c.path.c_str();
-        EXPECT_EQ(c.expected, m_engine->TakeVersion(text, c.processId)) << c.name;
-    }
+    for (const auto& c : cases) EXPECT_EQ(c.expected, m_engine->TakeVersion(c.path.empty() ? c.text : c.path.c_str(), c.processId)) << c.name;
     EXPECT_EQ(3u, m_engine->MemoryVersionCount());
     // A file event takes its version through the same checks (the module tests send whole
     // ones); a broken message is refused, not read.
     std::vector<uint8_t> event = EventMessageData(FileEvent(Path("b"), 0x20));
     PutWord(event, 8, 0xFFFFFFF0u);
     EXPECT_EQ(1u, m_engine->NotifyEvent(event.data()));
-    EXPECT_NE(std::string::npos, LogText().find("not a well-formed event message"));
+    EXPECT_TRUE(Logged("not a well-formed event message"));
     EXPECT_EQ(1u, m_engine->NotifyEvent(nullptr));
     SetNumber(*m_engine, zef::kSettingWorkMode, 0);
     EXPECT_EQ(VersionResult::kIgnoredByWorkMode, m_engine->TakeVersion(File("d", "delta").c_str(), 5));
     m_engine->Stop();
     EXPECT_EQ(VersionResult::kNotRunning, m_engine->TakeVersion(Path("d").c_str(), 5));
-    const std::string log = LogText();
-    EXPECT_NE(std::string::npos, log.find("not well-formed UTF-16"));
-    EXPECT_NE(std::string::npos, log.find("longer than 259 units"));
-    EXPECT_NE(std::string::npos, log.find("Versions are taken as "));
+    for (const char* line : {"not well-formed UTF-16", "longer than 259 units", "Versions are taken as "}) EXPECT_TRUE(Logged(line)) << line;
 }
 
 TEST_F(EngineTest, MemorySearchesGoNewestFirstAndGiveCopiesImagesAndPurges) {
     zef::ConfigureParameter callback{};
     callback.callback.function = reinterpret_cast<void*>(&FakeImagePath);
     ASSERT_EQ(0u, m_engine->ChangeConfigure(zef::kSettingGetImagePath, &callback));
-    const std::u16string path = File("doc", "one");
-    ASSERT_EQ(VersionResult::kTaken, m_engine->TakeVersion(path.c_str(), 1));
-    File("doc", "two!");
-    ASSERT_EQ(VersionResult::kTaken, m_engine->TakeVersion(path.c_str(), 2));
-    File("doc", "three");
-    ASSERT_EQ(VersionResult::kTaken, m_engine->TakeVersion(path.c_str(), 4242));
-
+    const std::u16string path = Path("doc");
+    for (const auto& [bytes, pid] : {std::make_pair("one", 1u), std::make_pair("two!", 2u), std::make_pair("three", 4242u)}) {
+        File("doc", bytes);
+        ASSERT_EQ(VersionResult::kTaken, m_engine->TakeVersion(path.c_str(), pid));
+    }
     zef::FindHandle find = m_engine->MemFindFirstFile(path.c_str());
     ASSERT_NE(nullptr, find);
     std::vector<std::string> contents;
     std::vector<std::u16string> images;
     std::vector<uint32_t> ids;
     do {
-        char16_t copy[262] = {};
+        char16_t copy[262] = {}, image[260] = {};
         ASSERT_EQ(1u, m_engine->MemGetCopy(find, 261, copy));
         contents.push_back(ReadFileBytes(fs::path(std::u16string(copy))));
         fs::remove(fs::path(std::u16string(copy)));  // the plug-in deletes memory copies
-        char16_t image[260] = {};
         m_engine->MemGetImage(find, 259, image);
         images.push_back(image);
         ids.push_back(m_engine->MemGetId(find));
@@ -147,7 +155,7 @@ TEST_F(EngineTest, MemorySearchesGoNewestFirstAndGiveCopiesImagesAndPurges) {
     EXPECT_EQ(0u, m_engine->MemPurge(find));
     m_engine->MemFindClose(find);
     EXPECT_EQ(2u, m_engine->MemoryVersionCount());
-    // A closed or made-up handle is refused.
+    // A closed or made-up handle is refused; a text is not cut to fit.
     EXPECT_EQ(0u, m_engine->MemFindNext(find));
     EXPECT_EQ(0u, m_engine->MemGetTime(reinterpret_cast<zef::FindHandle>(0x1234)));
     char16_t small[4] = {};
@@ -161,7 +169,8 @@ TEST_F(EngineTest, FlushesTurnVersionsIntoEditionsThatKeepTheirUniqueIds) {
     const std::u16string changed = File("changed", "old content");
     const std::u16string untouched = File("untouched", "same content");
     // The staged copy is the service's own file: the edition keeps the source's mode.
-    fs::permissions(fs::path(changed), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    fs::permissions(fs::path(changed), mode);
     ASSERT_EQ(VersionResult::kTaken, m_engine->TakeVersion(changed.c_str(), 9));
     ASSERT_EQ(VersionResult::kTaken, m_engine->TakeVersion(untouched.c_str(), 9));
     zef::FindHandle memory = m_engine->MemFindFirstFile(changed.c_str());
@@ -171,19 +180,15 @@ TEST_F(EngineTest, FlushesTurnVersionsIntoEditionsThatKeepTheirUniqueIds) {
 
     EXPECT_EQ(0u, m_engine->FlushValidEvents());
     EXPECT_EQ(0u, m_engine->MemoryVersionCount());
+    EXPECT_EQ(0u, Newest(untouched).editionId);
     zef::EditionFindData data{};
-    EXPECT_EQ(nullptr, m_engine->FindFirstFileEdition(untouched.c_str(), &data));
     zef::FindHandle find = m_engine->FindFirstFileEdition(changed.c_str(), &data);
     ASSERT_NE(nullptr, find);
     EXPECT_EQ(0u, m_engine->FindNextFileEdition(find, &data));
     m_engine->FindFileEditionClose(find);
     EXPECT_EQ(static_cast<int32_t>(uniqueId), m_engine->GetBackupFileUniqID(changed.c_str(), data.keyArea));
     EXPECT_EQ(-1, m_engine->GetBackupFileUniqID(untouched.c_str(), data.keyArea));
-    char16_t copy[262] = {};
-    ASSERT_EQ(1u, m_engine->GetFileEdition(data.editionId, 261, copy));
-    EXPECT_EQ("old content", ReadFileBytes(fs::path(std::u16string(copy))));
-    EXPECT_EQ(1u, m_engine->FreeFileEdition(copy));
-    EXPECT_FALSE(fs::exists(fs::path(std::u16string(copy))));
+    EXPECT_EQ("old content", CopyOf(*m_engine, data.editionId));
     // Only the engine's own copies are freed.
     EXPECT_EQ(0u, m_engine->FreeFileEdition(changed.c_str()));
     EXPECT_TRUE(fs::exists(fs::path(changed)));
@@ -192,16 +197,14 @@ TEST_F(EngineTest, FlushesTurnVersionsIntoEditionsThatKeepTheirUniqueIds) {
     ASSERT_EQ(1u, m_engine->RestoreByEdition(changed.c_str(), data.editionId, nullptr, 0, &reboot));
     EXPECT_EQ("old content", ReadFileBytes(fs::path(changed)));
 #if !defined(_WIN32)
-    EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
-              fs::status(fs::path(changed)).permissions() & fs::perms::all);
+    EXPECT_EQ(mode, fs::status(fs::path(changed)).permissions() & fs::perms::all);
 #endif
 
     // FlushEvents keeps every version; a process that ends has its versions kept too.
     ASSERT_EQ(VersionResult::kTaken, m_engine->TakeVersion(untouched.c_str(), 5));
     EXPECT_EQ(0u, m_engine->UpdateObjPidList(2, 5));
     EXPECT_NE(0u, m_engine->UpdateObjPidList(7, 5));
-    find = m_engine->FindFirstFileEditionByPid(5, 1, nullptr, nullptr, nullptr);
-    EXPECT_EQ(nullptr, find);
+    EXPECT_EQ(nullptr, m_engine->FindFirstFileEditionByPid(5, 1, nullptr, nullptr, nullptr));
     zef::EditionFindDataByPid byPid{};
     find = m_engine->FindFirstFileEditionByPid(5, 1, nullptr, nullptr, &byPid);
     ASSERT_NE(nullptr, find);
@@ -220,22 +223,18 @@ TEST_F(EngineTest, BackupsListAndRestoreByEditionKeepingTheEdition) {
     zef::BackupFileFindData listing{};
     zef::FindHandle files = m_engine->FindFirstBackupFile(nullptr, nullptr, &listing);
     ASSERT_NE(nullptr, files);
-    EXPECT_EQ(path, CopyText(listing.info.filePath));
-    EXPECT_EQ(2u, listing.info.editionCount);
-    EXPECT_EQ(17u, listing.info.newestSizeLow);
+    EXPECT_EQ(std::make_tuple(path, 2u, 17u), std::make_tuple(CopyText(listing.info.filePath), listing.info.editionCount, listing.info.newestSizeLow));
     EXPECT_EQ(0u, m_engine->FindNextBackupFile(files, &listing));
     m_engine->FindBackupFileClose(files);
 
     // Time bounds are inclusive: an edition made this second is found by a search up to now.
-    const uint32_t now = static_cast<uint32_t>(std::time(nullptr));
-    zef::EditionFindData newest{};
+    const uint32_t now = static_cast<uint32_t>(std::time(nullptr)), future = now + 5;
+    zef::EditionFindData newest{}, oldest{};
     zef::FindHandle find = m_engine->FindFirstFileEditionEx(path.c_str(), 1, nullptr, &now, &newest);
     ASSERT_NE(nullptr, find);
-    zef::EditionFindData oldest{};
     ASSERT_EQ(1u, m_engine->FindNextFileEdition(find, &oldest));
     m_engine->FindFileEditionClose(find);
     EXPECT_GT(newest.editionId, oldest.editionId);
-    const uint32_t future = now + 5;
     EXPECT_EQ(nullptr, m_engine->FindFirstFileEditionEx(path.c_str(), 1, &future, nullptr, &newest));
 
     uint32_t reboot = 7;
@@ -250,10 +249,8 @@ TEST_F(EngineTest, BackupsListAndRestoreByEditionKeepingTheEdition) {
     zef::RestoreReport report{};
     path.copy(report.fileName, path.size());
     EXPECT_EQ(1u, m_engine->FbCompleteAdvanceData(&oldest, &report));
-    EXPECT_EQ(1u, report.validEditions);
-    EXPECT_EQ(9u, report.size);
-    EXPECT_EQ(oldest.time, report.timeStamp);
-    EXPECT_EQ(zef::kOperationBackup, report.operation);
+    EXPECT_EQ(std::make_tuple(1u, 9u, oldest.time, uint32_t{zef::kOperationBackup}),
+              std::make_tuple(report.validEditions, report.size, report.timeStamp, report.operation));
     const zef::Digest digest = zef::DigestOf("version 1", 9);
     EXPECT_EQ(0, std::memcmp(digest.data(), report.editionValue, 20));
     EXPECT_EQ(zef::DigestText(digest), CopyText(report.signature));
@@ -271,26 +268,23 @@ TEST_F(EngineTest, RestoresReplaceWholeKeepAttributesAndRefuseWhatTheyCannotDo) 
     EXPECT_EQ("restored content", ReadFileBytes(fs::path(target)));
     EXPECT_EQ(fs::perms::none, fs::status(fs::path(target)).permissions() & fs::perms::owner_write);
 #if !defined(_WIN32)
-    EXPECT_EQ(fs::perms::owner_read | fs::perms::group_read,
-              fs::status(fs::path(target)).permissions() & fs::perms::all);
+    EXPECT_EQ(fs::perms::owner_read | fs::perms::group_read, fs::status(fs::path(target)).permissions() & fs::perms::all);
 #endif
     fs::permissions(fs::path(target), fs::perms::owner_write, fs::perm_options::add);
-    struct Case {
+    const struct {
         const char* name;
-        std::u16string target;
-        std::u16string copy;
+        std::u16string target, copy;
         const char* logged;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"folder gone", (m_root / "gone" / "file").u16string(), copy, "folder is missing"},
         {"copy gone", target, Path("nothing"), "cannot be read"},
         {"target path too long", std::u16string(260, u'x'), copy, "longer than 259"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         reboot = 5;
         EXPECT_EQ(0u, m_engine->RestoreByCopy(c.target.c_str(), c.copy.c_str(), nullptr, 0, &reboot)) << c.name;
         EXPECT_EQ(0u, reboot) << c.name;
-        EXPECT_NE(std::string::npos, LogText().find(c.logged)) << c.name;
+        EXPECT_TRUE(Logged(c.logged)) << c.name;
     }
     EXPECT_EQ("restored content", ReadFileBytes(fs::path(target)));
     // Nothing is left beside the target.
@@ -299,43 +293,39 @@ TEST_F(EngineTest, RestoresReplaceWholeKeepAttributesAndRefuseWhatTheyCannotDo) 
     EXPECT_EQ(2u, files);
 }
 
-TEST_F(EngineTest, BootResultsAreWhatThePreviousRunRestored) {
-    const std::u16string target = File("restored", "x");
-    const std::u16string copy = File("copy", "y");
+// Boot results are what the previous run restored, kept until deleted; a second engine on the
+// same database is refused, and a start says why it fails.
+TEST_F(EngineTest, BootResultsAndStartsAreWhatThePreviousRunLeft) {
+    const std::u16string target = File("restored", "x"), copy = File("copy", "y");
+    const auto restart = [](zef::Engine& engine) { engine.Stop(); return engine.Start(); };
     EXPECT_EQ(0u, m_engine->RmAllocDbeResults());
     ASSERT_EQ(1u, m_engine->RestoreByCopy(target.c_str(), copy.c_str(), nullptr, 0, nullptr));
     ASSERT_EQ(0u, m_engine->RestoreByCopy((m_root / "gone" / "f").u16string().c_str(), copy.c_str(), nullptr, 0, nullptr));
-    m_engine->Stop();
-    ASSERT_EQ(0u, m_engine->Start());
+    ASSERT_EQ(0u, restart(*m_engine));
     ASSERT_EQ(2u, m_engine->RmAllocDbeResults());
     uint32_t kind = 0, code = 9, detail = 9;
     uint64_t value = 9, fileTime = 0;
     const char16_t* name = nullptr;
     ASSERT_EQ(1u, m_engine->RmFetchDbeResult(0, &kind, &code, &value, &detail, &name, &fileTime));
-    EXPECT_EQ(0u, code);
-    EXPECT_EQ(target, CopyText(name));
+    EXPECT_EQ(std::make_pair(0u, target), std::make_pair(code, CopyText(name)));
     EXPECT_GT(fileTime, 116444736000000000ull);
     ASSERT_EQ(1u, m_engine->RmFetchDbeResult(1, &kind, &code, &value, &detail, &name, &fileTime));
     EXPECT_EQ(static_cast<uint32_t>(zef::kRestoreFolderMissing), code);
     EXPECT_EQ(0u, m_engine->RmFetchDbeResult(2, &kind, &code, &value, &detail, &name, &fileTime));
     m_engine->RmFreeDbeResults();
     // Not deleted: still there at the next start; deleted: gone.
-    m_engine->Stop();
-    ASSERT_EQ(0u, m_engine->Start());
+    ASSERT_EQ(0u, restart(*m_engine));
     EXPECT_EQ(2u, m_engine->RmAllocDbeResults());
     m_engine->RmFreeDbeResults();
     m_engine->RmDeleteDbeResults();
-    m_engine->Stop();
-    ASSERT_EQ(0u, m_engine->Start());
+    ASSERT_EQ(0u, restart(*m_engine));
     EXPECT_EQ(0u, m_engine->RmAllocDbeResults());
-}
 
-TEST_F(EngineTest, OneEngineUsesADatabaseFolderAtATimeAndAFailedStartSaysWhy) {
     ASSERT_EQ(0u, m_engine->BackupFile(File("kept", "bytes").c_str()));
     zef::Engine second;
     Configure(second);
     EXPECT_EQ(zef::kStartDatabaseInUse, second.Start());
-    EXPECT_NE(std::string::npos, LogText().find("another instance is using the database"));
+    EXPECT_TRUE(Logged("another instance is using the database"));
     m_engine->Stop();
     EXPECT_EQ(0u, second.Start());
     second.Stop();
@@ -361,22 +351,14 @@ TEST_F(EngineTest, ADeepDatabaseFolderKeepsAndRestoresEditions) {
     const std::u16string path = File("deep.txt", "kept in a deep database");
     ASSERT_EQ(0u, deep.BackupFile(path.c_str()));
     File("deep.txt", "changed");
-
     zef::EditionFindData edition{};
-    zef::FindHandle find = deep.FindFirstFileEdition(path.c_str(), &edition);
-    ASSERT_NE(nullptr, find);
-    deep.FindFileEditionClose(find);
-    char16_t copy[262] = {};
-    ASSERT_EQ(1u, deep.GetFileEdition(edition.editionId, 261, copy));
-    EXPECT_EQ("kept in a deep database", ReadFileBytes(fs::path(std::u16string(copy))));
-    deep.FreeFileEdition(copy);
+    deep.FindFileEditionClose(deep.FindFirstFileEdition(path.c_str(), &edition));
+    EXPECT_EQ("kept in a deep database", CopyOf(deep, edition.editionId));
     uint32_t reboot = 5;
     ASSERT_EQ(1u, deep.RestoreByEdition(path.c_str(), edition.editionId, nullptr, 0, &reboot));
     EXPECT_EQ("kept in a deep database", ReadFileBytes(fs::path(path)));
-
     size_t longest = 0;
-    for (const auto& entry : fs::directory_iterator(db / "content"))
-        longest = std::max(longest, entry.path().u16string().size());
+    for (const auto& entry : fs::directory_iterator(db / "content")) longest = std::max(longest, entry.path().u16string().size());
     EXPECT_GT(longest, 259u);
     deep.Stop();
 #if defined(_WIN32)
@@ -395,23 +377,17 @@ TEST_F(EngineTest, ThePatternIsValidCorruptOrDisablingAndAnswersPolicies) {
     pattern.policies.push_back(zef::PolicyEntry{1, 2, 1, 0, {u"first", u"sec\u00f6nd"}});
     pattern.policies.push_back(zef::PolicyEntry{2, 8, 4, 7, {}});
     const std::string valid = zef::PatternText(pattern);
-    struct Case {
+    pattern.disabled = true;
+    std::string altered = valid;
+    altered[altered.find("4096")] = '8';
+    const struct {
         const char* name;
         std::string file;  // empty: no file
         uint32_t valid;    // IsPatternValid answers 0 when valid
         uint32_t disabled;
-    };
-    pattern.disabled = true;
-    std::string altered = valid;
-    altered[altered.find("4096")] = '8';
-    const Case cases[] = {
-        {"no pattern file", "", 0, 0},
-        {"valid", valid, 0, 0},
-        {"disabling", zef::PatternText(pattern), 0, 1},
-        {"altered", altered, 1, 0},
-        {"no seal", "ZEF-PATTERN 1\n", 1, 0},
-    };
-    for (const Case& c : cases) {
+    } cases[] = {{"no pattern file", "", 0, 0}, {"valid", valid, 0, 0}, {"disabling", zef::PatternText(pattern), 0, 1},
+                 {"altered", altered, 1, 0}, {"no seal", "ZEF-PATTERN 1\n", 1, 0}};
+    for (const auto& c : cases) {
         fs::remove(folder / "zef.ptn");
         if (!c.file.empty()) WriteFileBytes(folder / "zef.ptn", c.file);
         EXPECT_EQ(c.valid, m_engine->IsPatternValid(patternFolder.c_str())) << c.name;
@@ -426,15 +402,12 @@ TEST_F(EngineTest, ThePatternIsValidCorruptOrDisablingAndAnswersPolicies) {
 
     zef::PatternPolicy policy{};
     ASSERT_EQ(0u, m_engine->QueryPtnPolicy(1, 2, &policy));
-    EXPECT_EQ(1u, policy.present);
-    ASSERT_EQ(2u, policy.count);
-    EXPECT_EQ(u"first", CopyText(policy.texts[0]));
-    EXPECT_EQ(u"sec\u00f6nd", CopyText(policy.texts[1]));
+    ASSERT_EQ(std::make_pair(1u, 2u), std::make_pair(policy.present, policy.count));
+    EXPECT_EQ(std::make_pair(std::u16string(u"first"), std::u16string(u"sec\u00f6nd")), std::make_pair(CopyText(policy.texts[0]), CopyText(policy.texts[1])));
     m_engine->FreePtnPolicy(&policy);
     EXPECT_EQ(nullptr, policy.texts);
     ASSERT_EQ(0u, m_engine->QueryPtnPolicy(2, 8, &policy));
-    EXPECT_EQ(4u, policy.valueType);
-    EXPECT_EQ(7u, policy.count);
+    EXPECT_EQ(std::make_pair(4u, 7u), std::make_pair(policy.valueType, policy.count));
     m_engine->FreePtnPolicy(&policy);
     ASSERT_EQ(0u, m_engine->QueryPtnPolicy(1, 1, &policy));
     EXPECT_EQ(0u, policy.present);
@@ -444,54 +417,45 @@ TEST_F(EngineTest, ThePatternIsValidCorruptOrDisablingAndAnswersPolicies) {
 // Content that is damaged or gone after its edition was made: the listing marks the edition,
 // and neither a copy nor a restore hands out its bytes or falls back to another edition.
 TEST_F(EngineTest, DamagedOrMissingContentIsMarkedAndNeverHandedOut) {
-    struct Case {
+    const struct {
         const char* name;
         void (*damage)(const fs::path& content);
         zef::ContentState listed;
-    };
-    const Case cases[] = {
-        {"one byte flipped", [](const fs::path& c) {
-             std::string bytes = ReadFileBytes(c);
-             bytes[2] = static_cast<char>(bytes[2] ^ 1);
-             WriteFileBytes(c, bytes);
-         }, zef::kContentIntact},
+    } cases[] = {
+        {"one byte flipped", [](const fs::path& c) { std::string b = ReadFileBytes(c); b[2] = static_cast<char>(b[2] ^ 1); WriteFileBytes(c, b); }, zef::kContentIntact},
         {"truncated", [](const fs::path& c) { fs::resize_file(c, 3); }, zef::kContentDamaged},
         {"missing", [](const fs::path& c) { fs::remove(c); }, zef::kContentMissing},
     };
-    for (const Case& c : cases) {
+    const auto stateOf = [](const zef::EditionFindData& data) {
+        uint32_t state = 99;
+        std::memcpy(&state, data.engine104 + zef::kContentStateOffset, sizeof state);
+        return state;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         const std::u16string path = File(c.name, "older content");
         ASSERT_EQ(0u, m_engine->BackupFile(path.c_str()));
-        File(c.name, std::string("newest content of ") + c.name);
+        const std::string newestBytes = std::string("newest content of ") + c.name;
+        File(c.name, newestBytes);
         ASSERT_EQ(0u, m_engine->BackupFile(path.c_str()));
-        zef::EditionFindData newest{};
-        zef::FindHandle find = m_engine->FindFirstFileEdition(path.c_str(), &newest);
-        ASSERT_NE(nullptr, find);
-        m_engine->FindFileEditionClose(find);
-        const std::string digest = fs::path(zef::DigestText(zef::DigestOf(
-            (std::string("newest content of ") + c.name).data(), 18 + std::strlen(c.name)))).string();
-        c.damage(m_root / "db" / "content" / (digest + "-0"));
+        c.damage(m_root / "db" / "content" / (fs::path(zef::DigestText(zef::DigestOf(newestBytes.data(), newestBytes.size()))).string() + "-0"));
         File(c.name, "the file as it is now");
 
-        find = m_engine->FindFirstFileEdition(path.c_str(), &newest);
-        ASSERT_NE(nullptr, find) << c.name;
-        zef::EditionFindData older{};
-        EXPECT_EQ(1u, m_engine->FindNextFileEdition(find, &older)) << c.name;  // still listed
+        zef::EditionFindData newest{}, older{};
+        zef::FindHandle find = m_engine->FindFirstFileEdition(path.c_str(), &newest);
+        ASSERT_NE(nullptr, find);
+        EXPECT_EQ(1u, m_engine->FindNextFileEdition(find, &older));  // still listed
         m_engine->FindFileEditionClose(find);
-        uint32_t state = 99;
-        std::memcpy(&state, newest.engine104 + zef::kContentStateOffset, sizeof state);
-        EXPECT_EQ(static_cast<uint32_t>(c.listed), state) << c.name;
-        std::memcpy(&state, older.engine104 + zef::kContentStateOffset, sizeof state);
-        EXPECT_EQ(static_cast<uint32_t>(zef::kContentIntact), state) << c.name;
-
+        EXPECT_EQ(std::make_pair(uint32_t(c.listed), uint32_t(zef::kContentIntact)), std::make_pair(stateOf(newest), stateOf(older)));
         char16_t copy[300] = {};
-        EXPECT_EQ(0u, m_engine->GetFileEdition(newest.editionId, 300, copy)) << c.name;
-        EXPECT_TRUE(fs::is_empty(m_root / "db" / "copies")) << c.name;
+        EXPECT_EQ(0u, m_engine->GetFileEdition(newest.editionId, 300, copy));
+        EXPECT_TRUE(fs::is_empty(m_root / "db" / "copies"));
         uint32_t reboot = 0;
-        EXPECT_EQ(0u, m_engine->RestoreByEdition(path.c_str(), newest.editionId, nullptr, 0, &reboot)) << c.name;
-        EXPECT_EQ("the file as it is now", ReadFileBytes(fs::path(path))) << c.name;
-        EXPECT_NE(std::string::npos, LogText().find("from edition " + std::to_string(newest.editionId) + ": ")) << c.name;
-        EXPECT_EQ(1u, m_engine->RestoreByEdition(path.c_str(), older.editionId, nullptr, 0, &reboot)) << c.name;
-        EXPECT_EQ("older content", ReadFileBytes(fs::path(path))) << c.name;
+        EXPECT_EQ(0u, m_engine->RestoreByEdition(path.c_str(), newest.editionId, nullptr, 0, &reboot));
+        EXPECT_EQ("the file as it is now", ReadFileBytes(fs::path(path)));
+        EXPECT_TRUE(Logged("from edition " + std::to_string(newest.editionId) + ": "));
+        EXPECT_EQ(1u, m_engine->RestoreByEdition(path.c_str(), older.editionId, nullptr, 0, &reboot));
+        EXPECT_EQ("older content", ReadFileBytes(fs::path(path)));
     }
 }
 
@@ -499,29 +463,22 @@ TEST_F(EngineTest, DamagedOrMissingContentIsMarkedAndNeverHandedOut) {
 // leave the setting as it was; 0 has a meaning of its own where the table gives one. Bad texts,
 // unknown ids and settings that cannot change while running are refused too.
 TEST_F(EngineTest, SettingsAreRangeCheckedAndRefuseBadTextsAndUnknownIds) {
-    struct Case {
-        uint32_t id;
-        uint32_t value;
+    const struct {
+        uint32_t id, value;
         bool taken;
+    } cases[] = {
+        {zef::kSettingDbSize, 0, true}, {zef::kSettingDbSize, 0xFFFFFFFFu, false}, {zef::kSettingDbSize, (1u << 22) + 1, false},
+        {zef::kSettingHistoryKeepDays, 0, true}, {zef::kSettingHistoryKeepDays, 0x80000000u, false},
+        {zef::kSettingDebugLevel, 5, false}, {zef::kSettingPerProcessBackupQuota, 0, true},
     };
-    const Case cases[] = {
-        {zef::kSettingDbSize, 0, true},                  // no size limit
-        {zef::kSettingDbSize, 0xFFFFFFFFu, false},       // -1
-        {zef::kSettingDbSize, (1u << 22) + 1, false},
-        {zef::kSettingHistoryKeepDays, 0, true},         // no age limit
-        {zef::kSettingHistoryKeepDays, 0x80000000u, false},
-        {zef::kSettingDebugLevel, 5, false},
-        {zef::kSettingPerProcessBackupQuota, 0, true},
-    };
-    for (const Case& c : cases) {
-        zef::ConfigureParameter before{};
+    for (const auto& c : cases) {
+        zef::ConfigureParameter before{}, after{};
         ASSERT_EQ(0u, m_engine->QueryConfigure(c.id, &before));
         EXPECT_EQ(c.taken ? 0u : 1u, SetNumber(*m_engine, c.id, c.value)) << c.id << " " << c.value;
-        zef::ConfigureParameter after{};
         ASSERT_EQ(0u, m_engine->QueryConfigure(c.id, &after));
         EXPECT_EQ(c.taken ? c.value : before.numeric.value, after.numeric.value) << c.id;
     }
-    EXPECT_NE(std::string::npos, LogText().find("a negative value (-1) is outside 0 to 4194304"));
+    EXPECT_TRUE(Logged("a negative value (-1) is outside 0 to 4194304"));
     const char16_t illFormed[] = {0xDC00, 0};
     EXPECT_NE(0u, SetText(*m_engine, zef::kSettingDbPath, illFormed));
     EXPECT_NE(0u, m_engine->ChangeConfigure(zef::kSettingDbPath, nullptr));
@@ -537,8 +494,7 @@ TEST_F(EngineTest, SettingsAreRangeCheckedAndRefuseBadTextsAndUnknownIds) {
 // Each thread also restores one shared file from a copy of its own: it ends holding one of
 // them whole.
 TEST_F(EngineTest, ThreadsTakeVersionsFlushSearchAndRestoreAtOnce) {
-    constexpr int kThreads = 4;
-    constexpr int kRounds = 10;
+    constexpr int kThreads = 4, kRounds = 10;
     SetNumber(*m_engine, zef::kSettingPerProcessBackupQuota, 0);
     const std::u16string shared = File("shared", "original");
     std::vector<std::string> wholes;
@@ -553,14 +509,12 @@ TEST_F(EngineTest, ThreadsTakeVersionsFlushSearchAndRestoreAtOnce) {
                 const std::u16string path = File(name, name + " round " + std::to_string(r));
                 m_engine->TakeVersion(path.c_str(), static_cast<uint32_t>(t + 1));
                 zef::FindHandle find = m_engine->MemFindFirstFile(path.c_str());
-                if (find != nullptr) {
-                    char16_t copy[262] = {};
-                    if (m_engine->MemGetCopy(find, 261, copy) != 0) {
-                        m_engine->RestoreByCopy(path.c_str(), copy, nullptr, 0, nullptr);
-                        fs::remove(fs::path(std::u16string(copy)));
-                    }
-                    m_engine->MemFindClose(find);
+                char16_t copy[262] = {};
+                if (find != nullptr && m_engine->MemGetCopy(find, 261, copy) != 0) {
+                    m_engine->RestoreByCopy(path.c_str(), copy, nullptr, 0, nullptr);
+                    fs::remove(fs::path(std::u16string(copy)));
                 }
+                m_engine->MemFindClose(find);
                 if (r % 4 == t % 4) m_engine->FlushEvents();
                 zef::EditionFindData data{};
                 zef::FindHandle editions = m_engine->FindFirstFileEdition(path.c_str(), &data);

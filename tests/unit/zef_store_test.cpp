@@ -13,6 +13,7 @@
 #include <memory>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include "reference/zef/edition_log.h"
 #include "reference/zef/engine_text.h"
@@ -36,6 +37,21 @@ std::string RandomBytes(size_t size, uint32_t seed) {
     return bytes;
 }
 
+zef::EditionOrigin Origin(const std::u16string& path, uint32_t processId = 0, uint32_t operation = zef::kOperationBackup, uint32_t time = 0) {
+    zef::EditionOrigin origin;
+    origin.path = path;
+    origin.processId = processId;
+    origin.operation = operation;
+    origin.time = time;
+    return origin;
+}
+
+void FlipByte(const fs::path& file, size_t offset) {
+    std::string bytes = ReadFileBytes(file);
+    bytes[offset] = static_cast<char>(bytes[offset] ^ 0x40);
+    WriteFileBytes(file, bytes);
+}
+
 class StoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -50,17 +66,30 @@ protected:
         WriteFileBytes(m_root / name, bytes);
         return (m_root / name).u16string();
     }
-    uint32_t Add(EditionStore& store, const std::u16string& path) {
-        zef::EditionOrigin origin;
-        origin.path = path;
+    // A store opened on a fresh database (table: the system's unless given).
+    std::unique_ptr<EditionStore> Fresh(zef::StoreLimits limits = {}, const zef::FileTable& table = zef::SystemFileTable()) {
+        fs::remove_all(m_db);
+        return Reopen(limits, table);
+    }
+    std::unique_ptr<EditionStore> Reopen(zef::StoreLimits limits = {}, const zef::FileTable& table = zef::SystemFileTable()) {
+        auto store = std::make_unique<EditionStore>(table, m_log);
+        EXPECT_EQ(OpenResult::kOk, store->Open(m_db, limits));
+        return store;
+    }
+    uint32_t Add(EditionStore& store, const std::u16string& path, uint32_t processId = 0, uint32_t time = 0) {
         uint32_t id = 0;
-        EXPECT_EQ(AddResult::kAdded, store.AddFromFile(origin, UINT64_MAX, &id));
+        EXPECT_EQ(AddResult::kAdded, store.AddFromFile(Origin(path, processId, zef::kOperationBackup, time), UINT64_MAX, &id));
         return id;
     }
     std::string Content(const EditionStore& store, uint32_t editionId) {
         Edition edition;
         if (!store.Find(editionId, edition)) return "<no edition>";
         return ReadFileBytes(fs::path(store.ContentPath(edition)));
+    }
+    std::vector<uint32_t> IdsOf(const EditionStore& store, const std::string& name) {
+        std::vector<uint32_t> ids;
+        for (const Edition& e : store.EditionsOfPath((m_root / name).u16string(), nullptr, nullptr)) ids.push_back(e.editionId);
+        return ids;
     }
     size_t ContentFiles() {
         const fs::path content = fs::path(m_db) / "content";
@@ -70,135 +99,90 @@ protected:
     fs::path m_root;
     std::u16string m_db;
     zef::EngineLog m_log;
-    zef::StoreLimits m_limits;
 };
 
 // The digest every read is checked against: the standard's vectors, fed whole and in pieces
-// that straddle the 64-byte blocks.
+// that straddle the 64-byte blocks, and lengths at the edges of the padding.
 TEST(ContentDigest, MatchesTheStandardVectorsHoweverTheBytesArrive) {
-    const struct {
-        std::string bytes;
-        const char16_t* sha1;
-    } cases[] = {
-        {"", u"da39a3ee5e6b4b0d3255bfef95601890afd80709"},
-        {"abc", u"a9993e364706816aba3e25717850c26c9cd0d89d"},
-        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
-         u"84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
+    const std::pair<std::string, const char16_t*> cases[] = {
+        {"", u"da39a3ee5e6b4b0d3255bfef95601890afd80709"}, {"abc", u"a9993e364706816aba3e25717850c26c9cd0d89d"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", u"84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
         {std::string(1000000, 'a'), u"34aa973cd4c4daa4f61eeb2bdbad27316534016f"},
-        // Lengths at the edges of the padding: the length field fits, just fits, or spills.
-        {std::string(55, 'x'), u"cef734ba81a024479e09eb5a75b6ddae62e6abf1"},
-        {std::string(56, 'x'), u"901305367c259952f4e7af8323f480d59f81335b"},
-        {std::string(64, 'x'), u"bb2fa3ee7afb9f54c6dfb5d021f14b1ffe40c163"},
-        {std::string(119, 'x'), u"4300320394f7ee239bcdce7d3b8bcee173a0cd5c"},
+        {std::string(55, 'x'), u"cef734ba81a024479e09eb5a75b6ddae62e6abf1"}, {std::string(56, 'x'), u"901305367c259952f4e7af8323f480d59f81335b"},
+        {std::string(64, 'x'), u"bb2fa3ee7afb9f54c6dfb5d021f14b1ffe40c163"}, {std::string(119, 'x'), u"4300320394f7ee239bcdce7d3b8bcee173a0cd5c"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(zef::DigestText(zef::DigestOf(c.bytes.data(), c.bytes.size())), c.sha1)
-            << c.bytes.size() << " bytes";
+    for (const auto& [bytes, sha1] : cases) {
+        EXPECT_EQ(zef::DigestText(zef::DigestOf(bytes.data(), bytes.size())), sha1) << bytes.size() << " bytes";
         for (const bool portable : {false, true}) {
             for (const size_t piece : {1u, 7u, 63u, 64u, 65u, 4096u}) {
                 zef::DigestBuilder builder(portable);
-                for (size_t at = 0; at < c.bytes.size(); at += piece)
-                    builder.Add(c.bytes.data() + at, std::min(piece, c.bytes.size() - at));
-                EXPECT_EQ(zef::DigestText(builder.Finish()), c.sha1)
-                    << c.bytes.size() << " in " << piece << (portable ? ", portably" : "");
+                for (size_t at = 0; at < bytes.size(); at += piece) builder.Add(bytes.data() + at, std::min(piece, bytes.size() - at));
+                EXPECT_EQ(zef::DigestText(builder.Finish()), sha1) << bytes.size() << " in " << piece << (portable ? ", portably" : "");
             }
         }
     }
 }
 
-TEST_F(StoreTest, EditionsRoundTripByteForByteAcrossAReopen) {
-    struct Case {
-        const char* name;
-        std::string bytes;
-    };
-    std::string sparse(3u << 20, '\0');
-    sparse.replace(sparse.size() - 5, 5, "tail!");
-    const Case cases[] = {
-        {"empty", ""},
-        {"small", "hello, editions"},
-        {"mebibyte", RandomBytes(1u << 20, 7)},
-        {"sparse", sparse},
-    };
+// Contents round trip across a reopen (a sparse file's hole included); the same content is kept
+// once, under another writer too; unchanged content makes no edition for the same writer; a
+// content whose digest is taken by other bytes is kept apart.
+TEST_F(StoreTest, EditionsRoundTripAndContentIsKeptOnce) {
+    const std::pair<const char*, std::string> cases[] = {
+        {"empty", ""}, {"small", "hello, editions"}, {"mebibyte", RandomBytes(1u << 20, 7)},
+        {"sparse", std::string((3u << 20) - 5, '\0') + "tail!"}};
     std::vector<uint32_t> ids;
     {
-        EditionStore store(zef::SystemFileTable(), m_log);
-        ASSERT_EQ(OpenResult::kOk, store.Open(m_db, m_limits));
-        for (const Case& c : cases) {
-            std::u16string path = Source(c.name, "");
-            if (std::string(c.name) == "sparse") {
-                std::ofstream out(m_root / c.name, std::ios::binary);
-                out.seekp(static_cast<std::streamoff>(c.bytes.size() - 5));
+        auto store = Fresh();
+        for (const auto& [name, bytes] : cases) {
+            if (std::string(name) == "sparse") {
+                std::ofstream out(m_root / name, std::ios::binary);
+                out.seekp(static_cast<std::streamoff>(bytes.size() - 5));
                 out << "tail!";
             } else {
-                WriteFileBytes(m_root / c.name, c.bytes);
+                WriteFileBytes(m_root / name, bytes);
             }
-            ids.push_back(Add(store, path));
-            EXPECT_EQ(c.bytes, Content(store, ids.back())) << c.name;
+            ids.push_back(Add(*store, (m_root / name).u16string()));
         }
     }
-    EditionStore reopened(zef::SystemFileTable(), m_log);
-    ASSERT_EQ(OpenResult::kOk, reopened.Open(m_db, m_limits));
+    auto store = Reopen();
     for (size_t i = 0; i < std::size(cases); ++i) {
-        EXPECT_EQ(cases[i].bytes, Content(reopened, ids[i])) << cases[i].name;
+        const std::string& bytes = cases[i].second;
         Edition edition;
-        ASSERT_TRUE(reopened.Find(ids[i], edition));
-        EXPECT_EQ(cases[i].bytes.size(), edition.size);
-        EXPECT_EQ(zef::DigestOf(cases[i].bytes.data(), cases[i].bytes.size()), edition.digest);
+        ASSERT_TRUE(store->Find(ids[i], edition));
+        EXPECT_EQ(std::make_tuple(bytes, uint64_t{bytes.size()}, zef::DigestOf(bytes.data(), bytes.size())),
+                  std::make_tuple(Content(*store, ids[i]), edition.size, edition.digest)) << cases[i].first;
     }
-}
 
-TEST_F(StoreTest, SameContentIsStoredOnceAndUnchangedContentMakesNoEditionForTheSameWriter) {
-    EditionStore store(zef::SystemFileTable(), m_log);
-    ASSERT_EQ(OpenResult::kOk, store.Open(m_db, m_limits));
+    store.reset();  // its folder is taken away next
+    store = Fresh();
     const std::string bytes = RandomBytes(4096, 1);
-    const uint32_t first = Add(store, Source("a", bytes));
-    const uint32_t second = Add(store, Source("b", bytes));
-    EXPECT_NE(first, second);
-    EXPECT_EQ(1u, ContentFiles());
-    EXPECT_EQ(4096u, store.StoredBytes());
-
-    zef::EditionOrigin again;
-    again.path = (m_root / "a").u16string();
+    // Other bytes already sit under this digest, as a crafted collision would.
+    WriteFileBytes(fs::path(m_db) / "content" / (fs::path(zef::DigestText(zef::DigestOf("x", 1))).string() + "-0"), "an impostor");
+    const uint32_t first = Add(*store, Source("a", bytes));
+    const uint32_t second = Add(*store, Source("b", bytes));
+    const uint32_t collided = Add(*store, Source("c", "x"));
+    Edition edition;
+    ASSERT_TRUE(store->Find(collided, edition));
+    EXPECT_EQ(1u, edition.blobSuffix);
+    EXPECT_EQ("x", Content(*store, collided));
+    EXPECT_EQ(3u, ContentFiles());
+    EXPECT_EQ(4097u, store->StoredBytes());
+    const zef::EditionOrigin again = Origin((m_root / "a").u16string());
     uint32_t id = 0;
-    EXPECT_EQ(AddResult::kUnchanged, store.AddFromFile(again, UINT64_MAX, &id));
+    EXPECT_EQ(AddResult::kUnchanged, store->AddFromFile(again, UINT64_MAX, &id));
     EXPECT_EQ(first, id);
     // The same bytes for another writer: an edition of its own, the content still kept once.
-    zef::EditionOrigin writer = again;
-    writer.processId = 77;
-    writer.operation = zef::kOperationBeforeWrite;
-    EXPECT_EQ(AddResult::kAdded, store.AddFromFile(writer, UINT64_MAX, &id));
-    EXPECT_TRUE(store.Delete(id));
-    EXPECT_EQ(1u, ContentFiles());
-
+    EXPECT_EQ(AddResult::kAdded, store->AddFromFile(Origin(again.path, 77, zef::kOperationBeforeWrite), UINT64_MAX, &id));
+    EXPECT_TRUE(store->Delete(id));
+    EXPECT_EQ(3u, ContentFiles());
     // Changed content, several times within one second: each is its own edition, newest first.
-    std::vector<uint32_t> made;
-    for (char c : std::string("xyz")) made.push_back(Add(store, Source("a", std::string(10, c))));
-    const std::vector<Edition> editions = store.EditionsOfPath(again.path, nullptr, nullptr);
-    ASSERT_EQ(4u, editions.size());
-    EXPECT_EQ(made[2], editions[0].editionId);
-    EXPECT_EQ(made[1], editions[1].editionId);
-    EXPECT_EQ(made[0], editions[2].editionId);
-    EXPECT_EQ(first, editions[3].editionId);
-
+    std::vector<uint32_t> made{first};
+    for (char c : std::string("xyz")) made.insert(made.begin(), Add(*store, Source("a", std::string(10, c))));
+    EXPECT_EQ(made, IdsOf(*store, "a"));
     // Deleting one sharer keeps the content for the other.
-    EXPECT_TRUE(store.Delete(first));
-    EXPECT_EQ(bytes, Content(store, second));
-    EXPECT_FALSE(store.Delete(first));
-}
-
-TEST_F(StoreTest, ContentWhoseDigestMatchesButBytesDifferIsStoredApart) {
-    EditionStore store(zef::SystemFileTable(), m_log);
-    ASSERT_EQ(OpenResult::kOk, store.Open(m_db, m_limits));
-    const std::string bytes = "the genuine content";
-    // Another content already sits under this digest, as a crafted collision would.
-    const zef::Digest digest = zef::DigestOf(bytes.data(), bytes.size());
-    WriteFileBytes(fs::path(m_db) / "content" / (fs::path(zef::DigestText(digest)).string() + "-0"),
-               "an impostor");
-    const uint32_t id = Add(store, Source("file", bytes));
-    Edition edition;
-    ASSERT_TRUE(store.Find(id, edition));
-    EXPECT_EQ(1u, edition.blobSuffix);
-    EXPECT_EQ(bytes, Content(store, id));
+    EXPECT_TRUE(store->Delete(first));
+    EXPECT_EQ(bytes, Content(*store, second));
+    EXPECT_FALSE(store->Delete(first));
 }
 
 // Purges come with additions: each case adds its editions in order under its limits.
@@ -226,212 +210,137 @@ TEST_F(StoreTest, PurgesTakeTheOldestFirstByAgeAndTheLargestWritersShareByQuota)
     };
     const uint32_t now = static_cast<uint32_t>(std::time(nullptr));
     for (const Case& c : cases) {
-        fs::remove_all(m_db);
-        EditionStore store(zef::SystemFileTable(), m_log);
-        ASSERT_EQ(OpenResult::kOk, store.Open(m_db, zef::StoreLimits{c.quota, c.keepDays})) << c.name;
+        SCOPED_TRACE(c.name);
+        auto store = Fresh(zef::StoreLimits{c.quota, c.keepDays});
         std::vector<uint32_t> ids;
         for (size_t i = 0; i < c.editions.size(); ++i) {
-            const std::string name = "aged" + std::to_string(c.editions[i].second);
-            zef::EditionOrigin origin;
-            origin.path = Source(name, RandomBytes(1000, static_cast<uint32_t>(i + 10)));
-            origin.processId = c.editions[i].second;
-            origin.time = now - c.editions[i].first * 86400u;
-            uint32_t id = 0;
-            ASSERT_EQ(AddResult::kAdded, store.AddFromFile(origin, UINT64_MAX, &id)) << c.name;
-            ids.push_back(id);
+            const auto [age, writer] = c.editions[i];
+            ids.push_back(Add(*store, Source("aged" + std::to_string(writer), RandomBytes(1000, uint32_t(i + 10))), writer, now - age * 86400u));
         }
-        store.Commit();
-        std::vector<uint32_t> expected;
+        store->Commit();
+        std::vector<uint32_t> expected, kept;
         for (size_t index : c.survivors) expected.push_back(ids[index]);
-        std::vector<uint32_t> kept;
         for (uint32_t id : ids) {
             Edition edition;
-            if (store.Find(id, edition)) kept.push_back(id);
+            if (store->Find(id, edition)) kept.push_back(id);
         }
-        EXPECT_EQ(expected, kept) << c.name;
-        EXPECT_EQ(c.survivors.size(), ContentFiles()) << c.name;
-        const zef::PurgeRecord purges = store.PurgesOf((m_root / "aged1").u16string());
-        if (c.survivors.empty() || c.survivors[0] != 0) {
-            EXPECT_EQ(now - c.editions[0].first * 86400u, purges.firstCreateTime) << c.name;
-            EXPECT_GE(purges.lastPurgeTime, now) << c.name;
+        EXPECT_EQ(expected, kept);
+        EXPECT_EQ(c.survivors.size(), ContentFiles());
+        const zef::PurgeRecord purges = store->PurgesOf((m_root / "aged1").u16string());
+        if (c.survivors[0] != 0) {
+            EXPECT_EQ(now - c.editions[0].first * 86400u, purges.firstCreateTime);
+            EXPECT_GE(purges.lastPurgeTime, now);
         }
     }
 }
 
 TEST_F(StoreTest, TimeBoundsAreInclusiveAndSearchesGoByPathProcessAndFile) {
-    EditionStore store(zef::SystemFileTable(), m_log);
-    ASSERT_EQ(OpenResult::kOk, store.Open(m_db, zef::StoreLimits{UINT64_MAX, 0}));
-    const std::u16string path = Source("timed", "");
-    for (uint32_t i = 0; i < 4; ++i) {
-        WriteFileBytes(m_root / "timed", std::string(5, static_cast<char>('a' + i)));
-        zef::EditionOrigin origin;
-        origin.path = path;
-        origin.processId = 100 + i % 2;
-        origin.time = 1000 + i * 10;
-        ASSERT_EQ(AddResult::kAdded, store.AddFromFile(origin, UINT64_MAX, nullptr));
-    }
-    const uint32_t from = 1010;
-    const uint32_t to = 1020;
-    const auto inRange = store.EditionsOfPath(path, &from, &to);
+    auto store = Fresh({UINT64_MAX, 0});
+    for (uint32_t i = 0; i < 4; ++i) Add(*store, Source("timed", std::string(5, char('a' + i))), 100 + i % 2, 1000 + i * 10);
+    const uint32_t from = 1010, to = 1020;
+    const auto inRange = store->EditionsOfPath((m_root / "timed").u16string(), &from, &to);
     ASSERT_EQ(2u, inRange.size());
-    EXPECT_EQ(1020u, inRange[0].time);
-    EXPECT_EQ(1010u, inRange[1].time);
-    const auto byProcess = store.EditionsOfProcess(101, nullptr, nullptr);
+    EXPECT_EQ(std::make_pair(1020u, 1010u), std::make_pair(inRange[0].time, inRange[1].time));
+    const auto byProcess = store->EditionsOfProcess(101, nullptr, nullptr);
     ASSERT_EQ(2u, byProcess.size());
     EXPECT_EQ(1030u, byProcess[0].time);
-    const auto files = store.StoredFiles(&from, &to);
+    const auto files = store->StoredFiles(&from, &to);
     ASSERT_EQ(1u, files.size());
-    EXPECT_EQ(2u, files[0].editionCount);
-    EXPECT_EQ(1020u, files[0].newestTime);
+    EXPECT_EQ(std::make_pair(2u, 1020u), std::make_pair(files[0].editionCount, files[0].newestTime));
 }
 
 // A crash at each disk-changing step of a new edition, then a reopen: the editions made
 // before are all there and whole, the interrupted one is either whole or absent, and content
 // that no edition names is kept (noted as an orphan), never removed at once.
 TEST_F(StoreTest, ACrashAtAnyStepOfAnEditionLosesNothingCompleted) {
-    const std::string before1 = RandomBytes(70000, 3);
-    const std::string before2 = RandomBytes(1500000, 4);
-    const std::string during = RandomBytes(1200000, 5);
+    const std::string before1 = RandomBytes(70000, 3), before2 = RandomBytes(1500000, 4), during = RandomBytes(1200000, 5);
     int64_t steps = 0;
     for (int64_t crashAt = 0;; ++crashAt) {
-        fs::remove_all(m_db);
-        uint32_t id1 = 0;
-        uint32_t id2 = 0;
+        SCOPED_TRACE("crash at " + std::to_string(crashAt));
+        uint32_t id1 = 0, id2 = 0;
         {
-            EditionStore store(zef_test::FaultyFileTable(), m_log);
-            ASSERT_EQ(OpenResult::kOk, store.Open(m_db, m_limits));
-            id1 = Add(store, Source("one", before1));
-            id2 = Add(store, Source("two", before2));
+            auto store = Fresh({}, zef_test::FaultyFileTable());
+            id1 = Add(*store, Source("one", before1));
+            id2 = Add(*store, Source("two", before2));
             const std::u16string path = Source("three", during);
             zef_test::ArmFaults(crashAt);
-            zef::EditionOrigin origin;
-            origin.path = path;
-            store.AddFromFile(origin, UINT64_MAX, nullptr);
+            store->AddFromFile(Origin(path), UINT64_MAX, nullptr);
             steps = zef_test::CountedCalls();
             if (!zef_test::Crashed()) break;
         }  // the store goes away as the killed process's did
         zef_test::DisarmFaults();
-        EditionStore reopened(zef::SystemFileTable(), m_log);
-        ASSERT_EQ(OpenResult::kOk, reopened.Open(m_db, m_limits)) << "crash at " << crashAt;
-        EXPECT_EQ(before1, Content(reopened, id1)) << "crash at " << crashAt;
-        EXPECT_EQ(before2, Content(reopened, id2)) << "crash at " << crashAt;
-        const auto third = reopened.EditionsOfPath((m_root / "three").u16string(), nullptr, nullptr);
+        auto reopened = Reopen();
+        EXPECT_EQ(before1, Content(*reopened, id1));
+        EXPECT_EQ(before2, Content(*reopened, id2));
+        const auto third = IdsOf(*reopened, "three");
         ASSERT_LE(third.size(), 1u);
-        if (!third.empty()) {
-            EXPECT_EQ(during, Content(reopened, third[0].editionId));
-        }
-        EXPECT_LE(2u + third.size(), ContentFiles()) << "crash at " << crashAt;
+        if (!third.empty()) { EXPECT_EQ(during, Content(*reopened, third[0])); }
+        EXPECT_LE(2u + third.size(), ContentFiles());
     }
     EXPECT_GE(steps, 5);  // create, write, move in, descriptor written, log appended
 }
 
 // Each kind of damage to a database of two editions (a, then b), and what the store makes of
-// it: the open's answer, what a listing says of each edition, what check finds, and what is
-// left after repair. No content file is ever deleted.
+// it: what check finds, the open's answer, what a listing says of each edition (after repair
+// when the open is refused), and that no content file is ever deleted.
 TEST_F(StoreTest, EachKindOfDamageGetsItsAnswerAndNoContentIsDeleted) {
-    using zef::ContentState;
     using zef::StoreHealth;
-    struct Case {
+    using Damage = std::function<void(const fs::path& log, const fs::path& contentOfB)>;
+    const auto intact = zef::kContentIntact, damaged = zef::kContentDamaged, missing = zef::kContentMissing;
+    const struct {
         const char* name;
-        std::function<void(const fs::path& db, const std::string& contentOfB)> damage;
+        Damage damage;
+        StoreHealth checked;
         OpenResult opened;
-        ContentState a, b;        // as listed once open (after repair when the open is refused)
-        StoreHealth checked;      // CheckStore before any repair
+        zef::ContentState b;      // a stays intact throughout
         size_t contentFilesLeft;  // of the two
+    } cases[] = {
+        {"intact", [](auto&, auto&) {}, StoreHealth::kHealthy, OpenResult::kOk, intact, 2},
+        {"log torn in its last record", [](auto& log, auto&) { fs::resize_file(log, fs::file_size(log) - 5); }, StoreHealth::kHealthy, OpenResult::kOk, intact, 2},
+        {"log byte flipped in its first record", [](auto& log, auto&) { FlipByte(log, 30); }, StoreHealth::kIndexDamaged, OpenResult::kIndexDamaged, intact, 2},
+        {"log replaced by garbage", [](auto& log, auto&) { WriteFileBytes(log, "garbage"); }, StoreHealth::kIndexDamaged, OpenResult::kIndexDamaged, intact, 2},
+        {"log missing", [](auto& log, auto&) { fs::remove(log); }, StoreHealth::kIndexMissing, OpenResult::kIndexMissing, intact, 2},
+        {"a folder in place of the log", [](auto& log, auto&) { fs::remove(log), fs::create_directory(log); }, StoreHealth::kIndexDamaged, OpenResult::kIndexDamaged, intact, 2},
+        {"content of b with a byte flipped", [](auto&, auto& b) { FlipByte(b, 3); }, StoreHealth::kContentDamaged, OpenResult::kOk, intact, 2},
+        {"content of b cut short", [](auto&, auto& b) { fs::resize_file(b, 10); }, StoreHealth::kContentDamaged, OpenResult::kOk, damaged, 2},
+        {"content of b grown", [](auto&, auto& b) { std::ofstream(b, std::ios::app) << "more"; }, StoreHealth::kContentDamaged, OpenResult::kOk, damaged, 2},
+        {"content of b missing", [](auto&, auto& b) { fs::remove(b); }, StoreHealth::kContentMissing, OpenResult::kOk, missing, 1},
+        {"a folder in place of b's content", [](auto&, auto& b) { fs::remove(b), fs::create_directory(b); }, StoreHealth::kContentMissing, OpenResult::kOk, missing, 1},
     };
-    auto log = [](const fs::path& db) { return db / "editions.log"; };
-    auto flipAt = [](const fs::path& file, size_t offset) {
-        std::string bytes = ReadFileBytes(file);
-        bytes[offset] = static_cast<char>(bytes[offset] ^ 0x40);
-        WriteFileBytes(file, bytes);
-    };
-    const Case cases[] = {
-        {"intact", [](const fs::path&, const std::string&) {}, OpenResult::kOk,
-         zef::kContentIntact, zef::kContentIntact, StoreHealth::kHealthy, 2},
-        {"log torn in its last record",
-         [&](const fs::path& db, const std::string&) {
-             fs::resize_file(log(db), fs::file_size(log(db)) - 5);
-         },
-         OpenResult::kOk, zef::kContentIntact, zef::kContentIntact, StoreHealth::kHealthy, 2},
-        {"log byte flipped in its first record",
-         [&](const fs::path& db, const std::string&) { flipAt(log(db), 30); },
-         OpenResult::kIndexDamaged, zef::kContentIntact, zef::kContentIntact,
-         StoreHealth::kIndexDamaged, 2},
-        {"log replaced by garbage",
-         [&](const fs::path& db, const std::string&) { WriteFileBytes(log(db), "garbage"); },
-         OpenResult::kIndexDamaged, zef::kContentIntact, zef::kContentIntact,
-         StoreHealth::kIndexDamaged, 2},
-        {"log missing", [&](const fs::path& db, const std::string&) { fs::remove(log(db)); },
-         OpenResult::kIndexMissing, zef::kContentIntact, zef::kContentIntact,
-         StoreHealth::kIndexMissing, 2},
-        {"a folder in place of the log",
-         [&](const fs::path& db, const std::string&) {
-             fs::remove(log(db));
-             fs::create_directory(log(db));
-         },
-         OpenResult::kIndexDamaged, zef::kContentIntact, zef::kContentIntact,
-         StoreHealth::kIndexDamaged, 2},
-        {"content of b with a byte flipped",
-         [&](const fs::path& db, const std::string& b) { flipAt(db / "content" / b, 3); },
-         OpenResult::kOk, zef::kContentIntact, zef::kContentIntact, StoreHealth::kContentDamaged, 2},
-        {"content of b cut short",
-         [](const fs::path& db, const std::string& b) { fs::resize_file(db / "content" / b, 10); },
-         OpenResult::kOk, zef::kContentIntact, zef::kContentDamaged, StoreHealth::kContentDamaged, 2},
-        {"content of b grown",
-         [](const fs::path& db, const std::string& b) {
-             std::ofstream(db / "content" / b, std::ios::app) << "more";
-         },
-         OpenResult::kOk, zef::kContentIntact, zef::kContentDamaged, StoreHealth::kContentDamaged, 2},
-        {"content of b missing",
-         [](const fs::path& db, const std::string& b) { fs::remove(db / "content" / b); },
-         OpenResult::kOk, zef::kContentIntact, zef::kContentMissing, StoreHealth::kContentMissing, 1},
-        {"a folder in place of b's content",
-         [](const fs::path& db, const std::string& b) {
-             fs::remove(db / "content" / b);
-             fs::create_directory(db / "content" / b);
-         },
-         OpenResult::kOk, zef::kContentIntact, zef::kContentMissing, StoreHealth::kContentMissing, 1},
-    };
-    for (const Case& c : cases) {
-        fs::remove_all(m_db);
-        uint32_t a = 0;
-        uint32_t b = 0;
-        std::string contentOfB;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        uint32_t a = 0, b = 0;
+        fs::path contentOfB;
         {
-            EditionStore store(zef::SystemFileTable(), m_log);
-            ASSERT_EQ(OpenResult::kOk, store.Open(m_db, m_limits));
-            a = Add(store, Source("a", RandomBytes(5000, 1)));
-            b = Add(store, Source("b", RandomBytes(6000, 2)));
+            auto store = Fresh();
+            a = Add(*store, Source("a", RandomBytes(5000, 1)));
+            b = Add(*store, Source("b", RandomBytes(6000, 2)));
             Edition edition;
-            ASSERT_TRUE(store.Find(b, edition));
-            contentOfB = fs::path(store.ContentPath(edition)).filename().string();
+            ASSERT_TRUE(store->Find(b, edition));
+            contentOfB = fs::path(store->ContentPath(edition));
         }
-        c.damage(m_db, contentOfB);
+        c.damage(fs::path(m_db) / "editions.log", contentOfB);
         zef::StoreReport report;
-        EXPECT_EQ(c.checked, zef::CheckStore(m_db, report)) << c.name;
+        EXPECT_EQ(c.checked, zef::CheckStore(m_db, report));
         if (c.checked == StoreHealth::kContentDamaged || c.checked == StoreHealth::kContentMissing) {
-            ASSERT_EQ(1u, report.problems.size()) << c.name;
-            EXPECT_EQ(0u, report.problems[0].find(u"edition " + zef::Decimal(b) + u" of ")) << c.name;
+            ASSERT_EQ(1u, report.problems.size());
+            EXPECT_EQ(0u, report.problems[0].find(u"edition " + zef::Decimal(b) + u" of "));
         }
-        std::unique_ptr<EditionStore> store(new EditionStore(zef::SystemFileTable(), m_log));
-        EXPECT_EQ(c.opened, store->Open(m_db, m_limits)) << c.name;
+        auto store = std::make_unique<EditionStore>(zef::SystemFileTable(), m_log);
+        EXPECT_EQ(c.opened, store->Open(m_db, {}));
         if (c.opened != OpenResult::kOk) {
-            EXPECT_EQ(StoreHealth::kHealthy, zef::RepairStore(m_db, report)) << c.name;
-            EXPECT_EQ(2u, report.editions) << c.name;
-            store.reset(new EditionStore(zef::SystemFileTable(), m_log));
-            ASSERT_EQ(OpenResult::kOk, store->Open(m_db, m_limits)) << c.name;
+            EXPECT_EQ(StoreHealth::kHealthy, zef::RepairStore(m_db, report));
+            EXPECT_EQ(2u, report.editions);
+            store.reset();
+            store = Reopen();
         }
         const auto listedA = store->EditionsOfPath((m_root / "a").u16string(), nullptr, nullptr);
         const auto listedB = store->EditionsOfPath((m_root / "b").u16string(), nullptr, nullptr);
-        ASSERT_EQ(1u, listedA.size()) << c.name;
-        ASSERT_EQ(1u, listedB.size()) << c.name;
-        EXPECT_EQ(a, listedA[0].editionId) << c.name;
-        EXPECT_EQ(b, listedB[0].editionId) << c.name;
-        EXPECT_EQ(c.a, listedA[0].state) << c.name;
-        EXPECT_EQ(c.b, listedB[0].state) << c.name;
-        EXPECT_EQ(c.contentFilesLeft, ContentFiles() - (fs::is_directory(fs::path(m_db) / "content" / contentOfB) ? 1 : 0)) << c.name;
+        ASSERT_EQ(std::make_pair(size_t{1}, size_t{1}), std::make_pair(listedA.size(), listedB.size()));
+        EXPECT_EQ(std::make_tuple(a, b, intact, c.b), std::make_tuple(listedA[0].editionId, listedB[0].editionId, listedA[0].state, listedB[0].state));
+        EXPECT_EQ(c.contentFilesLeft, ContentFiles() - (fs::is_directory(contentOfB) ? 1 : 0));
         // Ids are never given twice: the next edition comes after both.
-        EXPECT_LT(b, Add(*store, Source("c", "next"))) << c.name;
+        EXPECT_LT(b, Add(*store, Source("c", "next")));
     }
 }
 
@@ -452,100 +361,81 @@ TEST(EditionLogTest, ReplayCutsATornTailAndRefusesDamageInTheMiddle) {
         const std::vector<uint8_t> frame = zef::EncodeRecord(record);
         log.insert(log.end(), frame.begin(), frame.end());
     }
-    struct Case {
+    using Bytes = std::vector<uint8_t>;
+    const auto middle = u"at byte " + zef::Decimal(starts[1]);
+    const struct {
         const char* name;
-        std::function<void(std::vector<uint8_t>&)> damage;
+        std::function<void(Bytes&)> damage;
         zef::LogState state;
         uint64_t records;
-        const char16_t* reasonHas;
+        std::u16string reasonHas;
+    } cases[] = {
+        {"whole", [](Bytes&) {}, zef::LogState::kWhole, 3, u""},
+        {"last record cut", [](Bytes& b) { b.resize(b.size() - 3); }, zef::LogState::kTornTail, 2, u"never finished"},
+        {"last record's length cut", [&](Bytes& b) { b.resize(starts[2] + 2); }, zef::LogState::kTornTail, 2, u"never finished"},
+        {"last record flipped", [](Bytes& b) { b[b.size() - 4] ^= 1; }, zef::LogState::kTornTail, 2, u"never finished"},
+        {"zeros after the last record", [](Bytes& b) { b.resize(b.size() + 4096); }, zef::LogState::kTornTail, 3, u"never finished"},
+        {"middle record flipped", [&](Bytes& b) { b[starts[1] + 12] ^= 1; }, zef::LogState::kDamaged, 1, middle},
+        {"middle record's length changed", [&](Bytes& b) { b[starts[1]] ^= 0x10; }, zef::LogState::kDamaged, 1, middle},
+        {"magic altered", [](Bytes& b) { b[0] = 'X'; }, zef::LogState::kDamaged, 0, u"does not begin"},
+        {"magic cut short", [](Bytes& b) { b.resize(5); }, zef::LogState::kTornTail, 0, u"never written"},
     };
-    const Case cases[] = {
-        {"whole", [](std::vector<uint8_t>&) {}, zef::LogState::kWhole, 3, u""},
-        {"last record cut", [](std::vector<uint8_t>& b) { b.resize(b.size() - 3); },
-         zef::LogState::kTornTail, 2, u"never finished"},
-        {"last record's length cut", [&](std::vector<uint8_t>& b) { b.resize(starts[2] + 2); },
-         zef::LogState::kTornTail, 2, u"never finished"},
-        {"last record flipped", [](std::vector<uint8_t>& b) { b[b.size() - 4] ^= 1; },
-         zef::LogState::kTornTail, 2, u"never finished"},
-        {"zeros after the last record", [](std::vector<uint8_t>& b) { b.resize(b.size() + 4096); },
-         zef::LogState::kTornTail, 3, u"never finished"},
-        {"middle record flipped", [&](std::vector<uint8_t>& b) { b[starts[1] + 12] ^= 1; },
-         zef::LogState::kDamaged, 1, u"at byte "},
-        {"middle record's length changed", [&](std::vector<uint8_t>& b) { b[starts[1]] ^= 0x10; },
-         zef::LogState::kDamaged, 1, u"at byte "},
-        {"magic altered", [](std::vector<uint8_t>& b) { b[0] = 'X'; }, zef::LogState::kDamaged, 0,
-         u"does not begin"},
-        {"magic cut short", [](std::vector<uint8_t>& b) { b.resize(5); }, zef::LogState::kTornTail,
-         0, u"never written"},
-    };
-    for (const Case& c : cases) {
-        std::vector<uint8_t> bytes = log;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes bytes = log;
         c.damage(bytes);
         std::vector<zef::Edition> read;
         const zef::LogScan scan = zef::ScanLog(bytes.data(), bytes.size(), [&](const zef::LogRecord& r) {
             read.push_back(r.edition);
             return true;
         });
-        EXPECT_EQ(c.state, scan.state) << c.name;
-        EXPECT_EQ(c.records, scan.records) << c.name;
-        EXPECT_NE(std::u16string::npos, scan.reason.find(c.reasonHas)) << c.name;
-        if (c.state == zef::LogState::kDamaged && c.records == 1) {
-            EXPECT_NE(std::u16string::npos, scan.reason.find(zef::Decimal(starts[1]))) << c.name;
-        }
+        EXPECT_EQ(std::make_pair(c.state, c.records), std::make_pair(scan.state, scan.records));
+        EXPECT_NE(std::u16string::npos, scan.reason.find(c.reasonHas));
         for (size_t i = 0; i < read.size(); ++i) {
-            EXPECT_EQ(i + 1, read[i].editionId) << c.name;
-            EXPECT_EQ(u"/data/file" + zef::Decimal(i + 1), read[i].path) << c.name;
-            EXPECT_EQ(0640u, read[i].mode) << c.name;
+            EXPECT_EQ(std::make_tuple(uint32_t(i + 1), u"/data/file" + zef::Decimal(i + 1), 0640u),
+                      std::make_tuple(read[i].editionId, read[i].path, read[i].mode));
         }
     }
 }
 
+// One store per folder; the next keeps what a killed one left: a version staged with its note
+// becomes an edition with the source's origin and ownership, a copy half way in goes, content
+// no index names stays within its grace, and folders opened to others are closed again.
 TEST_F(StoreTest, OneStorePerFolderAndTheNextKeepsWhatTheLastLeft) {
     EditionStore first(zef::SystemFileTable(), m_log);
     WriteFileBytes(m_root / "plainfile", "x");
-    EXPECT_EQ(OpenResult::kFolderUnusable, first.Open((m_root / "plainfile" / "db").u16string(), m_limits));
-    EXPECT_EQ(OpenResult::kFolderUnusable, first.Open(u"", m_limits));
-    ASSERT_EQ(OpenResult::kOk, first.Open(m_db, m_limits));
-    EXPECT_EQ(OpenResult::kLocked, first.Open(m_db, m_limits));  // open already
+    EXPECT_EQ(OpenResult::kFolderUnusable, first.Open((m_root / "plainfile" / "db").u16string(), {}));
+    EXPECT_EQ(OpenResult::kFolderUnusable, first.Open(u"", {}));
+    ASSERT_EQ(OpenResult::kOk, first.Open(m_db, {}));
+    EXPECT_EQ(OpenResult::kLocked, first.Open(m_db, {}));  // open already
     const uint32_t id = Add(first, Source("f", "content"));
     EditionStore second(zef::SystemFileTable(), m_log);
-    EXPECT_EQ(OpenResult::kLocked, second.Open(m_db, m_limits));
-    // A version staged with its note, as a killed service leaves it.
+    EXPECT_EQ(OpenResult::kLocked, second.Open(m_db, {}));
     const std::u16string staged = first.NewStagingPath(u"m");
     WriteFileBytes(fs::path(staged), "before the write");
-    zef::EditionOrigin origin;
-    origin.path = (m_root / "g").u16string();
-    origin.processId = 77;
+    zef::EditionOrigin origin = Origin((m_root / "g").u16string(), 77, zef::kOperationBeforeWrite, 1234);
     origin.uniqueId = 4242;
-    origin.time = 1234;
     origin.ownershipKnown = true;  // the source's, not the staged copy's
     origin.ownership = {1000, 1000, 0640};
     first.NoteStaged(staged, origin);
     first.Close();
     fs::permissions(fs::path(m_db) / "content", fs::perms::others_read, fs::perm_options::add);
-    // Leftovers of a killed instance: a copy half way in (no note), content that no index names.
     WriteFileBytes(fs::path(m_db) / "staging" / "b9.tmp", "half");
     WriteFileBytes(fs::path(m_db) / "content" / "00ff-0", "orphan");
-    ASSERT_EQ(OpenResult::kOk, second.Open(m_db, m_limits));
+    ASSERT_EQ(OpenResult::kOk, second.Open(m_db, {}));
     EXPECT_EQ("content", Content(second, id));
     const auto kept = second.EditionsOfPath(origin.path, nullptr, nullptr);
     ASSERT_EQ(1u, kept.size());
-    EXPECT_EQ("before the write", Content(second, kept[0].editionId));
-    EXPECT_EQ(zef::kOperationBeforeWrite, kept[0].operation);
-    EXPECT_EQ(4242u, kept[0].uniqueId);
-    EXPECT_EQ(1234u, kept[0].time);
-    EXPECT_EQ(77u, kept[0].processId);
-    EXPECT_TRUE(kept[0].ownershipKnown);
-    EXPECT_EQ(1000u, kept[0].owner);
-    EXPECT_EQ(0640u, kept[0].mode);
-    EXPECT_LT(id, kept[0].editionId);
+    const Edition& k = kept[0];
+    EXPECT_EQ("before the write", Content(second, k.editionId));
+    EXPECT_EQ(std::make_tuple(zef::kOperationBeforeWrite, 4242u, 1234u, 77u, true, 1000u, 0640u),
+              std::make_tuple(k.operation, k.uniqueId, k.time, k.processId, k.ownershipKnown, k.owner, k.mode));
+    EXPECT_LT(id, k.editionId);
     EXPECT_TRUE(fs::is_empty(fs::path(m_db) / "staging"));
-    EXPECT_EQ("orphan", ReadFileBytes(fs::path(m_db) / "content" / "00ff-0"));  // within its grace
+    EXPECT_EQ("orphan", ReadFileBytes(fs::path(m_db) / "content" / "00ff-0"));
 #ifndef _WIN32
-    // Private: a folder opened to others is closed again at the next open.
     for (const char* folder : {"", "content", "editions", "staging"})
-        EXPECT_EQ(fs::perms::none, fs::status(fs::path(m_db) / folder).permissions() &
-                                       (fs::perms::group_all | fs::perms::others_all)) << folder;
+        EXPECT_EQ(fs::perms::none, fs::status(fs::path(m_db) / folder).permissions() & (fs::perms::group_all | fs::perms::others_all)) << folder;
 #endif
 }
 
@@ -554,36 +444,27 @@ TEST_F(StoreTest, OneStorePerFolderAndTheNextKeepsWhatTheLastLeft) {
 TEST_F(StoreTest, ADamagedJournalOfStagedVersionsDeletesNoCopy) {
     std::vector<std::u16string> staged;
     {
-        EditionStore store(zef::SystemFileTable(), m_log);
-        ASSERT_EQ(OpenResult::kOk, store.Open(m_db, m_limits));
+        auto store = Fresh();
         for (const char* name : {"a", "b", "c"}) {
-            staged.push_back(store.NewStagingPath(u"m"));
+            staged.push_back(store->NewStagingPath(u"m"));
             WriteFileBytes(fs::path(staged.back()), std::string("staged ") + name);
-            zef::EditionOrigin origin;
-            origin.path = (m_root / name).u16string();
-            store.NoteStaged(staged.back(), origin);
+            store->NoteStaged(staged.back(), Origin((m_root / name).u16string()));
         }
-        store.Close();  // a killed service: the notes stay, nothing is kept yet
+        store->Close();  // a killed service: the notes stay, nothing is kept yet
     }
     const fs::path journal = fs::path(m_db) / "staged.log";
-    std::string bytes = ReadFileBytes(journal);
-    ASSERT_GT(bytes.size(), 64u);
-    bytes[bytes.size() / 2] ^= 0x40;
-    WriteFileBytes(journal, bytes);
-
-    EditionStore reopened(zef::SystemFileTable(), m_log);
-    ASSERT_EQ(OpenResult::kOk, reopened.Open(m_db, m_limits));
+    ASSERT_GT(fs::file_size(journal), 64u);
+    FlipByte(journal, fs::file_size(journal) / 2);
+    auto reopened = Reopen();
     std::string lines;
     for (const std::string& line : m_log.RecentLines()) lines += line + "\n";
     EXPECT_NE(std::string::npos, lines.find("is damaged")) << lines;
     size_t left = 0, kept = 0;
     for (size_t i = 0; i < staged.size(); ++i) {
         const std::string name(1, static_cast<char>('a' + i));
-        const auto editions = reopened.EditionsOfPath((m_root / name).u16string(), nullptr, nullptr);
+        const auto editions = IdsOf(*reopened, name);
         kept += editions.size();
-        if (!editions.empty()) {
-            EXPECT_EQ("staged " + name, Content(reopened, editions[0].editionId));
-        }
+        if (!editions.empty()) { EXPECT_EQ("staged " + name, Content(*reopened, editions[0])); }
         left += fs::exists(fs::path(staged[i]));
     }
     EXPECT_GE(kept, 1u);                    // the first note precedes the damage
@@ -592,74 +473,56 @@ TEST_F(StoreTest, ADamagedJournalOfStagedVersionsDeletesNoCopy) {
 
 // Why an edition is not made, each with its result and the words of its line.
 TEST_F(StoreTest, AnEditionNotMadeSaysWhy) {
-    static platform::FileFailure failure;
-    struct Case {
+    using platform::FileFailure;
+    static FileFailure failure;
+    const struct {
         const char* name;
         const char* source;  // the source's bytes, or null for a source that does not exist
         uint64_t limit;      // the largest source taken
-        bool writesFail;
-        platform::FileFailure failure;
+        bool writesFail, opensFail;
+        FileFailure failure;
         AddResult result;
         const char* line;
+    } cases[] = {
+        {"missing file", nullptr, UINT64_MAX, false, false, FileFailure::kMissing, AddResult::kSourceUnreadable, "it does not exist"},
+        {"unreadable file", "bytes", UINT64_MAX, true, true, FileFailure::kDenied, AddResult::kSourceUnreadable, "permission to read it is denied"},
+        {"full disk", "bytes", UINT64_MAX, true, false, FileFailure::kDiskFull, AddResult::kDiskFull, "the disk that holds the database is full"},
+        {"database not writable", "bytes", UINT64_MAX, true, false, FileFailure::kDenied, AddResult::kStoreFailed, "may not be written"},
+        {"a byte over the limit", "bytes", 4, false, false, FileFailure::kOther, AddResult::kTooLarge, "5 bytes are over the limit of 4 bytes"},
+        {"at the limit", "bytes", 5, false, false, FileFailure::kOther, AddResult::kAdded, nullptr},
     };
-    const Case cases[] = {
-        {"missing file", nullptr, UINT64_MAX, false, platform::FileFailure::kMissing,
-         AddResult::kSourceUnreadable, "it does not exist"},
-        {"unreadable file", "bytes", UINT64_MAX, true, platform::FileFailure::kDenied,
-         AddResult::kSourceUnreadable, "permission to read it is denied"},
-        {"full disk", "bytes", UINT64_MAX, true, platform::FileFailure::kDiskFull, AddResult::kDiskFull,
-         "the disk that holds the database is full"},
-        {"database not writable", "bytes", UINT64_MAX, true, platform::FileFailure::kDenied,
-         AddResult::kStoreFailed, "may not be written"},
-        {"a byte over the limit", "bytes", 4, false, platform::FileFailure::kOther, AddResult::kTooLarge,
-         "5 bytes are over the limit of 4 bytes"},
-        {"at the limit", "bytes", 5, false, platform::FileFailure::kOther, AddResult::kAdded, nullptr},
-    };
-    for (const Case& c : cases) {
-        fs::remove_all(m_db);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         failure = c.failure;
         // The store keeps the table it was given: the faults come once it is open.
         zef::FileTable table = zef::SystemFileTable();
-        EditionStore store(table, m_log);
-        ASSERT_EQ(OpenResult::kOk, store.Open(m_db, m_limits)) << c.name;
+        auto store = Fresh({}, table);
         table.lastFailure = [] { return failure; };
         if (c.writesFail) table.write = [](zef::FileHandle, const void*, uint32_t) { return false; };
-        if (std::string(c.name) == "unreadable file")
-            table.openSource = [](const char16_t*, bool*) { return zef::kInvalidFile; };
-        zef::EditionOrigin origin;
-        origin.path = c.source != nullptr ? Source("source", c.source) : (m_root / "missing").u16string();
-        EXPECT_EQ(c.result, store.AddFromFile(origin, c.limit, nullptr)) << c.name;
-        if (c.line != nullptr) {
-            EXPECT_NE(std::string::npos, m_log.RecentLines().back().find(c.line)) << c.name;
-        }
+        if (c.opensFail) table.openSource = [](const char16_t*, bool*) { return zef::kInvalidFile; };
+        const std::u16string path = c.source != nullptr ? Source("source", c.source) : (m_root / "missing").u16string();
+        EXPECT_EQ(c.result, store->AddFromFile(Origin(path), c.limit, nullptr));
+        if (c.line != nullptr) { EXPECT_NE(std::string::npos, m_log.RecentLines().back().find(c.line)); }
     }
 }
 
 TEST_F(StoreTest, AReadOnlyDatabaseListsAndReadsButRefusesChanges) {
-    uint32_t id = 0;
-    {
-        EditionStore store(zef::SystemFileTable(), m_log);
-        ASSERT_EQ(OpenResult::kOk, store.Open(m_db, m_limits));
-        id = Add(store, Source("kept", "kept bytes"));
-    }
+    const uint32_t id = Add(*Fresh(), Source("kept", "kept bytes"));
     zef::FileTable readOnly = zef::SystemFileTable();
     readOnly.createForWriting = [](const char16_t*) { return zef::kInvalidFile; };
     readOnly.openForAppending = [](const char16_t*) { return zef::kInvalidFile; };
     readOnly.createFolderTree = [](const char16_t*) { return 5u; };  // access denied
-    readOnly.rename = [](const char16_t*, const char16_t*) { return false; };
-    readOnly.replace = [](const char16_t*, const char16_t*) { return false; };
+    readOnly.rename = readOnly.replace = [](const char16_t*, const char16_t*) { return false; };
     readOnly.remove = [](const char16_t*) { return false; };
     readOnly.lastFailure = [] { return platform::FileFailure::kDenied; };
     const std::string log = ReadFileBytes(fs::path(m_db) / "editions.log");
     EditionStore store(readOnly, m_log);
     std::u16string why;
-    ASSERT_EQ(OpenResult::kReadOnly, store.Open(m_db, m_limits, &why));
+    ASSERT_EQ(OpenResult::kReadOnly, store.Open(m_db, {}, &why));
     EXPECT_TRUE(store.ReadOnly());
     EXPECT_EQ("kept bytes", Content(store, id));
-    EXPECT_EQ(1u, store.EditionsOfPath((m_root / "kept").u16string(), nullptr, nullptr).size());
-    zef::EditionOrigin origin;
-    origin.path = Source("new", "new bytes");
-    EXPECT_EQ(AddResult::kReadOnly, store.AddFromFile(origin, UINT64_MAX, nullptr));
+    EXPECT_EQ(1u, IdsOf(store, "kept").size());
+    EXPECT_EQ(AddResult::kReadOnly, store.AddFromFile(Origin(Source("new", "new bytes")), UINT64_MAX, nullptr));
     EXPECT_NE(std::string::npos, m_log.RecentLines().back().find("open read-only"));
     EXPECT_FALSE(store.Delete(id));
     store.Close();
@@ -667,34 +530,23 @@ TEST_F(StoreTest, AReadOnlyDatabaseListsAndReadsButRefusesChanges) {
 }
 
 TEST_F(StoreTest, ThreadsAddSearchAndDeleteAtOnce) {
-    EditionStore store(zef::SystemFileTable(), m_log);
-    ASSERT_EQ(OpenResult::kOk, store.Open(m_db, m_limits));
-    constexpr int kThreads = 4;
-    constexpr int kRounds = 12;
+    auto store = Fresh();
+    constexpr int kThreads = 4, kRounds = 12;
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             const std::string name = "t" + std::to_string(t);
-            const std::u16string path = (m_root / name).u16string();
             for (int r = 0; r < kRounds; ++r) {
-                WriteFileBytes(m_root / name, RandomBytes(2000, static_cast<uint32_t>(t * 100 + r)));
-                zef::EditionOrigin origin;
-                origin.path = path;
-                uint32_t id = 0;
-                EXPECT_EQ(AddResult::kAdded, store.AddFromFile(origin, UINT64_MAX, &id));
-                store.EditionsOfPath(path, nullptr, nullptr);
-                store.StoredFiles(nullptr, nullptr);
-                if (r % 3 == 0) {
-                    EXPECT_TRUE(store.Delete(id));
-                }
+                const uint32_t id = Add(*store, Source(name, RandomBytes(2000, static_cast<uint32_t>(t * 100 + r))));
+                store->EditionsOfPath((m_root / name).u16string(), nullptr, nullptr);
+                store->StoredFiles(nullptr, nullptr);
+                if (r % 3 == 0) { EXPECT_TRUE(store->Delete(id)); }
             }
         });
     }
     for (std::thread& thread : threads) thread.join();
-    EXPECT_EQ(static_cast<size_t>(kThreads), store.StoredFiles(nullptr, nullptr).size());
-    for (int t = 0; t < kThreads; ++t) {
-        EXPECT_EQ(8u, store.CountOf((m_root / ("t" + std::to_string(t))).u16string()));
-    }
+    EXPECT_EQ(static_cast<size_t>(kThreads), store->StoredFiles(nullptr, nullptr).size());
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(8u, store->CountOf((m_root / ("t" + std::to_string(t))).u16string()));
     EXPECT_EQ(static_cast<size_t>(kThreads * 8), ContentFiles());
 }
 
