@@ -108,7 +108,15 @@ TEST(ZefCrashTest, KilledAtRandomMomentsTheEngineLosesNoCompletedEdition) {
             {"--gtest_filter=ZefCrashWorker.DISABLED_Work", "--gtest_also_run_disabled_tests",
              kWorkerFlag + mode, root.string()});
         ASSERT_NE(0u, worker);
-        platform::SleepMilliseconds(static_cast<uint32_t>(150 + random() % 500));
+        // The random moment counts from the worker's first completed step, not from its launch:
+        // on a loaded machine (or under Wine) a start alone can take longer than the window.
+        const auto stepped = [&] {
+            std::error_code none;
+            const auto size = fs::file_size(root / "progress", none);
+            return !none && size > 0;
+        };
+        for (int waited = 0; waited < 3000 && !stepped(); ++waited) platform::SleepMilliseconds(10);
+        platform::SleepMilliseconds(static_cast<uint32_t>(random() % 500));
         ASSERT_TRUE(platform::KillProcess(worker)) << "trial " << trial;
         const std::string where = "trial " + std::to_string(trial) + " (" + mode + ")";
 
@@ -140,7 +148,6 @@ TEST(ZefCrashTest, KilledAtRandomMomentsTheEngineLosesNoCompletedEdition) {
         store.Close();
         if (mode == "restore") {
             // What a killed restore left beside its target goes with the next start.
-            // (A worker killed before it made its folder left none.)
             const auto temporaries = [&] {
                 int count = 0;
                 std::error_code none;
