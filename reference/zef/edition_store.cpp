@@ -125,7 +125,7 @@ std::u16string StoreLayout::DescriptorFile(uint32_t editionId) const {
 }
 
 EditionStore::EditionStore(const FileTable& files, EngineLog& log)
-    : m_files(files), m_log(log), m_notes(files) {}
+    : m_files(files), m_log(log), m_notes(files), m_fresh(files) {}
 
 EditionStore::~EditionStore() { Close(); }
 
@@ -426,16 +426,33 @@ void EditionStore::Commit() {
     }
 }
 
+// Every kCommitMilliseconds: what was written made durable, staged copies shared; in
+// between, the fresh files a burst of versions took are made again, a batch at a time.
 void EditionStore::CommitLoop() {
+    using Clock = std::chrono::steady_clock;
+    const auto period = std::chrono::milliseconds(kCommitMilliseconds);
+    auto nextCommit = Clock::now() + period;
+    bool refillFailed = false;
     std::unique_lock<std::mutex> wait(m_commitLock);
     for (;;) {
-        m_wake.wait_for(wait, std::chrono::milliseconds(kCommitMilliseconds));
+        const size_t target = m_freshTarget.load();
+        const bool low = !refillFailed && m_fresh.Held() < target / 2;
+        m_wake.wait_until(wait, low ? Clock::now() : nextCommit);
         if (m_stopping) return;
         wait.unlock();
-        Commit();
-        ShareStagedContent();
+        if (Clock::now() >= nextCommit) {
+            Commit();
+            ShareStagedContent();
+            nextCommit = Clock::now() + period;
+            refillFailed = false;  // a full disk or a missing folder is tried again each period
+        }
+        if (target != 0 && !m_fresh.Refill(m_staging, target, target / 4)) refillFailed = true;
         wait.lock();
     }
+}
+
+bool EditionStore::TakeFreshFile(FreshFiles::Taken* taken) {
+    return !m_readOnly.load() && m_fresh.Take(taken);
 }
 
 void EditionStore::Close() {
@@ -446,6 +463,7 @@ void EditionStore::Close() {
     }
     m_wake.notify_all();
     if (m_committer.joinable()) m_committer.join();
+    m_fresh.Clear();  // empty and unnoted: nothing of a version is in them
     Commit();
     m_notes.Close();
     std::lock_guard<std::mutex> guard(m_lock);

@@ -19,6 +19,7 @@
 #include "reference/zef/engine_log.h"
 #include "reference/zef/file_copy.h"
 #include "reference/zef/file_table.h"
+#include "reference/zef/fresh_files.h"
 #include "reference/zef/staged_notes.h"
 
 namespace zef {
@@ -118,6 +119,13 @@ public:
 
     // A fresh name in the folder for copies on their way in.
     std::u16string NewStagingPath(const char16_t* prefix);
+    // On the event path: an empty file made ahead of time in that folder, held open for
+    // writing (the caller closes it, and keeps or removes it); false when none is held, and
+    // then the caller makes its own.
+    bool TakeFreshFile(FreshFiles::Taken* taken);
+    // How many such files the committer keeps ready (0, the default: none); the engine asks
+    // for them, a store opened for a command needs none.
+    void HoldFreshFiles(size_t count) { m_freshTarget.store(count); }
     const std::u16string& StagingFolder() const { return m_staging; }
     // Whether a copy into the folder should try a block clone: not once its file system
     // refused one as unsupported (told by CloneUnsupported), until the store opens again.
@@ -167,6 +175,8 @@ private:
     bool m_stopping = false;
     std::thread m_committer;
     std::atomic<uint32_t> m_stagingCounter{0};
+    FreshFiles m_fresh;  // refilled by the committer up to m_freshTarget
+    std::atomic<size_t> m_freshTarget{0};
     std::atomic<bool> m_cloneUnsupported{false};
     std::atomic<bool> m_closing{false};  // a close waits for no more sharing
     std::atomic<uint32_t> m_nextUniqueId{1};

@@ -100,11 +100,22 @@ VersionResult Engine::TakeVersion(const char16_t* source, uint32_t processId) {
         return result;
     }
     MemoryVersion version;
-    version.copyPath = store->NewStagingPath(u"m");
     CopyRequest request;
     request.limit = limit;
     request.clone = store->MayClone();
-    const CopyOutcome copy = CopyFileContent(m_files, path, version.copyPath, request);
+    // Into a file made ahead of time where one is held: creating one here would hold the
+    // writer for what can be the longest step of the copy.
+    CopyOutcome copy;
+    FreshFiles::Taken fresh;
+    if (store->TakeFreshFile(&fresh)) {
+        version.copyPath = fresh.path;
+        copy = CopyIntoFile(m_files, path, fresh.file, request);
+        m_files.close(fresh.file);
+        if (copy.status != CopyStatus::kOk) m_files.remove(fresh.path.c_str());
+    } else {
+        version.copyPath = store->NewStagingPath(u"m");
+        copy = CopyFileContent(m_files, path, version.copyPath, request);
+    }
     m_lastCopyMethod.store(copy.method);
     if (copy.cloneUnsupported) store->CloneUnsupported();
     uint64_t sizeAfter = 0;

@@ -166,11 +166,12 @@ if [ $windows = 0 ]; then
 head -c $((32 << 20)) /dev/urandom >"$files/big.bin" 2>/dev/null
 "${host[@]}" "${plugin[@]}" backup "$files/big.bin" --db "$db" >/dev/null 2>&1 &
 victim=$!
+staged() { compgen -G "$db/staging/b*" >/dev/null; }  # a backup's copy (not a file made ahead)
 for _ in $(seq 300); do  # until the copy is on its way into the database
-  [ -n "$(ls -A "$db/staging" 2>/dev/null)" ] && break
+  staged && break
   sleep 0.01
 done
-if [ -n "$(ls -A "$db/staging" 2>/dev/null)" ]; then echo "note the kill came while the copy was staged"
+if staged; then echo "note the kill came while the copy was staged"
 else echo "note the kill came before or after the copy was staged"; fi
 kill -KILL "$victim" 2>/dev/null
 wait "$victim" 2>/dev/null

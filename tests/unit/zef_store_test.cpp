@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <set>
 #include <thread>
 #include <tuple>
 
@@ -418,7 +419,35 @@ TEST_F(StoreTest, OneStorePerFolderAndTheNextKeepsWhatTheLastLeft) {
     origin.ownershipKnown = true;  // the source's, not the staged copy's
     origin.ownership = {1000, 1000, 0640};
     first.NoteStaged(staged, origin);
+    // Files made ahead for versions: new, empty, each handed out once; those still held go at
+    // the close, and those handed out but never noted go at the next open.
+    const fs::path staging = fs::path(m_db) / "staging";
+    first.HoldFreshFiles(16);
+    std::set<std::string> taken;
+    for (int waited = 0; waited < 500 && taken.size() < 8; ++waited) {
+        zef::FreshFiles::Taken fresh;
+        if (!first.TakeFreshFile(&fresh)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        zef::SystemFileTable().close(fresh.file);
+        EXPECT_EQ(staging, fs::path(fresh.path).parent_path());
+        EXPECT_EQ(0u, fs::file_size(fs::path(fresh.path)));
+        EXPECT_TRUE(taken.insert(fs::path(fresh.path).filename().string()).second) << "handed out twice";
+    }
+    EXPECT_EQ(8u, taken.size());
+    std::set<std::string> left = taken;
+    left.insert(fs::path(staged).filename().string());
+    const auto listed = [&] {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(staging)) names.insert(entry.path().filename().string());
+        return names;
+    };
+    for (int waited = 0; waited < 500 && listed().size() <= left.size(); ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_LT(left.size(), listed().size()) << "no file held ready";
     first.Close();
+    EXPECT_EQ(left, listed());
     fs::permissions(fs::path(m_db) / "content", fs::perms::others_read, fs::perm_options::add);
     WriteFileBytes(fs::path(m_db) / "staging" / "b9.tmp", "half");
     WriteFileBytes(fs::path(m_db) / "content" / "00ff-0", "orphan");
@@ -431,7 +460,8 @@ TEST_F(StoreTest, OneStorePerFolderAndTheNextKeepsWhatTheLastLeft) {
     EXPECT_EQ(std::make_tuple(zef::kOperationBeforeWrite, 4242u, 1234u, 77u, true, 1000u, 0640u),
               std::make_tuple(k.operation, k.uniqueId, k.time, k.processId, k.ownershipKnown, k.owner, k.mode));
     EXPECT_LT(id, k.editionId);
-    EXPECT_TRUE(fs::is_empty(fs::path(m_db) / "staging"));
+    for (const std::string& name : left) EXPECT_FALSE(fs::exists(staging / name)) << name;
+    EXPECT_FALSE(fs::exists(staging / "b9.tmp"));
     EXPECT_EQ("orphan", ReadFileBytes(fs::path(m_db) / "content" / "00ff-0"));
 #ifndef _WIN32
     for (const char* folder : {"", "content", "editions", "staging"})
