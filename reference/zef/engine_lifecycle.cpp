@@ -97,7 +97,6 @@ uint32_t Engine::Start() {
         m_log.Write(LogLevel::kError, Concat(u"The engine does not start: ", why, u"."));
         return StartFailureOf(opened);
     }
-    store->HoldFreshFiles(kFreshFiles);
     const std::u16string copies = JoinPath(settings.dbPath, u"copies");
     m_files.createFolderTree(copies.c_str());
     RemoveFilesIn(m_files, copies);

@@ -104,9 +104,11 @@ VersionResult Engine::TakeVersion(const char16_t* source, uint32_t processId) {
     request.limit = limit;
     request.clone = store->MayClone();
     // Into a file made ahead of time where one is held: creating one here would hold the
-    // writer for what can be the longest step of the copy.
+    // writer for what can be the longest step of the copy. The store makes them once versions
+    // are asked for (a service that watches after the fact never asks).
     CopyOutcome copy;
     FreshFiles::Taken fresh;
+    store->HoldFreshFiles(kFreshFiles);
     if (store->TakeFreshFile(&fresh)) {
         version.copyPath = fresh.path;
         copy = CopyIntoFile(m_files, path, fresh.file, request);

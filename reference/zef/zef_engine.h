@@ -68,8 +68,9 @@ constexpr size_t kContentStateOffset = 12;
 
 // How long Stop spends keeping staged versions as editions before it leaves the rest staged.
 constexpr uint32_t kStopKeepingMilliseconds = 500;
-// Empty staging files the store keeps ready for a burst of versions (each holds a descriptor
-// open), so that taking a version creates no file while the writer waits.
+// Empty staging files the store keeps ready for a burst of versions once the first is taken
+// (each holds a descriptor open), so that taking a version creates no file while the writer
+// waits.
 constexpr size_t kFreshFiles = 256;
 
 enum class VersionResult {
