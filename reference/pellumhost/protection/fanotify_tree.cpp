@@ -144,6 +144,7 @@ void FanotifyTree::Stop() {
     m_entryGroup = m_rootFd = -1;
     m_paths.clear();
     m_listed.clear();
+    m_fresh.clear();
 }
 
 FanotifyTree::Listing FanotifyTree::List(const std::string& folder) {
@@ -210,7 +211,11 @@ void FanotifyTree::Read(uint32_t self, std::vector<EntryChange>& changes,
                         std::vector<std::string>& notes) {
     alignas(fanotify_event_metadata) unsigned char buffer[16384];
     const ssize_t n = read(m_entryGroup, buffer, sizeof buffer);
+    // A read that left room for one more event of the largest kind emptied the queue.
+    constexpr size_t kLargestEvent = 2048;
+    const bool drained = n < 0 ? errno == EAGAIN : static_cast<size_t>(n) + kLargestEvent <= sizeof buffer;
     std::lock_guard<std::mutex> guard(m_lock);
+    const uint64_t batch = ++m_reads;
     const auto pathOf = [this](const EventName& name) {
         const std::string folder = name.folder.empty() ? std::string() : PathOf(name.folder);
         return folder.empty() || name.name.empty() ? std::string() : folder + "/" + name.name;
@@ -230,6 +235,7 @@ void FanotifyTree::Read(uint32_t self, std::vector<EntryChange>& changes,
             }
             for (const std::string& folder : folders) MarkFolder(folder);
             m_listed.clear();
+            m_fresh.clear();
             notes.push_back("too many files created, removed and renamed at once under " + m_root +
                             ": the system lost count of some, which are not reported");
             continue;
@@ -251,12 +257,17 @@ void FanotifyTree::Read(uint32_t self, std::vector<EntryChange>& changes,
         if (created) Created(path, folder, pid, report, changes);
         if (removed && !createdLast) Removed(path, folder, pid, report, changes);
     }
+    // Every event raised while the folders marked before this read were read has come in.
+    if (drained)
+        for (auto it = m_fresh.begin(); it != m_fresh.end();)
+            it = it->second.read < batch ? m_fresh.erase(it) : std::next(it);
 }
 
 void FanotifyTree::Appeared(const std::string& folder, uint32_t pid, bool report,
                             std::vector<EntryChange>& changes) {
     // Marked before it is read: what is put in it from now on raises events of its own.
     if (!MarkFolder(folder)) return;
+    m_fresh[folder].read = m_reads;
     report = report && Watched(folder);
     if (report) changes.push_back({EntryChange::Kind::kCreated, pid, folder, {}, true});
     std::error_code ec;
@@ -271,12 +282,14 @@ void FanotifyTree::Appeared(const std::string& folder, uint32_t pid, bool report
         } else {
             continue;
         }
+        Tell(path);
         if (report) m_listed.insert(path);
     }
 }
 
 void FanotifyTree::Created(const std::string& path, bool folder, uint32_t pid, bool report,
                            std::vector<EntryChange>& changes) {
+    Tell(path);
     if (m_listed.erase(path) != 0) return;  // reported when its folder was read
     if (folder) Appeared(path, pid, report, changes);
     else if (report && Watched(path)) changes.push_back({EntryChange::Kind::kCreated, pid, path, {}, false});
@@ -286,7 +299,19 @@ void FanotifyTree::Removed(const std::string& path, bool folder, uint32_t pid, b
                            std::vector<EntryChange>& changes) {
     m_listed.erase(path);
     if (folder) Forget(path);
-    if (report && Watched(path)) changes.push_back({EntryChange::Kind::kRemoved, pid, path, {}, folder});
+    if (!report || !Watched(path)) return;
+    // Made in a fresh folder before its mark and removed before it was read: no event named
+    // its maker. It held nothing that was there before the folder (a move in is seen where it
+    // left), so it is told as made by its remover, like a temporary made and removed at once.
+    if (!folder && Tell(path)) changes.push_back({EntryChange::Kind::kCreated, pid, path, {}, false});
+    changes.push_back({EntryChange::Kind::kRemoved, pid, path, {}, folder});
+}
+
+bool FanotifyTree::Tell(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return false;
+    const auto fresh = m_fresh.find(path.substr(0, slash));
+    return fresh != m_fresh.end() && fresh->second.told.insert(path.substr(slash + 1)).second;
 }
 
 void FanotifyTree::Forget(const std::string& folder) {
@@ -294,6 +319,8 @@ void FanotifyTree::Forget(const std::string& folder) {
         it = PathWithin(it->second, folder) ? m_paths.erase(it) : std::next(it);
     for (auto it = m_listed.begin(); it != m_listed.end();)
         it = PathWithin(*it, folder) ? m_listed.erase(it) : std::next(it);
+    for (auto it = m_fresh.begin(); it != m_fresh.end();)
+        it = PathWithin(it->first, folder) ? m_fresh.erase(it) : std::next(it);
 }
 
 void FanotifyTree::Renamed(const std::string& from, std::string to, bool folder, uint32_t pid,
@@ -309,6 +336,7 @@ void FanotifyTree::Renamed(const std::string& from, std::string to, bool folder,
     m_listed.erase(to);
     if (!folder) {
         m_listed.erase(from);
+        Tell(to);
         if (!report) return;
         if (fromWatched && toWatched)
             changes.push_back({EntryChange::Kind::kRenamed, pid, from, to, false});

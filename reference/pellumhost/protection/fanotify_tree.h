@@ -75,6 +75,9 @@ private:
     void Renamed(const std::string& from, std::string to, bool folder, uint32_t pid, bool report,
                  std::vector<EntryChange>& changes);
     void Forget(const std::string& folder);
+    // Notes that the entry at path was told of, when its folder is fresh; true when it had not
+    // been told of before.
+    bool Tell(const std::string& path);
     // The path of a folder by its handle: the one kept while it is marked, else where it is now.
     std::string PathOf(const std::string& handle) const;
     // Where the folder of a handle is now; empty when it is gone.
@@ -90,6 +93,17 @@ private:
     // Files reported created because a new folder was read: the event of their creation, when
     // it comes after the read, is not reported again.
     std::set<std::string> m_listed;
+    // A folder made (or moved in) after its parent was marked, with the names in it the tree
+    // has told of. A file can be made in it before its mark and removed before it is read: its
+    // removal is the first the tree hears of it, and its creation is told first. The folder
+    // stays fresh until a read finds the queue drained after the one during which it was read,
+    // when every event raised meanwhile has come in.
+    struct FreshFolder {
+        uint64_t read;  // the read during which it was marked
+        std::set<std::string> told;
+    };
+    std::map<std::string, FreshFolder> m_fresh;
+    uint64_t m_reads = 0;
 };
 
 }  // namespace pellumhost
