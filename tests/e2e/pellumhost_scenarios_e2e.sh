@@ -12,10 +12,7 @@
 # Every case has one expected result (the one above). A case in KNOWN_FAILING that misses it is
 # printed as "known failure" and does not fail the run; any other miss does. Names are
 # CASE/SOURCE (wine-after-the-fact: the Windows build's source); remove a name once the change
-# that fixes it has merged and it passes every run. One is listed: copy-delete under Wine lost
-# 6 files in 1 of 3 full runs on a loaded machine. The likely cause, a writer that pauses past
-# the service's quiet second being rolled back mid-way and its later changes left, is fixed
-# (the paused case covers it); the name stays until the Windows suite has passed in CI.
+# that fixes it has merged and it passes every run. None is listed today.
 #
 # Usage: pellumhost_scenarios_e2e.sh HOST [TABLE]   (TABLE: the markdown table's file;
 # pellumhost_scenarios.md in the current folder when not given). SCENARIOS="rewrite tar ..."
@@ -34,7 +31,7 @@ if [[ $host == *.exe ]]; then
   # Test engines are not signed: the test build of the plug-in accepts them.
   service=("$runner" "$host" --plugin "$bin/PlugEngineZefUnsignedOk.dll")
 fi
-KNOWN_FAILING=${KNOWN_FAILING-"copy-delete/wine-after-the-fact"}
+KNOWN_FAILING=${KNOWN_FAILING-""}
 
 work=$(mktemp -d)
 trap 'if [ -n "${KEEP_CASES:-}" ]; then echo "cases kept in $work"; else rm -rf "$work"; fi' EXIT
