@@ -21,7 +21,9 @@ public:
 
     pellumhost::FileActivityCallbacks Callbacks() {
         pellumhost::FileActivityCallbacks callbacks;
-        callbacks.onOpen = [this](uint32_t pid, const std::string& path) { Add("o", pid, path); };
+        callbacks.onOpen = [this](uint32_t pid, const std::string& path, const pellumhost::FileStart*) {
+            Add("o", pid, path);
+        };
         callbacks.onWritten = [this](uint32_t pid, const std::string& path, const std::vector<uint8_t>&) {
             Add("w", pid, path);
         };

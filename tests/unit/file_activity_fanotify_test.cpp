@@ -43,10 +43,15 @@ TEST(BeforeWriteSource, HoldsOpensInNewFoldersAndReportsEntriesWithTheirProcess)
     WriteFileBytes(folder / "box" / "top.txt", "top");
     ActivityRecorder recorder(folder, true);
     pellumhost::FileActivityCallbacks callbacks = recorder.Callbacks();
-    // What a held open finds in its file: the bytes from before the write.
-    std::string atOpen;
-    callbacks.onOpen = [&](uint32_t pid, const std::string& path) {
-        if (path == (folder / "new" / "f.txt").string()) atOpen = ReadFileBytes(path);
+    // What a held open finds in its file, and what the source read of it through the open it
+    // holds: the bytes from before the write, and their size.
+    std::string atOpen, startAtOpen;
+    callbacks.onOpen = [&](uint32_t pid, const std::string& path, const pellumhost::FileStart* start) {
+        if (path == (folder / "new" / "f.txt").string()) {
+            atOpen = ReadFileBytes(path);
+            if (start != nullptr)
+                startAtOpen = std::to_string(start->size) + " " + std::string(start->head.begin(), start->head.end());
+        }
         recorder.Add("o", pid, path);
     };
     std::unique_ptr<pellumhost::FileActivitySource> source = pellumhost::MakeBeforeWriteSource();
@@ -99,6 +104,7 @@ TEST(BeforeWriteSource, HoldsOpensInNewFoldersAndReportsEntriesWithTheirProcess)
     const std::vector<std::string> lines = recorder.Lines();
     const auto at = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line); };
     EXPECT_EQ("original", atOpen) << "the open was let through before its version was taken";
+    EXPECT_EQ("8 original", startAtOpen);
     EXPECT_LT(at("o " + w + " new/f.txt"), at("w " + w + " new/f.txt")) << recorder.All();
     EXPECT_FALSE(source->HoldMicroseconds().empty());
     // The same lines without their processes.

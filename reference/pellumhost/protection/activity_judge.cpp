@@ -66,8 +66,9 @@ ActivityJudge::ActivityJudge(DetectorSettings settings, JudgeSystem system)
 
 FileActivityCallbacks ActivityJudge::Callbacks(OnFlagged onFlagged) {
     FileActivityCallbacks callbacks;
-    callbacks.onOpen = [this, onFlagged](uint32_t processId, const std::string& path) {
-        OnOpen(processId, path, onFlagged);
+    callbacks.onOpen = [this, onFlagged](uint32_t processId, const std::string& path,
+                                         const FileStart* start) {
+        OnOpen(processId, path, onFlagged, start);
     };
     callbacks.onWritten = [this, onFlagged](uint32_t processId, const std::string& path,
                                             const std::vector<uint8_t>& head) {
@@ -102,11 +103,12 @@ bool ActivityJudge::Owns(const RememberedFile& file, const std::string& actor, d
 }
 
 // Before-write: the content as it is while the open is held is what a write would destroy.
-void ActivityJudge::OnOpen(uint32_t processId, const std::string& path, const OnFlagged& onFlagged) {
+void ActivityJudge::OnOpen(uint32_t processId, const std::string& path, const OnFlagged& onFlagged,
+                           const FileStart* start) {
     if (Own(processId)) return;
-    uint64_t size = 0;
-    std::vector<uint8_t> head;
-    const bool read = m_system.readStart(path, kFingerprintBytes, size, head);
+    uint64_t size = start != nullptr ? start->size : 0;
+    std::vector<uint8_t> head = start != nullptr ? start->head : std::vector<uint8_t>();
+    const bool read = start != nullptr || m_system.readStart(path, kFingerprintBytes, size, head);
     Outcome outcome;
     {
         std::lock_guard<std::mutex> guard(m_lock);

@@ -45,7 +45,9 @@ public:
     // time another process of it acts. The judge must outlive the source.
     FileActivityCallbacks Callbacks(OnFlagged onFlagged);
 
-    void OnOpen(uint32_t processId, const std::string& path, const OnFlagged& onFlagged);
+    // start: what the source read of the file through the open it holds; null: read it here.
+    void OnOpen(uint32_t processId, const std::string& path, const OnFlagged& onFlagged,
+                const FileStart* start = nullptr);
     void OnWritten(uint32_t processId, const std::string& path, const std::vector<uint8_t>& head,
                    const OnFlagged& onFlagged);
     void OnCreated(uint32_t processId, const std::string& path, bool folder,

@@ -23,8 +23,16 @@
 
 namespace pellumhost {
 
+// A file's start as a before-write source read it through the open it holds, which raises no
+// event of its own for the service to answer while the writer waits.
+struct FileStart {
+    uint64_t size = 0;
+    std::vector<uint8_t> head;  // the first bytes, up to 4 KiB
+};
+
 struct FileActivityCallbacks {
-    std::function<void(uint32_t processId, const std::string& path)> onOpen;
+    // start: null when the source could not read the file.
+    std::function<void(uint32_t processId, const std::string& path, const FileStart* start)> onOpen;
     std::function<void(uint32_t processId, const std::string& path,
                        const std::vector<uint8_t>& head)> onWritten;
     std::function<void(uint32_t processId, const std::string& path, bool folder)> onCreated;

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/fanotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,6 +30,19 @@ namespace {
 
 constexpr auto kBound = std::chrono::milliseconds(2000);
 constexpr size_t kHeadBytes = 65536;
+// What of a file a held open hands on: enough to know its kind.
+constexpr size_t kOpenHeadBytes = 4096;
+
+// The size and first bytes of the file an event's descriptor holds.
+bool StartOf(int fd, FileStart& start) {
+    struct stat status;
+    if (fstat(fd, &status) != 0) return false;
+    start.size = static_cast<uint64_t>(status.st_size);
+    start.head.resize(static_cast<size_t>(std::min<uint64_t>(start.size, kOpenHeadBytes)));
+    const ssize_t n = start.head.empty() ? 0 : pread(fd, start.head.data(), start.head.size(), 0);
+    start.head.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return true;
+}
 
 class FanotifySource final : public FileActivitySource {
 public:
@@ -227,7 +241,11 @@ private:
             if (next.fd < 0) continue;
             const std::string& path = next.path;
             if (next.mask & FAN_OPEN_PERM) {
-                if (m_callbacks.onOpen) m_callbacks.onOpen(next.pid, path);
+                if (m_callbacks.onOpen) {
+                    FileStart start;
+                    const bool read = StartOf(next.fd, start);
+                    m_callbacks.onOpen(next.pid, path, read ? &start : nullptr);
+                }
                 std::lock_guard<std::mutex> guard(m_lock);
                 const auto read = m_pending.find(next.fd);
                 if (read != m_pending.end()) {

@@ -47,8 +47,9 @@ FileActivityCallbacks WatchService::CallbacksFor() {
         else
             known->second.actor = actor;
     });
-    callbacks.onOpen = [this, deliver = callbacks.onOpen](uint32_t processId, const std::string& path) {
-        deliver(processId, path);
+    callbacks.onOpen = [this, deliver = callbacks.onOpen](uint32_t processId, const std::string& path,
+                                                          const FileStart* start) {
+        deliver(processId, path, start);
         std::lock_guard<std::mutex> guard(m_lock);
         ++m_opens;
     };

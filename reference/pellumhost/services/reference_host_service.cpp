@@ -205,11 +205,12 @@ std::vector<std::string> ReferenceHostService::ReloadConfiguration() {
 
 FileActivityCallbacks ReferenceHostService::ActivityCallbacks(ActivityJudge::OnFlagged onFlagged) {
     FileActivityCallbacks callbacks = m_judge.Callbacks(std::move(onFlagged));
-    callbacks.onOpen = [this, judge = callbacks.onOpen](uint32_t processId, const std::string& path) {
+    callbacks.onOpen = [this, judge = callbacks.onOpen](uint32_t processId, const std::string& path,
+                                                       const FileStart* start) {
         std::vector<uint8_t> message;
         WriteFileEventMessage(platform::FromUtf8(path), processId, 0, message);
         m_events.DeliverEvent(velk::kEventIntegration, message.data());
-        judge(processId, path);
+        judge(processId, path, start);
     };
     callbacks.log = [](const std::string& line) { HostLog(3, __LINE__, line); };
     return callbacks;
