@@ -176,6 +176,7 @@ struct ShutdownFromCallback {
         constexpr char16_t kFile[] = u"/srv/share/report.docx";
         for (uint32_t id = 1; id <= 3; ++id) harness.Engine().AddMemory(kFile, id, 100 * id);
         plugin = &harness;
+        shown = 0;
         velk::FileVersionRequest walk{kFile, 0, reinterpret_cast<void (*)()>(&ShowCopy), 0};
         EXPECT_EQ(harness.Call(velk::kFnEnumFileVersions, &walk, nullptr), velk::kSuccess);
         EXPECT_EQ(shutdownResult, velk::kSuccess);
@@ -288,7 +289,7 @@ TEST(PluginRuns, EachRunEndsWithItsResultsAndTheEngineStoppedOnce) {
                  result = p.Exports().OnNotify(4116, &input, nullptr);
                  answered = true;
              });
-             for (int i = 0; i < 500 && p.Engine().CallsTo({"IsPatternValid"}).empty(); ++i) {
+             for (int i = 0; i < 5000 && p.Engine().CallsTo({"IsPatternValid"}).empty(); ++i) {
                  std::this_thread::sleep_for(std::chrono::milliseconds(2));
              }
              EXPECT_EQ(p.Engine().CallsTo({"IsPatternValid"}).size(), 1u) << "inside the engine";

@@ -283,18 +283,24 @@ TEST_F(ZefRestoreModuleTest, DecisionsStopPurgeDeleteOrDecline) {
 }
 
 // Each way of restoring brings the older content back byte for byte, with no reboot, and
-// keeps the edition it restored from.
+// keeps the edition it restored from; its summary is in Report.log and its feedback is sent.
+// A feedback service there at start and gone when the feedback is due, even gone during the
+// restore, changes nothing of it: the service is asked for and refused, nothing is sent and
+// nothing is logged.
 TEST_F(ZefRestoreModuleTest, EachRestoreRouteBringsBackTheChosenBytes) {
     enum class Route { kFileFromMemory, kFileFromEditions, kEdition, kProcess };
+    enum class Feedback { kKept, kGoneBefore, kGoneDuring };
     const struct {
         const char* name;
         Route route;
         const char* index;  // IndexFromNewToOld in Report.log; null: no report
+        Feedback feedback;
     } cases[] = {
-        {"by file, from memory", Route::kFileFromMemory, "2"},
-        {"by file, from the editions", Route::kFileFromEditions, "2"},
-        {"by edition", Route::kEdition, "0"},
-        {"by process", Route::kProcess, nullptr},
+        {"by file, from memory", Route::kFileFromMemory, "2", Feedback::kKept},
+        {"by file, from the editions, the feedback service gone during the restore", Route::kFileFromEditions, "2",
+         Feedback::kGoneDuring},
+        {"by edition, the feedback service gone before", Route::kEdition, "0", Feedback::kGoneBefore},
+        {"by process", Route::kProcess, nullptr, Feedback::kKept},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -303,12 +309,18 @@ TEST_F(ZefRestoreModuleTest, EachRestoreRouteBringsBackTheChosenBytes) {
         History(c.route != Route::kFileFromMemory);
         const std::vector<Seen> before = InfoWalk();
         ASSERT_EQ(2u, before.size());
+        if (c.feedback == Feedback::kGoneBefore) {
+            m_plugin->Host().RemoveInterface(velk::kFeedbackModule, velk::kFeedbackInterface);
+        }
+        m_plugin->Host().ClearLog();
+        StartLogCapture();
         uint32_t reboot = 0xBAD;
         Walk choice;
         switch (c.route) {
             case Route::kFileFromMemory:
             case Route::kFileFromEditions:
-                EXPECT_EQ(velk::kSuccess, RestoreFile(choice, &reboot));
+                EXPECT_EQ(velk::kSuccess, RestoreFile(choice, &reboot,
+                                                      c.feedback == Feedback::kGoneDuring ? &OnChoiceLosingFeedback : &OnChoice));
                 break;
             case Route::kEdition: {
                 velk::EditionRestoreRequest request{u"Sample.Virus", m_path.c_str(), 7, 3, 0, before[1].versionId};
@@ -328,12 +340,16 @@ TEST_F(ZefRestoreModuleTest, EachRestoreRouteBringsBackTheChosenBytes) {
         EXPECT_EQ(0u, reboot);  // nothing holds the file open
         EXPECT_EQ(kFirst, ReadFileBytes(fs::path(m_path)));
         EXPECT_EQ(0u, CopiesLeft());
+        for (const CapturedLine& line : CapturedLines()) EXPECT_NE("ZefEngineWrapper", line.source) << line;
         const std::vector<Seen> after = InfoWalk();
         ASSERT_EQ(2u, after.size());
         EXPECT_EQ(before[1].versionId, after[1].versionId);
         EXPECT_EQ(kFirst, after[1].bytes);
 
         const std::string report = ReportLog();
+        const std::vector<std::string> log = m_plugin->Host().Log();
+        const bool gone = c.feedback != Feedback::kKept;
+        EXPECT_EQ(gone, std::count(log.begin(), log.end(), "query 10/101 refused") == 1);
         if (c.index == nullptr) {
             EXPECT_EQ(std::string::npos, report.find("[Summary]"));
             EXPECT_TRUE(m_feedback.empty());
@@ -350,48 +366,11 @@ TEST_F(ZefRestoreModuleTest, EachRestoreRouteBringsBackTheChosenBytes) {
         }
         // The engine describes the edition restored from, and only that.
         EXPECT_EQ(c.route == Route::kFileFromEditions, Summary("TimeStamp") != "NULL (0)") << Summary("TimeStamp");
-        ASSERT_EQ(1u, m_feedback.size());
-        EXPECT_NE(std::string::npos, m_feedback[0].find(PathUtf8()));
-        EXPECT_NE(std::string::npos, m_feedback[0].find("Sample.Virus"));
-    }
-}
-
-// The feedback service is there at start and gone when a restore's feedback is due, even when
-// it went during the restore: the restore answers what it did, its summary is in Report.log,
-// the service is asked for and refused, no feedback is sent and nothing is logged. The first
-// row keeps the service, to show that feedback is on.
-TEST_F(ZefRestoreModuleTest, RestoreFeedbackServiceGoneBeforeTheFeedback) {
-    const struct {
-        const char* what;
-        bool byEdition, removedBefore;
-        velk::ChooseVersionFn choose;
-        size_t feedbacks;
-    } cases[] = {
-        {"there for a file restore", false, false, &OnChoice, 1},
-        {"gone during a file restore", false, false, &OnChoiceLosingFeedback, 0},
-        {"gone before a file restore", false, true, &OnChoice, 0},
-        {"gone before an edition restore", true, true, nullptr, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        TearDown();
-        SetUp();
-        History(true);
-        const uint32_t oldest = InfoWalk().back().versionId;
-        if (c.removedBefore) m_plugin->Host().RemoveInterface(velk::kFeedbackModule, velk::kFeedbackInterface);
-        m_plugin->Host().ClearLog();
-        StartLogCapture();
-        uint32_t reboot = 0x5A5A;
-        Walk choice;
-        velk::EditionRestoreRequest byEdition{nullptr, m_path.c_str(), 1, 2, 0, oldest};
-        EXPECT_EQ(velk::kSuccess, c.byEdition ? Call(velk::kFnRestoreEdition, &byEdition, &reboot)
-                                              : RestoreFile(choice, &reboot, c.choose));
-        const std::vector<std::string> log = m_plugin->Host().Log();
-        EXPECT_EQ(1 - c.feedbacks, static_cast<size_t>(std::count(log.begin(), log.end(), "query 10/101 refused")));
-        EXPECT_EQ(c.feedbacks, m_feedback.size());
-        for (const CapturedLine& line : CapturedLines()) EXPECT_NE("ZefEngineWrapper", line.source) << line;
-        EXPECT_EQ("Success", Summary("Result"));
-        EXPECT_EQ(kFirst, ReadFileBytes(fs::path(m_path)));
+        ASSERT_EQ(gone ? 0u : 1u, m_feedback.size());
+        if (!gone) {
+            EXPECT_NE(std::string::npos, m_feedback[0].find(PathUtf8()));
+            EXPECT_NE(std::string::npos, m_feedback[0].find("Sample.Virus"));
+        }
     }
 }
 
