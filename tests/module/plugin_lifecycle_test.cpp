@@ -220,7 +220,7 @@ TEST(PluginRuns, EachRunEndsWithItsResultsAndTheEngineStoppedOnce) {
         // A module that fails to bind never reaches the engine's life cycle, but is still
         // stopped and finalised through what could be resolved.
         {"pattern vetoes", {}, "IsDisabledByPattern", nullptr, kOk, kOk, false, nullptr, 0, {"veto", "Stop", "Finalize"},
-         {2, 1122, "ZefEngineWrapper", "ZEF is disabled according to pattern settings." }},
+         {2, 1122, "ZefEngineWrapper", "ZEF is disabled according to pattern settings.@data"}},
         {"Initialize fails", {}, "Initialize", nullptr, kOk, kDown, false, nullptr, 0, {"veto", "Initialize", "Stop", "Finalize"}, {}},
         {"Start fails", {}, "Start", nullptr, kOk, kDown, false, nullptr, 0,
          {"veto", "Initialize", "Start", "Finalize", "Stop", "Finalize"}, {}},
@@ -234,23 +234,23 @@ TEST(PluginRuns, EachRunEndsWithItsResultsAndTheEngineStoppedOnce) {
         // Each is refused with its line (the first on a retry too) and never called.
         {"no engine", {""}, "", nullptr, kUntrusted, kDown, false,
          [](PluginHarness& p) { return p.Exports().Initialize(&p.Host()); }, kUntrusted, {},
-         {5, 409, "PlugEngineZef", "Failed to verify ZEF engine: "}},
+         {5, 409, "PlugEngineZef", "Failed to verify ZEF engine: @engine"}},
 #if defined(_WIN32)
         {"unsigned, for the shipped module", {"FakeZef", true}, "", nullptr, kUntrusted, kDown, false, nullptr, 0, {},
-         {5, 409, "PlugEngineZef", "Failed to verify ZEF engine: "}},
+         {5, 409, "PlugEngineZef", "Failed to verify ZEF engine: @engine"}},
 #else
         {"group-writable", {}, "",
          [](PluginHarness& p) { fs::permissions(p.EnginePath(), fs::perms::group_write, fs::perm_options::add); },
-         kUntrusted, kDown, false, nullptr, 0, {}, {5, 409, "PlugEngineZef", "Failed to verify ZEF engine: "}},
+         kUntrusted, kDown, false, nullptr, 0, {}, {5, 409, "PlugEngineZef", "Failed to verify ZEF engine: @engine"}},
         {"world-writable", {}, "",
          [](PluginHarness& p) { fs::permissions(p.EnginePath(), fs::perms::others_write, fs::perm_options::add); },
-         kUntrusted, kDown, false, nullptr, 0, {}, {5, 409, "PlugEngineZef", "Failed to verify ZEF engine: "}},
+         kUntrusted, kDown, false, nullptr, 0, {}, {5, 409, "PlugEngineZef", "Failed to verify ZEF engine: @engine"}},
         {"a folder", {}, "",
          [](PluginHarness& p) {
              fs::remove(p.EnginePath());
              fs::create_directory(p.EnginePath());
          },
-         kUntrusted, kDown, false, nullptr, 0, {}, {5, 409, "PlugEngineZef", "Failed to verify ZEF engine: "}},
+         kUntrusted, kDown, false, nullptr, 0, {}, {5, 409, "PlugEngineZef", "Failed to verify ZEF engine: @engine"}},
 #endif
         // Host services there at start and gone (the host answers null) at their next use.
         {"database protection gone at stop", {}, "", AnswerEverything, kOk, kOk, true, removeStorage, 0, full,
@@ -317,7 +317,13 @@ TEST(PluginRuns, EachRunEndsWithItsResultsAndTheEngineStoppedOnce) {
             ASSERT_FALSE(lines.empty());
             EXPECT_EQ(lines[0].level, c.line.level);
             EXPECT_EQ(lines[0].source, c.line.source);
-            EXPECT_EQ(lines[0].text.substr(0, c.line.text.size()), c.line.text);
+            std::string text = c.line.text;  // "@engine" and "@data" stand for the run's paths
+            const size_t at = text.find('@');
+            if (at != std::string::npos) {
+                const fs::path path = text.substr(at) == "@engine" ? plugin.EnginePath() : plugin.Folder() / "Data";
+                text.replace(at, std::string::npos, platform::ToUtf8(path.u16string()));
+            }
+            EXPECT_EQ(lines[0].text.substr(0, text.size()), text);
         }
         if (!fake) continue;
         Calls expected = c.lifeCycle;
