@@ -29,17 +29,16 @@ struct FakeZefVersion {
     uint32_t id;                // memory: the version id; storage: the edition id
     uint32_t time;              // seconds since 1970
     int32_t uniqueId;           // storage: what GetBackupFileUniqID answers for it
-    uint32_t writerRecordId;    // storage: key of GetBackupFileByID, 0 for none
+    uint32_t writerRecordId;    // storage: what GetBackupFileByID is asked for, 0 for none
     const char16_t* image;      // memory: the writer's image (may be null)
     uint32_t flags;             // kFakeNoCopy, kFakeNoPath
 };
 
-// What the fake counts; every count but kFakeCopiesMade must be 0 after a walk.
+// What the fake counts; every count must be 0 after a walk.
 constexpr uint32_t kFakeOpenHandles = 0;      // find handles not closed
 constexpr uint32_t kFakeOpenConnections = 1;  // ConnectBackupStorage minus disconnects
 constexpr uint32_t kFakeMemoryCopiesLeft = 2; // temporary files of memory versions on disk
 constexpr uint32_t kFakeEditionCopiesLeft = 3;// copies of editions not given back
 constexpr uint32_t kFakeBadReturns = 4;       // closes or frees of what was not lent
-constexpr uint32_t kFakeCopiesMade = 5;       // temporary copies made, of both kinds
 
 }  // extern "C"

@@ -1,18 +1,6 @@
 // Reading the fake engine's call record and counts.
 #include "tests/fakes/fake_zef_control.h"
 
-bool FakeZefControl::IsComplete() const {
-    for (const char* name : {"FakeZef_Reset", "FakeZef_SetQuiet", "FakeZef_SetResult",
-                             "FakeZef_SetDelay", "FakeZef_CallCount", "FakeZef_GetCall",
-                             "FakeZef_GetCallback", "FakeZef_SetPolicy", "FakeZef_LateCalls",
-                             "FakeZef_AddVersion", "FakeZef_SetWriterImage", "FakeZef_SetCopyFolder",
-                             "FakeZef_Count", "FakeZef_SetReboot", "FakeZef_SetAdvanceData",
-                             "FakeZef_AddBootResult"}) {
-        if (platform::FindExport(fake_, name) == nullptr) return false;
-    }
-    return true;
-}
-
 std::vector<std::string> FakeZefControl::Calls() const {
     std::vector<std::string> calls;
     const uint32_t count = Get<uint32_t (*)()>("FakeZef_CallCount")();

@@ -16,8 +16,8 @@ class FakeZefControl {
 public:
     explicit FakeZefControl(platform::ModuleHandle fake) : fake_(fake) {}
 
-    // Every control export was found.
-    bool IsComplete() const;
+    // The module is the fake (its controls come from one source: one found, all are).
+    bool IsComplete() const { return platform::FindExport(fake_, "FakeZef_Reset") != nullptr; }
     // Forgets calls, script, versions, copies and counts.
     void Reset() const { Get<void (*)()>("FakeZef_Reset")(); }
     // Quiet: no recording, no script, every entry point answers 0 at once.
@@ -64,13 +64,6 @@ public:
                     uint32_t writerRecordId = 0, uint32_t flags = 0,
                     uint32_t processId = 0) const {
         Add({kFakeInStorage, processId, file, id, time, uniqueId, writerRecordId, nullptr, flags});
-    }
-    void SetWriterImage(uint32_t id, const char16_t* image) const {
-        Get<void (*)(uint32_t, const char16_t*)>("FakeZef_SetWriterImage")(id, image);
-    }
-    // The folder in which the fake makes the temporary files of memory versions.
-    void SetCopyFolder(const std::u16string& folder) const {
-        Get<void (*)(const char16_t*)>("FakeZef_SetCopyFolder")(folder.c_str());
     }
     // One of the fake's counts (kFakeOpenHandles...).
     uint32_t Count(uint32_t what) const { return Get<uint32_t (*)(uint32_t)>("FakeZef_Count")(what); }

@@ -1,5 +1,5 @@
-// The plug-in's registrations with the host's event processor, its answers to host
-// notifications, and shut-down while host threads keep calling.
+// The plug-in's registrations with the host's event processor and its answers to host
+// notifications.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -223,17 +223,6 @@ TEST(HostNotifications, ComponentLocationsModuleInformationAndVersions) {
     for (Record* r : {&list, &moduleEntry, &patternEntry}) r->Release();
 }
 
-// A host message holding received component records of the given types.
-void AddComponent(HostMessageObject& input, int32_t type) {
-    VELK_DataHandle entry{};
-    VELK_Msg_CreateDataHandle(0x100B5, &entry);
-    VELK_Msg_PutUInt32(entry, 0x20001, 0);
-    VELK_Msg_PutInt32(entry, 1, type);
-    VELK_Msg_PutWString(entry, 18, u".\\pattern", 9);
-    VELK_Msg_PutData(input.handle, entry);
-    VELK_Msg_DestroyDataHandle(&entry);
-}
-
 TEST(HostNotifications, ReplacedPatternIsCheckedWhileRunning) {
     PluginHarness plugin;
     ASSERT_TRUE(plugin.Loaded());
@@ -297,93 +286,6 @@ TEST(ReplacedComponentTest, OneObjectFromTwoThreadsGivesEachRecordOnce) {
     second.join();
     EXPECT_EQ(corrupted.load(), kRecords) << "a record read twice, or one skipped";
     EXPECT_EQ(other.load(), 0);
-}
-
-// A call held 300 ms between the running test and the wrapper while the plug-in shuts down:
-// it reaches a stopped wrapper, not a deleted one, and not the engine.
-TEST(Shutdown, CallHeldBetweenTheRunningTestAndTheWrapperIsWaitedFor) {
-    PluginHarness plugin({"FakeZef", false, "PlugEngineZefCallDelay"});
-    ICommonPluginInterface* wrapper = plugin.Running();
-    ASSERT_NE(wrapper, nullptr);
-    std::atomic<uint32_t> result{0};
-    std::thread caller([&] { result = plugin.Exports().CallFunc(wrapper, velk::kFnFlushEvents, nullptr, nullptr); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the call is being held
-    EXPECT_EQ(plugin.Exports().PreUninitialize(), velk::kSuccess);
-    caller.join();
-    EXPECT_EQ(result.load(), velk::kZefNotRunning);
-    EXPECT_TRUE(plugin.Engine().CallsTo({"FlushEvents"}).empty());
-}
-
-// A host whose walk callback shuts the plug-in down: PreUninitialize cannot wait for the call it
-// runs in, nor stop the engine under it. It answers at once, new calls are refused, the walk goes
-// on through every version, and the plug-in is shut down by the time the walk's CallFunc returns.
-struct ShutdownFromCallback {
-    static int32_t ShowCopy(uint64_t, const char16_t* copyPath, uint64_t, uint32_t* action) {
-        if (copyPath != nullptr) ++shown;
-        if (shown == 1) {
-            shutdownResult = plugin->Exports().PreUninitialize();
-            refusedMeanwhile = plugin->Exports().CallFunc(wrapper, velk::kFnFlushEvents, nullptr,
-                                                          nullptr);
-        }
-        *action = velk::kDecisionNone;
-        return 1;
-    }
-    static inline PluginHarness* plugin = nullptr;
-    static inline ICommonPluginInterface* wrapper = nullptr;
-    static inline int shown = 0;
-    static inline uint32_t shutdownResult = 0;
-    static inline uint32_t refusedMeanwhile = 0;
-};
-
-TEST(Shutdown, AskedForFromInsideACallIsFinishedWhenTheCallReturns) {
-    constexpr char16_t kFile[] = u"/srv/share/report.docx";
-    PluginHarness plugin;
-    ICommonPluginInterface* wrapper = plugin.Running();
-    ASSERT_NE(wrapper, nullptr);
-    const FakeZefControl& versions = plugin.Engine();
-    for (uint32_t id = 1; id <= 3; ++id) versions.AddMemory(kFile, id, 100 * id);
-    ShutdownFromCallback::plugin = &plugin;
-    ShutdownFromCallback::wrapper = wrapper;
-    velk::FileVersionRequest walk{kFile, 0,
-                                  reinterpret_cast<void (*)()>(&ShutdownFromCallback::ShowCopy), 0};
-
-    EXPECT_EQ(plugin.Exports().CallFunc(wrapper, velk::kFnEnumFileVersions, &walk, nullptr),
-              velk::kSuccess);
-    EXPECT_EQ(ShutdownFromCallback::shutdownResult, velk::kSuccess);
-    EXPECT_EQ(ShutdownFromCallback::refusedMeanwhile, velk::kZefNotRunning);
-    EXPECT_EQ(ShutdownFromCallback::shown, 3) << "the walk was cut short";
-    EXPECT_EQ(CapturedAt(451).size(), 1u);
-    EXPECT_TRUE(versions.NothingLeftBehind());
-    const std::vector<std::string> calls = plugin.Engine().Calls();
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "Stop"), 1) << "not shut down on return";
-    EXPECT_EQ(plugin.Exports().QueryInterface(kPluginInterfaceId), nullptr);
-    EXPECT_EQ(plugin.Exports().CallFunc(wrapper, velk::kFnFlushEvents, nullptr, nullptr),
-              velk::kZefNotRunning);
-}
-
-// A notification that asks the engine about a replaced pattern while the host shuts the plug-in
-// down: the engine is stopped, unloaded and the wrapper deleted only after it has answered.
-TEST(Shutdown, NotificationAskingTheEngineIsWaitedFor) {
-    PluginHarness plugin;
-    ASSERT_NE(plugin.Running(), nullptr);
-    plugin.Engine().SetResult("IsPatternValid", 1);
-    plugin.Engine().SetDelay("IsPatternValid", 300);
-    HostMessageObject input;
-    AddComponent(input, 3);
-    std::atomic<uint32_t> result{0};
-    std::atomic<bool> answered{false};
-    std::thread notifier([&] {
-        result = plugin.Exports().OnNotify(4116, &input, nullptr);
-        answered = true;
-    });
-    for (int i = 0; i < 500 && plugin.Engine().CallsTo({"IsPatternValid"}).empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    EXPECT_EQ(plugin.Engine().CallsTo({"IsPatternValid"}).size(), 1u) << "inside the engine";
-    EXPECT_EQ(plugin.Exports().PreUninitialize(), velk::kSuccess);
-    EXPECT_TRUE(answered.load()) << "the engine was stopped under a notification";
-    notifier.join();
-    EXPECT_EQ(result.load(), 0xE0360008u);
 }
 
 }  // namespace

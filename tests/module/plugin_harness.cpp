@@ -1,6 +1,8 @@
 // Copying, loading and unloading the plug-in and its engine for one test.
 #include "tests/module/plugin_harness.h"
 
+#include "host/call_records.h"
+#include "host/message_object.h"
 #include "host/result_codes.h"
 #include "tests/fakes/captured_log.h"
 
@@ -26,21 +28,20 @@ PluginHarness::PluginHarness(const Options& options) : folder_(MakeTestFolder("p
 #endif
     if (!options.pluginBuild.empty()) pluginBuild = options.pluginBuild;
     fs::copy_file(bin / ModuleFileName(pluginBuild), folder_ / ModuleFileName("PlugEngineZef"));
-    engineWanted_ = !options.engineVariant.empty();
-    if (engineWanted_) {
+    if (!options.engineVariant.empty()) {
         fs::copy_file(bin / ModuleFileName(options.engineVariant), EnginePath());
+    }
+    fakeWanted_ = options.engineVariant.rfind("FakeZef", 0) == 0;
+    if (fakeWanted_) {
         // Loaded first and held, so that its script and call log outlive the plug-in's loads.
         engine_ = Load(EnginePath());
         if (engine_ != nullptr) {
             engineControl_ = std::make_unique<FakeZefControl>(engine_);
-            if (engineControl_->IsComplete()) {
-                engineControl_->Reset();
-                engineControl_->SetCopyFolder(folder_.u16string());
-            }
+            if (engineControl_->IsComplete()) engineControl_->Reset();
         }
     }
     plugin_ = Load(folder_ / ModuleFileName("PlugEngineZef"));
-    exports_.Resolve(plugin_);
+    allExports_ = plugin_ != nullptr && exports_.Resolve(plugin_) == nullptr;
 }
 
 PluginHarness::~PluginHarness() {
@@ -55,14 +56,45 @@ PluginHarness::~PluginHarness() {
 }
 
 bool PluginHarness::Loaded() const {
-    const bool engineReady = !engineWanted_ || (engineControl_ && engineControl_->IsComplete());
-    return plugin_ != nullptr && engineReady && exports_.Initialize && exports_.PostInitialize &&
-           exports_.PreUninitialize && exports_.Uninitialize && exports_.QueryInterface &&
-           exports_.CallFunc && exports_.OnNotify && exports_.GetModuleID &&
-           exports_.GetModuleVersion && exports_.Release;
+    const bool engineReady = !fakeWanted_ || (engineControl_ && engineControl_->IsComplete());
+    return allExports_ && engineReady;
 }
 
 bool PluginHarness::Start() {
     return exports_.Initialize(&host_) == velk::kSuccess &&
            exports_.PostInitialize() == velk::kSuccess;
+}
+
+void AnswerSettings(ScriptedHost& host, std::vector<std::pair<uint32_t, int32_t>> settings) {
+    host.AddInterface(velk::kConfigurationModule, velk::kConfigurationInterface,
+                      [settings](uint32_t, void*, void* out) {
+        // One get command per key, appended to the reply's record: type 4, the key, a success
+        // status, value type 5 (int32) and the value record.
+        const VELK_DataHandle reply = static_cast<HostMessageLayout*>(out)->handle;
+        for (const auto& [key, value] : settings) {
+            VELK_DataHandle command{}, datum{};
+            VELK_Msg_CreateDataHandle(0x70002, &command);
+            VELK_Msg_PutInt32(command, 0x70006, 4);
+            VELK_Msg_PutUInt32(command, 0x70004, key);
+            VELK_Msg_PutInt32(command, 0x70008, static_cast<int32_t>(velk::kSuccess));
+            VELK_Msg_PutInt32(command, 0x70007, 5);
+            VELK_Msg_CreateDataHandle(0x70005, &datum);
+            VELK_Msg_PutInt32(datum, 0x70005, value);
+            VELK_Msg_PutData(command, datum);
+            VELK_Msg_PutData(reply, command);
+            VELK_Msg_DestroyDataHandle(&datum);
+            VELK_Msg_DestroyDataHandle(&command);
+        }
+        return velk::kSuccess;
+    });
+}
+
+void AddComponent(HostMessageObject& input, int32_t type) {
+    VELK_DataHandle entry{};
+    VELK_Msg_CreateDataHandle(0x100B5, &entry);
+    VELK_Msg_PutUInt32(entry, 0x20001, 0);
+    VELK_Msg_PutInt32(entry, 1, type);
+    VELK_Msg_PutWString(entry, 18, u".\\pattern", 9);
+    VELK_Msg_PutData(input.handle, entry);
+    VELK_Msg_DestroyDataHandle(&entry);
 }

@@ -1,12 +1,14 @@
-// The plug-in driving the reference engine through the engine's exports: backups, listings and
-// deletions as the demo makes them, the database kept across a restart of both modules, and
-// the walks and restores of the versions taken on file events that the plug-in forwards (the
-// copies and bytes that come back, the order and time bounds a user relies on, Report.log as
-// the plug-in writes it and the restore feedback the host receives).
+// The plug-in driving the reference engine through the engine's exports: the walks and
+// restores of the versions taken on file events that the plug-in forwards (the
+// copies and bytes that come back, the callers' decisions, the order and time bounds a user
+// relies on, Report.log as the plug-in writes it and the restore feedback the host receives,
+// also when the feedback service goes away).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -19,9 +21,9 @@
 #include "host/result_codes.h"
 #include "platform/clock.h"
 #include "platform/text.h"
+#include "tests/fakes/captured_log.h"
 #include "tests/fakes/event_messages.h"
-#include "tests/fakes/test_folder.h"
-#include "tests/module/plugin_with_engine.h"
+#include "tests/module/plugin_harness.h"
 
 namespace {
 
@@ -43,13 +45,25 @@ struct Seen {
     std::u16string image;
 };
 
-// A listing's callback: the file and its edition count.
-uint32_t CollectFile(uint64_t context, const void* backupFile, uint64_t, uint32_t) {
-    const auto* info = static_cast<const zef::BackupFileInfo*>(backupFile);
-    reinterpret_cast<std::vector<std::pair<std::u16string, uint32_t>>*>(context)->push_back(
-        {info->filePath, info->editionCount});
-    return 1;
-}
+// A walk or restore as its caller scripts it: the (decision, go on) of each version shown in
+// turn, "nothing, go on" past the script's end; what it was shown, and what the result
+// callback of a process walk's actions was told (the path copied while the callback runs: the
+// plug-in's text is its own). A restore without a script chooses the copy that holds `wanted`.
+struct Walk {
+    std::vector<std::pair<uint32_t, int32_t>> answers;
+    std::string wanted;
+    std::vector<Seen> seen;
+    std::vector<velk::VersionActionResult> results;
+    std::vector<std::u16string> resultPaths;
+
+    int32_t Show(Seen shown, uint32_t* action) {
+        seen.push_back(std::move(shown));
+        const size_t at = seen.size() - 1;
+        *action = at < answers.size() ? answers[at].first
+                  : !wanted.empty() && seen.back().bytes == wanted ? velk::kDecisionRestore : velk::kDecisionNone;
+        return at < answers.size() ? answers[at].second : 1;
+    }
+};
 
 platform::SystemTime Utc(int64_t seconds) {
     const std::time_t t = static_cast<std::time_t>(seconds);
@@ -64,36 +78,32 @@ platform::SystemTime Utc(int64_t seconds) {
 class ZefRestoreModuleTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_folder = MakeTestFolder("zef-restore");
-        fs::create_directories(m_folder / "files");
-        m_plugin.emplace(m_folder, [this](ScriptedHost& host) {
-            AnswerSettings(host, {{kFeedbackSwitch, 1}});
-            host.AddInterface(velk::kFeedbackModule, velk::kFeedbackInterface,
-                              [this](uint32_t fn, void* in, void*) {
-                if (fn != velk::kFnPostRestoreFeedback) return velk::kNotDone;
-                const auto* request = static_cast<const velk::RestoreFeedbackRequest*>(in);
-                m_feedback.emplace_back(reinterpret_cast<const char*>(request->bytes),
-                                        static_cast<size_t>(request->length));
-                return velk::kSuccess;
-            });
-            host.AddInterface(velk::kSystemInfoModule, velk::kSystemInfoInterface,
-                              [](uint32_t fn, void* in, void* out) {
-                if (fn != velk::kFnGetImagePath) return velk::kNotDone;
-                if (static_cast<const velk::ImagePathRequest*>(in)->processId != kWriter)
-                    return velk::kNotDone;
-                auto* reply = static_cast<velk::ImagePathReply*>(out);
-                std::u16string(kWriterImage).copy(reply->buffer, reply->capacity - 1);
-                return velk::kImagePathFound;
-            });
+        m_feedback.clear();
+        m_plugin.emplace(PluginHarness::Options{"Zef", false, ""});
+        ScriptedHost& host = m_plugin->Host();
+        AnswerSettings(host, {{kFeedbackSwitch, 1}});
+        host.AddInterface(velk::kFeedbackModule, velk::kFeedbackInterface, [this](uint32_t fn, void* in, void* out) {
+            const auto* request = static_cast<const velk::RestoreFeedbackRequest*>(in);
+            if (fn != velk::kFnPostRestoreFeedback || out != nullptr || request->nine != 9 ||
+                std::string(request->tag) != "ZEF_001" || request->zero != 0)
+                return velk::kNotDone;
+            m_feedback.emplace_back(reinterpret_cast<const char*>(request->bytes), static_cast<size_t>(request->length));
+            return velk::kSuccess;
         });
-        ASSERT_TRUE(m_plugin->Running());
-        m_path = (m_folder / "files" / "doc.txt").u16string();
+        host.AddInterface(velk::kSystemInfoModule, velk::kSystemInfoInterface, [](uint32_t fn, void* in, void* out) {
+            if (fn != velk::kFnGetImagePath) return velk::kNotDone;
+            if (static_cast<const velk::ImagePathRequest*>(in)->processId != kWriter) return velk::kNotDone;
+            auto* reply = static_cast<velk::ImagePathReply*>(out);
+            std::u16string(kWriterImage).copy(reply->buffer, reply->capacity - 1);
+            return velk::kImagePathFound;
+        });
+        ASSERT_NE(m_plugin->Running(), nullptr);
+        fs::create_directories(m_plugin->Folder() / "files");
+        m_path = (m_plugin->Folder() / "files" / "doc.txt").u16string();
     }
-    void TearDown() override {
-        m_plugin.reset();
-        fs::remove_all(m_folder);
-    }
+    void TearDown() override { m_plugin.reset(); }
 
+    uint32_t Call(uint32_t functionId, void* input, void* output) { return m_plugin->Call(functionId, input, output); }
     void Write(const std::string& bytes) { WriteFileBytes(fs::path(m_path), bytes); }
     // A file event as the host sends it, forwarded by the plug-in.
     void Event(std::optional<uint32_t> processId) {
@@ -103,90 +113,88 @@ protected:
         velk::EventRecord record{};
         record.eventId = velk::kEventIntegration;
         record.eventData = data.data();
-        ASSERT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnForwardEvent, &record, nullptr));
+        ASSERT_EQ(velk::kSuccess, Call(velk::kFnForwardEvent, &record, nullptr));
     }
     // Two earlier contents kept by the writer's events, the file now holding a third.
     void History(bool flushed) {
         for (const std::string& bytes : {kFirst, kSecond}) Write(bytes), Event(kWriter);
         Write(kCurrent);
-        if (flushed) { ASSERT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnFlushEvents, nullptr, nullptr)); }
+        if (flushed) { ASSERT_EQ(velk::kSuccess, Call(velk::kFnFlushEvents, nullptr, nullptr)); }
     }
 
     // A file walk with copies (0x23600003) or with what is known of each version (0x23600007).
-    std::vector<Seen> FileWalk(uint32_t function, void (*callback)()) {
-        std::vector<Seen> seen;
-        velk::FileVersionRequest request{m_path.c_str(), reinterpret_cast<uint64_t>(&seen), callback, 0};
-        EXPECT_EQ(velk::kSuccess, m_plugin->Call(function, &request, nullptr));
-        return seen;
+    Walk FileWalk(uint32_t function, Walk walk = {}) {
+        const auto callback = function == velk::kFnEnumFileVersions ? reinterpret_cast<void (*)()>(&OnCopy)
+                                                                    : reinterpret_cast<void (*)()>(&OnInfo);
+        velk::FileVersionRequest request{m_path.c_str(), reinterpret_cast<uint64_t>(&walk), callback, 0};
+        EXPECT_EQ(velk::kSuccess, Call(function, &request, nullptr));
+        return walk;
     }
-    std::vector<Seen> CopyWalk() { return FileWalk(velk::kFnEnumFileVersions, reinterpret_cast<void (*)()>(&OnCopy)); }
-    std::vector<Seen> InfoWalk() { return FileWalk(velk::kFnEnumFileVersionInfo, reinterpret_cast<void (*)()>(&OnInfo)); }
-    // 0x2360000D; restores the version at restoreAt (counted from the newest) when given.
-    struct ProcessWalk {
-        std::vector<Seen> seen;
-        std::optional<size_t> restoreAt;
-        std::vector<velk::VersionActionResult> results;
-        // The result's path copied while the callback runs: the plug-in's text is its own
-        // and gone once the callback returns.
-        std::vector<std::u16string> resultPaths;
-    };
-    ProcessWalk WalkProcess(int64_t from, int64_t to, std::optional<size_t> restoreAt = {}) {
-        ProcessWalk walk;
-        walk.restoreAt = restoreAt;
+    std::vector<Seen> CopyWalk() { return FileWalk(velk::kFnEnumFileVersions).seen; }
+    std::vector<Seen> InfoWalk() { return FileWalk(velk::kFnEnumFileVersionInfo).seen; }
+    // 0x2360000D within the bounds (0: none).
+    Walk WalkProcess(int64_t from, int64_t to, Walk walk = {}) {
         velk::ProcessVersionRequest request{};
         request.processId = kWriter;
         if (from != 0) request.from = Utc(from);
         if (to != 0) request.to = Utc(to);
         request.context = reinterpret_cast<uint64_t>(&walk);
         request.callback = &OnProcessVersion;
-        EXPECT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnEnumProcessVersions, &request, nullptr));
+        EXPECT_EQ(velk::kSuccess, Call(velk::kFnEnumProcessVersions, &request, nullptr));
         return walk;
     }
-    // 0x23600001, choosing the version whose copy holds `wanted`.
-    uint32_t RestoreFile(const std::string& wanted, uint32_t* reboot) {
-        velk::RestoreFileRequest request{const_cast<std::string*>(&wanted), &ChooseBytes, nullptr,
-                                         u"Sample.Virus", m_path.c_str(), 7, 3, 0};
+    // 0x23600001 as the walk scripts it (by default choosing the copy that holds kFirst).
+    uint32_t RestoreFile(Walk& walk, uint32_t* reboot, velk::ChooseVersionFn choose = &OnChoice) {
+        if (walk.answers.empty() && walk.wanted.empty()) walk.wanted = kFirst;
+        velk::RestoreFileRequest request{&walk, choose, m_plugin.operator->(), u"Sample.Virus", m_path.c_str(), 7, 3, 0};
         *reboot = 0xBAD;
-        return m_plugin->Call(velk::kFnRestoreFile, &request, reboot);
+        return Call(velk::kFnRestoreFile, &request, reboot);
     }
     std::string ReportLog() const {
-        return platform::ToUtf8(ReadUtf16File(m_folder / "Log" / "Report.log"));
+        return platform::ToUtf8(ReadUtf16File(m_plugin->Folder() / "Log" / "Report.log"));
+    }
+    // The value of one label in the last summary of Report.log.
+    std::string Summary(const std::string& label) const {
+        const std::string log = ReportLog();
+        const size_t at = log.rfind(label + std::string(18 - label.size(), ' ') + ": ");
+        return at == std::string::npos ? "(none)" : log.substr(at + 20, log.find('\n', at) - at - 20);
     }
     std::string PathUtf8() const { return platform::ToUtf8(m_path); }
-
-    static int32_t OnCopy(uint64_t context, const char16_t* copy, uint64_t, uint32_t*) {
-        reinterpret_cast<std::vector<Seen>*>(context)->push_back({0, 0, ReadFileBytes(fs::path(copy)), {}, {}});
-        return 1;
+    // The temporary copies the engine still holds: none once a walk or restore has returned.
+    size_t CopiesLeft() const {
+        const fs::path copies = m_plugin->Folder() / "Data" / "copies";
+        return fs::exists(copies) ? static_cast<size_t>(std::distance(fs::directory_iterator(copies), {})) : 0;
     }
-    static int32_t OnInfo(velk::FileVersionInfo* info, uint32_t*) {
-        reinterpret_cast<std::vector<Seen>*>(info->context)
-            ->push_back({info->versionId, info->time, ReadFileBytes(fs::path(info->path)), {}, info->image});
-        return 1;
+
+    static int32_t OnCopy(uint64_t context, const char16_t* copy, uint64_t, uint32_t* action) {
+        return reinterpret_cast<Walk*>(context)->Show({0, 0, ReadFileBytes(fs::path(copy)), {}, {}}, action);
+    }
+    static int32_t OnInfo(velk::FileVersionInfo* info, uint32_t* action) {
+        return reinterpret_cast<Walk*>(info->context)
+            ->Show({info->versionId, info->time, ReadFileBytes(fs::path(info->path)), {}, info->image}, action);
+    }
+    static int32_t OnChoice(void* context, const char16_t* copy, void*, uint32_t* decision) {
+        return static_cast<Walk*>(context)->Show({0, 0, ReadFileBytes(fs::path(copy)), {}, {}}, decision);
+    }
+    // A choice that takes the feedback service away first, as a host may at any moment.
+    static int32_t OnChoiceLosingFeedback(void* context, const char16_t* copy, void* harness, uint32_t* decision) {
+        static_cast<PluginHarness*>(harness)->Host().RemoveInterface(velk::kFeedbackModule, velk::kFeedbackInterface);
+        return OnChoice(context, copy, nullptr, decision);
     }
     static int32_t OnProcessVersion(velk::ProcessVersionInfo* info, velk::VersionAction* action) {
-        auto* walk = reinterpret_cast<ProcessWalk*>(info->context);
-        if (walk->restoreAt == walk->seen.size()) {
-            action->kind = velk::kDecisionRestore;
-            action->resultCallback = &OnActionResult;
-            action->resultContext = reinterpret_cast<uint64_t>(walk);
-        }
-        walk->seen.push_back({info->versionId, info->time, {}, info->path, info->image});
-        return 1;
+        auto* walk = reinterpret_cast<Walk*>(info->context);
+        action->resultCallback = &OnActionResult;
+        action->resultContext = info->context;
+        return walk->Show({info->versionId, info->time, {}, info->path, info->image}, &action->kind);
     }
     static void OnActionResult(const velk::VersionActionResult* result, uint64_t) {
-        auto* walk = reinterpret_cast<ProcessWalk*>(result->resultContext);
+        auto* walk = reinterpret_cast<Walk*>(result->resultContext);
         walk->results.push_back(*result);
         walk->resultPaths.emplace_back(result->path != nullptr ? result->path : u"");
     }
-    static int32_t ChooseBytes(void* context, const char16_t* copy, void*, uint32_t* decision) {
-        if (ReadFileBytes(fs::path(copy)) == *static_cast<const std::string*>(context))
-            *decision = velk::kDecisionRestore;
-        return 1;
-    }
 
-    fs::path m_folder;
     std::u16string m_path;
-    std::optional<PluginWithEngine> m_plugin;
+    std::optional<PluginHarness> m_plugin;
     std::vector<std::string> m_feedback;
 };
 
@@ -198,10 +206,10 @@ TEST_F(ZefRestoreModuleTest, EveryWalkShowsTheVersionsNewestFirstWithinItsBounds
         SCOPED_TRACE(flushed ? "editions" : "memory versions");
         const int64_t before = platform::UnixTimeNow();
         if (!flushed) History(false);
-        else { ASSERT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnFlushEvents, nullptr, nullptr)); }
+        else { ASSERT_EQ(velk::kSuccess, Call(velk::kFnFlushEvents, nullptr, nullptr)); }
         const int64_t after = platform::UnixTimeNow();
         const std::vector<Seen> copies = CopyWalk(), infos = InfoWalk();
-        const ProcessWalk walk = WalkProcess(0, 0);
+        const Walk walk = WalkProcess(0, 0);
         ASSERT_EQ(std::make_tuple(size_t{2}, size_t{2}, size_t{2}), std::make_tuple(copies.size(), infos.size(), walk.seen.size()));
         for (size_t i = 0; i < 2; ++i) {
             const std::string& bytes = i == 0 ? kSecond : kFirst;
@@ -210,6 +218,7 @@ TEST_F(ZefRestoreModuleTest, EveryWalkShowsTheVersionsNewestFirstWithinItsBounds
             if (!flushed) { EXPECT_TRUE(infos[i].versionId == 0 && infos[i].time >= before && infos[i].time <= after) << i; }
         }
         if (flushed) { EXPECT_TRUE(infos[0].versionId > infos[1].versionId && infos[1].versionId != 0); }
+        EXPECT_EQ(0u, CopiesLeft());
     }
     EXPECT_EQ(kCurrent, ReadFileBytes(fs::path(m_path)));  // walking restores nothing
 
@@ -226,42 +235,100 @@ TEST_F(ZefRestoreModuleTest, EveryWalkShowsTheVersionsNewestFirstWithinItsBounds
     for (const auto& c : cases) EXPECT_EQ(c.found, WalkProcess(c.from, c.to).seen.size()) << c.name;
 }
 
+// The callers' decisions on real versions: a walk or restore stops where its caller says, a
+// copies walk purges a version in memory on decision 2 where the information walk keeps it,
+// both delete a chosen edition, a restore declined throughout is "no valid backup" with every
+// version counted as skipped; no copy is left behind and the file is untouched.
+TEST_F(ZefRestoreModuleTest, DecisionsStopPurgeDeleteOrDecline) {
+    const uint32_t kCopies = velk::kFnEnumFileVersions, kInfo = velk::kFnEnumFileVersionInfo, kRestore = 0;
+    const struct {
+        const char* why;
+        bool flushed;
+        uint32_t function;
+        std::vector<std::pair<uint32_t, int32_t>> answers;
+        size_t shown, left;     // versions shown, and found by a walk afterwards
+        const char* report;     // restores: ErrorCode|IndexFromNewToOld|SkippedEditions
+    } cases[] = {
+        {"a copies walk stopped at the first", false, kCopies, {{0, 0}}, 1, 2, nullptr},
+        {"a copies walk purging the newest in memory", false, kCopies, {{2, 1}}, 2, 1, nullptr},
+        {"an information walk never purges memory", false, kInfo, {{2, 1}, {2, 1}}, 2, 2, nullptr},
+        {"a copies walk deleting the older edition", true, kCopies, {{0, 1}, {2, 1}}, 2, 1, nullptr},
+        {"an information walk deleting an edition, then stopped", true, kInfo, {{2, 0}}, 1, 1, nullptr},
+        {"a restore declined throughout, memory never deleted", false, kRestore, {{2, 1}, {0, 1}}, 2, 2,
+         "VELK_ZEF_NO_VALID_BACKUP (E0360003)|2|2"},
+        {"a restore stopped in memory", false, kRestore, {{0, 0}}, 1, 2, "VELK_ZEF_NO_VALID_BACKUP (E0360003)|1|1"},
+        {"a restore stopped at the first edition", true, kRestore, {{0, 0}}, 1, 2,
+         "VELK_ZEF_NO_VALID_BACKUP (E0360003)|1|1"},
+        {"a restore deleting an edition and declining the other", true, kRestore, {{2, 1}, {0, 1}}, 2, 1,
+         "VELK_ZEF_NO_VALID_BACKUP (E0360003)|2|2"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        TearDown();
+        SetUp();
+        History(c.flushed);
+        Walk walk{c.answers, "", {}, {}, {}};
+        if (c.function == kRestore) {
+            uint32_t reboot = 0;
+            EXPECT_EQ(0xE0360003u, RestoreFile(walk, &reboot));
+            EXPECT_EQ(c.report, Summary("ErrorCode") + "|" + Summary("IndexFromNewToOld") + "|" + Summary("SkippedEditions"));
+        } else {
+            walk = FileWalk(c.function, walk);
+        }
+        EXPECT_EQ(c.shown, walk.seen.size());
+        EXPECT_EQ(c.left, InfoWalk().size());
+        EXPECT_EQ(0u, CopiesLeft());
+        EXPECT_EQ(kCurrent, ReadFileBytes(fs::path(m_path)));
+    }
+}
+
 // Each way of restoring brings the older content back byte for byte, with no reboot, and
-// keeps the edition it restored from.
+// keeps the edition it restored from; its summary is in Report.log and its feedback is sent.
+// A feedback service there at start and gone when the feedback is due, even gone during the
+// restore, changes nothing of it: the service is asked for and refused, nothing is sent and
+// nothing is logged.
 TEST_F(ZefRestoreModuleTest, EachRestoreRouteBringsBackTheChosenBytes) {
     enum class Route { kFileFromMemory, kFileFromEditions, kEdition, kProcess };
+    enum class Feedback { kKept, kGoneBefore, kGoneDuring };
     const struct {
         const char* name;
         Route route;
         const char* index;  // IndexFromNewToOld in Report.log; null: no report
+        Feedback feedback;
     } cases[] = {
-        {"by file, from memory", Route::kFileFromMemory, "2"},
-        {"by file, from the editions", Route::kFileFromEditions, "2"},
-        {"by edition", Route::kEdition, "0"},
-        {"by process", Route::kProcess, nullptr},
+        {"by file, from memory", Route::kFileFromMemory, "2", Feedback::kKept},
+        {"by file, from the editions, the feedback service gone during the restore", Route::kFileFromEditions, "2",
+         Feedback::kGoneDuring},
+        {"by edition, the feedback service gone before", Route::kEdition, "0", Feedback::kGoneBefore},
+        {"by process", Route::kProcess, nullptr, Feedback::kKept},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TearDown();
-        m_feedback.clear();
         SetUp();
         History(c.route != Route::kFileFromMemory);
         const std::vector<Seen> before = InfoWalk();
         ASSERT_EQ(2u, before.size());
+        if (c.feedback == Feedback::kGoneBefore) {
+            m_plugin->Host().RemoveInterface(velk::kFeedbackModule, velk::kFeedbackInterface);
+        }
+        m_plugin->Host().ClearLog();
+        StartLogCapture();
         uint32_t reboot = 0xBAD;
+        Walk choice;
         switch (c.route) {
             case Route::kFileFromMemory:
             case Route::kFileFromEditions:
-                EXPECT_EQ(velk::kSuccess, RestoreFile(kFirst, &reboot));
+                EXPECT_EQ(velk::kSuccess, RestoreFile(choice, &reboot,
+                                                      c.feedback == Feedback::kGoneDuring ? &OnChoiceLosingFeedback : &OnChoice));
                 break;
             case Route::kEdition: {
-                velk::EditionRestoreRequest request{u"Sample.Virus", m_path.c_str(), 7, 3, 0,
-                                                    before[1].versionId};
-                EXPECT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnRestoreEdition, &request, &reboot));
+                velk::EditionRestoreRequest request{u"Sample.Virus", m_path.c_str(), 7, 3, 0, before[1].versionId};
+                EXPECT_EQ(velk::kSuccess, Call(velk::kFnRestoreEdition, &request, &reboot));
                 break;
             }
             case Route::kProcess: {
-                const ProcessWalk walk = WalkProcess(0, 0, 1);
+                const Walk walk = WalkProcess(0, 0, Walk{{{0, 1}, {velk::kDecisionRestore, 1}}, "", {}, {}, {}});
                 ASSERT_EQ(1u, walk.results.size());
                 EXPECT_EQ(velk::kSuccess, walk.results[0].resultCode);
                 EXPECT_EQ(before[1].versionId, walk.results[0].versionId);
@@ -272,12 +339,17 @@ TEST_F(ZefRestoreModuleTest, EachRestoreRouteBringsBackTheChosenBytes) {
         }
         EXPECT_EQ(0u, reboot);  // nothing holds the file open
         EXPECT_EQ(kFirst, ReadFileBytes(fs::path(m_path)));
+        EXPECT_EQ(0u, CopiesLeft());
+        for (const CapturedLine& line : CapturedLines()) EXPECT_NE("ZefEngineWrapper", line.source) << line;
         const std::vector<Seen> after = InfoWalk();
         ASSERT_EQ(2u, after.size());
         EXPECT_EQ(before[1].versionId, after[1].versionId);
         EXPECT_EQ(kFirst, after[1].bytes);
 
         const std::string report = ReportLog();
+        const std::vector<std::string> log = m_plugin->Host().Log();
+        const bool gone = c.feedback != Feedback::kKept;
+        EXPECT_EQ(gone, std::count(log.begin(), log.end(), "query 10/101 refused") == 1);
         if (c.index == nullptr) {
             EXPECT_EQ(std::string::npos, report.find("[Summary]"));
             EXPECT_TRUE(m_feedback.empty());
@@ -292,9 +364,13 @@ TEST_F(ZefRestoreModuleTest, EachRestoreRouteBringsBackTheChosenBytes) {
               std::string("IndexFromNewToOld : ") + c.index}) {
             EXPECT_NE(std::string::npos, report.find(line)) << line << "\n" << report;
         }
-        ASSERT_EQ(1u, m_feedback.size());
-        EXPECT_NE(std::string::npos, m_feedback[0].find(PathUtf8()));
-        EXPECT_NE(std::string::npos, m_feedback[0].find("Sample.Virus"));
+        // The engine describes the edition restored from, and only that.
+        EXPECT_EQ(c.route == Route::kFileFromEditions, Summary("TimeStamp") != "NULL (0)") << Summary("TimeStamp");
+        ASSERT_EQ(gone ? 0u : 1u, m_feedback.size());
+        if (!gone) {
+            EXPECT_NE(std::string::npos, m_feedback[0].find(PathUtf8()));
+            EXPECT_NE(std::string::npos, m_feedback[0].find("Sample.Virus"));
+        }
     }
 }
 
@@ -303,75 +379,21 @@ TEST_F(ZefRestoreModuleTest, EachRestoreRouteBringsBackTheChosenBytes) {
 TEST_F(ZefRestoreModuleTest, ARestoreWithoutVersionsIsNoBackupAndAnEventWithOnlyAPathTakesOne) {
     Write(kFirst);
     uint32_t reboot = 0;
-    EXPECT_EQ(0xE0360002u, RestoreFile(kSecond, &reboot));
+    Walk choice;
+    EXPECT_EQ(0xE0360002u, RestoreFile(choice, &reboot));
     EXPECT_EQ(0u, reboot);
     EXPECT_EQ(kFirst, ReadFileBytes(fs::path(m_path)));
-    const std::string report = ReportLog();
-    EXPECT_NE(std::string::npos, report.find("ErrorCode         : VELK_ZEF_NO_BACKUP (E0360002)")) << report;
-    EXPECT_NE(std::string::npos, report.find("Result            : Failure"));
+    EXPECT_EQ("VELK_ZEF_NO_BACKUP (E0360002)|Failure", Summary("ErrorCode") + "|" + Summary("Result"));
     EXPECT_EQ(1u, m_feedback.size());
 
     Event(std::nullopt);
     Write(kCurrent);
-    ASSERT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnFlushValidEvents, nullptr, nullptr));
+    ASSERT_EQ(velk::kSuccess, Call(velk::kFnFlushValidEvents, nullptr, nullptr));
     const std::vector<Seen> infos = InfoWalk();
     ASSERT_EQ(1u, infos.size());
     EXPECT_EQ(kFirst, infos[0].bytes);
     EXPECT_NE(0u, infos[0].versionId);
     EXPECT_EQ(u"", infos[0].image);
-}
-
-// The demo's own calls: backups, listings (all and by time), deletions, the maximum file size,
-// flushes and the process list; the database and the engine's log in the folders the plug-in
-// gave it, kept across a restart of both modules.
-TEST_F(ZefRestoreModuleTest, BackupsListingsAndDeletionsReachTheEngineAndOutliveARestart) {
-    constexpr uint32_t kBackupFailed = 0xE0360006, kDeleteFailed = 0xE0360007;
-    const auto backup = [&](const std::u16string& path) {
-        velk::BackupFileRequest request{path.c_str()};
-        return m_plugin->Call(velk::kFnBackupFile, &request, nullptr);
-    };
-    using Listing = std::vector<std::pair<std::u16string, uint32_t>>;
-    const auto list = [&](uint16_t fromYear, uint16_t toYear) {
-        Listing listed;
-        if (fromYear == 0) {
-            velk::BackupFileListRequest request{reinterpret_cast<uint64_t>(&listed), CollectFile, 0};
-            EXPECT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnListBackupFiles, &request, nullptr));
-        } else {
-            velk::BackupFileRangeRequest request{{fromYear, 1, 0, 1, 0, 0, 0, 0}, {toYear, 1, 0, 1, 0, 0, 0, 0},
-                                                 reinterpret_cast<uint64_t>(&listed), CollectFile, 0};
-            EXPECT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnListBackupFilesInRange, &request, nullptr));
-        }
-        return listed;
-    };
-    const std::u16string notes = (m_folder / "files" / "notes.txt").u16string();
-    Write(kFirst);
-    WriteFileBytes(fs::path(notes), "meeting notes");
-    EXPECT_EQ(velk::kSuccess, backup(m_path));
-    EXPECT_EQ(velk::kSuccess, backup(notes));
-    Write(kSecond);
-    EXPECT_EQ(velk::kSuccess, backup(m_path));
-    EXPECT_EQ(kBackupFailed, backup((m_folder / "files" / "missing").u16string()));
-    EXPECT_EQ((Listing{{m_path, 2}, {notes, 1}}), list(0, 0));
-    EXPECT_EQ(2u, list(2000, 2100).size());
-    EXPECT_EQ(0u, list(1990, 1999).size());
-    // Editions are numbered from 1 in a new database: the second is the notes'.
-    velk::EditionDeleteRequest remove{2};
-    EXPECT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnDeleteEdition, &remove, nullptr));
-    EXPECT_EQ(kDeleteFailed, m_plugin->Call(velk::kFnDeleteEdition, &remove, nullptr));
-
-    uint32_t maxSize = 0;
-    EXPECT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnMaxFileSize, nullptr, &maxSize));
-    EXPECT_EQ(256u << 20, maxSize);
-    velk::PidListUpdateRequest ended{2, 1234}, unknown{9, 1234};
-    EXPECT_EQ(velk::kSuccess, m_plugin->Call(velk::kFnUpdatePidList, &ended, nullptr));
-    EXPECT_EQ(kBackupFailed, m_plugin->Call(velk::kFnUpdatePidList, &unknown, nullptr));
-    EXPECT_TRUE(fs::exists(m_folder / "Data" / "editions.log"));
-    EXPECT_TRUE(fs::exists(m_folder / "Log" / "ZefEngine.log"));
-
-    m_plugin.reset();
-    m_plugin.emplace(m_folder);
-    ASSERT_TRUE(m_plugin->Running());
-    EXPECT_EQ((Listing{{m_path, 2}}), list(0, 0));
 }
 
 }  // namespace

@@ -136,16 +136,23 @@ EventMessageSpec With(EventMessageSpec spec, void (*change)(EventMessageSpec&)) 
     return spec;
 }
 
+// Event messages: which reach the engine, with which lines; an unreadable one is refused with
+// its line, and while tracing is off no line is written (nor the path copied).
 TEST_F(EventForwardingTest, EventMessages) {
     const std::u16string path = u"C:\\Users\\ann\\report.docx";
     const std::string shown = "C:\\Users\\ann\\report.docx";
     const std::string readOnly =
         "File is readonly, encrypt file will fail, so we don't trigger ZEF to backup it.";
+    const auto startAtSize = [](std::vector<uint8_t>& d) { PutWord(d, 8, GetWord(d, 4)); };
+    const auto rootPastEnd = [](std::vector<uint8_t>& d) { PutWord(d, GetWord(d, 8) + GetWord(d, 188), 0x40000000); };
     const struct {
         const char* why;
         EventMessageSpec spec;
         bool forwarded;
         Texts lines;
+        void (*spoil)(std::vector<uint8_t>&) = nullptr;
+        uint32_t level = 1;  // the lowest level written
+        uint32_t result = velk::kSuccess;
     } cases[] = {
         {"read-only file", FileEvent(path, 0x21), false,
          {", Filepath: " + shown + ", Attribute: 0x21", readOnly}},
@@ -178,50 +185,28 @@ TEST_F(EventForwardingTest, EventMessages) {
         {"ConfigID 0 of a file event's shape",
          With(FileEvent(path, 0), [](EventMessageSpec& s) { s.configId = 0; }), false, {}},
         {"neither ConfigID nor WMI", EventMessageSpec{}, false, {}},
+        {"the start offset at the size", FileEvent(path, 0), false, {"pEventData is NULL"}, startAtSize, 1,
+         velk::kBadArgument},
+        {"the root past the end", FileEvent(path, 0), false, {"pEventData is NULL"}, rootPastEnd, 1, velk::kBadArgument},
+        {"writable, tracing off", FileEvent(path, 0x20), true, {}, nullptr, 3},
+        {"read-only, tracing off", FileEvent(path, 0x21), false, {}, nullptr, 3},
     };
     CZefEngineWrapper& w = Ready();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
-        const std::vector<uint8_t> data = EventMessageData(c.spec, {211, 3});
+        std::vector<uint8_t> data = EventMessageData(c.spec, {211, 3});
+        if (c.spoil != nullptr) c.spoil(data);
         const auto record = Event(velk::kEventIntegration, data.data());
         engine->Reset();
         StartLogCapture();
+        Quastle_SetDefaultLevel(c.level);
         uint32_t response = kUntouched;
-        EXPECT_EQ(w.CallFunc(velk::kFnForwardEvent, record.get(), &response), velk::kSuccess);
+        EXPECT_EQ(w.CallFunc(velk::kFnForwardEvent, record.get(), &response), c.result);
         EXPECT_EQ(engine->Calls(),
                   c.forwarded ? Calls{"NotifyEvent(" + Address(data.data()) + ")"} : Calls{});
         EXPECT_EQ(Lines(), c.lines);
         EXPECT_EQ(response, kUntouched);
     }
-}
-
-TEST_F(EventForwardingTest, UnreadableMessagesAreRefused) {
-    CZefEngineWrapper& w = Ready();
-    const std::vector<uint8_t> good = EventMessageData(FileEvent(u"C:\\a", 0));
-    std::vector<uint8_t> startAtSize = good;
-    PutWord(startAtSize, 8, GetWord(startAtSize, 4));
-    std::vector<uint8_t> rootPastEnd = good;
-    PutWord(rootPastEnd, 192, 0x40000000);
-    for (const std::vector<uint8_t>* data : {&startAtSize, &rootPastEnd}) {
-        const auto record = Event(velk::kEventIntegration, data->data());
-        StartLogCapture();
-        EXPECT_EQ(w.CallFunc(velk::kFnForwardEvent, record.get(), nullptr), velk::kBadArgument);
-        EXPECT_EQ(Lines(), (Texts{"pEventData is NULL"}));
-    }
-    EXPECT_TRUE(engine->Calls().empty());
-}
-
-TEST_F(EventForwardingTest, FileEventLinesOnlyWhenTracing) {
-    CZefEngineWrapper& w = Ready();
-    Quastle_SetDefaultLevel(3);  // warnings and above: no trace lines, and no path copied
-    const std::vector<uint8_t> writable = EventMessageData(FileEvent(u"C:\\b", 0x20));
-    const std::vector<uint8_t> readOnly = EventMessageData(FileEvent(u"C:\\b", 0x21));
-    for (const std::vector<uint8_t>* data : {&writable, &readOnly}) {
-        const auto record = Event(velk::kEventIntegration, data->data());
-        EXPECT_EQ(w.CallFunc(velk::kFnForwardEvent, record.get(), nullptr), velk::kSuccess);
-    }
-    EXPECT_EQ(engine->Calls(), (Calls{"NotifyEvent(" + Address(writable.data()) + ")"}));
-    EXPECT_TRUE(Lines().empty());
 }
 
 }  // namespace

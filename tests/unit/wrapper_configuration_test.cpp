@@ -121,6 +121,19 @@ TEST_F(EngineWrapperTest, PartialWrongOrMissingAnswersFallBack) {
          "4 1024 0 1 21 1 1 6 0 0"},
         {"no service", nullptr, 0, "4 1024 0 1 21 1 1 6 0 0"},
     };
+    // The lines of the first answer: one per setting, the typed ones with their status.
+    const std::string fail = "Query configuration fail, ", fallback = fail + "use default: ";
+    std::vector<std::string> sizeOnly{
+        fallback + "DebugLevel = 0x4", "Query configuration: DbSize = 0x1000",
+        fallback + "FeedbackSwtich = 0", fallback + "SecurityLevel = 0x1", fallback + "HistoryKeepDays = 0x15",
+        fallback + "DebugLogPath = " + Utf8(folder / "Log"), fallback + "PatternPath = " + Utf8(folder / "Pattern"),
+        fallback + "DbPath = " + Utf8(folder / "Data")};
+    for (const std::string typed : {"use default: Enable = 1", "use default: Work mode = 0x1",
+                                    "use default: Per process backup quota = 0x6", "use the value in pattern",
+                                    "use the value in pattern"}) {
+        sizeOnly.push_back(fail + "Status = 0xe0ff0007");
+        sizeOnly.push_back(fail + typed);
+    }
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         if (c.fill != nullptr) AnswerConfiguration(c.fill, c.hostResult);
@@ -132,30 +145,13 @@ TEST_F(EngineWrapperTest, PartialWrongOrMissingAnswersFallBack) {
         EXPECT_EQ(Paths(w.CurrentSettings()),
                   (std::vector<std::u16string>{Folder("Log"), Folder("Pattern"), Folder("Data")}));
         EXPECT_EQ(Lines().size(), 18u);
+        if (&c == &cases[0]) { EXPECT_EQ(Lines(), sizeOnly); }
         if (c.fill == nullptr) {
             EXPECT_EQ(host.Log(), (std::vector<std::string>{"query 5/51 refused", "release null"}));
         }
         Drop();
         host.RemoveInterface(5, 51);
     }
-}
-
-TEST_F(EngineWrapperTest, FallbackLinesOfAPartialAnswer) {
-    AnswerConfiguration([](Batch& reply) { reply.AddCommand(4, VELK_CFG_ZEF_DB_SIZE, 4096); });
-    Make().QueryConfiguration();
-    const std::string fail = "Query configuration fail, ", fallback = fail + "use default: ";
-    std::vector<std::string> expected{
-        fallback + "DebugLevel = 0x4", "Query configuration: DbSize = 0x1000",
-        fallback + "FeedbackSwtich = 0", fallback + "SecurityLevel = 0x1", fallback + "HistoryKeepDays = 0x15",
-        fallback + "DebugLogPath = " + Utf8(folder / "Log"), fallback + "PatternPath = " + Utf8(folder / "Pattern"),
-        fallback + "DbPath = " + Utf8(folder / "Data")};
-    for (const std::string typed : {"use default: Enable = 1", "use default: Work mode = 0x1",
-                                    "use default: Per process backup quota = 0x6", "use the value in pattern",
-                                    "use the value in pattern"}) {
-        expected.push_back(fail + "Status = 0xe0ff0007");
-        expected.push_back(fail + typed);
-    }
-    EXPECT_EQ(Lines(), expected);
 }
 
 TEST_F(EngineWrapperTest, PathVariablesAreExpandedOrReplacedByTheDefault) {
@@ -300,6 +296,12 @@ TEST_F(EngineWrapperTest, BackupDataIsReadThroughTheHostButNeverForCloudFiles) {
     readResult = 0xE0FF0042;
     EXPECT_EQ(read(), 0xE0FF0042u);
     EXPECT_EQ(CapturedAt(115).back().text, "[VELK]Tarn read backup file data failed, errCode=0xe0ff0042");
+    // A storage service gone by the time the engine reads: not done, nothing read.
+    host.RemoveInterface(20001, 200011);
+    bytes = 0xABCD;
+    EXPECT_EQ(read(), velk::kNotDone);
+    EXPECT_EQ(bytes, 0xABCDu);
+    EXPECT_EQ(CapturedAt(115).back().text, "[VELK]Tarn read backup file data failed, errCode=0xe0ff0001");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // An engine wrapper in-process: the fake engine copied into a fresh folder as the engine, a
-// scripted host, helpers to answer the host's configuration query, and host callbacks that
-// answer from a script and record what they were shown.
+// scripted host, and helpers to answer the host's configuration query.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -28,36 +27,6 @@ using Calls = std::vector<std::string>;
 
 inline std::string Text(const char16_t* text) { return platform::ToUtf8(text); }
 
-// One answer of a host callback: the decision or action, and whether to go on.
-struct Answer {
-    uint32_t action = velk::kDecisionNone;
-    int32_t goOn = 1;
-};
-
-// The script of a host callback, passed through its context; past the script's end every
-// answer is "nothing, go on".
-struct CallbackScript {
-    CallbackScript() = default;
-    explicit CallbackScript(std::vector<Answer> script) : answers(std::move(script)) {}
-
-    std::vector<Answer> answers;
-    std::vector<std::string> seen;     // one entry per call, as the callback saw it
-    bool copiesExisted = true;         // every memory copy existed while it was shown
-    bool withResults = true;           // actions ask for a result callback
-    std::vector<std::string> results;  // what result callbacks were told
-
-    // Records what the callback saw (a copy by its tag) and gives the scripted answer.
-    Answer Next(const std::string& shown, const char16_t* copyPath = nullptr) {
-        seen.push_back(shown);
-        if (copyPath != nullptr && CopyTag(copyPath).rfind("mem-", 0) == 0 &&
-            !std::filesystem::exists(std::filesystem::path(std::u16string(copyPath)))) {
-            copiesExisted = false;
-        }
-        const size_t index = seen.size() - 1;
-        return index < answers.size() ? answers[index] : Answer{};
-    }
-};
-
 // A UTF-16LE file that starts with a byte-order mark, as UTF-8 without the mark; a file
 // without the mark reads as "(no byte-order mark)".
 inline std::string Utf8WithoutMark(const std::filesystem::path& path) {
@@ -70,8 +39,6 @@ class EngineWrapperTest : public ::testing::Test {
 protected:
     void SetUp() override {
         folder = MakeTestFolder("wrapper");
-        copies = folder / "copies";
-        std::filesystem::create_directories(copies);
         UseEngine("FakeZef", folder);
         StartLogCapture();
     }
@@ -88,7 +55,6 @@ protected:
         engine = std::make_unique<FakeZefControl>(held);
         ASSERT_TRUE(engine->IsComplete());
         engine->Reset();
-        engine->SetCopyFolder(copies.u16string());
     }
     void TearDown() override {
         if (wrapper != nullptr) {
@@ -163,7 +129,6 @@ protected:
     std::string ReportLog() const { return Utf8WithoutMark(folder / "Log" / "Report.log"); }
 
     std::filesystem::path folder;
-    std::filesystem::path copies;
     std::filesystem::path enginePath;
     platform::ModuleHandle held = nullptr;
     std::unique_ptr<FakeZefControl> engine;

@@ -21,6 +21,7 @@
 
 #include "engine_api/zef_entry_points.h"
 #include "host/module_export.h"
+#include "platform/module.h"
 #include "platform/text.h"
 #include "tests/fakes/fake_versions.h"
 
@@ -55,7 +56,6 @@ struct BootResult {
 };
 
 struct FakeState {
-    std::mutex lock;
     // The script and the record of calls.
     std::map<std::pair<uint32_t, uint32_t>, ScriptedPolicy> policies;
     std::vector<std::string> calls;
@@ -64,13 +64,11 @@ struct FakeState {
     std::map<uint32_t, void*> callbacks;
     // The versions, and what was lent out of them.
     std::vector<std::unique_ptr<Version>> versions;
-    std::map<uint32_t, std::u16string> writerImages;
     std::map<uintptr_t, Search> searches;
     uintptr_t nextHandle = 0x1000;
-    std::u16string copyFolder;
     std::vector<std::filesystem::path> memoryCopies;
     std::set<std::u16string> editionCopies;
-    uint32_t copySerial = 0, badReturns = 0, copiesMade = 0, reboot = 0;
+    uint32_t copySerial = 0, badReturns = 0, reboot = 0;
     int32_t connections = 0;
     bool advanceScripted = false;
     zef::RestoreReport advance{};
@@ -86,14 +84,19 @@ std::atomic<bool> g_quiet{false};
 std::atomic<bool> g_stopped{false};
 std::atomic<uint64_t> g_lateCalls{0};
 
+// The state and its lock go with the module when it is unloaded.
 FakeState& State() {
-    static FakeState state;  // goes with the module when it is unloaded
+    static FakeState state;
     return state;
+}
+std::mutex& StateLock() {
+    static std::mutex lock;
+    return lock;
 }
 // Declares s, the state, locked for the rest of the enclosing block.
 #define LOCKED_STATE(s) \
     FakeState& s = State(); \
-    const std::lock_guard<std::mutex> s##Guard(s.lock)
+    const std::lock_guard<std::mutex> s##Guard(StateLock())
 
 std::string Arg(const char16_t* text) { return text ? platform::ToUtf8(text) : "null"; }
 std::string Arg(uint32_t value) { return std::to_string(value); }
@@ -217,10 +220,16 @@ std::string Describe(zef::FindHandle find) {
     return v != nullptr ? "v" + std::to_string(v->script.id) : "unknown";
 }
 
+// The fake's own folder, where it makes its temporary copies.
+std::filesystem::path CopyFolder() {
+    char16_t own[1024] = {};
+    platform::OwnModuleFileName(own, 1024);
+    return std::filesystem::path(std::u16string(own)).parent_path();
+}
+
 // A temporary copy named after its version ("mem-4-7.tmp", "edition-21-8"), in the copy folder.
 std::filesystem::path CopyPath(FakeState& m, const char* kind, uint32_t id) {
-    ++m.copiesMade;
-    return std::filesystem::path(m.copyFolder) / (kind + std::to_string(id) + "-" + std::to_string(++m.copySerial));
+    return CopyFolder() / (kind + std::to_string(id) + "-" + std::to_string(++m.copySerial));
 }
 
 uint32_t MakeMemoryCopy(FakeState& m, const Version* v, uint32_t capacity, char16_t* path) {
@@ -254,20 +263,7 @@ PEZ_EXPORT void FakeZef_Reset() {
     LOCKED_STATE(state);
     std::error_code ignored;
     for (const auto& copy : state.memoryCopies) std::filesystem::remove(copy, ignored);
-    state.calls.clear();
-    state.results.clear();
-    state.delays.clear();
-    state.callbacks.clear();
-    state.policies.clear();
-    state.versions.clear();
-    state.writerImages.clear();
-    state.searches.clear();
-    state.memoryCopies.clear();
-    state.editionCopies.clear();
-    state.connections = 0;
-    state.badReturns = state.copiesMade = state.reboot = 0;
-    state.advanceScripted = false;
-    state.bootResults.clear();
+    state = FakeState{};
     g_stopped = false;
     g_lateCalls = 0;
 }
@@ -321,16 +317,6 @@ PEZ_EXPORT void FakeZef_AddVersion(const FakeZefVersion* version) {
                                                            version->image ? version->image : u""}));
 }
 
-PEZ_EXPORT void FakeZef_SetWriterImage(uint32_t writerRecordId, const char16_t* image) {
-    LOCKED_STATE(m);
-    m.writerImages[writerRecordId] = image != nullptr ? image : u"";
-}
-
-PEZ_EXPORT void FakeZef_SetCopyFolder(const char16_t* folder) {
-    LOCKED_STATE(m);
-    m.copyFolder = folder != nullptr ? folder : u"";
-}
-
 PEZ_EXPORT uint32_t FakeZef_Count(uint32_t what) {
     LOCKED_STATE(m);
     uint32_t left = 0;
@@ -342,7 +328,6 @@ PEZ_EXPORT uint32_t FakeZef_Count(uint32_t what) {
             return left;
         case kFakeEditionCopiesLeft: return static_cast<uint32_t>(m.editionCopies.size());
         case kFakeBadReturns: return m.badReturns;
-        case kFakeCopiesMade: return m.copiesMade;
         default: return 0;
     }
 }
@@ -521,10 +506,7 @@ uint32_t DeleteEditionByEditionID(uint32_t editionId) { return Call<uint32_t>("D
 uint32_t BackupFile(const char16_t* filePath) { return Call<uint32_t>("BackupFile", filePath); }
 uint32_t IsPatternValid(const char16_t* patternFolder) { return Call<uint32_t>("IsPatternValid", patternFolder); }
 uint32_t GetBackupFileByID(uint32_t id, uint32_t capacity, char16_t* buffer) {
-    Call<void>("GetBackupFileByID", id, capacity, static_cast<const void*>(buffer));
-    LOCKED_STATE(m);
-    const auto it = m.writerImages.find(id);
-    return it != m.writerImages.end() ? CopyText(it->second, capacity, buffer) : 0;
+    return Call<uint32_t>("GetBackupFileByID", id, capacity, static_cast<const void*>(buffer));
 }
 uint32_t GetStatInfo(void* info) { return Call<uint32_t>("GetStatInfo", info); }
 uint32_t IsDisabledByPattern(const char16_t* patternFolder) {
