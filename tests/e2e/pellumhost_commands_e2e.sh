@@ -144,7 +144,8 @@ if [ $windows = 0 ]; then  # options the other runs do not take, each seen in it
   expect "the refusal names memory version 1" grep -q "no version m1 of it is kept" "$work/err"
   ph versions "$files/nested/doc.txt" --db "$db" --log-level 5 --log-file "$work/own.log" >/dev/null
   check "--log-level 5 --log-file" 0 $?
-  expect "the diagnostic lines go to --log-file" grep -q "Plugin ZEF Wrapper" "$work/own.log"
+  expect "--log-file takes the lines of level 5, not those of level 2" \
+    eval 'grep -q "\] 5 " "$work/own.log" && ! grep -q "\] 2 " "$work/own.log"'
 fi
 printf 'x' >"$files/never.txt"
 ph restore "$files/never.txt" --db "$db" --json >"$work/refused.json" 2>/dev/null
