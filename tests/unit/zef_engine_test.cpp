@@ -170,6 +170,12 @@ TEST_F(EngineTest, AFileGoesFromVersionsToEditionsCopiesRestoresAndReports) {
     data = Newest(path);
     ASSERT_EQ(0u, m_engine->BackupFile(path.c_str()));  // unchanged: no new edition
     EXPECT_EQ(data.editionId, Newest(path).editionId);
+    zef::BackupFileFindData listing{};
+    zef::FindHandle files = m_engine->FindFirstBackupFile(nullptr, nullptr, &listing);
+    ASSERT_NE(nullptr, files);
+    EXPECT_EQ(std::make_tuple(path, 1u, 11u), std::make_tuple(CopyText(listing.info.filePath), listing.info.editionCount, listing.info.newestSizeLow));
+    EXPECT_EQ(0u, m_engine->FindNextBackupFile(files, &listing));
+    m_engine->FindBackupFileClose(files);
 
     // A process that ends has its versions kept; they are found by its id.
     ASSERT_EQ(VersionResult::kTaken, m_engine->TakeVersion(untouched.c_str(), 5));
