@@ -175,10 +175,13 @@ TEST_F(StoreTest, EditionsRoundTripAndContentIsKeptOnce) {
     std::vector<uint32_t> made{first};
     for (char c : std::string("xyz")) made.insert(made.begin(), Add(*store, Source("a", std::string(10, c))));
     EXPECT_EQ(made, IdsOf(*store, "a"));
-    // Deleting one sharer keeps the content for the other.
+    // Deleting one sharer keeps the content for the other; a deletion outlives a reopen.
     EXPECT_TRUE(store->Delete(first));
     EXPECT_EQ(bytes, Content(*store, second));
     EXPECT_FALSE(store->Delete(first));
+    store.reset();
+    store = Reopen();
+    EXPECT_EQ(std::make_pair(std::string("<no edition>"), bytes), std::make_pair(Content(*store, first), Content(*store, second)));
 }
 
 // Purges come with additions: each case adds its editions in order under its limits.
