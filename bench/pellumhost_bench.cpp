@@ -143,7 +143,7 @@ void OpenOneMiB(benchmark::State& state, bool held) {
     if (held) {
         source = pellumhost::MakeBeforeWriteSource();
         pellumhost::FileActivityCallbacks callbacks;
-        callbacks.onOpen = [&](uint32_t pid, const std::string& path) {
+        callbacks.onOpen = [&](uint32_t pid, const std::string& path, const pellumhost::FileStart*) {
             std::vector<uint8_t> message;
             pellumhost::WriteFileEventMessage(platform::FromUtf8(path), pid, 0, message);
             auto record = std::make_unique<velk::EventRecord>();

@@ -1,16 +1,31 @@
 #!/usr/bin/env python3
-"""A seeded mutation sample: how many planted faults do the unit and module suites catch?
+"""A seeded mutation sample: how many planted faults do the test suites catch?
 
-Usage: scripts/mutants.py [--count N] [--seed S] [--replay FILE] [--out FILE] [--list]
+Usage: scripts/mutants.py [--folders F...] [--count N] [--seed S] [--replay FILE] [--out FILE]
+                          [--every-suite] [--list]
 
-Picks N places (default 100, seed 1) in the product's folders (plugin/ engine/ config/ util/
-host/ platform/, the Linux sources), plants one fault at each in turn (a comparison flipped, a
-constant moved by one, a condition negated, && and || swapped, a call's result ignored, a
-statement removed), rebuilds the unit and module tests in build/mutants and runs them with a
-time limit. A mutant is killed when a suite fails, survived when both pass, timed out when a
-suite runs past its limit, and invalid when it does not build (not counted, nor is "gone"). Prints one line
-per mutant and the totals, and writes them as JSON (--out, default mutants.json) so that two
-runs can be compared mutant by mutant.
+Picks N places (default 100, seed 1) in the Linux sources of the chosen folders (default the
+product's: plugin/ engine/ config/ util/ host/ platform/), plants one fault at each in turn (a
+comparison flipped, a constant moved by one, a condition negated, && and || swapped, a call's
+result ignored, a statement removed), rebuilds what the suites need in build/mutants and runs
+them with a time limit. A mutant is killed when a suite fails, survived when all pass, timed out
+when a suite runs past its limit, and invalid when it does not build (not counted, nor is
+"gone"). Prints one line per mutant and the totals, and writes them as JSON (--out, default
+mutants.json) so that two runs can be compared mutant by mutant; each mutant notes the suites
+that failed ("by") and the failing tests of a GoogleTest suite ("tests").
+
+Which suites judge a mutant depends on where it is planted, cheapest first:
+- the product's folders: unit_tests and module_tests (as always, so earlier runs replay alike);
+- reference/zef (the reference engine, also --folders reference/zef): zef_tests (the store and
+  the engine in-process, and the crash test), module_tests (the plug-in driving Zef), unit_tests
+  (the host's parts link the store), then the end-to-end scripts pellumhost_e2e.sh and
+  pellumhost_commands_e2e.sh (Pellumhost with the plug-in and Zef, run by run);
+- reference/pellumhost, reference/morrick, reference/quastle: unit_tests, module_tests (it loads
+  Morrick and Quastle), then pellumhost_e2e.sh, pellumhost_commands_e2e.sh and
+  pellumhost_security_e2e.sh.
+The scenario suite (six minutes a run) judges no mutant: what it alone would catch is left out.
+A mutant stops at the first suite that fails, unless --every-suite runs them all (slower; it
+shows which suites catch the same faults).
 
 --replay FILE plants the mutants of an earlier run's JSON again, each found by its file and
 its original line (the nearest to its old line number), so that a suite can be judged before and
@@ -31,8 +46,15 @@ import time
 
 FOLDERS = ["plugin", "engine", "config", "util", "host", "platform"]
 BUILD = "build/mutants"
-SUITES = [("unit_tests", 180), ("module_tests", 300)]
 BUILD_SECONDS = 900
+# A suite: a GoogleTest program of the build, or an end-to-end script of tests/e2e (given the
+# build's Pellumhost); each with its time limit in seconds.
+PRODUCT_SUITES = [("unit_tests", 180), ("module_tests", 300)]
+E2E = [("pellumhost_e2e.sh", 300), ("pellumhost_commands_e2e.sh", 600)]
+ENGINE_SUITES = [("zef_tests", 300), ("module_tests", 300), ("unit_tests", 180)] + E2E
+HOST_SUITES = PRODUCT_SUITES + E2E + [("pellumhost_security_e2e.sh", 300)]
+# What the end-to-end scripts run, beside the host.
+E2E_TARGETS = ["Pellumhost", "PlugEngineZef", "Zef", "DemoRogue"]
 
 COMPARISONS = {" == ": " != ", " != ": " == ", " < ": " >= ", " > ": " <= ",
                " <= ": " > ", " >= ": " < "}
@@ -48,9 +70,16 @@ def strip_strings(line):
     return re.sub(r'"(?:\\.|[^"\\])*"|\'(?:\\.|[^\'\\])*\'', lambda m: "_" * len(m.group()), line)
 
 
-def sources(root):
+def suites_for(path):
+    """The suites that judge a mutant of path, cheapest first."""
+    if not path.startswith("reference/"):
+        return PRODUCT_SUITES
+    return ENGINE_SUITES if path.startswith("reference/zef/") else HOST_SUITES
+
+
+def sources(root, folders):
     found = []
-    for folder in FOLDERS:
+    for folder in folders:
         for base, dirs, names in os.walk(os.path.join(root, folder)):
             dirs[:] = sorted(d for d in dirs if d != "win32")
             found += [os.path.relpath(os.path.join(base, n), root) for n in sorted(names)
@@ -58,10 +87,10 @@ def sources(root):
     return sorted(found)
 
 
-def sites(root):
+def sites(root, folders):
     """Every (file, line number, kind, original line, mutated line) the operators allow."""
     out = []
-    for path in sources(root):
+    for path in sources(root, folders):
         with open(os.path.join(root, path), encoding="utf-8") as f:
             lines = f.read().split("\n")
         for number, line in enumerate(lines, 1):
@@ -125,38 +154,58 @@ def replayed(root, earlier):
 
 
 def run(command, seconds):
-    """'ok', 'failed' or 'timeout'."""
+    """('ok', 'failed' or 'timeout', what the command printed)."""
     try:
-        done = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+        done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                               timeout=seconds)
-        return "ok" if done.returncode == 0 else "failed"
+        text = done.stdout.decode("utf-8", "replace")
+        return ("ok" if done.returncode == 0 else "failed"), text
     except subprocess.TimeoutExpired:
-        return "timeout"
+        return "timeout", ""
 
 
-def build(root):
+def build(root, suites):
+    targets = {name for name, _ in suites if not name.endswith(".sh")}
+    if any(name.endswith(".sh") for name, _ in suites):
+        targets.update(E2E_TARGETS)
     return run(["cmake", "--build", os.path.join(root, BUILD), "-j", str(os.cpu_count() or 2),
-                "--target"] + [name for name, _ in SUITES], BUILD_SECONDS)
+                "--target"] + sorted(targets), BUILD_SECONDS)[0]
 
 
-def judge(root):
-    if build(root) != "ok":
-        return "invalid"
-    for name, seconds in SUITES:
-        outcome = run([os.path.join(root, BUILD, "bin", name), "--gtest_brief=1"], seconds)
-        if outcome == "failed":
-            return "killed"
-        if outcome == "timeout":
-            return "timed out"
-    return "survived"
+def run_suite(root, name, seconds):
+    bin_folder = os.path.join(root, BUILD, "bin")
+    if name.endswith(".sh"):
+        return run([os.path.join(root, "tests", "e2e", name), os.path.join(bin_folder, "Pellumhost")],
+                   seconds)
+    return run([os.path.join(bin_folder, name), "--gtest_brief=1"], seconds)
+
+
+def judge(root, suites, every):
+    """The outcome, the suites that failed and the GoogleTest tests that failed."""
+    if build(root, suites) != "ok":
+        return "invalid", [], []
+    outcome, by, tests = "survived", [], []
+    for name, seconds in suites:
+        result, text = run_suite(root, name, seconds)
+        if result == "ok":
+            continue
+        by.append(name)
+        tests += sorted({t for t in re.findall(r"^\[  FAILED  \] (\S+\.\S+)", text, re.M)})
+        if outcome == "survived":
+            outcome = "killed" if result == "failed" else "timed out"
+        if not every:
+            break
+    return outcome, by, tests
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--folders", nargs="+", default=FOLDERS)
     parser.add_argument("--count", type=int, default=100)
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--out", default="mutants.json")
     parser.add_argument("--replay")
+    parser.add_argument("--every-suite", action="store_true")
     parser.add_argument("--list", action="store_true")
     args = parser.parse_args()
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -165,10 +214,10 @@ def main():
         chosen = replayed(root, args.replay)
         print("%d mutants of %s replayed" % (len(chosen), args.replay))
     else:
-        everything = sites(root)
+        everything = sites(root, [f.rstrip("/") for f in args.folders])
         chosen = random.Random(args.seed).sample(everything, min(args.count, len(everything)))
         chosen.sort(key=lambda s: (s[0], s[1], s[2]))
-        print("%d places found in %s; %d chosen (seed %d)" % (len(everything), " ".join(FOLDERS),
+        print("%d places found in %s; %d chosen (seed %d)" % (len(everything), " ".join(args.folders),
                                                             len(chosen), args.seed))
     if args.list:
         for path, number, kind, old, new in chosen:
@@ -178,7 +227,11 @@ def main():
     subprocess.run(["cmake", "--preset", "linux", "-B", os.path.join(root, BUILD),
                     "-DCMAKE_BUILD_TYPE=Debug", "-DPEZ_BUILD_BENCH=OFF"], cwd=root, check=True,
                    stdout=subprocess.DEVNULL)
-    if judge(root) != "survived":
+    # Every suite any chosen mutant needs, in the order they come.
+    needed = []
+    for path, *_ in chosen:
+        needed += [suite for suite in suites_for(path) if suite not in needed]
+    if judge(root, needed, True)[0] != "survived":
         print("mutants: the unmutated tree does not build or pass its suites", file=sys.stderr)
         return 1
     results = []
@@ -198,15 +251,16 @@ def main():
         try:
             with open(full, "w", encoding="utf-8") as f:
                 f.write("\n".join(lines))
-            outcome = judge(root)
+            outcome, by, tests = judge(root, suites_for(path), args.every_suite)
         finally:
             with open(full, "w", encoding="utf-8") as f:
                 f.write(original)
         results.append({"file": path, "line": number, "kind": kind, "original": old.strip(),
-                        "mutant": new.strip(), "outcome": outcome})
-        print("%3d %-10s %s:%d %s: %s" % (index, outcome, path, number, kind, new.strip()),
+                        "mutant": new.strip(), "outcome": outcome, "by": by, "tests": tests})
+        print("%3d %-10s %s:%d %s: %s%s" % (index, outcome, path, number, kind, new.strip(),
+                                            " (" + " ".join(by + tests) + ")" if by else ""),
               flush=True)
-    build(root)  # leaves the build as the sources are
+    build(root, needed)  # leaves the build as the sources are
 
     counted = [r for r in results if r["outcome"] not in ("invalid", "gone")]
     totals = {k: sum(r["outcome"] == k for r in results)

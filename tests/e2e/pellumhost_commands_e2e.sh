@@ -73,6 +73,20 @@ if [ $windows = 0 ]; then
   refused "--db needs a folder" status --db
   refused "--db needs a folder" status --db ""
   refused "--log-level takes a whole number" --log-level 2x
+  # Settings that would erase history or mean nothing are refused with their range.
+  while IFS='|' read -r said setting; do
+    refused "$said" status --db "$work/refusals" --set "$setting" </dev/null
+  done <<'ROWS'
+whole number|HistoryKeepDays=x
+whole number|DbSize=twelve
+unknown setting|NoSuchSetting=1
+0 sets no limit|DbSize=4194305
+from 0 to 4194304|DbSize=-3
+0 keeps editions|HistoryKeepDays=-1
+from 0 to 1|WorkMode=2
+to 2147483647|MaxBackupFileSize=2147483648
+MinFiles|detector.MinFiles=none
+ROWS
 fi
 # The overview lists every command once and the shared options; a command's help gives its own
 # usage first, points to the overview for the shared options and tells the exit statuses.
@@ -124,6 +138,15 @@ ph restore "$files/nested/doc.txt" --db "$db" --json >"$work/restore.json"; chec
 expect "the newest holds the second content" same "$work/second" "$files/nested/doc.txt"
 expect "restore --json says restored" [ "$(field "$work/restore.json" 'd["restored"]')" = True ]
 ph restore "$files/nested/doc.txt" --version 9 --db "$db" >/dev/null 2>&1; check "restore of edition 9 of 2" 1 $?
+if [ $windows = 0 ]; then  # options the other runs do not take, each seen in its effect
+  ph restore "$files/nested/doc.txt" --version m1 --db "$db" >/dev/null 2>"$work/err"
+  check "restore --version m1 without versions in memory" 1 $?
+  expect "the refusal names memory version 1" grep -q "no version m1 of it is kept" "$work/err"
+  ph versions "$files/nested/doc.txt" --db "$db" --log-level 5 --log-file "$work/own.log" >/dev/null
+  check "--log-level 5 --log-file" 0 $?
+  expect "--log-file takes the lines of level 5, not those of level 2" \
+    eval 'grep -q "\] 5 " "$work/own.log" && ! grep -q "\] 2 " "$work/own.log"'
+fi
 printf 'x' >"$files/never.txt"
 ph restore "$files/never.txt" --db "$db" --json >"$work/refused.json" 2>/dev/null
 check "restore of a file without versions" 1 $?

@@ -40,22 +40,31 @@ Bytes Text(size_t i, size_t size = 3000) {
     return Bytes(text.begin(), text.begin() + static_cast<long>(size));
 }
 
-Bytes Random(size_t size, uint32_t seed) {
-    std::mt19937 random(seed);
-    Bytes bytes(size);
+Bytes Random(size_t i) {
+    std::mt19937 random(static_cast<uint32_t>(i));
+    Bytes bytes(4096);
     for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
     bytes[0] = 0x05;  // no signature by chance
     return bytes;
 }
 
-// One step per file of the tree, `every` seconds apart, made by make(i).
-template <typename Make>
-std::vector<Step> EachFile(size_t count, double every, Make make) {
+// One action on file i: its path and a rename's new path are Doc(i) with a suffix; a write
+// leaves bytes(i).
+struct Act {
+    Op op;
+    const char* suffix = "";
+    const char* to = "";
+    Bytes (*bytes)(size_t) = nullptr;
+};
+
+// The acts on each of count files in turn, `every` seconds apart, by pid (by pid + i: one
+// process per file, when spawned).
+std::vector<Step> EachFile(size_t count, double every, uint32_t pid, std::vector<Act> acts, bool spawned = false) {
     std::vector<Step> steps;
-    for (size_t i = 0; i < count; ++i) {
-        const std::vector<Step> more = make(i, every * static_cast<double>(i));
-        steps.insert(steps.end(), more.begin(), more.end());
-    }
+    for (size_t i = 0; i < count; ++i)
+        for (const Act& a : acts)
+            steps.push_back({every * static_cast<double>(i), pid + (spawned ? uint32_t(i) : 0u), a.op, Doc(i) + a.suffix,
+                             a.bytes != nullptr ? a.bytes(i) : Bytes{}, a.op == Op::kRename ? Doc(i) + a.to : ""});
     return steps;
 }
 
@@ -65,7 +74,6 @@ struct Row {
     int flagsAt;             // the step that flags; -1: never
     const char* word;        // in the flag's line (or the log when it never flags)
     size_t stopped;          // processes stopped in all
-    double firstAction;      // the flagged actor's
 };
 
 struct Fixture {
@@ -128,77 +136,29 @@ struct Fixture {
 
 TEST(ActivityJudge, FlagsDestructionEarlyAndNeverBenignWork) {
     // pid 50..: attackers started from the shell; 60 spawns 61.. one per file.
-    const auto rewrite = [](uint32_t pid, Bytes (*bytes)(size_t)) {
-        return [=](size_t i, double at) { return std::vector<Step>{{at, pid, Op::kWrite, Doc(i), bytes(i), ""}}; };
-    };
-    const auto remove = [](uint32_t pid) {
-        return [=](size_t i, double at) { return std::vector<Step>{{at, pid, Op::kRemove, Doc(i), {}, ""}}; };
-    };
-    // One process per file: pid first + i.
-    const auto spawned = [](uint32_t first) {
-        return [=](size_t i, double at) { return std::vector<Step>{{at, first + uint32_t(i), Op::kWrite, Doc(i), Random(4096, uint32_t(i)), ""}}; };
-    };
-    Bytes (*const random)(size_t) = [](size_t i) { return Random(4096, uint32_t(i)); };
+    const Act write{Op::kWrite, "", "", Random}, create{Op::kCreateWrite, "", "", Random}, remove{Op::kRemove};
+    Bytes (*const zeros)(size_t) = [](size_t i) { return Bytes(Text(i).size(), 0); };
     const Row rows[] = {
-        {"textbook rewrite with random bytes", EachFile(8, 0.5, rewrite(50, random)), 4, "into random bytes", 1, 0},
-        {"zeros of the same length", EachFile(8, 0.5, rewrite(51, [](size_t i) { return Bytes(Text(i).size(), 0); })), 4, "one repeated byte", 1, 0},
-        {"delete-only", EachFile(8, 0.5, remove(52)), 4, "5 removed", 1, 0},
-        {"a slow attacker, one file every 3 s, caught by the decaying score", EachFile(kTreeFiles, 3, rewrite(53, random)), 5,
-         "4 files destroyed within 10 s", 1, 0},
-        {"a slow deleter needs the plain score", EachFile(kTreeFiles, 3, remove(54)), 10, "11 removed", 1, 0},
-        {"one child per file is one actor; later children are stopped as they come", EachFile(8, 0.5, spawned(61)), 4,
-         "processes 61 62 63 64 65", 8, 0},
-        {"a program that starts itself again per file is one actor with its first process", EachFile(8, 0.5, spawned(80)), 4,
-         "processes 80 81 82 83 84", 8, 0},
-        {"after the fact, the unknown writer is one actor and is not stopped", EachFile(8, 0.5, rewrite(0, random)), 4, "actor 0", 0, 0},
-        {"encrypted copy, then the original removed",
-         EachFile(8, 0.5, [](size_t i, double at) {
-             return std::vector<Step>{{at, 55, Op::kCreateWrite, Doc(i) + ".locked", Random(4096, uint32_t(i)), ""},
-                                      {at, 55, Op::kRemove, Doc(i), {}, ""}};
-         }),
-         9, "5 removed, 5 created", 1, 0},
-        {"renamed to NAME.tmp, ciphertext written under NAME, NAME.tmp removed",
-         EachFile(8, 0.5, [](size_t i, double at) {
-             return std::vector<Step>{{at, 56, Op::kRename, Doc(i), {}, Doc(i) + ".tmp"},
-                                      {at, 56, Op::kCreateWrite, Doc(i), Random(4096, uint32_t(i)), ""},
-                                      {at, 56, Op::kRemove, Doc(i) + ".tmp", {}, ""}};
-         }),
-         14, "5 turned from a known kind into random bytes", 1, 0},
+        {"textbook rewrite with random bytes", EachFile(8, 0.5, 50, {write}), 4, "into random bytes", 1},
+        {"zeros of the same length", EachFile(8, 0.5, 51, {{Op::kWrite, "", "", zeros}}), 4, "one repeated byte", 1},
+        {"delete-only", EachFile(8, 0.5, 52, {remove}), 4, "5 removed", 1},
+        {"a slow attacker, one file every 3 s, caught by the decaying score", EachFile(kTreeFiles, 3, 53, {write}), 5, "4 files destroyed within 10 s", 1},
+        {"a slow deleter needs the plain score", EachFile(kTreeFiles, 3, 54, {remove}), 10, "11 removed", 1},
+        {"one child per file is one actor; later children are stopped as they come", EachFile(8, 0.5, 61, {write}, true), 4, "processes 61 62 63 64 65", 8},
+        {"a program that starts itself again per file is one actor with its first process", EachFile(8, 0.5, 80, {write}, true), 4, "processes 80 81 82 83 84", 8},
+        {"after the fact, the unknown writer is one actor and is not stopped", EachFile(8, 0.5, 0, {write}), 4, "actor 0", 0},
+        {"encrypted copy, then the original removed", EachFile(8, 0.5, 55, {{Op::kCreateWrite, ".locked", "", Random}, remove}), 9, "5 removed, 5 created", 1},
+        {"renamed to NAME.tmp, ciphertext written under NAME, NAME.tmp removed", EachFile(8, 0.5, 56, {{Op::kRename, "", ".tmp"}, create, {Op::kRemove, ".tmp"}}),
+         14, "5 turned from a known kind into random bytes", 1},
         {"an editor's saves: the old version renamed away, the new one written, the old removed",
-         EachFile(kTreeFiles, 0.1, [](size_t i, double at) {
-             Bytes edited = Text(i);
-             edited.back() = '!';
-             return std::vector<Step>{{at, 76, Op::kRename, Doc(i), {}, Doc(i) + "~"},
-                                      {at, 76, Op::kCreateWrite, Doc(i), edited, ""},
-                                      {at, 76, Op::kRemove, Doc(i) + "~", {}, ""}};
-         }),
-         -1, "", 0, 0},
-        {"each file first rewritten with its own bytes, then encrypted",
-         EachFile(8, 0.5, [](size_t i, double at) {
-             return std::vector<Step>{{at, 57, Op::kWrite, Doc(i), Text(i), ""},
-                                      {at, 57, Op::kWrite, Doc(i), Random(4096, uint32_t(i)), ""}};
-         }),
-         9, "random bytes", 1, 0},
+         EachFile(kTreeFiles, 0.1, 76, {{Op::kRename, "", "~"}, {Op::kCreateWrite, "", "", [](size_t i) { Bytes b = Text(i); b.back() = '!'; return b; }}, {Op::kRemove, "~"}}), -1, "", 0},
+        {"each file first rewritten with its own bytes, then encrypted", EachFile(8, 0.5, 57, {{Op::kWrite, "", "", [](size_t i) { return Text(i); }}, write}), 9, "random bytes", 1},
         {"a checkout: each changed file removed, then its new version created",
-         EachFile(kTreeFiles, 0.1, [](size_t i, double at) {
-             return std::vector<Step>{{at, 77, Op::kRemove, Doc(i), {}, ""},
-                                      {at, 77, Op::kCreateWrite, Doc(i), Text(i + 100, 2500), ""}};
-         }),
-         -1, "", 0, 0},
-        {"removed, then zeros created in its place",
-         EachFile(8, 0.5, [](size_t i, double at) {
-             return std::vector<Step>{{at, 58, Op::kRemove, Doc(i), {}, ""},
-                                      {at, 58, Op::kCreateWrite, Doc(i), Bytes(3000, 0), ""}};
-         }),
-         8, "5 removed", 1, 0},
-        {"files renamed into a folder and back",
-         EachFile(kTreeFiles, 0.1, [](size_t i, double at) {
-             return std::vector<Step>{{at, 74, Op::kRename, Doc(i), {}, Doc(i) + ".bak"},
-                                      {at, 74, Op::kRename, Doc(i) + ".bak", {}, Doc(i)}};
-         }),
-         -1, "", 0, 0},
-        {"the service's own restores", EachFile(kTreeFiles, 0.1, rewrite(kService, [](size_t i) { return Bytes(Text(i).size(), 0); })), -1, "", 0, 0},
-        {"a trusted image", EachFile(kTreeFiles, 0.1, rewrite(75, random)), -1, "trusted", 0, 0},
+         EachFile(kTreeFiles, 0.1, 77, {remove, {Op::kCreateWrite, "", "", [](size_t i) { return Text(i + 100, 2500); }}}), -1, "", 0},
+        {"removed, then zeros created in its place", EachFile(8, 0.5, 58, {remove, {Op::kCreateWrite, "", "", [](size_t) { return Bytes(3000, 0); }}}), 8, "5 removed", 1},
+        {"files renamed into a folder and back", EachFile(kTreeFiles, 0.1, 74, {{Op::kRename, "", ".bak"}, {Op::kRename, ".bak", ""}}), -1, "", 0},
+        {"the service's own restores", EachFile(kTreeFiles, 0.1, kService, {{Op::kWrite, "", "", zeros}}), -1, "", 0},
+        {"a trusted image", EachFile(kTreeFiles, 0.1, 75, {write}), -1, "trusted", 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -226,7 +186,7 @@ TEST(ActivityJudge, FlagsDestructionEarlyAndNeverBenignWork) {
         if (!fixture.flags.empty()) {
             const FlaggedActor& flag = fixture.flags.front();
             EXPECT_NE(flag.why.find(row.word), std::string::npos) << flag.why;
-            EXPECT_DOUBLE_EQ(flag.firstAction, row.firstAction);
+            EXPECT_DOUBLE_EQ(flag.firstAction, 0);
             EXPECT_EQ(flag.firstActionUnixMs, 1700000000000ull);
             // The last report of the actor holds every process that acted, stopped or not.
             EXPECT_EQ(fixture.flags.back().processIds.size(), std::max<size_t>(row.stopped, 1));

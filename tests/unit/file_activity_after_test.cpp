@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <filesystem>
@@ -134,43 +134,38 @@ TEST(AfterTheFactSource, ReportsCreationsWritesRemovalsAndRenamesUnderTheWholeTr
     ASSERT_TRUE(source->Start(folder.string(), recorder.Callbacks(), error)) << error;
     EXPECT_STREQ("after-the-fact", source->Kind());
 
-    WriteFileBytes(folder / "sub" / "new.txt", "fresh");
-    EXPECT_TRUE(recorder.WaitFor("c sub/new.txt")) << recorder.All();
-    EXPECT_TRUE(recorder.WaitFor("w sub/new.txt")) << recorder.All();
-    fs::remove(folder / "sub" / "doomed.txt");
-    EXPECT_TRUE(recorder.WaitFor("r sub/doomed.txt")) << recorder.All();
-    fs::rename(folder / "sub" / "moved.txt", folder / "sub" / "moved.txt.locked");
-    EXPECT_TRUE(recorder.WaitFor("n sub/moved.txt -> sub/moved.txt.locked")) << recorder.All();
-    EXPECT_TRUE(recorder.WaitFor("w sub/moved.txt.locked")) << recorder.All();
-    // A folder made after the start is watched: a file written in it is seen, and a rename of
-    // the folder names it as a folder and then its file.
-    fs::create_directories(folder / "later" / "deeper");
-    EXPECT_TRUE(recorder.WaitFor("C later/deeper")) << recorder.All();
-    WriteFileBytes(folder / "later" / "deeper" / "late.txt", "late");
-    EXPECT_TRUE(recorder.WaitFor("w later/deeper/late.txt")) << recorder.All();
-    fs::rename(folder / "later", folder / "renamed");
-    EXPECT_TRUE(recorder.WaitFor("n later/deeper/late.txt -> renamed/deeper/late.txt")) << recorder.All();
-    // A folder moved out is removed, its file first, and what happens to it outside is not seen.
+    // Each change, then the lines it must bring. A folder made after the start is watched: a
+    // file written in it is seen, and a rename of the folder names it as a folder and then its
+    // file. A folder moved out is removed, its file first, and what happens to it outside is not
+    // seen; a folder removed with what it held names each file it held, then itself.
     const fs::path outside = MakeTestFolder("after-the-fact-outside");
-    fs::rename(folder / "renamed", outside / "renamed");
-    EXPECT_TRUE(recorder.WaitFor("R renamed")) << recorder.All();
-    WriteFileBytes(outside / "renamed" / "deeper" / "outside.txt", "outside");
-    // A folder removed with what it held names each file it held, then itself.
-    fs::remove_all(folder / "sub");
-    EXPECT_TRUE(recorder.WaitFor("R sub")) << recorder.All();
+    const struct {
+        std::function<void()> change;
+        std::vector<std::string> lines;
+    } steps[] = {
+        {[&] { WriteFileBytes(folder / "sub" / "new.txt", "fresh"); }, {"c sub/new.txt", "w sub/new.txt"}},
+        {[&] { fs::remove(folder / "sub" / "doomed.txt"); }, {"r sub/doomed.txt"}},
+        {[&] { fs::rename(folder / "sub" / "moved.txt", folder / "sub" / "moved.txt.locked"); }, {"n sub/moved.txt -> sub/moved.txt.locked", "w sub/moved.txt.locked"}},
+        {[&] { fs::create_directories(folder / "later" / "deeper"); }, {"C later/deeper"}},
+        {[&] { WriteFileBytes(folder / "later" / "deeper" / "late.txt", "late"); }, {"w later/deeper/late.txt"}},
+        {[&] { fs::rename(folder / "later", folder / "renamed"); }, {"n later/deeper/late.txt -> renamed/deeper/late.txt"}},
+        {[&] { fs::rename(folder / "renamed", outside / "renamed"); }, {"R renamed"}},
+        {[&] { WriteFileBytes(outside / "renamed" / "deeper" / "outside.txt", "outside"), fs::remove_all(folder / "sub"); }, {"R sub"}},
+    };
+    for (const auto& step : steps) {
+        step.change();
+        for (const std::string& line : step.lines) EXPECT_TRUE(recorder.WaitFor(line)) << line << " in\n" << recorder.All();
+    }
     source->Stop();
     fs::remove_all(outside);
-    EXPECT_EQ(std::string::npos, recorder.All().find("outside.txt")) << recorder.All();
     const std::vector<std::string> lines = recorder.Lines();
     const auto at = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line); };
-    EXPECT_LT(at("C later"), at("C later/deeper")) << recorder.All();
-    EXPECT_LT(at("N later -> renamed"), at("n later/deeper/late.txt -> renamed/deeper/late.txt"))
-        << recorder.All();
-    EXPECT_LT(at("r renamed/deeper/late.txt"), at("R renamed")) << recorder.All();
-    EXPECT_LT(at("r sub/new.txt"), at("R sub")) << recorder.All();
-    EXPECT_LT(at("r sub/moved.txt.locked"), at("R sub")) << recorder.All();
+    for (const auto& [first, then] : std::vector<std::pair<std::string, std::string>>{
+             {"C later", "C later/deeper"}, {"N later -> renamed", "n later/deeper/late.txt -> renamed/deeper/late.txt"},
+             {"r renamed/deeper/late.txt", "R renamed"}, {"r sub/new.txt", "R sub"}, {"r sub/moved.txt.locked", "R sub"}})
+        EXPECT_LT(at(first), at(then)) << first << " before " << then << " in\n" << recorder.All();
     EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "c sub/new.txt")) << recorder.All();
-    EXPECT_EQ(std::string::npos, recorder.All().find("kept.txt")) << "an untouched file is reported";
+    for (const char* unseen : {"outside.txt", "kept.txt"}) EXPECT_EQ(std::string::npos, recorder.All().find(unseen)) << recorder.All();
     fs::remove_all(folder);
 }
 

@@ -36,14 +36,6 @@ namespace {
 constexpr uint32_t kDbSizeKey = 0x03670004;
 constexpr uint32_t kQuotaKey = 0x0367000B;
 
-// The engine settings as the plug-in reads them from a change message of every name.
-config::CConfigBatchCommands* ReadBack(const pellumhost::HostSettings& settings,
-                                       VELK_DataHandleWrapper& message) {
-    std::vector<std::string> every = pellumhost::HostSettings().ChangedNames(settings);
-    settings.WriteChangeMessage(every, message);
-    return new config::CConfigBatchCommands(message);
-}
-
 // ---- the configuration file ------------------------------------------------------------
 
 // The detector's settings and the engine's DbSize after a reading, those that differ from the
@@ -51,16 +43,13 @@ config::CConfigBatchCommands* ReadBack(const pellumhost::HostSettings& settings,
 std::string Shown(const HostConfiguration& parsed) {
     const pellumhost::DetectorSettings& d = parsed.Detector();
     const pellumhost::DetectorSettings defaults;
-    VELK_DataHandleWrapper message;
-    std::unique_ptr<config::CConfigBatchCommands> read(ReadBack(parsed.Engine(), message));
-    int dbSize = -1;
-    read->GetValue(kDbSizeKey, dbSize);
     std::ostringstream line;
     if (d.minFiles != defaults.minFiles) line << "files=" << d.minFiles << " ";
     if (d.minEntropy != defaults.minEntropy) line << "entropy=" << d.minEntropy << " ";
     if (d.minBytes != defaults.minBytes) line << "bytes=" << d.minBytes << " ";
     if (!d.trustedImages.empty()) line << "trusted=" << d.trustedImages.size() << " ";
-    if (dbSize != -1) line << "db=" << dbSize;
+    const std::string dbSize = parsed.Engine().ValueOf("DbSize");
+    if (!dbSize.empty()) line << "db=" << dbSize;
     return line.str();
 }
 
@@ -101,42 +90,34 @@ TEST(ConfigurationFile, LinesAreReadAndProblemsNamedWithTheirLine) {
     }
 }
 
-TEST(ConfigurationFile, TheDefaultFileReadsCleanAndOverridesOutliveARereading) {
-    const fs::path folder = MakeTestFolder("pellumhost-config");
-    const fs::path path = folder / "host.conf";
+// The file written for a new database reads clean; overrides win over the file, also when it
+// is read again, and a file gone keeps what was read; a change message holds the settings it
+// names, read back as the plug-in reads them (a refused override is checked end to end).
+TEST(ConfigurationFile, OverridesOutliveARereadingAndAChangeMessageHoldsWhatItNames) {
+    const fs::path folder = MakeTestFolder("pellumhost-config"), path = folder / "host.conf";
     WriteFileBytes(path, HostConfiguration::DefaultText("/srv/db", "/srv/log"));
     std::vector<ConfigurationProblem> problems;
     HostConfiguration loaded = HostConfiguration::Load(path.string(), problems);
     EXPECT_TRUE(problems.empty());
     std::string error;
-    EXPECT_TRUE(loaded.Override("detector.MinFiles=2", error)) << error;
-    EXPECT_TRUE(loaded.Override("Trusted=perl", error)) << error;
-    EXPECT_TRUE(loaded.Override("DbSize=64", error)) << error;
-    EXPECT_FALSE(loaded.Override("detector.MinFiles=none", error));
-    EXPECT_NE(error.find("MinFiles"), std::string::npos);
-
+    for (const char* assignment : {"detector.MinFiles=2", "Trusted=perl", "DbSize=64"}) EXPECT_TRUE(loaded.Override(assignment, error)) << error;
     WriteFileBytes(path, "DbSize = 5\nPerProcessBackupQuota = 9\n[detector]\nMinFiles = 8\n");
     const HostConfiguration again = loaded.Reload(problems);
-    EXPECT_TRUE(problems.empty());
-    EXPECT_EQ(again.Detector().minFiles, 2u) << "the override wins over the file";
-    ASSERT_EQ(again.Detector().trustedImages.size(), 1u);
-    VELK_DataHandleWrapper message;
-    std::unique_ptr<config::CConfigBatchCommands> read(ReadBack(again.Engine(), message));
+    EXPECT_EQ(std::make_tuple(size_t{0}, 2u, size_t{1}), std::make_tuple(problems.size(), again.Detector().minFiles, again.Detector().trustedImages.size()));
+    VELK_DataHandleWrapper every, onlyQuota;
+    again.Engine().WriteChangeMessage(pellumhost::HostSettings().ChangedNames(again.Engine()), every);
+    again.Engine().WriteChangeMessage({"PerProcessBackupQuota"}, onlyQuota);
+    const config::CConfigBatchCommands all(every), one(onlyQuota);
     int dbSize = 0;
     unsigned quota = 0;
-    EXPECT_EQ(read->GetValue(kDbSizeKey, dbSize), 0x20FF0000u);
-    EXPECT_EQ(dbSize, 64);
-    EXPECT_EQ(read->GetValue(kQuotaKey, quota), 0x20FF0000u);
-    EXPECT_EQ(quota, 9u);
-    VELK_DataHandleWrapper onlyQuota;  // a change message holds the settings it names alone
-    again.Engine().WriteChangeMessage({"PerProcessBackupQuota"}, onlyQuota);
-    EXPECT_NE(config::CConfigBatchCommands(onlyQuota).GetValue(kDbSizeKey, dbSize), 0x20FF0000u);
-
+    EXPECT_EQ(0x20FF0000u, all.GetValue(kDbSizeKey, dbSize));
+    EXPECT_EQ(0x20FF0000u, all.GetValue(kQuotaKey, quota));
+    EXPECT_EQ(std::make_pair(64, 9u), std::make_pair(dbSize, quota));
+    EXPECT_NE(0x20FF0000u, one.GetValue(kDbSizeKey, dbSize));
     fs::remove(path);
     const HostConfiguration missing = loaded.Reload(problems);
     ASSERT_EQ(problems.size(), 1u);
-    EXPECT_NE(HostConfiguration::Describe(path.string(), problems[0]).find("cannot be read"),
-              std::string::npos);
+    EXPECT_NE(HostConfiguration::Describe(path.string(), problems[0]).find("cannot be read"), std::string::npos);
     EXPECT_EQ(missing.Detector().minFiles, 2u);
     fs::remove_all(folder);
 }
@@ -174,29 +155,14 @@ TEST(FileChangeWatcher, NoticesContentAndExistenceChangesOnly) {
 
 // ---- the settings by name, the answers by key ----------------------------------------------
 
-TEST(HostSettings, NamesAndValuesAreCheckedAndReadBackAsTextOnlyWhenHeld) {
+// Values taken and read back as text only when held (the refused ones are checked end to end,
+// as --set gives them).
+TEST(HostSettings, ValuesAreTakenAndReadBackAsTextOnlyWhenHeld) {
     pellumhost::HostSettings settings;
-    const struct {
-        const char* line;
-        const char* error;  // null: accepted
-    } sets[] = {
-        {"DbPath=/srv/\xc3\xa9t\xc3\xa9 db", nullptr}, {"DbSize=0", nullptr},
-        {"Enable=on", nullptr},                         {"HistoryKeepDays=0", nullptr},
-        {"PerProcessBackupQuota=1000000", nullptr},     {"HistoryKeepDays=x", "whole number"},
-        {"DbSize=twelve", "whole number"},              {"NoSuchSetting=1", "unknown setting"},
-        {"Enable", ""},  // a number needs its value
-        // Values that would erase history or mean nothing are refused with their range.
-        {"DbSize=4194305", "0 sets no limit"},          {"DbSize=-3", "from 0 to 4194304"},
-        {"HistoryKeepDays=-1", "0 keeps editions"},     {"WorkMode=2", "from 0 to 1"},
-        {"MaxBackupFileSize=2147483648", "to 2147483647"},
-    };
-    for (const auto& set : sets) {
-        std::string error;
-        EXPECT_EQ(settings.Set(set.line, error), set.error == nullptr) << set.line;
-        if (set.error != nullptr) {
-            EXPECT_NE(error.find(set.error), std::string::npos) << set.line << ": " << error;
-        }
-    }
+    std::string error;
+    for (const char* line : {"DbPath=/srv/\xc3\xa9t\xc3\xa9 db", "DbSize=0", "Enable=on", "HistoryKeepDays=0", "PerProcessBackupQuota=1000000"})
+        EXPECT_TRUE(settings.Set(line, error)) << line << ": " << error;
+    EXPECT_FALSE(settings.Set("Enable", error));  // a number needs its value
     const std::pair<const char*, const char*> rows[] = {
         {"DbPath", "/srv/\xc3\xa9t\xc3\xa9 db"}, {"DbSize", "0"}, {"Enable", "1"},
         {"PerProcessBackupQuota", "1000000"}, {"HistoryKeepDays", "0"}, {"DebugLogPath", ""},
@@ -313,7 +279,11 @@ void CopyText(char16_t* into, const std::u16string& text) {
     std::memcpy(into, text.c_str(), (text.size() + 1) * sizeof(char16_t));
 }
 
-TEST(FeedbackLog, DecodesTheRestoreFeedbackThePlugInWrites) {
+// The feedback log as the plug-in's requests arrive: restore feedback decoded field by field
+// from the bytes the plug-in's writer makes, boot results line by line, requests it cannot read
+// refused (what was readable still recorded); bytes that are broken are refused and never read
+// past, a field of another wire type is skipped and said so.
+TEST(FeedbackLog, RecordsDecodedFeedbackAndBootResultsAsTheyArrive) {
     auto report = std::make_unique<zef::RestoreReport>();
     std::memset(report.get(), 0, sizeof *report);
     report->requestTime = 1796428800;  // 2026-12-05 00:00:00 UTC
@@ -330,48 +300,9 @@ TEST(FeedbackLog, DecodesTheRestoreFeedbackThePlugInWrites) {
     CProtocolBufferSerialize bytes;
     ASSERT_EQ(SerializeRestoreReport(report.get(), bytes), 1u);
 
-    std::string text;
-    ASSERT_TRUE(pellumhost::DecodeRestoreFeedback(bytes.Data(), bytes.Size(), text)) << text;
-    for (const char* line : {"  Header\n", "    RequestTime: 2026-12-05 00:00:00 UTC\n",
-                             "    TimeZone: -60\n", "    ZEFVersion: \"2.0.0.1045\"\n",
-                             "    FileName: \"/srv/files/\xc3\xa9t\xc3\xa9.txt\"\n",
-                             "    VirusName: \"\"\n", "    Result: 0xE0360004\n",
-                             "    TimeConsumed: 12 ms\n", "    ValidEditions: 3\n",
-                             "      Digest: 000102030405060708090a0b0c0d0e0f10111213\n",
-                             "      Subject: \"/usr/bin/rogue\"\n", "      PurgedEditions: 0\n"})
-        EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
-
-    // Cut short inside the last message, and a field key of number 0: refused, never read past.
-    struct Broken {
-        const char* name;
-        std::vector<uint8_t> bytes;
-        const char* says;
-    };
-    std::vector<uint8_t> whole(bytes.Data(), bytes.Data() + bytes.Size());
-    const Broken broken[] = {
-        {"cut short", std::vector<uint8_t>(whole.begin(), whole.end() - 3), "longer than what is left"},
-        {"a zero field number", {0x00, 0x01}, "bad field key"},
-        {"a varint without its end", {0x08, 0xFF, 0xFF}, "runs past the end"},
-        {"an unknown wire type", {0x0B}, "runs past the end"},
-    };
-    for (const Broken& b : broken) {
-        SCOPED_TRACE(b.name);
-        std::string said;
-        EXPECT_FALSE(pellumhost::DecodeRestoreFeedback(b.bytes.data(), b.bytes.size(), said));
-        EXPECT_NE(said.find(b.says), std::string::npos) << said;
-    }
-    std::string skipped;
-    const uint8_t unknownField[] = {0x28, 0x05};  // field 5 of the root: skipped, said so
-    EXPECT_TRUE(pellumhost::DecodeRestoreFeedback(unknownField, sizeof unknownField, skipped));
-    EXPECT_NE(skipped.find("field 5 (wire type 0): not part of RestoreFeedback"), std::string::npos);
-}
-
-TEST(FeedbackLog, RecordsFeedbackAndBootResultsAsTheyArrive) {
     const fs::path folder = MakeTestFolder("pellumhost-feedback");
     pellumhost::FeedbackLog log;
     ASSERT_TRUE(log.Open((folder / "feedback.log").string()));
-    CProtocolBufferSerialize bytes;
-    bytes.PutUInt32(3, 0);  // Outcome as a number, not a message: decoded as a field skipped
     uint8_t block[velk::kFeedbackBlockBytes] = {};
     const velk::RestoreFeedbackRequest feedback{block, 9, bytes.Data(), bytes.Size(), "ZEF_001", 0};
     velk::BootResultRecord records[2];
@@ -385,29 +316,46 @@ TEST(FeedbackLog, RecordsFeedbackAndBootResultsAsTheyArrive) {
     wrongSize.recordSize = 600;
     const velk::BootResultsRequest bad{0, &wrongSize, 1, {}};
     const velk::RestoreFeedbackRequest huge{block, 9, bytes.Data(), 1ull << 40, "ZEF_001", 0};
-
-    struct Call {
+    const struct {
         uint32_t functionId;
         const void* input;
         uint32_t result;
-    };
-    const Call calls[] = {
+    } calls[] = {
         {velk::kFnPostRestoreFeedback, &feedback, 0x20FF0000}, {velk::kFnSendBootResults, &boot, 0x20FF0000},
         {velk::kFnSendBootResults, &bad, 0xE0FF0007},        {velk::kFnPostRestoreFeedback, &huge, 0xE0FF0007},
         {velk::kFnPostRestoreFeedback, nullptr, 0xE0FF0007}, {0x98BE, &feedback, 0xE0FF0002},
     };
-    for (const Call& call : calls) EXPECT_EQ(log.Record(call.functionId, call.input), call.result);
+    for (const auto& call : calls) EXPECT_EQ(log.Record(call.functionId, call.input), call.result);
     EXPECT_EQ(log.Entries(), 4u) << "the malformed ones are recorded too, what was readable";
     log.Close();
     const std::string text = ReadFileBytes(folder / "feedback.log");
-    for (const char* line : {"restore feedback (ZEF_001), 2 bytes\n",
-                             "field 3 (wire type 0): not part of RestoreFeedback; skipped\n",
-                             "boot results, 2\n",
-                             "  \"first boot\" at 2026-12-05 00:00:00 UTC, value 0, status 0x20360001 (succeeded)\n",
-                             "status 0xE0F00005 (failed, engine code 5)",
-                             "record 0: size word 600, not 648"})
-        EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
     fs::remove_all(folder);
+    for (const char* line : {"restore feedback (ZEF_001), ", "  Header\n", "    RequestTime: 2026-12-05 00:00:00 UTC\n",
+                             "    TimeZone: -60\n", "    ZEFVersion: \"2.0.0.1045\"\n", "    FileName: \"/srv/files/\xc3\xa9t\xc3\xa9.txt\"\n",
+                             "    VirusName: \"\"\n", "    Result: 0xE0360004\n", "    TimeConsumed: 12 ms\n", "    ValidEditions: 3\n",
+                             "      Digest: 000102030405060708090a0b0c0d0e0f10111213\n", "      Subject: \"/usr/bin/rogue\"\n", "      PurgedEditions: 0\n",
+                             "boot results, 2\n", "  \"first boot\" at 2026-12-05 00:00:00 UTC, value 0, status 0x20360001 (succeeded)\n",
+                             "status 0xE0F00005 (failed, engine code 5)", "record 0: size word 600, not 648"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
+
+    const std::vector<uint8_t> whole(bytes.Data(), bytes.Data() + bytes.Size());
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        bool decoded;
+        const char* says;
+    } odd[] = {
+        {"cut short", std::vector<uint8_t>(whole.begin(), whole.end() - 3), false, "longer than what is left"},
+        {"a zero field number", {0x00, 0x01}, false, "bad field key"},
+        {"a varint without its end", {0x08, 0xFF, 0xFF}, false, "runs past the end"},
+        {"an unknown wire type", {0x0B}, false, "runs past the end"},
+        {"Outcome as a number, not a message", {0x18, 0x00}, true, "field 3 (wire type 0): not part of RestoreFeedback; skipped"},
+    };
+    for (const auto& o : odd) {
+        std::string said;
+        EXPECT_EQ(o.decoded, pellumhost::DecodeRestoreFeedback(o.bytes.data(), o.bytes.size(), said)) << o.name;
+        EXPECT_NE(said.find(o.says), std::string::npos) << o.name << ": " << said;
+    }
 }
 
 // ---- the storage service --------------------------------------------------------------------

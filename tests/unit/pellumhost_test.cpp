@@ -1,6 +1,6 @@
 // The reference host's own parts: its event-message writer read back by the plug-in's reader
-// and by the FlatBuffers verifier, and the command line: the lines the option parser takes, the
-// JSON writer and the progress bar (help texts and refused lines are checked end to end).
+// and by the FlatBuffers verifier, the JSON writer and the progress bar (the command line, its
+// help texts and refused lines are checked end to end).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +13,6 @@
 #include "reference/pellumhost/commands/json_writer.h"
 #include "reference/pellumhost/commands/progress_bar.h"
 #include "reference/pellumhost/services/event_message_writer.h"
-#include "reference/pellumhost/host_options.h"
 
 namespace {
 
@@ -65,49 +64,6 @@ TEST(EventMessageWriter, ThePlugInsReaderAndTheVerifierReadWhatWasWritten) {
         size -= 4;  // the path's last units outside the message: the reader refuses
         std::memcpy(data.data() + velk::kEventMessageSizeAt, &size, 4);
         EXPECT_FALSE(velk::ReadEventMessage(data.data(), &view));
-    }
-}
-
-// Every field of parsed options in one line, the defaults left out.
-std::string Shown(const pellumhost::HostOptions& o) {
-    const pellumhost::HostOptions d;
-    const auto list = [](const std::vector<std::string>& items) {
-        std::string joined;
-        for (const std::string& item : items) joined += (joined.empty() ? "" : ",") + item;
-        return joined;
-    };
-    const std::pair<bool, std::string> fields[] = {
-        {!o.target.empty(), "target=" + o.target},
-        {o.version != 0, "version=" + std::string(o.versionInMemory ? "m" : "") + std::to_string(o.version)},
-        {o.processId != 0, "process=" + std::to_string(o.processId)}, {!o.watch.empty(), "watch=" + list(o.watch)},
-        {!o.dbFolder.empty(), "db=" + o.dbFolder}, {o.json, "json"}, {o.verbose, "verbose"}, {o.help, "help"},
-        {o.logLevel != d.logLevel, "level=" + std::to_string(o.logLevel)}, {!o.logFile.empty(), "log=" + o.logFile},
-        {!o.pluginPath.empty(), "plugin=" + o.pluginPath}, {!o.settings.empty(), "set=" + list(o.settings)},
-        {!o.configFile.empty(), "config=" + o.configFile}, {o.source != d.source, "source=" + o.source}};
-    std::string text = o.command;
-    for (const auto& [differs, field] : fields) text += differs ? " " + field : "";
-    return text;
-}
-
-// Lines the parser takes (the refusals, with their words and exit status, are checked end to end).
-TEST(HostOptions, ParsesEachCommand) {
-    const std::pair<std::vector<std::string>, const char*> cases[] = {
-        {{}, "demo"}, {{"lifecycle"}, "lifecycle"}, {{"versions", "f.txt"}, "versions target=f.txt"},
-        {{"--db", "/db", "restore", "f.txt", "--version", "3"}, "restore target=f.txt version=3 db=/db"},
-        {{"restore", "f.txt", "--version", "m2"}, "restore target=f.txt version=m2"},
-        {{"restore", "--json", "--process", "4242"}, "restore process=4242 json"},
-        {{"run", "--watch", "/a", "--verbose", "--watch", "/b c"}, "run watch=/a,/b c verbose"}, {{"backup", "--help"}, "backup help"},
-        {{"status", "--log-level", "5", "--log-file", "/l.log", "--plugin", "/p.so", "--set", "DbSize=9", "--set", "Enable=0"},
-         "status level=5 log=/l.log plugin=/p.so set=DbSize=9,Enable=0"},
-        {{"run", "--config", "/etc/Pellumhost.conf", "--watch", "/w", "--set", "Trusted=rsync", "--source", "after-the-fact"},
-         "run watch=/w set=Trusted=rsync config=/etc/Pellumhost.conf source=after-the-fact"},
-        {{"stop", "--db", "/db"}, "stop db=/db"},
-    };
-    for (const auto& [args, expected] : cases) {
-        pellumhost::HostOptions parsed;
-        std::string error;
-        ASSERT_TRUE(pellumhost::ParseHostOptions(args, parsed, error)) << expected << ": " << error;
-        EXPECT_EQ(expected, Shown(parsed));
     }
 }
 
