@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "config/config_batch.h"
@@ -65,32 +66,17 @@ void Build(Reader& in, VELK_DataHandleWrapper& record, int depth) {
     }
 }
 
-template <typename T>
-void ReadAs(const config::CConfigBatchCommands& batch, uint32_t key) {
-    T value{};
-    batch.GetValue(key, value);
-}
-template <typename... T>
-void ReadAsEveryType(const config::CConfigBatchCommands& batch, uint32_t key) {
-    (ReadAs<T>(batch, key), ...);
-}
-
+// Every key read as every type a caller may ask for.
 void ReadEverything(const config::CConfigBatchCommands& batch) {
+    const auto readAs = [&batch](uint32_t key, auto... value) { (batch.GetValue(key, value), ...); };
     for (uint32_t key : kNames) {
-        ReadAsEveryType<std::u16string, uint64_t, unsigned int, unsigned short, unsigned char, int64_t, int,
-                        short, char, bool, VELK_DataHandleWrapper>(batch, key);
+        readAs(key, std::u16string(), uint64_t{}, 0u, static_cast<unsigned short>(0), static_cast<unsigned char>(0),
+               int64_t{}, 0, static_cast<short>(0), '\0', false, VELK_DataHandleWrapper());
     }
 }
 
-struct Shape {
-    uint32_t commandType;
-    uint32_t status;
-    uint32_t valueType;
-    bool operator==(const Shape& other) const {
-        return commandType == other.commandType && status == other.status &&
-               valueType == other.valueType;
-    }
-};
+// A command's type, status and value type.
+using Shape = std::tuple<uint32_t, uint32_t, uint32_t>;
 
 // Each key's command as a batch holds it (the last of a repeated key); with `valueless` set, the
 // commands without value are left out and noted there: what a serialised and re-parsed batch

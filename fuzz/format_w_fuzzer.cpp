@@ -14,9 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     const size_t capacity = 1 + data[0] % 64;
     std::u16string format;
-    for (size_t i = 1; i + 1 < size; i += 2) {
-        format += static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-    }
+    for (size_t i = 1; i + 1 < size; i += 2) format += static_cast<char16_t>(data[i] | (data[i + 1] << 8));
     const std::u16string text = u"text\u00e9";
     const util::FormatArg args[] = {static_cast<int>(size), text, static_cast<uint64_t>(size) << 40,
                                     static_cast<const char16_t*>(nullptr), -7};

@@ -11,35 +11,24 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
-namespace {
-
-void Replay(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    // A copy of exactly the input's size, so that a read past its end is caught.
-    std::vector<uint8_t> input(bytes.begin(), bytes.end());
-    input.shrink_to_fit();
-    LLVMFuzzerTestOneInput(input.data(), input.size());
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-    size_t replayed = 0;
+    namespace fs = std::filesystem;
+    std::vector<fs::path> files;
     for (int i = 1; i < argc; ++i) {
-        const std::filesystem::path place(argv[i]);
         std::error_code error;
-        if (std::filesystem::is_regular_file(place, error)) {
-            Replay(place);
-            ++replayed;
-        } else if (std::filesystem::is_directory(place, error)) {
-            for (const auto& entry : std::filesystem::directory_iterator(place)) {
-                if (!entry.is_regular_file()) continue;
-                Replay(entry.path());
-                ++replayed;
-            }
+        if (fs::is_regular_file(argv[i], error)) files.emplace_back(argv[i]);
+        if (!fs::is_directory(argv[i], error)) continue;
+        for (const auto& entry : fs::directory_iterator(argv[i])) {
+            if (entry.is_regular_file()) files.push_back(entry.path());
         }
     }
-    std::printf("replayed %zu inputs\n", replayed);
+    for (const fs::path& file : files) {
+        std::ifstream in(file, std::ios::binary);
+        // A copy of exactly the input's size, so that a read past its end is caught.
+        std::vector<uint8_t> input((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        input.shrink_to_fit();
+        LLVMFuzzerTestOneInput(input.data(), input.size());
+    }
+    std::printf("replayed %zu inputs\n", files.size());
     return 0;
 }

@@ -11,14 +11,11 @@
 #include "reference/zef/edition_set.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::vector<uint8_t> bytes;
-    if (size != 0 && data[0] % 2 == 0) {
-        bytes.assign(zef::kLogMagic, zef::kLogMagic + sizeof zef::kLogMagic);
-        bytes.insert(bytes.end(), data + 1, data + size);
-    } else {
-        bytes.assign(data, data + size);
-    }
-    std::vector<uint8_t> again(zef::kLogMagic, zef::kLogMagic + sizeof zef::kLogMagic);
+    const std::vector<uint8_t> magic(zef::kLogMagic, zef::kLogMagic + sizeof zef::kLogMagic);
+    const bool withMagic = size != 0 && data[0] % 2 == 0;
+    std::vector<uint8_t> bytes = withMagic ? magic : std::vector<uint8_t>();
+    bytes.insert(bytes.end(), data + (withMagic ? 1 : 0), data + size);
+    std::vector<uint8_t> again = magic;
     zef::EditionSet set;
     const zef::LogScan scan = zef::ScanLog(bytes.data(), bytes.size(), [&](const zef::LogRecord& record) {
         if (!set.Apply(record)) return false;
@@ -33,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (scan.state == zef::LogState::kWhole && scan.goodEnd != bytes.size() && !bytes.empty())
         __builtin_trap();
     // What the set holds writes out as a log that replays whole.
-    std::vector<uint8_t> compacted(zef::kLogMagic, zef::kLogMagic + sizeof zef::kLogMagic);
+    std::vector<uint8_t> compacted = magic;
     for (const zef::LogRecord& record : set.Snapshot()) {
         const std::vector<uint8_t> frame = zef::EncodeRecord(record);
         compacted.insert(compacted.end(), frame.begin(), frame.end());

@@ -7,8 +7,10 @@
 #include <iterator>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "host/log_library_control.h"
+#include "tests/fakes/captured_log.h"
 #include "util/diag_text.h"
 
 namespace util {
@@ -71,10 +73,7 @@ void AppendPiece(DiagText& text, const CountingPiece& piece) {
 class DiagLogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Quastle_ResetLevels();
-        Quastle_SetEnabled(1);
-        Quastle_SinkToNothing();
-        Quastle_SetCapture(1);
+        StartLogCapture();
         Quastle_ResetCounters();
     }
     void TearDown() override {
@@ -82,62 +81,43 @@ protected:
         Quastle_SetEnabled(1);
         Quastle_ResetLevels();
     }
-
-    static QuastleLine Captured(uint32_t index) {
-        QuastleLine line{};
-        EXPECT_EQ(Quastle_GetCaptured(index, &line), 1);
-        return line;
-    }
-    static std::u16string TextOf(const QuastleLine& line) {
-        return line.text != nullptr ? std::u16string(line.text, line.textBytes / 2) : u"";
-    }
 };
 
+// The host's level decides which lines pass, asked again (with the handle) for every line and
+// never remembered; no text is built for a dropped line. Without the log library's handle no
+// text is built, no level asked and nothing flushed.
 TEST_F(DiagLogTest, HostLevelDecidesWhichLinesPass) {
     // host level -> which of the line levels 2, 3, 5 are written
     const struct {
         uint32_t hostLevel;
         bool passes[3];
+        bool handle = true;
     } cases[] = {
         {0, {false, false, false}}, {1, {true, true, true}},    {2, {true, true, true}},
         {3, {false, true, true}},   {4, {false, false, true}}, {5, {false, false, true}},
-        {6, {false, false, false}}, {0xFFFFFFFF, {false, false, false}},
+        {6, {false, false, false}}, {0xFFFFFFFF, {false, false, false}}, {1, {false, false, false}, false},
     };
     const uint32_t lineLevels[3] = {kDiagTrace, kDiagWarning, kDiagError};
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "host level " << c.hostLevel << (c.handle ? "" : " without a handle"));
         Quastle_SetLevel(kTag, c.hostLevel);
+        Quastle_SetEnabled(c.handle ? 1 : 0);
+        Quastle_ResetCounters();
         for (int i = 0; i < 3; ++i) {
             Quastle_SetCapture(1);
             int builds = 0;
             kDiag.Write(lineLevels[i], 100, CountingPiece{&builds});
-            const uint32_t expected = c.passes[i] ? 1u : 0u;
-            EXPECT_EQ(Quastle_CapturedCount(), expected)
-                << "host level " << c.hostLevel << ", line level " << lineLevels[i];
-            EXPECT_EQ(builds, static_cast<int>(expected)) << "text built for a dropped line";
+            EXPECT_EQ(Quastle_CapturedCount(), c.passes[i] ? 1u : 0u) << "line level " << lineLevels[i];
+            EXPECT_EQ(builds, c.passes[i] ? 1 : 0) << "text built for a dropped line";
         }
+        DiagText text;
+        if (!c.handle) DiagLine(nullptr, kTag, 5, u"PlugEngineZef", 1).Flush(text.AppendWide(u"x"));
+        QuastleCounters counters{};
+        Quastle_GetCounters(&counters);
+        EXPECT_EQ(counters.getLogLevel, c.handle ? 3u : 0u);
+        EXPECT_EQ(counters.getDefaultHandle, 3u);
+        EXPECT_EQ(counters.flush, static_cast<uint64_t>(c.passes[0] + c.passes[1] + c.passes[2]));
     }
-    // The level (and the handle) is asked again for every line, never remembered.
-    QuastleCounters counters{};
-    Quastle_GetCounters(&counters);
-    EXPECT_EQ(counters.getLogLevel, 3 * std::size(cases));
-    EXPECT_EQ(counters.getDefaultHandle, 3 * std::size(cases));
-}
-
-// Without the log library's handle no text is built, no level asked and nothing flushed.
-TEST_F(DiagLogTest, NullHandleBuildsNoTextAndNeverFlushes) {
-    Quastle_SetLevel(kTag, 1);
-    Quastle_SetEnabled(0);
-    int builds = 0;
-    kDiag.Write(kDiagError, 7, CountingPiece{&builds}, u"x", 5u);
-    DiagText text;
-    text.AppendWide(u"x");
-    DiagLine(nullptr, kTag, 5, u"PlugEngineZef", 1).Flush(text);
-    QuastleCounters counters{};
-    Quastle_GetCounters(&counters);
-    EXPECT_EQ(builds, 0);
-    EXPECT_EQ(counters.flush, 0u);
-    EXPECT_EQ(counters.getLogLevel, 0u);
-    EXPECT_EQ(counters.getDefaultHandle, 1u);
 }
 
 // A line carries its tag, source, level, number and pieces in order; an empty message is
@@ -151,17 +131,14 @@ TEST_F(DiagLogTest, LineCarriesItsPiecesInOrderOrNull) {
     kDiag.Write(kDiagError, 409, u"Failed to verify ZEF engine: ", u"/opt/x/Zef.so", u" rc=", 0xE0FF0015u, u" ", true);
     kDiag.Write(kDiagTrace, 12);
     kDiag.Write(kDiagTrace, 13, u"");
+    EXPECT_EQ(CapturedLines(kTag), (std::vector<CapturedLine>{
+                                       {kDiagError, 409, "PlugEngineZef", "Failed to verify ZEF engine: /opt/x/Zef.so rc=0xe0ff0015 1"},
+                                       {kDiagTrace, 12, "PlugEngineZef", ""}, {kDiagTrace, 13, "PlugEngineZef", ""}}));
     ASSERT_EQ(Quastle_CapturedCount(), 3u);
-    const QuastleLine error = Captured(0);
-    EXPECT_EQ(std::u16string(error.moduleTag), kTag);
-    EXPECT_EQ(std::u16string(error.sourceFile), u"PlugEngineZef");
-    EXPECT_EQ(error.level, kDiagError);
-    EXPECT_EQ(error.line, 409u);
-    EXPECT_EQ(error.messageWasNull, 0u);
-    EXPECT_EQ(TextOf(error), u"Failed to verify ZEF engine: /opt/x/Zef.so rc=0xe0ff0015 1");
     for (uint32_t i : {1u, 2u}) {
-        EXPECT_EQ(Captured(i).messageWasNull, 1u);
-        EXPECT_EQ(Captured(i).textBytes, 0u);
+        QuastleLine line{};
+        Quastle_GetCaptured(i, &line);
+        EXPECT_EQ(std::make_pair(line.messageWasNull, line.textBytes), std::make_pair(1u, 0u));
     }
 }
 

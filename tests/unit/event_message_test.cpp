@@ -6,6 +6,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "event_message_generated.h"
@@ -16,12 +17,6 @@ namespace {
 
 using velk::EventMessageView;
 using velk::ReadEventMessage;
-
-std::u16string Text(const velk::EventText& text) {
-    std::u16string out(text.Length(), u'\0');
-    text.CopyTo(out.data());
-    return out;
-}
 
 // The event data at an odd address: every word and unit of it is misaligned.
 struct OddCopy {
@@ -44,40 +39,26 @@ bool Has(const void* table, flatbuffers::voffset_t field) {
     return static_cast<const flatbuffers::Table*>(table)->CheckField(field);
 }
 
-// The same decision fields, read through the generated code.
-void ExpectSameAsGenerated(const uint8_t* buffer, const velk::EventMessageView& view) {
+// The decision fields of a view (the path copied whole and unit by unit), and the same fields
+// read through the generated code.
+auto FieldsOf(const EventMessageView& v) {
+    std::u16string copied(v.path.Length(), u'\0'), units;
+    v.path.CopyTo(copied.data());
+    for (uint32_t i = 0; i < v.path.Length(); ++i) units += v.path.At(i);
+    return std::make_tuple(v.hasConfigId, v.configId, v.hasWmi, v.hasFileEvent, v.hasPath, copied, units,
+                           v.processId, v.hasAttributeInfo, v.hasAttributes, v.attributes);
+}
+auto GeneratedFieldsOf(const uint8_t* buffer) {
     const fb::EventMessage* message = fb::GetEventMessage(buffer);
-    const auto* table = reinterpret_cast<const flatbuffers::Table*>(message);
-    EXPECT_EQ(view.hasConfigId, Has(table, fb::EventMessage::VT_CONFIG_ID));
-    EXPECT_EQ(view.configId, message->config_id());
-    EXPECT_EQ(view.hasWmi, Has(table, fb::EventMessage::VT_WMI));
     const fb::FileEventInfo* file = message->info_as_FileEventInfo();
-    EXPECT_EQ(view.hasFileEvent, file != nullptr);
-    if (file != nullptr) {
-        EXPECT_EQ(view.hasPath, file->path() != nullptr);
-        if (file->path() != nullptr) {
-            const std::u16string units(file->path()->begin(), file->path()->end());
-            std::u16string unitByUnit;
-            for (uint32_t i = 0; i < view.path.Length(); ++i) unitByUnit += view.path.At(i);
-            EXPECT_EQ(unitByUnit, units);
-            EXPECT_EQ(Text(view.path), units);
-        }
-        EXPECT_EQ(view.processId, file->process_id());
-    } else {
-        EXPECT_FALSE(view.hasPath);
-        EXPECT_EQ(view.processId, 0u);
-    }
+    const auto* path = file != nullptr ? file->path() : nullptr;
+    const std::u16string units = path != nullptr ? std::u16string(path->begin(), path->end()) : u"";
     const fb::FileAttributeInfo* attributes = message->attributes();
-    EXPECT_EQ(view.hasAttributeInfo, attributes != nullptr);
-    if (attributes != nullptr) {
-        EXPECT_EQ(view.hasAttributes,
-                  Has(reinterpret_cast<const flatbuffers::Table*>(attributes),
-                      fb::FileAttributeInfo::VT_ATTRIBUTES));
-        EXPECT_EQ(view.attributes, attributes->attributes());
-    } else {
-        EXPECT_FALSE(view.hasAttributes);
-        EXPECT_EQ(view.attributes, 0u);
-    }
+    return std::make_tuple(Has(message, fb::EventMessage::VT_CONFIG_ID), message->config_id(),
+                           Has(message, fb::EventMessage::VT_WMI), file != nullptr, path != nullptr, units, units,
+                           file != nullptr ? file->process_id() : 0u, attributes != nullptr,
+                           attributes != nullptr && Has(attributes, fb::FileAttributeInfo::VT_ATTRIBUTES),
+                           attributes != nullptr ? attributes->attributes() : 0u);
 }
 
 // Positions inside a message written by the library, found through the generated code.
@@ -208,7 +189,7 @@ TEST(EventMessageReader, AgreesWithTheGeneratedCodeOnWrittenAndDamagedMessages) 
         {"empty path", FileEvent(u"", 0x21), {}},
     };
     std::mt19937 random(20261205);
-    size_t accepted = 0, refusedByBoth = 0, readWhereVerifierRefused = 0;
+    size_t accepted = 0, refusedByBoth = 0;
     for (const auto& c : cases) {
         const std::vector<uint8_t> original = EventMessageBuffer(c.spec);
         for (int round = 0; round < 1500; ++round) {
@@ -235,17 +216,14 @@ TEST(EventMessageReader, AgreesWithTheGeneratedCodeOnWrittenAndDamagedMessages) 
             for (const void* at : {static_cast<const void*>(data.data()), odd.Data()}) {
                 velk::EventMessageView view;
                 const bool read = velk::ReadEventMessage(at, &view);
-                if (round == 0 && !c.spec.otherValue) {
-                    ASSERT_TRUE(read) << "an intact message";
-                }
+                ASSERT_TRUE(read || round != 0 || c.spec.otherValue) << "an intact message";
                 if (verified) {
                     ++accepted;
                     ASSERT_TRUE(read) << "the verifier accepts what the reader refuses";
-                    ExpectSameAsGenerated(flat, view);
+                    EXPECT_EQ(FieldsOf(view), GeneratedFieldsOf(flat));
                 } else if (!read) {
                     ++refusedByBoth;
                 } else {
-                    ++readWhereVerifierRefused;
                     // What was read fits in the buffer (AddressSanitizer checks where it lies).
                     EXPECT_LE(4 + 2 * uint64_t{view.path.Length()}, buffer.size());
                     EXPECT_TRUE(!view.hasPath || view.hasFileEvent);
@@ -256,9 +234,6 @@ TEST(EventMessageReader, AgreesWithTheGeneratedCodeOnWrittenAndDamagedMessages) 
     // Every kind of outcome occurred, so the comparison was not vacuous.
     EXPECT_GT(accepted, 2000u);
     EXPECT_GT(refusedByBoth, 2000u);
-    RecordProperty("accepted", static_cast<int>(accepted));
-    RecordProperty("refused", static_cast<int>(refusedByBoth));
-    RecordProperty("read where the verifier refused", static_cast<int>(readWhereVerifierRefused));
 }
 
 }  // namespace

@@ -127,9 +127,7 @@ public:
     const int32_t openResult, queryResult;
     const std::u16string value, image;
 
-    int32_t OpenKey(platform::RegKey&, const char16_t*, uint32_t) const override {
-        return openResult;
-    }
+    int32_t OpenKey(platform::RegKey&, const char16_t*, uint32_t) const override { return openResult; }
     int32_t QueryValue(const platform::RegKey&, const char16_t*,
                        std::u16string& out) const override {
         if (queryResult == 0) out = value;

@@ -1,10 +1,10 @@
 // The platform layer: own module path, full paths, file appends and sizes, links, the registry,
-// clock, processes and threads, readable memory, UTF-8 and code-page text. The thread word is
-// checked through the call counter that keeps its slot there (striped_counter_test.cpp).
+// clock, processes, readable memory, UTF-8 and code-page text. Threads (their word and whether
+// one has ended) are checked through the call counter that keeps its slots by them
+// (concurrency_test.cpp).
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,11 +33,8 @@ TEST(OwnModuleFileName, NamesThisProgramAndTruncatesLikeTheWindowsCall) {
     ASSERT_LT(length, 1024u);
     const std::u16string full(path);
     EXPECT_EQ(full.size(), length);
-    const size_t cut = full.rfind(platform::kPathSeparator);
-    ASSERT_NE(cut, std::u16string::npos);
-    std::u16string name = full.substr(cut + 1);
-    if (name.size() > 4 && name.substr(name.size() - 4) == u".exe") name.resize(name.size() - 4);
-    EXPECT_EQ(name, u"unit_tests");
+    EXPECT_EQ(std::filesystem::path(full).stem().u16string(), u"unit_tests");
+    EXPECT_NE(full.rfind(platform::kPathSeparator), std::u16string::npos);
 
     char16_t small[6];
     EXPECT_EQ(platform::OwnModuleFileName(small, 6), 6u);
@@ -91,9 +88,7 @@ TEST(FullPath, ResolvesDotsAndSeparatorsLexicallyAsTheWindowsCall) {
         {u".", cwd},
         {u"..", parent},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(FullPathOf(c.path), c.full) << std::filesystem::path(c.path);
-    }
+    for (const auto& c : cases) EXPECT_EQ(FullPathOf(c.path), c.full) << std::filesystem::path(c.path);
     const std::u16string path = Native(u"/a/b");
     char16_t buffer[8];
     const auto& ops = platform::SystemFileOps();
@@ -122,9 +117,7 @@ TEST(FileOps, TwoHandlesAppendInTurn) {
     const std::string lines[] = {"one\n", "second\n", "three\n", "fourth\n"};
     for (size_t i = 0; i < std::size(lines); ++i) {
         const platform::FileHandle writer = i % 2 == 0 ? first : second;
-        if (i < 2) {
-            ASSERT_TRUE(ops.seekToEnd(writer));
-        }
+        ASSERT_TRUE(i >= 2 || ops.seekToEnd(writer));  // the first two are moved to the end first
         ASSERT_TRUE(ops.write(writer, lines[i].data(), static_cast<uint32_t>(lines[i].size())));
         expected += lines[i];
     }
@@ -293,26 +286,6 @@ TEST(Process, AChildNamesThisProcessAsItsParentUntilItIsGone) {
     EXPECT_EQ(platform::ParentProcessId(child), 0u);
 }
 
-// A thread's end is seen by its id: the call counter takes an ended thread's slot on that word,
-// so a living thread must never be taken for ended.
-TEST(Process, ThreadEndedOnlyOnceTheThreadHasEnded) {
-    std::promise<uint32_t> started;
-    std::promise<void> release;
-    std::thread thread([&] {
-        started.set_value(platform::CurrentThreadId());
-        release.get_future().wait();
-    });
-    const uint32_t id = started.get_future().get();
-    EXPECT_FALSE(platform::ThreadEnded(id));
-    EXPECT_FALSE(platform::ThreadEnded(platform::CurrentThreadId()));
-    release.set_value();
-    thread.join();
-    // A joined thread's task may linger in the kernel for a moment after the join returns.
-    bool ended = false;
-    for (int i = 0; i < 2000 && !(ended = platform::ThreadEnded(id)); ++i) platform::SleepMilliseconds(1);
-    EXPECT_TRUE(ended);
-}
-
 TEST(ReadableMemory, TerminatedTextIsReadToItsZeroWithinTheLimitAndNeverFromAnUnmappedPage) {
     const std::string longName(6000, 'n');  // spans pages
     // The lowest pages of an address space are never mapped, here or under Wine.
@@ -335,36 +308,37 @@ TEST(ReadableMemory, TerminatedTextIsReadToItsZeroWithinTheLimitAndNeverFromAnUn
     EXPECT_EQ(platform::CopyReadable(unmapped, copy, sizeof copy), 0u);
 }
 
-TEST(Utf8, RoundTripsEveryPlane) {
-    const std::u16string samples[] = {
-        u"", u"ascii", u"caf\u00e9", u"\u4e2d\u6587", u"\U0001F600 \U0010FFFF", u"a\u0000b",
-    };
-    for (const std::u16string& text : samples) {
-        EXPECT_EQ(platform::FromUtf8(platform::ToUtf8(text)), text);
-    }
-    EXPECT_EQ(platform::ToUtf8(u"\u00e9\U0001F600"), "\xC3\xA9\xF0\x9F\x98\x80");
-    // Unpaired surrogates become replacement characters.
-    EXPECT_EQ(platform::ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
-    EXPECT_EQ(platform::ToUtf8(std::u16string{char16_t(0xDC00), u'a'}), "\xEF\xBF\xBD" "a");
-}
-
-TEST(Utf8, IllFormedInputBecomesReplacementCharacters) {
+// Every plane both ways; ill-formed UTF-8 and unpaired surrogates become replacement characters.
+TEST(Utf8, ConvertsEveryPlaneAndReplacesWhatIsIllFormed) {
+    enum Way { kBoth, kToUtf8, kFromUtf8 };
     const struct {
         const char* why;
         std::string utf8;
         std::u16string utf16;
+        Way way;
     } cases[] = {
-        {"lone continuation", "a\x80z", u"a\uFFFDz"},
-        {"overlong slash", "\xC0\xAF", u"\uFFFD\uFFFD"},
-        {"overlong three-byte", "\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},
-        {"encoded surrogate", "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
-        {"above U+10FFFF", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
-        {"truncated at end", "x\xE4\xB8", u"x\uFFFD"},
-        {"truncated before ASCII", "\xF0\x9F" "A", u"\uFFFD" u"A"},
-        {"invalid lead", "\xFF", u"\uFFFD"},
+        {"empty", "", u"", kBoth},
+        {"two-byte and four-byte", "caf\xC3\xA9\xF0\x9F\x98\x80", u"caf\u00e9\U0001F600", kBoth},
+        {"three-byte and the last plane", "\xE4\xB8\xAD \xF4\x8F\xBF\xBF", u"\u4e2d \U0010FFFF", kBoth},
+        {"a zero inside", std::string("a\0b", 3), std::u16string(u"a\0b", 3), kBoth},
+        {"unpaired high surrogate", "\xEF\xBF\xBD", std::u16string(1, char16_t(0xD800)), kToUtf8},
+        {"unpaired low surrogate", "\xEF\xBF\xBD" "a", std::u16string{char16_t(0xDC00), u'a'}, kToUtf8},
+        {"lone continuation", "a\x80z", u"a\uFFFDz", kFromUtf8},
+        {"overlong slash", "\xC0\xAF", u"\uFFFD\uFFFD", kFromUtf8},
+        {"overlong three-byte", "\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD", kFromUtf8},
+        {"encoded surrogate", "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD", kFromUtf8},
+        {"above U+10FFFF", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD", kFromUtf8},
+        {"truncated at end", "x\xE4\xB8", u"x\uFFFD", kFromUtf8},
+        {"truncated before ASCII", "\xF0\x9F" "A", u"\uFFFD" u"A", kFromUtf8},
+        {"invalid lead", "\xFF", u"\uFFFD", kFromUtf8},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(platform::FromUtf8(c.utf8), c.utf16) << c.why;
+        if (c.way != kFromUtf8) {
+            EXPECT_EQ(platform::ToUtf8(c.utf16), c.utf8) << c.why;
+        }
+        if (c.way != kToUtf8) {
+            EXPECT_EQ(platform::FromUtf8(c.utf8), c.utf16) << c.why;
+        }
     }
 }
 

@@ -1,26 +1,257 @@
-// Configuration batches through the reference message library: the wire form a host reads
-// (each field's name and kind in the order written, each value class's datum), replies as a
-// host builds them and the reading rules by key and status, malformed replies, and commands
-// with their dispatch.
-#include "config/config_batch.h"
-
+// Configuration values and batches. Values: every class set from and read as every type,
+// against an oracle that works in 128-bit arithmetic and parses text itself (not through
+// Boost); the record class and the factory's refusals. Batches through the reference message
+// library: the wire form a host reads (each field's name and kind in the order written, each
+// value class's datum), replies as a host builds them and the reading rules by key and status,
+// malformed replies, and commands with their dispatch.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "config/config_batch.h"
+#include "config/config_value.h"
 #include "host/result_codes.h"
 #include "reference/morrick/morrick_inspection.h"
 
 namespace {
 
-using config::CConfigBatchCommands;
 constexpr uint32_t kOk = velk::kSuccess;
 constexpr uint32_t kRefused = velk::kBadArgument;
+
+using config::ConfigValueTypeOf;
+__extension__ typedef __int128 Wide;
+using Text = std::u16string;
+
+// A record's name id, and the 32-bit fields of these names in it.
+uint32_t NameOf(const VELK_DataHandleWrapper& record) {
+    uint32_t name = 0;
+    return record.GetNameId(name), name;
+}
+std::vector<uint32_t> NumbersOf(const VELK_DataHandleWrapper& record, std::initializer_list<uint32_t> names) {
+    std::vector<uint32_t> numbers;
+    for (uint32_t name : names) record.GetUInt32At(name, numbers.emplace_back());
+    return numbers;
+}
+
+template <typename T>
+struct TypeTag {
+    using type = T;
+};
+template <typename F>
+void ForEachType(F&& f) {  // the ten scalar types a value is set from and read as
+    f(TypeTag<char>{}), f(TypeTag<short>{}), f(TypeTag<int>{}), f(TypeTag<int64_t>{});
+    f(TypeTag<unsigned char>{}), f(TypeTag<unsigned short>{}), f(TypeTag<unsigned int>{});
+    f(TypeTag<uint64_t>{}), f(TypeTag<bool>{}), f(TypeTag<Text>{});
+}
+template <typename T>
+constexpr bool kIsText = std::is_same_v<T, Text>;
+template <typename T>
+constexpr bool kIsByte = std::is_same_v<T, char> || std::is_same_v<T, unsigned char>;
+
+// A datum as the oracle holds it: a number, or a text.
+struct Datum {
+    Wide number = 0;
+    Text text;
+    bool operator==(const Datum& other) const { return number == other.number && text == other.text; }
+};
+template <typename T>
+Datum DatumOf(const T& value) {
+    if constexpr (kIsText<T>) return {0, value};
+    else return {static_cast<Wide>(value), {}};
+}
+std::ostream& operator<<(std::ostream& out, const Datum& d) {
+    return out << static_cast<long long>(d.number) << " / \"" << std::string(d.text.begin(), d.text.end()) << "\"";
+}
+
+template <typename T>
+bool Fits(Wide value) {
+    return value >= static_cast<Wide>(std::numeric_limits<T>::min()) &&
+           value <= static_cast<Wide>(std::numeric_limits<T>::max());
+}
+
+template <typename T>
+std::vector<T> Samples() {
+    if constexpr (kIsText<T>) {
+        return {u"300", u"-1", u"0", u"5", u"letters", u"", u" 1", u"1 ", u"+7", u"127", u"-128",
+                u"65535", u"65536", u"18446744073709551615", u"18446744073709551616",
+                u"9223372036854775808", u"-9223372036854775808", u"-2147483648", u"2147483648",
+                u"\u0661", u"0001", u"+1", u"-0", u"00", u"+-1", u"2", u"true", u"0x10", u"-"};
+    } else if constexpr (std::is_same_v<T, bool>) {
+        return {false, true};
+    } else {
+        using L = std::numeric_limits<T>;
+        std::vector<T> values;
+        for (Wide candidate : {static_cast<Wide>(L::min()), static_cast<Wide>(L::min()) + 1, Wide{-1},
+                               Wide{0}, Wide{1}, Wide{65}, Wide{127}, Wide{128}, Wide{255}, Wide{256},
+                               Wide{65535}, Wide{65536}, static_cast<Wide>(L::max()) - 1,
+                               static_cast<Wide>(L::max())}) {
+            if (Fits<T>(candidate)) values.push_back(static_cast<T>(candidate));
+        }
+        return values;
+    }
+}
+
+Text Decimal(Wide value) {
+    Text digits;
+    for (Wide rest = value < 0 ? -value : value; rest != 0 || digits.empty(); rest /= 10) {
+        digits.insert(digits.begin(), static_cast<char16_t>(u'0' + static_cast<int>(rest % 10)));
+    }
+    return value < 0 ? u"-" + digits : digits;
+}
+
+// The text of a number held as T: a byte is its one character, every other type its decimal.
+template <typename T>
+Text TextOf(Wide value) {
+    if constexpr (std::is_same_v<T, bool>) return value != 0 ? u"1" : u"0";
+    else if constexpr (kIsByte<T>) return Text(1, static_cast<char16_t>(static_cast<unsigned char>(value)));
+    else return Decimal(value);
+}
+
+// Text parsed into T: a sign and digits, nothing else; unsigned types take a minus sign as
+// negation modulo their width; bool takes 0 and 1 only.
+template <typename T>
+std::optional<Wide> Parse(const Text& text) {
+    size_t at = !text.empty() && (text[0] == u'+' || text[0] == u'-') ? 1 : 0;
+    const bool negative = at == 1 && text[0] == u'-';
+    if (at == text.size()) return std::nullopt;
+    Wide magnitude = 0;
+    for (; at < text.size(); ++at) {
+        if (text[at] < u'0' || text[at] > u'9') return std::nullopt;
+        magnitude = magnitude * 10 + (text[at] - u'0');
+        if (magnitude > (static_cast<Wide>(1) << 65)) return std::nullopt;
+    }
+    if constexpr (std::is_same_v<T, bool>) {
+        const Wide value = negative ? -magnitude : magnitude;
+        return value == 0 || value == 1 ? std::optional<Wide>(value) : std::nullopt;
+    } else if constexpr (std::is_signed_v<T>) {
+        const Wide value = negative ? -magnitude : magnitude;
+        return Fits<T>(value) ? std::optional<Wide>(value) : std::nullopt;
+    } else {
+        if (!Fits<T>(magnitude)) return std::nullopt;
+        const Wide modulus = static_cast<Wide>(1) << (8 * sizeof(T));
+        return negative && magnitude != 0 ? modulus - magnitude : magnitude;
+    }
+}
+
+// What a value of class S holds once set from `given`; nothing when the set is refused.
+template <typename S, typename G>
+std::optional<Datum> AfterSet(const G& given) {
+    if constexpr (kIsText<S>) {
+        Text text;
+        if constexpr (kIsText<G>) text = given;
+        else text = TextOf<G>(static_cast<Wide>(given));
+        return Datum{0, text.substr(0, text.find(u'\0'))};  // a text is read to its terminator
+    } else if constexpr (kIsText<G>) {
+        if (kIsByte<S>) return std::nullopt;  // a single byte is never set from text
+        const std::optional<Wide> parsed = Parse<S>(given);
+        return parsed ? std::optional<Datum>(Datum{*parsed, {}}) : std::nullopt;
+    } else if constexpr (std::is_same_v<S, bool>) {
+        return Datum{given != 0 ? 1 : 0, {}};
+    } else {
+        return Fits<S>(static_cast<Wide>(given)) ? std::optional<Datum>(DatumOf(given)) : std::nullopt;
+    }
+}
+
+// What a value of class S holding `held` reads as R; nothing when the read is refused. Text is
+// parsed as a 64-bit number of R's signedness (bool: signed), then range-tested.
+template <typename S, typename R>
+std::optional<Datum> ReadAs(const Datum& held) {
+    if constexpr (kIsText<S> && kIsText<R>) {
+        return held;
+    } else if constexpr (kIsText<S>) {
+        const auto parsed = std::is_unsigned_v<R> && !std::is_same_v<R, bool> ? Parse<uint64_t>(held.text)
+                                                                             : Parse<int64_t>(held.text);
+        if (!parsed) return std::nullopt;
+        if (std::is_same_v<R, bool>) return Datum{*parsed != 0 ? 1 : 0, {}};
+        return Fits<R>(*parsed) ? std::optional<Datum>(Datum{*parsed, {}}) : std::nullopt;
+    } else if constexpr (kIsText<R>) {
+        return Datum{0, TextOf<S>(held.number)};
+    } else if constexpr (std::is_same_v<R, bool>) {
+        return Datum{held.number != 0 ? 1 : 0, {}};
+    } else {
+        return Fits<R>(held.number) ? std::optional<Datum>(held) : std::nullopt;
+    }
+}
+
+template <typename T>
+T Marker() {  // what a caller's variable holds before a read; a refusal must leave it
+    if constexpr (kIsText<T>) return u"kept";
+    else if constexpr (std::is_same_v<T, bool>) return true;
+    else return static_cast<T>(42);
+}
+
+TEST(ConfigValue, EveryClassIsSetFromAndReadAsEveryType) {
+    ForEachType([](auto stored) {
+        using S = typename decltype(stored)::type;
+        ForEachType([](auto given) {
+            using G = typename decltype(given)::type;
+            for (const G& value : Samples<G>()) {
+                SCOPED_TRACE(testing::Message() << "class " << ConfigValueTypeOf<S>() << " set from type "
+                                                << ConfigValueTypeOf<G>() << " " << DatumOf(value));
+                const auto held = config::CreateEmptyConfigValue(ConfigValueTypeOf<S>());
+                ASSERT_EQ(held->SetValue(Marker<S>()), kOk);
+                const std::optional<Datum> set = AfterSet<S>(value);
+                EXPECT_EQ(held->SetValue(value), set ? kOk : kRefused);
+                const Datum now = set ? *set : *AfterSet<S>(Marker<S>());  // a refusal keeps the datum
+                ForEachType([&](auto requested) {
+                    using R = typename decltype(requested)::type;
+                    R out = Marker<R>();
+                    const std::optional<Datum> read = ReadAs<S, R>(now);
+                    EXPECT_EQ(held->GetValue(out), read ? kOk : kRefused) << "read as " << ConfigValueTypeOf<R>();
+                    EXPECT_EQ(DatumOf(out), read ? *read : DatumOf(Marker<R>())) << "read as " << ConfigValueTypeOf<R>();
+                });
+                VELK_DataHandleWrapper record;
+                EXPECT_EQ(held->GetValue(record), kRefused);
+                EXPECT_EQ(held->SetValue(record), kRefused);
+            }
+        });
+    });
+}
+
+// Only the record class holds records, through its wire form too; the factory refuses a
+// command without a type it knows, and a type without its datum reads as zero. (Each scalar
+// class's wire form and parsing are checked with the batches below.)
+TEST(ConfigValue, RecordClassHoldsRecordsOnlyAndTheFactoryNeedsAKnownType) {
+    VELK_DataHandleWrapper nested(0x1028B, true);
+    nested.PutUInt32(0x20001, 9);
+    const auto complex = config::CreateEmptyConfigValue(config::CVT_COMPLEX);
+    ASSERT_EQ(complex->SetValue(nested), kOk);
+    VELK_DataHandleWrapper command(0x70002, true);
+    ASSERT_EQ(complex->Serialize(command), kOk);
+    for (const auto& value : {complex, config::CreateConfigValue(command)}) {
+        ASSERT_TRUE(value);
+        VELK_DataHandleWrapper out;
+        EXPECT_EQ(value->GetValue(out), kOk);
+        EXPECT_EQ(NameOf(out), 0x1028Bu);
+        EXPECT_EQ(NumbersOf(out, {0x20001}), std::vector<uint32_t>{9});
+    }
+    int number = 3;
+    Text text = u"kept";
+    EXPECT_EQ(complex->GetValue(number), kRefused);
+    EXPECT_EQ(complex->GetValue(text), kRefused);
+    EXPECT_EQ(complex->SetValue(number), kRefused);
+    EXPECT_EQ(number, 3);
+    EXPECT_EQ(text, u"kept");
+    for (int32_t bad : {0, 12, -1}) {
+        VELK_DataHandleWrapper typed(0x70002, true);
+        typed.PutInt32(config::CFGMSG_VALUE_TYPE, bad);
+        EXPECT_FALSE(config::CreateConfigValue(typed)) << bad;
+    }
+    VELK_DataHandleWrapper bare(0x70002, true);
+    EXPECT_FALSE(config::CreateConfigValue(bare)) << "no type tag";
+    bare.PutInt32(config::CFGMSG_VALUE_TYPE, config::CVT_UINT);
+    unsigned int zero = 7;
+    EXPECT_EQ(config::CreateConfigValue(bare)->GetValue(zero), kOk);
+    EXPECT_EQ(zero, 0u);
+}
+
+using config::CConfigBatchCommands;
 constexpr uint32_t kDbSize = 0x03670004, kLogPath = 0x03620002, kEnable = 0x03610009, kWorkMode = 0x0367000A;
 
 // A record's fields in order, as "name:kind" in hex, with ":bytes" for binary and text fields.
@@ -41,7 +272,7 @@ struct Nested {
     VELK_DataHandleWrapper record;
 };
 // The bytes of a value record's datum, little-endian.
-std::vector<uint8_t> DatumOf(const VELK_DataHandleWrapper& value, uint32_t kind) {
+std::vector<uint8_t> WireDatumOf(const VELK_DataHandleWrapper& value, uint32_t kind) {
     std::vector<uint8_t> bytes(16);
     uint32_t size = 16, number = 0;
     std::u16string text;
@@ -107,11 +338,8 @@ TEST(ConfigBatch, WrittenBatchHasTheHostsLayoutAndEachClassItsDatum) {
     EXPECT_EQ(batch.AddCommand(4, 1, false), kOk);  // the same key again: dropped
     VELK_DataHandleWrapper out;
     ASSERT_EQ(batch.Serialize(out), kOk);
-    uint32_t name = 0, action = 0;
-    out.GetNameId(name);
-    out.GetUInt32At(0x70003, action);
-    EXPECT_EQ(name, 0x70001u);
-    EXPECT_EQ(action, 2u);
+    EXPECT_EQ(NameOf(out), 0x70001u);
+    EXPECT_EQ(NumbersOf(out, {0x70003}), std::vector<uint32_t>{2}) << "the action";
     std::string commands;
     for (uint32_t i = 0; i < count; ++i) commands += " 70002:5";
     EXPECT_EQ(FieldsOf(out), "70003:1 20515:5" + commands);
@@ -126,18 +354,11 @@ TEST(ConfigBatch, WrittenBatchHasTheHostsLayoutAndEachClassItsDatum) {
         SCOPED_TRACE(c.valueType);
         const Nested command(out, 0x70002, i), value(command.record, 0x70005);
         EXPECT_EQ(FieldsOf(command.record), "70006:0 70004:1 70008:0 70007:0 70005:5");
-        uint32_t type = 0, key = 0, status = 0, valueType = 0;
-        command.record.GetUInt32At(0x70006, type);
-        command.record.GetUInt32At(0x70004, key);
-        command.record.GetUInt32At(0x70008, status);
-        command.record.GetUInt32At(0x70007, valueType);
-        EXPECT_EQ(type, 4u);
-        EXPECT_EQ(key, i + 1);
-        EXPECT_EQ(status, kOk);
-        EXPECT_EQ(valueType, c.valueType);
+        EXPECT_EQ(NumbersOf(command.record, {0x70006, 0x70004, 0x70008, 0x70007}),
+                  (std::vector<uint32_t>{4, i + 1, kOk, c.valueType}));  // type, key, status, value type
         const std::string width = c.kind == kBinary || c.kind == kWString ? ":" + std::to_string(c.bytes.size()) : "";
         EXPECT_EQ(FieldsOf(value.record), "70005:" + std::to_string(c.kind) + width);
-        EXPECT_EQ(DatumOf(value.record, c.kind), c.bytes);
+        EXPECT_EQ(WireDatumOf(value.record, c.kind), c.bytes);
         std::u16string text;
         EXPECT_EQ(parsed.GetValue(i + 1, text), kOk);
         EXPECT_EQ(text, c.text);
@@ -225,13 +446,8 @@ public:
     uint32_t HandleType4(config::IConfigCommand&) override { return Seen(4); }
     uint32_t HandleType5(config::IConfigCommand&) override { return Seen(5); }
     uint32_t HandleType6(config::IConfigCommand&) override { return Seen(6); }
+    uint32_t Seen(int type) { return seen.push_back(type), 0x20FF0000u + static_cast<uint32_t>(type); }
     std::vector<int> seen;
-
-private:
-    uint32_t Seen(int type) {
-        seen.push_back(type);
-        return 0x20FF0000u + static_cast<uint32_t>(type);
-    }
 };
 
 // A command's value converts into its first type; its status gates reading; it dispatches by
