@@ -5,6 +5,7 @@
 // same module by path and steer it through its FakeZef_ exports, resolved here by name.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -98,4 +99,11 @@ inline std::string CopyTag(const char16_t* path) {
     std::string text = platform::ToUtf8(path);
     text = text.substr(text.find_last_of("/\\") + 1);
     return text.substr(0, text.rfind('-'));
+}
+// How the fake records a pointer whose identity a test checks: "@" and its address in hexadecimal.
+inline std::string FakeAddress(const void* pointer) {
+    char text[24];
+    std::snprintf(text, sizeof text, "@%llx",
+                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(pointer)));
+    return text;
 }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <filesystem>
 #include <thread>
+#include <tuple>
 
 #include "host/call_records.h"
 #include "host/message_object.h"
@@ -69,16 +70,10 @@ std::vector<uint8_t> Words(std::initializer_list<uint32_t> words) {
     return bytes;
 }
 
-struct SeenRequest {
-    uint32_t functionId;
-    int32_t eventClass;
-    int32_t kind;
-    std::vector<uint8_t> filter;
-    std::vector<int32_t> extraEvents;
-    int32_t module;
-    int32_t interfaceId;
-    uint32_t topLevelEventFields;
-};
+// A registration as the event processor sees it: function, event class, kind, filter table,
+// the further events of the request's top level, and the module and interface to call back.
+using SeenRequest =
+    std::tuple<uint32_t, int32_t, int32_t, std::vector<uint8_t>, std::vector<int32_t>, int32_t, int32_t>;
 
 TEST(EventRegistration, ThreeSubscriptionsAtStartAndThreeRemovalsAtStop) {
     PluginHarness plugin;
@@ -88,11 +83,11 @@ TEST(EventRegistration, ThreeSubscriptionsAtStartAndThreeRemovalsAtStop) {
         EXPECT_EQ(out, nullptr);
         const Record request{HandleOf(in)};
         Record nested = request.Nested(0x10030);
-        SeenRequest s{fn, nested.Int(0x2070E), nested.Int(0x20711), nested.Bytes(0x20710), {},
-                      request.Int(0x207D1), request.Int(0x207D2), request.Count(0x2070E)};
-        for (uint32_t i = 0; i < s.topLevelEventFields; ++i) s.extraEvents.push_back(request.Int(0x2070E, i));
+        std::vector<int32_t> extra;
+        for (uint32_t i = 0; i < request.Count(0x2070E); ++i) extra.push_back(request.Int(0x2070E, i));
+        seen.emplace_back(fn, nested.Int(0x2070E), nested.Int(0x20711), nested.Bytes(0x20710), extra,
+                          request.Int(0x207D1), request.Int(0x207D2));
         nested.Release();
-        seen.push_back(s);
         return 0x20FF0000u;
     });
     ASSERT_TRUE(plugin.Start());
@@ -114,13 +109,8 @@ TEST(EventRegistration, ThreeSubscriptionsAtStartAndThreeRemovalsAtStop) {
     };
     for (size_t i = 0; i < 6; ++i) {
         const auto& e = expected[i % 3];
-        EXPECT_EQ(seen[i].functionId, i < 3 ? 0x5E23u : 0x5E24u) << i;
-        EXPECT_EQ(seen[i].eventClass, e.eventClass) << i;
-        EXPECT_EQ(seen[i].kind, 2) << i;
-        EXPECT_EQ(seen[i].filter, *e.filter) << i;
-        EXPECT_EQ(seen[i].extraEvents, e.extra) << i;
-        EXPECT_EQ(seen[i].module, 10012) << i;
-        EXPECT_EQ(seen[i].interfaceId, 100121) << i;
+        const uint32_t function = i < 3 ? 0x5E23u : 0x5E24u;
+        EXPECT_EQ(seen[i], SeenRequest(function, e.eventClass, 2, *e.filter, e.extra, 10012, 100121)) << i;
     }
     EXPECT_EQ(CapturedAt(177), (Lines{{2, 177, "PlugEngineZef", "register event, result: 0x20ff0000"},
                                       {2, 177, "PlugEngineZef", "unregister event, result: 0x20ff0000"}}));

@@ -8,14 +8,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-platform::ModuleHandle Load(const fs::path& path) {
-    return platform::LoadModuleByPath(path.u16string().c_str());
-}
-
-}  // namespace
-
 PluginHarness::PluginHarness() : PluginHarness(Options{}) {}
 
 PluginHarness::PluginHarness(const Options& options) : folder_(MakeTestFolder("plugin")) {
@@ -34,13 +26,13 @@ PluginHarness::PluginHarness(const Options& options) : folder_(MakeTestFolder("p
     fakeWanted_ = options.engineVariant.rfind("FakeZef", 0) == 0;
     if (fakeWanted_) {
         // Loaded first and held, so that its script and call log outlive the plug-in's loads.
-        engine_ = Load(EnginePath());
+        engine_ = platform::LoadModuleByPath(EnginePath().u16string().c_str());
         if (engine_ != nullptr) {
             engineControl_ = std::make_unique<FakeZefControl>(engine_);
             if (engineControl_->IsComplete()) engineControl_->Reset();
         }
     }
-    plugin_ = Load(folder_ / ModuleFileName("PlugEngineZef"));
+    plugin_ = platform::LoadModuleByPath((folder_ / ModuleFileName("PlugEngineZef")).u16string().c_str());
     allExports_ = plugin_ != nullptr && exports_.Resolve(plugin_) == nullptr;
 }
 

@@ -160,6 +160,13 @@ void AnswerEverything(PluginHarness& plugin) {
     plugin.Host().AddInterface(velk::kStorageModule, velk::kStorageInterface, success);
 }
 
+// A step that takes a host service away: the host answers null at its next use.
+template <uint32_t kModule, uint32_t kInterface>
+uint32_t RemoveService(PluginHarness& plugin) {
+    plugin.Host().RemoveInterface(kModule, kInterface);
+    return 0;
+}
+
 // A host whose walk callback shuts the plug-in down: PreUninitialize cannot wait for the call it
 // runs in, nor stop the engine under it. It answers at once, new calls are refused, the walk goes
 // on through every version, and the plug-in is shut down by the time the walk's CallFunc returns.
@@ -200,10 +207,7 @@ TEST(PluginRuns, EachRunEndsWithItsResultsAndTheEngineStoppedOnce) {
     const uint32_t kOk = velk::kSuccess, kDown = velk::kEngineUnavailable, kUntrusted = velk::kEngineUntrusted;
     const Calls full{"veto", "Initialize", "Start", "Stop", "Finalize"};
     using Step = uint32_t (*)(PluginHarness&);
-    const auto removeStorage = [](PluginHarness& p) {
-        p.Host().RemoveInterface(velk::kStorageModule, velk::kStorageInterface);
-        return 0u;
-    };
+    const CapturedLine untrusted{5, 409, "PlugEngineZef", "Failed to verify ZEF engine: @engine"};
     const struct {
         const char* why;
         PluginHarness::Options options;
@@ -233,33 +237,31 @@ TEST(PluginRuns, EachRunEndsWithItsResultsAndTheEngineStoppedOnce) {
         // shipped module; on Linux one that others may write or that is not a regular file.
         // Each is refused with its line (the first on a retry too) and never called.
         {"no engine", {""}, "", nullptr, kUntrusted, kDown, false,
-         [](PluginHarness& p) { return p.Exports().Initialize(&p.Host()); }, kUntrusted, {},
-         {5, 409, "PlugEngineZef", "Failed to verify ZEF engine: @engine"}},
+         [](PluginHarness& p) { return p.Exports().Initialize(&p.Host()); }, kUntrusted, {}, untrusted},
 #if defined(_WIN32)
         {"unsigned, for the shipped module", {"FakeZef", true}, "", nullptr, kUntrusted, kDown, false, nullptr, 0, {},
-         {5, 409, "PlugEngineZef", "Failed to verify ZEF engine: @engine"}},
+         untrusted},
 #else
         {"group-writable", {}, "",
          [](PluginHarness& p) { fs::permissions(p.EnginePath(), fs::perms::group_write, fs::perm_options::add); },
-         kUntrusted, kDown, false, nullptr, 0, {}, {5, 409, "PlugEngineZef", "Failed to verify ZEF engine: @engine"}},
+         kUntrusted, kDown, false, nullptr, 0, {}, untrusted},
         {"world-writable", {}, "",
          [](PluginHarness& p) { fs::permissions(p.EnginePath(), fs::perms::others_write, fs::perm_options::add); },
-         kUntrusted, kDown, false, nullptr, 0, {}, {5, 409, "PlugEngineZef", "Failed to verify ZEF engine: @engine"}},
+         kUntrusted, kDown, false, nullptr, 0, {}, untrusted},
         {"a folder", {}, "",
          [](PluginHarness& p) {
              fs::remove(p.EnginePath());
              fs::create_directory(p.EnginePath());
          },
-         kUntrusted, kDown, false, nullptr, 0, {}, {5, 409, "PlugEngineZef", "Failed to verify ZEF engine: @engine"}},
+         kUntrusted, kDown, false, nullptr, 0, {}, untrusted},
 #endif
         // Host services there at start and gone (the host answers null) at their next use.
-        {"database protection gone at stop", {}, "", AnswerEverything, kOk, kOk, true, removeStorage, 0, full,
+        {"database protection gone at stop", {}, "", AnswerEverything, kOk, kOk, true,
+         RemoveService<velk::kStorageModule, velk::kStorageInterface>, 0, full,
          {3, 1183, "ZefEngineWrapper", "Failed: RemoveDBProtection "}},
         {"event processor gone at stop", {}, "", AnswerEverything, kOk, kOk, true,
-         [](PluginHarness& p) {
-             p.Host().RemoveInterface(velk::kEventProcessorModule, velk::kEventProcessorInterface);
-             return 0u;
-         }, 0, full, {5, 181, "PlugEngineZef", "ID_INTERFACE_EVENT_PROCESSOR is not ready"}},
+         RemoveService<velk::kEventProcessorModule, velk::kEventProcessorInterface>, 0, full,
+         {5, 181, "PlugEngineZef", "ID_INTERFACE_EVENT_PROCESSOR is not ready"}},
         // Shut-downs that race calls. A call held 300 ms between the running test and the
         // wrapper reaches a stopped wrapper, not a deleted one, and not the engine.
         {"a call held while the plug-in shuts down", {"FakeZef", false, "PlugEngineZefCallDelay"}, "", nullptr, kOk, kOk,

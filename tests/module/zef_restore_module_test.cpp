@@ -68,11 +68,9 @@ struct Walk {
 platform::SystemTime Utc(int64_t seconds) {
     const std::time_t t = static_cast<std::time_t>(seconds);
     const std::tm* utc = std::gmtime(&t);
-    return platform::SystemTime{static_cast<uint16_t>(utc->tm_year + 1900),
-                                static_cast<uint16_t>(utc->tm_mon + 1),
-                                static_cast<uint16_t>(utc->tm_wday), static_cast<uint16_t>(utc->tm_mday),
-                                static_cast<uint16_t>(utc->tm_hour), static_cast<uint16_t>(utc->tm_min),
-                                static_cast<uint16_t>(utc->tm_sec), 0};
+    const auto unit = [](int value) { return static_cast<uint16_t>(value); };
+    return {unit(utc->tm_year + 1900), unit(utc->tm_mon + 1), unit(utc->tm_wday), unit(utc->tm_mday),
+            unit(utc->tm_hour), unit(utc->tm_min), unit(utc->tm_sec), 0};
 }
 
 class ZefRestoreModuleTest : public ::testing::Test {
@@ -355,15 +353,11 @@ TEST_F(ZefRestoreModuleTest, EachRestoreRouteBringsBackTheChosenBytes) {
             EXPECT_TRUE(m_feedback.empty());
             continue;
         }
-        for (const std::string& line :
-             {"FileName          : " + PathUtf8(), std::string("VirusName         : Sample.Virus"),
-              std::string("VirusType         : 7"), std::string("FileType          : 3"),
-              std::string("Result            : Success"),
-              std::string("ErrorCode         : VELK_SUCCESS (20FF0000)"),
-              std::string("Reboot            : Need not"),
-              std::string("IndexFromNewToOld : ") + c.index}) {
-            EXPECT_NE(std::string::npos, report.find(line)) << line << "\n" << report;
-        }
+        const std::pair<std::string, std::string> fields[] = {
+            {"FileName", PathUtf8()}, {"VirusName", "Sample.Virus"}, {"VirusType", "7"}, {"FileType", "3"},
+            {"Result", "Success"}, {"ErrorCode", "VELK_SUCCESS (20FF0000)"}, {"Reboot", "Need not"},
+            {"IndexFromNewToOld", c.index}};
+        for (const auto& [label, value] : fields) EXPECT_EQ(value, Summary(label)) << label;
         // The engine describes the edition restored from, and only that.
         EXPECT_EQ(c.route == Route::kFileFromEditions, Summary("TimeStamp") != "NULL (0)") << Summary("TimeStamp");
         ASSERT_EQ(gone ? 0u : 1u, m_feedback.size());

@@ -3,7 +3,6 @@
 // are written with the FlatBuffers library.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -18,13 +17,6 @@ namespace {
 
 using Texts = std::vector<std::string>;
 constexpr uint32_t kUntouched = 0xDEADBEEF;
-
-std::string Address(const void* pointer) {
-    char text[24];
-    std::snprintf(text, sizeof text, "@%llx",
-                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(pointer)));
-    return text;
-}
 
 std::unique_ptr<velk::EventRecord> Event(uint32_t eventId, const void* data) {
     auto record = std::make_unique<velk::EventRecord>();
@@ -116,7 +108,7 @@ TEST_F(EventForwardingTest, EventsByIdMissingPointersAndRefusals) {
     EXPECT_TRUE(engine->Calls().empty());
     const auto forwarded = Event(velk::kEventOpaque, opaque);
     EXPECT_EQ(w.CallFunc(velk::kFnForwardEvent, forwarded.get(), &response), velk::kSuccess);
-    EXPECT_EQ(engine->Calls(), (Calls{"NotifyEvent(" + Address(opaque) + ")"}));
+    EXPECT_EQ(engine->Calls(), (Calls{"NotifyEvent(" + FakeAddress(opaque) + ")"}));
     EXPECT_EQ(response, kUntouched);
     EXPECT_TRUE(Lines().empty());
     // A process event that would be answered needs the response; a disabled engine takes none.
@@ -140,7 +132,9 @@ EventMessageSpec With(EventMessageSpec spec, void (*change)(EventMessageSpec&)) 
 // its line, and while tracing is off no line is written (nor the path copied).
 TEST_F(EventForwardingTest, EventMessages) {
     const std::u16string path = u"C:\\Users\\ann\\report.docx";
-    const std::string shown = "C:\\Users\\ann\\report.docx";
+    const auto shown = [](const char* attribute) {
+        return std::string(", Filepath: C:\\Users\\ann\\report.docx, Attribute: ") + attribute;
+    };
     const std::string readOnly =
         "File is readonly, encrypt file will fail, so we don't trigger ZEF to backup it.";
     const auto startAtSize = [](std::vector<uint8_t>& d) { PutWord(d, 8, GetWord(d, 4)); };
@@ -154,14 +148,11 @@ TEST_F(EventForwardingTest, EventMessages) {
         uint32_t level = 1;  // the lowest level written
         uint32_t result = velk::kSuccess;
     } cases[] = {
-        {"read-only file", FileEvent(path, 0x21), false,
-         {", Filepath: " + shown + ", Attribute: 0x21", readOnly}},
-        {"file that may be written", FileEvent(path, 0x20), true,
-         {", Filepath: " + shown + ", Attribute: 0x20"}},
-        {"attribute bits 0", FileEvent(path, 0), true, {", Filepath: " + shown + ", Attribute: 0"}},
+        {"read-only file", FileEvent(path, 0x21), false, {shown("0x21"), readOnly}},
+        {"file that may be written", FileEvent(path, 0x20), true, {shown("0x20")}},
+        {"attribute bits 0", FileEvent(path, 0), true, {shown("0")}},
         {"attribute table without bits",
-         With(FileEvent(path, 1), [](EventMessageSpec& s) { s.attributes.reset(); }), true,
-         {", Filepath: " + shown + ", Attribute: 0"}},
+         With(FileEvent(path, 1), [](EventMessageSpec& s) { s.attributes.reset(); }), true, {shown("0")}},
         {"no path", With(FileEvent(path, 0x80), [](EventMessageSpec& s) { s.hasPath = false; }), true,
          {", Filepath: NULL, Attribute: 0x80"}},
         {"read-only without path",
@@ -203,7 +194,7 @@ TEST_F(EventForwardingTest, EventMessages) {
         uint32_t response = kUntouched;
         EXPECT_EQ(w.CallFunc(velk::kFnForwardEvent, record.get(), &response), c.result);
         EXPECT_EQ(engine->Calls(),
-                  c.forwarded ? Calls{"NotifyEvent(" + Address(data.data()) + ")"} : Calls{});
+                  c.forwarded ? Calls{"NotifyEvent(" + FakeAddress(data.data()) + ")"} : Calls{});
         EXPECT_EQ(Lines(), c.lines);
         EXPECT_EQ(response, kUntouched);
     }

@@ -129,9 +129,7 @@ TEST_F(ReportLogFaultTest, RestoresAnswerAndLaterSummariesAreWrittenWhole) {
             EXPECT_NE(line.source, "ZefEngineWrapper") << line;
         }
 
-        wrapper->StopEngine();
-        wrapper->DeletingDestructor(1);
-        wrapper = nullptr;
+        Drop();
         EXPECT_EQ(engine->CallsTo({"Stop"}).size(), 1u);
         EXPECT_EQ(engine->CallsTo({"Finalize"}).size(), 1u);
         EXPECT_EQ(engine->LateCalls(), 0u);

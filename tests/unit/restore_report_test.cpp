@@ -25,13 +25,9 @@ bool FixedToLocal(int64_t seconds, platform::SystemTime& local) {
     const std::time_t shifted = static_cast<std::time_t>(seconds - int64_t{g_bias} * 60);
     const std::tm* t = std::gmtime(&shifted);
     if (!g_convertible || t == nullptr) return false;
-    local = platform::SystemTime{};
-    local.wYear = static_cast<uint16_t>(t->tm_year + 1900);
-    local.wMonth = static_cast<uint16_t>(t->tm_mon + 1);
-    local.wDay = static_cast<uint16_t>(t->tm_mday);
-    local.wHour = static_cast<uint16_t>(t->tm_hour);
-    local.wMinute = static_cast<uint16_t>(t->tm_min);
-    local.wSecond = static_cast<uint16_t>(t->tm_sec);
+    const auto unit = [](int value) { return static_cast<uint16_t>(value); };
+    local = {unit(t->tm_year + 1900), unit(t->tm_mon + 1), 0, unit(t->tm_mday),
+             unit(t->tm_hour), unit(t->tm_min), unit(t->tm_sec), 0};
     return true;
 }
 const engine_report::ReportClock kFixedClock{FixedNow, FixedBias, FixedToLocal};
@@ -118,40 +114,32 @@ protected:
     util::CLogger logger;
 };
 
+// One section of a Report.log summary: "[name]", then a line per label, padded to 18 columns.
+std::string Section(const char* name, std::initializer_list<std::pair<std::string, std::string>> rows) {
+    std::string text = std::string("[") + name + "]\n";
+    for (const auto& [label, value] : rows) {
+        text += "\t " + label + std::string(18 - label.size(), ' ') + ": " + value + "\n";
+    }
+    return text;
+}
+
 // The summary of FullReport() written 3.5 hours west of UTC.
 const std::string kWestSummary =
-    "=========================================================\n"
-    "[Summary]\n"
-    "\t ZEFVersion        : 2.0.0.1045\n"
-    "\t RequestTime       : 2023-11-14 18:43:20 (1700000000)\n"
-    "\t TimeZone          : -3\n"
-    "\t FileName          : C:\\docs\\a.txt\n"
-    "\t FileType          : 7\n"
-    "\t VirusName         : Eicar\n"
-    "\t VirusType         : 3\n"
-    "\t Result            : Success\n"
-    "\t ErrorCode         : VELK_SUCCESS (20FF0000)\n"
-    "\t Reboot            : Need\n"
-    "\t TimeConsumed(ms)  : 42\n"
-    "\n"
-    "[Edition used to restore]\n"
-    "\t IndexFromNewToOld : 2\n"
-    "\t Signature         : sig-77\n"
-    "\t Size              : 4096\n"
-    "\t Subject           : subject\n"
-    "\t Operation         : 2\n"
-    "\t TimeStamp         : 2023-11-14 15:56:40 (1699990000)\n"
-    "\n"
-    "[Edition Stat]\n"
-    "\t ValidEditions     : 3\n"
-    "\t SkippedEditions   : 1\n"
-    "\n"
-    "[Purged Edition Stat]\n"
-    "\t PurgedEditions    : 1\n"
-    "\t FirstCreateTime   : 2023-07-22 00:56:40 (1690000000)\n"
-    "\t FirstPurgeTime    : NULL (0)\n"
-    "\t LastCreateTime    : 2023-09-17 21:50:00 (1695000000)\n"
-    "\t LastPurgeTime     : 2023-09-29 11:36:40 (1696000000)\n"
+    "=========================================================\n" +
+    Section("Summary", {{"ZEFVersion", "2.0.0.1045"}, {"RequestTime", "2023-11-14 18:43:20 (1700000000)"},
+                        {"TimeZone", "-3"}, {"FileName", "C:\\docs\\a.txt"}, {"FileType", "7"},
+                        {"VirusName", "Eicar"}, {"VirusType", "3"}, {"Result", "Success"},
+                        {"ErrorCode", "VELK_SUCCESS (20FF0000)"}, {"Reboot", "Need"},
+                        {"TimeConsumed(ms)", "42"}}) + "\n" +
+    Section("Edition used to restore", {{"IndexFromNewToOld", "2"}, {"Signature", "sig-77"}, {"Size", "4096"},
+                                        {"Subject", "subject"}, {"Operation", "2"},
+                                        {"TimeStamp", "2023-11-14 15:56:40 (1699990000)"}}) + "\n" +
+    Section("Edition Stat", {{"ValidEditions", "3"}, {"SkippedEditions", "1"}}) + "\n" +
+    Section("Purged Edition Stat", {{"PurgedEditions", "1"},
+                                    {"FirstCreateTime", "2023-07-22 00:56:40 (1690000000)"},
+                                    {"FirstPurgeTime", "NULL (0)"},
+                                    {"LastCreateTime", "2023-09-17 21:50:00 (1695000000)"},
+                                    {"LastPurgeTime", "2023-09-29 11:36:40 (1696000000)"}}) +
     "\n\n\n\r\n";
 
 // text with each (from, to) replaced once; a from that is absent fails the test.

@@ -197,18 +197,6 @@ TEST_F(EngineWrapperTest, ConfigureEngineHandsOverEverySettingInOrder) {
     }
 }
 
-// A change request carrying the batch that fill builds.
-struct Change {
-    explicit Change(std::function<void(Batch&)> fill) {
-        Batch batch(1);
-        fill(batch);
-        batch.Serialize(message);
-        request = {velk::kKindConfigurationChanged, 0, 0, message.Handle()};
-    }
-    VELK_DataHandleWrapper message;
-    velk::ConfigurationChangeRequest request;
-};
-
 TEST_F(EngineWrapperTest, ChangesReachTheRunningEngineOnlyWhenTheyChangeSomething) {
     CZefEngineWrapper& w = Started();
     engine->Reset();

@@ -57,10 +57,7 @@ protected:
         engine->Reset();
     }
     void TearDown() override {
-        if (wrapper != nullptr) {
-            wrapper->StopEngine();
-            wrapper->DeletingDestructor(1);
-        }
+        if (wrapper != nullptr) Drop();
         engine.reset();
         platform::UnloadModule(held);
         std::error_code ignored;
@@ -104,15 +101,21 @@ protected:
         });
     }
 
+    // A host's configuration change carrying the batch that fill builds.
+    struct Change {
+        explicit Change(std::function<void(config::CConfigBatchCommands&)> fill) {
+            config::CConfigBatchCommands batch(1);
+            fill(batch);
+            batch.Serialize(message);
+            request = {velk::kKindConfigurationChanged, 0, 0, message.Handle()};
+        }
+        VELK_DataHandleWrapper message;
+        velk::ConfigurationChangeRequest request;
+    };
     // Disables the engine as a host's configuration change does (Enable = false).
     static void Disable(CZefEngineWrapper& w) {
-        velk::ConfigurationChangeRequest disable{velk::kKindConfigurationChanged, 0, 0, {}};
-        config::CConfigBatchCommands batch(1);
-        batch.AddCommand(4, 0x03610009, false);
-        VELK_DataHandleWrapper message;
-        batch.Serialize(message);
-        disable.message = message.Handle();
-        ASSERT_EQ(w.CallFunc(velk::kFnHostRequest1, &disable, nullptr), velk::kSuccess);
+        Change disable([](config::CConfigBatchCommands& batch) { batch.AddCommand(4, 0x03610009, false); });
+        ASSERT_EQ(w.CallFunc(velk::kFnHostRequest1, &disable.request, nullptr), velk::kSuccess);
     }
 
     std::string Utf8(const std::filesystem::path& path) const {

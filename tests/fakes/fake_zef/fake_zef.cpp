@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -23,7 +22,7 @@
 #include "host/module_export.h"
 #include "platform/module.h"
 #include "platform/text.h"
-#include "tests/fakes/fake_versions.h"
+#include "tests/fakes/fake_zef_control.h"
 
 extern "C" {
 ZEF_ENTRY_POINTS(ZEF_DECLARE_EXPORT)
@@ -103,12 +102,6 @@ std::string Arg(uint32_t value) { return std::to_string(value); }
 std::string Arg(const uint32_t* value) { return value ? "&" + std::to_string(*value) : "null"; }
 std::string Arg(const void* pointer) { return pointer ? "ptr" : "null"; }
 std::string Arg(const std::string& text) { return text; }
-// A pointer whose identity a test checks: "@" and its address in hexadecimal.
-std::string Address(const void* pointer) {
-    char text[24];
-    std::snprintf(text, sizeof text, "@%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(pointer)));
-    return text;
-}
 
 template <typename First, typename... Rest>
 std::string Join(const First& first, const Rest&... rest) {
@@ -376,11 +369,7 @@ uint32_t FindNextFileEdition(zef::FindHandle find, zef::EditionFindData* data) {
     LOCKED_STATE(m);
     return Next(m, find, data);
 }
-void FindFileEditionClose(zef::FindHandle find) {
-    Call<void>("FindFileEditionClose", Describe(find));
-    LOCKED_STATE(m);
-    Close(m, find);
-}
+ON_SEARCH(void, FindFileEditionClose, Close(m, find))
 uint32_t GetFileEdition(uint32_t editionId, uint32_t capacity, char16_t* copy) {
     Call<void>("GetFileEdition", editionId, capacity, static_cast<const void*>(copy));
     LOCKED_STATE(m);
@@ -438,16 +427,14 @@ uint32_t Finalize() { return Record<uint32_t>("Finalize"); }
 uint32_t NotifyEvent(void* eventData) {
     // Quiet: no address text to build.
     if (g_quiet.load(std::memory_order_relaxed)) return Call<uint32_t>("NotifyEvent");
-    return Call<uint32_t>("NotifyEvent", Address(eventData));
+    return Call<uint32_t>("NotifyEvent", FakeAddress(eventData));
 }
 uint32_t RestoreByCopy(const char16_t* filePath, const char16_t* copyPath, const char16_t* virusName,
                        uint32_t restoreOption, uint32_t* reboot) {
     // The copy shows as the version it was made from ("mem-3-1.tmp" as "mem-3").
-    std::string copy = copyPath != nullptr ? platform::ToUtf8(copyPath) : "null";
-    copy = copy.substr(copy.find_last_of("/\\") + 1);
-    copy = copy.substr(0, copy.rfind('-'));
     ScriptedReboot(reboot);
-    return Call<uint32_t>("RestoreByCopy", filePath, copy, virusName, restoreOption, static_cast<const void*>(reboot));
+    return Call<uint32_t>("RestoreByCopy", filePath, CopyTag(copyPath), virusName, restoreOption,
+                          static_cast<const void*>(reboot));
 }
 uint32_t RestoreByEdition(const char16_t* filePath, uint32_t editionId, const char16_t* virusName,
                           uint32_t restoreOption, uint32_t* reboot) {
