@@ -1,10 +1,9 @@
-// A host as a Windows compiler builds one: compiled for the MSVC C++ ABI (clang,
-// x86_64-pc-windows-msvc) with no C runtime, it drives the GCC-built PlugEngineZef.dll through
-// what only such a host shows: its host service object (an ordinary class of this compiler), the
-// interface object's slots (its virtual destructor first), the plug-in's message objects, and host
-// message objects of this compiler's layout with guard bytes after them (the exports' answers are
-// the module tests' concern). It runs beside Morrick.dll, Quastle.dll and the scriptable fake
-// engine as Zef.dll, prints one line per check and exits with the number of failed checks.
+// A host built for the MSVC C++ ABI (clang, x86_64-pc-windows-msvc, no C runtime) drives the
+// GCC-built PlugEngineZef.dll through what only such a host shows: its host service object, the
+// interface object's slots (virtual destructor first), the plug-in's message objects, and host
+// message objects of this compiler's layout with guard bytes after them. It runs beside
+// Morrick.dll, Quastle.dll and the scriptable fake engine as Zef.dll, prints a line per check
+// and exits with the number of failed checks.
 #include <stddef.h>
 #include <stdint.h>
 
