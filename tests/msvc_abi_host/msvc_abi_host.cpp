@@ -255,10 +255,8 @@ constexpr uint32_t kPathUnits = 300;
 void* LoadBeside(const wchar_t* name) {
     wchar_t path[kPathUnits] = {};
     const uint32_t length = GetModuleFileNameW(nullptr, path, kPathUnits);
-    uint32_t end = 0;
-    for (uint32_t i = 0; i < length; ++i) {
-        if (path[i] == L'\\') end = i + 1;
-    }
+    uint32_t end = 0;  // just past the last separator
+    for (uint32_t i = 0; i < length; ++i) end = path[i] == L'\\' ? i + 1 : end;
     for (uint32_t i = 0; name[i] != 0 && end + 1 < kPathUnits; ++i) path[end++] = name[i];
     path[end] = 0;  // the program's own name was longer, perhaps
     void* module = LoadLibraryW(path);
