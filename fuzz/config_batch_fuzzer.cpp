@@ -1,8 +1,7 @@
-// A configuration batch parsed from any record tree a host could send: the bytes drive a small
-// program that builds records with the wire format's name ids and any field types; the batch is
-// parsed, every key read as every type, serialised and parsed again. A command without value
-// serialises as an empty record, which parses back as a valueless command of key 0; every
-// command with a value comes back with its key, type, status and value type.
+// A configuration batch from any record tree a host could send (the bytes build records of the
+// wire format's name ids and any field types), every key read as every type, serialised and
+// parsed again: a valueless command comes back as key 0's; every other with its key, type,
+// status and value type.
 #include <cstddef>
 #include <cstdint>
 #include <map>

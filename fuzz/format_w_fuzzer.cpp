@@ -1,8 +1,6 @@
-// FormatW with any format text and arguments. As C's formatting functions do, a %c of a zero
-// character writes that zero and counts it, so the result is checked against the length that
-// formatting reports, not against the text's length up to its first zero: the buffer holds
-// that many units and a terminator after them, or, when cut, capacity-1 units and a
-// terminator; a failed format leaves an empty text; nothing is written past the capacity.
+// FormatW with any format text and arguments, against the length formatting reports (a %c of a
+// zero writes and counts it, as C's functions do): that many units and a terminator, or when cut
+// capacity-1 and a terminator; a failed format an empty text; nothing past the capacity.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -23,13 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memset(buffer, 0xAB, sizeof buffer);
     const int written = util::FormatWArgs(buffer, capacity, format.c_str(), args, kArgs);
     const int length = util::FormattedLengthArgs(format.c_str(), args, kArgs);
-    if (length < 0) {
-        if (written != -1 || buffer[0] != u'\0') __builtin_trap();
-    } else if (static_cast<size_t>(length) < capacity) {
-        if (written != length || buffer[length] != u'\0') __builtin_trap();
-    } else {
-        if (written != -1 || buffer[capacity - 1] != u'\0') __builtin_trap();
-    }
+    const bool fits = length >= 0 && static_cast<size_t>(length) < capacity;
+    const size_t end = length < 0 ? 0 : fits ? static_cast<size_t>(length) : capacity - 1;
+    if (written != (fits ? length : -1) || buffer[end] != u'\0') __builtin_trap();
     for (size_t i = capacity; i < 80; ++i) {
         if (buffer[i] != 0xABAB) __builtin_trap();  // nothing written past the capacity
     }

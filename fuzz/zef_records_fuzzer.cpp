@@ -23,18 +23,14 @@ std::vector<uint8_t> SealedFile(const char* magic, const uint8_t* data, size_t s
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     std::u16string reason;
-    if (data[0] % 2 == 0) {
-        const std::vector<uint8_t> bytes = SealedFile("ZEFIDX01", data + 1, size - 1);
-        zef::IndexContent index;
-        if (zef::ParseIndex(bytes, index, reason) && zef::SerializeIndex(index) != bytes)
-            __builtin_trap();
-    } else {
-        const std::vector<uint8_t> bytes = SealedFile("ZEFRST01", data + 1, size - 1);
-        std::vector<zef::RestoreResult> results;
-        if (zef::ParseRestoreResults(bytes, results, reason) &&
-            zef::SerializeRestoreResults(results) != bytes)
-            __builtin_trap();
-    }
+    const bool isIndex = data[0] % 2 == 0;
+    const std::vector<uint8_t> bytes = SealedFile(isIndex ? "ZEFIDX01" : "ZEFRST01", data + 1, size - 1);
+    zef::IndexContent content;
+    std::vector<zef::RestoreResult> results;
+    const bool parsed = isIndex ? zef::ParseIndex(bytes, content, reason)
+                                : zef::ParseRestoreResults(bytes, results, reason);
+    if (parsed && (isIndex ? zef::SerializeIndex(content) : zef::SerializeRestoreResults(results)) != bytes)
+        __builtin_trap();
     // A changed byte anywhere is refused by the seal.
     std::vector<uint8_t> damaged = SealedFile("ZEFIDX01", data, size);
     damaged[8 + (data[0] % size)] ^= 1;

@@ -1,10 +1,9 @@
-// A host as a Windows compiler builds one: compiled for the MSVC C++ ABI (clang,
-// x86_64-pc-windows-msvc) with no C runtime, it drives the GCC-built PlugEngineZef.dll through
-// what only such a host shows: its host service object (an ordinary class of this compiler), the
-// interface object's slots (its virtual destructor first), the plug-in's message objects, and host
-// message objects of this compiler's layout with guard bytes after them (the exports' answers are
-// the module tests' concern). It runs beside Morrick.dll, Quastle.dll and the scriptable fake
-// engine as Zef.dll, prints one line per check and exits with the number of failed checks.
+// A host built for the MSVC C++ ABI (clang, x86_64-pc-windows-msvc, no C runtime) drives the
+// GCC-built PlugEngineZef.dll through what only such a host shows: its host service object, the
+// interface object's slots (virtual destructor first), the plug-in's message objects, and host
+// message objects of this compiler's layout with guard bytes after them. It runs beside
+// Morrick.dll, Quastle.dll and the scriptable fake engine as Zef.dll, prints a line per check
+// and exits with the number of failed checks.
 #include <stddef.h>
 #include <stdint.h>
 
@@ -256,10 +255,8 @@ constexpr uint32_t kPathUnits = 300;
 void* LoadBeside(const wchar_t* name) {
     wchar_t path[kPathUnits] = {};
     const uint32_t length = GetModuleFileNameW(nullptr, path, kPathUnits);
-    uint32_t end = 0;
-    for (uint32_t i = 0; i < length; ++i) {
-        if (path[i] == L'\\') end = i + 1;
-    }
+    uint32_t end = 0;  // just past the last separator
+    for (uint32_t i = 0; i < length; ++i) end = path[i] == L'\\' ? i + 1 : end;
     for (uint32_t i = 0; name[i] != 0 && end + 1 < kPathUnits; ++i) path[end++] = name[i];
     path[end] = 0;  // the program's own name was longer, perhaps
     void* module = LoadLibraryW(path);

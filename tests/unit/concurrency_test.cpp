@@ -1,8 +1,6 @@
-// The two primitives that let calls run while others stop things: the count of calls under way
-// (owned slots with the shut-down's process-wide barrier, and the shared atomic) and the message
-// library's read-biased lock. ThreadSanitizer sees any access either leaves unordered. The
-// admission built on the count, raced against a million shut-downs of the real plug-in, is the
-// module tests' ShutdownCycles.
+// The count of calls under way (owned slots behind the shut-down's process-wide barrier, or the
+// shared atomic) and the message library's read-biased lock, also under ThreadSanitizer. The
+// admission built on the count is raced against real shut-downs by the module tests.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -33,13 +31,10 @@ void OnThreads(size_t count, Body body) {
     for (std::thread& thread : threads) thread.join();
 }
 
-// More threads than owned slots, each holding nested calls: the ones past the slots share the
-// atomic, and the total counts every call of every kind of thread; each thread, with a slot or
-// without, knows that it is inside a call until it left the last (a shut-down run from inside a
-// call must not wait for it), and no thread takes another's calls for its own. This is also
-// where the platform's thread word is checked: a word shared between threads, or a lost half
-// of it (the slot below, the shared calls above), shows here; and that no living thread is
-// taken for ended, which would hand its slot to another.
+// More threads than owned slots, each holding nested calls: the total counts every call; each
+// thread, with a slot or without, is inside a call until it left the last (a shut-down run from
+// inside a call must not wait for it) and never takes another's calls. The platform's thread
+// word is checked here too: shared or half lost, it shows; a living thread taken for ended too.
 TEST(StripedCounter, CountsEveryHeldCallWhenThreadsOutnumberTheSlots) {
     constexpr size_t kThreads = StripedCounter::kOwnedSlots + 8;
     constexpr int kNested = 3;

@@ -1,9 +1,6 @@
-// Configuration values and batches. Values: every class set from and read as every type,
-// against an oracle that works in 128-bit arithmetic and parses text itself (not through
-// Boost); the record class and the factory's refusals. Batches through the reference message
-// library: the wire form a host reads (each field's name and kind in the order written, each
-// value class's datum), replies as a host builds them and the reading rules by key and status,
-// malformed replies, and commands with their dispatch.
+// Configuration values, every class set from and read as every type against an oracle that
+// parses text itself in 128-bit arithmetic; batches through the reference message library: the
+// wire form a host reads, replies by key and status, malformed replies, commands and dispatch.
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -21,17 +21,14 @@ std::u16string Format(const char16_t* format, const Args&... args) {
 }
 
 TEST(FormatW, ConversionsFollowTheCLibrary) {
-    const uint32_t all = 0xFFFFFFFFu;
     EXPECT_EQ(Format(u"%d", 42), u"42");
     EXPECT_EQ(Format(u"%d", -42), u"-42");
-    EXPECT_EQ(Format(u"%d", all), u"-1");  // 32-bit unless told otherwise
+    EXPECT_EQ(Format(u"%d", 0xFFFFFFFFu), u"-1");  // 32-bit unless told otherwise
     EXPECT_EQ(Format(u"%u", -1), u"4294967295");
     EXPECT_EQ(Format(u"%x", 0xE0FF0007u), u"e0ff0007");
     EXPECT_EQ(Format(u"%08X", 0x20FF0000u), u"20FF0000");
     EXPECT_EQ(Format(u"%08X", 0x1Au), u"0000001A");
     EXPECT_EQ(Format(u"%4.4d", 7), u"0007");
-    EXPECT_EQ(Format(u"%2.2d", 5), u"05");
-    EXPECT_EQ(Format(u"%3.3d", 12), u"012");
     EXPECT_EQ(Format(u"%5d|%-5d|", 12, 12), u"   12|12   |");
     EXPECT_EQ(Format(u"%05d", -12), u"-0012");
     EXPECT_EQ(Format(u"%+d % d", 3, 3), u"+3  3");

@@ -1,7 +1,5 @@
 // CLogger against real files: byte-order mark, level filter, header, long lines, rotation at
-// the size limit on the two-second check, many writers. Report.log under file faults (full
-// disk, short writes, failed reopens and renames) is tested with restores in
-// report_log_fault_test.cpp.
+// the size limit on the two-second check, many writers. File faults: report_log_fault_test.cpp.
 #include "util/logger.h"
 
 #include <gtest/gtest.h>
@@ -41,9 +39,9 @@ protected:
         std::error_code ignored;
         fs::remove_all(folder, ignored);
     }
-    // Opens with the header off, as the engine wrapper does.
-    void OpenBare(util::CLogger& logger, uint32_t maxLevel = 6) {
-        ASSERT_EQ(logger.Open(maxLevel, path.u16string().c_str()), 1u);
+    // Opens (the test's file unless told) with the header off, as the engine wrapper does.
+    void OpenBare(util::CLogger& logger, uint32_t maxLevel = 6, const fs::path& at = {}) {
+        ASSERT_EQ(logger.Open(maxLevel, (at.empty() ? path : at).u16string().c_str()), 1u);
         logger.SetHeader(0);
     }
 
@@ -123,8 +121,7 @@ TEST_F(LoggerTest, LoggersShareTheLastCheckTime) {
     util::CLogger first(platform::SystemFileOps(), FakeTicks);
     util::CLogger second(platform::SystemFileOps(), FakeTicks);
     OpenBare(first);
-    ASSERT_EQ(second.Open(6, otherPath.u16string().c_str()), 1u);
-    second.SetHeader(0);
+    OpenBare(second, 6, otherPath);
     first.Write(4, u"sync");  // due: the shared last check is now
     fs::resize_file(path, 2097153);  // sparse: nothing is written
     fs::resize_file(otherPath, 2097153);
@@ -246,8 +243,6 @@ TEST_F(LoggerTest, RotatesOnlyAboveTheLimitAndOnlyOnTheCheck) {
             EXPECT_EQ(fs::file_size(path), c.size + 24);
         }
     }
-    fs::remove(path);
-    fs::remove(old);
 }
 
 TEST_F(LoggerTest, ManyThreadsNeverSplitALine) {

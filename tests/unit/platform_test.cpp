@@ -1,9 +1,8 @@
 // The platform layer: own module path, full paths, file appends and sizes, links, the registry,
-// clock, processes, readable memory, UTF-8 and code-page text. Threads (their word and whether
-// one has ended) are checked through the call counter that keeps its slots by them
-// (concurrency_test.cpp).
+// clock, processes, readable memory, UTF-8 and code-page text. Threads: concurrency_test.cpp.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -46,9 +45,7 @@ TEST(OwnModuleFileName, NamesThisProgramAndTruncatesLikeTheWindowsCall) {
 // A path written with '/' in the platform's form: '\' as separator, and a drive before a
 // leading separator on Windows.
 std::u16string Separated(std::u16string path) {
-    for (char16_t& unit : path) {
-        if (unit == u'/') unit = platform::kPathSeparator;
-    }
+    std::replace(path.begin(), path.end(), u'/', platform::kPathSeparator);
     return path;
 }
 std::u16string Native(std::u16string path) {
@@ -141,20 +138,19 @@ TEST(AnchoredFiles, NoLinkOnTheWayIsFollowedAndNothingPlantedIsTouched) {
     fs::create_directory_symlink(root / "outside", root / "tree" / "linked", ec);
     fs::create_symlink(root / "outside" / "victim", root / "tree" / "sub" / "planted", ec);
     const bool links = !ec && fs::is_symlink(fs::symlink_status(root / "tree" / "linked"));
-    struct Case {
+    const struct {
         fs::path path;
         platform::FolderRefusal refusal;
         fs::path where;
         bool needsLinks;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {root / "tree" / "sub", platform::FolderRefusal::kNone, {}, false},
         {root / "tree" / "gone" / "deeper", platform::FolderRefusal::kMissing, root / "tree" / "gone", false},
         {root / "tree" / "file" / "x", platform::FolderRefusal::kNotFolder, root / "tree" / "file", false},
         {root / "tree" / "linked" / "x", platform::FolderRefusal::kLink, root / "tree" / "linked", true},
         {root / "tree" / "linked", platform::FolderRefusal::kLink, root / "tree" / "linked", true},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         if (c.needsLinks && !links) continue;
         SCOPED_TRACE(c.path.string());
         const platform::OpenedFolder opened = platform::OpenFolderWithoutLinks(c.path.u16string().c_str());

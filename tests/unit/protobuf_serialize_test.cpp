@@ -11,10 +11,6 @@
 
 namespace {
 
-std::vector<uint8_t> Bytes(const CProtocolBufferSerialize& s) {
-    return {s.Data(), s.Data() + s.Size()};
-}
-
 using S = CProtocolBufferSerialize;
 struct WriterCase {
     const char* why;
@@ -43,7 +39,7 @@ TEST(ProtocolBufferSerialize, FieldsAreWrittenAsTheWireFormatSays) {
     for (const WriterCase& c : cases) {
         S s;
         EXPECT_TRUE(c.write(s)) << c.why;
-        EXPECT_EQ(Bytes(s), c.bytes) << c.why;
+        EXPECT_EQ(std::vector<uint8_t>(s.Data(), s.Data() + s.Size()), c.bytes) << c.why;
         EXPECT_EQ(s.Remaining(), 4096u - c.bytes.size()) << c.why;
     }
 }
