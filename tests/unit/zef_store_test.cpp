@@ -85,7 +85,8 @@ protected:
     }
     std::set<std::string> Names(const char* folder) {  // of the database's
         std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(fs::path(m_db) / folder)) names.insert(entry.path().filename().string());
+        for (const auto& entry : fs::directory_iterator(fs::path(m_db) / folder))
+            names.insert(entry.path().filename().string());
         return names;
     }
     size_t ContentFiles() { return Names("content").size(); }
