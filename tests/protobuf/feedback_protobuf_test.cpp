@@ -42,7 +42,6 @@ zef::RestoreReport Report(int32_t timeZone, const std::u16string& virusName,
     r.operation = 0x80;
     r.purgedEditions = 2;
     r.firstCreateTime = 1;
-    r.firstPurgeTime = 0;
     r.lastCreateTime = 0x10000000;
     r.lastPurgeTime = 0xFFFFFFFF;
     return r;

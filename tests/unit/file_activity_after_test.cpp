@@ -1,7 +1,5 @@
-// The after-the-fact file source: what its reporter makes of the directory changes (settled
-// writes, removals, renames, folders, the folder read again after an overflow), what a folder
-// read again differs from what was seen before, and the source itself on the platform it runs
-// on (inotify on Linux, ReadDirectoryChangesW under Wine).
+// The after-the-fact file source: its reporter, the folder read again, and the source itself
+// on the platform it runs on (inotify on Linux, ReadDirectoryChangesW under Wine).
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,7 +1,5 @@
-// The reference host's services: the configuration file, its settings and its change message,
-// the feedback log's decoding of what the plug-in's writer produced, the event processor's
-// subscriptions and the storage service's reads (0xACBD). A changed file sent while the
-// service runs is checked end to end.
+// The reference host's services in-process (a changed file sent while the service runs is
+// checked end to end).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -35,8 +33,6 @@ namespace {
 
 constexpr uint32_t kDbSizeKey = 0x03670004;
 constexpr uint32_t kQuotaKey = 0x0367000B;
-
-// ---- the configuration file ------------------------------------------------------------
 
 // The detector's settings and the engine's DbSize after a reading, those that differ from the
 // defaults, in one line.
@@ -130,12 +126,11 @@ TEST(FileChangeWatcher, NoticesContentAndExistenceChangesOnly) {
     pellumhost::FileChangeWatcher watcher(path.string(), [&] { ++calls; });
     watcher.Poll();  // the base
     calls = 0;
-    struct Step {
+    const struct {
         const char* name;
         std::function<void()> change;
         bool noticed;
-    };
-    const Step steps[] = {
+    } steps[] = {
         {"nothing changed", [] {}, false},
         {"the same content written again", [&] { WriteFileBytes(path, "a = 1\n"); }, false},
         {"content of the same size", [&] { WriteFileBytes(path, "a = 2\n"); }, true},
@@ -143,7 +138,7 @@ TEST(FileChangeWatcher, NoticesContentAndExistenceChangesOnly) {
         {"still gone", [] {}, false},
         {"back", [&] { WriteFileBytes(path, "a = 2\n"); }, true},
     };
-    for (const Step& step : steps) {
+    for (const auto& step : steps) {
         SCOPED_TRACE(step.name);
         const int before = calls;
         step.change();
@@ -153,30 +148,20 @@ TEST(FileChangeWatcher, NoticesContentAndExistenceChangesOnly) {
     fs::remove_all(folder);
 }
 
-// ---- the settings by name, the answers by key ----------------------------------------------
-
-// Values taken and read back as text only when held (the refused ones are checked end to end,
-// as --set gives them).
-TEST(HostSettings, ValuesAreTakenAndReadBackAsTextOnlyWhenHeld) {
+// Values taken, read back as text only when held (the refused ones are checked end to end, as
+// --set gives them), and a query answered by key with failures for the rest.
+TEST(HostSettings, ValuesAreReadBackAsTextAndQueriesAnsweredByKey) {
     pellumhost::HostSettings settings;
     std::string error;
-    for (const char* line : {"DbPath=/srv/\xc3\xa9t\xc3\xa9 db", "DbSize=0", "Enable=on", "HistoryKeepDays=0", "PerProcessBackupQuota=1000000"})
+    for (const char* line : {"DbPath=/srv/\xc3\xa9t\xc3\xa9 db", "DbSize=12", "Enable=on", "HistoryKeepDays=0", "PerProcessBackupQuota=1000000"})
         EXPECT_TRUE(settings.Set(line, error)) << line << ": " << error;
     EXPECT_FALSE(settings.Set("Enable", error));  // a number needs its value
     const std::pair<const char*, const char*> rows[] = {
-        {"DbPath", "/srv/\xc3\xa9t\xc3\xa9 db"}, {"DbSize", "0"}, {"Enable", "1"},
+        {"DbPath", "/srv/\xc3\xa9t\xc3\xa9 db"}, {"DbSize", "12"}, {"Enable", "1"},
         {"PerProcessBackupQuota", "1000000"}, {"HistoryKeepDays", "0"}, {"DebugLogPath", ""},
         {"NoSuchSetting", ""},
     };
     for (const auto& row : rows) EXPECT_EQ(settings.ValueOf(row.first), row.second) << row.first;
-}
-
-TEST(HostSettings, QueryIsAnsweredByKeyWithFailuresForTheRest) {
-    pellumhost::HostSettings settings;
-    std::string error;
-    ASSERT_TRUE(settings.Set("DbSize=12", error));
-    ASSERT_TRUE(settings.Set("DbPath=/srv/zef", error));
-    ASSERT_TRUE(settings.Set("Enable=0", error));
 
     config::CConfigBatchCommands query(2);
     query.AddCommand(4, 0x03670004, 1024);
@@ -190,16 +175,14 @@ TEST(HostSettings, QueryIsAnsweredByKeyWithFailuresForTheRest) {
     const config::CConfigBatchCommands answer(reply);
     int size = 0, level = 7;
     std::u16string path;
-    bool enable = true;
+    bool enable = false;
     const uint32_t results[] = {answer.GetValue(0x03670004, size), answer.GetValue(0x03620003, path), answer.GetValue(0x03610009, enable),
                                 answer.GetValue(0x03670001, level)};
     EXPECT_EQ(std::vector<uint32_t>(results, results + 4), (std::vector<uint32_t>{0x20FF0000u, 0x20FF0000u, 0x20FF0000u, 0xE0FF0001u}))
         << "the last is not configured by the host";
-    EXPECT_EQ(std::make_tuple(12, std::u16string(u"/srv/zef"), false, 7), std::make_tuple(size, path, enable, level));
+    EXPECT_EQ(std::make_tuple(12, std::u16string(u"/srv/\u00e9t\u00e9 db"), true, 7), std::make_tuple(size, path, enable, level));
     EXPECT_EQ(settings.AnswerQuery(nullptr, &reply), 0xE0FF0007u);
 }
-
-// ---- subscriptions and the change message ------------------------------------------------
 
 // A subscription request as the plug-in sends it to the event processor.
 void BuildSubscription(HostMessageObject& request, uint32_t eventClass,
@@ -273,8 +256,6 @@ TEST(EventProcessor, SubscriptionsAreKeptDeliveredToAndRemoved) {
     EXPECT_TRUE(delivered.empty());
 }
 
-// ---- the feedback log ---------------------------------------------------------------------
-
 void CopyText(char16_t* into, const std::u16string& text) {
     std::memcpy(into, text.c_str(), (text.size() + 1) * sizeof(char16_t));
 }
@@ -284,8 +265,7 @@ void CopyText(char16_t* into, const std::u16string& text) {
 // refused (what was readable still recorded); bytes that are broken are refused and never read
 // past, a field of another wire type is skipped and said so.
 TEST(FeedbackLog, RecordsDecodedFeedbackAndBootResultsAsTheyArrive) {
-    auto report = std::make_unique<zef::RestoreReport>();
-    std::memset(report.get(), 0, sizeof *report);
+    auto report = std::make_unique<zef::RestoreReport>();  // zeroed
     report->requestTime = 1796428800;  // 2026-12-05 00:00:00 UTC
     report->timeZone = -60;
     report->constant15 = 15;
@@ -357,8 +337,6 @@ TEST(FeedbackLog, RecordsDecodedFeedbackAndBootResultsAsTheyArrive) {
         EXPECT_NE(said.find(o.says), std::string::npos) << o.name << ": " << said;
     }
 }
-
-// ---- the storage service --------------------------------------------------------------------
 
 TEST(ProtectedStorage, ServesReadsOfStoredContentFromProtectedFoldersOnly) {
     const fs::path folder = MakeTestFolder("pellumhost-storage");

@@ -1,5 +1,4 @@
-// What a rollback plans from the editions, the change journal and the present tree; the
-// journal's records surviving a torn write; the moments the command line takes; the host's own
+// A rollback's plan, the change journal it reads, the moments it takes and the host's own
 // restores told from other changes.
 #include <gtest/gtest.h>
 
@@ -39,15 +38,11 @@ struct Seen {  // a journal entry: ms, kind, folder, writer, path, to
     const char* path;
     const char* to;
 };
-struct Now {  // the present: path, content (nullptr: a folder)
-    const char* path;
-    const char* content;
-};
 struct PlanCase {
     const char* name;
     std::vector<Kept> editions;
     std::vector<Seen> journal;
-    std::vector<Now> present;
+    std::vector<std::pair<const char*, const char*>> present;  // path, content (nullptr: a folder)
     std::set<uint32_t> writers;
     bool quarantine;
     std::vector<std::string> expected;  // "action path [<- from | @edition]"
@@ -135,9 +130,9 @@ TEST(RollbackPlan, BringsTheTreeBackAsItWasAndNeverEmptiesAFile) {
             journal.push_back({s.unixMs, s.kind, s.folder, s.processId, u"", platform::FromUtf8(s.path), platform::FromUtf8(s.to)});
         std::map<std::u16string, const char*> now;  // content, nullptr for a folder
         PresentTree present;
-        for (const Now& n : c.present) {
-            now[platform::FromUtf8(n.path)] = n.content;
-            if (n.content != nullptr) present.files.push_back(platform::FromUtf8(n.path));
+        for (const auto& [path, content] : c.present) {
+            now[platform::FromUtf8(path)] = content;
+            if (content != nullptr) present.files.push_back(platform::FromUtf8(path));
         }
         present.look = [&now](const std::u16string& path) {
             const auto found = now.find(path);
@@ -160,25 +155,20 @@ TEST(RollbackPlan, BringsTheTreeBackAsItWasAndNeverEmptiesAFile) {
 TEST(ChangeLog, KeepsEveryWholeRecordThroughATornWriteAndAppendsAfterThem) {
     const std::filesystem::path folder = MakeTestFolder("change-log");
     const std::u16string db = folder.u16string();
-    ChangeEntry renamed{1234567, ChangeKind::kRenamed, true, 42, u"/usr/bin/x", u"/t/d", u"/t/é"};
-    {
+    const auto append = [&](const ChangeEntry& entry) {  // an open cuts a torn tail
         ChangeLog log;
         std::string error;
         ASSERT_TRUE(log.Open(db, error)) << error;
-        ASSERT_TRUE(log.Append(renamed));
-    }
+        ASSERT_TRUE(log.Append(entry));
+    };
+    append({1234567, ChangeKind::kRenamed, true, 42, u"/usr/bin/x", u"/t/d", u"/t/é"});
     std::ofstream(std::filesystem::path(ChangeLogPath(db)), std::ios::app | std::ios::binary) << "\x20\x00\x00";
     std::vector<ChangeEntry> read;
     std::string note;
     ASSERT_TRUE(ReadChangeLog(db, read, note));
     ASSERT_EQ(1u, read.size()) << "the torn tail is left out";
     EXPECT_EQ(std::make_tuple(std::u16string(u"/t/é"), true, 42u), std::make_tuple(read[0].to, read[0].folder, read[0].processId));
-    {
-        ChangeLog log;
-        std::string error;
-        ASSERT_TRUE(log.Open(db, error)) << error;  // cuts the torn tail
-        ASSERT_TRUE(log.Append({99, ChangeKind::kRemoved, false, 0, u"", u"/t/a", u""}));
-    }
+    append({99, ChangeKind::kRemoved, false, 0, u"", u"/t/a", u""});
     ASSERT_TRUE(ReadChangeLog(db, read, note));
     ASSERT_EQ(2u, read.size());
     EXPECT_TRUE(note.empty()) << note;

@@ -1,7 +1,5 @@
-// The reference engine in-process: versions and their refusals, memory searches, flushes into
-// editions, database searches and copies, restores (attributes, missing folders), report
-// completion, boot results across runs, the pattern, bad handles and texts, and many threads
-// at once.
+// The reference engine in-process, through its own calls (the module tests go through the
+// plug-in).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -53,9 +51,10 @@ protected:
         return ReadFileBytes(m_root / "log" / "ZefEngine.log").find(text) != std::string::npos;
     }
     // The newest edition of path (editionId 0 when none).
-    zef::EditionFindData Newest(const std::u16string& path) {
+    zef::EditionFindData Newest(const std::u16string& path, zef::Engine* engine = nullptr) {
+        engine = engine != nullptr ? engine : m_engine.get();
         zef::EditionFindData data{};
-        m_engine->FindFileEditionClose(m_engine->FindFirstFileEdition(path.c_str(), &data));
+        engine->FindFileEditionClose(engine->FindFirstFileEdition(path.c_str(), &data));
         return data;
     }
     // The bytes of an edition's copy, the copy freed again ("<none>" when none is given).
@@ -72,10 +71,7 @@ protected:
     std::unique_ptr<zef::Engine> m_engine;
 };
 
-
 using zef::VersionResult;
-
-std::u16string CopyText(const char16_t* buffer) { return buffer; }
 
 TEST_F(EngineTest, VersionsAreTakenOrRefusedWithAReason) {
     const std::u16string tooLong(260, u'a');
@@ -162,7 +158,7 @@ TEST_F(EngineTest, AFileGoesFromVersionsToEditionsCopiesRestoresAndReports) {
     EXPECT_EQ(std::make_tuple(1u, 11u, data.time, uint32_t{zef::kOperationBeforeWrite}), std::make_tuple(report.validEditions, report.size, report.timeStamp, report.operation));
     const zef::Digest digest = zef::DigestOf("old content", 11);
     EXPECT_EQ(0, std::memcmp(digest.data(), report.editionValue, 20));
-    EXPECT_EQ(zef::DigestText(digest), CopyText(report.signature));
+    EXPECT_EQ(zef::DigestText(digest), std::u16string(report.signature));
     EXPECT_EQ(1u, m_engine->DeleteEditionByEditionID(data.editionId));
     EXPECT_EQ(0u, m_engine->DeleteEditionByEditionID(data.editionId));
     EXPECT_EQ(0u, m_engine->RestoreByEdition(path.c_str(), data.editionId, nullptr, 0, &reboot));
@@ -173,7 +169,7 @@ TEST_F(EngineTest, AFileGoesFromVersionsToEditionsCopiesRestoresAndReports) {
     zef::BackupFileFindData listing{};
     zef::FindHandle files = m_engine->FindFirstBackupFile(nullptr, nullptr, &listing);
     ASSERT_NE(nullptr, files);
-    EXPECT_EQ(std::make_tuple(path, 1u, 11u), std::make_tuple(CopyText(listing.info.filePath), listing.info.editionCount, listing.info.newestSizeLow));
+    EXPECT_EQ(std::make_tuple(path, 1u, 11u), std::make_tuple(std::u16string(listing.info.filePath), listing.info.editionCount, listing.info.newestSizeLow));
     EXPECT_EQ(0u, m_engine->FindNextBackupFile(files, &listing));
     m_engine->FindBackupFileClose(files);
 
@@ -184,7 +180,7 @@ TEST_F(EngineTest, AFileGoesFromVersionsToEditionsCopiesRestoresAndReports) {
     EXPECT_EQ(nullptr, m_engine->FindFirstFileEditionByPid(5, 1, nullptr, nullptr, nullptr));
     zef::EditionFindDataByPid byPid{};
     m_engine->FindFileEditionClose(m_engine->FindFirstFileEditionByPid(5, 1, nullptr, nullptr, &byPid));
-    EXPECT_EQ(untouched, CopyText(byPid.filePath));
+    EXPECT_EQ(untouched, std::u16string(byPid.filePath));
 }
 
 TEST_F(EngineTest, RestoresReplaceWholeRefuseWhatTheyCannotDoAndAreTheNextBootResults) {
@@ -233,7 +229,7 @@ TEST_F(EngineTest, RestoresReplaceWholeRefuseWhatTheyCannotDoAndAreTheNextBootRe
     uint64_t value = 9, fileTime = 0;
     const char16_t* name = nullptr;
     ASSERT_EQ(1u, m_engine->RmFetchDbeResult(0, &kind, &code, &value, &detail, &name, &fileTime));
-    EXPECT_EQ(std::make_pair(0u, target), std::make_pair(code, CopyText(name)));
+    EXPECT_EQ(std::make_pair(0u, target), std::make_pair(code, std::u16string(name)));
     EXPECT_GT(fileTime, 116444736000000000ull);
     ASSERT_EQ(1u, m_engine->RmFetchDbeResult(1, &kind, &code, &value, &detail, &name, &fileTime));
     EXPECT_EQ(static_cast<uint32_t>(zef::kRestoreFolderMissing), code);
@@ -279,8 +275,7 @@ TEST_F(EngineTest, ADeepDatabaseFolderKeepsAndRestoresEditions) {
     const std::u16string path = File("deep.txt", "kept in a deep database");
     ASSERT_EQ(0u, deep.BackupFile(path.c_str()));
     File("deep.txt", "changed");
-    zef::EditionFindData edition{};
-    deep.FindFileEditionClose(deep.FindFirstFileEdition(path.c_str(), &edition));
+    const zef::EditionFindData edition = Newest(path, &deep);
     EXPECT_EQ("kept in a deep database", CopyOf(deep, edition.editionId));
     uint32_t reboot = 5;
     ASSERT_EQ(1u, deep.RestoreByEdition(path.c_str(), edition.editionId, nullptr, 0, &reboot));
@@ -331,7 +326,7 @@ TEST_F(EngineTest, ThePatternIsValidCorruptOrDisablingAndAnswersPolicies) {
     zef::PatternPolicy policy{};
     ASSERT_EQ(0u, m_engine->QueryPtnPolicy(1, 2, &policy));
     ASSERT_EQ(std::make_pair(1u, 2u), std::make_pair(policy.present, policy.count));
-    EXPECT_EQ(std::make_pair(std::u16string(u"first"), std::u16string(u"sec\u00f6nd")), std::make_pair(CopyText(policy.texts[0]), CopyText(policy.texts[1])));
+    EXPECT_EQ(std::make_pair(std::u16string(u"first"), std::u16string(u"sec\u00f6nd")), std::make_pair(std::u16string(policy.texts[0]), std::u16string(policy.texts[1])));
     m_engine->FreePtnPolicy(&policy);
     EXPECT_EQ(nullptr, policy.texts);
     ASSERT_EQ(0u, m_engine->QueryPtnPolicy(2, 8, &policy));
