@@ -1,7 +1,6 @@
-// The versions a fake engine holds, as a test scripts them, and the fake's counts of what it
-// lent out: find handles, storage connections and temporary copies. Shared by the fake engine
-// module and the tests that steer it (tests/fakes/fake_zef_control.h), across the module
-// boundary, so plain C records only.
+// The versions a fake engine holds, as a test scripts them. Shared by the fake engine module
+// and the tests that steer it (tests/fakes/fake_zef_control.h), across the module boundary, so
+// plain C records only.
 #pragma once
 #include <cstdint>
 
@@ -33,12 +32,5 @@ struct FakeZefVersion {
     const char16_t* image;      // memory: the writer's image (may be null)
     uint32_t flags;             // kFakeNoCopy, kFakeNoPath
 };
-
-// What the fake counts; every count must be 0 after a walk.
-constexpr uint32_t kFakeOpenHandles = 0;      // find handles not closed
-constexpr uint32_t kFakeOpenConnections = 1;  // ConnectBackupStorage minus disconnects
-constexpr uint32_t kFakeMemoryCopiesLeft = 2; // temporary files of memory versions on disk
-constexpr uint32_t kFakeEditionCopiesLeft = 3;// copies of editions not given back
-constexpr uint32_t kFakeBadReturns = 4;       // closes or frees of what was not lent
 
 }  // extern "C"

@@ -31,10 +31,6 @@ public:
     void SetDelay(const char* entryPoint, uint32_t ms) const {
         Get<void (*)(const char*, uint32_t)>("FakeZef_SetDelay")(entryPoint, ms);
     }
-    // The callback the plug-in lent as setting 12 or 13, or null.
-    void* Callback(uint32_t settingId) const {
-        return Get<void* (*)(uint32_t)>("FakeZef_GetCallback")(settingId);
-    }
     // Calls that reached the engine after its Stop (Finalize aside) and before its next life.
     uint64_t LateCalls() const { return Get<uint64_t (*)()>("FakeZef_LateCalls")(); }
     // What QueryPtnPolicy(type, subtype) fills in (texts may hold null entries).
@@ -66,10 +62,8 @@ public:
                     uint32_t processId = 0) const {
         Add({kFakeInStorage, processId, file, id, time, uniqueId, writerRecordId, nullptr, flags});
     }
-    // One of the fake's counts (kFakeOpenHandles...).
-    uint32_t Count(uint32_t what) const { return Get<uint32_t (*)(uint32_t)>("FakeZef_Count")(what); }
     // True when every handle, connection and copy was given back, and nothing twice.
-    bool NothingLeftBehind() const;
+    bool NothingLeftBehind() const { return Get<uint32_t (*)()>("FakeZef_LeftBehind")() == 0; }
     // What RestoreByCopy and RestoreByEdition leave in their reboot flag.
     void SetReboot(uint32_t reboot) const { Get<void (*)(uint32_t)>("FakeZef_SetReboot")(reboot); }
     // The engine's part of the report that FbCompleteAdvanceData fills (from ValidEditions on,

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -33,8 +34,7 @@ namespace {
 struct ScriptedPolicy {
     uint32_t valueType = 0, present = 0, count = 0;
     std::vector<std::u16string> texts;
-    std::vector<bool> isNull;
-    std::vector<const char16_t*> pointers;  // rebuilt for every query
+    std::vector<const char16_t*> pointers;  // into texts, null where the script has a null entry
 };
 
 struct Version {
@@ -60,7 +60,6 @@ struct FakeState {
     std::vector<std::string> calls;
     std::map<std::string, uint64_t> results;
     std::map<std::string, uint32_t> delays;
-    std::map<uint32_t, void*> callbacks;
     // The versions, and what was lent out of them.
     std::vector<std::unique_ptr<Version>> versions;
     std::map<uintptr_t, Search> searches;
@@ -110,10 +109,11 @@ std::string Join(const First& first, const Rest&... rest) {
     return text;
 }
 
-// Records "name(args)" (or "name" without arguments), waits as scripted, and answers; without
-// the lateness check, for the life-cycle entry points.
+// Records "name(args)" (or "name" without arguments), counts a call on a stopped engine as
+// late (Finalize ends the stop, it is never late), waits as scripted, and answers.
 template <typename Result, typename... Args>
-Result Record(const char* name, const Args&... args) {
+Result Call(const char* name, const Args&... args) {
+    if (g_stopped.load() && std::strcmp(name, "Finalize") != 0) ++g_lateCalls;
     if (g_quiet.load(std::memory_order_relaxed)) return Result();
     uint32_t delay = 0;
     uint64_t result = 0;
@@ -129,13 +129,6 @@ Result Record(const char* name, const Args&... args) {
     if (delay != 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     if constexpr (std::is_pointer_v<Result>) return reinterpret_cast<Result>(static_cast<uintptr_t>(result));
     else if constexpr (!std::is_void_v<Result>) return static_cast<Result>(result);
-}
-
-// Record, with a call on a stopped engine counted as late.
-template <typename Result, typename... Args>
-Result Call(const char* name, const Args&... args) {
-    if (g_stopped.load()) ++g_lateCalls;
-    return Record<Result>(name, args...);
 }
 
 // Copies a text into a buffer of capacity units; an overlong one fills it, unterminated.
@@ -267,10 +260,10 @@ PEZ_EXPORT void FakeZef_SetPolicy(uint32_t type, uint32_t subtype, uint32_t valu
                                   uint32_t count, const char16_t* const* texts, uint32_t textCount) {
     LOCKED_STATE(state);
     ScriptedPolicy& policy = state.policies[{type, subtype}];
-    policy = ScriptedPolicy{valueType, present, count, {}, {}, {}};
+    policy = ScriptedPolicy{valueType, present, count, std::vector<std::u16string>(textCount), {}};
     for (uint32_t i = 0; i < textCount; ++i) {
-        policy.isNull.push_back(texts[i] == nullptr);
-        policy.texts.emplace_back(texts[i] != nullptr ? texts[i] : u"");
+        if (texts[i] != nullptr) policy.texts[i] = texts[i];
+        policy.pointers.push_back(texts[i] != nullptr ? policy.texts[i].c_str() : nullptr);
     }
 }
 
@@ -286,22 +279,14 @@ PEZ_EXPORT void FakeZef_SetDelay(const char* entryPoint, uint32_t milliseconds) 
     state.delays[entryPoint] = milliseconds;
 }
 
-PEZ_EXPORT uint32_t FakeZef_CallCount() { LOCKED_STATE(state); return static_cast<uint32_t>(state.calls.size()); }
-
-PEZ_EXPORT int32_t FakeZef_GetCall(uint32_t index, char* buffer, uint32_t capacity) {
+// The calls, each ended by a line feed, into buffer as far as capacity allows; answers the
+// length of the whole text.
+PEZ_EXPORT uint32_t FakeZef_GetCalls(char* buffer, uint32_t capacity) {
     LOCKED_STATE(state);
-    if (index >= state.calls.size() || buffer == nullptr || capacity == 0) return -1;
-    const std::string& call = state.calls[index];
-    const size_t length = call.size() < capacity ? call.size() : capacity - 1;
-    std::memcpy(buffer, call.data(), length);
-    buffer[length] = '\0';
-    return static_cast<int32_t>(length);
-}
-
-PEZ_EXPORT void* FakeZef_GetCallback(uint32_t settingId) {
-    LOCKED_STATE(state);
-    const auto found = state.callbacks.find(settingId);
-    return found != state.callbacks.end() ? found->second : nullptr;
+    std::string text;
+    for (const std::string& call : state.calls) text += call + "\n";
+    if (buffer != nullptr) std::memcpy(buffer, text.data(), std::min<size_t>(text.size(), capacity));
+    return static_cast<uint32_t>(text.size());
 }
 
 PEZ_EXPORT void FakeZef_AddVersion(const FakeZefVersion* version) {
@@ -310,19 +295,13 @@ PEZ_EXPORT void FakeZef_AddVersion(const FakeZefVersion* version) {
                                                            version->image ? version->image : u""}));
 }
 
-PEZ_EXPORT uint32_t FakeZef_Count(uint32_t what) {
+// What was lent and not given back (find handles, storage connections, copies of memory
+// versions still on disk, copies of editions), plus the returns of what was never lent.
+PEZ_EXPORT uint32_t FakeZef_LeftBehind() {
     LOCKED_STATE(m);
-    uint32_t left = 0;
-    switch (what) {
-        case kFakeOpenHandles: return static_cast<uint32_t>(m.searches.size());
-        case kFakeOpenConnections: return static_cast<uint32_t>(m.connections);
-        case kFakeMemoryCopiesLeft:
-            for (const auto& copy : m.memoryCopies) left += std::filesystem::exists(copy) ? 1 : 0;
-            return left;
-        case kFakeEditionCopiesLeft: return static_cast<uint32_t>(m.editionCopies.size());
-        case kFakeBadReturns: return m.badReturns;
-        default: return 0;
-    }
+    uint32_t left = static_cast<uint32_t>(m.searches.size() + m.editionCopies.size()) + m.badReturns;
+    for (const auto& copy : m.memoryCopies) left += std::filesystem::exists(copy) ? 1 : 0;
+    return left + static_cast<uint32_t>(std::abs(m.connections));
 }
 
 PEZ_EXPORT void FakeZef_SetReboot(uint32_t reboot) { LOCKED_STATE(m); m.reboot = reboot; }
@@ -398,13 +377,8 @@ uint32_t ChangeConfigure(uint32_t settingId, zef::ConfigureParameter* param) {
         case zef::kSettingEngineFolder:
             return Call<uint32_t>("ChangeConfigure", settingId, static_cast<const char16_t*>(param->text.buffer));
         case zef::kSettingReadBackupFileData:
-        case zef::kSettingGetImagePath: {
-            {
-                LOCKED_STATE(state);
-                state.callbacks[settingId] = param->callback.function;
-            }
-            return Call<uint32_t>("ChangeConfigure", settingId, static_cast<const void*>(param->callback.function));
-        }
+        case zef::kSettingGetImagePath:
+            return Call<uint32_t>("ChangeConfigure", settingId, FakeAddress(param->callback.function));
         default:
             return Call<uint32_t>("ChangeConfigure", settingId, param->numeric.value);
     }
@@ -423,7 +397,7 @@ uint32_t Stop() {
     g_stopped = true;
     return result;
 }
-uint32_t Finalize() { return Record<uint32_t>("Finalize"); }
+uint32_t Finalize() { return Call<uint32_t>("Finalize"); }
 uint32_t NotifyEvent(void* eventData) {
     // Quiet: no address text to build.
     if (g_quiet.load(std::memory_order_relaxed)) return Call<uint32_t>("NotifyEvent");
@@ -558,10 +532,6 @@ uint32_t QueryPtnPolicy(uint32_t type, uint32_t subtype, zef::PatternPolicy* pol
     const auto found = state.policies.find({type, subtype});
     if (result != 0 || policy == nullptr || found == state.policies.end()) return result;
     ScriptedPolicy& scripted = found->second;
-    scripted.pointers.clear();
-    for (size_t i = 0; i < scripted.texts.size(); ++i) {
-        scripted.pointers.push_back(scripted.isNull[i] ? nullptr : scripted.texts[i].c_str());
-    }
     policy->valueType = scripted.valueType;
     policy->present = scripted.present;
     policy->count = scripted.count;
