@@ -37,10 +37,8 @@ TEST(BeforeWriteSource, HoldsOpensInNewFoldersAndReportsEntriesWithTheirProcess)
     if (geteuid() != 0) GTEST_SKIP() << "fanotify needs root";
     const fs::path folder = fs::canonical(MakeTestFolder("before-write"));
     fs::create_directories(folder / "box" / "inner");
-    WriteFileBytes(folder / "doomed.txt", "doomed");
-    WriteFileBytes(folder / "plain.txt", "plain");
-    WriteFileBytes(folder / "box" / "inner" / "deep.txt", "deep");
-    WriteFileBytes(folder / "box" / "top.txt", "top");
+    for (const char* file : {"doomed.txt", "plain.txt", "box/inner/deep.txt", "box/top.txt"})
+        WriteFileBytes(folder / file, file);
     ActivityRecorder recorder(folder, true);
     pellumhost::FileActivityCallbacks callbacks = recorder.Callbacks();
     // What a held open finds in its file, and what the source read of it through the open it

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -185,9 +184,8 @@ TEST(HostSettings, ValuesAreReadBackAsTextAndQueriesAnsweredByKey) {
 }
 
 // A subscription request as the plug-in sends it to the event processor.
-void BuildSubscription(HostMessageObject& request, uint32_t eventClass,
-                       const std::vector<uint32_t>& extra, uint32_t moduleId = 10012,
-                       uint32_t interfaceId = 100121) {
+void BuildSubscription(HostMessageObject& request, uint32_t eventClass, const std::vector<uint32_t>& extra,
+                       uint32_t moduleId = 10012, uint32_t interfaceId = 100121) {
     VELK_DataHandleWrapper outer(request.handle);
     VELK_DataHandleWrapper nested(0x10030, true);
     nested.PutInt32(0x2070E, static_cast<int32_t>(eventClass));
@@ -265,20 +263,13 @@ void CopyText(char16_t* into, const std::u16string& text) {
 // refused (what was readable still recorded); bytes that are broken are refused and never read
 // past, a field of another wire type is skipped and said so.
 TEST(FeedbackLog, RecordsDecodedFeedbackAndBootResultsAsTheyArrive) {
-    auto report = std::make_unique<zef::RestoreReport>();  // zeroed
-    report->requestTime = 1796428800;  // 2026-12-05 00:00:00 UTC
-    report->timeZone = -60;
-    report->constant15 = 15;
-    CopyText(report->zefVersion, u"2.0.0.1045");
-    CopyText(report->fileName, u"/srv/files/\u00e9t\u00e9.txt");
-    report->result = 0xE0360004;
-    report->timeConsumed = 12;
-    report->validEditions = 3;
-    report->size = 4096;
-    for (uint8_t i = 0; i < 20; ++i) report->editionValue[i] = i;
-    CopyText(report->subject, u"/usr/bin/rogue");
+    // Requested 2026-12-05 00:00:00 UTC; every field in the record's order.
+    const zef::RestoreReport report{1796428800, -60, 15, u"2.0.0.1045", {}, {}, {},
+                                    u"/srv/files/\u00e9t\u00e9.txt", 0xE0360004, 0, 12, 3, 0, 0, 0, 4096,
+                                    {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19},
+                                    {}, u"/usr/bin/rogue", 0, 0, 0, 0, 0, 0};
     CProtocolBufferSerialize bytes;
-    ASSERT_EQ(SerializeRestoreReport(report.get(), bytes), 1u);
+    ASSERT_EQ(SerializeRestoreReport(&report, bytes), 1u);
 
     const fs::path folder = MakeTestFolder("pellumhost-feedback");
     pellumhost::FeedbackLog log;
@@ -396,9 +387,8 @@ TEST(ProtectedStorage, ServesReadsOfStoredContentFromProtectedFoldersOnly) {
     const velk::DbProtectionRequest noFolder{1, 3, nullptr, 4, 1};
     EXPECT_EQ(storage.Call(velk::kFnAddDbProtection, &noFolder, nullptr), 0xE0FF0007u);
     EXPECT_EQ(storage.Call(0xACB6, &protect, nullptr), 0xE0FF0002u);
-    ASSERT_EQ(guarded.size(), 2u);
-    EXPECT_TRUE(guarded[0].second);
-    EXPECT_FALSE(guarded[1].second);
+    const std::string utf8 = folder.u8string();
+    EXPECT_EQ(guarded, (std::vector<std::pair<std::string, bool>>{{utf8, true}, {utf8, false}}));
     EXPECT_TRUE(storage.Folders().empty());
     fs::remove_all(folder);
 }

@@ -30,8 +30,8 @@ const WrittenEvent kEvents[] = {
     {std::u16string(259, u'x'), 1, 1},
 };
 
-// Each event as the plug-in's reader and as the FlatBuffers verifier read it back, and the
-// size word that bounds the reader.
+// Each event as the plug-in's reader and as the FlatBuffers verifier read it back, and its size
+// word (the reader's refusals of a size too small are its own test's).
 TEST(EventMessageWriter, ThePlugInsReaderAndTheVerifierReadWhatWasWritten) {
     for (const WrittenEvent& event : kEvents) {
         std::vector<uint8_t> data;
@@ -61,9 +61,6 @@ TEST(EventMessageWriter, ThePlugInsReaderAndTheVerifierReadWhatWasWritten) {
         uint32_t size = 0;
         std::memcpy(&size, data.data() + velk::kEventMessageSizeAt, 4);
         EXPECT_EQ(size, data.size());
-        size -= 4;  // the path's last units outside the message: the reader refuses
-        std::memcpy(data.data() + velk::kEventMessageSizeAt, &size, 4);
-        EXPECT_FALSE(velk::ReadEventMessage(data.data(), &view));
     }
 }
 
