@@ -124,7 +124,6 @@ TEST(FileChangeWatcher, NoticesContentAndExistenceChangesOnly) {
     int calls = 0;
     pellumhost::FileChangeWatcher watcher(path.string(), [&] { ++calls; });
     watcher.Poll();  // the base
-    calls = 0;
     const struct {
         const char* name;
         std::function<void()> change;
@@ -364,11 +363,8 @@ TEST(ProtectedStorage, ServesReadsOfStoredContentFromProtectedFoldersOnly) {
         if (c.protectedFirst && storage.Folders().empty()) {
             ASSERT_EQ(storage.Call(velk::kFnAddDbProtection, &protect, nullptr), 0x20FF0000u);
         }
-        velk::BackupDataReadRequest request{};
-        for (uint8_t i = 0; i < 16; ++i) request.key[i] = i;
-        request.key[0] = c.keyFirst;
-        request.a = c.offset;
-        request.c = c.count;
+        const velk::BackupDataReadRequest request{{c.keyFirst, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15},
+                                                  c.offset, 0, c.count};
         char buffer[16] = {};
         velk::BackupDataReadReply reply{c.withBuffer ? buffer : nullptr, 99};
         EXPECT_EQ(storage.Call(velk::kFnReadBackupFileData, &request, &reply), c.result);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "event_message_generated.h"
@@ -40,23 +41,20 @@ TEST(EventMessageWriter, ThePlugInsReaderAndTheVerifierReadWhatWasWritten) {
         ASSERT_TRUE(velk::ReadEventMessage(data.data(), &view)) << data.size();
         EXPECT_TRUE(view.hasConfigId && view.hasFileEvent && view.hasPath && view.hasAttributeInfo &&
                     view.hasAttributes && !view.hasWmi);
-        EXPECT_EQ(view.configId, velk::kConfigFileEvent);
         std::u16string path(view.path.Length(), u'\0');
         view.path.CopyTo(path.empty() ? nullptr : &path[0]);
-        EXPECT_EQ(path, event.path);
-        EXPECT_EQ(view.processId, event.processId);
-        EXPECT_EQ(view.attributes, event.attributes);
+        EXPECT_EQ(std::make_tuple(view.configId, path, view.processId, view.attributes),
+                  std::make_tuple(velk::kConfigFileEvent, event.path, event.processId, event.attributes));
 
         const uint8_t* buffer = data.data() + velk::kEventMessageHeaderBytes;
         flatbuffers::Verifier verifier(buffer, data.size() - velk::kEventMessageHeaderBytes);
         ASSERT_TRUE(pez::test::VerifyEventMessageBuffer(verifier));
         const pez::test::EventMessage* message = pez::test::GetEventMessage(buffer);
-        EXPECT_EQ(message->config_id(), 19u);
         const pez::test::FileEventInfo* file = message->info_as_FileEventInfo();
         ASSERT_TRUE(file != nullptr && file->path() != nullptr && message->attributes() != nullptr);
-        EXPECT_EQ(std::u16string(file->path()->begin(), file->path()->end()), event.path);
-        EXPECT_EQ(file->process_id(), event.processId);
-        EXPECT_EQ(message->attributes()->attributes(), event.attributes);
+        EXPECT_EQ(std::make_tuple(message->config_id(), std::u16string(file->path()->begin(), file->path()->end()),
+                                  file->process_id(), message->attributes()->attributes()),
+                  std::make_tuple(19u, event.path, event.processId, event.attributes));
 
         uint32_t size = 0;
         std::memcpy(&size, data.data() + velk::kEventMessageSizeAt, 4);

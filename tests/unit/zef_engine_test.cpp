@@ -291,8 +291,7 @@ TEST_F(EngineTest, ThePatternIsValidCorruptOrDisablingAndAnswersPolicies) {
     fs::create_directories(folder);
     zef::Pattern pattern;
     pattern.maxFileSize = 4096;
-    pattern.policies.push_back(zef::PolicyEntry{1, 2, 1, 0, {u"first", u"sec\u00f6nd"}});
-    pattern.policies.push_back(zef::PolicyEntry{2, 8, 4, 7, {}});
+    pattern.policies = {zef::PolicyEntry{1, 2, 1, 0, {u"first", u"sec\u00f6nd"}}, zef::PolicyEntry{2, 8, 4, 7, {}}};
     const std::string valid = zef::PatternText(pattern);
     pattern.disabled = true;
     std::string altered = valid;
@@ -428,8 +427,7 @@ TEST_F(EngineTest, ThreadsTakeVersionsFlushSearchAndRestoreAtOnce) {
                 if (r % 4 == t % 4) m_engine->FlushEvents();
                 zef::EditionFindData data{};
                 zef::FindHandle editions = m_engine->FindFirstFileEdition(path.c_str(), &data);
-                while (editions != nullptr && m_engine->FindNextFileEdition(editions, &data) != 0) {
-                }
+                while (editions != nullptr && m_engine->FindNextFileEdition(editions, &data) != 0) continue;
                 m_engine->FindFileEditionClose(editions);
             }
         });
