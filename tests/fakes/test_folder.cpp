@@ -29,11 +29,7 @@ fs::path MakeTestFolder(const std::string& purpose) {
 }
 
 std::string ModuleFileName(const std::string& baseName) {
-#if defined(_WIN32)
-    return baseName + ".dll";
-#else
-    return baseName + ".so";
-#endif
+    return baseName + fs::path(platform::kModuleSuffix).string();
 }
 
 std::string ReadFileBytes(const fs::path& path) {

@@ -93,8 +93,7 @@ struct Fixture {
             const auto found = files.find(path);
             if (found == files.end()) return false;
             size = found->second.size();
-            head.assign(found->second.begin(),
-                        found->second.begin() + static_cast<long>(std::min(want, found->second.size())));
+            head.assign(found->second.begin(), found->second.begin() + static_cast<long>(std::min(want, size)));
             return true;
         };
         system.stop = [this](uint32_t pid) { return stopped.push_back(pid), true; };

@@ -8,7 +8,6 @@
 #include <sstream>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/directory_changes.h"

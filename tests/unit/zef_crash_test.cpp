@@ -61,10 +61,8 @@ void Work(const std::string& mode, const fs::path& root) {
         }
         progress << "R " << target.string() << " " << DigestHex(contents[0]) << " "
                  << DigestHex(contents[1]) << std::endl;
-        for (uint32_t i = 0;; ++i) {
-            uint32_t reboot = 0;
-            engine.RestoreByEdition(target.u16string().c_str(), ids[i % 2], nullptr, 0, &reboot);
-        }
+        for (uint32_t i = 0;; ++i)
+            engine.RestoreByEdition(target.u16string().c_str(), ids[i % 2], nullptr, 0, nullptr);
     }
     for (uint32_t i = 0;; ++i) {
         const fs::path file = root / "files" / ("f" + std::to_string(i % 16) + "-" + std::to_string(i));

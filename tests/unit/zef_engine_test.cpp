@@ -189,8 +189,8 @@ TEST_F(EngineTest, RestoresReplaceWholeRefuseWhatTheyCannotDoAndAreTheNextBootRe
     fs::permissions(fs::path(target), fs::perms::owner_read | fs::perms::group_read);
     uint32_t reboot = 5;
     ASSERT_EQ(1u, m_engine->RestoreByCopy(target.c_str(), copy.c_str(), nullptr, 0, &reboot));
-    EXPECT_EQ(0u, reboot);
-    EXPECT_EQ("restored content", ReadFileBytes(fs::path(target)));
+    EXPECT_EQ(std::make_pair(0u, std::string("restored content")),
+              std::make_pair(reboot, ReadFileBytes(fs::path(target))));
     EXPECT_EQ(fs::perms::none, fs::status(fs::path(target)).permissions() & fs::perms::owner_write);
 #if !defined(_WIN32)
     EXPECT_EQ(fs::perms::owner_read | fs::perms::group_read, fs::status(fs::path(target)).permissions() & fs::perms::all);
@@ -271,8 +271,7 @@ TEST_F(EngineTest, ADeepDatabaseFolderKeepsAndRestoresEditions) {
     File("deep.txt", "changed");
     const zef::EditionFindData edition = Newest(path);
     EXPECT_EQ("kept in a deep database", CopyOf(edition.editionId));
-    uint32_t reboot = 5;
-    ASSERT_EQ(1u, m_engine->RestoreByEdition(path.c_str(), edition.editionId, nullptr, 0, &reboot));
+    ASSERT_EQ(1u, m_engine->RestoreByEdition(path.c_str(), edition.editionId, nullptr, 0, nullptr));
     EXPECT_EQ("kept in a deep database", ReadFileBytes(fs::path(path)));
     size_t longest = 0;
     for (const auto& entry : fs::directory_iterator(db / "content")) longest = std::max(longest, entry.path().u16string().size());
