@@ -8,6 +8,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -253,10 +254,6 @@ TEST(EventProcessor, SubscriptionsAreKeptDeliveredToAndRemoved) {
     EXPECT_TRUE(delivered.empty());
 }
 
-void CopyText(char16_t* into, const std::u16string& text) {
-    std::memcpy(into, text.c_str(), (text.size() + 1) * sizeof(char16_t));
-}
-
 // The feedback log as the plug-in's requests arrive: restore feedback decoded field by field
 // from the bytes the plug-in's writer makes, boot results line by line, requests it cannot read
 // refused (what was readable still recorded); bytes that are broken are refused and never read
@@ -276,10 +273,10 @@ TEST(FeedbackLog, RecordsDecodedFeedbackAndBootResultsAsTheyArrive) {
     uint8_t block[velk::kFeedbackBlockBytes] = {};
     const velk::RestoreFeedbackRequest feedback{block, 9, bytes.Data(), bytes.Size(), "ZEF_001", 0};
     velk::BootResultRecord records[2];
-    CopyText(records[0].name, u"first boot");
+    std::u16string_view(u"first boot").copy(records[0].name, 64);  // the names are zeroed
     records[0].time = 1796428800;
     records[0].status = 0x20360001;
-    CopyText(records[1].name, u"second");
+    std::u16string_view(u"second").copy(records[1].name, 64);
     records[1].status = 0xE0F00005;
     const velk::BootResultsRequest boot{0, records, 2, {}};
     velk::BootResultRecord wrongSize;

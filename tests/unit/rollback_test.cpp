@@ -222,8 +222,7 @@ TEST(OwnRestores, ChangesToThePathsBeingRestoredAreTheHostsOwnUntilTheQuietTimeE
     OwnRestores own;
     own.Begin({"/w/a"});
     own.Done(63.0);
-    EXPECT_FALSE(own.IsOwn("/w/a", 70.0));  // the first rollback's time is over
-    own.Begin({"/w/b"});
+    own.Begin({"/w/b"});  // the next rollback: the first one's paths are no longer the host's
     EXPECT_FALSE(own.IsOwn("/w/a", 71.0));
     EXPECT_TRUE(own.IsOwn("/w/b", 71.0));
 }

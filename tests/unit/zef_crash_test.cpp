@@ -112,8 +112,7 @@ TEST(ZefCrashTest, KilledAtRandomMomentsTheEngineLosesNoCompletedEdition) {
 
         zef::EngineLog log;
         zef::EditionStore store(zef::SystemFileTable(), log);
-        ASSERT_EQ(zef::OpenResult::kOk, store.Open((root / "db").u16string(), zef::StoreLimits{0, 0}))
-            << where;
+        ASSERT_EQ(zef::OpenResult::kOk, store.Open((root / "db").u16string(), zef::StoreLimits{0, 0})) << where;
         std::ifstream progress(root / "progress");
         std::string line;
         while (std::getline(progress, line)) {
