@@ -17,13 +17,8 @@
 
 namespace {
 
-struct WrittenEvent {
-    std::u16string path;
-    uint32_t processId;
-    uint32_t attributes;
-};
-
-const WrittenEvent kEvents[] = {
+// Each event's path, process and attributes.
+const std::tuple<std::u16string, uint32_t, uint32_t> kEvents[] = {
     {u"/srv/files/notes.txt", 4242, 0},
     {u"C:\\Users\\a\\odd.md", 7, 0x21},          // odd unit count: the vector is padded
     {u"", 0, 0},                                  // an empty path is still a path field
@@ -34,17 +29,17 @@ const WrittenEvent kEvents[] = {
 // Each event as the plug-in's reader and as the FlatBuffers verifier read it back, and its size
 // word (the reader's refusals of a size too small are its own test's).
 TEST(EventMessageWriter, ThePlugInsReaderAndTheVerifierReadWhatWasWritten) {
-    for (const WrittenEvent& event : kEvents) {
+    for (const auto& event : kEvents) {
         std::vector<uint8_t> data;
-        pellumhost::WriteFileEventMessage(event.path, event.processId, event.attributes, data);
+        pellumhost::WriteFileEventMessage(std::get<0>(event), std::get<1>(event), std::get<2>(event), data);
         velk::EventMessageView view;
         ASSERT_TRUE(velk::ReadEventMessage(data.data(), &view)) << data.size();
         EXPECT_TRUE(view.hasConfigId && view.hasFileEvent && view.hasPath && view.hasAttributeInfo &&
                     view.hasAttributes && !view.hasWmi);
         std::u16string path(view.path.Length(), u'\0');
         view.path.CopyTo(path.empty() ? nullptr : &path[0]);
-        EXPECT_EQ(std::make_tuple(view.configId, path, view.processId, view.attributes),
-                  std::make_tuple(velk::kConfigFileEvent, event.path, event.processId, event.attributes));
+        EXPECT_EQ(view.configId, velk::kConfigFileEvent);
+        EXPECT_EQ(std::tie(path, view.processId, view.attributes), event);
 
         const uint8_t* buffer = data.data() + velk::kEventMessageHeaderBytes;
         flatbuffers::Verifier verifier(buffer, data.size() - velk::kEventMessageHeaderBytes);
@@ -52,9 +47,9 @@ TEST(EventMessageWriter, ThePlugInsReaderAndTheVerifierReadWhatWasWritten) {
         const pez::test::EventMessage* message = pez::test::GetEventMessage(buffer);
         const pez::test::FileEventInfo* file = message->info_as_FileEventInfo();
         ASSERT_TRUE(file != nullptr && file->path() != nullptr && message->attributes() != nullptr);
-        EXPECT_EQ(std::make_tuple(message->config_id(), std::u16string(file->path()->begin(), file->path()->end()),
-                                  file->process_id(), message->attributes()->attributes()),
-                  std::make_tuple(19u, event.path, event.processId, event.attributes));
+        EXPECT_EQ(message->config_id(), 19u);
+        EXPECT_EQ(std::make_tuple(std::u16string(file->path()->begin(), file->path()->end()), file->process_id(),
+                                  message->attributes()->attributes()), event);
 
         uint32_t size = 0;
         std::memcpy(&size, data.data() + velk::kEventMessageSizeAt, 4);

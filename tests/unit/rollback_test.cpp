@@ -23,21 +23,10 @@ using namespace pellumhost;
 constexpr uint64_t kMoment = 1000500;  // ms: second 1000
 constexpr uint32_t kBefore = zef::kOperationBeforeWrite, kCopy = zef::kOperationBackup;
 
-struct Kept {  // an edition: path, second, writer, how taken, content
-    const char* path;
-    uint32_t time;
-    uint32_t processId;
-    uint32_t operation;
-    const char* content;
-};
-struct Seen {  // a journal entry: ms, kind, folder, writer, path, to
-    uint64_t unixMs;
-    ChangeKind kind;
-    bool folder;
-    uint32_t processId;
-    const char* path;
-    const char* to;
-};
+// An edition: path, second, writer, how taken, content.
+using Kept = std::tuple<const char*, uint32_t, uint32_t, uint32_t, const char*>;
+// A journal entry: ms, kind, folder, writer, path, to.
+using Seen = std::tuple<uint64_t, ChangeKind, bool, uint32_t, const char*, const char*>;
 struct PlanCase {
     const char* name;
     std::vector<Kept> editions;
@@ -118,16 +107,17 @@ TEST(RollbackPlan, BringsTheTreeBackAsItWasAndNeverEmptiesAFile) {
     };
     for (const PlanCase& c : cases) {
         std::vector<zef::Edition> editions;
-        for (const Kept& k : c.editions) {
+        for (const auto& [path, time, processId, operation, content] : c.editions) {
             zef::Edition e;
             e.editionId = static_cast<uint32_t>(editions.size() + 1);
-            std::tie(e.path, e.time, e.processId, e.operation, e.size) = std::make_tuple(platform::FromUtf8(k.path), k.time, k.processId, k.operation, std::strlen(k.content));
-            e.digest = zef::DigestOf(k.content, e.size);
+            std::tie(e.path, e.time, e.processId, e.operation, e.size) =
+                std::make_tuple(platform::FromUtf8(path), time, processId, operation, std::strlen(content));
+            e.digest = zef::DigestOf(content, e.size);
             editions.push_back(e);
         }
         std::vector<ChangeEntry> journal;
-        for (const Seen& s : c.journal)
-            journal.push_back({s.unixMs, s.kind, s.folder, s.processId, u"", platform::FromUtf8(s.path), platform::FromUtf8(s.to)});
+        for (const auto& [ms, kind, folder, processId, path, to] : c.journal)
+            journal.push_back({ms, kind, folder, processId, u"", platform::FromUtf8(path), platform::FromUtf8(to)});
         std::map<std::u16string, const char*> now;  // content, nullptr for a folder
         PresentTree present;
         for (const auto& [path, content] : c.present) {
