@@ -39,8 +39,9 @@ TEST_F(QuastleTest, RefusalsAndTheDefaultLevel) {
     ASSERT_NE(log, nullptr);
     Quastle_SetDefaultLevel(4);
     int foreign = 0;  // a handle it never gave out
-    EXPECT_EQ(std::make_tuple(4u, 0u, 0u),
-              std::make_tuple(Log_GetLogLevel(log, u"C"), Log_GetLogLevel(log, nullptr), Log_GetLogLevel(&foreign, u"C")));
+    const auto levels = std::make_tuple(Log_GetLogLevel(log, u"C"), Log_GetLogLevel(log, nullptr),
+                                        Log_GetLogLevel(&foreign, u"C"));
+    EXPECT_EQ(std::make_tuple(4u, 0u, 0u), levels);
     Quastle_SetCapture(1);
     Log_Flush(&foreign, u"T", 2, u"S", 1, u"x", 2);
     Log_Flush(nullptr, u"T", 2, u"S", 1, u"x", 2);

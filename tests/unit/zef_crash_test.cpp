@@ -141,7 +141,7 @@ TEST(ZefCrashTest, KilledAtRandomMomentsTheEngineLosesNoCompletedEdition) {
                 const auto restoring = [](const fs::directory_entry& entry) {
                     return entry.path().filename().string().rfind("~zef-", 0) == 0;
                 };
-                return std::count_if(fs::directory_iterator(root / "files"), fs::directory_iterator(), restoring);
+                return std::count_if(fs::directory_iterator(root / "files"), {}, restoring);
             };
             leftTemporaries += temporaries();
             zef::Engine engine;

@@ -94,7 +94,8 @@ TEST_F(EngineTest, VersionsAreTakenOrRefusedWithAReason) {
         {"lone surrogate", {u'/', 0xD800, u'x'}, 3, VersionResult::kBadPath},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(c.expected, m_engine->TakeVersion(c.path.empty() ? nullptr : c.path.c_str(), c.processId)) << c.name;
+        EXPECT_EQ(c.expected, m_engine->TakeVersion(c.path.empty() ? nullptr : c.path.c_str(), c.processId))
+            << c.name;
     EXPECT_EQ(3u, m_engine->MemoryVersionCount());
     // A file event takes its version through the same checks (the module tests send whole
     // ones); a broken message is refused, not read.
@@ -290,7 +291,7 @@ TEST_F(EngineTest, ThePatternIsValidCorruptOrDisablingAndAnswersPolicies) {
     fs::create_directories(folder);
     zef::Pattern pattern;
     pattern.maxFileSize = 4096;
-    pattern.policies = {zef::PolicyEntry{1, 2, 1, 0, {u"first", u"sec\u00f6nd"}}, zef::PolicyEntry{2, 8, 4, 7, {}}};
+    pattern.policies = {{1, 2, 1, 0, {u"first", u"sec\u00f6nd"}}, {2, 8, 4, 7, {}}};
     const std::string valid = zef::PatternText(pattern);
     pattern.disabled = true;
     std::string altered = valid;

@@ -350,8 +350,8 @@ TEST_F(StoreTest, OneStorePerFolderAndTheNextKeepsWhatTheLastLeft) {
     const std::u16string staged = first.NewStagingPath(u"m");
     WriteFileBytes(fs::path(staged), "before the write");
     // The ownership is the source's, not the staged copy's.
-    const zef::EditionOrigin origin{(m_root / "g").u16string(), u"", 77, zef::kOperationBeforeWrite, 4242, 1234, true,
-                                    {1000, 1000, 0640}};
+    const zef::EditionOrigin origin{(m_root / "g").u16string(), u"", 77, zef::kOperationBeforeWrite, 4242, 1234,
+                                    true, {1000, 1000, 0640}};
     first.NoteStaged(staged, origin);
     // Files made ahead for versions: new, empty, each handed out once; those still held go at
     // the close, and those handed out but never noted go at the next open.
