@@ -283,16 +283,12 @@ TEST(FeedbackLog, RecordsDecodedFeedbackAndBootResultsAsTheyArrive) {
     wrongSize.recordSize = 600;
     const velk::BootResultsRequest bad{0, &wrongSize, 1, {}};
     const velk::RestoreFeedbackRequest huge{block, 9, bytes.Data(), 1ull << 40, "ZEF_001", 0};
-    const struct {
-        uint32_t functionId;
-        const void* input;
-        uint32_t result;
-    } calls[] = {
+    const std::tuple<uint32_t, const void*, uint32_t> calls[] = {  // function, its input, the result
         {velk::kFnPostRestoreFeedback, &feedback, 0x20FF0000}, {velk::kFnSendBootResults, &boot, 0x20FF0000},
         {velk::kFnSendBootResults, &bad, 0xE0FF0007},        {velk::kFnPostRestoreFeedback, &huge, 0xE0FF0007},
         {velk::kFnPostRestoreFeedback, nullptr, 0xE0FF0007}, {0x98BE, &feedback, 0xE0FF0002},
     };
-    for (const auto& call : calls) EXPECT_EQ(log.Record(call.functionId, call.input), call.result);
+    for (const auto& [functionId, input, result] : calls) EXPECT_EQ(log.Record(functionId, input), result);
     EXPECT_EQ(log.Entries(), 4u) << "the malformed ones are recorded too, what was readable";
     log.Close();
     const std::string text = ReadFileBytes(folder / "feedback.log");

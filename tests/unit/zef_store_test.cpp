@@ -468,8 +468,7 @@ TEST_F(StoreTest, AnEditionNotMadeSaysWhy) {
 TEST_F(StoreTest, AReadOnlyDatabaseListsAndReadsButRefusesChanges) {
     const uint32_t id = Add(*Fresh(), Source("kept", "kept bytes"));
     zef::FileTable readOnly = zef::SystemFileTable();
-    readOnly.createForWriting = [](const char16_t*) { return zef::kInvalidFile; };
-    readOnly.openForAppending = [](const char16_t*) { return zef::kInvalidFile; };
+    readOnly.createForWriting = readOnly.openForAppending = [](const char16_t*) { return zef::kInvalidFile; };
     readOnly.createFolderTree = [](const char16_t*) { return 5u; };  // access denied
     readOnly.rename = readOnly.replace = [](const char16_t*, const char16_t*) { return false; };
     readOnly.remove = [](const char16_t*) { return false; };
