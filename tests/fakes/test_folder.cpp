@@ -2,8 +2,10 @@
 #include "tests/fakes/test_folder.h"
 
 #include <atomic>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 #include "platform/module.h"
 #include "platform/process.h"
@@ -27,11 +29,7 @@ fs::path MakeTestFolder(const std::string& purpose) {
 }
 
 std::string ModuleFileName(const std::string& baseName) {
-#if defined(_WIN32)
-    return baseName + ".dll";
-#else
-    return baseName + ".so";
-#endif
+    return baseName + fs::path(platform::kModuleSuffix).string();
 }
 
 std::string ReadFileBytes(const fs::path& path) {
@@ -43,12 +41,17 @@ void WriteFileBytes(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
+std::string RandomBytes(size_t size, uint64_t seed) {
+    std::mt19937 random(static_cast<std::mt19937::result_type>(seed));
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) byte = static_cast<char>(random());
+    return bytes;
+}
+
 std::u16string ReadUtf16File(const fs::path& path) {
     const std::string bytes = ReadFileBytes(path);
     std::u16string units(bytes.size() / 2, u'\0');
-    for (size_t i = 0; i < units.size(); ++i) {
-        units[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) |
-                                         (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
-    }
+    // Both targets are little-endian.
+    std::memcpy(units.data(), bytes.data(), units.size() * sizeof(char16_t));
     return units;
 }

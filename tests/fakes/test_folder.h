@@ -1,5 +1,6 @@
 // Where tests find the build's modules and make folders of their own.
 #pragma once
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -14,5 +15,7 @@ std::string ModuleFileName(const std::string& baseName);
 std::string ReadFileBytes(const std::filesystem::path& path);
 // Replaces a file's contents (creating it) with bytes.
 void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes);
+// size bytes drawn from a generator seeded with seed.
+std::string RandomBytes(size_t size, uint64_t seed);
 // A UTF-16LE file as its units, a byte-order mark included.
 std::u16string ReadUtf16File(const std::filesystem::path& path);

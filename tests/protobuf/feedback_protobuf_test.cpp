@@ -13,37 +13,16 @@ namespace {
 
 std::string Utf8(const char16_t* text) { return platform::ToUtf8(text); }
 
-void SetText(char16_t (&field)[zef::kTextUnits], const std::u16string& text) {
-    engine_report::SetReportText(field, text.c_str());
-}
-
+// Every field set, in the record's order; the texts a case varies are copied in after.
 zef::RestoreReport Report(int32_t timeZone, const std::u16string& virusName,
                           const std::u16string& subject) {
-    zef::RestoreReport r{};
-    r.requestTime = 0xFEDCBA98;
-    r.timeZone = timeZone;
-    r.constant15 = 15;
-    SetText(r.zefVersion, u"2.0.0.1045");
-    SetText(r.virusName, virusName);
-    SetText(r.virusType, u"-2147483648");
-    SetText(r.fileType, u"7");
-    SetText(r.fileName, u"C:\\Users\\\u00E9l\u00E8ve\\\u6587\u4EF6.docx \U0001F600");
-    r.result = 0xE0360004;
-    r.reboot = 1;
-    r.timeConsumed = 1234567;
-    r.validEditions = 9;
-    r.skippedEditions = 3;
-    r.indexFromNewToOld = 4;
-    r.timeStamp = 1699990000;
-    r.size = 0x7FFFFFFF;
+    zef::RestoreReport r{0xFEDCBA98, timeZone, 15, u"2.0.0.1045", {}, u"-2147483648", u"7",
+                         u"C:\\Users\\\u00E9l\u00E8ve\\\u6587\u4EF6.docx \U0001F600",
+                         0xE0360004, 1, 1234567, 9, 3, 4, 1699990000, 0x7FFFFFFF, {}, u"SIG:00ff", {},
+                         0x80, 2, 1, 0, 0x10000000, 0xFFFFFFFF};
     for (uint8_t i = 0; i < 20; ++i) r.editionValue[i] = static_cast<uint8_t>(i * 13);
-    SetText(r.signature, u"SIG:00ff");
-    SetText(r.subject, subject);
-    r.operation = 0x80;
-    r.purgedEditions = 2;
-    r.firstCreateTime = 1;
-    r.lastCreateTime = 0x10000000;
-    r.lastPurgeTime = 0xFFFFFFFF;
+    engine_report::SetReportText(r.virusName, virusName.c_str());
+    engine_report::SetReportText(r.subject, subject.c_str());
     return r;
 }
 

@@ -81,7 +81,7 @@ struct Fixture {
     std::map<uint32_t, std::pair<uint32_t, std::string>> processes;  // pid -> parent, image
     double now = 0;
     std::vector<uint32_t> stopped;
-    std::vector<std::string> log;
+    std::string log;  // its lines, each ended by a newline
     std::vector<FlaggedActor> flags;
 
     pellumhost::JudgeSystem System() {
@@ -93,14 +93,13 @@ struct Fixture {
             const auto found = files.find(path);
             if (found == files.end()) return false;
             size = found->second.size();
-            head.assign(found->second.begin(),
-                        found->second.begin() + static_cast<long>(std::min(want, found->second.size())));
+            head.assign(found->second.begin(), found->second.begin() + static_cast<long>(std::min(want, size)));
             return true;
         };
         system.stop = [this](uint32_t pid) { return stopped.push_back(pid), true; };
         system.seconds = [this] { return now; };
         system.unixMs = [this] { return 1700000000000ull + static_cast<uint64_t>(now * 1000); };
-        system.log = [this](uint32_t, const std::string& line) { log.push_back(line); };
+        system.log = [this](uint32_t, const std::string& line) { log += line + "\n"; };
         return system;
     }
 
@@ -181,8 +180,6 @@ TEST(ActivityJudge, FlagsDestructionEarlyAndNeverBenignWork) {
         }
         EXPECT_EQ(flaggedAt, row.flagsAt);
         EXPECT_EQ(fixture.stopped.size(), row.stopped);
-        std::string log;
-        for (const std::string& line : fixture.log) log += line + "\n";
         if (!fixture.flags.empty()) {
             const FlaggedActor& flag = fixture.flags.front();
             EXPECT_NE(flag.why.find(row.word), std::string::npos) << flag.why;
@@ -191,7 +188,7 @@ TEST(ActivityJudge, FlagsDestructionEarlyAndNeverBenignWork) {
             // The last report of the actor holds every process that acted, stopped or not.
             EXPECT_EQ(fixture.flags.back().processIds.size(), std::max<size_t>(row.stopped, 1));
         } else {
-            EXPECT_NE(log.find(row.word), std::string::npos) << log;
+            EXPECT_NE(fixture.log.find(row.word), std::string::npos) << fixture.log;
         }
     }
 }

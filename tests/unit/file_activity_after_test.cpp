@@ -8,7 +8,6 @@
 #include <sstream>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/directory_changes.h"
@@ -122,9 +121,7 @@ TEST(ChangeReporter, TellsEachChangeOnceAndWhatAFolderReadAgainFinds) {
 TEST(AfterTheFactSource, ReportsCreationsWritesRemovalsAndRenamesUnderTheWholeTree) {
     const fs::path folder = MakeTestFolder("after-the-fact");
     fs::create_directories(folder / "sub");
-    WriteFileBytes(folder / "kept.txt", "kept");
-    WriteFileBytes(folder / "sub" / "doomed.txt", "doomed");
-    WriteFileBytes(folder / "sub" / "moved.txt", "moved");
+    for (const char* file : {"kept.txt", "sub/doomed.txt", "sub/moved.txt"}) WriteFileBytes(folder / file, file);
     ActivityRecorder recorder(folder);
     std::unique_ptr<pellumhost::FileActivitySource> source = pellumhost::MakeAfterTheFactSource();
     ASSERT_NE(nullptr, source);

@@ -19,9 +19,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Runs script in a child shell from folder and returns the child's process id, once it ended
-// successfully (0 otherwise). "exec" in script keeps the command in that process.
-uint32_t RunChild(const fs::path& folder, const std::string& script) {
+// Runs script in a child shell from folder and returns the child's process id as text, once it
+// ended successfully ("0" otherwise). "exec" in script keeps the command in that process.
+std::string RunChild(const fs::path& folder, const std::string& script) {
     const pid_t child = fork();
     if (child == 0) {
         if (chdir(folder.c_str()) == 0) execl("/bin/sh", "sh", "-c", script.c_str(), nullptr);
@@ -29,18 +29,16 @@ uint32_t RunChild(const fs::path& folder, const std::string& script) {
     }
     int status = 0;
     if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return 0;
-    return static_cast<uint32_t>(child);
+        return "0";
+    return std::to_string(child);
 }
 
 TEST(BeforeWriteSource, HoldsOpensInNewFoldersAndReportsEntriesWithTheirProcess) {
     if (geteuid() != 0) GTEST_SKIP() << "fanotify needs root";
     const fs::path folder = fs::canonical(MakeTestFolder("before-write"));
     fs::create_directories(folder / "box" / "inner");
-    WriteFileBytes(folder / "doomed.txt", "doomed");
-    WriteFileBytes(folder / "plain.txt", "plain");
-    WriteFileBytes(folder / "box" / "inner" / "deep.txt", "deep");
-    WriteFileBytes(folder / "box" / "top.txt", "top");
+    for (const char* file : {"doomed.txt", "plain.txt", "box/inner/deep.txt", "box/top.txt"})
+        WriteFileBytes(folder / file, file);
     ActivityRecorder recorder(folder, true);
     pellumhost::FileActivityCallbacks callbacks = recorder.Callbacks();
     // What a held open finds in its file, and what the source read of it through the open it
@@ -59,43 +57,37 @@ TEST(BeforeWriteSource, HoldsOpensInNewFoldersAndReportsEntriesWithTheirProcess)
     std::string error;
     ASSERT_TRUE(source->Start(folder.string(), callbacks, error)) << error;
 
-    const uint32_t made = RunChild(folder, "exec mkdir new");
-    ASSERT_NE(0u, made);
-    const std::string newFolder = "C " + std::to_string(made) + " new";
-    ASSERT_TRUE(recorder.WaitFor(newFolder)) << recorder.All();
+    ASSERT_TRUE(recorder.WaitFor("C " + RunChild(folder, "exec mkdir new") + " new")) << recorder.All();
     WriteFileBytes(folder / "new" / "f.txt", "original");  // the service's own: not reported
-    const uint32_t writer = RunChild(folder, "printf changed > new/f.txt");
-    ASSERT_NE(0u, writer);
-    const std::string w = std::to_string(writer);
+    const std::string w = RunChild(folder, "printf changed > new/f.txt");
     EXPECT_TRUE(recorder.WaitFor("w " + w + " new/f.txt")) << recorder.All();
     // A folder made and filled at once (mkdir, then the shell writes): what was put in it
     // before its mark is still reported, by the process that made the folder when it was (the
     // entry group reports in order: it is reported before the removal that follows).
-    ASSERT_NE(0u, RunChild(folder, "mkdir -p quick/deeper && echo x > quick/deeper/q.txt"));
-    const uint32_t remover = RunChild(folder, "exec rm doomed.txt");
-    EXPECT_TRUE(recorder.WaitFor("r " + std::to_string(remover) + " doomed.txt")) << recorder.All();
-    const uint32_t renamer = RunChild(folder, "exec mv plain.txt plain.txt.locked");
-    EXPECT_TRUE(recorder.WaitFor("n " + std::to_string(renamer) + " plain.txt -> plain.txt.locked"))
-        << recorder.All();
-    const std::string mover = std::to_string(RunChild(folder, "exec mv box crate"));
+    ASSERT_NE("0", RunChild(folder, "mkdir -p quick/deeper && echo x > quick/deeper/q.txt"));
+    const std::string remover = RunChild(folder, "exec rm doomed.txt");
+    EXPECT_TRUE(recorder.WaitFor("r " + remover + " doomed.txt")) << recorder.All();
+    const std::string renamer = RunChild(folder, "exec mv plain.txt plain.txt.locked");
+    EXPECT_TRUE(recorder.WaitFor("n " + renamer + " plain.txt -> plain.txt.locked")) << recorder.All();
+    const std::string mover = RunChild(folder, "exec mv box crate");
     const std::string deepRenamed = "n " + mover + " box/inner/deep.txt -> crate/inner/deep.txt";
     EXPECT_TRUE(recorder.WaitFor(deepRenamed)) << recorder.All();
-    const std::string gone = std::to_string(RunChild(folder, "exec rm -r crate/inner"));
+    const std::string gone = RunChild(folder, "exec rm -r crate/inner");
     EXPECT_TRUE(recorder.WaitFor("R " + gone + " crate/inner")) << recorder.All();
     // A folder moved out is removed, its files first, and drops out: what is written in it
     // outside is not seen (the removal after it is, and entries are reported in order).
     const fs::path outside = fs::canonical(MakeTestFolder("before-write-outside"));
-    const std::string out = std::to_string(RunChild(folder, "exec mv crate " + outside.string()));
+    const std::string out = RunChild(folder, "exec mv crate " + outside.string());
     EXPECT_TRUE(recorder.WaitFor("R " + out + " crate")) << recorder.All();
-    ASSERT_NE(0u, RunChild(outside, "echo late > crate/late.txt"));
-    const std::string last = std::to_string(RunChild(folder, "exec rm plain.txt.locked"));
+    ASSERT_NE("0", RunChild(outside, "echo late > crate/late.txt"));
+    const std::string last = RunChild(folder, "exec rm plain.txt.locked");
     EXPECT_TRUE(recorder.WaitFor("r " + last + " plain.txt.locked")) << recorder.All();
     // Files made in new folders and removed at once: one made before its folder's mark and
     // removed before the folder was read is first heard of at its removal. No removal may come
     // before a creation, or the file would count as one nobody saw being made.
-    ASSERT_NE(0u, RunChild(folder, "exec python3 -c 'import os\nfor i in range(1, 1001):\n os.mkdir(\"t%d\" % i)\n"
+    ASSERT_NE("0", RunChild(folder, "exec python3 -c 'import os\nfor i in range(1, 1001):\n os.mkdir(\"t%d\" % i)\n"
                                    " open(\"t%d/f\" % i, \"w\").write(\"x\")\n os.unlink(\"t%d/f\" % i)'"));
-    const std::string end = std::to_string(RunChild(folder, "exec mkdir t-end"));
+    const std::string end = RunChild(folder, "exec mkdir t-end");
     EXPECT_TRUE(recorder.WaitFor("C " + end + " t-end")) << recorder.All();
     source->Stop();
     fs::remove_all(outside);
@@ -122,9 +114,7 @@ TEST(BeforeWriteSource, HoldsOpensInNewFoldersAndReportsEntriesWithTheirProcess)
     EXPECT_EQ(0, unannounced) << recorder.All();
     EXPECT_LT(at("r " + gone + " crate/inner/deep.txt"), at("R " + gone + " crate/inner")) << recorder.All();
     EXPECT_LT(at("r " + out + " crate/top.txt"), at("R " + out + " crate")) << recorder.All();
-    EXPECT_EQ(lines.end(), std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
-                  return line.rfind("c ", 0) == 0 && line.find("new/f.txt") != std::string::npos;
-              })) << "the service's own file was reported:\n" << recorder.All();
+    EXPECT_EQ(bare.end(), bareAt("c new/f.txt")) << "the service's own file was reported:\n" << recorder.All();
     fs::remove_all(folder);
 }
 

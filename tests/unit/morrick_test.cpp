@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "host/message_library.h"
@@ -72,16 +73,13 @@ TEST(Morrick, TypedReadsRefuseOtherTypesAndNeedRoom) {
         {"text length", [&] { return VELK_Msg_GetWStringAt(handle, 3, 0, nullptr, 0, &length); }, velk::kSuccess},
         {"text without room for its zero", [&] { return VELK_Msg_GetWStringAt(handle, 3, 0, text, 4, &ignored); }, MORRICK_E_BUFFER_TOO_SMALL},
         {"bytes without room", [&] { return VELK_Msg_GetBinaryAt(handle, 5, 0, bytes, 2, &size); }, MORRICK_E_BUFFER_TOO_SMALL},
+        {"text with room", [&] { return VELK_Msg_GetWStringAt(handle, 3, 0, text, 5, &ignored); }, velk::kSuccess},
+        {"bytes with room", [&] { return VELK_Msg_GetBinaryAt(handle, 5, 0, bytes, 3, &ignored); }, velk::kSuccess},
     };
     for (const auto& c : cases) EXPECT_EQ(c.read(), c.result) << c.name;
-    EXPECT_EQ(unsignedValue, 0xFFFFFFF9u);
-    EXPECT_EQ(signedValue, -7);
-    EXPECT_EQ(length, 4u);
-    EXPECT_EQ(size, 3u) << "the size needed is told";
-    EXPECT_EQ(VELK_Msg_GetWStringAt(handle, 3, 0, text, 5, &ignored), velk::kSuccess);
-    EXPECT_EQ(std::u16string(text), u"abcd");
-    EXPECT_EQ(VELK_Msg_GetBinaryAt(handle, 5, 0, bytes, 3, &size), velk::kSuccess);
-    EXPECT_EQ(bytes[2], 3);
+    EXPECT_EQ(std::make_tuple(unsignedValue, signedValue, length, size), std::make_tuple(0xFFFFFFF9u, -7, 4u, 3u))
+        << "the values, the text's length and the size the bytes need";
+    EXPECT_EQ(std::make_pair(std::u16string(text), int{bytes[2]}), std::make_pair(std::u16string(u"abcd"), 3));
     VELK_Msg_DestroyDataHandle(&handle);
 }
 

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -125,7 +125,6 @@ TEST(FileChangeWatcher, NoticesContentAndExistenceChangesOnly) {
     int calls = 0;
     pellumhost::FileChangeWatcher watcher(path.string(), [&] { ++calls; });
     watcher.Poll();  // the base
-    calls = 0;
     const struct {
         const char* name;
         std::function<void()> change;
@@ -185,9 +184,8 @@ TEST(HostSettings, ValuesAreReadBackAsTextAndQueriesAnsweredByKey) {
 }
 
 // A subscription request as the plug-in sends it to the event processor.
-void BuildSubscription(HostMessageObject& request, uint32_t eventClass,
-                       const std::vector<uint32_t>& extra, uint32_t moduleId = 10012,
-                       uint32_t interfaceId = 100121) {
+void BuildSubscription(HostMessageObject& request, uint32_t eventClass, const std::vector<uint32_t>& extra,
+                       uint32_t moduleId = 10012, uint32_t interfaceId = 100121) {
     VELK_DataHandleWrapper outer(request.handle);
     VELK_DataHandleWrapper nested(0x10030, true);
     nested.PutInt32(0x2070E, static_cast<int32_t>(eventClass));
@@ -256,29 +254,18 @@ TEST(EventProcessor, SubscriptionsAreKeptDeliveredToAndRemoved) {
     EXPECT_TRUE(delivered.empty());
 }
 
-void CopyText(char16_t* into, const std::u16string& text) {
-    std::memcpy(into, text.c_str(), (text.size() + 1) * sizeof(char16_t));
-}
-
 // The feedback log as the plug-in's requests arrive: restore feedback decoded field by field
 // from the bytes the plug-in's writer makes, boot results line by line, requests it cannot read
 // refused (what was readable still recorded); bytes that are broken are refused and never read
 // past, a field of another wire type is skipped and said so.
 TEST(FeedbackLog, RecordsDecodedFeedbackAndBootResultsAsTheyArrive) {
-    auto report = std::make_unique<zef::RestoreReport>();  // zeroed
-    report->requestTime = 1796428800;  // 2026-12-05 00:00:00 UTC
-    report->timeZone = -60;
-    report->constant15 = 15;
-    CopyText(report->zefVersion, u"2.0.0.1045");
-    CopyText(report->fileName, u"/srv/files/\u00e9t\u00e9.txt");
-    report->result = 0xE0360004;
-    report->timeConsumed = 12;
-    report->validEditions = 3;
-    report->size = 4096;
-    for (uint8_t i = 0; i < 20; ++i) report->editionValue[i] = i;
-    CopyText(report->subject, u"/usr/bin/rogue");
+    // Requested 2026-12-05 00:00:00 UTC; every field in the record's order.
+    const zef::RestoreReport report{1796428800, -60, 15, u"2.0.0.1045", {}, {}, {},
+                                    u"/srv/files/\u00e9t\u00e9.txt", 0xE0360004, 0, 12, 3, 0, 0, 0, 4096,
+                                    {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19},
+                                    {}, u"/usr/bin/rogue", 0, 0, 0, 0, 0, 0};
     CProtocolBufferSerialize bytes;
-    ASSERT_EQ(SerializeRestoreReport(report.get(), bytes), 1u);
+    ASSERT_EQ(SerializeRestoreReport(&report, bytes), 1u);
 
     const fs::path folder = MakeTestFolder("pellumhost-feedback");
     pellumhost::FeedbackLog log;
@@ -286,26 +273,22 @@ TEST(FeedbackLog, RecordsDecodedFeedbackAndBootResultsAsTheyArrive) {
     uint8_t block[velk::kFeedbackBlockBytes] = {};
     const velk::RestoreFeedbackRequest feedback{block, 9, bytes.Data(), bytes.Size(), "ZEF_001", 0};
     velk::BootResultRecord records[2];
-    CopyText(records[0].name, u"first boot");
+    std::u16string_view(u"first boot").copy(records[0].name, 64);  // the names are zeroed
     records[0].time = 1796428800;
     records[0].status = 0x20360001;
-    CopyText(records[1].name, u"second");
+    std::u16string_view(u"second").copy(records[1].name, 64);
     records[1].status = 0xE0F00005;
     const velk::BootResultsRequest boot{0, records, 2, {}};
     velk::BootResultRecord wrongSize;
     wrongSize.recordSize = 600;
     const velk::BootResultsRequest bad{0, &wrongSize, 1, {}};
     const velk::RestoreFeedbackRequest huge{block, 9, bytes.Data(), 1ull << 40, "ZEF_001", 0};
-    const struct {
-        uint32_t functionId;
-        const void* input;
-        uint32_t result;
-    } calls[] = {
+    const std::tuple<uint32_t, const void*, uint32_t> calls[] = {  // function, its input, the result
         {velk::kFnPostRestoreFeedback, &feedback, 0x20FF0000}, {velk::kFnSendBootResults, &boot, 0x20FF0000},
         {velk::kFnSendBootResults, &bad, 0xE0FF0007},        {velk::kFnPostRestoreFeedback, &huge, 0xE0FF0007},
         {velk::kFnPostRestoreFeedback, nullptr, 0xE0FF0007}, {0x98BE, &feedback, 0xE0FF0002},
     };
-    for (const auto& call : calls) EXPECT_EQ(log.Record(call.functionId, call.input), call.result);
+    for (const auto& [functionId, input, result] : calls) EXPECT_EQ(log.Record(functionId, input), result);
     EXPECT_EQ(log.Entries(), 4u) << "the malformed ones are recorded too, what was readable";
     log.Close();
     const std::string text = ReadFileBytes(folder / "feedback.log");
@@ -373,11 +356,8 @@ TEST(ProtectedStorage, ServesReadsOfStoredContentFromProtectedFoldersOnly) {
         if (c.protectedFirst && storage.Folders().empty()) {
             ASSERT_EQ(storage.Call(velk::kFnAddDbProtection, &protect, nullptr), 0x20FF0000u);
         }
-        velk::BackupDataReadRequest request{};
-        for (uint8_t i = 0; i < 16; ++i) request.key[i] = i;
-        request.key[0] = c.keyFirst;
-        request.a = c.offset;
-        request.c = c.count;
+        const velk::BackupDataReadRequest request{{c.keyFirst, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15},
+                                                  c.offset, 0, c.count};
         char buffer[16] = {};
         velk::BackupDataReadReply reply{c.withBuffer ? buffer : nullptr, 99};
         EXPECT_EQ(storage.Call(velk::kFnReadBackupFileData, &request, &reply), c.result);
@@ -396,9 +376,8 @@ TEST(ProtectedStorage, ServesReadsOfStoredContentFromProtectedFoldersOnly) {
     const velk::DbProtectionRequest noFolder{1, 3, nullptr, 4, 1};
     EXPECT_EQ(storage.Call(velk::kFnAddDbProtection, &noFolder, nullptr), 0xE0FF0007u);
     EXPECT_EQ(storage.Call(0xACB6, &protect, nullptr), 0xE0FF0002u);
-    ASSERT_EQ(guarded.size(), 2u);
-    EXPECT_TRUE(guarded[0].second);
-    EXPECT_FALSE(guarded[1].second);
+    const std::string utf8 = folder.u8string();
+    EXPECT_EQ(guarded, (std::vector<std::pair<std::string, bool>>{{utf8, true}, {utf8, false}}));
     EXPECT_TRUE(storage.Folders().empty());
     fs::remove_all(folder);
 }

@@ -5,6 +5,7 @@
 // holds one whole content. ZEF_CRASH_TRIALS sets the number of trials (6 by default).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <filesystem>
@@ -30,12 +31,6 @@ namespace fs = std::filesystem;
 
 constexpr char kWorkerFlag[] = "--zef-crash-worker=";
 
-std::string RandomBytes(std::mt19937& random, size_t size) {
-    std::string bytes(size, '\0');
-    for (char& byte : bytes) byte = static_cast<char>(random());
-    return bytes;
-}
-
 std::string DigestHex(const std::string& bytes) {
     return fs::path(zef::DigestText(zef::DigestOf(bytes.data(), bytes.size()))).string();
 }
@@ -57,7 +52,7 @@ void Work(const std::string& mode, const fs::path& root) {
         std::string contents[2];
         uint32_t ids[2] = {};
         for (int i = 0; i < 2; ++i) {
-            contents[i] = RandomBytes(random, (4u << 20) + i);
+            contents[i] = RandomBytes((4u << 20) + i, random());
             std::ofstream(target, std::ios::binary | std::ios::trunc) << contents[i];
             if (engine.BackupFile(target.u16string().c_str()) != 0) return;
             zef::EditionFindData found{};
@@ -66,14 +61,13 @@ void Work(const std::string& mode, const fs::path& root) {
         }
         progress << "R " << target.string() << " " << DigestHex(contents[0]) << " "
                  << DigestHex(contents[1]) << std::endl;
-        for (uint32_t i = 0;; ++i) {
-            uint32_t reboot = 0;
-            engine.RestoreByEdition(target.u16string().c_str(), ids[i % 2], nullptr, 0, &reboot);
-        }
+        for (uint32_t i = 0;; ++i)
+            engine.RestoreByEdition(target.u16string().c_str(), ids[i % 2], nullptr, 0, nullptr);
     }
     for (uint32_t i = 0;; ++i) {
         const fs::path file = root / "files" / ("f" + std::to_string(i % 16) + "-" + std::to_string(i));
-        const std::string bytes = RandomBytes(random, random() % 5 == 0 ? random() % (2u << 20) : random() % 4096);
+        const size_t size = random() % 5 == 0 ? random() % (2u << 20) : random() % 4096;
+        const std::string bytes = RandomBytes(size, random());
         std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
         if (mode == "backup") {
             if (engine.BackupFile(file.u16string().c_str()) == 0)
@@ -99,7 +93,7 @@ TEST(ZefCrashTest, KilledAtRandomMomentsTheEngineLosesNoCompletedEdition) {
     const char* modes[] = {"backup", "staging", "restore"};
     std::mt19937 random(20261206);
     int checkedLines = 0;
-    int leftTemporaries = 0;
+    std::ptrdiff_t leftTemporaries = 0;
     for (int trial = 0; trial < trials; ++trial) {
         const std::string mode = modes[trial % 3];
         const fs::path root = MakeTestFolder("zef-crash");
@@ -110,20 +104,15 @@ TEST(ZefCrashTest, KilledAtRandomMomentsTheEngineLosesNoCompletedEdition) {
         ASSERT_NE(0u, worker);
         // The random moment counts from the worker's first completed step, not from its launch:
         // on a loaded machine (or under Wine) a start alone can take longer than the window.
-        const auto stepped = [&] {
-            std::error_code none;
-            const auto size = fs::file_size(root / "progress", none);
-            return !none && size > 0;
-        };
-        for (int waited = 0; waited < 3000 && !stepped(); ++waited) platform::SleepMilliseconds(10);
+        for (int waited = 0; waited < 3000 && ReadFileBytes(root / "progress").empty(); ++waited)
+            platform::SleepMilliseconds(10);
         platform::SleepMilliseconds(static_cast<uint32_t>(random() % 500));
         ASSERT_TRUE(platform::KillProcess(worker)) << "trial " << trial;
         const std::string where = "trial " + std::to_string(trial) + " (" + mode + ")";
 
         zef::EngineLog log;
         zef::EditionStore store(zef::SystemFileTable(), log);
-        ASSERT_EQ(zef::OpenResult::kOk, store.Open((root / "db").u16string(), zef::StoreLimits{0, 0}))
-            << where;
+        ASSERT_EQ(zef::OpenResult::kOk, store.Open((root / "db").u16string(), zef::StoreLimits{0, 0})) << where;
         std::ifstream progress(root / "progress");
         std::string line;
         while (std::getline(progress, line)) {
@@ -149,11 +138,10 @@ TEST(ZefCrashTest, KilledAtRandomMomentsTheEngineLosesNoCompletedEdition) {
         if (mode == "restore") {
             // What a killed restore left beside its target goes with the next start.
             const auto temporaries = [&] {
-                int count = 0;
-                std::error_code none;
-                for (const auto& entry : fs::directory_iterator(root / "files", none))
-                    count += entry.path().filename().string().rfind("~zef-", 0) == 0;
-                return count;
+                const auto restoring = [](const fs::directory_entry& entry) {
+                    return entry.path().filename().string().rfind("~zef-", 0) == 0;
+                };
+                return std::count_if(fs::directory_iterator(root / "files"), {}, restoring);
             };
             leftTemporaries += temporaries();
             zef::Engine engine;

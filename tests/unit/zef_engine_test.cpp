@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <thread>
 #include <tuple>
@@ -51,18 +52,17 @@ protected:
         return ReadFileBytes(m_root / "log" / "ZefEngine.log").find(text) != std::string::npos;
     }
     // The newest edition of path (editionId 0 when none).
-    zef::EditionFindData Newest(const std::u16string& path, zef::Engine* engine = nullptr) {
-        engine = engine != nullptr ? engine : m_engine.get();
+    zef::EditionFindData Newest(const std::u16string& path) {
         zef::EditionFindData data{};
-        engine->FindFileEditionClose(engine->FindFirstFileEdition(path.c_str(), &data));
+        m_engine->FindFileEditionClose(m_engine->FindFirstFileEdition(path.c_str(), &data));
         return data;
     }
     // The bytes of an edition's copy, the copy freed again ("<none>" when none is given).
-    std::string CopyOf(zef::Engine& engine, uint32_t editionId) {
+    std::string CopyOf(uint32_t editionId) {
         char16_t copy[300] = {};
-        if (engine.GetFileEdition(editionId, 261, copy) != 1) return "<none>";
+        if (m_engine->GetFileEdition(editionId, 261, copy) != 1) return "<none>";
         const std::string bytes = ReadFileBytes(fs::path(std::u16string(copy)));
-        EXPECT_EQ(1u, engine.FreeFileEdition(copy));
+        EXPECT_EQ(1u, m_engine->FreeFileEdition(copy));
         EXPECT_FALSE(fs::exists(fs::path(std::u16string(copy))));
         return bytes;
     }
@@ -74,29 +74,28 @@ protected:
 using zef::VersionResult;
 
 TEST_F(EngineTest, VersionsAreTakenOrRefusedWithAReason) {
-    const std::u16string tooLong(260, u'a');
-    const char16_t illFormed[] = {u'/', 0xD800, u'x', 0};
     SetNumber(*m_engine, zef::kSettingPerProcessBackupQuota, 2);
     SetNumber(*m_engine, zef::kSettingMaxBackupFileSizePidMode, 1000);
     const struct {
         const char* name;
-        std::u16string path;
-        const char16_t* text;  // when path is empty
+        std::u16string path;  // empty: a null path
         uint32_t processId;
         VersionResult expected;
     } cases[] = {
-        {"first", File("a", "alpha"), nullptr, 1, VersionResult::kTaken},
-        {"same content again", Path("a"), nullptr, 2, VersionResult::kAlreadyKept},
-        {"second file", File("b", "beta"), nullptr, 1, VersionResult::kTaken},
-        {"quota of process 1 used", File("c", "gamma"), nullptr, 1, VersionResult::kQuotaUsed},
-        {"another process", Path("c"), nullptr, 3, VersionResult::kTaken},
-        {"missing file", Path("none"), nullptr, 3, VersionResult::kFileMissing},
-        {"too large", File("big", std::string(1001, 'b')), nullptr, 3, VersionResult::kTooLarge},
-        {"null path", u"", nullptr, 3, VersionResult::kBadPath},
-        {"260 units", u"", tooLong.c_str(), 3, VersionResult::kBadPath},
-        {"lone surrogate", u"", illFormed, 3, VersionResult::kBadPath},
+        {"first", File("a", "alpha"), 1, VersionResult::kTaken},
+        {"same content again", Path("a"), 2, VersionResult::kAlreadyKept},
+        {"second file", File("b", "beta"), 1, VersionResult::kTaken},
+        {"quota of process 1 used", File("c", "gamma"), 1, VersionResult::kQuotaUsed},
+        {"another process", Path("c"), 3, VersionResult::kTaken},
+        {"missing file", Path("none"), 3, VersionResult::kFileMissing},
+        {"too large", File("big", std::string(1001, 'b')), 3, VersionResult::kTooLarge},
+        {"null path", u"", 3, VersionResult::kBadPath},
+        {"260 units", std::u16string(260, u'a'), 3, VersionResult::kBadPath},
+        {"lone surrogate", {u'/', 0xD800, u'x'}, 3, VersionResult::kBadPath},
     };
-    for (const auto& c : cases) EXPECT_EQ(c.expected, m_engine->TakeVersion(c.path.empty() ? c.text : c.path.c_str(), c.processId)) << c.name;
+    for (const auto& c : cases)
+        EXPECT_EQ(c.expected, m_engine->TakeVersion(c.path.empty() ? nullptr : c.path.c_str(), c.processId))
+            << c.name;
     EXPECT_EQ(3u, m_engine->MemoryVersionCount());
     // A file event takes its version through the same checks (the module tests send whole
     // ones); a broken message is refused, not read.
@@ -142,7 +141,7 @@ TEST_F(EngineTest, AFileGoesFromVersionsToEditionsCopiesRestoresAndReports) {
     zef::EditionFindData data = Newest(path);
     EXPECT_EQ(static_cast<int32_t>(uniqueId), m_engine->GetBackupFileUniqID(path.c_str(), data.keyArea));
     EXPECT_EQ(-1, m_engine->GetBackupFileUniqID(untouched.c_str(), data.keyArea));
-    EXPECT_EQ("old content", CopyOf(*m_engine, data.editionId));
+    EXPECT_EQ("old content", CopyOf(data.editionId));
     EXPECT_EQ(0u, m_engine->FreeFileEdition(untouched.c_str()));  // only the engine's own copies
     EXPECT_TRUE(fs::exists(fs::path(untouched)));
     fs::remove(fs::path(path));
@@ -191,8 +190,8 @@ TEST_F(EngineTest, RestoresReplaceWholeRefuseWhatTheyCannotDoAndAreTheNextBootRe
     fs::permissions(fs::path(target), fs::perms::owner_read | fs::perms::group_read);
     uint32_t reboot = 5;
     ASSERT_EQ(1u, m_engine->RestoreByCopy(target.c_str(), copy.c_str(), nullptr, 0, &reboot));
-    EXPECT_EQ(0u, reboot);
-    EXPECT_EQ("restored content", ReadFileBytes(fs::path(target)));
+    EXPECT_EQ(std::make_pair(0u, std::string("restored content")),
+              std::make_pair(reboot, ReadFileBytes(fs::path(target))));
     EXPECT_EQ(fs::perms::none, fs::status(fs::path(target)).permissions() & fs::perms::owner_write);
 #if !defined(_WIN32)
     EXPECT_EQ(fs::perms::owner_read | fs::perms::group_read, fs::status(fs::path(target)).permissions() & fs::perms::all);
@@ -215,9 +214,7 @@ TEST_F(EngineTest, RestoresReplaceWholeRefuseWhatTheyCannotDoAndAreTheNextBootRe
     }
     EXPECT_EQ("restored content", ReadFileBytes(fs::path(target)));
     // Nothing is left beside the target.
-    size_t files = 0;
-    for (const auto& entry : fs::directory_iterator(m_root / "files")) files += entry.is_regular_file();
-    EXPECT_EQ(2u, files);
+    EXPECT_EQ(2, std::distance(fs::directory_iterator(m_root / "files"), fs::directory_iterator()));
 
     // The boot results of the next start are what this run restored (a path too long is no
     // restore), kept until deleted.
@@ -267,23 +264,20 @@ TEST_F(EngineTest, ADeepDatabaseFolderKeepsAndRestoresEditions) {
     fs::path db = m_root / "deep";
     db /= std::string(230 - db.u16string().size() - 1, 'd');
     ASSERT_EQ(230u, db.u16string().size());
-    zef::Engine deep;
-    Configure(deep);
-    ASSERT_EQ(0u, SetText(deep, zef::kSettingDbPath, db.u16string()));
-    ASSERT_EQ(0u, deep.Initialize());
-    ASSERT_EQ(0u, deep.Start());
+    m_engine->Stop();
+    ASSERT_EQ(0u, SetText(*m_engine, zef::kSettingDbPath, db.u16string()));
+    ASSERT_EQ(0u, m_engine->Start());
     const std::u16string path = File("deep.txt", "kept in a deep database");
-    ASSERT_EQ(0u, deep.BackupFile(path.c_str()));
+    ASSERT_EQ(0u, m_engine->BackupFile(path.c_str()));
     File("deep.txt", "changed");
-    const zef::EditionFindData edition = Newest(path, &deep);
-    EXPECT_EQ("kept in a deep database", CopyOf(deep, edition.editionId));
-    uint32_t reboot = 5;
-    ASSERT_EQ(1u, deep.RestoreByEdition(path.c_str(), edition.editionId, nullptr, 0, &reboot));
+    const zef::EditionFindData edition = Newest(path);
+    EXPECT_EQ("kept in a deep database", CopyOf(edition.editionId));
+    ASSERT_EQ(1u, m_engine->RestoreByEdition(path.c_str(), edition.editionId, nullptr, 0, nullptr));
     EXPECT_EQ("kept in a deep database", ReadFileBytes(fs::path(path)));
     size_t longest = 0;
     for (const auto& entry : fs::directory_iterator(db / "content")) longest = std::max(longest, entry.path().u16string().size());
     EXPECT_GT(longest, 259u);
-    deep.Stop();
+    m_engine->Stop();
 #if defined(_WIN32)
     // The test's own removal needs the long form as well.
     std::error_code ignored;
@@ -297,8 +291,7 @@ TEST_F(EngineTest, ThePatternIsValidCorruptOrDisablingAndAnswersPolicies) {
     fs::create_directories(folder);
     zef::Pattern pattern;
     pattern.maxFileSize = 4096;
-    pattern.policies.push_back(zef::PolicyEntry{1, 2, 1, 0, {u"first", u"sec\u00f6nd"}});
-    pattern.policies.push_back(zef::PolicyEntry{2, 8, 4, 7, {}});
+    pattern.policies = {{1, 2, 1, 0, {u"first", u"sec\u00f6nd"}}, {2, 8, 4, 7, {}}};
     const std::string valid = zef::PatternText(pattern);
     pattern.disabled = true;
     std::string altered = valid;
@@ -365,7 +358,7 @@ TEST_F(EngineTest, DamagedOrMissingContentIsMarkedAndNeverHandedOut) {
         uint32_t state = 99, reboot = 0;
         std::memcpy(&state, newest.engine104 + zef::kContentStateOffset, sizeof state);
         EXPECT_EQ(uint32_t(c.listed), state);
-        EXPECT_EQ("<none>", CopyOf(*m_engine, newest.editionId));
+        EXPECT_EQ("<none>", CopyOf(newest.editionId));
         EXPECT_TRUE(fs::is_empty(m_root / "db" / "copies"));
         EXPECT_EQ(0u, m_engine->RestoreByEdition(path.c_str(), newest.editionId, nullptr, 0, &reboot));
         EXPECT_EQ("the file as it is now", ReadFileBytes(fs::path(path)));
@@ -434,8 +427,7 @@ TEST_F(EngineTest, ThreadsTakeVersionsFlushSearchAndRestoreAtOnce) {
                 if (r % 4 == t % 4) m_engine->FlushEvents();
                 zef::EditionFindData data{};
                 zef::FindHandle editions = m_engine->FindFirstFileEdition(path.c_str(), &data);
-                while (editions != nullptr && m_engine->FindNextFileEdition(editions, &data) != 0) {
-                }
+                while (editions != nullptr && m_engine->FindNextFileEdition(editions, &data) != 0) continue;
                 m_engine->FindFileEditionClose(editions);
             }
         });
