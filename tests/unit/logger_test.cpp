@@ -114,28 +114,6 @@ TEST_F(LoggerTest, HeaderIsExactForEveryLevelName) {
     EXPECT_FALSE(std::getline(lines, line)) << "one line per level";
 }
 
-// Loggers of one process share the time of the last size check: a check made by one logger
-// puts off the next check of every other.
-TEST_F(LoggerTest, LoggersShareTheLastCheckTime) {
-    const fs::path otherPath = folder / "Other.log";
-    util::CLogger first(platform::SystemFileOps(), FakeTicks);
-    util::CLogger second(platform::SystemFileOps(), FakeTicks);
-    OpenBare(first);
-    OpenBare(second, 6, otherPath);
-    first.Write(4, u"sync");  // due: the shared last check is now
-    fs::resize_file(path, 2097153);  // sparse: nothing is written
-    fs::resize_file(otherPath, 2097153);
-    g_now += 2500;
-    second.Write(4, u"checked");  // due: rotates, and the shared last check moves here
-    g_now += 1000;
-    first.Write(4, u"not yet");  // 3500 ms after its own check, 1000 after the shared one
-    EXPECT_TRUE(fs::exists(otherPath.u16string() + u".old"));
-    EXPECT_FALSE(fs::exists(path.u16string() + u".old"));
-    g_now += 1000;
-    first.Write(4, u"now");
-    EXPECT_TRUE(fs::exists(path.u16string() + u".old"));
-}
-
 // Where Open finds the folder to create, for paths that climb out of a part with "..", and
 // what it refuses.
 TEST_F(LoggerTest, OpenResolvesDotsBeforeMakingTheFolderAndRefuses) {
@@ -198,21 +176,23 @@ TEST_F(LoggerTest, RotatedNameIsCutTo260Units) {
 }
 
 // Rotation needs a size above the limit in the low 32 bits (all ones rotates, a whole 4 GiB
-// does not: the platform's size call is exact in its low word) and a due check; it replaces an
-// earlier rotated file. The check also reopens the file, so one deleted meanwhile is made anew
+// does not: the platform's size call is exact in its low word) and a due check; loggers of one
+// process share the time of the last check, so another logger's check puts it off. It replaces
+// an earlier rotated file. The check also reopens the file, so one deleted meanwhile is made anew
 // with its mark, and the lines after the check go to the file it opened.
-TEST_F(LoggerTest, RotatesOnlyAboveTheLimitAndOnlyOnTheCheck) {
+TEST_F(LoggerTest, RotatesOnlyAboveTheLimitAndOnlyOnTheSharedCheck) {
     constexpr uintmax_t kDeleted = ~uintmax_t{0};
     const struct {
         uintmax_t size;
         uint32_t waitMs;
         bool rotated;
         bool oldFileBefore = false;
+        uint32_t otherCheckMs = 0;  // when another logger checked, after this one's last check
     } cases[] = {
         {2097153, 2000, true},       {2097152, 2000, false},     {2097153, 1999, false},
         {3000000, 60000, true},      {2097153, 2000, true, true}, {0xFFFFFFFF, 2000, true},
         {0x100000000, 2000, false},  {0x100200000, 2000, false}, {0x100200001, 2000, true},
-        {kDeleted, 2000, false},
+        {kDeleted, 2000, false},     {2097153, 3500, false, false, 2500}, {2097153, 4500, true, false, 2500},
     };
     const fs::path old = path.u16string() + u".old";
     for (const auto& c : cases) {
@@ -224,12 +204,15 @@ TEST_F(LoggerTest, RotatesOnlyAboveTheLimitAndOnlyOnTheCheck) {
         OpenBare(logger);
         g_now += 100000;
         logger.Write(4, u"sync");  // a due check: the last check is now
-        if (c.size == kDeleted) {
-            ASSERT_TRUE(fs::remove(path));
-        } else {
-            fs::resize_file(path, c.size);  // sparse: nothing is written
+        if (c.size == kDeleted) ASSERT_TRUE(fs::remove(path));
+        else fs::resize_file(path, c.size);  // sparse: nothing is written
+        if (c.otherCheckMs != 0) {
+            util::CLogger other(platform::SystemFileOps(), FakeTicks);
+            OpenBare(other, 6, folder / "Other.log");
+            g_now += c.otherCheckMs;
+            other.Write(4, u"checked");  // due: the shared last check moves here
         }
-        g_now += c.waitMs;
+        g_now += c.waitMs - c.otherCheckMs;
         logger.Write(4, u"next");  // into a deleted file, or rotated before it is written
         logger.Write(4, u"kept");
         logger.Close();
