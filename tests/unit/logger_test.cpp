@@ -86,8 +86,9 @@ std::string StampText(const platform::SystemTime& t) {
     return text;
 }
 
-// [yyyy-mm-dd hh:mm:ss(mmm)] [PID:n] [TID:n] [Level]<tab>: the stamp is read back, lies between
-// the clock's readings around the writes, and is re-made with its widths; the rest is exact.
+// [yyyy-mm-dd hh:mm:ss(mmm)] [PID:n] [TID:n] [Level]<tab>: the stamp, taken at the readings' width,
+// lies between the clock's readings around the writes (a field of another width or order falls
+// outside them); the rest is exact.
 TEST_F(LoggerTest, HeaderIsExactForEveryLevelName) {
     const char* const names[] = {"", "Fatal", "Error", "Warning", "Info", "Debug", "Detail"};
     util::CLogger logger(platform::SystemFileOps(), FakeTicks);
@@ -101,10 +102,7 @@ TEST_F(LoggerTest, HeaderIsExactForEveryLevelName) {
     std::string line;
     for (uint32_t level = 0; level <= 6; ++level) {
         ASSERT_TRUE(std::getline(lines, line)) << level;
-        unsigned y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0, ms = 0;
-        ASSERT_EQ(std::sscanf(line.c_str(), "[%4u-%2u-%2u %2u:%2u:%2u(%3u)]", &y, &mo, &d, &h, &mi, &sec, &ms), 7);
-        const std::string stamp = StampText({uint16_t(y), uint16_t(mo), 0, uint16_t(d), uint16_t(h),
-                                             uint16_t(mi), uint16_t(sec), uint16_t(ms)});
+        const std::string stamp = line.substr(1, before.size());
         EXPECT_GE(stamp, before);
         EXPECT_LE(stamp, after);
         EXPECT_EQ(line, "[" + stamp + "] [PID:" + std::to_string(platform::CurrentProcessId()) + "] [TID:" +
