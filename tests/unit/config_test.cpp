@@ -207,7 +207,7 @@ TEST(ConfigValue, EveryClassIsSetFromAndReadAsEveryType) {
 // Only the record class holds records, through its wire form too; a type without its datum reads
 // as zero. (Each scalar class's wire form and parsing, and the refusal of a command without a type
 // this system knows, are checked with the batches below.)
-TEST(ConfigValue, RecordClassHoldsRecordsOnlyAndTheFactoryNeedsAKnownType) {
+TEST(ConfigValue, RecordClassHoldsRecordsOnlyAndATypeWithoutItsDatumReadsZero) {
     VELK_DataHandleWrapper nested(0x1028B, true);
     nested.PutUInt32(0x20001, 9);
     const auto complex = config::CreateEmptyConfigValue(config::CVT_COMPLEX);
