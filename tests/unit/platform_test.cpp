@@ -29,7 +29,6 @@ namespace {
 TEST(OwnModuleFileName, NamesThisProgramAndTruncatesLikeTheWindowsCall) {
     char16_t path[1024] = {};
     const uint32_t length = platform::OwnModuleFileName(path, 1024);
-    ASSERT_GT(length, 0u);
     ASSERT_LT(length, 1024u);
     const std::u16string full(path);
     EXPECT_EQ(full.size(), length);
