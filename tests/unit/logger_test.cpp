@@ -35,10 +35,7 @@ protected:
         folder = MakeTestFolder("logger");
         path = folder / "Report.log";
     }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
-    }
+    void TearDown() override { fs::remove_all(folder); }
     // Opens (the test's file unless told) with the header off, as the engine wrapper does.
     void OpenBare(util::CLogger& logger, uint32_t maxLevel = 6, const fs::path& at = {}) {
         ASSERT_EQ(logger.Open(maxLevel, (at.empty() ? path : at).u16string().c_str()), 1u);
