@@ -116,8 +116,7 @@ int32_t FieldOf(Handle record, uint32_t nameId) {
 // A host's message class: its destructor is its one virtual function (one slot: the scalar
 // deleting destructor), then the handle, then this compiler's map of read cursors, which is a
 // head-node pointer and a size.
-class HostMessage {
-public:
+struct HostMessage {
     explicit HostMessage(uint32_t nameId = 0) { g_morrick.Create(nameId, &handle); }
     virtual ~HostMessage() { g_morrick.Destroy(&handle); }
 
@@ -142,8 +141,7 @@ struct GuardedMessage {
 };
 
 // How this compiler sees a message object the plug-in hands to a host interface.
-class PluginMessage {
-public:
+struct PluginMessage {
     virtual ~PluginMessage() = default;
     Handle handle;
 };
@@ -154,8 +152,7 @@ struct ModuleVersion {
     uint32_t major, minor, build, reserved;
 };
 
-class ICommonPluginInterface {
-public:
+struct ICommonPluginInterface {
     virtual ~ICommonPluginInterface() = default;  // slot 0: the scalar deleting destructor
     virtual uint32_t GetModuleID() = 0;
     virtual uint32_t GetInterfaceID() = 0;
@@ -163,7 +160,7 @@ public:
     virtual uint32_t CallFunc(uint32_t functionId, void* input, void* output) = 0;
 };
 
-class HostService;
+struct HostService;
 
 // The exports this host calls (in their order in the names below).
 struct Exports {
@@ -200,8 +197,7 @@ struct DbProtectionRequest {
     uint32_t folderLength, one32;
 };
 
-class HostService {
-public:
+struct HostService {
     // Slot 0. Offers the event processor and the storage service: calls through them below show
     // that the plug-in asked for their pairs.
     virtual void* QueryHostInterface(uint64_t pair) {
