@@ -38,8 +38,8 @@ std::vector<uint32_t> NumbersOf(const VELK_DataHandleWrapper& record, std::initi
 }
 
 // The ten scalar types a value is set from and read as; f is called with a value of each.
-using Types = std::tuple<char, short, int, int64_t, unsigned char, unsigned short, unsigned int, uint64_t, bool,
-                         Text>;
+using Types = std::tuple<char, short, int, int64_t, unsigned char, unsigned short, unsigned int, uint64_t,
+                         bool, Text>;
 template <typename F>
 void ForEachType(F&& f) {
     std::apply([&f](auto... values) { (f(values), ...); }, Types{});

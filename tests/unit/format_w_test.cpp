@@ -30,7 +30,7 @@ TEST(FormatW, ConversionsFollowTheCLibrary) {
             char expected[64];
             std::snprintf(expected, sizeof expected, format, value);
             EXPECT_EQ(Format(std::u16string(format, format + std::strlen(format)).c_str(), value),
-                      std::u16string(expected, expected + std::strlen(expected))) << format << " of " << value;
+                      std::u16string(expected, expected + std::strlen(expected))) << format << " " << value;
         }
     }
     EXPECT_EQ(Format(u"%d", 0xFFFFFFFFu), u"-1");  // 32-bit unless told otherwise

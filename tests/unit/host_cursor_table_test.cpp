@@ -71,7 +71,7 @@ TEST(HostCursorTable, BoundForgetsTheLeastRecentlyReadObject) {
     size_t remembered = 0;
     for (size_t i = 0; i < kObjects; ++i) remembered += table.Cursor(KeyOf(i));
     EXPECT_EQ(remembered, capacity) << "each remembered object was read once";
-    for (size_t i = kObjects - capacity; i < kObjects; ++i) EXPECT_EQ(table.Cursor(KeyOf(i)), 1u) << "one of the last";
+    for (size_t i = kObjects - capacity; i < kObjects; ++i) EXPECT_EQ(table.Cursor(KeyOf(i)), 1u) << i;
 }
 
 }  // namespace

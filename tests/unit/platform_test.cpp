@@ -74,8 +74,8 @@ TEST(FullPath, ResolvesDotsAndSeparatorsLexicallyAsTheWindowsCall) {
     };
     for (const auto& [path, full] : cases) {
         const bool rooted = path[0] == u'/';
-        const std::u16string expected = rooted ? Native(full) : cwd + Separated(full);
-        EXPECT_EQ(FullPathOf(rooted ? Native(path) : Separated(path)), expected) << std::filesystem::path(path);
+        const std::u16string want = rooted ? Native(full) : cwd + Separated(full);
+        EXPECT_EQ(FullPathOf(rooted ? Native(path) : Separated(path)), want) << std::filesystem::path(path);
     }
     EXPECT_EQ(FullPathOf(u".."), cwd.substr(0, cwd.rfind(platform::kPathSeparator)));
     const std::u16string path = Native(u"/a/b");
