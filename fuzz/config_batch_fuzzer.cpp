@@ -17,18 +17,14 @@ const uint32_t kNames[] = {0x70001, 0x70002, 0x70003, 0x70004, 0x70005, 0x70006,
                            0x70008, 0x20515, 0x207D3, 0x10002, 0x2076D, 0x2076E, 0x10001,
                            0x20641, 0x20640, 0x10003, 0x20899, 0x03670004, 0x03610009};
 
-class Reader {
-public:
-    Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    bool More() const { return at_ < size_; }
-    uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
+// The input read a byte at a time; past its end, zeros.
+struct Reader {
+    const uint8_t* data;
+    size_t size, at = 0;
+    bool More() const { return at < size; }
+    uint8_t Byte() { return at < size ? data[at++] : 0; }
     uint32_t Word() { return Byte() | (Byte() << 8) | (Byte() << 16) | (uint32_t{Byte()} << 24); }
     uint32_t Name() { return kNames[Byte() % (sizeof kNames / sizeof kNames[0])]; }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t at_ = 0;
 };
 
 // Builds one record; nested records go at most `depth` levels deeper.
@@ -97,7 +93,7 @@ std::map<uint32_t, Shape> Shapes(const config::CConfigBatchCommands& batch, bool
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Reader in(data, size);
+    Reader in{data, size};
     VELK_DataHandleWrapper message(0x70001, true);
     Build(in, message, 4);
     const config::CConfigBatchCommands parsed(message);

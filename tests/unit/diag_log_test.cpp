@@ -87,17 +87,16 @@ protected:
 // never remembered; no text is built for a dropped line. Without the log library's handle no
 // text is built, no level asked and nothing flushed.
 TEST_F(DiagLogTest, HostLevelDecidesWhichLinesPass) {
-    // host level -> which of the line levels 2, 3, 5 are written
+    const uint32_t lineLevels[3] = {kDiagTrace, kDiagWarning, kDiagError};
     const struct {
         uint32_t hostLevel;
-        bool passes[3];
+        bool passes[3];  // of each of the line levels
         bool handle = true;
     } cases[] = {
         {0, {false, false, false}}, {1, {true, true, true}},    {2, {true, true, true}},
         {3, {false, true, true}},   {4, {false, false, true}}, {5, {false, false, true}},
         {6, {false, false, false}}, {0xFFFFFFFF, {false, false, false}}, {1, {false, false, false}, false},
     };
-    const uint32_t lineLevels[3] = {kDiagTrace, kDiagWarning, kDiagError};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "host level " << c.hostLevel << (c.handle ? "" : " without a handle"));
         Quastle_SetLevel(kTag, c.hostLevel);

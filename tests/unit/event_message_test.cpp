@@ -91,15 +91,12 @@ void PutHalf(std::vector<uint8_t>& data, size_t at, uint16_t value) {
     std::memcpy(data.data() + at, &value, sizeof value);
 }
 
-struct BreakCase {
-    const char* name;
-    std::function<void(std::vector<uint8_t>&, const Places&)> breakIt;
-};
-
 TEST(EventMessageReader, RefusesEveryBrokenMessage) {
     const auto full = With(FileEvent(u"C:\\data\\report.xlsx", 0x20), [](auto& s) { s.processId = 7; s.wmi = true; });
-    const BreakCase cases[] = {
-        {"size 0", [](auto& d, auto&) { PutWord(d, 4, 0); }},
+    const struct {
+        const char* name;
+        std::function<void(std::vector<uint8_t>&, const Places&)> breakIt;
+    } cases[] = {
         {"size too small for the start offset", [](auto& d, auto&) { PutWord(d, 4, 11); }},
         {"size too small for the header", [](auto& d, auto&) { PutWord(d, 4, 191); PutWord(d, 8, 0); }},
         {"start offset at the size", [](auto& d, auto&) { PutWord(d, 8, static_cast<uint32_t>(d.size())); }},
@@ -135,7 +132,7 @@ TEST(EventMessageReader, RefusesEveryBrokenMessage) {
         {"path one unit too long", [](auto& d, auto& p) {
              PutWord(d, p.pathAt, static_cast<uint32_t>((d.size() - p.pathAt - 4) / 2 + 1)); }},
     };
-    for (const BreakCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<uint8_t> data = EventMessageData(full, {200, 4});
         const Places places(data);
