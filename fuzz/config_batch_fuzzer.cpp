@@ -23,7 +23,12 @@ struct Reader {
     size_t size, at = 0;
     bool More() const { return at < size; }
     uint8_t Byte() { return at < size ? data[at++] : 0; }
-    uint32_t Word() { return Byte() | (Byte() << 8) | (Byte() << 16) | (uint32_t{Byte()} << 24); }
+    // Little-endian, its bytes read in order (the operands of one expression have none).
+    uint32_t Word() {
+        uint32_t word = 0;
+        for (int shift = 0; shift < 32; shift += 8) word |= uint32_t{Byte()} << shift;
+        return word;
+    }
     uint32_t Name() { return kNames[Byte() % (sizeof kNames / sizeof kNames[0])]; }
 };
 
