@@ -308,10 +308,13 @@ TEST(FeedbackLog, RecordsDecodedFeedbackAndBootResultsAsTheyArrive) {
         bool decoded;
         const char* says;
     } odd[] = {
-        {"cut short", std::vector<uint8_t>(whole.begin(), whole.end() - 3), false, "longer than what is left"},
+        {"cut short", std::vector<uint8_t>(whole.begin(), whole.end() - 3), false,
+         "Editions is longer than what is left, at byte 75"},
         {"a zero field number", {0x00, 0x01}, false, "bad field key"},
-        {"a varint without its end", {0x08, 0xFF, 0xFF}, false, "runs past the end"},
-        {"an unknown wire type", {0x0B}, false, "runs past the end"},
+        {"a varint without its end", {0x08, 0xFF, 0xFF}, false,
+         "field 1 of RestoreFeedback runs past the end at byte 0"},
+        {"an unknown wire type", {0x0B}, false,
+         "field 1 of RestoreFeedback runs past the end at byte 0"},
         {"Outcome as a number, not a message", {0x18, 0x00}, true, "field 3 (wire type 0): not part of RestoreFeedback; skipped"},
     };
     for (const auto& o : odd) {
