@@ -266,7 +266,10 @@ TEST_F(EngineTest, ADeepDatabaseFolderKeepsAndRestoresEditions) {
     ASSERT_EQ(230u, db.u16string().size());
     m_engine->Stop();
     ASSERT_EQ(0u, SetText(*m_engine, zef::kSettingDbPath, db.u16string()));
+    fs::create_directories(db / "copies");
+    WriteFileBytes(db / "copies" / "left-by-a-crash", "a copy no caller holds any more");
     ASSERT_EQ(0u, m_engine->Start());
+    EXPECT_TRUE(fs::is_empty(db / "copies")) << "the start sweeps the copies a stopped run left";
     const std::u16string path = File("deep.txt", "kept in a deep database");
     ASSERT_EQ(0u, m_engine->BackupFile(path.c_str()));
     File("deep.txt", "changed");
