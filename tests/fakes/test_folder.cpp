@@ -9,6 +9,7 @@
 
 #include "platform/module.h"
 #include "platform/process.h"
+#include "platform/text.h"
 
 namespace fs = std::filesystem;
 
@@ -29,7 +30,7 @@ fs::path MakeTestFolder(const std::string& purpose) {
 }
 
 std::string ModuleFileName(const std::string& baseName) {
-    return baseName + fs::path(platform::kModuleSuffix).string();
+    return baseName + platform::ToUtf8(platform::kModuleSuffix);
 }
 
 std::string ReadFileBytes(const fs::path& path) {
